@@ -1,0 +1,121 @@
+/*
+ * KovranMS: base library of the Kovran USB cheque and document scanners.
+ *
+ * The only header a host includes. Every function is a C function; none
+ * throws. Texts are single-byte strings. Functions that return a text come
+ * in a buffer form and a BSTR form; a BSTR out argument is freed (when it
+ * holds a string) and replaced.
+ */
+#ifndef KOVRANMS_H
+#define KOVRANMS_H
+
+#include <stdint.h>
+
+#if defined(KOVRAN_BUILDING_LIBRARY)
+#define KVX_API __attribute__((visibility("default")))
+#else
+#define KVX_API
+#endif
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+/* ---- Result codes ------------------------------------------------------ */
+
+/* 0 success, negative an error, positive a warning. */
+typedef int32_t KVXResult;
+
+#define KVX_OK                       0
+#define KVX_WAR_IMAGE_SIZE           3
+#define KVX_WAR_ZONE_OUTSIDE         4
+#define KVX_WAR_NO_CALIBRATION       5
+#define KVX_WAR_BLANK_PAGE           6
+#define KVX_WAR_OCR_TRUNCATED        7
+#define KVX_WAR_CANCELLED            8
+#define KVX_WAR_NO_POWER             9
+#define KVX_WAR_DIRTY                10
+#define KVX_WAR_IQA                  11
+#define KVX_ERR_GENERIC              (-1)
+#define KVX_ERR_BUSY                 (-2)
+#define KVX_ERR_INV_PARAMETER        (-3)
+#define KVX_ERR_OUT_OF_MEMORY        (-4)
+#define KVX_ERR_WRITE                (-5)
+#define KVX_ERR_READ                 (-6)
+#define KVX_ERR_OS_INCOMPATIBLE      (-7)
+#define KVX_ERR_NOT_INITIALIZED      (-8)
+#define KVX_ERR_NO_POWER             (-9)
+#define KVX_ERR_TIMEOUT              (-10)
+#define KVX_ERR_SW_UNSUPPORTED       (-11)
+#define KVX_ERR_DEVICE_NOT_FOUND     (-14)
+#define KVX_ERR_HW_UNSUPPORTED       (-15)
+#define KVX_ERR_DETACHING            (-17)
+#define KVX_ERR_NOT_READY            (-18)
+#define KVX_ERR_ABORTED              (-19)
+#define KVX_ERR_IMAGE_SIZE           (-20)
+#define KVX_ERR_DEVICE               (-21)
+#define KVX_ERR_CALIBRATION          (-22)
+#define KVX_ERR_CALIBRATION_SHORT    (-23)
+#define KVX_ERR_OCR                  (-30)
+#define KVX_ERR_OCR_AREA             (-31)
+#define KVX_ERR_OCR_FONT             (-33)
+#define KVX_ERR_OCR_DB               (-34)
+#define KVX_ERR_MS_READ              (-70)
+#define KVX_ERR_MS_START             (-71)
+#define KVX_ERR_MS_END               (-72)
+#define KVX_ERR_MS_PARITY            (-73)
+#define KVX_ERR_MS_LRC               (-74)
+#define KVX_ERR_MS_TOO_MANY          (-75)
+#define KVX_ERR_INKJET               (-80)
+#define KVX_ERR_INKJET_INCOMPLETE    (-81)
+#define KVX_ERR_IQA                  (-90)
+#define KVX_ERR_DOUBLE_FEED          (-111)
+#define KVX_ERR_SEQUENCE             (-112)
+#define KVX_ERR_EDGE                 (-113)
+#define KVX_ERR_SEQUENCE2            (-114)
+
+/* ---- Automation strings -------------------------------------------------
+ * The OLE layout: a 32-bit byte length stored before the text and a NUL
+ * after it. The library's texts are single-byte: read a BSTR it returns as
+ * (const char*) and its length with SysStringByteLen. */
+#ifndef KOVRAN_NO_BSTR_TYPEDEF
+typedef unsigned short OLECHAR;
+typedef OLECHAR* BSTR;
+#endif
+
+KVX_API BSTR SysAllocStringByteLen(const char* psz, unsigned int len);
+KVX_API void SysFreeString(BSTR bstr);
+KVX_API unsigned int SysStringByteLen(BSTR bstr);
+
+/* ---- Last result and messages ------------------------------------------ */
+
+KVX_API KVXResult KVXGetLastResult(void);
+KVX_API void KVXSetLastResult(int value);
+/* Message of `code` into *msg. Returns 0 or KVX_ERR_OUT_OF_MEMORY. */
+KVX_API KVXResult KVXErrorMsg(int code, BSTR* msg);
+/* Message of the last result into buf; len is taken as 16 bits. Returns the
+ * message length + 1 (also as a size query when len <= 0), or -1. */
+KVX_API int KVXErrorMsg2(int len, char* buf);
+/* Message of the last result into *msg; the last result becomes 0. */
+KVX_API KVXResult KVXErrorString(BSTR* msg);
+
+/* ---- Library information ----------------------------------------------- */
+
+/* Version text: with handle 0 or -1 the library text, else the device text. */
+KVX_API KVXResult KVXVersion(int handle, BSTR* version);
+/* Device version text into buf; returns its length, the size needed (null
+ * buffer or len 0), or 65535 on failure. */
+KVX_API int KVXVersionC(int ignored, char* buf, uint16_t len);
+
+/* ---- Diagnostic log ---------------------------------------------------- */
+
+/* The current log file path into a buffer of at least 260 bytes; empty when
+ * logging is off. Begins the new day's file of a dated log. Returns 0. */
+KVX_API KVXResult KVXLogFileName(char* buf);
+KVX_API KVXResult KVXLogFileNameBSTR(BSTR* name);
+
+#ifdef __cplusplus
+}
+#endif
+
+#endif /* KOVRANMS_H */

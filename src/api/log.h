@@ -1,0 +1,65 @@
+// The diagnostic log: the writers every subsystem reports through, the log
+// start, and the dated-name day change. Writers never fail their caller.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+
+#include "platform/named_semaphore.h"
+
+namespace kovran {
+
+// Log settings and derived state (one per loaded library).
+struct LogState {
+    bool on = false;               // "Log" > 0 and a log path is known
+    bool verbose = false;          // "Verbose" > 0: echo on standard output
+    bool timeStamp = true;         // "LogTimeStamp" > 0
+    bool newLog = true;            // "LogNew" > 0
+    bool dated = false;            // "LogDate" > 0
+    std::uint16_t debugMask = 0;   // "Debug"
+    std::int64_t sizeLimit = 4096; // "LogSize"; 0 means no limit
+    int keepDays = 0;              // "LogDays"
+    int datedDay = 0;              // local day of month of the dated name
+    std::string directory;         // with a trailing separator
+    std::string filePath;          // the log file
+    std::string purgePattern;      // directory + "*.log"
+    std::string semaphoreName;
+    std::unique_ptr<platform::NamedSemaphore> semaphore;
+};
+
+// Debug mask bits.
+inline constexpr std::uint16_t kDebugScan = 0x02;
+inline constexpr std::uint16_t kDebugAcquisition = 0x04;
+inline constexpr std::uint16_t kDebugBackends = 0x10;
+inline constexpr std::uint16_t kDebugMonitor = 0x80;
+inline constexpr std::uint16_t kDebugRetrieval = 0x100;
+
+// Writers. A null required text writes nothing; each text is cut to its
+// first 256 characters. noStamp suppresses the time stamp.
+void LogText(const char* text, bool noStamp = false);
+void LogPair(const char* text1, const char* text2, bool noStamp = false);
+void LogTriple(const char* text1, const char* text2, const char* text3, bool noStamp = false);
+void LogQuad(const char* text1, const char* text2, const char* text3, const char* text4,
+             bool noStamp = false);
+void LogValue(const char* text, long value, bool hex = false, bool noStamp = false);
+void LogPairValue(const char* text1, const char* text2, long value, bool noStamp = false);
+// The three texts with no separator, then the number.
+void LogConcatValue(const char* text1, const char* text2, const char* text3, long value,
+                    bool noStamp = false);
+
+inline void LogText(const std::string& t, bool noStamp = false) { LogText(t.c_str(), noStamp); }
+
+// The log start. firstLoad is the form run at load before the configuration
+// directory is known (only an ini "LogPath" gives a log then).
+enum class LogStartForm { First, Reinit };
+void LogStart(LogStartForm form);
+
+// True when the debug mask has any of the bits.
+bool LogDebug(std::uint16_t bits);
+
+// Today's dated file has changed: begins the new day's file (the check of
+// KVXLogFileName). Returns the current log file path ("" when off).
+std::string LogFileNameNow();
+
+}  // namespace kovran
