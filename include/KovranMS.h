@@ -114,6 +114,21 @@ KVX_API int KVXVersionC(int ignored, char* buf, uint16_t len);
 KVX_API KVXResult KVXLogFileName(char* buf);
 KVX_API KVXResult KVXLogFileNameBSTR(BSTR* name);
 
+/* ---- Configuration directory ------------------------------------------- */
+
+/* The configuration directory into buf (at least 260 bytes). With handle 0
+ * or -1 no device is needed. Returns 0, or -3 for a null buffer. */
+KVX_API KVXResult KVXConfigDirGet(int handle, char* buf);
+/* The configuration directory into *dir. With handle 0 no device is needed.
+ * Returns 0, -3 (null dir) or -4. */
+KVX_API KVXResult KVXConfigDirGetB(int handle, BSTR* dir);
+/* Returns to the directory established at load and stores it into *dir
+ * (when dir is not null). Returns the last result. */
+KVX_API KVXResult KVXDefaultInitPath(BSTR* dir);
+/* Returns to the directory established at load without any fallback.
+ * Returns 0 or -1. */
+KVX_API KVXResult KVXRestoreDefaultInitPath(void);
+
 #ifdef __cplusplus
 }
 #endif

@@ -22,6 +22,11 @@ inline constexpr HandleRef NoHandle = std::nullopt;
 // holds the reason (-17 while detaching, -1 for a bad handle).
 bool ApiEnter(const char* name, HandleRef handle);
 
+// The device state check of the guard (also run by the transport before a
+// control command): true when the device is usable; -1 tries a reopen, -2
+// becomes -1.
+bool DeviceStateCheck();
+
 // Maps the last result to monitoring events (does nothing unless the
 // monitoring component forwards and a device has been opened).
 void ApiLeave();
@@ -32,11 +37,12 @@ void LogException(const char* tag);
 
 // How an export is framed.
 struct ExportInfo {
-    const char* name;                // for the guard's log lines
-    const char* tag = nullptr;       // exception tag; null: "excep not mapped"
-    bool leave = false;              // ends with ApiLeave
-    bool resultIsCode = true;        // the operation's result becomes the last result
-    bool exceptionSetsResult = true; // an escaped exception sets the last result to -1
+    const char* name;                 // for the guard's log lines
+    const char* tag = nullptr;        // exception tag; null: "excep not mapped"
+    bool leave = false;               // ends with ApiLeave
+    bool resultIsCode = true;         // the operation's result becomes the last result
+    bool exceptionSetsResult = true;  // an escaped exception sets the last result to -1
+    bool guarded = true;              // runs ApiEnter (a few log exports do not)
 };
 
 // Runs one exported call. `guardFail` is what the export returns when the
@@ -46,7 +52,7 @@ template <class R, class Op>
 R RunExport(const ExportInfo& info, HandleRef handle, std::optional<R> guardFail, R onException,
             Op&& op) noexcept {
     try {
-        if (!ApiEnter(info.name, handle)) {
+        if (info.guarded && !ApiEnter(info.name, handle)) {
             if (info.leave) ApiLeave();
             return guardFail ? *guardFail : static_cast<R>(LastResult());
         }
@@ -67,11 +73,12 @@ R RunExport(const ExportInfo& info, HandleRef handle, std::optional<R> guardFail
 // The same for exports that return nothing.
 template <class Op>
 void RunExportVoid(const ExportInfo& info, HandleRef handle, Op&& op) noexcept {
-    RunExport<int>(ExportInfo{info.name, info.tag, info.leave, false, info.exceptionSetsResult},
-                   handle, 0, 0, [&] {
-                       std::forward<Op>(op)();
-                       return 0;
-                   });
+    ExportInfo framed = info;
+    framed.resultIsCode = false;
+    RunExport<int>(framed, handle, 0, 0, [&] {
+        std::forward<Op>(op)();
+        return 0;
+    });
 }
 
 }  // namespace kovran

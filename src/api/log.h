@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <mutex>
 #include <string>
 
 #include "platform/named_semaphore.h"
@@ -26,6 +27,11 @@ struct LogState {
     std::string purgePattern;      // directory + "*.log"
     std::string semaphoreName;
     std::unique_ptr<platform::NamedSemaphore> semaphore;
+    bool loading = false;        // the library is being loaded
+    bool headerWritten = false;  // the load header of this load is out
+    // Serialises this process's threads on the state above; the named
+    // semaphore serialises the processes that share the file.
+    std::recursive_mutex mutex;
 };
 
 // Debug mask bits.
@@ -42,24 +48,32 @@ void LogPair(const char* text1, const char* text2, bool noStamp = false);
 void LogTriple(const char* text1, const char* text2, const char* text3, bool noStamp = false);
 void LogQuad(const char* text1, const char* text2, const char* text3, const char* text4,
              bool noStamp = false);
-void LogValue(const char* text, long value, bool hex = false, bool noStamp = false);
-void LogPairValue(const char* text1, const char* text2, long value, bool noStamp = false);
+void LogValue(const char* text, int value, bool hex = false, bool noStamp = false);
+void LogPairValue(const char* text1, const char* text2, int value, bool noStamp = false);
 // The three texts with no separator, then the number.
-void LogConcatValue(const char* text1, const char* text2, const char* text3, long value,
+void LogConcatValue(const char* text1, const char* text2, const char* text3, int value,
                     bool noStamp = false);
 
 inline void LogText(const std::string& t, bool noStamp = false) { LogText(t.c_str(), noStamp); }
 
-// The log start. firstLoad is the form run at load before the configuration
-// directory is known (only an ini "LogPath" gives a log then).
+// The log start. The first form runs at load before the configuration
+// directory is known (only an ini "LogPath" gives a log then); the
+// re-initialisation form defaults "LogPath" to the configuration directory.
 enum class LogStartForm { First, Reinit };
 void LogStart(LogStartForm form);
 
 // True when the debug mask has any of the bits.
 bool LogDebug(std::uint16_t bits);
 
-// Today's dated file has changed: begins the new day's file (the check of
-// KVXLogFileName). Returns the current log file path ("" when off).
+// The current log file path ("" when logging is off). With a dated name
+// whose day has passed, first begins the new day's file.
 std::string LogFileNameNow();
+
+// "<module path> ver. 2.2.5.5 ZKT 32 bit", then the host executable path.
+void LogBanner();
+
+// The bytes of one log line as the writers put them on disk, without the
+// time stamp (exposed for tests and the echo).
+std::string LogTimeStamp();
 
 }  // namespace kovran

@@ -1,0 +1,179 @@
+// The log start: settings of section "General", the file name (dated or
+// not), the purge of old dated logs, the per-file semaphore, the move of the
+// log when its directory changes, and the load header.
+#include <dirent.h>
+
+#include <cstdio>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "api/library.h"
+#include "api/log.h"
+#include "platform/clock.h"
+#include "platform/files.h"
+#include "platform/profile.h"
+#include "platform/sys_error.h"
+
+namespace kovran {
+namespace {
+
+bool EndsWithSeparator(const std::string& s) {
+    return !s.empty() && (s.back() == '/' || s.back() == '\\');
+}
+
+int Ini(const char* key, const char* def) {
+    return platform::GetProfileNumber("General", key, def, lib().names.iniPath);
+}
+
+std::string SemaphoreNameFor(const std::string& logPath) {
+    std::string name = logPath;
+    if (name.size() >= 4 && name.compare(name.size() - 4, 4, ".log") == 0) name.resize(name.size() - 4);
+    for (char& c : name)
+        if (c == '/' || c == '\\' || c == ':') c = '_';
+    return name;
+}
+
+// Deletes every file of the pattern last written before (LogDays - 1) days
+// before today's UTC midnight. A day is taken as 201 units of the high 32 bits
+// of a file time (86 328.8 s), as the purge always has.
+void PurgeDatedLogs(const LogState& log) {
+    if (log.keepDays <= 0) return;
+    platform::LocalTime today = platform::UtcNow();
+    today.hour = 0;
+    today.minute = 0;
+    const platform::FileTime midnight = platform::FileTimeFromUtc(today);
+    const platform::FileTime cutoff =
+        midnight - (static_cast<platform::FileTime>(log.keepDays - 1) * 201 << 32);
+
+    const std::string dir = log.directory.empty() ? std::string("./") : log.directory;
+    std::unique_ptr<DIR, int (*)(DIR*)> d(opendir(dir.c_str()), closedir);
+    if (!d) return;
+    std::vector<std::string> doomed;
+    while (const dirent* e = readdir(d.get())) {
+        const std::string name = e->d_name;
+        if (!platform::WildcardMatch("*.log", name)) continue;
+        const std::string path = dir + name;
+        const auto written = platform::FileLastWriteTime(path);
+        if (written && *written < cutoff) doomed.push_back(path);
+    }
+    for (const std::string& path : doomed) platform::DeleteFileAt(path);
+}
+
+void WriteLoadHeader() {
+    const platform::LocalTime t = platform::LocalNow();
+    char header[128];
+    std::snprintf(header, sizeof header,
+                  "-------------------------- %04d %02d %02d - %02d.%02d -------------------------",
+                  t.year, t.month, t.day, t.hour, t.minute);
+    LogText(header);
+}
+
+}  // namespace
+
+void LogBanner() {
+    const RuntimeNames& names = lib().names;
+    const std::string banner =
+        names.modulePath + " ver. " + kLibraryVersion + " " + kBuildTag + kWordSizeText;
+    LogText(banner.c_str());
+    LogText(names.hostPath.c_str());
+}
+
+void LogStart(LogStartForm form) {
+    Library& l = lib();
+    LogState& log = l.log;
+    std::lock_guard lock(log.mutex);
+
+    const std::string oldPath = log.filePath;
+    if (Ini("Log", "1") <= 0) {
+        log.on = false;
+        return;
+    }
+
+    std::string logPath;
+    if (form == LogStartForm::First) {
+        logPath = platform::GetProfileString("General", "LogPath", "", l.names.iniPath);
+        if (logPath.empty()) return;
+    } else {
+        logPath = platform::GetProfileString("General", "LogPath", l.config.dir, l.names.iniPath);
+        // Without a directory there is nowhere sensible to write: a bare file
+        // name would land in the root or the host's working directory.
+        if (logPath.empty()) return;
+    }
+
+    const int debug = Ini("Debug", "0");
+    log.debugMask = static_cast<std::uint16_t>(debug < 0 ? 0 : debug);
+    log.verbose = Ini("Verbose", "0") > 0;
+
+    log.directory = EndsWithSeparator(logPath) ? logPath : logPath + "/";
+    std::string path = log.directory + kLibraryBaseName + "_" + l.names.hostBaseName;
+
+    log.newLog = Ini("LogNew", "1") > 0;
+    const int size = Ini("LogSize", "102400");
+    log.sizeLimit = size < 0 ? 0 : size;
+    log.timeStamp = Ini("LogTimeStamp", "1") > 0;
+    log.keepDays = Ini("LogDays", "0");
+    log.dated = Ini("LogDate", "0") > 0;
+    log.purgePattern = log.directory + "*.log";
+
+    if (log.dated) {
+        const platform::LocalTime t = platform::LocalNow();
+        char date[16];
+        std::snprintf(date, sizeof date, "_%04d%02d%02d", t.year, t.month, t.day);
+        path += date;
+        log.datedDay = t.day;
+        PurgeDatedLogs(log);
+    } else {
+        log.datedDay = 0;
+    }
+
+    path += ".log";
+    log.filePath = path;
+    log.on = true;
+    log.semaphore.reset();
+    log.semaphoreName = SemaphoreNameFor(path);
+    log.semaphore = platform::NamedSemaphore::Open(log.semaphoreName, 1);
+    if (log.debugMask != 0) {
+        if (log.semaphore)
+            LogPair("LogSem", log.semaphoreName.c_str());
+        else
+            LogValue("NULL LogSem", platform::LastSystemError());
+    }
+
+    if (!log.loading || log.headerWritten) {
+        // Paths on this system are case-sensitive: only an exact match is the
+        // same file.
+        if (!oldPath.empty() && oldPath != path) {
+            platform::DeleteFileAt(path);
+            platform::MoveFileTo(oldPath, path, true);
+            LogText("log moved");
+            LogText(oldPath.c_str());
+            LogText(path.c_str());
+            LogBanner();
+        }
+        return;
+    }
+
+    if (log.newLog) {
+        platform::DeleteFileAt(path + ".old");
+        platform::DeleteFileAt(path);
+    } else {
+        LogText(" ");
+    }
+    log.headerWritten = true;
+    WriteLoadHeader();
+}
+
+std::string LogFileNameNow() {
+    LogState& log = lib().log;
+    std::lock_guard lock(log.mutex);
+    if (!log.on) return {};
+    if (log.dated && platform::LocalNow().day != log.datedDay) {
+        LogText("changing log filename - day is changed");
+        log.filePath.clear();
+        LogStart(LogStartForm::Reinit);
+    }
+    return log.on ? log.filePath : std::string();
+}
+
+}  // namespace kovran

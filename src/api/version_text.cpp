@@ -1,0 +1,76 @@
+#include "api/version_text.h"
+
+#include <cstdio>
+#include <cstring>
+
+#include "api/library.h"
+#include "api/log.h"
+
+namespace kovran {
+namespace {
+
+constexpr std::size_t kTextLimit = 1024;
+// Product IDs of the main vendor opened without a serial number check.
+constexpr int kOpenPids[] = {3, 4, 5, 8, 9, 14};
+
+std::string VersionPart() {
+    return std::string("SW Version ") + kLibraryVersion + " build " + kBuildTag + ", ";
+}
+
+int CopyOut(const std::string& text, char* buffer, int length, bool logText) {
+    if (buffer == nullptr || length <= 0) return static_cast<int>(text.size()) + 1;
+    if (logText) LogText(text.c_str());
+    if (static_cast<std::size_t>(length) < text.size() + 1) {
+        LogPair("err - ", "size too short");
+        SetLastResult(-3);
+        return -1;
+    }
+    std::memset(buffer, 0, static_cast<std::size_t>(length));
+    std::memcpy(buffer, text.data(), text.size());
+    SetLastResult(0);
+    return static_cast<int>(text.size());
+}
+
+}  // namespace
+
+std::string LibraryVersionString() {
+    std::string text = VersionPart();
+    for (int pid = 1; pid <= 99; ++pid) {
+        bool open = false;
+        for (int p : kOpenPids) open = open || p == pid;
+        if (!open) continue;
+        char item[16];
+        std::snprintf(item, sizeof item, "PID_%04x, ", pid);
+        if (text.size() + std::strlen(item) >= kTextLimit) {
+            LogPair("err - ", "KVXVersion with invalid string size");
+            LogText(text.c_str());
+            SetLastResult(-1);
+            continue;
+        }
+        text += item;
+    }
+    if (text.size() > 2 && text.compare(text.size() - 2, 2, ", ") == 0) text.resize(text.size() - 2);
+    return text;
+}
+
+std::string DeviceVersionString() {
+    std::string text = VersionPart();
+    const DeviceRecord& dev = lib().device;
+    if (dev.pid != 0) {
+        char item[40];
+        std::snprintf(item, sizeof item, "FW 0x%x, PID_%04x", dev.firmware, dev.pid);
+        LogText(item);
+        text += item;
+    }
+    return text;
+}
+
+int LibraryText(char* buffer, int length) {
+    return CopyOut(LibraryVersionString(), buffer, length, true);
+}
+
+int DeviceText(char* buffer, int length) {
+    return CopyOut(DeviceVersionString(), buffer, length, true);
+}
+
+}  // namespace kovran

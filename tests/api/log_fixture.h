@@ -1,0 +1,67 @@
+// A library instance with its ini file, configuration directory and clock
+// under the test's control.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <string>
+
+#include "api/library.h"
+#include "api/log.h"
+#include "api/names.h"
+#include "platform/named_semaphore.h"
+#include "support/fake_clock.h"
+#include "support/temp_dir.h"
+
+namespace kovran::test {
+
+class LogFixture : public ::testing::Test {
+protected:
+    void SetUp() override {
+        resetLibraryForTests();
+        std::filesystem::create_directories(libDir());
+        std::filesystem::create_directories(configDir());
+        lib().names = NamesFromPaths(libDir() + "/libKovranMS.so", "/opt/host/scanapp");
+        lib().config.dir = configDir();
+        lib().config.valid = true;
+    }
+    void TearDown() override {
+        if (!lib().log.semaphoreName.empty())
+            platform::NamedSemaphore::Unlink(lib().log.semaphoreName);
+        resetLibraryForTests();
+    }
+
+    std::string libDir() const { return dir / "lib"; }
+    std::string configDir() const { return dir / "cfg"; }
+    std::string logPath() const { return configDir() + "/KovranMS_scanapp.log"; }
+
+    // Writes the ini file beside the library (CR LF line ends).
+    void Ini(const std::string& text) {
+        std::string crlf;
+        for (char c : text) {
+            if (c == '\n') crlf += '\r';
+            crlf += c;
+        }
+        WriteFileBytes(libDir() + "/KOVRANMS.ini", crlf);
+    }
+
+    // Both log start forms, as the load runs them.
+    void StartAtLoad() {
+        lib().log.loading = true;
+        LogStart(LogStartForm::First);
+        LogStart(LogStartForm::Reinit);
+        lib().log.loading = false;
+    }
+
+    std::string LogBytes() const { return ReadFileBytes(lib().log.filePath); }
+
+    TempDir dir;
+    FakeClock clock;
+    ClockScope clockScope{clock};
+};
+
+// The stamp of FakeClock's default instant.
+inline constexpr const char* kStamp = "09, 13.05.07\t";
+
+}  // namespace kovran::test

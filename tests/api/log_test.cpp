@@ -1,0 +1,305 @@
+#include <gtest/gtest.h>
+
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <string>
+
+#include "api/log.h"
+#include "api/log_fixture.h"
+#include "platform/clock.h"
+#include "platform/named_semaphore.h"
+#include "platform/text_file.h"
+
+namespace kovran::test {
+namespace {
+
+using LogWriters = LogFixture;
+
+TEST_F(LogWriters, EachWriterPutsItsExactBytesOnDisk) {
+    Ini("[General]\nLogNew=1\n");
+    StartAtLoad();
+    const std::string header = LogBytes();
+    ASSERT_EQ(header, std::string(kStamp) +
+                          "-------------------------- 2026 12 09 - 13.05 -------------------------\r\n");
+
+    LogText("plain");
+    LogPair("err - ", "message");
+    LogTriple("a", "b", "c");
+    LogQuad("1", "2", "3", "4");
+    LogValue("dec", -5);
+    LogValue("hex", 26, true);
+    LogPairValue("war - ", "count", 12);
+    LogPairValue("", "nofirst", 3);
+    LogConcatValue("x", "y", "z", 9);
+    LogText("unstamped", true);
+
+    const std::string s = kStamp;
+    EXPECT_EQ(LogBytes().substr(header.size()),
+              s + "plain\r\n" +                 //
+                  s + "err -  message\r\n" +    // "err - " then the joining blank
+                  s + "a b c\r\n" +             //
+                  s + "1 2 3 4\r\n" +           //
+                  s + "dec -5\r\r\n" +          // numeric forms end in CR CR LF
+                  s + "hex 0x001a\r\r\n" +      //
+                  s + "war -  count  12\r\r\n" + //
+                  s + "nofirst  3\r\r\n" +      // an empty text loses its blank
+                  s + "xyz 9\r\r\n" +           //
+                  "unstamped\r\n");
+}
+
+TEST_F(LogWriters, NullAndEmptyTextsWriteNothing) {
+    Ini("[General]\nLogTimeStamp=0\n");
+    StartAtLoad();
+    const std::size_t before = LogBytes().size();
+    LogText(static_cast<const char*>(nullptr));
+    LogText("");
+    LogValue("", 3);
+    LogValue(nullptr, 3);
+    LogPair(nullptr, "x");
+    LogTriple("a", nullptr, "c");
+    LogQuad("a", "b", "c", nullptr);
+    LogPairValue("a", nullptr, 1);
+    LogConcatValue(nullptr, "b", "c", 1);
+    EXPECT_EQ(LogBytes().size(), before);
+    LogPair("", "second");
+    EXPECT_EQ(LogBytes().substr(before), " second\r\n");
+}
+
+TEST_F(LogWriters, TextsAreCutAt256Characters) {
+    Ini("[General]\nLogTimeStamp=0\n");
+    StartAtLoad();
+    const std::size_t before = LogBytes().size();
+    const std::string exact(256, 'a');
+    const std::string longer = std::string(256, 'b') + "c";
+    LogText(exact.c_str());
+    LogText(longer.c_str());
+    LogPair(longer.c_str(), longer.c_str());
+    EXPECT_EQ(LogBytes().substr(before), exact + "\r\n" + std::string(256, 'b') + "\r\n" +
+                                             std::string(256, 'b') + " " + std::string(256, 'b') +
+                                             "\r\n");
+}
+
+TEST_F(LogWriters, VerboseEchoesEveryCallButTheQuad) {
+    Ini("[General]\nVerbose=1\n");
+    StartAtLoad();
+    testing::internal::CaptureStdout();
+    LogText("t");
+    LogPair("a", "b");
+    LogTriple("a", "b", "c");
+    LogQuad("q", "q", "q", "q");
+    LogValue("v", 26, true);
+    LogPairValue("p", "q", 1);
+    LogConcatValue("x", "y", "z", 2);
+    EXPECT_EQ(testing::internal::GetCapturedStdout(),
+              "t\na b\na b c\nv 26\np q 1\nx y z 2\n");
+}
+
+TEST_F(LogWriters, LoggingOffWritesNoFileAndNoName) {
+    Ini("[General]\nLog=0\n");
+    StartAtLoad();
+    LogText("never");
+    EXPECT_FALSE(std::filesystem::exists(logPath()));
+    EXPECT_EQ(LogFileNameNow(), "");
+}
+
+TEST_F(LogWriters, LogSizeMovesAFullLogToOldBeforeTheNextLine) {
+    Ini("[General]\nLogSize=1000\nLogTimeStamp=0\n");
+    StartAtLoad();
+    WriteFileBytes(logPath() + ".old", "an older one");
+    WriteFileBytes(logPath(), std::string(1000, 'x'));
+    LogText("fits");  // 1000 bytes is not above the limit
+    const std::string full = ReadFileBytes(logPath());
+    ASSERT_EQ(full.size(), 1006u);
+    LogText("next");
+    EXPECT_EQ(ReadFileBytes(logPath() + ".old"), full);
+    EXPECT_EQ(ReadFileBytes(logPath()), "next\r\n");
+}
+
+TEST_F(LogWriters, LogNewDecidesWhetherThePreviousRunSurvives) {
+    WriteFileBytes(logPath(), "previous run\r\n");
+    WriteFileBytes(logPath() + ".old", "older run\r\n");
+    Ini("[General]\nLogNew=0\nLogTimeStamp=0\n");
+    StartAtLoad();
+    EXPECT_EQ(ReadFileBytes(logPath()),
+              "previous run\r\n \r\n"
+              "-------------------------- 2026 12 09 - 13.05 -------------------------\r\n");
+    EXPECT_TRUE(std::filesystem::exists(logPath() + ".old"));
+
+    SetUp();
+    Ini("[General]\nLogTimeStamp=0\n");
+    StartAtLoad();
+    EXPECT_EQ(ReadFileBytes(logPath()),
+              "-------------------------- 2026 12 09 - 13.05 -------------------------\r\n");
+    EXPECT_FALSE(std::filesystem::exists(logPath() + ".old"));
+}
+
+TEST_F(LogWriters, FirstFormNeedsAnIniLogPath) {
+    Ini("[General]\nLogTimeStamp=0\n");
+    lib().log.loading = true;
+    LogStart(LogStartForm::First);
+    EXPECT_FALSE(lib().log.on);
+    LogText("lost");
+
+    const std::string own = dir / "own";
+    std::filesystem::create_directories(own);
+    Ini("[General]\nLogTimeStamp=0\nLogPath=" + own + "\n");
+    LogStart(LogStartForm::First);
+    EXPECT_EQ(lib().log.filePath, own + "/KovranMS_scanapp.log");
+    LogStart(LogStartForm::Reinit);  // the ini value wins over the configuration directory
+    lib().log.loading = false;
+    EXPECT_EQ(lib().log.filePath, own + "/KovranMS_scanapp.log");
+    EXPECT_FALSE(std::filesystem::exists(logPath()));
+}
+
+TEST_F(LogWriters, ANewDirectoryOutsideTheLoadMovesTheLog) {
+    Ini("[General]\nLogTimeStamp=0\n");
+    StartAtLoad();
+    LogText("before");
+    const std::string before = LogBytes();
+
+    const std::string moved = dir / "moved";
+    std::filesystem::create_directories(moved);
+    lib().config.dir = moved;
+    LogStart(LogStartForm::Reinit);
+    const std::string newPath = moved + "/KovranMS_scanapp.log";
+    EXPECT_FALSE(std::filesystem::exists(logPath()));
+    EXPECT_EQ(ReadFileBytes(newPath), before + "log moved\r\n" + logPath() + "\r\n" + newPath +
+                                          "\r\n" + libDir() + "/libKovranMS.so ver. 2.2.5.5 ZKT 32 bit\r\n" +
+                                          "/opt/host/scanapp\r\n");
+}
+
+TEST_F(LogWriters, DebugMaskReportsTheSemaphore) {
+    Ini("[General]\nDebug=1\nLogTimeStamp=0\nLogNew=0\n");
+    StartAtLoad();
+    std::string expected = logPath().substr(0, logPath().size() - 4);
+    for (char& c : expected)
+        if (c == '/') c = '_';
+    EXPECT_NE(LogBytes().find("LogSem " + expected + "\r\n"), std::string::npos) << LogBytes();
+    EXPECT_EQ(lib().log.debugMask, 1);
+}
+
+TEST_F(LogWriters, DatedNameBeginsANewFileWhenTheDayChanges) {
+    Ini("[General]\nLogDate=1\nLogTimeStamp=0\n");
+    StartAtLoad();
+    const std::string day1 = configDir() + "/KovranMS_scanapp_20261209.log";
+    EXPECT_EQ(LogFileNameNow(), day1);
+
+    clock.Advance(11 * 3600);  // 00:05 on the 10th
+    const std::string day2 = configDir() + "/KovranMS_scanapp_20261210.log";
+    EXPECT_EQ(LogFileNameNow(), day2);
+    LogText("second day");
+    EXPECT_NE(ReadFileBytes(day1).find("changing log filename - day is changed\r\n"),
+              std::string::npos);
+    EXPECT_EQ(ReadFileBytes(day2), "second day\r\n");
+    EXPECT_EQ(LogFileNameNow(), day2);
+}
+
+TEST_F(LogWriters, PurgeKeepsLogDaysOfDatedLogs) {
+    // The purge runs against UTC midnight minus (LogDays - 1) near-days of
+    // 86 328.8 s.
+    const std::string cfg = configDir();
+    const platform::FileTime now = platform::FileTimeNowUtc();
+    const platform::FileTime hour = 36000000000LL;
+    struct Aged {
+        std::string name;
+        platform::FileTime written;
+    } files[] = {
+        {"today.log", now - hour},                 // 12:05 today
+        {"yesterday.log", now - 14 * hour},        // 23:05 yesterday
+        {"lastweek.log", now - 24 * 7 * hour},     //
+        {"keep.txt", now - 24 * 7 * hour},         // not a log
+    };
+    for (const Aged& f : files) {
+        WriteFileBytes(cfg + "/" + f.name, "x");
+        ASSERT_TRUE(platform::SetFileLastWriteTime(cfg + "/" + f.name, f.written));
+    }
+
+    Ini("[General]\nLogDate=1\nLogDays=2\n");
+    StartAtLoad();
+    EXPECT_TRUE(std::filesystem::exists(cfg + "/today.log"));
+    EXPECT_TRUE(std::filesystem::exists(cfg + "/yesterday.log"));
+    EXPECT_FALSE(std::filesystem::exists(cfg + "/lastweek.log"));
+    EXPECT_TRUE(std::filesystem::exists(cfg + "/keep.txt"));
+
+    SetUp();
+    Ini("[General]\nLogDate=1\nLogDays=1\n");
+    StartAtLoad();
+    EXPECT_TRUE(std::filesystem::exists(cfg + "/today.log"));
+    EXPECT_FALSE(std::filesystem::exists(cfg + "/yesterday.log"));
+}
+
+TEST_F(LogWriters, AWriterWaitsForTheLineOfAnotherProcess) {
+    Ini("[General]\nLogTimeStamp=0\n");
+    StartAtLoad();
+    // Another process holds the file's semaphore while it writes a line; our
+    // line must come after it.
+    auto other = platform::NamedSemaphore::Open(lib().log.semaphoreName, 1);
+    ASSERT_TRUE(other);
+    ASSERT_TRUE(other->Wait(0));
+    const pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        LogText("child line");
+        _exit(0);
+    }
+    platform::AppendTextCommitted(lib().log.filePath, "holder line\n");
+    other->Release();
+    int status = 0;
+    waitpid(child, &status, 0);
+    const std::string bytes = LogBytes();
+    const auto holder = bytes.find("holder line\r\n");
+    const auto mine = bytes.find("child line\r\n");
+    ASSERT_NE(holder, std::string::npos);
+    ASSERT_NE(mine, std::string::npos);
+    EXPECT_LT(holder, mine);
+}
+
+TEST_F(LogWriters, LinesOfTwoProcessesNeverInterleave) {
+    Ini("[General]\nLogTimeStamp=0\nLogSize=0\n");
+    StartAtLoad();
+    const int kLines = 200;
+    pid_t children[2];
+    for (int c = 0; c < 2; ++c) {
+        children[c] = fork();
+        ASSERT_GE(children[c], 0);
+        if (children[c] == 0) {
+            const std::string text(200, static_cast<char>('A' + c));
+            for (int i = 0; i < kLines; ++i) LogText(text.c_str());
+            _exit(0);
+        }
+    }
+    for (pid_t c : children) waitpid(c, nullptr, 0);
+    std::string bytes = LogBytes();
+    bytes = bytes.substr(bytes.find("\r\n") + 2);  // past the load header
+    int counts[2] = {0, 0};
+    for (std::size_t pos = 0; pos < bytes.size();) {
+        const std::size_t end = bytes.find("\r\n", pos);
+        ASSERT_NE(end, std::string::npos);
+        const std::string line = bytes.substr(pos, end - pos);
+        ASSERT_EQ(line.size(), 200u);
+        ASSERT_TRUE(line == std::string(200, 'A') || line == std::string(200, 'B')) << line;
+        ++counts[line[0] - 'A'];
+        pos = end + 2;
+    }
+    EXPECT_EQ(counts[0], kLines);
+    EXPECT_EQ(counts[1], kLines);
+}
+
+TEST_F(LogWriters, AMissingDirectoryOrDeletedFileNeverFailsTheCaller) {
+    Ini("[General]\nLogPath=" + (dir / "absent") + "\nLogTimeStamp=0\n");
+    StartAtLoad();
+    LogText("into nowhere");
+    EXPECT_FALSE(std::filesystem::exists(dir / "absent"));
+
+    SetUp();
+    Ini("[General]\nLogTimeStamp=0\n");
+    StartAtLoad();
+    std::filesystem::remove(logPath());
+    LogText("again");
+    EXPECT_EQ(ReadFileBytes(logPath()), "again\r\n");
+}
+
+}  // namespace
+}  // namespace kovran::test
