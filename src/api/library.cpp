@@ -1,6 +1,9 @@
 #include "api/library.h"
 
+#include <algorithm>
+#include <array>
 #include <new>
+#include <string>
 #include <type_traits>
 
 namespace kovran {
@@ -23,6 +26,18 @@ Library& Build() {
 Library& lib() {
     static Library& instance = Build();
     return instance;
+}
+
+void releaseLibraryAtUnload() {
+    std::array<char, 1024> path{};
+    const std::string& current = lib().log.on ? lib().log.filePath : std::string();
+    if (current.size() < path.size()) std::copy(current.begin(), current.end(), path.begin());
+    const bool stamp = lib().log.timeStamp;
+    resetLibraryForTests();
+    Library& fresh = lib();
+    fresh.frame.detaching.store(true);
+    fresh.log.unloadPath = path;
+    fresh.log.unloadTimeStamp = stamp;
 }
 
 void resetLibraryForTests() {

@@ -44,6 +44,10 @@ Library& lib();
 // Replaces the instance with a fresh one (tests only).
 void resetLibraryForTests();
 
+// The last unload step: gives back everything the state holds, keeping a
+// state whose detaching flag stays set for any late caller.
+void releaseLibraryAtUnload();
+
 // Shorthands for the last result.
 inline std::int32_t LastResult() { return lib().frame.lastResult.load(); }
 inline void SetLastResult(std::int32_t r) { lib().frame.lastResult.store(r); }

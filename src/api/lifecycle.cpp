@@ -56,6 +56,9 @@ void ProcessDetach() {
     if (handle != 0 && handle != -1) LogText("not expected - dll detach");
     MonitorUnload();
     l.log.semaphore.reset();
+    // A host may unload and load the library many times: nothing it held
+    // may outlive it.
+    releaseLibraryAtUnload();
 }
 
 }  // namespace kovran

@@ -43,10 +43,19 @@ void RotateIfTooLarge(const LogState& log) {
     platform::WriteTextFile(log.filePath, "");
 }
 
+// A line after the unload released the state: straight to the last file.
+void WriteUnloadLine(const LogState& log, std::string_view line, bool noStamp) {
+    if (log.unloadPath[0] == '\0') return;
+    std::string text;
+    if (log.unloadTimeStamp && !noStamp) text = LogTimeStamp();
+    text += line;
+    platform::AppendTextCommitted(log.unloadPath.data(), text);
+}
+
 void WriteLine(std::string_view line, bool noStamp) {
     LogState& log = lib().log;
     std::lock_guard lock(log.mutex);
-    if (!log.on || log.filePath.empty()) return;
+    if (!log.on || log.filePath.empty()) return WriteUnloadLine(log, line, noStamp);
     if (!log.semaphore) log.semaphore = platform::NamedSemaphore::Open(log.semaphoreName, 1);
     platform::SemaphoreHold hold(log.semaphore.get(), kLineLockMs);
     RotateIfTooLarge(log);

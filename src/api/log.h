@@ -2,6 +2,7 @@
 // start, and the dated-name day change. Writers never fail their caller.
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <memory>
 #include <mutex>
@@ -32,6 +33,11 @@ struct LogState {
     // Serialises this process's threads on the state above; the named
     // semaphore serialises the processes that share the file.
     std::recursive_mutex mutex;
+    // After the unload has given back the state, lines of late callers go
+    // to this file (kept without heap memory, which would outlive the
+    // library's code).
+    std::array<char, 1024> unloadPath{};
+    bool unloadTimeStamp = true;
 };
 
 // Debug mask bits.

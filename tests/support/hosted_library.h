@@ -5,6 +5,7 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 namespace kovran::test {
 
@@ -14,6 +15,14 @@ std::string BuiltLibraryPath();
 // lacks one entry point).
 std::string BuiltMonitorStandInPath();
 std::string BuiltIncompleteMonitorStandInPath();
+// The host and module that call the library during its unload.
+std::string BuiltDetachHostPath();
+std::string BuiltDetachProbePath();
+// The source tree (for lists kept beside the code).
+std::string SourceDir();
+// Runs a program with arguments; returns its exit status (-1 when it could
+// not run or was killed) and its standard output in *out when given.
+int RunProgram(const std::vector<std::string>& argv, std::string* out = nullptr);
 
 class HostedLibrary {
 public:

@@ -20,6 +20,16 @@ TempDir::TempDir() {
 
 TempDir::~TempDir() {
     std::error_code ec;
+    // Named semaphores of files in this directory (the log's) carry the
+    // path with '/' turned into '_'.
+    std::string mangled = path_;
+    for (char& c : mangled)
+        if (c == '/') c = '_';
+    for (const auto& e : std::filesystem::directory_iterator("/dev/shm", ec)) {
+        const std::string name = e.path().filename().string();
+        if (name.rfind("sem.", 0) == 0 && name.find(mangled) != std::string::npos)
+            std::filesystem::remove(e.path(), ec);
+    }
     std::filesystem::permissions(path_, std::filesystem::perms::owner_all,
                                  std::filesystem::perm_options::add, ec);
     std::filesystem::remove_all(path_, ec);
