@@ -5,13 +5,22 @@
 #include <memory>
 #include <string_view>
 
+#ifndef KOVRAN_BUILDING_LIBRARY
+#ifndef KOVRAN_BUILDING_LIBRARY
 #define KOVRAN_BUILDING_LIBRARY 1
+#endif
+#endif
 #include "KovranMS.h"
 
 namespace kovran::platform {
 
+// The longest BSTR, in bytes, that can be allocated.
+inline constexpr unsigned int kBstrMaxBytes = 0x7FFFFFF0u;
+
 // Allocates a BSTR holding len bytes copied from text (zero bytes when text
-// is null). Null on allocation failure or a length over the 32-bit limit.
+// is null). Null (system error kErrorNotEnoughMemory) on allocation failure
+// or a length over kBstrMaxBytes. Free it with FreeBstr (or the exported
+// SysFreeString): the memory comes from std::malloc.
 BSTR AllocBstrBytes(const char* text, unsigned int len);
 void FreeBstr(BSTR b);
 unsigned int BstrByteLen(BSTR b);

@@ -10,8 +10,8 @@ namespace kovran::platform {
 
 struct LocalTime {
     int year = 1601;
-    int month = 1;   // 1..12
-    int day = 1;     // 1..31
+    int month = 1;  // 1..12
+    int day = 1;    // 1..31
     int hour = 0;
     int minute = 0;
     int second = 0;
@@ -22,7 +22,7 @@ struct LocalTime {
 using FileTime = std::int64_t;
 
 class Clock {
-public:
+  public:
     virtual ~Clock() = default;
     // Seconds and nanoseconds since the Unix epoch.
     virtual std::int64_t NowUnixNs() const = 0;

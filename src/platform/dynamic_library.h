@@ -7,9 +7,10 @@
 namespace kovran::platform {
 
 class DynamicLibrary {
-public:
-    // Loads the library at path; null (system error set, reason in
-    // LastLoadError) when it cannot be loaded.
+  public:
+    // Loads the library at path; null when it cannot be loaded, with the
+    // system error kErrorModNotFound for a missing file, else
+    // kErrorBadExeFormat, and the loader's reason in LastLoadError.
     static std::unique_ptr<DynamicLibrary> Open(const std::string& path);
     ~DynamicLibrary();
     DynamicLibrary(const DynamicLibrary&) = delete;
@@ -23,10 +24,18 @@ public:
         return reinterpret_cast<Fn>(Symbol(name));
     }
 
+    // The loader's message for this thread's last failed Open.
     static std::string LastLoadError();
 
-private:
-    explicit DynamicLibrary(void* handle) : handle_(handle) {}
+  private:
+    struct Token {
+        explicit Token() = default;
+    };
+
+  public:
+    DynamicLibrary(Token, void* handle) : handle_(handle) {}
+
+  private:
     void* handle_;
 };
 

@@ -7,13 +7,16 @@
 
 namespace kovran::platform {
 
+// A wait that never times out, as INFINITE is for the Windows waits.
+inline constexpr unsigned kWaitInfinite = 0xFFFFFFFFu;
+
 // Turns any text into a valid POSIX semaphore name: one leading '/', no other
 // '/', and short enough for the system (long names keep their start and end
 // a hash of the whole text).
 std::string SemaphoreName(std::string_view text);
 
 class NamedSemaphore {
-public:
+  public:
     // Opens the semaphore called SemaphoreName(name), creating it with
     // initial count `initial` when it does not exist yet. Returns null (and
     // sets the system error) on failure.
@@ -23,19 +26,29 @@ public:
     NamedSemaphore(const NamedSemaphore&) = delete;
     NamedSemaphore& operator=(const NamedSemaphore&) = delete;
 
-    // Waits at most timeoutMs for the count; true when obtained.
+    // Waits at most timeoutMs for the count (0 only tries, kWaitInfinite
+    // waits for ever); true when obtained, false with the system error
+    // kErrorTimeout when the time ran out.
     bool Wait(unsigned timeoutMs);
     // Gives the count back.
     void Release();
 
+    // The name given to Open (before SemaphoreName), fit for Unlink.
     const std::string& name() const { return name_; }
 
     // Removes the name from the system (tests; a live semaphore stays usable
     // by the processes that hold it).
     static void Unlink(std::string_view name);
 
-private:
-    NamedSemaphore(std::string name, void* sem);
+  private:
+    struct Token {
+        explicit Token() = default;
+    };
+
+  public:
+    NamedSemaphore(Token, std::string name, void* sem);
+
+  private:
     std::string name_;
     void* sem_;
 };
@@ -43,7 +56,7 @@ private:
 // Holds a semaphore for one scope when the wait succeeded; a timed-out wait
 // leaves the scope unlocked and the work goes ahead.
 class SemaphoreHold {
-public:
+  public:
     SemaphoreHold(NamedSemaphore* sem, unsigned timeoutMs)
         : sem_(sem), held_(sem != nullptr && sem->Wait(timeoutMs)) {}
     ~SemaphoreHold() {
@@ -53,7 +66,7 @@ public:
     SemaphoreHold& operator=(const SemaphoreHold&) = delete;
     bool held() const { return held_; }
 
-private:
+  private:
     NamedSemaphore* sem_;
     bool held_;
 };

@@ -15,8 +15,8 @@ inline constexpr std::size_t kProfileValueMax = 259;
 
 // The value of key in section of the file at path, or def (without its
 // trailing blanks) when the file, the section or the key is missing.
-std::string GetProfileString(std::string_view section, std::string_view key,
-                             std::string_view def, const std::string& path);
+std::string GetProfileString(std::string_view section, std::string_view key, std::string_view def,
+                             const std::string& path);
 
 // The value read as GetProfileString does, parsed as the C runtime's atoi:
 // leading blanks, an optional sign, then decimal digits up to the first

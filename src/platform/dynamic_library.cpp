@@ -1,0 +1,52 @@
+#include "platform/dynamic_library.h"
+
+#include <dlfcn.h>
+#include <sys/stat.h>
+
+#include "platform/sys_error.h"
+
+namespace kovran::platform {
+
+namespace {
+
+thread_local std::string tLastLoadError;
+
+bool MissingModule(const std::string& path, const std::string& reason) {
+    // A bare name is searched along the loader's path, so only the loader
+    // knows whether it found a file.
+    if (path.find('/') == std::string::npos) {
+        return reason.find("No such file") != std::string::npos;
+    }
+    struct stat st {};
+    return ::stat(path.c_str(), &st) != 0;
+}
+
+}  // namespace
+
+std::unique_ptr<DynamicLibrary> DynamicLibrary::Open(const std::string& path) {
+    ::dlerror();
+    void* handle = ::dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
+    if (handle == nullptr) {
+        const char* reason = ::dlerror();
+        tLastLoadError = reason != nullptr ? reason : "cannot load " + path;
+        SetLastSystemError(MissingModule(path, tLastLoadError) ? kErrorModNotFound
+                                                               : kErrorBadExeFormat);
+        return nullptr;
+    }
+    return std::make_unique<DynamicLibrary>(Token{}, handle);
+}
+
+DynamicLibrary::~DynamicLibrary() {
+    if (handle_ != nullptr) ::dlclose(handle_);
+}
+
+void* DynamicLibrary::Symbol(const char* name) const {
+    if (name == nullptr || handle_ == nullptr) return nullptr;
+    return ::dlsym(handle_, name);
+}
+
+std::string DynamicLibrary::LastLoadError() {
+    return tLastLoadError;
+}
+
+}  // namespace kovran::platform
