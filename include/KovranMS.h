@@ -107,6 +107,14 @@ KVX_API KVXResult KVXVersion(int handle, BSTR* version);
  * buffer or len 0), or 65535 on failure. */
 KVX_API int KVXVersionC(int ignored, char* buf, uint16_t len);
 
+/* ---- Device list (this port's addition) -------------------------------- */
+
+/* The scanners present, one line each: "VID\tPID\tserial\tpath\n" (VID and
+ * PID as four hex digits), then a NUL. Opens no device. Returns the text's
+ * length + 1 (also as a size query when len <= 0), or -1 (last result -3:
+ * null or too small buffer, which then holds an empty text). */
+KVX_API int KVXEnumerateDevices(char* buf, int len);
+
 /* ---- Diagnostic log ---------------------------------------------------- */
 
 /* The current log file path into a buffer of at least 260 bytes; empty when

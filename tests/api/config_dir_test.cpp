@@ -1,0 +1,321 @@
+#include "api/config_dir.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "KovranMS.h"
+#include "api/config_fixture.h"
+#include "api/library.h"
+#include "platform/bstr.h"
+
+namespace kovran {
+namespace {
+
+namespace fs = std::filesystem;
+using test::ConfigFixture;
+using test::WriteFileBytes;
+
+bool IsDir(const std::string& p) {
+    return fs::is_directory(p);
+}
+
+// A path of exactly len characters below base (components under NAME_MAX).
+std::string PathOfLength(const std::string& base, std::size_t len) {
+    std::string p = base;
+    while (p.size() + 52 < len) p += "/" + std::string(50, 'a');
+    p += "/" + std::string(len - p.size() - 1, 'b');
+    return p;
+}
+
+TEST(DirectoryLevels, CutsAtEverySeparatorOnce) {
+    struct Case {
+        std::string path;
+        std::vector<std::string> levels;
+    };
+    const std::vector<Case> cases = {
+        {"/a/b/c", {"/a", "/a/b", "/a/b/c"}}, {"/a//b/", {"/a", "/a//b"}},
+        {"\"/a/b\"", {"/a", "/a/b"}},         {"\"/a/b", {"/a", "/a/b"}},
+        {"/a\\b", {"/a", "/a\\b"}},           {"C:\\x\\y", {"C:\\x", "C:\\x\\y"}},
+        {"rel/dir", {"rel", "rel/dir"}},      {"/", {}},
+    };
+    for (const Case& c : cases) EXPECT_EQ(DirectoryLevels(c.path), c.levels) << c.path;
+}
+
+TEST(SharedDataBase, MachineFolderThenUserFolders) {
+    bool fallback = true;
+    EXPECT_EQ(SharedDataBase(true, "/x", "/home/u", fallback), "/var/lib");
+    EXPECT_FALSE(fallback);
+    EXPECT_EQ(SharedDataBase(false, "/data/u", "/home/u", fallback), "/data/u");
+    EXPECT_TRUE(fallback);
+    // A relative XDG_DATA_HOME is ignored.
+    EXPECT_EQ(SharedDataBase(false, "rel", "/home/u/", fallback), "/home/u/.local/share");
+    EXPECT_EQ(SharedDataBase(false, nullptr, "/home/u", fallback), "/home/u/.local/share");
+    EXPECT_EQ(SharedDataBase(false, nullptr, "", fallback), "");
+    EXPECT_EQ(SharedDataBase(false, nullptr, nullptr, fallback), "");
+}
+
+class ConfigDir : public ConfigFixture {};
+
+TEST_F(ConfigDir, DefaultAtLoadCreatesBothLevels) {
+    EstablishLoadTimeConfigDir();
+    const ConfigState& cfg = lib().config;
+    EXPECT_EQ(cfg.dir, DefaultDir());
+    EXPECT_TRUE(cfg.valid);
+    EXPECT_EQ(cfg.loadTimeDir, cfg.dir);
+    EXPECT_TRUE(IsDir(tmp_ / "base/Kovran"));
+    EXPECT_TRUE(IsDir(DefaultDir()));
+    EXPECT_EQ(LastResult(), 0);
+    EXPECT_FALSE(Logged("setting CnfDir"));
+}
+
+TEST_F(ConfigDir, ShortCnfDirIsIgnoredLongerOneIsUsed) {
+    for (const char* shortValue : {"C:", "ab", "\"\""}) {
+        resetLibraryForTests();
+        SetUp();
+        WriteIni(std::string("[General]\r\nCnfDir=") + shortValue + "\r\n");
+        EstablishLoadTimeConfigDir();
+        EXPECT_EQ(lib().config.dir, DefaultDir()) << shortValue;
+    }
+    const std::string wanted = tmp_ / "x/y/z";
+    resetLibraryForTests();
+    SetUp();
+    WriteIni("[general]\nCNFDIR = " + wanted + "\n");
+    EstablishLoadTimeConfigDir();
+    EXPECT_EQ(lib().config.dir, wanted);
+    EXPECT_EQ(lib().config.loadTimeDir, wanted);
+    EXPECT_TRUE(IsDir(wanted));
+    EXPECT_TRUE(Logged("setting CnfDir " + wanted + "\r\n"));
+}
+
+TEST_F(ConfigDir, UncreatableCnfDirFallsBackToDefault) {
+    WriteFileBytes(tmp_ / "file", "x");
+    const std::string through = tmp_ / "file/sub";
+    WriteIni("[General]\nCnfDir=" + through + "\n");
+    EstablishLoadTimeConfigDir();
+    const ConfigState& cfg = lib().config;
+    EXPECT_EQ(cfg.dir, DefaultDir());
+    EXPECT_TRUE(cfg.valid);
+    EXPECT_EQ(cfg.loadTimeDir, DefaultDir());
+    EXPECT_EQ(LastResult(), 0);
+    EXPECT_TRUE(Logged("err -  Config Dir  " + through + "\r\n"));
+    EXPECT_TRUE(Logged("err -  Not able to create default Config Dir 2  3\r"));
+    EXPECT_TRUE(Logged("war -  using default config dir  " + DefaultDir() + "\r\n"));
+}
+
+TEST_F(ConfigDir, EveryFailureLeavesTheDirectoryEmptyAndInvalid) {
+    WriteFileBytes(tmp_ / "file", "x");
+    struct Case {
+        const char* name;
+        std::string path;
+        bool noFallback;
+        std::string baseOverride;  // empty: the fixture's working base
+    };
+    const std::vector<Case> cases = {
+        {"no fallback", tmp_ / "file/sub", true, ""},
+        {"default fails too", tmp_ / "file/sub", false, tmp_ / "file"},
+        // A regular file where the last level should be is no directory.
+        {"file as last level", tmp_ / "file", true, ""},
+    };
+    for (const Case& c : cases) {
+        ASSERT_TRUE(SetConfigDir((tmp_ / "good").c_str(), false, false));
+        if (!c.baseOverride.empty()) lib().config.dataBaseOverride = c.baseOverride;
+        EXPECT_FALSE(SetConfigDir(c.path.c_str(), c.noFallback, false)) << c.name;
+        EXPECT_EQ(lib().config.dir, "") << c.name;
+        EXPECT_FALSE(lib().config.valid) << c.name;
+        EXPECT_EQ(LastResult(), -1) << c.name;
+        lib().config.dataBaseOverride = tmp_ / "base";
+    }
+    EXPECT_FALSE(Logged("using default config dir"));
+    EXPECT_TRUE(Logged("err -  Not able to create default Config Dir 2  267\r"));
+}
+
+TEST_F(ConfigDir, ParentWhereNobodyMayCreate) {
+    // Root ignores permission bits; sysfs refuses new directories to root too.
+    if (!IsDir("/sys/kernel")) GTEST_SKIP() << "no sysfs";
+    const std::string path = "/sys/kovran-config-test/V3r";
+    EXPECT_FALSE(SetConfigDir(path.c_str(), true, false));
+    EXPECT_FALSE(lib().config.valid);
+    EXPECT_EQ(lib().config.dir, "");
+    EXPECT_TRUE(Logged("err -  Not able to create default Config Dir 2  5\r"));
+    EXPECT_FALSE(fs::exists("/sys/kovran-config-test"));
+}
+
+TEST_F(ConfigDir, LengthLimitIs259Characters) {
+    const std::string ok = PathOfLength(tmp_.path(), 259);
+    const std::string tooLong = PathOfLength(tmp_.path(), 260);
+    ASSERT_EQ(ok.size(), 259u);
+    ASSERT_EQ(tooLong.size(), 260u);
+    ASSERT_TRUE(SetConfigDir(ok.c_str(), false, false));
+    EXPECT_TRUE(IsDir(ok));
+    EXPECT_EQ(lib().config.dir, ok);
+
+    EXPECT_FALSE(SetConfigDir(tooLong.c_str(), false, false));
+    EXPECT_EQ(LastResult(), -3);
+    EXPECT_EQ(lib().config.dir, ok);
+    EXPECT_TRUE(lib().config.valid);
+    // Every text of a line is cut to 256 characters.
+    EXPECT_TRUE(Logged("err -  CfgDir is too long\r\nerr -  " + tooLong.substr(0, 256) + "\r\n"));
+    EXPECT_FALSE(fs::exists(tooLong));
+}
+
+TEST_F(ConfigDir, DefaultFailuresKeepTheirMessages) {
+    WriteFileBytes(tmp_ / "file", "x");
+    struct Case {
+        std::string base;
+        std::string line;
+    };
+    const std::vector<Case> cases = {
+        {"/a", "err -  not able to get V3rCnfDir\r\n"},
+        {tmp_ / "%PUBLIC%", "err -  invalid EnvironmentStrings " + (tmp_ / "%PUBLIC%") + "\r\n"},
+        {tmp_ / "file", "err -  Base Dir  " + (tmp_ / "file/Kovran") + "\r\n"},
+        {tmp_ / "missing", "err -  Not able to create default Config Dir 1  3\r"},
+    };
+    for (const Case& c : cases) {
+        lib().config.dataBaseOverride = c.base;
+        lib().config.dir = "left over";
+        EXPECT_FALSE(DefaultConfigDir()) << c.base;
+        EXPECT_EQ(lib().config.dir, "") << c.base;
+        EXPECT_EQ(LastResult(), -1);
+        EXPECT_TRUE(Logged(c.line)) << c.line;
+        // Through SetConfigDir the failure also leaves nothing behind.
+        EXPECT_FALSE(SetConfigDir(nullptr, false, false));
+        EXPECT_FALSE(lib().config.valid);
+    }
+}
+
+TEST_F(ConfigDir, ChangeBeforeInitRestoresTheKeptDirectory) {
+    const std::string first = tmp_ / "first";
+    ASSERT_TRUE(SetConfigDir(first.c_str(), false, false));
+    lib().config.loadTimeDir = first;
+    ClearLog();
+
+    EXPECT_TRUE(ChangeConfigDirBeforeInit(first.c_str()));
+    EXPECT_TRUE(Logged("CnfDir is not changed\r\n"));
+    EXPECT_TRUE(ChangeConfigDirBeforeInit(""));
+    EXPECT_TRUE(ChangeConfigDirBeforeInit(nullptr));
+
+    const std::string tooLong = PathOfLength(tmp_.path(), 260);
+    ClearLog();
+    EXPECT_FALSE(ChangeConfigDirBeforeInit(tooLong.c_str()));
+    EXPECT_EQ(lib().config.dir, first);
+    EXPECT_TRUE(lib().config.valid);
+    const std::string log = LogText();
+    const std::size_t tooLongAt = log.find("CfgDir is too long");
+    const std::size_t errorAt =
+        log.find("error setting new CnfDir " + tooLong.substr(0, 256) + "\r\n");
+    const std::size_t restoredAt = log.find("restored " + first + "\r\n");
+    EXPECT_NE(tooLongAt, std::string::npos);
+    EXPECT_NE(errorAt, std::string::npos);
+    EXPECT_NE(restoredAt, std::string::npos);
+    EXPECT_LT(tooLongAt, errorAt);
+    EXPECT_LT(errorAt, restoredAt);
+
+    const std::string second = tmp_ / "second";
+    EXPECT_TRUE(ChangeConfigDirBeforeInit(second.c_str()));
+    EXPECT_EQ(lib().config.dir, second);
+
+    // An uncreatable directory falls back to the load-time one.
+    WriteFileBytes(tmp_ / "file", "x");
+    EXPECT_TRUE(ChangeConfigDirBeforeInit((tmp_ / "file/x").c_str()));
+    EXPECT_EQ(lib().config.dir, first);
+    EXPECT_TRUE(Logged("war -  using default config dir  " + first));
+}
+
+TEST_F(ConfigDir, FallbackEqualToTheFailedPathIsNotTakenAsEstablished) {
+    const std::string loadTime = tmp_ / "load";
+    ASSERT_TRUE(SetConfigDir(loadTime.c_str(), false, false));
+    lib().config.loadTimeDir = loadTime;
+    ASSERT_TRUE(SetConfigDir((tmp_ / "other").c_str(), false, false));
+    // The load-time directory became impossible to create.
+    fs::remove(loadTime);
+    WriteFileBytes(loadTime, "x");
+    EXPECT_FALSE(SetConfigDir(loadTime.c_str(), false, false));
+    EXPECT_FALSE(lib().config.valid);
+    EXPECT_EQ(lib().config.dir, "");
+}
+
+TEST_F(ConfigDir, RestoreAndDefaultInitPathExports) {
+    const std::string loadTime = tmp_ / "load";
+    WriteIni("[General]\nCnfDir=" + loadTime + "\n");
+    EstablishLoadTimeConfigDir();
+    ASSERT_EQ(lib().config.dir, loadTime);
+
+    ASSERT_TRUE(SetConfigDir((tmp_ / "other").c_str(), false, false));
+    EXPECT_EQ(KVXRestoreDefaultInitPath(), 0);
+    EXPECT_EQ(lib().config.dir, loadTime);
+
+    ASSERT_TRUE(SetConfigDir((tmp_ / "other").c_str(), false, false));
+    SetLastResult(-21);
+    BSTR out = platform::AllocBstrBytes("old", 3);
+    EXPECT_EQ(KVXDefaultInitPath(&out), 0);
+    EXPECT_EQ(platform::BstrView(out), loadTime);
+    EXPECT_EQ(KVXDefaultInitPath(nullptr), 0);
+    platform::FreeBstr(out);
+
+    // The load-time directory can no longer be created.
+    fs::remove(loadTime);
+    WriteFileBytes(loadTime, "x");
+    ASSERT_TRUE(SetConfigDir((tmp_ / "other").c_str(), false, false));
+    ClearLog();
+    EXPECT_EQ(KVXRestoreDefaultInitPath(), -1);
+    EXPECT_EQ(LastResult(), -1);
+    EXPECT_TRUE(Logged("err -  restoring config dir\r\n"));
+    EXPECT_FALSE(Logged("using default config dir"));
+    EXPECT_EQ(lib().config.dir, "");
+    EXPECT_FALSE(lib().config.valid);
+
+    out = nullptr;
+    EXPECT_EQ(KVXDefaultInitPath(&out), -1);
+    EXPECT_EQ(platform::BstrView(out), "");
+    platform::FreeBstr(out);
+
+    lib().frame.detaching = true;
+    ClearLog();
+    EXPECT_EQ(KVXDefaultInitPath(nullptr), -17);
+    EXPECT_TRUE(Logged("KVXDefaultInitPath while detaching\r\nKVXDefaultInitPath error\r\n"));
+    EXPECT_EQ(KVXRestoreDefaultInitPath(), -17);
+}
+
+TEST_F(ConfigDir, DirectoryQueries) {
+    ASSERT_TRUE(SetConfigDir((tmp_ / "q").c_str(), false, false));
+    char buf[260];
+    for (int handle : {0, -1}) {
+        std::fill(std::begin(buf), std::end(buf), 'x');
+        SetLastResult(-5);
+        EXPECT_EQ(KVXConfigDirGet(handle, buf), 0);
+        EXPECT_EQ(std::string(buf), tmp_ / "q");
+        EXPECT_EQ(LastResult(), 0);
+    }
+    EXPECT_EQ(KVXConfigDirGet(0, nullptr), -3);
+    EXPECT_EQ(LastResult(), -3);
+    // Any other handle needs the open device.
+    EXPECT_EQ(KVXConfigDirGet(7, buf), -1);
+    EXPECT_TRUE(Logged("invalid handle (AA)"));
+
+    EXPECT_EQ(KVXConfigDirGetB(0, nullptr), -3);
+    EXPECT_EQ(LastResult(), -3);
+    EXPECT_TRUE(Logged("err -  Serial number request with invalid pointer\r\n"));
+    BSTR out = nullptr;
+    EXPECT_EQ(KVXConfigDirGetB(0, &out), 0);
+    EXPECT_EQ(platform::BstrView(out), tmp_ / "q");
+    // For the BSTR form only 0 means "no device".
+    EXPECT_EQ(KVXConfigDirGetB(-1, &out), -1);
+    platform::FreeBstr(out);
+}
+
+TEST_F(ConfigDir, RegisterFileName) {
+    ASSERT_TRUE(SetConfigDir((tmp_ / "r").c_str(), false, false));
+    EXPECT_EQ(RegisterFilePath(0x0003, "AB1234"), tmp_ / "r/pid_0003_AB1234.reg");
+    EXPECT_EQ(RegisterFilePath(0x1a2b, ""), tmp_ / "r/pid_1a2b_.reg");
+    // A serial number cannot lead out of the directory.
+    EXPECT_EQ(RegisterFilePath(3, "../x/y\\z"), tmp_ / "r/pid_0003_.._x_y_z.reg");
+    lib().config.dir.clear();
+    lib().config.valid = false;
+    EXPECT_EQ(RegisterFilePath(3, "A"), "");
+}
+
+}  // namespace
+}  // namespace kovran

@@ -1,0 +1,377 @@
+#include "api/ini_settings.h"
+
+#include <gtest/gtest.h>
+
+#include <climits>
+#include <filesystem>
+#include <functional>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "api/config_dir.h"
+#include "api/config_fixture.h"
+#include "api/library.h"
+
+namespace kovran {
+namespace {
+
+namespace fs = std::filesystem;
+using test::ConfigFixture;
+using test::WriteFileBytes;
+
+using Rules = std::vector<std::pair<std::string, long>>;
+
+// A key of the load-time tables: where it lives, which field it fills, its
+// default, and values with what they must give.
+struct KeyCase {
+    const char* section;
+    const char* key;
+    std::function<long(const Library&)> field;
+    long def;
+    Rules rules;
+};
+
+#define SCAN(f) [](const Library& l) -> long { return static_cast<long>(l.scanIni.f); }
+#define OCR(f) [](const Library& l) -> long { return static_cast<long>(l.ocrIni.f); }
+
+// The value rules shared by many keys. Text that is not a number is 0, so an
+// empty value or a hexadecimal one switches a flag off.
+const Rules kFlag = {{"0", 0},   {"1", 1},  {"7", 1},   {"-1", 0},    {"", 0},           {"x", 0},
+                     {" 2 ", 1}, {"+1", 1}, {"0x1", 0}, {"1junk", 1}, {"99999999999", 1}};
+const Rules kNumber = {{"0", 0},
+                       {"123", 123},
+                       {"-7", -7},
+                       {" 42\t", 42},
+                       {"12abc", 12},
+                       {"0x1F", 0},
+                       {"", 0},
+                       {"+5", 5},
+                       {"99999999999", INT_MAX},
+                       {"-99999999999", INT_MIN}};
+const Rules kTone = {{"0", 0}, {"255", 255}, {"256", 255}, {"-1", 0}, {"99999999999", 255}};
+const Rules kDuration = {{"0", 0}, {"-1", 0}, {"65536", 65536}, {"x", 0}};
+const Rules kNonNegative = {{"5", 5}, {"-1", 0}, {"-99999999999", 0}, {"x", 0}};
+
+const std::vector<KeyCase>& Table() {
+    static const std::vector<KeyCase> table = {
+        {"General", "EnCntPages", SCAN(enCntPages), 1, kFlag},
+        {"General", "fw3000", SCAN(fw3000), 1, kFlag},
+        {"General", "SWGlitchDetection", SCAN(swGlitchDetection), 0, kFlag},
+        {"General", "SWNoiseDetection", SCAN(swNoiseDetection), 0, kFlag},
+        {"General", "AutoMoveBack", SCAN(autoMoveBack), 0, kFlag},
+        {"General", "SideAuto", SCAN(sideAuto), 0, kFlag},
+        {"General", "forward", SCAN(forward), 1, kFlag},
+        {"General", "Deskew", SCAN(deskew), 1, kFlag},
+        {"General", "Trim", SCAN(trim), 1, kFlag},
+        {"General", "Trim", SCAN(trimExtended), 0, {{"1", 0}, {"2", 1}, {"0", 0}, {"-2", 0}}},
+        {"General", "Sharp", SCAN(sharp), 0, kFlag},
+        {"General", "msecWaitStart", SCAN(msecWaitStart), 0, kNumber},
+        {"General", "msecValLines", SCAN(msecValLines), 1, kNumber},
+        {"General",
+         "DisAcqMode",
+         SCAN(disAcqMode),
+         0,
+         {{"255", 255}, {"256", 0}, {"300", 0}, {"-1", 0}, {"7", 7}, {"99999999999", 0}}},
+        {"General",
+         "EP0SemaphoreTimeout",
+         SCAN(ep0SemaphoreTimeoutMs),
+         10000,
+         {{"0", 10000}, {"-5", 10000}, {"250", 250}, {"x", 10000}}},
+        {"General",
+         "OvrlpdEventTimeout",
+         SCAN(overlappedEventTimeoutMs),
+         10000,
+         {{"0", 10000}, {"-5", 10000}, {"3000", 3000}}},
+        {"General", "TwoPart", SCAN(twoPart), 0, kFlag},
+        {"General", "ADFAcq", SCAN(adfAcq), 0, kFlag},
+        {"General", "MaxHeight150", SCAN(maxHeight150), 0, kNonNegative},
+        {"General", "nPageEn", SCAN(nPageEn), 1, kFlag},
+        {"General", "DoubleFeed", SCAN(doubleFeed), 1, kFlag},
+        // Alone in the file: its default follows "DoubleFeed", which is 1.
+        {"General", "DoubleFeedDelivery", SCAN(doubleFeedDelivery), 1, kFlag},
+        {"General",
+         "DoubleFeedCntMax",
+         SCAN(doubleFeedCntMax),
+         450,
+         {{"5", 10}, {"9", 10}, {"10", 10}, {"11", 11}, {"-3", 10}, {"x", 10}, {"600", 600}}},
+        {"General", "DoubleFeedBlackVe", SCAN(doubleFeedBlackVe), -1, kNumber},
+        {"General", "SequenceCheck", SCAN(sequenceCheck), 1, kFlag},
+        {"General", "SeqCheckMoveBackLines300", SCAN(seqCheckMoveBackLines300), 0, kNonNegative},
+        {"General", "DeskewMicr", OCR(deskewMicr), 0, kFlag},
+        {"Cleaning", "CheckEnable", SCAN(checkEnable), 1, kFlag},
+        {"Cleaning", "CheckCalibration", SCAN(checkCalibration), 1, kFlag},
+        {"Image", "RemoveBack", SCAN(removeBack), 1, kFlag},
+        {"Image", "BorderThr", SCAN(borderThr), 0, kTone},
+        {"Image", "BorderVal", SCAN(borderVal), 0, kTone},
+        {"Image", "Color", SCAN(color), 1, kNumber},
+        {"Image", "pdfA", SCAN(pdfA), 1, kNonNegative},
+        {"Immagine", "pdfTitle", SCAN(pdfTitle), 1, kNonNegative},
+        {"Buzer", "ValDouble", SCAN(valDouble), 200, kTone},
+        {"Buzer", "MSecDouble", SCAN(mSecDouble), 1200, kDuration},
+        {"Buzer", "ValNR", SCAN(valNR), 100, kTone},
+        {"Buzer", "MSecNR", SCAN(mSecNR), 600, kDuration},
+        {"Buzer", "ValNoCld", SCAN(valNoCld), 50, kTone},
+        {"Buzer", "MSecNoCld", SCAN(mSecNoCld), 200, kDuration},
+        {"Ocr", "CMC7SaveImg", OCR(cmc7SaveImg), 0, kFlag},
+        {"Ocr", "CheckIdExtended", OCR(checkIdExtended), 60, kNumber},
+        {"Ocr", "typeDoc", OCR(typeDoc), 1, kNumber},
+        {"Ocr", "typeDocCMC7", OCR(typeDocCmc7), 1, kNumber},
+        {"Ocr", "typeDocMICROPERFORATION", OCR(typeDocMicroperforation), 3, kNumber},
+        {"Ocr", "CdlTxt", OCR(cdlTxt), 0, kFlag},
+        {"Ocr", "BarcodeMirror", OCR(barcodeMirror), 0, kFlag},
+        {"Ocr", "E13BMapping", OCR(e13bMapping), 0, kNumber},
+        {"Ocr", "DebugImg", OCR(debugImg), 0, kFlag},
+        {"Ocr", "DebugImgDays", OCR(debugImgDays), 0, kNumber},
+        {"Ocr", "CdlImg", OCR(cdlImg), 0, kFlag},
+        {"Ocr", "CdlImgDate", OCR(cdlImgDate), 0, kFlag},
+        {"Ocr", "CdlMICR", OCR(cdlMicr), 0, kFlag},
+        {"Ocr", "onlyMICR", OCR(onlyMicr), 0, kFlag},
+        {"Ocr",
+         "CMC7Thr",
+         OCR(cmc7Thr),
+         80,
+         {{"79", 80}, {"80", 80}, {"99", 99}, {"100", 99}, {"120", 99}, {"x", 80}, {"-90", 80}}},
+        {"Ocr",
+         "E13BThr",
+         OCR(e13bThr),
+         40,
+         {{"39", 40}, {"40", 40}, {"50", 50}, {"100", 99}, {"99999999999", 99}}},
+        {"Inkjet2", "msecWarmTot", SCAN(msecWarmTot), 0, kNumber},
+        {"Inkjet2", "msecWarmDelta", SCAN(msecWarmDelta), 0, kNumber},
+        {"Inkjet2",
+         "grayLev",
+         SCAN(grayLev),
+         10,
+         {{"0", 1}, {"1", 1}, {"-4", 1}, {"255", 255}, {"256", 255}, {"x", 1}}},
+        {"IQA", "Active", SCAN(iqaActive), 1, kFlag},
+        {"IQA", "ErrLev", SCAN(iqaErrLev), 1, kNumber},
+        {"IQA", "KB_MinF", SCAN(kbMinF), 60, kNumber},
+        {"IQA", "KB_MinR", SCAN(kbMinR), 40, kNumber},
+        {"IQA", "KB_MinB", SCAN(kbMinB), 40, kNumber},
+        {"IQA", "KB_MaxF", SCAN(kbMaxF), 230, kNumber},
+        {"IQA", "KB_MaxR", SCAN(kbMaxR), 170, kNumber},
+        {"IQA", "KB_MaxB", SCAN(kbMaxB), 170, kNumber},
+        {"IQA", "QualityF", SCAN(qualityF), 20, kNumber},
+        {"IQA", "QualityR", SCAN(qualityR), 20, kNumber},
+        {"IQA", "QualityB", SCAN(qualityB), 20, kNumber},
+        {"Debug", "statusIn", SCAN(statusIn), 0, kFlag},
+        {"Debug", "statusOut", SCAN(statusOut), 0, kFlag},
+        {"Debug", "glitch", SCAN(glitch), 0, kFlag},
+    };
+    return table;
+}
+
+#undef SCAN
+#undef OCR
+
+class IniSettings : public ConfigFixture {
+  protected:
+    // A fresh load of the given ini text (nullptr: no ini file at all) with
+    // a valid configuration directory.
+    void Load(const char* iniText) {
+        SetUp();
+        fs::remove(lib().names.iniPath);
+        if (iniText) WriteIni(iniText);
+        ASSERT_TRUE(SetConfigDir((tmp_ / "cnf/Kovran/V3r").c_str(), false, false));
+        ClearLog();
+        ReadIniSettings();
+    }
+    // Reads the settings again from a new text, keeping the directory.
+    void Reread(const std::string& iniText) {
+        WriteIni(iniText);
+        lib().scanIni = ScanSettings{};
+        lib().ocrIni = OcrSettings{};
+        ReadIniSettings();
+    }
+    void ExpectDefaults(const char* what) {
+        for (const KeyCase& k : Table())
+            EXPECT_EQ(k.field(lib()), k.def) << what << ": " << k.section << "/" << k.key;
+    }
+};
+
+TEST_F(IniSettings, EveryKeyTakesItsDefaultWhenAbsent) {
+    Load(nullptr);
+    ExpectDefaults("no ini file");
+    Load("");
+    ExpectDefaults("empty ini file");
+    // Keys of another section, or in a comment, are not the table's keys.
+    Load("; EnCntPages=0\r\n[Other]\r\nEnCntPages=0\r\nCMC7Thr=90\r\nglitch=1\r\n");
+    ExpectDefaults("other section");
+}
+
+TEST_F(IniSettings, EveryKeyFollowsItsRule) {
+    Load(nullptr);
+    lib().log.on = false;
+    for (const KeyCase& k : Table()) {
+        for (const auto& [value, expected] : k.rules) {
+            const std::string text =
+                std::string("[") + k.section + "]\r\n" + k.key + "=" + value + "\r\n";
+            Reread(text);
+            EXPECT_EQ(k.field(lib()), expected)
+                << k.section << "/" << k.key << " = \"" << value << "\"";
+        }
+    }
+}
+
+TEST_F(IniSettings, ProfileRulesApplyToTheTables) {
+    // Section and key names in any case, LF or CR LF line ends, blanks
+    // around names and values, quotes around a value.
+    Load("[GENERAL]\nencntpages = 0\n[ocr]\r\n  CMC7THR  =  \"95\"  \r\n[iQa]\r\nKB_MINF=7");
+    EXPECT_FALSE(lib().scanIni.enCntPages);
+    EXPECT_EQ(lib().ocrIni.cmc7Thr, 95);
+    EXPECT_EQ(lib().scanIni.kbMinF, 7);
+
+    // The first of duplicate keys wins; a repeated section is not searched.
+    Load("[Ocr]\nE13BThr=50\nE13BThr=60\n[General]\nfw3000=0\n[Ocr]\nCMC7Thr=90\n");
+    EXPECT_EQ(lib().ocrIni.e13bThr, 50);
+    EXPECT_FALSE(lib().scanIni.fw3000);
+    EXPECT_EQ(lib().ocrIni.cmc7Thr, 80);
+
+    // A key present with an empty value is 0, not its default.
+    Load("[General]\nDoubleFeed=\nforward=\n");
+    EXPECT_FALSE(lib().scanIni.doubleFeed);
+    EXPECT_FALSE(lib().scanIni.forward);
+}
+
+TEST_F(IniSettings, DeliveryFollowsTheDoubleFeedValue) {
+    Load("[General]\nDoubleFeed=0\n");
+    EXPECT_FALSE(lib().scanIni.doubleFeedDelivery);
+    Load("[General]\nDoubleFeed=0\nDoubleFeedDelivery=1\n");
+    EXPECT_TRUE(lib().scanIni.doubleFeedDelivery);
+    Load("[General]\nDoubleFeed=3\nDoubleFeedDelivery=0\n");
+    EXPECT_TRUE(lib().scanIni.doubleFeed);
+    EXPECT_FALSE(lib().scanIni.doubleFeedDelivery);
+}
+
+TEST_F(IniSettings, LinesTheKeysAskFor) {
+    Load(nullptr);
+    EXPECT_EQ(LogText(), "Mirrored barcode disabled\r\n");
+
+    Load(
+        "[General]\nSWGlitchDetection=1\nSWNoiseDetection=1\nEP0SemaphoreTimeout=2500\n"
+        "OvrlpdEventTimeout=700\n[Ocr]\nCheckIdExtended=61\ntypeDoc=5\ntypeDocCMC7=0\n"
+        "typeDocMICROPERFORATION=4\nBarcodeMirror=1\n[Debug]\nglitch=1\n");
+    EXPECT_EQ(LogText(),
+              "with SW glitch detection\r\n"
+              "with SW noise detection\r\n"
+              "EP0SemaphoreTimeout 2500\r\r\n"
+              "OvrlpdEventTimeout 700\r\r\n"
+              "looking for beneficiary and ammount on 0x003d\r\n"
+              "ini forces typeDoc to  5\r\r\n"
+              "ini forces typeDoc for CMC7 to  0\r\r\n"
+              "ini forces typeDoc for MICROPERFORATION to  4\r\r\n"
+              "Mirrored barcode enabled\r\n"
+              "glitch debug\r\n");
+
+    // The usual values say nothing.
+    Load("[Ocr]\nCheckIdExtended=60\ntypeDoc=1\ntypeDocCMC7=1\ntypeDocMICROPERFORATION=3\n");
+    EXPECT_EQ(LogText(), "Mirrored barcode disabled\r\n");
+}
+
+TEST_F(IniSettings, DebugImagesNeedTheConfigurationDirectory) {
+    Load("[Ocr]\nDebugImg=1\n");
+    const std::string cnf = lib().config.dir;
+    EXPECT_TRUE(lib().ocrIni.debugImg);
+    EXPECT_EQ(lib().ocrIni.debugImgPath, cnf + "/Img/");
+    EXPECT_TRUE(fs::is_directory(cnf + "/Img"));
+    EXPECT_TRUE(Logged("saving debug images in " + cnf + "/Img/\r\n"));
+
+    WriteFileBytes(tmp_ / "file", "x");
+    Load(("[Ocr]\nDebugImg=1\nDebugImgPath=" + (tmp_ / "file/img") + "\n").c_str());
+    EXPECT_EQ(lib().ocrIni.debugImgPath, lib().config.dir);
+    EXPECT_TRUE(Logged("saving debug images in " + lib().config.dir + "\r\n"));
+
+    SetUp();
+    WriteIni("[Ocr]\nDebugImg=1\n");
+    ReadIniSettings();  // no configuration directory
+    EXPECT_FALSE(lib().ocrIni.debugImg);
+    EXPECT_FALSE(Logged("saving debug images"));
+}
+
+TEST_F(IniSettings, Cmc7ImagesGoBesideTheV3rLevel) {
+    Load("[Ocr]\nCMC7SaveImg=1\n");
+    const std::string expected = tmp_ / "cnf/Kovran/CMC7ImgDir/";
+    EXPECT_EQ(lib().ocrIni.cmc7ImgDir, expected);
+    EXPECT_TRUE(fs::is_directory(expected));
+
+    // A directory without "V3r" keeps its whole path.
+    SetUp();
+    WriteIni("[Ocr]\nCMC7SaveImg=1\n");
+    ASSERT_TRUE(SetConfigDir((tmp_ / "plain").c_str(), false, false));
+    ReadIniSettings();
+    EXPECT_EQ(lib().ocrIni.cmc7ImgDir, tmp_ / "plain/CMC7ImgDir/");
+
+    // Nowhere to create it: the temporary directory.
+    SetUp();
+    WriteIni("[Ocr]\nCMC7SaveImg=1\n");
+    WriteFileBytes(tmp_ / "file", "x");
+    lib().config.dir = tmp_ / "file/V3r";
+    lib().config.valid = true;
+    ReadIniSettings();
+    EXPECT_EQ(lib().ocrIni.cmc7ImgDir, "/tmp/");
+    EXPECT_TRUE(Logged("err -  SaveCMC7ImgDir " + (tmp_ / "file/V3r") +
+                       "\r\nNot able to create default saveCMC7ImgDir 3\r\r\nUsing /tmp/\r\n"));
+}
+
+TEST_F(IniSettings, CopyMakesTheCurrentSettingsTheIniDefaults) {
+    Load("[General]\nDoubleFeedCntMax=77\n[Ocr]\nCMC7Thr=91\nDebugImg=1\n");
+    lib().scan.doubleFeedCntMax = 5;
+    lib().ocr.cmc7Thr = 1;
+    CopyIniDefaultsToCurrent();
+    EXPECT_EQ(lib().scan.doubleFeedCntMax, 77);
+    EXPECT_EQ(lib().ocr.cmc7Thr, 91);
+    EXPECT_EQ(lib().ocr.debugImgPath, lib().ocrIni.debugImgPath);
+    EXPECT_FALSE(lib().ocr.debugImgPath.empty());
+}
+
+TEST_F(IniSettings, DatabaseDirectory) {
+    Load(nullptr);
+    EXPECT_EQ(DbDirectory(), lib().config.dir + "/");
+    EXPECT_FALSE(Logged("changing DBDir"));
+    WriteIni("[OCR]\nDBDir=/data/db\n");
+    EXPECT_EQ(DbDirectory(), "/data/db/");
+    EXPECT_TRUE(Logged("changing DBDir /data/db\r\n"));
+    WriteIni("[OCR]\nDBDir=/data/db\\\n");
+    EXPECT_EQ(DbDirectory(), "/data/db\\");
+    lib().config.dir.clear();
+    WriteIni("");
+    EXPECT_EQ(DbDirectory(), "");
+}
+
+TEST_F(IniSettings, KeysReadWhenUsed) {
+    Load(nullptr);
+    EXPECT_EQ(IniH150Dpi(), std::nullopt);
+    EXPECT_EQ(IniAutoquality(), 30);
+    EXPECT_EQ(IniRotAuto(), 0);
+    EXPECT_FALSE(IniAdfDisabled());
+    EXPECT_EQ(IniLedLevIRRGB(), 150);
+    EXPECT_EQ(IniLedLevIRGray(), 150);
+    EXPECT_EQ(IniLedLevUVRGB(), 254);
+    EXPECT_EQ(IniLedLevUVGray(), 254);
+    EXPECT_EQ(IniFreccia01(), 0);
+
+    // Read at call time: a changed file is seen at once.
+    WriteIni(
+        "[Image]\nh_150_dpi=2000\nAutoquality=55\n[Ocr]\nrotAuto=1\n[ADF]\ndisable=1\n"
+        "[BackLight]\nLedLevIRRGB=300\nLedLevIRGray=-5\nLedLevUVRGB=12\n"
+        "[Patch]\nFreccia01=2\n");
+    EXPECT_EQ(IniH150Dpi(), 2000);
+    EXPECT_EQ(IniAutoquality(), 55);
+    EXPECT_EQ(IniRotAuto(), 1);
+    EXPECT_TRUE(IniAdfDisabled());
+    EXPECT_EQ(IniLedLevIRRGB(), 255);
+    EXPECT_EQ(IniLedLevIRGray(), 0);
+    EXPECT_EQ(IniLedLevUVRGB(), 12);
+    EXPECT_EQ(IniFreccia01(), 2);
+
+    for (const char* none : {"", "-1", "-99999999999"}) {
+        WriteIni(std::string("[Image]\nh_150_dpi=") + none + "\n");
+        EXPECT_EQ(IniH150Dpi(), std::nullopt) << none;
+    }
+    WriteIni("[Image]\nh_150_dpi=abc\n");
+    EXPECT_EQ(IniH150Dpi(), 0);
+}
+
+}  // namespace
+}  // namespace kovran
