@@ -30,7 +30,7 @@ Library& lib() {
 
 void releaseLibraryAtUnload() {
     std::array<char, 1024> path{};
-    const std::string& current = lib().log.on ? lib().log.filePath : std::string();
+    const std::string current = lib().log.on ? lib().log.filePath : std::string();
     if (current.size() < path.size()) std::copy(current.begin(), current.end(), path.begin());
     const bool stamp = lib().log.timeStamp;
     resetLibraryForTests();

@@ -96,9 +96,12 @@ std::string Joined(std::initializer_list<std::string_view> parts, std::string_vi
     return out;
 }
 
-// Runs one writer: nothing escapes, the system error is kept.
+// Runs one writer: nothing escapes, the system error is kept. With logging
+// off nothing is even formatted.
 template <class Fn>
 void Guarded(Fn&& fn) noexcept {
+    const LogState& log = lib().log;
+    if (!log.on.load(std::memory_order_relaxed) && log.unloadPath[0] == '\0') return;
     try {
         SystemErrorKeeper keep;
         fn();

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <array>
+#include <atomic>
 #include <cstdint>
 #include <memory>
 #include <mutex>
@@ -14,7 +15,7 @@ namespace kovran {
 
 // Log settings and derived state (one per loaded library).
 struct LogState {
-    bool on = false;               // "Log" > 0 and a log path is known
+    std::atomic<bool> on{false};   // "Log" > 0 and a log path is known
     bool verbose = false;          // "Verbose" > 0: echo on standard output
     bool timeStamp = true;         // "LogTimeStamp" > 0
     bool newLog = true;            // "LogNew" > 0
