@@ -1,0 +1,188 @@
+#include "sim/command_table.h"
+
+#include <cstdio>
+
+namespace kovran::sim {
+
+namespace {
+
+constexpr std::uint8_t kVendorIn = 0xC0;
+constexpr std::uint8_t kVendorOut = 0x40;
+constexpr std::uint8_t kRegisterLong = 0x04;   // data stage above one byte
+constexpr std::uint8_t kRegisterShort = 0x0C;  // one byte or none
+
+// Natural length of the configuration block: the EEPROM is 8 bytes, but each
+// family's firmware only hands out the part its layout defines.
+std::uint16_t ConfigBlockLength(std::uint16_t fw) {
+    if (fw <= 0x200F) return 2;
+    if (fw <= 0x2FFF) return 3;
+    if (fw <= 0x3106) return 4;
+    return 8;
+}
+
+void AddD0(std::vector<CommandSpec>& out, std::uint16_t fw, const CommandFeatures& f) {
+    out.push_back({kClassD0, 0x01, DataKind::In, ConfigBlockLength(fw), false, "configuration"});
+    out.push_back({kClassD0, 0x02, DataKind::In, 5, false, "firmware version"});
+    out.push_back({kClassD0, 0x03, DataKind::In, 8, false, "status"});
+    if (f.fw3000Version) {
+        out.push_back({kClassD0, 0x3C, DataKind::In, 5, false, "0x3000 version"});
+    }
+    if (fw < 0x3000) return;
+    // Everything below shares registers with the D1 commands of the older
+    // families, which is why those families do not have them.
+    out.push_back({kClassD0, 0x09, DataKind::None, 0, false, "enable"});
+    out.push_back({kClassD0, 0x0A, DataKind::None, 0, false, "disable"});
+    out.push_back({kClassD0, 0x22, DataKind::Out, 1, false, "buzzer on"});
+    out.push_back({kClassD0, 0x23, DataKind::None, 0, false, "buzzer off"});
+    if (fw > 0x3005) {
+        out.push_back({kClassD0, 0x08, DataKind::In, kMaxCommandBytes, true, "hardware key"});
+    }
+    if (fw > 0x3006) {
+        out.push_back({kClassD0, 0x28, DataKind::In, 16, false, "MICR head block"});
+    }
+    if (fw > 0x3100 && f.pageCounter) {
+        out.push_back({kClassD0, 0x2A, DataKind::In, 4, false, "page counter"});
+        out.push_back({kClassD0, 0x2B, DataKind::None, 0, false, "page counter increment"});
+    }
+    if (fw > 0x3100 && f.inkjetCounter) {
+        out.push_back({kClassD0, 0x2D, DataKind::In, 4, false, "inkjet counter"});
+        out.push_back({kClassD0, 0x2E, DataKind::None, 0, false, "inkjet counter increment"});
+    }
+    if (fw >= 0x4000) {
+        out.push_back({kClassD0, 0x0C, DataKind::In, 8, false, "device configuration"});
+    }
+    if (fw >= 0x5003) {
+        out.push_back({kClassD0, 0x14, DataKind::Out, 8, false, "photo tuning write"});
+        out.push_back({kClassD0, 0x15, DataKind::In, 8, false, "photo tuning read"});
+    }
+    if (f.inkjet1Config) {
+        out.push_back({kClassD0, 0x51, DataKind::In, 64, false, "inkjet 1 configuration"});
+    }
+    if (f.inkjet2Config) {
+        out.push_back({kClassD0, 0x55, DataKind::In, 64, false, "inkjet 2 configuration"});
+    }
+}
+
+void AddD1(std::vector<CommandSpec>& out, std::uint16_t fw) {
+    if (fw < 0x3000) {
+        static constexpr std::uint8_t kNoData[] = {0x01, 0x02, 0x03, 0x04, 0x05, 0x06, 0x07, 0x08,
+                                                   0x09, 0x0C, 0x0D, 0x0F, 0x15, 0x16, 0x17, 0x18,
+                                                   0x19, 0x1B, 0x1E, 0x27,
+                                                   // 0x1F + mode: the forced acquisition mode
+                                                   0x1F, 0x20, 0x21, 0x22, 0x23, 0x24, 0x25, 0x26};
+        for (std::uint8_t sub : kNoData) {
+            out.push_back({kClassD1, sub, DataKind::None, 0, false, "acquisition control"});
+        }
+        if (fw >= 0x200A) {
+            out.push_back({kClassD1, 0x14, DataKind::None, 0, false, "front acquired"});
+        }
+        out.push_back({kClassD1, 0x0A, DataKind::Out, 8, false, "lamp levels"});
+        out.push_back({kClassD1, 0x0B, DataKind::Out, 8, false, "lamp levels"});
+        return;
+    }
+    if (fw > 0x3103) {
+        out.push_back({kClassD1, 0x14, DataKind::In, 8, false, "sensor configuration"});
+    }
+    out.push_back({kClassD1, 0x33, DataKind::Out, 33, false, "start command"});
+    static constexpr std::uint8_t kNoData[] = {0x34, 0x35, 0x36, 0x37, 0x38, 0x39};
+    for (std::uint8_t sub : kNoData) {
+        out.push_back({kClassD1, sub, DataKind::None, 0, false, "acquisition control"});
+    }
+}
+
+void AddD2(std::vector<CommandSpec>& out) {
+    out.push_back({kClassD2, 0x01, DataKind::None, 0, false, "stripe reset"});
+    out.push_back({kClassD2, 0x02, DataKind::In, 64, false, "stripe track 1"});
+    out.push_back({kClassD2, 0x03, DataKind::In, 64, false, "stripe track 2"});
+    out.push_back({kClassD2, 0x04, DataKind::In, 64, false, "stripe track 3"});
+    out.push_back({kClassD2, 0x05, DataKind::None, 0, false, "stripe enable"});
+    out.push_back({kClassD2, 0x06, DataKind::None, 0, false, "stripe disable"});
+}
+
+}  // namespace
+
+std::vector<CommandSpec> CommandsOf(std::uint16_t firmware, const CommandFeatures& features) {
+    std::uint16_t fw = FirmwareVersion(firmware);
+    std::vector<CommandSpec> out;
+    AddD0(out, fw, features);
+    AddD1(out, fw);
+    AddD2(out);
+    return out;
+}
+
+std::optional<CommandSpec> FindCommand(std::uint16_t firmware, const CommandFeatures& features,
+                                       std::uint8_t cls, std::uint8_t sub) {
+    for (const CommandSpec& spec : CommandsOf(firmware, features)) {
+        if (spec.cls == cls && spec.sub == sub) return spec;
+    }
+    return std::nullopt;
+}
+
+std::uint16_t RegisterOf(std::uint8_t cls, std::uint8_t sub) {
+    if (cls == kClassD1) return static_cast<std::uint16_t>(sub + 10);
+    if (cls == kClassD2) return static_cast<std::uint16_t>(sub + 50);
+    return sub;
+}
+
+platform::UsbSetup EncodeCommand(std::uint16_t firmware, std::uint8_t cls, std::uint8_t sub,
+                                 bool in, std::uint16_t length) {
+    platform::UsbSetup setup;
+    setup.length = length;
+    setup.index = 0;
+    if (FirmwareVersion(firmware) < kRegisterFormFirmware) {
+        setup.requestType = kVendorIn;  // the old form is always device to host
+        setup.request = cls;
+        setup.value = sub;
+        return setup;
+    }
+    setup.requestType = in ? kVendorIn : kVendorOut;
+    setup.request = length > 1 ? kRegisterLong : kRegisterShort;
+    setup.value = RegisterOf(cls, sub);
+    return setup;
+}
+
+std::optional<DecodedRequest> DecodeVendorRequest(std::uint16_t firmware,
+                                                  const CommandFeatures& features,
+                                                  const platform::UsbSetup& setup,
+                                                  bool acceptAnyD1) {
+    if (setup.index != 0 || setup.length > kMaxCommandBytes) return std::nullopt;
+    DecodedRequest req;
+    req.in = setup.in();
+    req.length = setup.length;
+    if (FirmwareVersion(firmware) < kRegisterFormFirmware) {
+        if (setup.requestType != kVendorIn || setup.value > 0xFF) return std::nullopt;
+        if (setup.request != kClassD0 && setup.request != kClassD1 && setup.request != kClassD2) {
+            return std::nullopt;
+        }
+        req.cls = setup.request;
+        req.sub = static_cast<std::uint8_t>(setup.value);
+        if (acceptAnyD1 && req.cls == kClassD1) return req;
+        if (!FindCommand(firmware, features, req.cls, req.sub)) return std::nullopt;
+        return req;
+    }
+    if (setup.requestType != kVendorIn && setup.requestType != kVendorOut) return std::nullopt;
+    std::uint8_t expected = setup.length > 1 ? kRegisterLong : kRegisterShort;
+    if (setup.request != expected) return std::nullopt;
+    std::uint16_t reg = setup.value;
+    if (acceptAnyD1 && reg >= 10 && reg - 10 <= 0xFF) {
+        req.cls = kClassD1;
+        req.sub = static_cast<std::uint8_t>(reg - 10);
+        return req;
+    }
+    for (const CommandSpec& spec : CommandsOf(firmware, features)) {
+        if (RegisterOf(spec.cls, spec.sub) == reg) {
+            req.cls = spec.cls;
+            req.sub = spec.sub;
+            return req;
+        }
+    }
+    return std::nullopt;
+}
+
+std::string CommandName(std::uint8_t cls, std::uint8_t sub) {
+    char text[16];
+    std::snprintf(text, sizeof text, "0x%02X/0x%02X", cls, sub);
+    return text;
+}
+
+}  // namespace kovran::sim

@@ -1,0 +1,90 @@
+// What one simulated scanner is: identity, firmware, the blocks it hands out
+// at open, its counters and its standing faults. Profiles come from a text
+// file (profile_parser.h) or are built in code by tests.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "sim/command_table.h"
+#include "sim/fault_plan.h"
+
+namespace kovran::sim {
+
+inline constexpr std::uint16_t kMainVendor = 0x7E51;
+
+// Longest text accepted for the serial number (the descriptor then holds
+// 2 + 2 × 126 = 254 bytes).
+inline constexpr std::size_t kMaxSerialChars = 126;
+inline constexpr std::size_t kMaxDescriptorBytes = 255;
+inline constexpr std::size_t kMaxPlaceholderDocuments = 1000;
+
+// Configuration word bits the simulator itself looks at.
+inline constexpr std::uint32_t kConfigRear = 1u << 1;
+inline constexpr std::uint32_t kConfigFeeder = 1u << 8;
+inline constexpr std::uint32_t kConfigMicr = 1u << 12;
+inline constexpr std::uint32_t kConfigPowerSensing = 1u << 14;
+
+struct DeviceProfile {
+    std::string name;  // for messages only
+    std::uint16_t vid = kMainVendor;
+    std::uint16_t pid = 3;
+    std::string serial = "000001";  // UTF-8; sent as UTF-16LE
+    // The raw descriptor bytes, when a test wants a malformed one; replaces
+    // the one built from `serial`.
+    std::optional<std::vector<std::uint8_t>> serialDescriptor;
+    std::uint16_t firmware = 0x5012;  // raw register value, bit 15 included
+    bool highSpeed = true;
+    // "<bus>-<ports>" in the device path; empty: "1-<position + 1>".
+    std::string location;
+
+    // Configuration block 0xD0/1: built from the words below in the layout
+    // of the firmware family, unless given raw.
+    std::uint32_t configWord = 0;
+    std::uint16_t configWord2 = 0;
+    std::uint8_t cisVoltage = 12;
+    std::optional<std::vector<std::uint8_t>> configBlock;  // up to 8 bytes
+
+    std::array<std::uint8_t, 8> deviceConfig{};              // 0xD0/0x0C
+    std::array<std::uint8_t, 16> micrBlock{};                // 0xD0/0x28
+    std::uint8_t sensorOptions = 0;                          // byte 1 of 0xD1/0x14
+    std::optional<std::uint16_t> fw3000Version;              // 0xD0/0x3C, four digits
+    std::vector<std::uint8_t> hardwareKey;                   // 0xD0/8, up to 64 bytes
+    std::array<std::uint8_t, 8> photoTuning{};               // 0xD0/0x15
+    std::optional<std::vector<std::uint8_t>> inkjet1Config;  // 0xD0/0x51, 64 bytes
+    std::optional<std::vector<std::uint8_t>> inkjet2Config;  // 0xD0/0x55, 64 bytes
+
+    bool pageCounterRegister = true;    // 0xD0/0x2A answers (firmware above 0x3100)
+    bool inkjetCounterRegister = true;  // 0xD0/0x2D answers (firmware above 0x3100)
+    std::uint32_t pageCounter = 0;
+    std::uint32_t inkjetCounter = 0;
+
+    bool externalPower = true;  // status flag bit 0
+    bool plugged = true;        // present at start
+    unsigned documents = 0;     // placeholder cheques in the feeder at start
+
+    // Cross-process tracing of control transfers (transfer_log.h): every
+    // transfer appends a begin and an end line to this file.
+    std::string transferLog;
+
+    // Faults armed when the device is created.
+    std::vector<Fault> faults;
+
+    CommandFeatures Features() const;
+};
+
+// The configuration block as the firmware family lays it out (8 bytes; the
+// firmware hands out the first 2, 3, 4 or 8).
+std::array<std::uint8_t, 8> EncodeConfigBlock(const DeviceProfile& profile);
+
+// The serial number string descriptor: length byte, type 3, UTF-16LE text.
+std::vector<std::uint8_t> SerialDescriptor(const DeviceProfile& profile);
+
+// Checks the values that the parser cannot check one key at a time. Empty
+// when the profile is usable, else the reason.
+std::string ValidateProfile(const DeviceProfile& profile);
+
+}  // namespace kovran::sim

@@ -1,0 +1,221 @@
+#include "sim/sim_backend.h"
+
+#include <algorithm>
+#include <map>
+
+#include "api/log.h"
+#include "platform/files.h"
+#include "sim/profile_parser.h"
+
+namespace kovran::sim {
+
+namespace {
+
+constexpr int kErrorGone = 2;
+constexpr int kErrorInvalidParameter = 87;
+constexpr int kErrorCancelled = 995;
+constexpr int kErrorPending = 996;
+constexpr unsigned kBulkPollMs = 10;
+
+// An open handle on a simulated scanner. Its bulk transfers are its own:
+// a handle that is closed forgets them, as closing a device file does.
+class SimDevice : public platform::UsbDevice {
+  public:
+    SimDevice(std::shared_ptr<SimulatedScanner> scanner, std::uint64_t generation)
+        : scanner_(std::move(scanner)), generation_(generation) {}
+
+    int Control(const platform::UsbSetup& setup, std::uint8_t* data, std::size_t* transferred,
+                unsigned timeoutMs) override {
+        std::size_t scratch = 0;
+        return scanner_->Control(generation_, setup, data, transferred ? transferred : &scratch,
+                                 timeoutMs);
+    }
+
+    int SubmitBulk(platform::BulkPipe pipe, std::uint8_t* buffer, std::size_t length,
+                   platform::BulkTransferId* id) override {
+        if (id == nullptr || (buffer == nullptr && length > 0)) return kErrorInvalidParameter;
+        if (int error = scanner_->BulkAdmit(generation_, length)) return error;
+        Transfer t;
+        t.pipe = pipe;
+        if (pipe == platform::BulkPipe::Out) {
+            if (scanner_->BulkOut(buffer, length)) {
+                t.state = State::Done;
+                t.transferred = length;
+            } else {
+                t.state = State::Failed;
+                t.error = kErrorGone;
+            }
+        } else if (!scanner_->BulkInHeld()) {
+            // Nothing to stream yet: the short read that ends a stream.
+            t.state = State::Done;
+        }
+        std::lock_guard<std::mutex> lock(mutex_);
+        *id = ++lastId_;
+        transfers_[*id] = t;
+        return 0;
+    }
+
+    int PollBulk(platform::BulkTransferId id, std::size_t* transferred) override {
+        std::lock_guard<std::mutex> lock(mutex_);
+        return ReapLocked(id, transferred);
+    }
+
+    int WaitBulk(platform::BulkTransferId id, std::size_t* transferred,
+                 unsigned timeoutMs) override {
+        unsigned waited = 0;
+        for (;;) {
+            {
+                std::lock_guard<std::mutex> lock(mutex_);
+                int r = ReapLocked(id, transferred);
+                if (r != kErrorPending || waited >= timeoutMs) return r;
+            }
+            unsigned step = std::min(kBulkPollMs, timeoutMs - waited);
+            scanner_->Clock().SleepMs(step);
+            waited += step;
+        }
+    }
+
+    int CancelBulk(platform::BulkPipe pipe) override {
+        std::lock_guard<std::mutex> lock(mutex_);
+        for (auto& [id, t] : transfers_) {
+            if (t.pipe == pipe && t.state == State::Pending) t.state = State::Cancelled;
+        }
+        return scanner_->Alive(generation_) ? 0 : kErrorGone;
+    }
+
+    int BulkInPacketSize(std::uint32_t* size) override {
+        if (!scanner_->Alive(generation_)) return kErrorGone;
+        if (size) *size = scanner_->BulkPacketSize();
+        return 0;
+    }
+
+  private:
+    enum class State { Pending, Done, Cancelled, Failed };
+    struct Transfer {
+        platform::BulkPipe pipe = platform::BulkPipe::In;
+        State state = State::Pending;
+        std::size_t transferred = 0;
+        int error = 0;
+    };
+
+    int ReapLocked(platform::BulkTransferId id, std::size_t* transferred) {
+        if (transferred) *transferred = 0;
+        auto it = transfers_.find(id);
+        if (it == transfers_.end()) return kErrorInvalidParameter;
+        Transfer& t = it->second;
+        if (t.state == State::Pending) {
+            if (!scanner_->Alive(generation_)) {
+                t.state = State::Failed;
+                t.error = kErrorGone;
+            } else if (!scanner_->BulkInHeld()) {
+                t.state = State::Done;  // released: still nothing to stream
+            } else {
+                return kErrorPending;
+            }
+        }
+        int result = 0;
+        if (t.state == State::Cancelled) result = kErrorCancelled;
+        if (t.state == State::Failed) result = t.error;
+        if (t.state == State::Done && transferred) *transferred = t.transferred;
+        transfers_.erase(it);
+        return result;
+    }
+
+    std::shared_ptr<SimulatedScanner> scanner_;
+    const std::uint64_t generation_;
+    std::mutex mutex_;
+    platform::BulkTransferId lastId_ = 0;
+    std::map<platform::BulkTransferId, Transfer> transfers_;
+};
+
+}  // namespace
+
+SimBackend::SimBackend(const std::vector<DeviceProfile>& profiles, SimClock* clock)
+    : clock_(clock ? *clock : RealSimClock()) {
+    for (const DeviceProfile& p : profiles) AddDevice(p);
+}
+
+SimulatedScanner& SimBackend::AddDevice(const DeviceProfile& profile) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    std::string location = profile.location;
+    if (location.empty()) location = "1-" + std::to_string(scanners_.size() + 1);
+    auto scanner = std::make_shared<SimulatedScanner>(
+        profile, platform::ToUpper(SimDevicePath(profile.vid, profile.pid, location)), clock_);
+    scanners_.push_back(scanner);
+    return *scanner;
+}
+
+std::size_t SimBackend::DeviceCount() const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return scanners_.size();
+}
+
+SimulatedScanner& SimBackend::Device(std::size_t index) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return *scanners_.at(index);
+}
+
+SimulatedScanner* SimBackend::FindBySerial(const std::string& serial) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    for (auto& s : scanners_) {
+        if (s->Profile().serial == serial) return s.get();
+    }
+    return nullptr;
+}
+
+std::vector<platform::UsbDeviceInfo> SimBackend::Enumerate() {
+    std::vector<std::shared_ptr<SimulatedScanner>> scanners;
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        scanners = scanners_;
+    }
+    std::vector<platform::UsbDeviceInfo> out;
+    for (auto& s : scanners) {
+        if (s->CheckPresent()) out.push_back({s->Path(), s->Profile().vid, s->Profile().pid});
+    }
+    return out;
+}
+
+std::unique_ptr<platform::UsbDevice> SimBackend::Open(const std::string& path, int* error) {
+    int scratch = 0;
+    int& err = error ? *error : scratch;
+    std::shared_ptr<SimulatedScanner> found;
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        const std::string wanted = platform::ToUpper(path);
+        for (auto& s : scanners_) {
+            if (s->Path() == wanted) found = s;
+        }
+    }
+    if (!found) {
+        err = kErrorGone;
+        return nullptr;
+    }
+    std::uint64_t generation = 0;
+    if (int e = found->Open(&generation)) {
+        err = e;
+        return nullptr;
+    }
+    err = 0;
+    return std::make_unique<SimDevice>(std::move(found), generation);
+}
+
+std::unique_ptr<SimBackend> MakeSimBackend(const char* profilePath, SimClock* clock,
+                                           std::string* error) {
+    std::vector<DeviceProfile> profiles;
+    if (profilePath == nullptr || *profilePath == '\0') {
+        profiles.push_back(DefaultDeviceProfile());
+    } else if (!LoadProfileFile(profilePath, &profiles, error)) {
+        return nullptr;
+    }
+    return std::make_unique<SimBackend>(profiles, clock);
+}
+
+std::unique_ptr<platform::UsbBackend> MakeSimBackendFromEnv(const char* profilePath) {
+    std::string error;
+    std::unique_ptr<SimBackend> backend = MakeSimBackend(profilePath, nullptr, &error);
+    if (!backend) LogPair("err - ", ("sim profile " + error).c_str());
+    return backend;
+}
+
+}  // namespace kovran::sim

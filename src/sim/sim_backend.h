@@ -1,0 +1,68 @@
+// The simulator as a USB backend: a set of simulated scanners that the
+// library finds, opens and talks to through the same calls it sends to
+// hardware. Created only on request (KOVRAN_USB=sim, or a test), never as a
+// fallback: a production host must not scan invented documents.
+//
+// In a C++ test:
+//   ManualSimClock clock;                      // slow replies without sleeping
+//   DeviceProfile p = DefaultDeviceProfile();  // or a profile built in code
+//   auto backend = std::make_unique<SimBackend>(std::vector<DeviceProfile>{p}, &clock);
+//   SimulatedScanner& scanner = backend->Device(0);
+//   device::InstallUsbBackend(std::move(backend));
+//   scanner.Inject(NotReady{10});              // faults, Unplug(), ForceStatus(),
+//                                              // LoadFeeder(), AttachChat() ...
+#pragma once
+
+#include <cstddef>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "platform/usb_backend.h"
+#include "sim/device_profile.h"
+#include "sim/sim_clock.h"
+#include "sim/simulated_scanner.h"
+
+namespace kovran::sim {
+
+class SimBackend : public platform::UsbBackend {
+  public:
+    // clock: null for real time; otherwise it must outlive the backend and
+    // every device opened from it.
+    explicit SimBackend(const std::vector<DeviceProfile>& profiles, SimClock* clock = nullptr);
+
+    std::vector<platform::UsbDeviceInfo> Enumerate() override;
+    std::unique_ptr<platform::UsbDevice> Open(const std::string& path, int* error) override;
+    const char* Name() const override { return "sim"; }
+
+    // Adds a scanner (hot plug of a new device); returns it.
+    SimulatedScanner& AddDevice(const DeviceProfile& profile);
+    std::size_t DeviceCount() const;
+    // By position in the profile order.
+    SimulatedScanner& Device(std::size_t index);
+    // By serial number; null when there is none.
+    SimulatedScanner* FindBySerial(const std::string& serial);
+
+  private:
+    SimClock& clock_;
+    mutable std::mutex mutex_;
+    std::vector<std::shared_ptr<SimulatedScanner>> scanners_;
+};
+
+// The device presented when no profile is given: a main-family scanner
+// (PID 3, FW 0x5012, high speed, feeder, rear sensor, MICR head, colour)
+// with a handful of placeholder cheques in its feeder.
+DeviceProfile DefaultDeviceProfile();
+
+// The backend that KOVRAN_USB=sim selects. profilePath is the KOVRAN_SIM
+// value: null or empty gives the default device; otherwise the profile file
+// is loaded, and a file that cannot be read or parsed gives null (the
+// reason is logged), never the default device.
+std::unique_ptr<platform::UsbBackend> MakeSimBackendFromEnv(const char* profilePath);
+
+// As above with the reason returned instead of logged.
+std::unique_ptr<SimBackend> MakeSimBackend(const char* profilePath, SimClock* clock,
+                                           std::string* error);
+
+}  // namespace kovran::sim

@@ -1,0 +1,104 @@
+// One simulated scanner as the USB layer sees it: plugged or not, its
+// firmware model, its armed faults, an optional scripted chat, and the
+// bookkeeping that tests inspect. Shared by the backend and every handle
+// opened on it; all members lock, so handles may be used from several
+// threads (as the acquisition and the host's status polls do).
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "platform/usb_backend.h"
+#include "sim/device_profile.h"
+#include "sim/fault_plan.h"
+#include "sim/feeder.h"
+#include "sim/scanner_model.h"
+#include "sim/scripted_chat.h"
+#include "sim/sim_clock.h"
+#include "sim/transfer_log.h"
+
+namespace kovran::sim {
+
+// "\\?\USB#VID_7E51&PID_0003#1-1#{6BDD1FC6-810F-11D0-BEC7-08002BE2092F}"
+std::string SimDevicePath(std::uint16_t vid, std::uint16_t pid, const std::string& location);
+
+class SimulatedScanner {
+  public:
+    SimulatedScanner(const DeviceProfile& profile, std::string path, SimClock& clock);
+
+    const std::string& Path() const { return path_; }
+    const DeviceProfile& Profile() const { return profile_; }
+
+    // --- Test controls -------------------------------------------------
+    bool Plugged() const;
+    // Gone from enumeration; opens fail with 2; open handles fail with 2
+    // from now on, also after a replug (a replugged device is a new one).
+    void Unplug();
+    void Replug();
+    void Inject(const Fault& fault);
+    void ClearFaults();
+    // Status bits forced on or off on top of the model (device's own bits).
+    void ForceStatus(std::uint32_t set, std::uint32_t clear);
+    void LoadFeeder(const std::vector<SimDocument>& documents);
+    std::size_t FeederCount() const;
+    // While held, bulk IN transfers stay pending (until released or
+    // cancelled) instead of ending at once with nothing to stream.
+    void HoldBulkIn(bool hold);
+    // Vendor control transfers go to the chat while it is attached.
+    void AttachChat(std::shared_ptr<ScriptedChat> chat);
+    void DetachChat();
+
+    // Runs f on the firmware model under the lock and returns its result.
+    template <class F>
+    auto Inspect(F f) const {
+        std::lock_guard<std::mutex> lock(mutex_);
+        return f(model_);
+    }
+    std::uint64_t ControlCount() const;
+    // The most transfers that were ever in progress at once in this process.
+    int MaxConcurrentControl() const;
+    std::uint64_t BulkOutBytes() const;
+
+    // --- Used by the backend and its handles ---------------------------
+    // True when present; an absent device counts the miss (see Replug{}).
+    bool CheckPresent();
+    // 0 with *generation set, or the error the open fails with.
+    int Open(std::uint64_t* generation);
+    bool Alive(std::uint64_t generation) const;
+    int Control(std::uint64_t generation, const platform::UsbSetup& setup, std::uint8_t* data,
+                std::size_t* transferred, unsigned timeoutMs);
+    // Bulk: 0 or an error before a transfer is queued (2, 1450).
+    int BulkAdmit(std::uint64_t generation, std::size_t length);
+    // An OUT transfer passes its bytes; false when the device went away
+    // while they passed.
+    bool BulkOut(const std::uint8_t* data, std::size_t length);
+    bool BulkInHeld() const;
+    std::uint32_t BulkPacketSize() const { return profile_.highSpeed ? 512 : 64; }
+    SimClock& Clock() { return clock_; }
+
+  private:
+    int StandardRequest(const platform::UsbSetup& setup, std::vector<std::uint8_t>* reply) const;
+    void UnplugLocked();
+
+    const DeviceProfile profile_;
+    const std::string path_;
+    SimClock& clock_;
+    mutable std::mutex mutex_;
+    ScannerModel model_;
+    FaultPlan faults_;
+    std::shared_ptr<ScriptedChat> chat_;
+    TransferLog log_;
+    bool plugged_;
+    bool holdBulkIn_ = false;
+    std::uint64_t generation_ = 1;
+    std::uint64_t controlCount_ = 0;
+    int active_ = 0;
+    int maxActive_ = 0;
+    std::uint64_t bulkOutBytes_ = 0;
+};
+
+}  // namespace kovran::sim
