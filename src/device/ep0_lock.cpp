@@ -1,0 +1,46 @@
+#include "device/ep0_lock.h"
+
+#include <cstdio>
+
+#include "api/log.h"
+#include "platform/sys_error.h"
+
+namespace kovran::device {
+
+std::string Ep0SemaphoreName(std::uint16_t vid, std::uint16_t pid, std::int32_t serialLow) {
+    char name[64];
+    std::snprintf(name, sizeof name, "vid_%04x_pid_%04x_snLow_%d_EP0", vid, pid, serialLow);
+    return name;
+}
+
+platform::NamedSemaphore* Ep0Semaphore(DeviceRecord& device) {
+    const std::string name = Ep0SemaphoreName(device.vid, device.pid, device.serialLow);
+    if (device.ep0Semaphore && device.ep0Semaphore->name() == name)
+        return device.ep0Semaphore.get();
+    device.ep0Semaphore = platform::NamedSemaphore::Open(name, 1);
+    if (!device.ep0Semaphore)
+        LogPairValue("err - ", "creating EP0Semaphore", platform::LastSystemError());
+    return device.ep0Semaphore.get();
+}
+
+void CloseEp0Semaphore(DeviceRecord& device) {
+    device.ep0Semaphore.reset();
+}
+
+Ep0Hold::Ep0Hold(platform::NamedSemaphore* sem, unsigned timeoutMs, const char* tag) : sem_(sem) {
+    if (sem_ == nullptr) return;
+    held_ = sem_->Wait(timeoutMs);
+    if (held_) return;
+    const int err = platform::LastSystemError();
+    const std::string which = std::string("waiting EP0Sem (") + tag + ")";
+    if (err == platform::kErrorTimeout)
+        LogText("timeout " + which);
+    else
+        LogValue(which.c_str(), err);
+}
+
+Ep0Hold::~Ep0Hold() {
+    if (held_) sem_->Release();
+}
+
+}  // namespace kovran::device

@@ -1,0 +1,110 @@
+// The USB transport: finding the scanner, reading its serial number,
+// opening it, the control commands (under the endpoint-0 lock), the bulk
+// alignment, pipe cancellation and the reopen of a device that was lost.
+// Every failure ends in the error report, so the last result says whether
+// the device was not found (-14), not ready (-18) or failed otherwise (-1).
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "platform/usb_backend.h"
+
+namespace kovran::device {
+
+// An open device: the stand-in for the device file handle. Closing is
+// dropping it.
+using DeviceHandle = std::unique_ptr<platform::UsbDevice>;
+
+inline constexpr std::uint16_t kMainVendor = 0x7E51;
+// The firmware assumed until the device says otherwise: the oldest
+// protocol, which every device either answers or refuses.
+inline constexpr std::uint16_t kFirstGuessFirmware = 0x1005;
+// Interface paths are cut to this many characters.
+inline constexpr std::size_t kInterfacePathLimit = 1023;
+
+// A device the enumeration accepts.
+struct FoundDevice {
+    std::string path;  // upper case
+    std::uint16_t vid = 0;
+    std::uint16_t pid = 0;
+    std::string serial;  // empty when unreadable
+};
+
+// Finds the index-th acceptable device (index < 0: the first) and, with
+// `store`, records it in the device record. vendorFilter 0: any vendor;
+// mainVendor: only 0x7E51, else only the other vendors' back-ends.
+bool EnumerateDevices(std::uint16_t vendorFilter, const std::string& serialFilter, int index,
+                      bool mainVendor, bool store);
+
+// Every scanner of the main vendor that EnumerateDevices would accept.
+std::vector<FoundDevice> ListScanners();
+
+// Reads the serial number (empty when unreadable) and decides whether the
+// device may be opened: the serial filter (when not empty) must match, and
+// on the main vendor the product must be one of the scanners.
+bool IdentifyDevice(const std::string& serialFilter, std::uint16_t vid, std::uint16_t pid,
+                    const std::string& path, std::string* serial);
+
+// Reads string descriptor 4 (3 on other vendors) of the device at path.
+bool ReadSerialDescriptor(const std::string& path, std::uint16_t vid, std::uint16_t pid,
+                          std::string* serial);
+
+// Opens the device. With `retry`: a success marks the device valid, and a
+// failure is retried (a pause, a reopen, once more) before the device is
+// marked failed. Null when it cannot be opened.
+DeviceHandle OpenDevice(const std::string& path, bool retry);
+
+// Opens and closes the device and marks it valid (failed when it cannot).
+bool TestOpen(const std::string& path);
+
+// Opens the stored device again after it was lost; the frame's device
+// state check calls it.
+bool ReopenDevice();
+
+// A control command on its own short-lived handle: class 0xD0, 0xD1 or
+// 0xD2, sub-code, at most 64 bytes. Returns `length`, or -1 (last result
+// set, device marked failed when the transfer itself failed).
+int BaseContrlMsg(std::uint8_t cls, std::uint32_t subCode, std::uint8_t* buffer, unsigned length,
+                  bool in, bool checkDevice);
+
+// The same on a handle the caller keeps open, with the caller's firmware
+// version (the acquisition threads). A null handle gives -1 and last
+// result -3.
+int BaseContrlMsgWO(platform::UsbDevice* handle, std::uint16_t firmware, std::uint8_t cls,
+                    std::uint32_t subCode, std::uint8_t* buffer, unsigned length, bool in);
+
+// BaseContrlMsg with the device check: the usual entry.
+int ControlMsg(std::uint8_t cls, std::uint32_t subCode, std::uint8_t* buffer, unsigned length,
+               bool in);
+
+// The caller's handle first (unless ownHandle), ControlMsg when that fails.
+int ControlMsgOnHandle(platform::UsbDevice* handle, std::uint16_t firmware, std::uint8_t cls,
+                       std::uint32_t subCode, std::uint8_t* buffer, unsigned length, bool in,
+                       bool ownHandle);
+
+// Cancels the transfers of the pipe, then everything pending on the handle.
+bool CancelPipe(platform::UsbDevice* handle, platform::BulkPipe pipe);
+
+// Sets the high-speed flag and wBlock from the bulk IN packet size.
+bool GetChannelAlignment();
+
+// Completion poll of a bulk transfer: submitResult is what SubmitBulk said
+// (anything but 0 fails at once, "IoControl"); then count + 1 polls with
+// `pauseMs` between them ("overlapper IoControl timeout" when it is still
+// running; it is then left pending for the caller to cancel). The final
+// report is left as the system error.
+bool WaitOverlapped(platform::UsbDevice& handle, int submitResult, platform::BulkTransferId id,
+                    std::size_t* bytes, unsigned pauseMs, unsigned count);
+
+// The error report: 2 sets the last result -14 (" - device not found"), 21
+// sets -18 (" - device not ready"), any other -1 (" - failure").
+void ReportTransportError(const std::string& name, int code);
+
+// The transport's pause (tests install their own in the device record).
+void TransportSleep(unsigned ms);
+
+}  // namespace kovran::device

@@ -1,0 +1,253 @@
+// Control commands: the two protocols of the firmware, the endpoint-0 lock,
+// the "not ready" ladder and the error report.
+#include <cstdio>
+#include <string>
+
+#include "api/frame.h"
+#include "api/library.h"
+#include "api/log.h"
+#include "device/control_request.h"
+#include "device/ep0_lock.h"
+#include "device/transport.h"
+#include "platform/sys_error.h"
+
+namespace kovran::device {
+
+namespace {
+
+using platform::kErrorAccessDenied;
+using platform::kErrorFileNotFound;
+using platform::kErrorGenFailure;
+using platform::kErrorNotReady;
+using platform::kErrorSuccess;
+using platform::kErrorTimeout;
+
+constexpr int kNotReadyRetries = 10;
+constexpr unsigned kNotReadyPauseMs = 1000;
+// Devices after this version read one byte when asked for none.
+constexpr std::uint16_t kScratchReadFirmware = 0x2006;
+
+// The log texts and habits of the two entries.
+struct Flavour {
+    const char* readError;
+    const char* writeError;
+    const char* readDenied;
+    const char* writeDenied;
+    const char* readWait;
+    const char* writeWait;
+    const char* semTag;
+    bool retryNotReady;
+    bool pauseAfterWrite;
+    bool ownHandle;  // the short-lived handle entry (its count message differs)
+};
+
+constexpr Flavour kOwn{"Read usb register",
+                       "Write usb register",
+                       "Read usb register - ERROR_ACCESS_DENIED",
+                       "Write usb register - ERROR_ACCESS_DENIED",
+                       "Read usb register waiting result",
+                       "Write usb register waiting result",
+                       "BB",
+                       true,
+                       true,
+                       true};
+
+constexpr Flavour kCallers{"Read usb register WO ",
+                           "Write usb register WO ",
+                           "Read usb register WO ",
+                           "Write usb register WO ",
+                           "Read usb register waiting result WO ",
+                           "Write usb register waiting result WO ",
+                           "AA",
+                           false,
+                           false,
+                           false};
+
+unsigned CompletionTimeout() {
+    return lib().scan.overlappedEventTimeoutMs;
+}
+
+// Firmware before 0x1006: the command request must complete at once with
+// exactly the bytes asked for.
+int SendUsbRequest(platform::UsbDevice& dev, std::uint8_t cls, std::uint32_t subCode,
+                   std::uint8_t* buffer, std::uint16_t length, int* error) {
+    std::size_t got = 0;
+    int rc =
+        dev.Control(CommandRequestSetup(cls, subCode, length), buffer, &got, CompletionTimeout());
+    if (rc == kErrorSuccess && got == length) return length;
+    if (rc == kErrorSuccess) rc = kErrorGenFailure;
+    LogPairValue("err - ", "Send usb request", rc);
+    *error = rc;
+    return -1;
+}
+
+// Firmware 0x1006 and later: one register request under the EP0 lock.
+int RegisterRequest(platform::UsbDevice& dev, const Flavour& f, std::uint8_t cls, std::uint16_t reg,
+                    std::uint8_t* buffer, std::uint16_t length, bool in, int* error) {
+    Ep0Hold hold(Ep0Semaphore(lib().device), lib().scan.ep0SemaphoreTimeoutMs, f.semTag);
+    const platform::UsbSetup setup = RegisterSetup(in, reg, length);
+    for (int attempt = 0;; ++attempt) {
+        std::size_t got = 0;
+        const int rc = dev.Control(setup, buffer, &got, CompletionTimeout());
+        if (rc == kErrorSuccess) {
+            if (!in) {
+                if (f.pauseAfterWrite && length > 0) TransportSleep(length);
+                return length;
+            }
+            if (got == length) return length;
+            if (f.ownHandle) {
+                char text[96];
+                std::snprintf(text, sizeof text, "Read usb register cmd %d val %d nBytes %d/%d",
+                              cls, reg, static_cast<int>(got), static_cast<int>(length));
+                LogPair("err - ", text);
+            } else {
+                LogPairValue("err - ", "Read usb register WO, wrong nBytesRet",
+                             static_cast<long>(got));
+            }
+            *error = kErrorGenFailure;
+            return -1;
+        }
+        if (rc == kErrorTimeout) {
+            // The request went out but its completion never came.
+            LogPairValue("err - ", in ? f.readWait : f.writeWait, rc);
+            LogValue("\tasking ", reg);
+            *error = rc;
+            return -1;
+        }
+        if (rc == kErrorNotReady && f.retryNotReady && attempt < kNotReadyRetries) {
+            LogText("DeviceIoControl not ready");
+            TransportSleep(kNotReadyPauseMs);
+            continue;
+        }
+        const char* text = rc == kErrorAccessDenied ? (in ? f.readDenied : f.writeDenied)
+                                                    : (in ? f.readError : f.writeError);
+        LogPairValue("err - ", text, rc);
+        LogValue("\tasking ", reg);
+        *error = rc;
+        return -1;
+    }
+}
+
+// A command with a length but no buffer is refused before anything is
+// sent; an OUT command without its data is refused as the IN one is.
+bool NullBufferFault(std::uint32_t subCode, const std::uint8_t* buffer, unsigned length) {
+    if (buffer != nullptr || length == 0) return false;
+    LogPairValue("err - ", "Base control message IN with invalid memory buffer - val",
+                 static_cast<long>(subCode));
+    return true;
+}
+
+bool TooMuchData(unsigned length, unsigned limit) {
+    if (length <= limit) return false;
+    LogPairValue("err - ", "Base control message IN with too much data", static_cast<long>(length));
+    return true;
+}
+
+// The transfer on an open device (or on none, which counts as not found).
+// Returns the length, or -1 with *error set.
+int Transfer(platform::UsbDevice* dev, const Flavour& f, std::uint16_t firmware, std::uint8_t cls,
+             std::uint32_t subCode, std::uint8_t* buffer, unsigned length, bool in, int* error) {
+    std::uint8_t scratch = 0;
+    if (in && buffer == nullptr && firmware > kScratchReadFirmware) {
+        buffer = &scratch;
+        length = 1;
+    }
+    if (dev == nullptr) {
+        *error = kErrorFileNotFound;
+        return -1;
+    }
+    const auto len16 = static_cast<std::uint16_t>(length);
+    if (firmware < kRegisterProtocolFirmware)
+        return SendUsbRequest(*dev, cls, subCode, buffer, len16, error);
+    const auto reg = RegisterNumber(cls, subCode);
+    if (!reg) {
+        LogPairValue("err - ", in ? f.readError : f.writeError, platform::kErrorInvalidParameter);
+        *error = platform::kErrorInvalidParameter;
+        return -1;
+    }
+    return RegisterRequest(*dev, f, cls, *reg, buffer, len16, in, error);
+}
+
+}  // namespace
+
+void ReportTransportError(const std::string& name, int code) {
+    if (code == kErrorFileNotFound) {
+        SetLastResult(-14);
+        LogPair("err - ", (name + " - device not found").c_str());
+    } else if (code == kErrorNotReady) {
+        SetLastResult(-18);
+        LogPair("err - ", (name + " - device not ready").c_str());
+    } else {
+        SetLastResult(-1);
+        LogPair("err - ", (name + " - failure").c_str());
+    }
+}
+
+int BaseContrlMsg(std::uint8_t cls, std::uint32_t subCode, std::uint8_t* buffer, unsigned length,
+                  bool in, bool checkDevice) {
+    DeviceRecord& device = lib().device;
+    if (device.alternative) {
+        LogPairValue("err - ", "Base control message with invalid twain device - val",
+                     static_cast<long>(subCode));
+        SetLastResult(-1);
+        return -1;
+    }
+    if (checkDevice && !DeviceStateCheck()) {
+        LogPairValue("err - ", "Base control message with invalid device - cmd", cls);
+        LogPairValue("err - ", "Base control message with invalid device - val",
+                     static_cast<long>(subCode));
+        SetLastResult(-1);
+        return -1;
+    }
+    if (NullBufferFault(subCode, buffer, length) || TooMuchData(length, kMaxControlData)) {
+        SetLastResult(-1);
+        return -1;
+    }
+    DeviceHandle handle = OpenDevice(device.path, true);
+    int error = kErrorSuccess;
+    const int result =
+        Transfer(handle.get(), kOwn, device.firmware, cls, subCode, buffer, length, in, &error);
+    if (result >= 0) return static_cast<int>(length);
+    handle.reset();
+    device.state.store(-2);
+    ReportTransportError("BaseContrlMsg", error);
+    return -1;
+}
+
+int BaseContrlMsgWO(platform::UsbDevice* handle, std::uint16_t firmware, std::uint8_t cls,
+                    std::uint32_t subCode, std::uint8_t* buffer, unsigned length, bool in) {
+    if (handle == nullptr) {
+        LogPair("err - ", "Control Msg WO with invalid handle");
+        SetLastResult(-3);
+        return -1;
+    }
+    // No length limit here beyond what a setup packet can carry.
+    if (NullBufferFault(subCode, buffer, length) || TooMuchData(length, 0xFFFF)) {
+        SetLastResult(-3);
+        return -1;
+    }
+    int error = kErrorSuccess;
+    const int result =
+        Transfer(handle, kCallers, firmware, cls, subCode, buffer, length, in, &error);
+    if (result >= 0) return static_cast<int>(length);
+    lib().device.state.store(-2);
+    ReportTransportError("BaseContrlMsgWO ", error);
+    return -1;
+}
+
+int ControlMsg(std::uint8_t cls, std::uint32_t subCode, std::uint8_t* buffer, unsigned length,
+               bool in) {
+    return BaseContrlMsg(cls, subCode, buffer, length, in, true);
+}
+
+int ControlMsgOnHandle(platform::UsbDevice* handle, std::uint16_t firmware, std::uint8_t cls,
+                       std::uint32_t subCode, std::uint8_t* buffer, unsigned length, bool in,
+                       bool ownHandle) {
+    if (!ownHandle) {
+        const int r = BaseContrlMsgWO(handle, firmware, cls, subCode, buffer, length, in);
+        if (r >= 0) return r;
+    }
+    return ControlMsg(cls, subCode, buffer, length, in);
+}
+
+}  // namespace kovran::device

@@ -1,0 +1,464 @@
+#include "platform/usb_libusb.h"
+
+#include <libusb.h>
+
+#include <algorithm>
+#include <atomic>
+#include <cctype>
+#include <chrono>
+#include <climits>
+#include <cstdio>
+#include <map>
+#include <mutex>
+
+#include "platform/sys_error.h"
+
+namespace kovran::platform {
+
+namespace {
+
+constexpr const char* kInterfaceClass = "{6BDD1FC6-810F-11D0-BEC7-08002BE2092F}";
+constexpr std::uint16_t kListedVendors[] = {0x7E51, 0x0638, 0x04C5, 0x055F};
+// USB 3 allows 7 hub tiers.
+constexpr int kMaxPorts = 7;
+// Cancelled transfers normally finish at once; a device object does not
+// wait longer than this for them when it closes.
+constexpr auto kCloseReapLimit = std::chrono::milliseconds(2000);
+
+using ContextPtr = std::shared_ptr<libusb_context>;
+
+struct HandleCloser {
+    void operator()(libusb_device_handle* h) const { libusb_close(h); }
+};
+using HandlePtr = std::unique_ptr<libusb_device_handle, HandleCloser>;
+
+struct TransferFree {
+    void operator()(libusb_transfer* t) const { libusb_free_transfer(t); }
+};
+using TransferPtr = std::unique_ptr<libusb_transfer, TransferFree>;
+
+// The device list of one enumeration, unreferenced when done.
+class DeviceList {
+  public:
+    explicit DeviceList(libusb_context* ctx) {
+        const ssize_t n = libusb_get_device_list(ctx, &list_);
+        count_ = n > 0 ? static_cast<std::size_t>(n) : 0;
+        if (n < 0) list_ = nullptr;
+    }
+    ~DeviceList() {
+        if (list_ != nullptr) libusb_free_device_list(list_, 1);
+    }
+    DeviceList(const DeviceList&) = delete;
+    DeviceList& operator=(const DeviceList&) = delete;
+    libusb_device* const* begin() const { return list_; }
+    libusb_device* const* end() const { return list_ + count_; }
+
+  private:
+    libusb_device** list_ = nullptr;
+    std::size_t count_ = 0;
+};
+
+std::vector<std::uint8_t> PortsOf(libusb_device* dev) {
+    std::uint8_t ports[kMaxPorts];
+    const int n = libusb_get_port_numbers(dev, ports, kMaxPorts);
+    if (n <= 0) return {};
+    return std::vector<std::uint8_t>(ports, ports + n);
+}
+
+unsigned ClampTimeout(unsigned ms) {
+    // libusb reads 0 as "for ever"; a zero wait means "at once" here.
+    return ms == 0 ? 1 : ms;
+}
+
+class LibusbDevice final : public UsbDevice {
+  public:
+    LibusbDevice(ContextPtr ctx, HandlePtr handle, int iface, std::uint8_t epIn, std::uint8_t epOut,
+                 int maxPacketIn)
+        : ctx_(std::move(ctx)),
+          handle_(std::move(handle)),
+          iface_(iface),
+          epIn_(epIn),
+          epOut_(epOut),
+          maxPacketIn_(maxPacketIn) {}
+
+    ~LibusbDevice() override {
+        CancelBulk(BulkPipe::In);
+        CancelBulk(BulkPipe::Out);
+        const auto limit = std::chrono::steady_clock::now() + kCloseReapLimit;
+        for (;;) {
+            Slot* pending = nullptr;
+            {
+                std::lock_guard<std::mutex> lock(mutex_);
+                for (auto& [id, slot] : slots_)
+                    if (!Completed(*slot)) pending = slot.get();
+            }
+            if (pending == nullptr || std::chrono::steady_clock::now() >= limit) break;
+            timeval tv{0, 10000};
+            libusb_handle_events_timeout_completed(ctx_.get(), &tv, &pending->completed);
+        }
+        std::lock_guard<std::mutex> lock(mutex_);
+        for (auto& [id, slot] : slots_) {
+            // libusb still owns a transfer that never finished; freeing it
+            // would let its completion write into freed memory.
+            if (!Completed(*slot)) (void)slot->transfer.release();
+        }
+        slots_.clear();
+        if (claimed_) libusb_release_interface(handle_.get(), iface_);
+    }
+
+    int Control(const UsbSetup& setup, std::uint8_t* data, std::size_t* transferred,
+                unsigned timeoutMs) override {
+        *transferred = 0;
+        if (data == nullptr && setup.length != 0) return kErrorInvalidParameter;
+        const int rc =
+            libusb_control_transfer(handle_.get(), setup.requestType, setup.request, setup.value,
+                                    setup.index, data, setup.length, ClampTimeout(timeoutMs));
+        if (rc < 0) return WinErrorFromLibusb(rc);
+        *transferred = std::min<std::size_t>(static_cast<std::size_t>(rc), setup.length);
+        return kErrorSuccess;
+    }
+
+    int SubmitBulk(BulkPipe pipe, std::uint8_t* buffer, std::size_t length,
+                   BulkTransferId* id) override {
+        *id = 0;
+        const std::uint8_t ep = pipe == BulkPipe::In ? epIn_ : epOut_;
+        if (ep == 0) return kErrorGenFailure;
+        if (length > static_cast<std::size_t>(INT_MAX)) return kErrorNoSystemResources;
+        if (buffer == nullptr && length != 0) return kErrorInvalidParameter;
+        if (int rc = Claim(); rc != kErrorSuccess) return rc;
+
+        auto slot = std::make_unique<Slot>();
+        slot->pipe = pipe;
+        slot->transfer.reset(libusb_alloc_transfer(0));
+        if (!slot->transfer) return kErrorNotEnoughMemory;
+        libusb_fill_bulk_transfer(slot->transfer.get(), handle_.get(), ep, buffer,
+                                  static_cast<int>(length), &LibusbDevice::OnDone, slot.get(), 0);
+        std::lock_guard<std::mutex> lock(mutex_);
+        const int rc = libusb_submit_transfer(slot->transfer.get());
+        if (rc < 0) return WinErrorFromLibusb(rc);
+        *id = next_++;
+        slots_.emplace(*id, std::move(slot));
+        return kErrorSuccess;
+    }
+
+    int PollBulk(BulkTransferId id, std::size_t* transferred) override {
+        return WaitBulk(id, transferred, 0);
+    }
+
+    int WaitBulk(BulkTransferId id, std::size_t* transferred, unsigned timeoutMs) override {
+        *transferred = 0;
+        Slot* slot = Find(id);
+        if (slot == nullptr) return kErrorInvalidParameter;
+        const auto deadline =
+            std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+        for (;;) {
+            if (Completed(*slot)) return Reap(id, transferred);
+            const auto left = std::chrono::duration_cast<std::chrono::microseconds>(
+                deadline - std::chrono::steady_clock::now());
+            timeval tv{0, 0};
+            if (left.count() > 0) {
+                tv.tv_sec = static_cast<time_t>(left.count() / 1000000);
+                tv.tv_usec = static_cast<suseconds_t>(left.count() % 1000000);
+            }
+            libusb_handle_events_timeout_completed(ctx_.get(), &tv, &slot->completed);
+            if (Completed(*slot)) return Reap(id, transferred);
+            if (left.count() <= 0) return kErrorIoIncomplete;
+        }
+    }
+
+    int CancelBulk(BulkPipe pipe) override {
+        std::lock_guard<std::mutex> lock(mutex_);
+        for (auto& [id, slot] : slots_) {
+            // NOT_FOUND: it finished meanwhile; its report stays to be reaped.
+            if (slot->pipe == pipe && !Completed(*slot))
+                libusb_cancel_transfer(slot->transfer.get());
+        }
+        return kErrorSuccess;
+    }
+
+    int BulkInPacketSize(std::uint32_t* size) override {
+        *size = 0;
+        if (maxPacketIn_ <= 0)
+            return maxPacketIn_ < 0 ? WinErrorFromLibusb(maxPacketIn_) : kErrorGenFailure;
+        *size = static_cast<std::uint32_t>(maxPacketIn_);
+        return kErrorSuccess;
+    }
+
+  private:
+    struct Slot {
+        TransferPtr transfer;
+        BulkPipe pipe = BulkPipe::In;
+        int completed = 0;  // libusb's completion flag; set by OnDone
+    };
+
+    static bool Completed(Slot& slot) {
+        return std::atomic_ref<int>(slot.completed).load(std::memory_order_acquire) != 0;
+    }
+
+    static void LIBUSB_CALL OnDone(libusb_transfer* t) {
+        auto* slot = static_cast<Slot*>(t->user_data);
+        std::atomic_ref<int>(slot->completed).store(1, std::memory_order_release);
+    }
+
+    Slot* Find(BulkTransferId id) {
+        std::lock_guard<std::mutex> lock(mutex_);
+        auto it = slots_.find(id);
+        return it == slots_.end() ? nullptr : it->second.get();
+    }
+
+    int Reap(BulkTransferId id, std::size_t* transferred) {
+        std::unique_ptr<Slot> slot;
+        {
+            std::lock_guard<std::mutex> lock(mutex_);
+            auto it = slots_.find(id);
+            if (it == slots_.end()) return kErrorInvalidParameter;
+            slot = std::move(it->second);
+            slots_.erase(it);
+        }
+        const libusb_transfer& t = *slot->transfer;
+        const int asked = t.length;
+        const int got = t.actual_length < 0 ? 0 : std::min(t.actual_length, asked);
+        *transferred = static_cast<std::size_t>(got);
+        return WinErrorFromTransferStatus(t.status);
+    }
+
+    int Claim() {
+        std::lock_guard<std::mutex> lock(mutex_);
+        if (claimed_) return kErrorSuccess;
+        if (iface_ < 0) return kErrorGenFailure;
+        libusb_set_auto_detach_kernel_driver(handle_.get(), 1);
+        const int rc = libusb_claim_interface(handle_.get(), iface_);
+        if (rc < 0) return WinErrorFromLibusb(rc);
+        claimed_ = true;
+        return kErrorSuccess;
+    }
+
+    ContextPtr ctx_;
+    HandlePtr handle_;
+    int iface_;
+    std::uint8_t epIn_;
+    std::uint8_t epOut_;
+    int maxPacketIn_;
+    std::mutex mutex_;
+    std::map<BulkTransferId, std::unique_ptr<Slot>> slots_;
+    BulkTransferId next_ = 1;
+    bool claimed_ = false;
+};
+
+// The first interface with bulk endpoints, and its first bulk IN and OUT.
+struct BulkEndpoints {
+    int iface = -1;
+    std::uint8_t in = 0;
+    std::uint8_t out = 0;
+};
+
+BulkEndpoints FindBulkEndpoints(libusb_device* dev) {
+    BulkEndpoints found;
+    libusb_config_descriptor* cfg = nullptr;
+    if (libusb_get_active_config_descriptor(dev, &cfg) != 0 || cfg == nullptr) return found;
+    for (int i = 0; i < cfg->bNumInterfaces && found.iface < 0; ++i) {
+        const libusb_interface& itf = cfg->interface[i];
+        if (itf.num_altsetting < 1) continue;
+        const libusb_interface_descriptor& alt = itf.altsetting[0];
+        for (int e = 0; e < alt.bNumEndpoints; ++e) {
+            const libusb_endpoint_descriptor& ep = alt.endpoint[e];
+            if ((ep.bmAttributes & 0x03) != LIBUSB_TRANSFER_TYPE_BULK) continue;
+            if ((ep.bEndpointAddress & 0x80) != 0) {
+                if (found.in == 0) found.in = ep.bEndpointAddress;
+            } else if (found.out == 0) {
+                found.out = ep.bEndpointAddress;
+            }
+        }
+        if (found.in != 0 || found.out != 0) found.iface = alt.bInterfaceNumber;
+    }
+    libusb_free_config_descriptor(cfg);
+    return found;
+}
+
+class LibusbBackend final : public UsbBackend {
+  public:
+    explicit LibusbBackend(ContextPtr ctx) : ctx_(std::move(ctx)) {}
+
+    std::vector<UsbDeviceInfo> Enumerate() override {
+        std::vector<UsbDeviceInfo> out;
+        DeviceList list(ctx_.get());
+        for (libusb_device* dev : list) {
+            libusb_device_descriptor d{};
+            if (libusb_get_device_descriptor(dev, &d) != 0 || !IsListedVendor(d.idVendor)) continue;
+            const std::vector<std::uint8_t> ports = PortsOf(dev);
+            if (ports.empty()) continue;
+            out.push_back(
+                {LibusbDevicePath(d.idVendor, d.idProduct, libusb_get_bus_number(dev), ports),
+                 d.idVendor, d.idProduct});
+        }
+        std::sort(out.begin(), out.end(),
+                  [](const UsbDeviceInfo& a, const UsbDeviceInfo& b) { return a.path < b.path; });
+        return out;
+    }
+
+    std::unique_ptr<UsbDevice> Open(const std::string& path, int* error) override {
+        *error = kErrorFileNotFound;
+        const std::optional<UsbLocation> where = ParseLibusbDevicePath(path);
+        if (!where) return nullptr;
+        DeviceList list(ctx_.get());
+        for (libusb_device* dev : list) {
+            libusb_device_descriptor d{};
+            if (libusb_get_device_descriptor(dev, &d) != 0) continue;
+            if (d.idVendor != where->vid || d.idProduct != where->pid) continue;
+            if (libusb_get_bus_number(dev) != where->bus || PortsOf(dev) != where->ports) continue;
+            libusb_device_handle* raw = nullptr;
+            const int rc = libusb_open(dev, &raw);
+            if (rc != 0 || raw == nullptr) {
+                *error = WinErrorFromLibusb(rc != 0 ? rc : LIBUSB_ERROR_OTHER);
+                return nullptr;
+            }
+            HandlePtr handle(raw);
+            const BulkEndpoints eps = FindBulkEndpoints(dev);
+            const int maxIn = eps.in != 0 ? libusb_get_max_packet_size(dev, eps.in) : 0;
+            *error = kErrorSuccess;
+            return std::make_unique<LibusbDevice>(ctx_, std::move(handle), eps.iface, eps.in,
+                                                  eps.out, maxIn);
+        }
+        return nullptr;
+    }
+
+    const char* Name() const override { return "libusb"; }
+
+  private:
+    ContextPtr ctx_;
+};
+
+bool ParseHex4(const std::string& s, std::size_t at, std::uint16_t* v) {
+    if (at + 4 > s.size()) return false;
+    unsigned value = 0;
+    for (std::size_t i = at; i < at + 4; ++i) {
+        const int c = std::toupper(static_cast<unsigned char>(s[i]));
+        if (!std::isxdigit(c)) return false;
+        value = value * 16 + static_cast<unsigned>(std::isdigit(c) ? c - '0' : c - 'A' + 10);
+    }
+    *v = static_cast<std::uint16_t>(value);
+    return true;
+}
+
+// A decimal number of 1 to 3 digits that fits a byte; advances `at`.
+bool ParseByte(const std::string& s, std::size_t* at, std::uint8_t* v) {
+    unsigned value = 0;
+    std::size_t i = *at;
+    while (i < s.size() && i - *at < 3 && std::isdigit(static_cast<unsigned char>(s[i])))
+        value = value * 10 + static_cast<unsigned>(s[i++] - '0');
+    if (i == *at || value > 255) return false;
+    *v = static_cast<std::uint8_t>(value);
+    *at = i;
+    return true;
+}
+
+}  // namespace
+
+bool IsListedVendor(std::uint16_t vid) {
+    return std::find(std::begin(kListedVendors), std::end(kListedVendors), vid) !=
+           std::end(kListedVendors);
+}
+
+std::string LibusbDevicePath(std::uint16_t vid, std::uint16_t pid, std::uint8_t bus,
+                             const std::vector<std::uint8_t>& ports) {
+    char head[48];
+    std::snprintf(head, sizeof head, "\\\\?\\USB#VID_%04X&PID_%04X#%u-", vid, pid, bus);
+    std::string path = head;
+    for (std::size_t i = 0; i < ports.size(); ++i) {
+        if (i != 0) path.push_back('.');
+        path += std::to_string(ports[i]);
+    }
+    path.push_back('#');
+    path += kInterfaceClass;
+    return path;
+}
+
+std::optional<UsbLocation> ParseLibusbDevicePath(const std::string& path) {
+    static const std::string kHead = "\\\\?\\USB#VID_";
+    if (path.size() < kHead.size() ||
+        !std::equal(kHead.begin(), kHead.end(), path.begin(),
+                    [](char a, char b) { return std::toupper(a) == std::toupper(b); }))
+        return std::nullopt;
+    UsbLocation loc;
+    std::size_t at = kHead.size();
+    if (!ParseHex4(path, at, &loc.vid)) return std::nullopt;
+    at += 4;
+    if (path.compare(at, 5, "&PID_") != 0 && path.compare(at, 5, "&pid_") != 0) return std::nullopt;
+    at += 5;
+    if (!ParseHex4(path, at, &loc.pid)) return std::nullopt;
+    at += 4;
+    if (at >= path.size() || path[at] != '#') return std::nullopt;
+    ++at;
+    if (!ParseByte(path, &at, &loc.bus) || at >= path.size() || path[at] != '-')
+        return std::nullopt;
+    ++at;
+    for (;;) {
+        std::uint8_t port = 0;
+        if (!ParseByte(path, &at, &port) || loc.ports.size() >= kMaxPorts) return std::nullopt;
+        loc.ports.push_back(port);
+        if (at < path.size() && path[at] == '.') {
+            ++at;
+            continue;
+        }
+        break;
+    }
+    if (at >= path.size() || path[at] != '#') return std::nullopt;
+    return loc;
+}
+
+int WinErrorFromLibusb(int libusbError) {
+    switch (libusbError) {
+        case LIBUSB_SUCCESS:
+            return kErrorSuccess;
+        case LIBUSB_ERROR_NO_DEVICE:
+        case LIBUSB_ERROR_NOT_FOUND:
+            return kErrorFileNotFound;
+        case LIBUSB_ERROR_ACCESS:
+            return kErrorAccessDenied;
+        case LIBUSB_ERROR_BUSY:
+            return kErrorBusy;
+        case LIBUSB_ERROR_IO:
+        case LIBUSB_ERROR_INTERRUPTED:
+            return kErrorNotReady;
+        case LIBUSB_ERROR_TIMEOUT:
+            return kErrorTimeout;
+        case LIBUSB_ERROR_NO_MEM:
+            return kErrorNoSystemResources;
+        case LIBUSB_ERROR_INVALID_PARAM:
+            return kErrorInvalidParameter;
+        case LIBUSB_ERROR_PIPE:
+        case LIBUSB_ERROR_OVERFLOW:
+        case LIBUSB_ERROR_NOT_SUPPORTED:
+        case LIBUSB_ERROR_OTHER:
+        default:
+            return kErrorGenFailure;
+    }
+}
+
+int WinErrorFromTransferStatus(int status) {
+    switch (status) {
+        case LIBUSB_TRANSFER_COMPLETED:
+            return kErrorSuccess;
+        case LIBUSB_TRANSFER_CANCELLED:
+            return kErrorOperationAborted;
+        case LIBUSB_TRANSFER_NO_DEVICE:
+            return kErrorFileNotFound;
+        case LIBUSB_TRANSFER_TIMED_OUT:
+            return kErrorTimeout;
+        case LIBUSB_TRANSFER_ERROR:
+            return kErrorNotReady;
+        case LIBUSB_TRANSFER_STALL:
+        case LIBUSB_TRANSFER_OVERFLOW:
+        default:
+            return kErrorGenFailure;
+    }
+}
+
+std::unique_ptr<UsbBackend> MakeLibusbBackend() {
+    libusb_context* raw = nullptr;
+    if (libusb_init(&raw) != 0 || raw == nullptr) return nullptr;
+    return std::make_unique<LibusbBackend>(
+        ContextPtr(raw, [](libusb_context* c) { libusb_exit(c); }));
+}
+
+}  // namespace kovran::platform

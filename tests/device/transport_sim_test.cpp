@@ -1,0 +1,170 @@
+// The transport against the simulator: scripted conversations per firmware
+// family, an unplug through the frame, and two processes on one device.
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <array>
+#include <filesystem>
+
+#include "api/frame.h"
+#include "api/log_fixture.h"
+#include "device/ep0_lock.h"
+#include "device/serial_number.h"
+#include "device/transport.h"
+#include "device/usb_selection.h"
+#include "sim/sim_backend.h"
+
+namespace kovran::test {
+namespace {
+
+using device::ControlMsg;
+using sim::ChatRequest;
+
+std::string OwnSerial() {
+    return std::to_string(200000 + static_cast<int>(::getpid()) % 800000);
+}
+
+class SimTransportTest : public LogFixture {
+  protected:
+    void SetUp() override {
+        LogFixture::SetUp();
+        Ini("[General]\nLog=1\nLogSize=0\n");
+        StartAtLoad();
+        lib().device.usb.sleep = [this](unsigned ms) { sleeps.push_back(ms); };
+    }
+    void TearDown() override {
+        platform::NamedSemaphore::Unlink(
+            device::Ep0SemaphoreName(0x7E51, 3, device::ParseSerialNumbers(OwnSerial(), true).low));
+        LogFixture::TearDown();
+    }
+
+    // Finds and opens the simulated scanner as an initialise would, then
+    // takes the firmware the device would report.
+    sim::SimulatedScanner& Start(std::uint16_t firmware, const std::string& transferLog = "") {
+        sim::DeviceProfile p = sim::DefaultDeviceProfile();
+        p.serial = OwnSerial();
+        p.firmware = firmware;
+        p.transferLog = transferLog;
+        auto backend = std::make_unique<sim::SimBackend>(std::vector<sim::DeviceProfile>{p},
+                                                         transferLog.empty() ? &clock_ : nullptr);
+        simBackend = backend.get();
+        device::InstallUsbBackend(std::move(backend));
+        EXPECT_TRUE(device::EnumerateDevices(0, "", -1, true, true));
+        EXPECT_TRUE(device::TestOpen(lib().device.path));
+        DeviceRecord& d = lib().device;
+        const device::SerialNumbers n = device::ParseSerialNumbers(d.serialNumber, true);
+        d.serialHigh = n.high;
+        d.serialLow = n.low;
+        d.firmware = firmware & 0x7FFF;
+        return simBackend->Device(0);
+    }
+
+    int Count(const std::string& text) const {
+        const std::string log = LogBytes();
+        int n = 0;
+        for (std::size_t at = log.find(text); at != std::string::npos;
+             at = log.find(text, at + text.size()))
+            ++n;
+        return n;
+    }
+
+    sim::ManualSimClock clock_;
+    sim::SimBackend* simBackend = nullptr;
+    std::vector<unsigned> sleeps;
+};
+
+// The same conversation on each firmware family: the chat encodes what it
+// expects for that firmware, the transport must match it byte for byte.
+TEST_F(SimTransportTest, ScriptedChatForEachFirmwareFamily) {
+    for (std::uint16_t fw : {0x1005, 0x2105, 0x3000, 0x5012}) {
+        SCOPED_TRACE(fw);
+        resetLibraryForTests();
+        SetUp();
+        sim::SimulatedScanner& scanner = Start(fw);
+        EXPECT_EQ(lib().device.serialNumber, OwnSerial());
+        auto chat = std::make_shared<sim::ScriptedChat>(fw);
+        // Commands without data are read as one byte from 0x2007 on; the
+        // firmware answers that byte.
+        chat->Expect(ChatRequest::NoData(0xD1, 0x36)).Reply({0});
+        chat->Expect(ChatRequest::In(0xD0, 3, 8)).Reply({1, 2, 3, 4, 5, 6, 7, 8});
+        chat->Expect(ChatRequest::In(0xD0, 0x28, 16)).Reply(std::vector<std::uint8_t>(16, 9));
+        // Old firmware sends writes device-to-host: not part of this chat.
+        const bool writes = fw >= 0x1006;
+        if (writes) chat->Expect(ChatRequest::Out(0xD0, 0x22, {0x42})).Ok();
+        chat->Expect(ChatRequest::In(0xD2, 2, 64)).Reply(std::vector<std::uint8_t>(64, 7));
+        chat->Expect(ChatRequest::NoData(0xD1, 0x37)).Reply({0});
+        scanner.AttachChat(chat);
+
+        std::array<std::uint8_t, 64> buf{};
+        EXPECT_EQ(ControlMsg(0xD1, 0x36, nullptr, 0, true), 0);
+        EXPECT_EQ(ControlMsg(0xD0, 3, buf.data(), 8, true), 8);
+        EXPECT_EQ(buf[7], 8);
+        EXPECT_EQ(ControlMsg(0xD0, 0x28, buf.data(), 16, true), 16);
+        std::uint8_t tone = 0x42;
+        if (writes) {
+            EXPECT_EQ(ControlMsg(0xD0, 0x22, &tone, 1, false), 1);
+        }
+        EXPECT_EQ(ControlMsg(0xD2, 2, buf.data(), 64, true), 64);
+        EXPECT_EQ(buf[63], 7);
+        EXPECT_EQ(ControlMsg(0xD1, 0x37, nullptr, 0, true), 0);
+        for (const std::string& m : chat->Verify()) ADD_FAILURE() << m;
+        scanner.DetachChat();
+        TearDown();
+    }
+}
+
+TEST_F(SimTransportTest, UnplugDuringATransferThenReopen) {
+    sim::SimulatedScanner& scanner = Start(0x5012);
+    const int handle = 3000000 + lib().device.serialLow;
+    lib().frame.currentHandle.store(handle);
+    std::array<std::uint8_t, 8> status{};
+    ASSERT_EQ(ControlMsg(0xD0, 3, status.data(), 8, true), 8);
+
+    scanner.Inject(sim::Unplug{1, 0});
+    SetLastResult(0);
+    EXPECT_EQ(ControlMsg(0xD0, 3, status.data(), 8, true), -1);
+    EXPECT_TRUE(LastResult() == -14 || LastResult() == -18) << LastResult();
+    EXPECT_EQ(lib().device.state.load(), -2);
+
+    EXPECT_FALSE(ApiEnter("KVXReadStatusL", handle));
+    scanner.Replug();
+    EXPECT_TRUE(ApiEnter("KVXReadStatusL", handle));
+    EXPECT_EQ(Count("reopening device - valid device"), 1);
+    EXPECT_EQ(ControlMsg(0xD0, 3, status.data(), 8, true), 8);
+    EXPECT_EQ(lib().device.state.load(), 1);
+
+    // Ten "not ready" replies are ridden out; the eleventh is the end.
+    scanner.Inject(sim::NotReady{10});
+    EXPECT_EQ(ControlMsg(0xD0, 3, status.data(), 8, true), 8);
+    scanner.Inject(sim::NotReady{11});
+    EXPECT_EQ(ControlMsg(0xD0, 3, status.data(), 8, true), -1);
+    EXPECT_EQ(LastResult(), -18);
+    EXPECT_EQ(std::count(sleeps.begin(), sleeps.end(), 1000u), 20);
+}
+
+TEST_F(SimTransportTest, TwoProcessesNeverOverlapOnEndpointZero) {
+    const std::string trace = dir / "transfers.log";
+    sim::SimulatedScanner& scanner = Start(0x5012, trace);
+    // Slow replies leave room for the other process to cut in.
+    scanner.Inject(sim::SlowReply{3, sim::kForever, {}});
+    constexpr int kEach = 15;
+    const pid_t child = ::fork();
+    ASSERT_GE(child, 0);
+    std::array<std::uint8_t, 8> status{};
+    int good = 0;
+    for (int i = 0; i < kEach; ++i) good += ControlMsg(0xD0, 3, status.data(), 8, true) == 8;
+    if (child == 0) ::_exit(good == kEach ? 0 : 1);
+    int wstatus = 0;
+    ASSERT_EQ(::waitpid(child, &wstatus, 0), child);
+    EXPECT_TRUE(WIFEXITED(wstatus) && WEXITSTATUS(wstatus) == 0);
+    EXPECT_EQ(good, kEach);
+    const sim::TransferLogSummary s = sim::CheckTransferLog(trace);
+    ASSERT_TRUE(s.readable);
+    // Both processes' status reads, and the serial number read before the fork.
+    EXPECT_EQ(s.transfers, 2u * kEach + 1);
+    EXPECT_EQ(s.overlaps, 0u);
+    EXPECT_EQ(s.malformed, 0u);
+}
+
+}  // namespace
+}  // namespace kovran::test
