@@ -10,8 +10,10 @@ namespace {
 
 void Usage(std::FILE* out) {
     std::fputs(
-        "usage: kvxscan [--version] [--help]\n"
-        "  --version   print the library's version text\n",
+        "usage: kvxscan [--version] [--list] [--help]\n"
+        "  --version   print the library's version text\n"
+        "  --list      list the scanners found (VID, PID, serial number, device path)\n"
+        "environment: KOVRAN_USB=sim selects the scanner simulator (KOVRAN_SIM=<profile>)\n",
         out);
 }
 
@@ -35,6 +37,19 @@ int PrintVersion() {
     return 0;
 }
 
+int ListDevices() {
+    const int needed = KVXEnumerateDevices(nullptr, 0);
+    if (needed <= 0) return 1;
+    std::string text(static_cast<std::size_t>(needed), '\0');
+    if (KVXEnumerateDevices(text.data(), needed) < 0) {
+        std::fprintf(stderr, "kvxscan: listing failed: %d\n", KVXGetLastResult());
+        return 1;
+    }
+    std::fputs(text.c_str(), stdout);
+    if (text[0] == '\0') std::fputs("no scanner found\n", stderr);
+    return 0;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -44,6 +59,7 @@ int main(int argc, char** argv) {
     }
     const std::string arg = argv[1];
     if (arg == "--version") return PrintVersion();
+    if (arg == "--list") return ListDevices();
     if (arg == "--help" || arg == "-h") {
         Usage(stdout);
         return 0;
