@@ -23,12 +23,15 @@ FontFace::FontFace(std::unique_ptr<Impl> impl, std::string path)
     : impl_(std::move(impl)), path_(std::move(path)) {}
 FontFace::~FontFace() = default;
 
-bool FontFace::hasGlyph(char32_t c) const { return FT_Get_Char_Index(impl_->face, c) != 0; }
+bool FontFace::hasGlyph(char32_t c) const {
+    return FT_Get_Char_Index(impl_->face, c) != 0;
+}
 
 std::optional<ocr::InkImage> FontFace::render(char32_t c, const FaceRenderOptions& options) const {
     FT_Face face = impl_->face;
     if (!hasGlyph(c) || options.emPixels < 4 || options.emPixels > 1000) return std::nullopt;
-    if (FT_Set_Pixel_Sizes(face, 0, static_cast<FT_UInt>(options.emPixels)) != 0) return std::nullopt;
+    if (FT_Set_Pixel_Sizes(face, 0, static_cast<FT_UInt>(options.emPixels)) != 0)
+        return std::nullopt;
     if (FT_Load_Char(face, c, FT_LOAD_NO_BITMAP) != 0) return std::nullopt;
     FT_GlyphSlot slot = face->glyph;
     if (options.emboldenPixels64 != 0 && slot->format == FT_GLYPH_FORMAT_OUTLINE)
@@ -68,7 +71,9 @@ FaceLibrary::FaceLibrary() : impl_(std::make_unique<Impl>()) {
 }
 FaceLibrary::~FaceLibrary() = default;
 
-bool FaceLibrary::ok() const { return impl_->ft != nullptr; }
+bool FaceLibrary::ok() const {
+    return impl_->ft != nullptr;
+}
 
 const FontFace* FaceLibrary::openFile(const std::string& path, std::string& error) {
     if (auto it = impl_->faces.find(path); it != impl_->faces.end()) return it->second.get();

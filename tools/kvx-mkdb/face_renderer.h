@@ -18,13 +18,13 @@ struct FaceSource {
 };
 
 struct FaceRenderOptions {
-    int emPixels = 48;          // em size in pixels (48 px is 11.5 pt at 300 dpi)
-    int inkCoverage = 128;      // a pixel is ink from this anti-aliased coverage (1..255) up
-    int emboldenPixels64 = 0;   // outline emboldening in 1/64 pixel (0: none)
+    int emPixels = 48;         // em size in pixels (48 px is 11.5 pt at 300 dpi)
+    int inkCoverage = 128;     // a pixel is ink from this anti-aliased coverage (1..255) up
+    int emboldenPixels64 = 0;  // outline emboldening in 1/64 pixel (0: none)
 };
 
 class FontFace {
-public:
+  public:
     ~FontFace();
     FontFace(const FontFace&) = delete;
     FontFace& operator=(const FontFace&) = delete;
@@ -35,7 +35,7 @@ public:
     // for c or FreeType fails.
     std::optional<ocr::InkImage> render(char32_t c, const FaceRenderOptions& options) const;
 
-private:
+  private:
     friend class FaceLibrary;
     struct Impl;
     FontFace(std::unique_ptr<Impl> impl, std::string path);
@@ -44,7 +44,7 @@ private:
 };
 
 class FaceLibrary {
-public:
+  public:
     FaceLibrary();
     ~FaceLibrary();
     FaceLibrary(const FaceLibrary&) = delete;
@@ -57,7 +57,7 @@ public:
     // Opens a face from a file; nullptr with a reason in `error`.
     const FontFace* openFile(const std::string& path, std::string& error);
 
-private:
+  private:
     struct Impl;
     std::unique_ptr<Impl> impl_;
 };

@@ -1,0 +1,91 @@
+// The project's own glyph sources: E13B on its 0.013-inch module grid, CMC7
+// as seven cut strokes, and the digits of microperforating machines as round
+// holes on a dot matrix. They come from the text files in data/glyphs/, which
+// are compiled into the library, and render to binary images at any
+// resolution for the database builder and for the test document renderer.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <utility>
+#include <vector>
+
+namespace kovran::ocr {
+
+enum class GlyphFamily { E13B, CMC7, Microperforation };
+
+// One byte per pixel, 1 ink and 0 paper, rows top to bottom, stride = width.
+struct InkImage {
+    int width = 0;
+    int height = 0;
+    std::vector<std::uint8_t> pixels;
+
+    std::uint8_t at(int x, int y) const { return pixels[static_cast<std::size_t>(y) * width + x]; }
+};
+
+struct GlyphRenderOptions {
+    double dpi = 300.0;   // horizontal resolution (across the character)
+    double dpiV = 0.0;    // vertical resolution; 0: the same as dpi
+    double growMm = 0.0;  // widens (> 0) or thins (< 0) every inked edge, as heavy or light print
+};
+
+// One character in its pitch cell: the image is the cell (the character
+// pitch wide, the family's full character height high, the baseline at the
+// bottom row); the ink box is the bounding box of the ink, edges inclusive
+// (all -1 when nothing is inked).
+struct RenderedGlyph {
+    InkImage image;
+    int inkLeft = -1;
+    int inkTop = -1;
+    int inkRight = -1;
+    int inkBottom = -1;
+};
+
+struct GlyphSetData;  // the parsed file, private to glyph_sources.cpp
+
+class GlyphSet {
+  public:
+    // The copy compiled into the library (data/glyphs/e13b.txt, cmc7.txt,
+    // microperf.txt). Always valid: the build's tests parse every file.
+    static GlyphSet builtin(GlyphFamily family);
+
+    struct Parsed;
+    // Parses a glyph file of the given family; on failure the error names the
+    // line and the reason.
+    static Parsed parse(GlyphFamily family, std::string_view text);
+
+    GlyphFamily family() const;
+    // The characters of the set in file order, e.g. "0123456789:=<;" for E13B
+    // (transit ':', amount '=', on-us '<', dash ';').
+    const std::string& characters() const;
+    bool contains(char c) const;
+
+    // Character pitch and full character height of the family, in millimetres.
+    double pitchMm() const;
+    double heightMm() const;
+
+    // Renders one character; nullopt when the set does not hold it or the
+    // resolution is not in 50..2400 dpi.
+    std::optional<RenderedGlyph> render(char c, const GlyphRenderOptions& options) const;
+
+    // CMC7 only: the 6-bit gap code (bit k-1 set when gap k is long) of a
+    // character, nullopt for other families or characters.
+    std::optional<unsigned> cmc7Code(char c) const;
+
+  private:
+    explicit GlyphSet(std::shared_ptr<const GlyphSetData> data) : data_(std::move(data)) {}
+    std::shared_ptr<const GlyphSetData> data_;  // immutable, shared by copies
+};
+
+struct GlyphSet::Parsed {
+    std::optional<GlyphSet> set;
+    std::string error;  // empty on success
+};
+
+// The built-in text of a family's glyph file.
+std::string_view builtinGlyphText(GlyphFamily family);
+
+}  // namespace kovran::ocr
