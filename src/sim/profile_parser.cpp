@@ -6,6 +6,7 @@
 #include <charconv>
 #include <cstring>
 #include <set>
+#include <tuple>
 
 #include "platform/file_descriptor.h"
 
@@ -269,10 +270,19 @@ bool ParseProfiles(std::string_view text, std::vector<DeviceProfile>* devices, s
         return false;
     }
     std::set<std::string> locations;
+    std::set<std::tuple<std::uint16_t, std::uint16_t, std::string>> paths;
     for (std::size_t i = 0; i < out.size(); ++i) {
         std::string why = ValidateProfile(out[i]);
         if (why.empty() && !out[i].location.empty() && !locations.insert(out[i].location).second) {
             why = "location " + out[i].location + " used twice";
+        }
+        // A device left without a location sits at "1-<position>"; another of
+        // the same VID and PID given that location would share its path, and
+        // only one of the two could ever be opened.
+        const std::string location =
+            out[i].location.empty() ? "1-" + std::to_string(i + 1) : out[i].location;
+        if (why.empty() && !paths.insert({out[i].vid, out[i].pid, location}).second) {
+            why = "location " + location + " used twice for the same VID and PID";
         }
         if (!why.empty()) {
             err = At(sectionLines[i], why);

@@ -113,6 +113,7 @@ TEST(ProfileParser, RefusesBrokenFilesWithTheLine) {
         {"[device]\nserial = " + longSerial + "\n", "line 1: serial: more than 126"},
         {"[device]\nlocation = 1/2\n", "line 1: location: only digits"},
         {"[device]\nlocation = 1-1\n[device]\nlocation = 1-1\n", "line 3: location 1-1 used twice"},
+        {"[device]\nlocation = 1-2\n[device]\n", "line 3: location 1-2 used twice for the same"},
         {"[device]\nname = " + longLine + "\n", "line 2: line longer than 4096 bytes"},
         {std::string("[device]\nname = a\0b\n", 20), "profile holds a NUL byte"},
         {seventeen, "line 17: more than 16 devices"},

@@ -1,0 +1,5 @@
+[device]
+location = 1-2
+serial = A
+[device]
+serial = B

@@ -1,0 +1,73 @@
+# Scanner simulator profile (KOVRAN_USB=sim KOVRAN_SIM=<this file>).
+#
+# One [device] section per simulated scanner, "key = value" lines; '#' or
+# ';' starts a comment line. Numbers are decimal or 0x-hex; byte blocks are
+# two-digit hex bytes separated by blanks, padded with zeros to their size;
+# flags are yes/no. Every key may appear once per section, except "fault".
+# Keys left out take the defaults: vid 0x7E51, pid 3, serial 000001,
+# firmware 0x5012, high speed, blocks and words zero, CIS 12 V, counter
+# registers yes, external power yes, plugged yes, no documents, no faults.
+
+# A main-family scanner like the built-in default device.
+[device]
+name = desk scanner
+vid = 0x7E51
+pid = 3
+# UTF-8 text, sent as the UTF-16 string descriptor 4 (3 for other vendors).
+serial = 012345
+firmware = 0x5012
+speed = high
+# <bus>-<ports> in the device path; "1-<position>" when left out.
+location = 1-2
+# The configuration block 0xD0/1 is built from these in the firmware
+# family's layout ...
+config_word = 0x0A057982
+config_word2 = 0x0030
+cis_voltage = 12
+# ... unless given raw (at most 8 bytes):
+# config_block = 01 82 0C 79 05 0A 30 00
+device_config = 0C 00 00 00 00 00 00 00
+micr_block = 28 43 90 01 3C 0A 05 00 00 00 1E 00 00 10 05 00
+sensor_options = 0x00
+hardware_key = 4B 56 58 2D 53 49 4D 00
+photo_tuning = 80 80 80 80 40 40 40 40
+page_counter_register = yes
+inkjet_counter_register = yes
+page_counter = 1500
+inkjet_counter = 20
+external_power = yes
+plugged = yes
+# Placeholder cheques in the feeder (at most 1000).
+documents = 3
+
+# An older scanner of the 0x2000 family that reports the 0x3000-family
+# version block, with a malformed serial descriptor and two standing faults.
+[device]
+name = old scanner
+pid = 9
+serial = 000777
+firmware = 0x2207
+speed = full
+config_word = 0x00000002
+cis_voltage = 5
+fw3000_version = 0x3005
+# Raw descriptor bytes replace the one built from "serial".
+serial_descriptor = 09 03 31 00 32 00 33
+page_counter_register = no
+inkjet_counter_register = no
+# Inkjet configuration blocks 0xD0/0x51 and 0xD0/0x55 (64 bytes each).
+# inkjet1_config = 01 02 03
+# inkjet2_config = 01 02 03
+external_power = no
+documents = 0
+# Every control transfer appends begin and end lines to this file.
+# transfer_log = /tmp/kovran-sim-transfers.log
+# Faults: not_ready <n> [open|control] [cmd <class> [<sub>]],
+# access_denied <n> [open|control] [cmd ...], unplug call <n>,
+# unplug byte <n>, unplug open <n>, replug <n>, zero_status <n>,
+# wrong_length <n> <delta> [cmd ...], slow_reply <ms> [<n>] [cmd ...],
+# corrupt_reply <n> <offset> <mask> [cmd ...], bulk_limit <bytes>;
+# a count may be "forever". "not_ready" refuses control transfers and
+# "access_denied" opens unless "open" or "control" says otherwise.
+fault = not_ready 2 cmd 0xD0 0x03
+fault = slow_reply 5
