@@ -1,13 +1,16 @@
 // System fonts for the database builder: finding a face file (fixed Debian
-// paths first, then fontconfig) and rendering characters through FreeType.
+// paths first, then fontconfig) and turning its rendered characters into
+// ink images.
 #pragma once
 
+#include <map>
 #include <memory>
 #include <optional>
 #include <string>
 #include <vector>
 
 #include "ocr/glyph_sources.h"
+#include "platform/font_face.h"
 
 namespace kovran::mkdb {
 
@@ -25,32 +28,21 @@ struct FaceRenderOptions {
 
 class FontFace {
   public:
-    ~FontFace();
-    FontFace(const FontFace&) = delete;
-    FontFace& operator=(const FontFace&) = delete;
+    explicit FontFace(const platform::FontFace& face) : face_(face) {}
 
-    const std::string& path() const { return path_; }
-    bool hasGlyph(char32_t c) const;
+    const std::string& path() const { return face_.path(); }
+    bool hasGlyph(char32_t c) const { return face_.hasChar(c); }
     // The glyph's bitmap (1 ink, 0 paper); nullopt when the face has no glyph
     // for c or FreeType fails.
     std::optional<ocr::InkImage> render(char32_t c, const FaceRenderOptions& options) const;
 
   private:
-    friend class FaceLibrary;
-    struct Impl;
-    FontFace(std::unique_ptr<Impl> impl, std::string path);
-    std::unique_ptr<Impl> impl_;
-    std::string path_;
+    const platform::FontFace& face_;
 };
 
 class FaceLibrary {
   public:
-    FaceLibrary();
-    ~FaceLibrary();
-    FaceLibrary(const FaceLibrary&) = delete;
-    FaceLibrary& operator=(const FaceLibrary&) = delete;
-
-    bool ok() const;  // FreeType started
+    bool ok() const { return library_.ok(); }  // FreeType started
     // Opens (once) the face of a source; nullptr with a reason in `error`
     // when no file of the source exists and fontconfig knows no such family.
     const FontFace* open(const FaceSource& source, std::string& error);
@@ -58,8 +50,10 @@ class FaceLibrary {
     const FontFace* openFile(const std::string& path, std::string& error);
 
   private:
-    struct Impl;
-    std::unique_ptr<Impl> impl_;
+    const FontFace* wrap(const platform::FontFace* face);
+
+    platform::FontLibrary library_;
+    std::map<const platform::FontFace*, std::unique_ptr<FontFace>> faces_;
 };
 
 }  // namespace kovran::mkdb

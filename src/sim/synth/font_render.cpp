@@ -1,12 +1,6 @@
 #include "sim/synth/font_render.h"
 
-#include <fontconfig/fontconfig.h>
-#include <ft2build.h>
-#include FT_FREETYPE_H
-#include FT_OUTLINE_H
-
 #include <algorithm>
-#include <cctype>
 #include <cmath>
 
 namespace kovran::sim::synth {
@@ -50,157 +44,36 @@ std::u32string decodeUtf8(const std::string& text, bool* ok) {
     return out;
 }
 
-struct FontFace::Impl {
-    FT_Face face = nullptr;
-    ~Impl() {
-        if (face) FT_Done_Face(face);
-    }
-};
-
-FontFace::~FontFace() = default;
-
-bool FontFace::hasChar(char32_t c) const {
-    return FT_Get_Char_Index(impl_->face, c) != 0;
-}
-
-FontFace::Box FontFace::box(char32_t c) const {
-    Box b;
-    FT_Face face = impl_->face;
-    if (FT_Load_Char(face, c, FT_LOAD_NO_SCALE | FT_LOAD_NO_HINTING) != 0) return b;
-    if (face->glyph->format != FT_GLYPH_FORMAT_OUTLINE) return b;
-    FT_BBox bb;
-    FT_Outline_Get_CBox(&face->glyph->outline, &bb);
-    const double em = face->units_per_EM;
-    b.xMin = bb.xMin / em;
-    b.yMin = bb.yMin / em;
-    b.xMax = bb.xMax / em;
-    b.yMax = bb.yMax / em;
-    return b;
-}
-
 GlyphImage FontFace::render(char32_t c, double emPixelsX, double emPixelsY) const {
     GlyphImage g;
-    FT_Face face = impl_->face;
-    // 26.6 fixed point sizes; hinting off so that small sizes keep the
-    // outline's proportions (the scanner sees ink, not hinted pixels).
-    FT_Set_Char_Size(face, static_cast<FT_F26Dot6>(std::lround(emPixelsX * 64.0)),
-                     static_cast<FT_F26Dot6>(std::lround(emPixelsY * 64.0)), 72, 72);
-    if (FT_Load_Char(face, c, FT_LOAD_RENDER | FT_LOAD_NO_HINTING | FT_LOAD_TARGET_NORMAL) != 0)
-        return g;
-    const FT_GlyphSlot slot = face->glyph;
-    g.advance = slot->linearHoriAdvance / 65536.0;
-    g.left = slot->bitmap_left;
-    g.top = slot->bitmap_top;
-    const FT_Bitmap& bm = slot->bitmap;
-    if (bm.width == 0 || bm.rows == 0) return g;
-    g.coverage = Plane(static_cast<int>(bm.width), static_cast<int>(bm.rows));
-    for (unsigned y = 0; y < bm.rows; ++y) {
-        const unsigned char* src = bm.buffer + static_cast<std::ptrdiff_t>(y) * bm.pitch;
-        float* dst = g.coverage.row(static_cast<int>(y));
-        if (bm.pixel_mode == FT_PIXEL_MODE_MONO) {
-            for (unsigned x = 0; x < bm.width; ++x) dst[x] = (src[x >> 3] >> (7 - (x & 7))) & 1;
-        } else {
-            for (unsigned x = 0; x < bm.width; ++x) dst[x] = src[x] / 255.0f;
-        }
+    // Hinting off so that small sizes keep the outline's proportions (the
+    // scanner sees ink, not hinted pixels).
+    const auto glyph = face_.render(c, emPixelsX, emPixelsY);
+    if (!glyph) return g;
+    g.advance = glyph->advance;
+    g.left = glyph->left;
+    g.top = glyph->top;
+    if (glyph->width == 0 || glyph->height == 0) return g;
+    g.coverage = Plane(glyph->width, glyph->height);
+    for (int y = 0; y < glyph->height; ++y) {
+        float* dst = g.coverage.row(y);
+        for (int x = 0; x < glyph->width; ++x) dst[x] = glyph->at(x, y) / 255.0f;
     }
     return g;
 }
 
-// A fontconfig configuration of our own rather than the process-wide
-// default, so that the library's state ends with it.
-struct FontLibrary::Impl {
-    FT_Library library = nullptr;
-    FcConfig* config = nullptr;
-    ~Impl() {
-        if (library) FT_Done_FreeType(library);
-        if (config) FcConfigDestroy(config);
-    }
-};
-
-FontLibrary::FontLibrary() : impl_(std::make_unique<Impl>()) {
-    if (FT_Init_FreeType(&impl_->library) != 0) impl_->library = nullptr;
-    impl_->config = FcInitLoadConfigAndFonts();
-}
-
-FontLibrary::~FontLibrary() {
-    faces_.clear();  // faces before the library
-}
-
-namespace {
-
-std::string lower(std::string s) {
-    for (char& c : s) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    return s;
-}
-
-// Resolves a fontconfig pattern to a file, refusing substitutes: a test
-// document must be rendered with the face it names, not with a look-alike.
-bool resolveFamily(FcConfig* config, const std::string& pattern, std::string& file,
-                   std::string& family, std::string* error) {
-    struct PatternDeleter {
-        void operator()(FcPattern* p) const { FcPatternDestroy(p); }
-    };
-    using PatternPtr = std::unique_ptr<FcPattern, PatternDeleter>;
-    PatternPtr pat(FcNameParse(reinterpret_cast<const FcChar8*>(pattern.c_str())));
-    if (!pat) {
-        if (error) *error = "bad font name";
-        return false;
-    }
-    FcChar8* wanted = nullptr;
-    std::string wantedFamily;
-    if (FcPatternGetString(pat.get(), FC_FAMILY, 0, &wanted) == FcResultMatch)
-        wantedFamily = reinterpret_cast<const char*>(wanted);
-    if (!config) {
-        if (error) *error = "fontconfig could not be initialised";
-        return false;
-    }
-    FcConfigSubstitute(config, pat.get(), FcMatchPattern);
-    FcDefaultSubstitute(pat.get());
-    FcResult result;
-    PatternPtr match(FcFontMatch(config, pat.get(), &result));
-    FcChar8* path = nullptr;
-    FcChar8* fam = nullptr;
-    if (!match || FcPatternGetString(match.get(), FC_FILE, 0, &path) != FcResultMatch) {
-        if (error) *error = "font not found";
-        return false;
-    }
-    bool same = false;
-    for (int i = 0; FcPatternGetString(match.get(), FC_FAMILY, i, &fam) == FcResultMatch; ++i)
-        if (lower(reinterpret_cast<const char*>(fam)) == lower(wantedFamily)) same = true;
-    if (!same) {
-        if (error) *error = "font family '" + wantedFamily + "' is not installed";
-        return false;
-    }
-    file = reinterpret_cast<const char*>(path);
-    family = wantedFamily;
-    return true;
-}
-
-}  // namespace
-
 const FontFace* FontLibrary::open(const std::string& name, std::string* error) {
     if (auto it = faces_.find(name); it != faces_.end()) return it->second.get();
-    if (!impl_->library) {
-        if (error) *error = "FreeType could not be initialised";
+    std::string reason;
+    const platform::FontFace* face = name.find('/') == std::string::npos
+                                         ? library_.openPattern(name, reason)
+                                         : library_.openFile(name, reason);
+    if (face == nullptr) {
+        if (error) *error = reason;
         return nullptr;
     }
-    std::string file = name, family = name;
-    if (name.find('/') == std::string::npos &&
-        !resolveFamily(impl_->config, name, file, family, error))
-        return nullptr;
-    std::unique_ptr<FontFace> face(new FontFace());
-    face->impl_ = std::make_unique<FontFace::Impl>();
-    if (FT_New_Face(impl_->library, file.c_str(), 0, &face->impl_->face) != 0) {
-        if (error) *error = "cannot open font file " + file;
-        return nullptr;
-    }
-    if (FT_Select_Charmap(face->impl_->face, FT_ENCODING_UNICODE) != 0 &&
-        face->impl_->face->num_charmaps > 0)
-        FT_Set_Charmap(face->impl_->face, face->impl_->face->charmaps[0]);
-    face->file_ = file;
-    face->family_ = face->impl_->face->family_name ? face->impl_->face->family_name : family;
-    const FontFace* result = face.get();
-    faces_.emplace(name, std::move(face));
+    const FontFace* result =
+        faces_.emplace(name, std::make_unique<FontFace>(*face)).first->second.get();
     return result;
 }
 

@@ -1,6 +1,6 @@
-// Text rendering for the synthesizer through FreeType, with faces found by
-// family name through fontconfig or opened from a file path (the E13B test
-// font is used by path and never installed).
+// Text rendering for the synthesizer on the shared text layer, with faces
+// found by family name through fontconfig or opened from a file path (the
+// E13B test font is used by path and never installed).
 #pragma once
 
 #include <map>
@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/font_face.h"
 #include "sim/synth/image.h"
 
 namespace kovran::sim::synth {
@@ -24,48 +25,35 @@ struct GlyphImage {
     double advance = 0.0;
 };
 
+// A face of the shared text layer seen by the synthesizer: its glyphs as
+// coverage planes.
 class FontFace {
   public:
-    ~FontFace();
-    FontFace(const FontFace&) = delete;
-    FontFace& operator=(const FontFace&) = delete;
+    explicit FontFace(const platform::FontFace& face) : face_(face) {}
 
-    const std::string& file() const { return file_; }
-    const std::string& family() const { return family_; }
-    bool hasChar(char32_t c) const;
+    const std::string& file() const { return face_.path(); }
+    const std::string& family() const { return face_.family(); }
+    bool hasChar(char32_t c) const { return face_.hasChar(c); }
     // Renders at the size given as the em height in pixels on each axis.
     GlyphImage render(char32_t c, double emPixelsX, double emPixelsY) const;
     // The outline box of a glyph in em units (1.0 = the em square).
-    struct Box {
-        double xMin = 0, yMin = 0, xMax = 0, yMax = 0;
-    };
-    Box box(char32_t c) const;
+    using Box = platform::FontFace::Box;
+    Box box(char32_t c) const { return face_.box(c); }
 
   private:
-    friend class FontLibrary;
-    FontFace() = default;
-    struct Impl;
-    std::unique_ptr<Impl> impl_;
-    std::string file_;
-    std::string family_;
+    const platform::FontFace& face_;
 };
 
-// Owns the FreeType library and the faces opened through it.
+// Owns the faces the synthesizer opened.
 class FontLibrary {
   public:
-    FontLibrary();
-    ~FontLibrary();
-    FontLibrary(const FontLibrary&) = delete;
-    FontLibrary& operator=(const FontLibrary&) = delete;
-
     // `name` is a file path (contains '/') or a fontconfig pattern such as
     // "Nimbus Sans:style=Bold". Returns nullptr with a reason when the face
     // cannot be opened or fontconfig only offers a substitute family.
     const FontFace* open(const std::string& name, std::string* error);
 
   private:
-    struct Impl;
-    std::unique_ptr<Impl> impl_;
+    platform::FontLibrary library_;
     std::map<std::string, std::unique_ptr<FontFace>> faces_;
 };
 
