@@ -79,11 +79,10 @@ std::string PrepareCmc7ImageDir() {
     const std::string& cnfDir = lib().config.dir;
     std::string dir;
     if (!cnfDir.empty()) {
-        std::size_t cut = cnfDir.find("V3r");
-        dir = cnfDir.substr(0, cut);
-        if (dir.empty()) dir = ".";
-        if (!IsPathSeparator(dir.back())) dir += '/';
-        dir += "CMC7ImgDir/";
+        const std::size_t cut = cnfDir.find("V3r");
+        dir = cut == 0 ? std::string("./") : cnfDir.substr(0, cut);
+        if (!IsPathSeparator(dir.back())) dir.push_back('/');
+        dir.append("CMC7ImgDir/");
     }
     if (!dir.empty() && EnsureDirectoryLevel(dir)) return dir;
     int err = dir.empty() ? platform::kErrorPathNotFound : platform::LastSystemError();

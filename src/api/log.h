@@ -20,7 +20,8 @@ struct LogState {
     bool timeStamp = true;         // "LogTimeStamp" > 0
     bool newLog = true;            // "LogNew" > 0
     bool dated = false;            // "LogDate" > 0
-    std::uint16_t debugMask = 0;   // "Debug"
+    // "Debug"; worker threads test it while a log start may change it.
+    std::atomic<std::uint16_t> debugMask{0};
     std::int64_t sizeLimit = 4096; // "LogSize"; 0 means no limit
     int keepDays = 0;              // "LogDays"
     int datedDay = 0;              // local day of month of the dated name

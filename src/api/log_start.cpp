@@ -43,8 +43,12 @@ void PurgeDatedLogs(const LogState& log) {
     today.hour = 0;
     today.minute = 0;
     const platform::FileTime midnight = platform::FileTimeFromUtc(today);
-    const platform::FileTime cutoff =
-        midnight - (static_cast<platform::FileTime>(log.keepDays - 1) * 201 << 32);
+    constexpr platform::FileTime kPurgeDay = platform::FileTime{201} << 32;
+    const platform::FileTime days = static_cast<platform::FileTime>(log.keepDays) - 1;
+    // A cut-off before 1601 would wrap, even into the future; no file is
+    // that old.
+    if (days > midnight / kPurgeDay) return;
+    const platform::FileTime cutoff = midnight - days * kPurgeDay;
 
     const std::string dir = log.directory.empty() ? std::string("./") : log.directory;
     std::unique_ptr<DIR, int (*)(DIR*)> d(opendir(dir.c_str()), closedir);

@@ -25,7 +25,9 @@ int IniNumber(const char* key, const char* def) {
 }
 
 std::string JoinPath(const std::string& dir, const char* file) {
-    if (dir.empty()) return file;
+    // An empty directory is the working directory, never the loader's
+    // search path.
+    if (dir.empty()) return std::string("./") + file;
     const char last = dir.back();
     return (last == '/' || last == '\\') ? dir + file : dir + "/" + file;
 }
@@ -74,9 +76,7 @@ void MonitorLoad() {
     if (!ready) {
         LogPair("error loading Ostra", mon.componentPath.c_str());
         LogText("EOstra off");
-        mon.logExt = nullptr;
-        mon.iqaFn = nullptr;
-        mon.component.reset();
+        MonitorUnload();
         return;
     }
     mon.forwarding = true;
@@ -134,9 +134,12 @@ void MonitorDeviceGone() {
 void MonitorUnload() {
     MonitorState& mon = lib().monitor;
     mon.forwarding = false;
+    // No pointer into the component may outlive it.
+    mon.init = nullptr;
     mon.logExt = nullptr;
     mon.iqaFn = nullptr;
-    mon.init = nullptr;
+    mon.iqaMem = nullptr;
+    mon.log = nullptr;
     mon.component.reset();
 }
 

@@ -5,6 +5,7 @@
 
 #include <filesystem>
 #include <string>
+#include <thread>
 
 #include "api/log.h"
 #include "api/log_fixture.h"
@@ -196,6 +197,31 @@ TEST_F(LogWriters, DatedNameBeginsANewFileWhenTheDayChanges) {
     EXPECT_EQ(LogFileNameNow(), day2);
 }
 
+TEST_F(LogWriters, AWorkerThreadTracesWhileTheDayChanges) {
+    // Acquisition threads test the debug mask and write while the host's
+    // thread begins the next day's file (the mask is read again then).
+    Ini("[General]\nLogDate=1\nLogTimeStamp=0\nDebug=4\n");
+    StartAtLoad();
+    const int kLines = 200;
+    std::thread worker([] {
+        for (int i = 0; i < kLines; ++i)
+            if (LogDebug(kDebugAcquisition)) LogText("worker");
+    });
+    for (int day = 0; day < 20; ++day) {
+        clock.Advance(24 * 3600);
+        LogFileNameNow();
+    }
+    worker.join();
+    int found = 0;
+    for (const auto& entry : std::filesystem::directory_iterator(configDir())) {
+        const std::string bytes = ReadFileBytes(entry.path());
+        for (auto pos = bytes.find("worker\r\n"); pos != std::string::npos;
+             pos = bytes.find("worker\r\n", pos + 1))
+            ++found;
+    }
+    EXPECT_EQ(found, kLines);
+}
+
 TEST_F(LogWriters, PurgeKeepsLogDaysOfDatedLogs) {
     // The purge runs against UTC midnight minus (LogDays - 1) near-days of
     // 86 328.8 s.
@@ -228,6 +254,17 @@ TEST_F(LogWriters, PurgeKeepsLogDaysOfDatedLogs) {
     StartAtLoad();
     EXPECT_TRUE(std::filesystem::exists(cfg + "/today.log"));
     EXPECT_FALSE(std::filesystem::exists(cfg + "/yesterday.log"));
+
+    // Keeping more days than there are since 1601 keeps everything: the
+    // cut-off must not wrap into the future (21367997 days wraps to noon).
+    for (const char* days : {"21367997", "2147483647"}) {
+        WriteFileBytes(cfg + "/yesterday.log", "x");
+        ASSERT_TRUE(platform::SetFileLastWriteTime(cfg + "/yesterday.log", now - 14 * hour));
+        SetUp();
+        Ini(std::string("[General]\nLogDate=1\nLogDays=") + days + "\n");
+        StartAtLoad();
+        EXPECT_TRUE(std::filesystem::exists(cfg + "/yesterday.log")) << days;
+    }
 }
 
 TEST_F(LogWriters, AWriterWaitsForTheLineOfAnotherProcess) {
