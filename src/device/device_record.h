@@ -50,8 +50,10 @@ struct DeviceRecord {
     std::atomic<bool> stripeReaderEnabled{false};
 
     // Serialises control transfers to this device across threads and
-    // processes; opened on the first transfer, closed with the device.
-    std::unique_ptr<platform::NamedSemaphore> ep0Semaphore;
+    // processes; opened on the first transfer, closed with the device. Shared
+    // so that a transfer on another thread keeps its semaphore alive while it
+    // holds it, whatever happens to this handle meanwhile.
+    std::atomic<std::shared_ptr<platform::NamedSemaphore>> ep0Semaphore;
 
     UsbTransportState usb;
 };

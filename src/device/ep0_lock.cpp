@@ -1,6 +1,7 @@
 #include "device/ep0_lock.h"
 
 #include <cstdio>
+#include <utility>
 
 #include "api/log.h"
 #include "platform/sys_error.h"
@@ -13,21 +14,24 @@ std::string Ep0SemaphoreName(std::uint16_t vid, std::uint16_t pid, std::int32_t 
     return name;
 }
 
-platform::NamedSemaphore* Ep0Semaphore(DeviceRecord& device) {
+std::shared_ptr<platform::NamedSemaphore> Ep0Semaphore(DeviceRecord& device) {
     const std::string name = Ep0SemaphoreName(device.vid, device.pid, device.serialLow);
-    if (device.ep0Semaphore && device.ep0Semaphore->name() == name)
-        return device.ep0Semaphore.get();
-    device.ep0Semaphore = platform::NamedSemaphore::Open(name, 1);
-    if (!device.ep0Semaphore)
-        LogPairValue("err - ", "creating EP0Semaphore", platform::LastSystemError());
-    return device.ep0Semaphore.get();
+    std::shared_ptr<platform::NamedSemaphore> sem = device.ep0Semaphore.load();
+    if (sem && sem->name() == name) return sem;
+    // Two threads may both get here; each then holds its own handle on the
+    // one system semaphore, which locks the same.
+    sem = platform::NamedSemaphore::Open(name, 1);
+    if (!sem) LogPairValue("err - ", "creating EP0Semaphore", platform::LastSystemError());
+    device.ep0Semaphore.store(sem);
+    return sem;
 }
 
 void CloseEp0Semaphore(DeviceRecord& device) {
-    device.ep0Semaphore.reset();
+    device.ep0Semaphore.store(nullptr);
 }
 
-Ep0Hold::Ep0Hold(platform::NamedSemaphore* sem, unsigned timeoutMs, const char* tag) : sem_(sem) {
+Ep0Hold::Ep0Hold(std::shared_ptr<platform::NamedSemaphore> sem, unsigned timeoutMs, const char* tag)
+    : sem_(std::move(sem)) {
     if (sem_ == nullptr) return;
     held_ = sem_->Wait(timeoutMs);
     if (held_) return;

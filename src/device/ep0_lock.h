@@ -5,6 +5,7 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <string>
 
 #include "device/device_record.h"
@@ -17,7 +18,7 @@ std::string Ep0SemaphoreName(std::uint16_t vid, std::uint16_t pid, std::int32_t 
 // The device's semaphore, opened (or created with count 1) when there is
 // none yet or the device's identity changed. Null when it cannot be had
 // ("creating EP0Semaphore" is logged); transfers then go ahead unlocked.
-platform::NamedSemaphore* Ep0Semaphore(DeviceRecord& device);
+std::shared_ptr<platform::NamedSemaphore> Ep0Semaphore(DeviceRecord& device);
 
 // Closes the device's semaphore handle (device close). The count is left
 // alone: this library never keeps the semaphore past one transfer, and an
@@ -29,14 +30,14 @@ void CloseEp0Semaphore(DeviceRecord& device);
 // "BB" for the others).
 class Ep0Hold {
   public:
-    Ep0Hold(platform::NamedSemaphore* sem, unsigned timeoutMs, const char* tag);
+    Ep0Hold(std::shared_ptr<platform::NamedSemaphore> sem, unsigned timeoutMs, const char* tag);
     ~Ep0Hold();
     Ep0Hold(const Ep0Hold&) = delete;
     Ep0Hold& operator=(const Ep0Hold&) = delete;
     bool held() const { return held_; }
 
   private:
-    platform::NamedSemaphore* sem_;
+    std::shared_ptr<platform::NamedSemaphore> sem_;
     bool held_ = false;
 };
 

@@ -87,17 +87,25 @@ struct IdentityCopy {
           highSpeed(d.highSpeed),
           wBlock(d.wBlock) {}
 
+    // Acquisition threads read these while the host's thread reopens; a
+    // field is written back only when it really changed.
     void RestoreTo(DeviceRecord& d) const {
-        d.vid = vid;
-        d.pid = pid;
-        d.firmware = firmware;
-        d.serialNumber = serialNumber;
-        d.path = path;
-        d.serialHigh = serialHigh;
-        d.serialLow = serialLow;
-        d.alternative = alternative;
-        d.highSpeed = highSpeed;
-        d.wBlock = wBlock;
+        Restore(d.vid, vid);
+        Restore(d.pid, pid);
+        Restore(d.firmware, firmware);
+        Restore(d.serialNumber, serialNumber);
+        Restore(d.path, path);
+        Restore(d.serialHigh, serialHigh);
+        Restore(d.serialLow, serialLow);
+        Restore(d.alternative, alternative);
+        Restore(d.highSpeed, highSpeed);
+        Restore(d.wBlock, wBlock);
+    }
+
+  private:
+    template <class T>
+    static void Restore(T& field, const T& kept) {
+        if (field != kept) field = kept;
     }
 };
 

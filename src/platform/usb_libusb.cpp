@@ -98,9 +98,13 @@ class LibusbDevice final : public UsbDevice {
         }
         std::lock_guard<std::mutex> lock(mutex_);
         for (auto& [id, slot] : slots_) {
-            // libusb still owns a transfer that never finished; freeing it
-            // would let its completion write into freed memory.
-            if (!Completed(*slot)) (void)slot->transfer.release();
+            // libusb still owns a transfer that never finished; freeing it,
+            // or the slot its callback writes into, would let the completion
+            // write into freed memory. Both are left to the process.
+            if (!Completed(*slot)) {
+                (void)slot->transfer.release();
+                (void)slot.release();
+            }
         }
         slots_.clear();
         if (claimed_) libusb_release_interface(handle_.get(), iface_);

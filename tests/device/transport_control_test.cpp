@@ -211,6 +211,21 @@ TEST_F(TransportTest, StaleEp0SemaphoreDelaysButNeverStopsATransfer) {
     ExpectScriptDone();
 }
 
+TEST_F(TransportTest, Ep0SemaphoreSurvivesACloseDuringATransfer) {
+    // The device is closed (by the host's thread) while a transfer of an
+    // acquisition thread holds the semaphore: that transfer still gives it
+    // back, on a semaphore that is still there.
+    Open(0x3000);
+    usb->ExpectIn(0xC0, 0x04, 3, 8).during = [] { device::CloseEp0Semaphore(lib().device); };
+    std::array<std::uint8_t, 8> status{};
+    EXPECT_EQ(ControlMsg(0xD0, 3, status.data(), 8, true), 8);
+    auto sem = platform::NamedSemaphore::Open(Ep0Name(), 1);
+    ASSERT_TRUE(sem);
+    EXPECT_TRUE(sem->Wait(0)) << "the semaphore was not given back";
+    sem->Release();
+    ExpectScriptDone();
+}
+
 TEST_F(TransportTest, TwoProcessesSerialiseOnTheEp0Semaphore) {
     Open(0x3000);
     int entered[2];

@@ -4,7 +4,9 @@
 #include <unistd.h>
 
 #include <array>
+#include <atomic>
 #include <filesystem>
+#include <thread>
 
 #include "api/frame.h"
 #include "api/log_fixture.h"
@@ -164,6 +166,27 @@ TEST_F(SimTransportTest, TwoProcessesNeverOverlapOnEndpointZero) {
     EXPECT_EQ(s.transfers, 2u * kEach + 1);
     EXPECT_EQ(s.overlaps, 0u);
     EXPECT_EQ(s.malformed, 0u);
+}
+
+TEST_F(SimTransportTest, AReopenLeavesTheIdentityToOtherThreads) {
+    // The host's thread reopens while an acquisition thread reads the status
+    // on its own handle. A reopen changes nothing of the device's identity,
+    // so it must not write it under the other thread's feet (the thread
+    // sanitizer build sees such writes).
+    Start(0x5012);
+    device::DeviceHandle own = device::OpenDevice(lib().device.path, false);
+    ASSERT_TRUE(own);
+    std::atomic<int> failures{0};
+    std::thread acquisition([&] {
+        std::array<std::uint8_t, 8> status{};
+        for (int i = 0; i < 200; ++i)
+            if (device::BaseContrlMsgWO(own.get(), 0x5012, 0xD0, 3, status.data(), 8, true) != 8)
+                ++failures;
+    });
+    for (int i = 0; i < 50; ++i) EXPECT_TRUE(device::ReopenDevice());
+    acquisition.join();
+    EXPECT_EQ(failures.load(), 0);
+    EXPECT_EQ(lib().device.state.load(), 1);
 }
 
 }  // namespace
