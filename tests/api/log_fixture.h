@@ -56,6 +56,16 @@ protected:
 
     std::string LogBytes() const { return ReadFileBytes(lib().log.filePath); }
 
+    // How often a text occurs in the log.
+    int Count(const std::string& text) const {
+        const std::string log = LogBytes();
+        int n = 0;
+        for (std::size_t at = log.find(text); at != std::string::npos;
+             at = log.find(text, at + text.size()))
+            ++n;
+        return n;
+    }
+
     TempDir dir;
     FakeClock clock;
     ClockScope clockScope{clock};

@@ -60,16 +60,6 @@ class TransportTest : public LogFixture {
                                         device::ParseSerialNumbers(OwnSerial(), true).low);
     }
 
-    // How often a text occurs in the log.
-    int Count(const std::string& text) const {
-        const std::string log = LogBytes();
-        int n = 0;
-        for (std::size_t at = log.find(text); at != std::string::npos;
-             at = log.find(text, at + text.size()))
-            ++n;
-        return n;
-    }
-
     void ExpectScriptDone() {
         EXPECT_TRUE(usb->script.empty()) << usb->script.size() << " transfers never came";
         for (const std::string& m : usb->mismatches) ADD_FAILURE() << m;

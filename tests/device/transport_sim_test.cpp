@@ -61,15 +61,6 @@ class SimTransportTest : public LogFixture {
         return simBackend->Device(0);
     }
 
-    int Count(const std::string& text) const {
-        const std::string log = LogBytes();
-        int n = 0;
-        for (std::size_t at = log.find(text); at != std::string::npos;
-             at = log.find(text, at + text.size()))
-            ++n;
-        return n;
-    }
-
     sim::ManualSimClock clock_;
     sim::SimBackend* simBackend = nullptr;
     std::vector<unsigned> sleeps;
