@@ -1,5 +1,7 @@
 #include "sim/device_profile.h"
 
+#include "platform/utf8.h"
+
 namespace kovran::sim {
 
 namespace {
@@ -8,47 +10,7 @@ namespace {
 // gives a descriptor.
 std::vector<std::uint16_t> Utf16(const std::string& text) {
     std::vector<std::uint16_t> out;
-    std::size_t i = 0;
-    while (i < text.size()) {
-        auto b = static_cast<unsigned char>(text[i]);
-        std::uint32_t cp = 0xFFFD;
-        std::size_t extra = 0;
-        if (b < 0x80) {
-            cp = b;
-        } else if ((b & 0xE0) == 0xC0) {
-            cp = b & 0x1F;
-            extra = 1;
-        } else if ((b & 0xF0) == 0xE0) {
-            cp = b & 0x0F;
-            extra = 2;
-        } else if ((b & 0xF8) == 0xF0) {
-            cp = b & 0x07;
-            extra = 3;
-        }
-        std::size_t used = 1;
-        if (extra > 0) {
-            bool ok = true;
-            for (std::size_t k = 1; ok && k <= extra; ++k) {
-                if (i + k >= text.size()) {
-                    ok = false;
-                    break;
-                }
-                auto c = static_cast<unsigned char>(text[i + k]);
-                if ((c & 0xC0) != 0x80) {
-                    ok = false;
-                    break;
-                }
-                cp = (cp << 6) | (c & 0x3F);
-            }
-            if (ok && cp <= 0x10FFFF && !(cp >= 0xD800 && cp <= 0xDFFF)) {
-                used = extra + 1;
-            } else {
-                cp = 0xFFFD;
-            }
-        } else if (b >= 0x80) {
-            cp = 0xFFFD;
-        }
-        i += used;
+    for (char32_t cp : platform::DecodeUtf8(text)) {
         if (cp >= 0x10000) {
             cp -= 0x10000;
             out.push_back(static_cast<std::uint16_t>(0xD800 + (cp >> 10)));

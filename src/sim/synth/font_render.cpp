@@ -3,45 +3,12 @@
 #include <algorithm>
 #include <cmath>
 
+#include "platform/utf8.h"
+
 namespace kovran::sim::synth {
 
 std::u32string decodeUtf8(const std::string& text, bool* ok) {
-    std::u32string out;
-    bool good = true;
-    for (std::size_t i = 0; i < text.size();) {
-        const auto b = static_cast<unsigned char>(text[i]);
-        int extra = 0;
-        char32_t c = 0;
-        if (b < 0x80) {
-            c = b;
-        } else if ((b & 0xE0) == 0xC0) {
-            c = b & 0x1F;
-            extra = 1;
-        } else if ((b & 0xF0) == 0xE0) {
-            c = b & 0x0F;
-            extra = 2;
-        } else if ((b & 0xF8) == 0xF0) {
-            c = b & 0x07;
-            extra = 3;
-        } else {
-            good = false;
-            ++i;
-            continue;
-        }
-        if (i + extra >= text.size() && extra > 0) {
-            good = false;
-            break;
-        }
-        for (int k = 1; k <= extra; ++k) {
-            const auto nb = static_cast<unsigned char>(text[i + k]);
-            if ((nb & 0xC0) != 0x80) good = false;
-            c = (c << 6) | (nb & 0x3F);
-        }
-        out.push_back(c);
-        i += 1 + extra;
-    }
-    if (ok) *ok = good;
-    return out;
+    return platform::DecodeUtf8(text, ok);
 }
 
 GlyphImage FontFace::render(char32_t c, double emPixelsX, double emPixelsY) const {
