@@ -27,7 +27,6 @@ struct LogState {
     int datedDay = 0;              // local day of month of the dated name
     std::string directory;         // with a trailing separator
     std::string filePath;          // the log file
-    std::string purgePattern;      // directory + "*.log"
     std::string semaphoreName;
     std::unique_ptr<platform::NamedSemaphore> semaphore;
     bool loading = false;        // the library is being loaded

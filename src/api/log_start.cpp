@@ -18,6 +18,10 @@
 namespace kovran {
 namespace {
 
+// The dated logs the purge looks at, in the log directory: every log file,
+// whatever its host or date.
+constexpr const char* kPurgePattern = "*.log";
+
 bool EndsWithSeparator(const std::string& s) {
     return !s.empty() && (s.back() == '/' || s.back() == '\\');
 }
@@ -56,7 +60,7 @@ void PurgeDatedLogs(const LogState& log) {
     std::vector<std::string> doomed;
     while (const dirent* e = readdir(d.get())) {
         const std::string name = e->d_name;
-        if (!platform::WildcardMatch("*.log", name)) continue;
+        if (!platform::WildcardMatch(kPurgePattern, name)) continue;
         const std::string path = dir + name;
         const auto written = platform::FileLastWriteTime(path);
         if (written && *written < cutoff) doomed.push_back(path);
@@ -118,7 +122,6 @@ void LogStart(LogStartForm form) {
     log.timeStamp = Ini("LogTimeStamp", "1") > 0;
     log.keepDays = Ini("LogDays", "0");
     log.dated = Ini("LogDate", "0") > 0;
-    log.purgePattern = log.directory + "*.log";
 
     if (log.dated) {
         const platform::LocalTime t = platform::LocalNow();
