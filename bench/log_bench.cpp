@@ -6,6 +6,7 @@
 #include <filesystem>
 #include <string>
 
+#include "api/config_dir.h"
 #include "api/library.h"
 #include "api/log.h"
 #include "api/names.h"
@@ -14,27 +15,26 @@
 namespace {
 
 class BenchLog {
-public:
+  public:
     BenchLog() {
         char pattern[] = "/tmp/kovran-bench-XXXXXX";
         dir_ = mkdtemp(pattern);
-        kovran::resetLibraryForTests();
-        kovran::Library& l = kovran::lib();
-        l.names = kovran::NamesFromPaths(dir_ + "/libKovranMS.so", "/usr/bin/bench");
-        l.config.dir = dir_;
-        l.log.loading = true;
+        kovran::ResetLibraryState();
+        kovran::Names() = kovran::NamesFromPaths(dir_ + "/libKovranMS.so", "/usr/bin/bench");
+        kovran::Config().dir = dir_;
+        kovran::LogRecord().loading = true;
         kovran::LogStart(kovran::LogStartForm::Reinit);
-        l.log.loading = false;
-        l.log.sizeLimit = 0;
+        kovran::LogRecord().loading = false;
+        kovran::LogRecord().sizeLimit = 0;
     }
     ~BenchLog() {
-        kovran::platform::NamedSemaphore::Unlink(kovran::lib().log.semaphoreName);
-        kovran::resetLibraryForTests();
+        kovran::platform::NamedSemaphore::Unlink(kovran::LogRecord().semaphoreName);
+        kovran::ResetLibraryState();
         std::error_code ec;
         std::filesystem::remove_all(dir_, ec);
     }
 
-private:
+  private:
     std::string dir_;
 };
 
@@ -46,7 +46,7 @@ void BM_LogPair(benchmark::State& state) {
 BENCHMARK(BM_LogPair)->Unit(benchmark::kMicrosecond);
 
 void BM_LogOff(benchmark::State& state) {
-    kovran::resetLibraryForTests();
+    kovran::ResetLibraryState();
     for (auto _ : state) kovran::LogPair("err - ", "never written");
     state.SetItemsProcessed(state.iterations());
 }

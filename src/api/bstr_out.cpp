@@ -1,4 +1,5 @@
 #include "api/bstr_out.h"
+#include "api/frame_state.h"
 
 #include "api/library.h"
 #include "api/log.h"

@@ -1,4 +1,6 @@
 #include "api/config_dir.h"
+#include "api/frame_state.h"
+#include "api/names.h"
 
 #include <unistd.h>
 
@@ -14,6 +16,10 @@
 #include "platform/sys_error.h"
 
 namespace kovran {
+
+ConfigState& Config() {
+    return lib().Get<ConfigState>();
+}
 namespace {
 
 constexpr const char* kVarLib = "/var/lib";
@@ -29,7 +35,7 @@ std::string JoinPath(std::string dir, const char* name) {
 // one is not writable. A per-user fallback folder may not exist yet on a
 // fresh account, so its levels are made here.
 std::string MachineDataBase() {
-    const ConfigState& cfg = lib().config;
+    const ConfigState& cfg = Config();
     if (!cfg.dataBaseOverride.empty()) return cfg.dataBaseOverride;
     if (const char* env = std::getenv(kDataBaseEnv); env && *env) return env;
 
@@ -131,7 +137,7 @@ bool EnsureDirectoryLevel(const std::string& path) {
 }
 
 bool DefaultConfigDir() {
-    ConfigState& cfg = lib().config;
+    ConfigState& cfg = Config();
     ClearConfigDir(cfg);
     std::string dir;
     if (!BuildDefaultConfigDir(dir)) return false;
@@ -140,7 +146,7 @@ bool DefaultConfigDir() {
 }
 
 bool SetConfigDir(const char* path, bool noFallback, bool isFallback) {
-    ConfigState& cfg = lib().config;
+    ConfigState& cfg = Config();
     std::string candidate;
     bool defaultAttempt = false;
     if (path && *path) {
@@ -194,16 +200,15 @@ bool SetConfigDir(const char* path, bool noFallback, bool isFallback) {
 }
 
 void EstablishLoadTimeConfigDir() {
-    ConfigState& cfg = lib().config;
+    ConfigState& cfg = Config();
     cfg.loadTimeDir.clear();
-    std::string configured =
-        platform::GetProfileString("General", "CnfDir", "", lib().names.iniPath);
+    std::string configured = platform::GetProfileString("General", "CnfDir", "", Names().iniPath);
     SetConfigDir(configured.size() > 2 ? configured.c_str() : nullptr, false, false);
     cfg.loadTimeDir = cfg.dir;
 }
 
 bool ChangeConfigDirBeforeInit(const char* dir) {
-    ConfigState& cfg = lib().config;
+    ConfigState& cfg = Config();
     if (!dir || !*dir) return true;
     if (cfg.dir == dir) {
         LogText("CnfDir is not changed");
@@ -218,7 +223,7 @@ bool ChangeConfigDirBeforeInit(const char* dir) {
 }
 
 std::string RegisterFilePath(std::uint16_t pid, const std::string& serial) {
-    const ConfigState& cfg = lib().config;
+    const ConfigState& cfg = Config();
     if (cfg.dir.empty()) return {};
     char pidText[16];
     std::snprintf(pidText, sizeof pidText, "pid_%04x", static_cast<unsigned>(pid));

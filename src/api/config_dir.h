@@ -26,6 +26,8 @@ struct ConfigState {
     std::string dataBaseOverride;
 };
 
+ConfigState& Config();
+
 // Establishes the configuration directory. A null or empty path means the
 // load-time directory, or the default when there is none. noFallback and
 // isFallback forbid falling back to the load-time/default directory when

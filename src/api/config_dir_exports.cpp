@@ -7,6 +7,7 @@
 #include "api/bstr_out.h"
 #include "api/config_dir.h"
 #include "api/frame.h"
+#include "api/frame_state.h"
 #include "api/library.h"
 #include "api/log.h"
 
@@ -26,7 +27,7 @@ extern "C" KVX_API KVXResult KVXConfigDirGet(int handle, char* buf) {
     return RunExport<KVXResult>(ExportInfo{"KVXConfigDirGet", "KVXConfigDirGet"},
                                 GuardUnless(handle, true), std::nullopt, -1, [&]() -> KVXResult {
                                     if (buf == nullptr) return KVX_ERR_INV_PARAMETER;
-                                    const std::string& dir = lib().config.dir;
+                                    const std::string& dir = Config().dir;
                                     std::memcpy(buf, dir.c_str(), dir.size() + 1);
                                     return KVX_OK;
                                 });
@@ -40,7 +41,7 @@ extern "C" KVX_API KVXResult KVXConfigDirGetB(int handle, BSTR* dir) {
                                                 "Serial number request with invalid pointer");
                                         return KVX_ERR_INV_PARAMETER;
                                     }
-                                    return StoreBstr(dir, lib().config.dir);
+                                    return StoreBstr(dir, Config().dir);
                                 });
 }
 
@@ -50,8 +51,7 @@ extern "C" KVX_API KVXResult KVXDefaultInitPath(BSTR* dir) {
                                             std::nullopt, -1, [&]() -> KVXResult {
                                                 ran = true;
                                                 SetConfigDir(nullptr, false, false);
-                                                if (dir != nullptr)
-                                                    StoreBstr(dir, lib().config.dir);
+                                                if (dir != nullptr) StoreBstr(dir, Config().dir);
                                                 return LastResult();
                                             });
     if (!ran) LogText("KVXDefaultInitPath error");

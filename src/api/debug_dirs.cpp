@@ -1,4 +1,5 @@
 #include "api/debug_dirs.h"
+#include "api/names.h"
 
 #include <cstdint>
 #include <filesystem>
@@ -44,9 +45,9 @@ bool IsDebugImageName(const std::string& name) {
 }  // namespace
 
 std::string PrepareDebugImageDir() {
-    const std::string& cnfDir = lib().config.dir;
+    const std::string& cnfDir = Config().dir;
     std::string dir =
-        platform::GetProfileString("Ocr", "DebugImgPath", cnfDir + "/Img/", lib().names.iniPath);
+        platform::GetProfileString("Ocr", "DebugImgPath", cnfDir + "/Img/", Names().iniPath);
     if (!EnsureDirectoryLevel(dir)) dir = cnfDir;
     LogPair("saving debug images in", dir.c_str());
     return dir;
@@ -76,7 +77,7 @@ void PurgeDebugImages(const std::string& dir, int days) {
 }
 
 std::string PrepareCmc7ImageDir() {
-    const std::string& cnfDir = lib().config.dir;
+    const std::string& cnfDir = Config().dir;
     std::string dir;
     if (!cnfDir.empty()) {
         const std::size_t cut = cnfDir.find("V3r");

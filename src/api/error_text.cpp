@@ -1,4 +1,5 @@
 #include "api/error_text.h"
+#include "api/frame_state.h"
 
 #include <algorithm>
 #include <array>
@@ -35,7 +36,8 @@ constexpr std::array kMessages{
     CodeMessage{KVX_ERR_OUT_OF_MEMORY, "Out of memory."},
     CodeMessage{KVX_ERR_WRITE, "Write error."},
     CodeMessage{KVX_ERR_READ, "Read error."},
-    CodeMessage{KVX_ERR_OS_INCOMPATIBLE, "Device version is incompatible with the Operating System."},
+    CodeMessage{KVX_ERR_OS_INCOMPATIBLE,
+                "Device version is incompatible with the Operating System."},
     CodeMessage{KVX_ERR_NOT_INITIALIZED, "Missing Initialization."},
     CodeMessage{KVX_ERR_NO_POWER, "The device is missing external power."},
     CodeMessage{KVX_ERR_TIMEOUT, "Device timeout."},
@@ -81,8 +83,9 @@ constexpr bool CodesUnique() {
 }
 constexpr bool MessagesFit() {
     // KVXErrorMsg renders into a 256-byte work buffer.
-    return std::all_of(kMessages.begin(), kMessages.end(),
-                       [](const CodeMessage& m) { return !m.message.empty() && m.message.size() < 256; });
+    return std::all_of(kMessages.begin(), kMessages.end(), [](const CodeMessage& m) {
+        return !m.message.empty() && m.message.size() < 256;
+    });
 }
 
 // Every code of the public header has exactly one message: the header lists

@@ -7,6 +7,7 @@
 #include "api/bstr_out.h"
 #include "api/error_text.h"
 #include "api/frame.h"
+#include "api/frame_state.h"
 #include "api/log.h"
 #include "api/version_text.h"
 #include "platform/sys_error.h"
@@ -84,7 +85,8 @@ KVX_API KVXResult KVXVersion(int handle, BSTR* version) {
             const std::string text = library ? LibraryVersionString() : DeviceVersionString();
             // The string holds the text and its terminator, as hosts have
             // always received it.
-            BSTR fresh = platform::AllocBstrBytes(text.c_str(), static_cast<unsigned>(text.size() + 1));
+            BSTR fresh =
+                platform::AllocBstrBytes(text.c_str(), static_cast<unsigned>(text.size() + 1));
             if (fresh == nullptr) {
                 LogPairValue("err - ", "version with invalid memory allocation",
                              platform::LastSystemError());
@@ -97,13 +99,13 @@ KVX_API KVXResult KVXVersion(int handle, BSTR* version) {
 }
 
 KVX_API int KVXVersionC(int /*ignored*/, char* buf, uint16_t len) {
-    return RunExport<int>({.name = "KVXVersionC", .tag = "version", .resultIsCode = false},
-                          NoHandle, std::nullopt, -1, [&] {
-                              // The result is handed back as a 16-bit number:
-                              // a failure reads 65535.
-                              return static_cast<int>(
-                                  static_cast<std::uint16_t>(DeviceText(buf, len)));
-                          });
+    return RunExport<int>(
+        {.name = "KVXVersionC", .tag = "version", .resultIsCode = false}, NoHandle, std::nullopt,
+        -1, [&] {
+            // The result is handed back as a 16-bit number:
+            // a failure reads 65535.
+            return static_cast<int>(static_cast<std::uint16_t>(DeviceText(buf, len)));
+        });
 }
 
 KVX_API KVXResult KVXLogFileName(char* buf) {

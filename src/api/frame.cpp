@@ -1,8 +1,9 @@
 #include "api/frame.h"
 
+#include "api/device_hooks.h"
+#include "api/frame_state.h"
 #include "api/log.h"
 #include "api/monitor.h"
-#include "device/transport.h"
 #include "platform/sys_error.h"
 
 namespace kovran {
@@ -10,42 +11,45 @@ namespace kovran {
 // The device state byte as the guard sees it: positive usable, -1 try a
 // reopen, -2 failed (becomes -1 so the next call reopens), 0 never opened.
 bool DeviceStateCheck() {
-    DeviceRecord& dev = lib().device;
-    const std::int8_t state = dev.state.load();
-    if (state > 0) return true;
-    switch (state) {
-        case -1:
-            if (device::ReopenDevice()) return true;
-            dev.state.store(-2);
+    std::atomic<DeviceState>& state = Frame().deviceState;
+    const DeviceState now = state.load();
+    switch (now) {
+        case DeviceState::Open:
+            return true;
+        case DeviceState::Lost:
+            if (ReopenDeviceThroughHook()) return true;
+            state.store(DeviceState::Failed);
             return false;
-        case -2:
-            dev.state.store(-1);
+        case DeviceState::Failed:
+            state.store(DeviceState::Lost);
             return false;
-        case 0:
-            return false;
-        default:
-            LogPairValue("err - ", "device in unexpected state ", state);
-            dev.state.store(-2);
+        case DeviceState::None:
             return false;
     }
+    // Any positive value also counts as usable; any other negative one is
+    // a fault.
+    if (static_cast<std::int8_t>(now) > 0) return true;
+    LogPairValue("err - ", "device in unexpected state ", static_cast<std::int8_t>(now));
+    state.store(DeviceState::Failed);
+    return false;
 }
 
 namespace {
 
 bool HandleCheck(int handle) {
-    FrameState& frame = lib().frame;
+    FrameState& frame = Frame();
     if (handle == 0) {
-        frame.currentHandle.store(-1);
+        frame.currentHandle.store(kNoHandle);
         return false;
     }
-    if (handle == -1) return false;
+    if (handle == kNoHandle) return false;
     return handle == frame.currentHandle.load() && DeviceStateCheck();
 }
 
 }  // namespace
 
 bool ApiEnter(const char* name, HandleRef handle) {
-    if (lib().frame.detaching.load()) {
+    if (lib().detaching.load()) {
         // Logged as "<name> while detaching".
         LogPair(name ? name : "", "while detaching");
         SetLastResult(-17);
@@ -66,14 +70,14 @@ void LogException(const char* tag) {
 }
 
 void ApiLeave() {
-    Library& l = lib();
-    MonitorState& mon = l.monitor;
+    MonitorState& mon = Monitor();
     if (!mon.forwarding || !mon.deviceOpened) return;
 
     const std::int32_t result = LastResult();
-    const bool devicePresent = l.device.serialLow != 0;
-    const int handle = l.frame.currentHandle.load();
-    const bool handleValid = handle != 0 && handle != -1 && l.device.state.load() > 0;
+    const bool devicePresent = CurrentDeviceSummary().serialLow != 0;
+    const int handle = Frame().currentHandle.load();
+    const bool handleValid =
+        handle != 0 && handle != kNoHandle && Frame().deviceState.load() == DeviceState::Open;
 
     if (result == 0) {
         if (mon.deviceErrorSent && handleValid && MonitorCanAnnounce()) mon.deviceErrorSent = false;

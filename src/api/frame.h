@@ -9,6 +9,7 @@
 #include <type_traits>
 #include <utility>
 
+#include "api/frame_state.h"
 #include "api/library.h"
 
 namespace kovran {

@@ -1,4 +1,6 @@
 #include "api/ini_settings.h"
+#include "api/names.h"
+#include "api/settings.h"
 
 #include <algorithm>
 #include <cstdint>
@@ -12,10 +14,14 @@
 #include "platform/profile.h"
 
 namespace kovran {
+
+SettingsRecord& Settings() {
+    return lib().Get<SettingsRecord>();
+}
 namespace {
 
 const std::string& IniPath() {
-    return lib().names.iniPath;
+    return Names().iniPath;
 }
 
 int Number(const char* section, const char* key, const char* def) {
@@ -128,7 +134,7 @@ void ReadOcr(OcrSettings& o) {
     o.barcodeMirror = Flag(s, "BarcodeMirror", "0");
     LogText(o.barcodeMirror ? "Mirrored barcode enabled" : "Mirrored barcode disabled");
     o.e13bMapping = Number(s, "E13BMapping", "0");
-    const ConfigState& cfg = lib().config;
+    const ConfigState& cfg = Config();
     o.debugImg = cfg.valid && !cfg.dir.empty() && Flag(s, "DebugImg", "0");
     if (o.debugImg) o.debugImgPath = PrepareDebugImageDir();
     o.debugImgDays = Number(s, "DebugImgDays", "0");
@@ -172,8 +178,8 @@ int LedLevel(const char* key, const char* def) {
 }  // namespace
 
 void ReadIniSettings() {
-    ScanSettings& scan = lib().scanIni;
-    OcrSettings& ocr = lib().ocrIni;
+    ScanSettings& scan = Settings().scanIni;
+    OcrSettings& ocr = Settings().ocrIni;
     ReadGeneral(scan);
     ReadCleaningImageBuzzer(scan);
     ocr.deskewMicr = Flag("General", "DeskewMicr", "0");
@@ -184,9 +190,9 @@ void ReadIniSettings() {
 }
 
 void CopyIniDefaultsToCurrent() {
-    Library& l = lib();
-    l.scan = l.scanIni;
-    l.ocr = l.ocrIni;
+    SettingsRecord& s = Settings();
+    s.scan = s.scanIni;
+    s.ocr = s.ocrIni;
 }
 
 std::string DbDirectory() {
@@ -194,7 +200,7 @@ std::string DbDirectory() {
     if (!dir.empty())
         LogPair("changing DBDir", dir.c_str());
     else
-        dir = lib().config.dir;
+        dir = Config().dir;
     if (!dir.empty() && !IsPathSeparator(dir.back())) dir += '/';
     return dir;
 }

@@ -9,8 +9,8 @@
 
 namespace kovran {
 
-// Reads every key of the load-time tables into lib().scanIni and
-// lib().ocrIni (a missing file or key gives the default), writes the log
+// Reads every key of the load-time tables into Settings().scanIni and
+// Settings().ocrIni (a missing file or key gives the default), writes the log
 // lines the keys ask for, prepares the debug image and CMC7 image
 // directories and purges old debug images.
 void ReadIniSettings();

@@ -1,49 +1,38 @@
 #include "api/library.h"
 
-#include <algorithm>
-#include <array>
 #include <new>
-#include <string>
-#include <type_traits>
+#include <stdexcept>
 
 namespace kovran {
 namespace {
 
-// Storage for the one instance. The object is built on first use and never
-// destroyed by the runtime: the unload steps run from the library's
-// destructor function, and must find the state intact whatever order the
-// loader finalises things in.
 alignas(Library) unsigned char g_storage[sizeof(Library)];
-
-Library& Build() {
-    ::new (static_cast<void*>(g_storage)) Library();
-
-    return *std::launder(reinterpret_cast<Library*>(g_storage));
-}
 
 }  // namespace
 
 Library& lib() {
-    static Library& instance = Build();
+    // Built in place and never destroyed: the runtime must not run its
+    // destructor before the library's own unload function.
+    static Library& instance = *::new (static_cast<void*>(g_storage)) Library();
     return instance;
 }
 
-void releaseLibraryAtUnload() {
-    std::array<char, 1024> path{};
-    const std::string current = lib().log.on ? lib().log.filePath : std::string();
-    if (current.size() < path.size()) std::copy(current.begin(), current.end(), path.begin());
-    const bool stamp = lib().log.timeStamp;
-    resetLibraryForTests();
-    Library& fresh = lib();
-    fresh.frame.detaching.store(true);
-    fresh.log.unloadPath = path;
-    fresh.log.unloadTimeStamp = stamp;
+std::size_t Library::NextSlotIndex() {
+    static std::atomic<std::size_t> next{0};
+    const std::size_t index = next.fetch_add(1);
+    if (index >= kSlots) throw std::logic_error("Library: more record types than slots");
+    return index;
 }
 
-void resetLibraryForTests() {
-    Library& current = lib();
-    current.~Library();
-    ::new (static_cast<void*>(&current)) Library();
+Library::Slot* Library::Install(std::size_t index, std::unique_ptr<Slot> fresh) {
+    Slot* expected = nullptr;
+    if (slots_[index].compare_exchange_strong(expected, fresh.get(), std::memory_order_acq_rel))
+        return fresh.release();
+    return expected;  // another thread won; `fresh` is dropped
+}
+
+void Library::ClearRecords() {
+    for (std::atomic<Slot*>& slot : slots_) delete slot.exchange(nullptr);
 }
 
 }  // namespace kovran

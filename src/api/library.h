@@ -1,55 +1,59 @@
-// The state of one loaded library. Every subsystem keeps its plain record
-// here; there is no other mutable global. Flags and counters that a worker
-// thread writes and another thread reads are atomics.
+// The state of one loaded library. There is one `Library`; every subsystem
+// keeps its plain record in it and reaches that record through an accessor
+// of its own header (`Frame()`, `Names()`, `device::Device()`, ...), so
+// including this header gives the slot mechanism only and a change to one
+// record rebuilds one subsystem. Flags and counters that a worker thread
+// writes and another thread reads are atomics inside the records.
 #pragma once
 
+#include <array>
 #include <atomic>
-#include <cstdint>
-#include <string>
-
-#include "api/config_dir.h"
-#include "api/log.h"
-#include "api/monitor.h"
-#include "api/names.h"
-#include "api/settings.h"
-#include "device/device_record.h"
+#include <cstddef>
+#include <memory>
 
 namespace kovran {
 
-// The frame's instance-wide variables.
-struct FrameState {
-    std::atomic<std::int32_t> lastResult{0};
-    std::atomic<bool> detaching{false};
-    // The handle returned to the host; -1 whenever no device is open.
-    std::atomic<int> currentHandle{-1};
-};
+class Library {
+  public:
+    // The record of type `Record`, built on first use. Lock-free: two
+    // threads that both find the slot empty race to install one record and
+    // the loser's copy is dropped.
+    template <class Record>
+    Record& Get() {
+        static const std::size_t index = NextSlotIndex();
+        Slot* slot = slots_[index].load(std::memory_order_acquire);
+        if (slot == nullptr) slot = Install(index, std::make_unique<Holder<Record>>());
+        return static_cast<Holder<Record>*>(slot)->record;
+    }
 
-struct Library {
-    FrameState frame;
-    RuntimeNames names;
-    LogState log;
-    ConfigState config;
-    ScanSettings scanIni;  // filled from the ini file at load
-    ScanSettings scan;     // current: ini defaults, changed by parameters
-    OcrSettings ocrIni;
-    OcrSettings ocr;
-    DeviceRecord device;
-    MonitorState monitor;
+    // Destroys every record; the next access builds a fresh one. Callers
+    // make sure no other thread is inside the library.
+    void ClearRecords();
+
+    // Set first by the unload: from then on every guarded export fails.
+    // Kept outside the records so that it survives their release.
+    std::atomic<bool> detaching{false};
+
+  private:
+    struct Slot {
+        virtual ~Slot() = default;
+    };
+    template <class Record>
+    struct Holder final : Slot {
+        Record record{};
+    };
+    // Far more than the subsystems need; a slot index past it is a
+    // programming error caught at the first access.
+    static constexpr std::size_t kSlots = 32;
+
+    static std::size_t NextSlotIndex();
+    Slot* Install(std::size_t index, std::unique_ptr<Slot> fresh);
+
+    std::array<std::atomic<Slot*>, kSlots> slots_{};
 };
 
 // The instance. Never destroyed, so that the unload steps and late callers
-// still find it.
+// still find it whatever order the loader finalises things in.
 Library& lib();
-
-// Replaces the instance with a fresh one (tests only).
-void resetLibraryForTests();
-
-// The last unload step: gives back everything the state holds, keeping a
-// state whose detaching flag stays set for any late caller.
-void releaseLibraryAtUnload();
-
-// Shorthands for the last result.
-inline std::int32_t LastResult() { return lib().frame.lastResult.load(); }
-inline void SetLastResult(std::int32_t r) { lib().frame.lastResult.store(r); }
 
 }  // namespace kovran

@@ -15,21 +15,27 @@
 #include "platform/text_file.h"
 
 namespace kovran {
+
+LogState& LogRecord() {
+    return lib().Get<LogState>();
+}
 namespace {
 
 constexpr std::size_t kCut = 256;
 constexpr unsigned kLineLockMs = 1000;
 
-std::string_view Cut(const char* text) { return {text, strnlen(text, kCut)}; }
+std::string_view Cut(const char* text) {
+    return {text, strnlen(text, kCut)};
+}
 
 // Keeps the caller's system error: logging a failure must not change the
 // error code the caller reports next.
 class SystemErrorKeeper {
-public:
+  public:
     SystemErrorKeeper() : saved_(platform::LastSystemError()) {}
     ~SystemErrorKeeper() { platform::SetLastSystemError(saved_); }
 
-private:
+  private:
     int saved_;
 };
 
@@ -53,7 +59,7 @@ void WriteUnloadLine(const LogState& log, std::string_view line, bool noStamp) {
 }
 
 void WriteLine(std::string_view line, bool noStamp) {
-    LogState& log = lib().log;
+    LogState& log = LogRecord();
     std::lock_guard lock(log.mutex);
     if (!log.on || log.filePath.empty()) return WriteUnloadLine(log, line, noStamp);
     if (!log.semaphore) log.semaphore = platform::NamedSemaphore::Open(log.semaphoreName, 1);
@@ -66,7 +72,7 @@ void WriteLine(std::string_view line, bool noStamp) {
 }
 
 bool Verbose() {
-    LogState& log = lib().log;
+    LogState& log = LogRecord();
     std::lock_guard lock(log.mutex);
     return log.on && log.verbose;
 }
@@ -100,7 +106,7 @@ std::string Joined(std::initializer_list<std::string_view> parts, std::string_vi
 // off nothing is even formatted.
 template <class Fn>
 void Guarded(Fn&& fn) noexcept {
-    const LogState& log = lib().log;
+    const LogState& log = LogRecord();
     if (!log.on.load(std::memory_order_relaxed) && log.unloadPath[0] == '\0') return;
     try {
         SystemErrorKeeper keep;
@@ -119,7 +125,9 @@ std::string LogTimeStamp() {
     return buf;
 }
 
-bool LogDebug(std::uint16_t bits) { return (lib().log.debugMask & bits) != 0; }
+bool LogDebug(std::uint16_t bits) {
+    return (LogRecord().debugMask & bits) != 0;
+}
 
 void LogText(const char* text, bool noStamp) {
     if (text == nullptr || *text == '\0') return;

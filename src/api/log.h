@@ -15,18 +15,18 @@ namespace kovran {
 
 // Log settings and derived state (one per loaded library).
 struct LogState {
-    std::atomic<bool> on{false};   // "Log" > 0 and a log path is known
-    bool verbose = false;          // "Verbose" > 0: echo on standard output
-    bool timeStamp = true;         // "LogTimeStamp" > 0
-    bool newLog = true;            // "LogNew" > 0
-    bool dated = false;            // "LogDate" > 0
+    std::atomic<bool> on{false};  // "Log" > 0 and a log path is known
+    bool verbose = false;         // "Verbose" > 0: echo on standard output
+    bool timeStamp = true;        // "LogTimeStamp" > 0
+    bool newLog = true;           // "LogNew" > 0
+    bool dated = false;           // "LogDate" > 0
     // "Debug"; worker threads test it while a log start may change it.
     std::atomic<std::uint16_t> debugMask{0};
-    std::int64_t sizeLimit = 4096; // "LogSize"; 0 means no limit
-    int keepDays = 0;              // "LogDays"
-    int datedDay = 0;              // local day of month of the dated name
-    std::string directory;         // with a trailing separator
-    std::string filePath;          // the log file
+    std::int64_t sizeLimit = 4096;  // "LogSize"; 0 means no limit
+    int keepDays = 0;               // "LogDays"
+    int datedDay = 0;               // local day of month of the dated name
+    std::string directory;          // with a trailing separator
+    std::string filePath;           // the log file
     std::string semaphoreName;
     std::unique_ptr<platform::NamedSemaphore> semaphore;
     bool loading = false;        // the library is being loaded
@@ -40,6 +40,8 @@ struct LogState {
     std::array<char, 1024> unloadPath{};
     bool unloadTimeStamp = true;
 };
+
+LogState& LogRecord();
 
 // Debug mask bits.
 inline constexpr std::uint16_t kDebugScan = 0x02;
@@ -61,7 +63,9 @@ void LogPairValue(const char* text1, const char* text2, int value, bool noStamp 
 void LogConcatValue(const char* text1, const char* text2, const char* text3, int value,
                     bool noStamp = false);
 
-inline void LogText(const std::string& t, bool noStamp = false) { LogText(t.c_str(), noStamp); }
+inline void LogText(const std::string& t, bool noStamp = false) {
+    LogText(t.c_str(), noStamp);
+}
 
 // The log start. The first form runs at load before the configuration
 // directory is known (only an ini "LogPath" gives a log then); the

@@ -8,8 +8,10 @@
 #include <string>
 #include <vector>
 
+#include "api/config_dir.h"
 #include "api/library.h"
 #include "api/log.h"
+#include "api/names.h"
 #include "platform/clock.h"
 #include "platform/files.h"
 #include "platform/profile.h"
@@ -27,12 +29,13 @@ bool EndsWithSeparator(const std::string& s) {
 }
 
 int Ini(const char* key, const char* def) {
-    return platform::GetProfileNumber("General", key, def, lib().names.iniPath);
+    return platform::GetProfileNumber("General", key, def, Names().iniPath);
 }
 
 std::string SemaphoreNameFor(const std::string& logPath) {
     std::string name = logPath;
-    if (name.size() >= 4 && name.compare(name.size() - 4, 4, ".log") == 0) name.resize(name.size() - 4);
+    if (name.size() >= 4 && name.compare(name.size() - 4, 4, ".log") == 0)
+        name.resize(name.size() - 4);
     for (char& c : name)
         if (c == '/' || c == '\\' || c == ':') c = '_';
     return name;
@@ -80,7 +83,7 @@ void WriteLoadHeader() {
 }  // namespace
 
 void LogBanner() {
-    const RuntimeNames& names = lib().names;
+    const RuntimeNames& names = Names();
     const std::string banner =
         names.modulePath + " ver. " + kLibraryVersion + " " + kBuildTag + kWordSizeText;
     LogText(banner.c_str());
@@ -88,8 +91,7 @@ void LogBanner() {
 }
 
 void LogStart(LogStartForm form) {
-    Library& l = lib();
-    LogState& log = l.log;
+    LogState& log = LogRecord();
     std::lock_guard lock(log.mutex);
 
     const std::string oldPath = log.filePath;
@@ -100,10 +102,10 @@ void LogStart(LogStartForm form) {
 
     std::string logPath;
     if (form == LogStartForm::First) {
-        logPath = platform::GetProfileString("General", "LogPath", "", l.names.iniPath);
+        logPath = platform::GetProfileString("General", "LogPath", "", Names().iniPath);
         if (logPath.empty()) return;
     } else {
-        logPath = platform::GetProfileString("General", "LogPath", l.config.dir, l.names.iniPath);
+        logPath = platform::GetProfileString("General", "LogPath", Config().dir, Names().iniPath);
         // Without a directory there is nowhere sensible to write: a bare file
         // name would land in the root or the host's working directory.
         if (logPath.empty()) return;
@@ -114,7 +116,7 @@ void LogStart(LogStartForm form) {
     log.verbose = Ini("Verbose", "0") > 0;
 
     log.directory = EndsWithSeparator(logPath) ? logPath : logPath + "/";
-    std::string path = log.directory + kLibraryBaseName + "_" + l.names.hostBaseName;
+    std::string path = log.directory + kLibraryBaseName + "_" + Names().hostBaseName;
 
     log.newLog = Ini("LogNew", "1") > 0;
     const int size = Ini("LogSize", "102400");
@@ -172,7 +174,7 @@ void LogStart(LogStartForm form) {
 }
 
 std::string LogFileNameNow() {
-    LogState& log = lib().log;
+    LogState& log = LogRecord();
     std::lock_guard lock(log.mutex);
     if (!log.on) return {};
     if (log.dated && platform::LocalNow().day != log.datedDay) {

@@ -2,6 +2,8 @@
 // client directory; while it forwards, device events and image-quality checks
 // are handed to it.
 #include "api/monitor.h"
+#include "api/device_hooks.h"
+#include "api/names.h"
 
 #include <cstdio>
 #include <string>
@@ -11,6 +13,10 @@
 #include "platform/profile.h"
 
 namespace kovran {
+
+MonitorState& Monitor() {
+    return lib().Get<MonitorState>();
+}
 namespace {
 
 constexpr const char* kSection = "EOstra";
@@ -18,10 +24,10 @@ constexpr const char* kSection = "EOstra";
 constexpr const char* kDefaultClientDir = "/opt/kovran/OstraClient";
 
 std::string IniString(const char* key, const std::string& def) {
-    return platform::GetProfileString(kSection, key, def, lib().names.iniPath);
+    return platform::GetProfileString(kSection, key, def, Names().iniPath);
 }
 int IniNumber(const char* key, const char* def) {
-    return platform::GetProfileNumber(kSection, key, def, lib().names.iniPath);
+    return platform::GetProfileNumber(kSection, key, def, Names().iniPath);
 }
 
 std::string JoinPath(const std::string& dir, const char* file) {
@@ -44,15 +50,14 @@ bool Resolve(MonitorState& mon) {
 }
 
 bool Forwarding() {
-    const MonitorState& mon = lib().monitor;
+    const MonitorState& mon = Monitor();
     return mon.forwarding && mon.deviceOpened && mon.logExt != nullptr;
 }
 
 }  // namespace
 
 void MonitorLoad() {
-    Library& l = lib();
-    MonitorState& mon = l.monitor;
+    MonitorState& mon = Monitor();
     mon.deviceOpened = true;
     if (mon.loadTried) return;
     mon.loadTried = true;
@@ -88,7 +93,7 @@ void MonitorLoad() {
         else
             LogText("EOstra no IQA");
     }
-    MonitorEvent(8, 9, 0, 1, l.names.modulePath.c_str(), kLibraryVersion);
+    MonitorEvent(8, 9, 0, 1, Names().modulePath.c_str(), kLibraryVersion);
 }
 
 int MonitorEvent(int category, int mask, int subCode, int value, const char* text1,
@@ -105,11 +110,11 @@ int MonitorEvent(int category, int mask, int subCode, int value, const char* tex
                       static_cast<unsigned>(extra1), static_cast<unsigned>(extra2));
         LogText(line);
     }
-    return lib().monitor.logExt(category, mask, subCode, value, text1, text2, extra1, extra2);
+    return Monitor().logExt(category, mask, subCode, value, text1, text2, extra1, extra2);
 }
 
 int MonitorIqa(const char* front, const char* rear) {
-    const MonitorState& mon = lib().monitor;
+    const MonitorState& mon = Monitor();
     if (!Forwarding() || !mon.iqa || mon.iqaFn == nullptr) return 1;
     if (front == nullptr) front = "";
     if (rear == nullptr) rear = "";
@@ -122,17 +127,17 @@ int MonitorIqa(const char* front, const char* rear) {
 }
 
 bool MonitorCanAnnounce() {
-    const Library& l = lib();
-    return l.monitor.forwarding && l.monitor.announcedSerialLow != l.device.serialLow;
+    const MonitorState& mon = Monitor();
+    return mon.forwarding && mon.announcedSerialLow != CurrentDeviceSummary().serialLow;
 }
 
 void MonitorDeviceGone() {
     MonitorEvent(8, 10, 0, 0, "", "");
-    lib().monitor.announcedSerialLow = 0;
+    Monitor().announcedSerialLow = 0;
 }
 
 void MonitorUnload() {
-    MonitorState& mon = lib().monitor;
+    MonitorState& mon = Monitor();
     mon.forwarding = false;
     // No pointer into the component may outlive it.
     mon.init = nullptr;

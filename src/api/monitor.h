@@ -16,12 +16,12 @@ using OstraIqaFn = int (*)(const char* front, const char* rear);
 using OstraOpaqueFn = int (*)();
 
 struct MonitorState {
-    bool loadTried = false;     // loaded at most once per instance
-    bool forwarding = false;    // OstraInit answered 1
-    bool iqa = false;           // "IQA" key on
-    bool deviceOpened = false;  // a device has been opened in this instance
-    bool deviceErrorSent = false;  // ApiLeave's device-error mark
-    std::int32_t announcedSerialLow = 0;   // serial of the last device announced
+    bool loadTried = false;               // loaded at most once per instance
+    bool forwarding = false;              // OstraInit answered 1
+    bool iqa = false;                     // "IQA" key on
+    bool deviceOpened = false;            // a device has been opened in this instance
+    bool deviceErrorSent = false;         // ApiLeave's device-error mark
+    std::int32_t announcedSerialLow = 0;  // serial of the last device announced
     int mode = 0;
     int mask = 0;
     std::string clientDir;
@@ -34,6 +34,8 @@ struct MonitorState {
     OstraOpaqueFn iqaMem = nullptr;
     OstraOpaqueFn log = nullptr;
 };
+
+MonitorState& Monitor();
 
 // File name of the component in its client directory.
 inline constexpr const char* kMonitorComponentFile = "libGSOstraDll.so";

@@ -4,9 +4,15 @@
 #include "platform/module_info.h"
 
 namespace kovran {
+
+RuntimeNames& Names() {
+    return lib().Get<RuntimeNames>();
+}
 namespace {
 
-std::size_t LastSeparator(const std::string& path) { return path.find_last_of("/\\"); }
+std::size_t LastSeparator(const std::string& path) {
+    return path.find_last_of("/\\");
+}
 
 }  // namespace
 
@@ -30,13 +36,13 @@ RuntimeNames NamesFromPaths(const std::string& modulePath, const std::string& ho
 
     // The ini file lives beside the library, whatever the library file is
     // called; without a known location it is looked for by its bare name.
-    n.iniPath = modulePath.empty() ? std::string(kLibraryBaseName) + ".ini"
-                                   : n.libraryDir + "KOVRANMS.ini";
+    n.iniPath =
+        modulePath.empty() ? std::string(kLibraryBaseName) + ".ini" : n.libraryDir + "KOVRANMS.ini";
     return n;
 }
 
 void DiscoverNames() {
-    lib().names = NamesFromPaths(platform::ModulePath(), platform::HostExecutablePath());
+    Names() = NamesFromPaths(platform::ModulePath(), platform::HostExecutablePath());
 }
 
 }  // namespace kovran

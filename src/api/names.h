@@ -18,7 +18,9 @@ struct RuntimeNames {
     std::string iniPath;       // KOVRANMS.ini beside the library
 };
 
-// Fills lib().names from the platform (module path, host executable).
+RuntimeNames& Names();
+
+// Fills Names() from the platform (module path, host executable).
 void DiscoverNames();
 // Derives the names from given paths (the rules of the discovery, testable).
 RuntimeNames NamesFromPaths(const std::string& modulePath, const std::string& hostPath);

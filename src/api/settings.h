@@ -1,6 +1,6 @@
 // The scan and OCR settings records, each held twice in the library: as the
-// ini defaults read at load (lib().scanIni, lib().ocrIni) and as the current
-// settings (lib().scan, lib().ocr) that operations read and parameters
+// ini defaults read at load (Settings().scanIni, Settings().ocrIni) and as the current
+// settings (Settings().scan, Settings().ocr) that operations read and parameters
 // change. The current records are overwritten with the ini defaults at load
 // and at every initialise.
 //
@@ -116,5 +116,14 @@ struct OcrSettings {
     std::uint8_t cmc7Thr = 80;      // "CMC7Thr" 80, kept in 80..99
     std::uint8_t e13bThr = 40;      // "E13BThr" 40, kept in 40..99
 };
+
+// Both records twice: as read from the ini file and as in force.
+struct SettingsRecord {
+    ScanSettings scanIni;
+    ScanSettings scan;
+    OcrSettings ocrIni;
+    OcrSettings ocr;
+};
+SettingsRecord& Settings();
 
 }  // namespace kovran

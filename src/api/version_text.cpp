@@ -1,8 +1,11 @@
 #include "api/version_text.h"
+#include "api/frame_state.h"
+#include "api/names.h"
 
 #include <cstdio>
 #include <cstring>
 
+#include "api/device_hooks.h"
 #include "api/library.h"
 #include "api/log.h"
 
@@ -49,13 +52,14 @@ std::string LibraryVersionString() {
         }
         text += item;
     }
-    if (text.size() > 2 && text.compare(text.size() - 2, 2, ", ") == 0) text.resize(text.size() - 2);
+    if (text.size() > 2 && text.compare(text.size() - 2, 2, ", ") == 0)
+        text.resize(text.size() - 2);
     return text;
 }
 
 std::string DeviceVersionString() {
     std::string text = VersionPart();
-    const DeviceRecord& dev = lib().device;
+    const DeviceSummary dev = CurrentDeviceSummary();
     if (dev.pid != 0) {
         char item[40];
         std::snprintf(item, sizeof item, "FW 0x%x, PID_%04x", dev.firmware, dev.pid);

@@ -5,6 +5,7 @@
 
 #include "KovranMS.h"
 #include "api/frame.h"
+#include "api/frame_state.h"
 #include "api/library.h"
 #include "api/log.h"
 #include "device/transport.h"

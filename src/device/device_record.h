@@ -34,10 +34,6 @@ struct DeviceRecord {
     std::int32_t serialLow = 0;
     // Upper case; VID and PID are parsed out of it.
     std::string path;
-    // 0 none opened, positive open and usable, -1 reopen at the next check,
-    // -2 failed (the next check turns it into -1).
-    std::atomic<std::int8_t> state{0};
-
     // Set while a reopen runs; other threads wait for it to finish.
     std::atomic<bool> reopening{false};
     // The device belongs to one of the other vendors' back-ends.
@@ -57,5 +53,10 @@ struct DeviceRecord {
 
     UsbTransportState usb;
 };
+
+namespace device {
+// The device record of the library state.
+DeviceRecord& Device();
+}  // namespace device
 
 }  // namespace kovran

@@ -4,9 +4,12 @@
 #include <string>
 
 #include "api/frame.h"
+#include "api/frame_state.h"
 #include "api/library.h"
 #include "api/log.h"
+#include "api/settings.h"
 #include "device/control_request.h"
+#include "device/device_record.h"
 #include "device/ep0_lock.h"
 #include "device/transport.h"
 #include "platform/sys_error.h"
@@ -64,7 +67,7 @@ constexpr Flavour kCallers{"Read usb register WO ",
                            false};
 
 unsigned CompletionTimeout() {
-    return lib().scan.overlappedEventTimeoutMs;
+    return Settings().scan.overlappedEventTimeoutMs;
 }
 
 // Firmware before 0x1006: the command request must complete at once with
@@ -84,7 +87,7 @@ int SendUsbRequest(platform::UsbDevice& dev, std::uint8_t cls, std::uint32_t sub
 // Firmware 0x1006 and later: one register request under the EP0 lock.
 int RegisterRequest(platform::UsbDevice& dev, const Flavour& f, std::uint8_t cls, std::uint16_t reg,
                     std::uint8_t* buffer, std::uint16_t length, bool in, int* error) {
-    Ep0Hold hold(Ep0Semaphore(lib().device), lib().scan.ep0SemaphoreTimeoutMs, f.semTag);
+    Ep0Hold hold(Ep0Semaphore(Device()), Settings().scan.ep0SemaphoreTimeoutMs, f.semTag);
     const platform::UsbSetup setup = RegisterSetup(in, reg, length);
     for (int attempt = 0;; ++attempt) {
         std::size_t got = 0;
@@ -185,7 +188,7 @@ void ReportTransportError(const std::string& name, int code) {
 
 int BaseContrlMsg(std::uint8_t cls, std::uint32_t subCode, std::uint8_t* buffer, unsigned length,
                   bool in, bool checkDevice) {
-    DeviceRecord& device = lib().device;
+    DeviceRecord& device = Device();
     if (device.alternative) {
         LogPairValue("err - ", "Base control message with invalid twain device - val",
                      static_cast<long>(subCode));
@@ -209,7 +212,7 @@ int BaseContrlMsg(std::uint8_t cls, std::uint32_t subCode, std::uint8_t* buffer,
         Transfer(handle.get(), kOwn, device.firmware, cls, subCode, buffer, length, in, &error);
     if (result >= 0) return static_cast<int>(length);
     handle.reset();
-    device.state.store(-2);
+    Frame().deviceState.store(DeviceState::Failed);
     ReportTransportError("BaseContrlMsg", error);
     return -1;
 }
@@ -230,7 +233,7 @@ int BaseContrlMsgWO(platform::UsbDevice* handle, std::uint16_t firmware, std::ui
     const int result =
         Transfer(handle, kCallers, firmware, cls, subCode, buffer, length, in, &error);
     if (result >= 0) return static_cast<int>(length);
-    lib().device.state.store(-2);
+    Frame().deviceState.store(DeviceState::Failed);
     ReportTransportError("BaseContrlMsgWO ", error);
     return -1;
 }

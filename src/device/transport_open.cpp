@@ -7,9 +7,11 @@
 #include <cstdlib>
 #include <thread>
 
+#include "api/frame_state.h"
 #include "api/library.h"
 #include "api/log.h"
 #include "device/control_request.h"
+#include "device/device_record.h"
 #include "device/serial_number.h"
 #include "device/transport.h"
 #include "device/usb_selection.h"
@@ -17,6 +19,10 @@
 #include "platform/usb_sync.h"
 
 namespace kovran::device {
+
+DeviceRecord& Device() {
+    return lib().Get<DeviceRecord>();
+}
 
 namespace {
 
@@ -112,7 +118,7 @@ struct IdentityCopy {
 }  // namespace
 
 void TransportSleep(unsigned ms) {
-    const auto& sleep = lib().device.usb.sleep;
+    const auto& sleep = Device().usb.sleep;
     if (sleep)
         sleep(ms);
     else
@@ -162,7 +168,7 @@ bool EnumerateDevices(std::uint16_t vendorFilter, const std::string& serialFilte
     return WalkDevices(vendorFilter, serialFilter, mainVendor, [&](const FoundDevice& found) {
         if (index >= 0 && index != count++) return false;
         if (store) {
-            DeviceRecord& d = lib().device;
+            DeviceRecord& d = Device();
             d.vid = found.vid;
             d.pid = found.pid;
             d.path = found.path;
@@ -231,7 +237,7 @@ bool ReadSerialDescriptor(const std::string& path, std::uint16_t vid, std::uint1
 }
 
 DeviceHandle OpenDevice(const std::string& path, bool retry) {
-    DeviceRecord& device = lib().device;
+    DeviceRecord& device = Device();
     platform::UsbBackend* backend = UsbBackendInUse();
     int error = kErrorFileNotFound;
     bool pausedOnce = false;
@@ -245,15 +251,15 @@ DeviceHandle OpenDevice(const std::string& path, bool retry) {
             return dev;
         }
         if (dev) {
-            device.state.store(1);
+            Frame().deviceState.store(DeviceState::Open);
             return dev;
         }
-        if (device.state.load() == 1 && !pausedOnce) {
+        if (Frame().deviceState.load() == DeviceState::Open && !pausedOnce) {
             pausedOnce = true;
             Pause(kOpenRetryPauseMs);
             continue;
         }
-        if (device.state.load() == -2) break;
+        if (Frame().deviceState.load() == DeviceState::Failed) break;
         // A device that comes back at every reopen but never opens would
         // loop for ever: one reopen per open.
         if (!reopenedOnce && ReopenDevice()) {
@@ -269,7 +275,7 @@ DeviceHandle OpenDevice(const std::string& path, bool retry) {
         }
         break;
     }
-    device.state.store(-2);
+    Frame().deviceState.store(DeviceState::Failed);
     LogText(path);
     LogPairValue("err - ", "Create file returning invalid handle", error);
     platform::SetLastSystemError(error);
@@ -278,19 +284,19 @@ DeviceHandle OpenDevice(const std::string& path, bool retry) {
 
 bool TestOpen(const std::string& path) {
     if (path.empty()) return false;
-    DeviceRecord& device = lib().device;
+    DeviceRecord& device = Device();
     DeviceHandle dev = OpenDevice(path, true);
     if (!dev) {
-        device.state.store(-2);
+        Frame().deviceState.store(DeviceState::Failed);
         return false;
     }
     dev.reset();
-    device.state.store(1);
+    Frame().deviceState.store(DeviceState::Open);
     return true;
 }
 
 bool ReopenDevice() {
-    DeviceRecord& device = lib().device;
+    DeviceRecord& device = Device();
     if (device.reopening.load()) {
         LogText("reopen while reopening");
         for (int i = 0; i < kReopenWaitSteps && device.reopening.load(); ++i)
@@ -299,7 +305,7 @@ bool ReopenDevice() {
             LogText("reopen while reopening invalid");
             return false;
         }
-        if (device.state.load() == 1) {
+        if (Frame().deviceState.load() == DeviceState::Open) {
             LogText("reopen while reopening - device valid");
             return true;
         }
@@ -327,17 +333,17 @@ bool ReopenDevice() {
     }
     kept.RestoreTo(device);
     if (ok) {
-        device.state.store(1);
+        Frame().deviceState.store(DeviceState::Open);
     } else {
         LogPair("reopening device - no reopen", kept.serialNumber.c_str());
-        device.state.store(-2);
+        Frame().deviceState.store(DeviceState::Failed);
     }
     device.reopening.store(false);
     return ok;
 }
 
 bool GetChannelAlignment() {
-    DeviceRecord& device = lib().device;
+    DeviceRecord& device = Device();
     DeviceHandle dev = OpenDevice(device.path, true);
     std::uint32_t packet = 0;
     const int rc = dev ? dev->BulkInPacketSize(&packet) : kErrorFileNotFound;

@@ -1,4 +1,5 @@
 #include "api/config_dir.h"
+#include "api/frame_state.h"
 
 #include <gtest/gtest.h>
 
@@ -61,7 +62,7 @@ class ConfigDir : public ConfigFixture {};
 
 TEST_F(ConfigDir, DefaultAtLoadCreatesBothLevels) {
     EstablishLoadTimeConfigDir();
-    const ConfigState& cfg = lib().config;
+    const ConfigState& cfg = Config();
     EXPECT_EQ(cfg.dir, DefaultDir());
     EXPECT_TRUE(cfg.valid);
     EXPECT_EQ(cfg.loadTimeDir, cfg.dir);
@@ -73,19 +74,19 @@ TEST_F(ConfigDir, DefaultAtLoadCreatesBothLevels) {
 
 TEST_F(ConfigDir, ShortCnfDirIsIgnoredLongerOneIsUsed) {
     for (const char* shortValue : {"C:", "ab", "\"\""}) {
-        resetLibraryForTests();
+        ResetLibraryState();
         SetUp();
         WriteIni(std::string("[General]\r\nCnfDir=") + shortValue + "\r\n");
         EstablishLoadTimeConfigDir();
-        EXPECT_EQ(lib().config.dir, DefaultDir()) << shortValue;
+        EXPECT_EQ(Config().dir, DefaultDir()) << shortValue;
     }
     const std::string wanted = tmp_ / "x/y/z";
-    resetLibraryForTests();
+    ResetLibraryState();
     SetUp();
     WriteIni("[general]\nCNFDIR = " + wanted + "\n");
     EstablishLoadTimeConfigDir();
-    EXPECT_EQ(lib().config.dir, wanted);
-    EXPECT_EQ(lib().config.loadTimeDir, wanted);
+    EXPECT_EQ(Config().dir, wanted);
+    EXPECT_EQ(Config().loadTimeDir, wanted);
     EXPECT_TRUE(IsDir(wanted));
     EXPECT_TRUE(Logged("setting CnfDir " + wanted + "\r\n"));
 }
@@ -95,7 +96,7 @@ TEST_F(ConfigDir, UncreatableCnfDirFallsBackToDefault) {
     const std::string through = tmp_ / "file/sub";
     WriteIni("[General]\nCnfDir=" + through + "\n");
     EstablishLoadTimeConfigDir();
-    const ConfigState& cfg = lib().config;
+    const ConfigState& cfg = Config();
     EXPECT_EQ(cfg.dir, DefaultDir());
     EXPECT_TRUE(cfg.valid);
     EXPECT_EQ(cfg.loadTimeDir, DefaultDir());
@@ -121,12 +122,12 @@ TEST_F(ConfigDir, EveryFailureLeavesTheDirectoryEmptyAndInvalid) {
     };
     for (const Case& c : cases) {
         ASSERT_TRUE(SetConfigDir((tmp_ / "good").c_str(), false, false));
-        if (!c.baseOverride.empty()) lib().config.dataBaseOverride = c.baseOverride;
+        if (!c.baseOverride.empty()) Config().dataBaseOverride = c.baseOverride;
         EXPECT_FALSE(SetConfigDir(c.path.c_str(), c.noFallback, false)) << c.name;
-        EXPECT_EQ(lib().config.dir, "") << c.name;
-        EXPECT_FALSE(lib().config.valid) << c.name;
+        EXPECT_EQ(Config().dir, "") << c.name;
+        EXPECT_FALSE(Config().valid) << c.name;
         EXPECT_EQ(LastResult(), -1) << c.name;
-        lib().config.dataBaseOverride = tmp_ / "base";
+        Config().dataBaseOverride = tmp_ / "base";
     }
     EXPECT_FALSE(Logged("using default config dir"));
     EXPECT_TRUE(Logged("err -  Not able to create default Config Dir 2  267\r"));
@@ -137,8 +138,8 @@ TEST_F(ConfigDir, ParentWhereNobodyMayCreate) {
     if (!IsDir("/sys/kernel")) GTEST_SKIP() << "no sysfs";
     const std::string path = "/sys/kovran-config-test/V3r";
     EXPECT_FALSE(SetConfigDir(path.c_str(), true, false));
-    EXPECT_FALSE(lib().config.valid);
-    EXPECT_EQ(lib().config.dir, "");
+    EXPECT_FALSE(Config().valid);
+    EXPECT_EQ(Config().dir, "");
     EXPECT_TRUE(Logged("err -  Not able to create default Config Dir 2  5\r"));
     EXPECT_FALSE(fs::exists("/sys/kovran-config-test"));
 }
@@ -150,12 +151,12 @@ TEST_F(ConfigDir, LengthLimitIs259Characters) {
     ASSERT_EQ(tooLong.size(), 260u);
     ASSERT_TRUE(SetConfigDir(ok.c_str(), false, false));
     EXPECT_TRUE(IsDir(ok));
-    EXPECT_EQ(lib().config.dir, ok);
+    EXPECT_EQ(Config().dir, ok);
 
     EXPECT_FALSE(SetConfigDir(tooLong.c_str(), false, false));
     EXPECT_EQ(LastResult(), -3);
-    EXPECT_EQ(lib().config.dir, ok);
-    EXPECT_TRUE(lib().config.valid);
+    EXPECT_EQ(Config().dir, ok);
+    EXPECT_TRUE(Config().valid);
     // Every text of a line is cut to 256 characters.
     EXPECT_TRUE(Logged("err -  CfgDir is too long\r\nerr -  " + tooLong.substr(0, 256) + "\r\n"));
     EXPECT_FALSE(fs::exists(tooLong));
@@ -174,22 +175,22 @@ TEST_F(ConfigDir, DefaultFailuresKeepTheirMessages) {
         {tmp_ / "missing", "err -  Not able to create default Config Dir 1  3\r"},
     };
     for (const Case& c : cases) {
-        lib().config.dataBaseOverride = c.base;
-        lib().config.dir = "left over";
+        Config().dataBaseOverride = c.base;
+        Config().dir = "left over";
         EXPECT_FALSE(DefaultConfigDir()) << c.base;
-        EXPECT_EQ(lib().config.dir, "") << c.base;
+        EXPECT_EQ(Config().dir, "") << c.base;
         EXPECT_EQ(LastResult(), -1);
         EXPECT_TRUE(Logged(c.line)) << c.line;
         // Through SetConfigDir the failure also leaves nothing behind.
         EXPECT_FALSE(SetConfigDir(nullptr, false, false));
-        EXPECT_FALSE(lib().config.valid);
+        EXPECT_FALSE(Config().valid);
     }
 }
 
 TEST_F(ConfigDir, ChangeBeforeInitRestoresTheKeptDirectory) {
     const std::string first = tmp_ / "first";
     ASSERT_TRUE(SetConfigDir(first.c_str(), false, false));
-    lib().config.loadTimeDir = first;
+    Config().loadTimeDir = first;
     ClearLog();
 
     EXPECT_TRUE(ChangeConfigDirBeforeInit(first.c_str()));
@@ -200,8 +201,8 @@ TEST_F(ConfigDir, ChangeBeforeInitRestoresTheKeptDirectory) {
     const std::string tooLong = PathOfLength(tmp_.path(), 260);
     ClearLog();
     EXPECT_FALSE(ChangeConfigDirBeforeInit(tooLong.c_str()));
-    EXPECT_EQ(lib().config.dir, first);
-    EXPECT_TRUE(lib().config.valid);
+    EXPECT_EQ(Config().dir, first);
+    EXPECT_TRUE(Config().valid);
     const std::string log = LogText();
     const std::size_t tooLongAt = log.find("CfgDir is too long");
     const std::size_t errorAt =
@@ -215,37 +216,37 @@ TEST_F(ConfigDir, ChangeBeforeInitRestoresTheKeptDirectory) {
 
     const std::string second = tmp_ / "second";
     EXPECT_TRUE(ChangeConfigDirBeforeInit(second.c_str()));
-    EXPECT_EQ(lib().config.dir, second);
+    EXPECT_EQ(Config().dir, second);
 
     // An uncreatable directory falls back to the load-time one.
     WriteFileBytes(tmp_ / "file", "x");
     EXPECT_TRUE(ChangeConfigDirBeforeInit((tmp_ / "file/x").c_str()));
-    EXPECT_EQ(lib().config.dir, first);
+    EXPECT_EQ(Config().dir, first);
     EXPECT_TRUE(Logged("war -  using default config dir  " + first));
 }
 
 TEST_F(ConfigDir, FallbackEqualToTheFailedPathIsNotTakenAsEstablished) {
     const std::string loadTime = tmp_ / "load";
     ASSERT_TRUE(SetConfigDir(loadTime.c_str(), false, false));
-    lib().config.loadTimeDir = loadTime;
+    Config().loadTimeDir = loadTime;
     ASSERT_TRUE(SetConfigDir((tmp_ / "other").c_str(), false, false));
     // The load-time directory became impossible to create.
     fs::remove(loadTime);
     WriteFileBytes(loadTime, "x");
     EXPECT_FALSE(SetConfigDir(loadTime.c_str(), false, false));
-    EXPECT_FALSE(lib().config.valid);
-    EXPECT_EQ(lib().config.dir, "");
+    EXPECT_FALSE(Config().valid);
+    EXPECT_EQ(Config().dir, "");
 }
 
 TEST_F(ConfigDir, RestoreAndDefaultInitPathExports) {
     const std::string loadTime = tmp_ / "load";
     WriteIni("[General]\nCnfDir=" + loadTime + "\n");
     EstablishLoadTimeConfigDir();
-    ASSERT_EQ(lib().config.dir, loadTime);
+    ASSERT_EQ(Config().dir, loadTime);
 
     ASSERT_TRUE(SetConfigDir((tmp_ / "other").c_str(), false, false));
     EXPECT_EQ(KVXRestoreDefaultInitPath(), 0);
-    EXPECT_EQ(lib().config.dir, loadTime);
+    EXPECT_EQ(Config().dir, loadTime);
 
     ASSERT_TRUE(SetConfigDir((tmp_ / "other").c_str(), false, false));
     SetLastResult(-21);
@@ -264,15 +265,15 @@ TEST_F(ConfigDir, RestoreAndDefaultInitPathExports) {
     EXPECT_EQ(LastResult(), -1);
     EXPECT_TRUE(Logged("err -  restoring config dir\r\n"));
     EXPECT_FALSE(Logged("using default config dir"));
-    EXPECT_EQ(lib().config.dir, "");
-    EXPECT_FALSE(lib().config.valid);
+    EXPECT_EQ(Config().dir, "");
+    EXPECT_FALSE(Config().valid);
 
     out = nullptr;
     EXPECT_EQ(KVXDefaultInitPath(&out), -1);
     EXPECT_EQ(platform::BstrView(out), "");
     platform::FreeBstr(out);
 
-    lib().frame.detaching = true;
+    lib().detaching = true;
     ClearLog();
     EXPECT_EQ(KVXDefaultInitPath(nullptr), -17);
     EXPECT_TRUE(Logged("KVXDefaultInitPath while detaching\r\nKVXDefaultInitPath error\r\n"));
@@ -312,8 +313,8 @@ TEST_F(ConfigDir, RegisterFileName) {
     EXPECT_EQ(RegisterFilePath(0x1a2b, ""), tmp_ / "r/pid_1a2b_.reg");
     // A serial number cannot lead out of the directory.
     EXPECT_EQ(RegisterFilePath(3, "../x/y\\z"), tmp_ / "r/pid_0003_.._x_y_z.reg");
-    lib().config.dir.clear();
-    lib().config.valid = false;
+    Config().dir.clear();
+    Config().valid = false;
     EXPECT_EQ(RegisterFilePath(3, "A"), "");
 }
 

@@ -9,7 +9,11 @@
 
 #include <string>
 
+#include "api/config_dir.h"
+#include "api/frame_state.h"
 #include "api/library.h"
+#include "api/log.h"
+#include "api/names.h"
 #include "platform/named_semaphore.h"
 #include "support/temp_dir.h"
 
@@ -18,23 +22,22 @@ namespace kovran::test {
 class ConfigFixture : public ::testing::Test {
   protected:
     void SetUp() override {
-        resetLibraryForTests();
-        Library& l = lib();
-        l.names.iniPath = tmp_ / "KOVRANMS.ini";
-        l.config.dataBaseOverride = tmp_ / "base";
+        ResetLibraryState();
+        Names().iniPath = tmp_ / "KOVRANMS.ini";
+        Config().dataBaseOverride = tmp_ / "base";
         ::mkdir((tmp_ / "base").c_str(), 0777);
-        l.log.on = true;
-        l.log.timeStamp = false;
-        l.log.filePath = tmp_ / "test.log";
-        l.log.semaphoreName = "/kovran_config_test_" + std::to_string(::getpid());
+        LogRecord().on = true;
+        LogRecord().timeStamp = false;
+        LogRecord().filePath = tmp_ / "test.log";
+        LogRecord().semaphoreName = "/kovran_config_test_" + std::to_string(::getpid());
         ClearLog();
     }
     void TearDown() override {
-        platform::NamedSemaphore::Unlink(lib().log.semaphoreName);
-        resetLibraryForTests();
+        platform::NamedSemaphore::Unlink(LogRecord().semaphoreName);
+        ResetLibraryState();
     }
 
-    void WriteIni(const std::string& text) { WriteFileBytes(lib().names.iniPath, text); }
+    void WriteIni(const std::string& text) { WriteFileBytes(Names().iniPath, text); }
     std::string LogText() const { return ReadFileBytes(tmp_ / "test.log"); }
     ::testing::AssertionResult Logged(const std::string& line) const {
         const std::string log = LogText();

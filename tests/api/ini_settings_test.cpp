@@ -1,4 +1,7 @@
 #include "api/ini_settings.h"
+#include "api/log.h"
+#include "api/names.h"
+#include "api/settings.h"
 
 #include <gtest/gtest.h>
 
@@ -27,13 +30,13 @@ using Rules = std::vector<std::pair<std::string, long>>;
 struct KeyCase {
     const char* section;
     const char* key;
-    std::function<long(const Library&)> field;
+    std::function<long()> field;
     long def;
     Rules rules;
 };
 
-#define SCAN(f) [](const Library& l) -> long { return static_cast<long>(l.scanIni.f); }
-#define OCR(f) [](const Library& l) -> long { return static_cast<long>(l.ocrIni.f); }
+#define SCAN(f) [] { return static_cast<long>(Settings().scanIni.f); }
+#define OCR(f) [] { return static_cast<long>(Settings().ocrIni.f); }
 
 // The value rules shared by many keys. Text that is not a number is 0, so an
 // empty value or a hexadecimal one switches a flag off.
@@ -171,7 +174,7 @@ class IniSettings : public ConfigFixture {
     // a valid configuration directory.
     void Load(const char* iniText) {
         SetUp();
-        fs::remove(lib().names.iniPath);
+        fs::remove(Names().iniPath);
         if (iniText) WriteIni(iniText);
         ASSERT_TRUE(SetConfigDir((tmp_ / "cnf/Kovran/V3r").c_str(), false, false));
         ClearLog();
@@ -180,13 +183,13 @@ class IniSettings : public ConfigFixture {
     // Reads the settings again from a new text, keeping the directory.
     void Reread(const std::string& iniText) {
         WriteIni(iniText);
-        lib().scanIni = ScanSettings{};
-        lib().ocrIni = OcrSettings{};
+        Settings().scanIni = ScanSettings{};
+        Settings().ocrIni = OcrSettings{};
         ReadIniSettings();
     }
     void ExpectDefaults(const char* what) {
         for (const KeyCase& k : Table())
-            EXPECT_EQ(k.field(lib()), k.def) << what << ": " << k.section << "/" << k.key;
+            EXPECT_EQ(k.field(), k.def) << what << ": " << k.section << "/" << k.key;
     }
 };
 
@@ -202,14 +205,13 @@ TEST_F(IniSettings, EveryKeyTakesItsDefaultWhenAbsent) {
 
 TEST_F(IniSettings, EveryKeyFollowsItsRule) {
     Load(nullptr);
-    lib().log.on = false;
+    LogRecord().on = false;
     for (const KeyCase& k : Table()) {
         for (const auto& [value, expected] : k.rules) {
             const std::string text =
                 std::string("[") + k.section + "]\r\n" + k.key + "=" + value + "\r\n";
             Reread(text);
-            EXPECT_EQ(k.field(lib()), expected)
-                << k.section << "/" << k.key << " = \"" << value << "\"";
+            EXPECT_EQ(k.field(), expected) << k.section << "/" << k.key << " = \"" << value << "\"";
         }
     }
 }
@@ -218,30 +220,30 @@ TEST_F(IniSettings, ProfileRulesApplyToTheTables) {
     // Section and key names in any case, LF or CR LF line ends, blanks
     // around names and values, quotes around a value.
     Load("[GENERAL]\nencntpages = 0\n[ocr]\r\n  CMC7THR  =  \"95\"  \r\n[iQa]\r\nKB_MINF=7");
-    EXPECT_FALSE(lib().scanIni.enCntPages);
-    EXPECT_EQ(lib().ocrIni.cmc7Thr, 95);
-    EXPECT_EQ(lib().scanIni.kbMinF, 7);
+    EXPECT_FALSE(Settings().scanIni.enCntPages);
+    EXPECT_EQ(Settings().ocrIni.cmc7Thr, 95);
+    EXPECT_EQ(Settings().scanIni.kbMinF, 7);
 
     // The first of duplicate keys wins; a repeated section is not searched.
     Load("[Ocr]\nE13BThr=50\nE13BThr=60\n[General]\nfw3000=0\n[Ocr]\nCMC7Thr=90\n");
-    EXPECT_EQ(lib().ocrIni.e13bThr, 50);
-    EXPECT_FALSE(lib().scanIni.fw3000);
-    EXPECT_EQ(lib().ocrIni.cmc7Thr, 80);
+    EXPECT_EQ(Settings().ocrIni.e13bThr, 50);
+    EXPECT_FALSE(Settings().scanIni.fw3000);
+    EXPECT_EQ(Settings().ocrIni.cmc7Thr, 80);
 
     // A key present with an empty value is 0, not its default.
     Load("[General]\nDoubleFeed=\nforward=\n");
-    EXPECT_FALSE(lib().scanIni.doubleFeed);
-    EXPECT_FALSE(lib().scanIni.forward);
+    EXPECT_FALSE(Settings().scanIni.doubleFeed);
+    EXPECT_FALSE(Settings().scanIni.forward);
 }
 
 TEST_F(IniSettings, DeliveryFollowsTheDoubleFeedValue) {
     Load("[General]\nDoubleFeed=0\n");
-    EXPECT_FALSE(lib().scanIni.doubleFeedDelivery);
+    EXPECT_FALSE(Settings().scanIni.doubleFeedDelivery);
     Load("[General]\nDoubleFeed=0\nDoubleFeedDelivery=1\n");
-    EXPECT_TRUE(lib().scanIni.doubleFeedDelivery);
+    EXPECT_TRUE(Settings().scanIni.doubleFeedDelivery);
     Load("[General]\nDoubleFeed=3\nDoubleFeedDelivery=0\n");
-    EXPECT_TRUE(lib().scanIni.doubleFeed);
-    EXPECT_FALSE(lib().scanIni.doubleFeedDelivery);
+    EXPECT_TRUE(Settings().scanIni.doubleFeed);
+    EXPECT_FALSE(Settings().scanIni.doubleFeedDelivery);
 }
 
 TEST_F(IniSettings, LinesTheKeysAskFor) {
@@ -271,28 +273,28 @@ TEST_F(IniSettings, LinesTheKeysAskFor) {
 
 TEST_F(IniSettings, DebugImagesNeedTheConfigurationDirectory) {
     Load("[Ocr]\nDebugImg=1\n");
-    const std::string cnf = lib().config.dir;
-    EXPECT_TRUE(lib().ocrIni.debugImg);
-    EXPECT_EQ(lib().ocrIni.debugImgPath, cnf + "/Img/");
+    const std::string cnf = Config().dir;
+    EXPECT_TRUE(Settings().ocrIni.debugImg);
+    EXPECT_EQ(Settings().ocrIni.debugImgPath, cnf + "/Img/");
     EXPECT_TRUE(fs::is_directory(cnf + "/Img"));
     EXPECT_TRUE(Logged("saving debug images in " + cnf + "/Img/\r\n"));
 
     WriteFileBytes(tmp_ / "file", "x");
     Load(("[Ocr]\nDebugImg=1\nDebugImgPath=" + (tmp_ / "file/img") + "\n").c_str());
-    EXPECT_EQ(lib().ocrIni.debugImgPath, lib().config.dir);
-    EXPECT_TRUE(Logged("saving debug images in " + lib().config.dir + "\r\n"));
+    EXPECT_EQ(Settings().ocrIni.debugImgPath, Config().dir);
+    EXPECT_TRUE(Logged("saving debug images in " + Config().dir + "\r\n"));
 
     SetUp();
     WriteIni("[Ocr]\nDebugImg=1\n");
     ReadIniSettings();  // no configuration directory
-    EXPECT_FALSE(lib().ocrIni.debugImg);
+    EXPECT_FALSE(Settings().ocrIni.debugImg);
     EXPECT_FALSE(Logged("saving debug images"));
 }
 
 TEST_F(IniSettings, Cmc7ImagesGoBesideTheV3rLevel) {
     Load("[Ocr]\nCMC7SaveImg=1\n");
     const std::string expected = tmp_ / "cnf/Kovran/CMC7ImgDir/";
-    EXPECT_EQ(lib().ocrIni.cmc7ImgDir, expected);
+    EXPECT_EQ(Settings().ocrIni.cmc7ImgDir, expected);
     EXPECT_TRUE(fs::is_directory(expected));
 
     // A directory without "V3r" keeps its whole path.
@@ -300,41 +302,41 @@ TEST_F(IniSettings, Cmc7ImagesGoBesideTheV3rLevel) {
     WriteIni("[Ocr]\nCMC7SaveImg=1\n");
     ASSERT_TRUE(SetConfigDir((tmp_ / "plain").c_str(), false, false));
     ReadIniSettings();
-    EXPECT_EQ(lib().ocrIni.cmc7ImgDir, tmp_ / "plain/CMC7ImgDir/");
+    EXPECT_EQ(Settings().ocrIni.cmc7ImgDir, tmp_ / "plain/CMC7ImgDir/");
 
     // Nowhere to create it: the temporary directory.
     SetUp();
     WriteIni("[Ocr]\nCMC7SaveImg=1\n");
     WriteFileBytes(tmp_ / "file", "x");
-    lib().config.dir = tmp_ / "file/V3r";
-    lib().config.valid = true;
+    Config().dir = tmp_ / "file/V3r";
+    Config().valid = true;
     ReadIniSettings();
-    EXPECT_EQ(lib().ocrIni.cmc7ImgDir, "/tmp/");
+    EXPECT_EQ(Settings().ocrIni.cmc7ImgDir, "/tmp/");
     EXPECT_TRUE(Logged("err -  SaveCMC7ImgDir " + (tmp_ / "file/V3r") +
                        "\r\nNot able to create default saveCMC7ImgDir 3\r\r\nUsing /tmp/\r\n"));
 }
 
 TEST_F(IniSettings, CopyMakesTheCurrentSettingsTheIniDefaults) {
     Load("[General]\nDoubleFeedCntMax=77\n[Ocr]\nCMC7Thr=91\nDebugImg=1\n");
-    lib().scan.doubleFeedCntMax = 5;
-    lib().ocr.cmc7Thr = 1;
+    Settings().scan.doubleFeedCntMax = 5;
+    Settings().ocr.cmc7Thr = 1;
     CopyIniDefaultsToCurrent();
-    EXPECT_EQ(lib().scan.doubleFeedCntMax, 77);
-    EXPECT_EQ(lib().ocr.cmc7Thr, 91);
-    EXPECT_EQ(lib().ocr.debugImgPath, lib().ocrIni.debugImgPath);
-    EXPECT_FALSE(lib().ocr.debugImgPath.empty());
+    EXPECT_EQ(Settings().scan.doubleFeedCntMax, 77);
+    EXPECT_EQ(Settings().ocr.cmc7Thr, 91);
+    EXPECT_EQ(Settings().ocr.debugImgPath, Settings().ocrIni.debugImgPath);
+    EXPECT_FALSE(Settings().ocr.debugImgPath.empty());
 }
 
 TEST_F(IniSettings, DatabaseDirectory) {
     Load(nullptr);
-    EXPECT_EQ(DbDirectory(), lib().config.dir + "/");
+    EXPECT_EQ(DbDirectory(), Config().dir + "/");
     EXPECT_FALSE(Logged("changing DBDir"));
     WriteIni("[OCR]\nDBDir=/data/db\n");
     EXPECT_EQ(DbDirectory(), "/data/db/");
     EXPECT_TRUE(Logged("changing DBDir /data/db\r\n"));
     WriteIni("[OCR]\nDBDir=/data/db\\\n");
     EXPECT_EQ(DbDirectory(), "/data/db\\");
-    lib().config.dir.clear();
+    Config().dir.clear();
     WriteIni("");
     EXPECT_EQ(DbDirectory(), "");
 }

@@ -7,6 +7,8 @@
 #include <filesystem>
 #include <string>
 
+#include "api/config_dir.h"
+#include "api/frame_state.h"
 #include "api/library.h"
 #include "api/log.h"
 #include "api/names.h"
@@ -17,19 +19,19 @@
 namespace kovran::test {
 
 class LogFixture : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
-        resetLibraryForTests();
+        ResetLibraryState();
         std::filesystem::create_directories(libDir());
         std::filesystem::create_directories(configDir());
-        lib().names = NamesFromPaths(libDir() + "/libKovranMS.so", "/opt/host/scanapp");
-        lib().config.dir = configDir();
-        lib().config.valid = true;
+        Names() = NamesFromPaths(libDir() + "/libKovranMS.so", "/opt/host/scanapp");
+        Config().dir = configDir();
+        Config().valid = true;
     }
     void TearDown() override {
-        if (!lib().log.semaphoreName.empty())
-            platform::NamedSemaphore::Unlink(lib().log.semaphoreName);
-        resetLibraryForTests();
+        if (!LogRecord().semaphoreName.empty())
+            platform::NamedSemaphore::Unlink(LogRecord().semaphoreName);
+        ResetLibraryState();
     }
 
     std::string libDir() const { return dir / "lib"; }
@@ -48,13 +50,13 @@ protected:
 
     // Both log start forms, as the load runs them.
     void StartAtLoad() {
-        lib().log.loading = true;
+        LogRecord().loading = true;
         LogStart(LogStartForm::First);
         LogStart(LogStartForm::Reinit);
-        lib().log.loading = false;
+        LogRecord().loading = false;
     }
 
-    std::string LogBytes() const { return ReadFileBytes(lib().log.filePath); }
+    std::string LogBytes() const { return ReadFileBytes(LogRecord().filePath); }
 
     // How often a text occurs in the log.
     int Count(const std::string& text) const {

@@ -7,6 +7,7 @@
 #include <string>
 #include <thread>
 
+#include "api/config_dir.h"
 #include "api/log.h"
 #include "api/log_fixture.h"
 #include "platform/clock.h"
@@ -22,8 +23,9 @@ TEST_F(LogWriters, EachWriterPutsItsExactBytesOnDisk) {
     Ini("[General]\nLogNew=1\n");
     StartAtLoad();
     const std::string header = LogBytes();
-    ASSERT_EQ(header, std::string(kStamp) +
-                          "-------------------------- 2026 12 09 - 13.05 -------------------------\r\n");
+    ASSERT_EQ(header,
+              std::string(kStamp) +
+                  "-------------------------- 2026 12 09 - 13.05 -------------------------\r\n");
 
     LogText("plain");
     LogPair("err - ", "message");
@@ -38,15 +40,15 @@ TEST_F(LogWriters, EachWriterPutsItsExactBytesOnDisk) {
 
     const std::string s = kStamp;
     EXPECT_EQ(LogBytes().substr(header.size()),
-              s + "plain\r\n" +                 //
-                  s + "err -  message\r\n" +    // "err - " then the joining blank
-                  s + "a b c\r\n" +             //
-                  s + "1 2 3 4\r\n" +           //
-                  s + "dec -5\r\r\n" +          // numeric forms end in CR CR LF
-                  s + "hex 0x001a\r\r\n" +      //
-                  s + "war -  count  12\r\r\n" + //
-                  s + "nofirst  3\r\r\n" +      // an empty text loses its blank
-                  s + "xyz 9\r\r\n" +           //
+              s + "plain\r\n" +                   //
+                  s + "err -  message\r\n" +      // "err - " then the joining blank
+                  s + "a b c\r\n" +               //
+                  s + "1 2 3 4\r\n" +             //
+                  s + "dec -5\r\r\n" +            // numeric forms end in CR CR LF
+                  s + "hex 0x001a\r\r\n" +        //
+                  s + "war -  count  12\r\r\n" +  //
+                  s + "nofirst  3\r\r\n" +        // an empty text loses its blank
+                  s + "xyz 9\r\r\n" +             //
                   "unstamped\r\n");
 }
 
@@ -93,8 +95,7 @@ TEST_F(LogWriters, VerboseEchoesEveryCallButTheQuad) {
     LogValue("v", 26, true);
     LogPairValue("p", "q", 1);
     LogConcatValue("x", "y", "z", 2);
-    EXPECT_EQ(testing::internal::GetCapturedStdout(),
-              "t\na b\na b c\nv 26\np q 1\nx y z 2\n");
+    EXPECT_EQ(testing::internal::GetCapturedStdout(), "t\na b\na b c\nv 26\np q 1\nx y z 2\n");
 }
 
 TEST_F(LogWriters, LoggingOffWritesNoFileAndNoName) {
@@ -138,19 +139,19 @@ TEST_F(LogWriters, LogNewDecidesWhetherThePreviousRunSurvives) {
 
 TEST_F(LogWriters, FirstFormNeedsAnIniLogPath) {
     Ini("[General]\nLogTimeStamp=0\n");
-    lib().log.loading = true;
+    LogRecord().loading = true;
     LogStart(LogStartForm::First);
-    EXPECT_FALSE(lib().log.on);
+    EXPECT_FALSE(LogRecord().on);
     LogText("lost");
 
     const std::string own = dir / "own";
     std::filesystem::create_directories(own);
     Ini("[General]\nLogTimeStamp=0\nLogPath=" + own + "\n");
     LogStart(LogStartForm::First);
-    EXPECT_EQ(lib().log.filePath, own + "/KovranMS_scanapp.log");
+    EXPECT_EQ(LogRecord().filePath, own + "/KovranMS_scanapp.log");
     LogStart(LogStartForm::Reinit);  // the ini value wins over the configuration directory
-    lib().log.loading = false;
-    EXPECT_EQ(lib().log.filePath, own + "/KovranMS_scanapp.log");
+    LogRecord().loading = false;
+    EXPECT_EQ(LogRecord().filePath, own + "/KovranMS_scanapp.log");
     EXPECT_FALSE(std::filesystem::exists(logPath()));
 }
 
@@ -162,13 +163,13 @@ TEST_F(LogWriters, ANewDirectoryOutsideTheLoadMovesTheLog) {
 
     const std::string moved = dir / "moved";
     std::filesystem::create_directories(moved);
-    lib().config.dir = moved;
+    Config().dir = moved;
     LogStart(LogStartForm::Reinit);
     const std::string newPath = moved + "/KovranMS_scanapp.log";
     EXPECT_FALSE(std::filesystem::exists(logPath()));
-    EXPECT_EQ(ReadFileBytes(newPath), before + "log moved\r\n" + logPath() + "\r\n" + newPath +
-                                          "\r\n" + libDir() + "/libKovranMS.so ver. 2.2.5.5 ZKT 32 bit\r\n" +
-                                          "/opt/host/scanapp\r\n");
+    EXPECT_EQ(ReadFileBytes(newPath),
+              before + "log moved\r\n" + logPath() + "\r\n" + newPath + "\r\n" + libDir() +
+                  "/libKovranMS.so ver. 2.2.5.5 ZKT 32 bit\r\n" + "/opt/host/scanapp\r\n");
 }
 
 TEST_F(LogWriters, DebugMaskReportsTheSemaphore) {
@@ -178,7 +179,7 @@ TEST_F(LogWriters, DebugMaskReportsTheSemaphore) {
     for (char& c : expected)
         if (c == '/') c = '_';
     EXPECT_NE(LogBytes().find("LogSem " + expected + "\r\n"), std::string::npos) << LogBytes();
-    EXPECT_EQ(lib().log.debugMask, 1);
+    EXPECT_EQ(LogRecord().debugMask, 1);
 }
 
 TEST_F(LogWriters, DatedNameBeginsANewFileWhenTheDayChanges) {
@@ -232,10 +233,10 @@ TEST_F(LogWriters, PurgeKeepsLogDaysOfDatedLogs) {
         std::string name;
         platform::FileTime written;
     } files[] = {
-        {"today.log", now - hour},                 // 12:05 today
-        {"yesterday.log", now - 14 * hour},        // 23:05 yesterday
-        {"lastweek.log", now - 24 * 7 * hour},     //
-        {"keep.txt", now - 24 * 7 * hour},         // not a log
+        {"today.log", now - hour},              // 12:05 today
+        {"yesterday.log", now - 14 * hour},     // 23:05 yesterday
+        {"lastweek.log", now - 24 * 7 * hour},  //
+        {"keep.txt", now - 24 * 7 * hour},      // not a log
     };
     for (const Aged& f : files) {
         WriteFileBytes(cfg + "/" + f.name, "x");
@@ -272,7 +273,7 @@ TEST_F(LogWriters, AWriterWaitsForTheLineOfAnotherProcess) {
     StartAtLoad();
     // Another process holds the file's semaphore while it writes a line; our
     // line must come after it.
-    auto other = platform::NamedSemaphore::Open(lib().log.semaphoreName, 1);
+    auto other = platform::NamedSemaphore::Open(LogRecord().semaphoreName, 1);
     ASSERT_TRUE(other);
     ASSERT_TRUE(other->Wait(0));
     const pid_t child = fork();
@@ -281,7 +282,7 @@ TEST_F(LogWriters, AWriterWaitsForTheLineOfAnotherProcess) {
         LogText("child line");
         _exit(0);
     }
-    platform::AppendTextCommitted(lib().log.filePath, "holder line\n");
+    platform::AppendTextCommitted(LogRecord().filePath, "holder line\n");
     other->Release();
     int status = 0;
     waitpid(child, &status, 0);

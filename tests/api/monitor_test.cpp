@@ -5,17 +5,22 @@
 #include <string>
 
 #include "api/frame.h"
+#include "api/frame_state.h"
 #include "api/log_fixture.h"
 #include "api/monitor.h"
+#include "api/names.h"
+#include "device/device_record.h"
+#include "root/composition.h"
 #include "support/hosted_library.h"
 
 namespace kovran::test {
 namespace {
 
-class Monitor : public LogFixture {
-protected:
+class MonitorTest : public LogFixture {
+  protected:
     void SetUp() override {
         LogFixture::SetUp();
+        root::InstallComposition();  // the guard's reopen and the device summary
         std::filesystem::create_directories(clientDir());
         setenv("KOVRAN_OSTRA_RECORD", record().c_str(), 1);
         unsetenv("KOVRAN_OSTRA_INIT");
@@ -41,29 +46,32 @@ protected:
     std::string Logged() const { return LogBytes().substr(mark_); }
     std::string Calls() const { return ReadFileBytes(record()); }
 
-private:
+  private:
     std::size_t mark_ = 0;
 };
 
-TEST_F(Monitor, AReadyComponentIsInitialisedOnceAndTold) {
+TEST_F(MonitorTest, AReadyComponentIsInitialisedOnceAndTold) {
     Install(BuiltMonitorStandInPath());
     Start("Debug=128\n", "mode=2\nmask=5\n");
     MonitorLoad();
     MonitorLoad();
-    ASSERT_TRUE(lib().monitor.forwarding);
-    const std::string module = lib().names.modulePath;
-    EXPECT_EQ(Calls(), "OstraInit 2 " + clientDir() + "/iqa.ini 5\n"
-                       "OstraLogExt 8 9 0 1 [" + module + "] [2.2.5.5] 0 0\n");
+    ASSERT_TRUE(Monitor().forwarding);
+    const std::string module = Names().modulePath;
+    EXPECT_EQ(Calls(), "OstraInit 2 " + clientDir() +
+                           "/iqa.ini 5\n"
+                           "OstraLogExt 8 9 0 1 [" +
+                           module + "] [2.2.5.5] 0 0\n");
     EXPECT_EQ(Logged(), component() + "\r\n" +
                             "EOstra mode 2\r\r\nEOstra mask 5\r\r\n"
-                            "EOstra IQA config " + clientDir() + "/iqa.ini\r\n" +
+                            "EOstra IQA config " +
+                            clientDir() + "/iqa.ini\r\n" +
                             "EOstra\t0x00000008\t0x00000009\t0x00000000\t0x00000001\t" + module +
                             "\t2.2.5.5\t0x00000000\t0x00000000\r\n");
     EXPECT_EQ(MonitorEvent(4, 4, 3, 0, "HW", "0x0003"), 7);  // the component's own answer
     EXPECT_EQ(MonitorIqa("front.jpg", "rear.jpg"), 0);
 }
 
-TEST_F(Monitor, WithoutAUsableComponentForwardingStaysOff) {
+TEST_F(MonitorTest, WithoutAUsableComponentForwardingStaysOff) {
     struct Case {
         const char* what;
         std::string installed;  // empty: no file
@@ -80,13 +88,13 @@ TEST_F(Monitor, WithoutAUsableComponentForwardingStaysOff) {
         setenv("KOVRAN_OSTRA_INIT", c.initAnswer, 1);
         Start("");
         MonitorLoad();
-        EXPECT_FALSE(lib().monitor.forwarding);
+        EXPECT_FALSE(Monitor().forwarding);
         const std::string tail = "error loading Ostra " + component() + "\r\nEOstra off\r\n";
         ASSERT_GE(Logged().size(), tail.size());
         EXPECT_EQ(Logged().substr(Logged().size() - tail.size()), tail);
         EXPECT_EQ(MonitorEvent(2, 2, 0, 64), 0);
         EXPECT_EQ(MonitorIqa("f", "r"), 1);
-        lib().device.serialLow = 99;
+        device::Device().serialLow = 99;
         SetLastResult(-21);
         ApiLeave();
         const std::string calls = Calls();
@@ -96,7 +104,7 @@ TEST_F(Monitor, WithoutAUsableComponentForwardingStaysOff) {
     }
 }
 
-TEST_F(Monitor, SwitchedOffInTheIni) {
+TEST_F(MonitorTest, SwitchedOffInTheIni) {
     Install(BuiltMonitorStandInPath());
     Start("", "onoff=0\n");
     MonitorLoad();
@@ -104,13 +112,13 @@ TEST_F(Monitor, SwitchedOffInTheIni) {
     EXPECT_EQ(Calls(), "");
 }
 
-TEST_F(Monitor, LeaveMapsResultsToEvents) {
+TEST_F(MonitorTest, LeaveMapsResultsToEvents) {
     Install(BuiltMonitorStandInPath());
     Start("");
     MonitorLoad();
-    lib().device.serialLow = 123456;
-    lib().device.state = 1;
-    lib().frame.currentHandle = 9;
+    device::Device().serialLow = 123456;
+    Frame().deviceState = DeviceState::Open;
+    Frame().currentHandle = 9;
     std::filesystem::remove(record());
 
     for (int code : {-111, -112, -114, -113, -81, -90, -22, 0, 5, -3}) {
@@ -133,24 +141,24 @@ TEST_F(Monitor, LeaveMapsResultsToEvents) {
     ApiLeave();
     SetLastResult(-18);
     ApiLeave();
-    lib().device.state = -2;
+    Frame().deviceState = DeviceState::Failed;
     SetLastResult(-14);
     ApiLeave();
     EXPECT_EQ(Calls(),
               "OstraLogExt 2 2 0 64 [] [] 0 0\n"
               "OstraLogExt 8 10 0 0 [] [] 0 0\n");
-    EXPECT_TRUE(lib().monitor.deviceErrorSent);
+    EXPECT_TRUE(Monitor().deviceErrorSent);
 
     // Success on a usable device whose serial can be announced again clears
     // the mark.
-    lib().device.state = 1;
+    Frame().deviceState = DeviceState::Open;
     SetLastResult(0);
     ApiLeave();
-    EXPECT_FALSE(lib().monitor.deviceErrorSent);
+    EXPECT_FALSE(Monitor().deviceErrorSent);
 
     // Without a device (serial low 0) nothing is sent.
     std::filesystem::remove(record());
-    lib().device.serialLow = 0;
+    device::Device().serialLow = 0;
     SetLastResult(-111);
     ApiLeave();
     EXPECT_EQ(Calls(), "");

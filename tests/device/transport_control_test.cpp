@@ -6,6 +6,9 @@
 #include <array>
 
 #include "api/frame.h"
+#include "api/frame_state.h"
+#include "api/settings.h"
+#include "device/device_record.h"
 #include "device/transport.h"
 #include "device/transport_fixture.h"
 
@@ -23,17 +26,17 @@ TEST_F(TransportTest, CommandsTravelAsTheFirmwareExpects) {
     usb->ExpectIn(0xC0, 0x0C, 64, 1);
     EXPECT_EQ(ControlMsg(0xD1, 0x36, nullptr, 0, true), 0);
 
-    lib().device.firmware = 0x1005;
+    device::Device().firmware = 0x1005;
     usb->ExpectIn(0xC0, 0xD1, 0x36, 0);
     EXPECT_EQ(ControlMsg(0xD1, 0x36, nullptr, 0, true), 0);
 
     // Up to 0x2006 a command without data reads nothing.
-    lib().device.firmware = 0x2005;
+    device::Device().firmware = 0x2005;
     usb->ExpectIn(0xC0, 0x0C, 64, 0);
     EXPECT_EQ(ControlMsg(0xD1, 0x36, nullptr, 0, true), 0);
 
     // Status (0xD0/3, 8 bytes) and a stripe track (0xD2/2 + 50, 64 bytes).
-    lib().device.firmware = 0x3000;
+    device::Device().firmware = 0x3000;
     usb->ExpectIn(0xC0, 0x04, 3, 8, {1, 2, 3, 4, 5, 6, 7, 8});
     std::array<std::uint8_t, 8> status{};
     EXPECT_EQ(ControlMsg(0xD0, 3, status.data(), 8, true), 8);
@@ -54,12 +57,12 @@ TEST_F(TransportTest, CommandsTravelAsTheFirmwareExpects) {
     EXPECT_EQ(sleeps, (std::vector<unsigned>{1, 33}));
 
     // Old firmware sends every command device-to-host, writes included.
-    lib().device.firmware = 0x1005;
+    device::Device().firmware = 0x1005;
     usb->ExpectIn(0xC0, 0xD1, 0x33, 33);
     EXPECT_EQ(ControlMsg(0xD1, 0x33, start.data(), 33, false), 33);
 
     ExpectScriptDone();
-    EXPECT_EQ(lib().device.state.load(), 1);
+    EXPECT_EQ(Frame().deviceState.load(), DeviceState::Open);
 }
 
 TEST_F(TransportTest, LimitsAreCheckedBeforeTheDeviceIsTouched) {
@@ -75,7 +78,7 @@ TEST_F(TransportTest, LimitsAreCheckedBeforeTheDeviceIsTouched) {
     EXPECT_EQ(Count("Base control message IN with invalid memory buffer - val  20"), 1);
     EXPECT_EQ(usb->opens, 0);
     EXPECT_TRUE(usb->seen.empty());
-    EXPECT_EQ(lib().device.state.load(), 1);
+    EXPECT_EQ(Frame().deviceState.load(), DeviceState::Open);
 
     usb->ExpectIn(0xC0, 0x04, 0x13, 64);
     EXPECT_EQ(ControlMsg(0xD0, 0x13, big.data(), 64, true), 64);
@@ -90,14 +93,14 @@ TEST_F(TransportTest, NotReadyIsRetriedTenTimes) {
     EXPECT_EQ(ControlMsg(0xD0, 3, status.data(), 8, true), 8);
     EXPECT_EQ(sleeps, std::vector<unsigned>(10, 1000));
     EXPECT_EQ(Count("DeviceIoControl not ready"), 10);
-    EXPECT_EQ(lib().device.state.load(), 1);
+    EXPECT_EQ(Frame().deviceState.load(), DeviceState::Open);
 
     sleeps.clear();
     for (int i = 0; i < 11; ++i) usb->ExpectError(0xC0, 0x04, 3, 8, 21);
     EXPECT_EQ(ControlMsg(0xD0, 3, status.data(), 8, true), -1);
     EXPECT_EQ(sleeps.size(), 10u);
     EXPECT_EQ(LastResult(), -18);
-    EXPECT_EQ(lib().device.state.load(), -2);
+    EXPECT_EQ(Frame().deviceState.load(), DeviceState::Failed);
     EXPECT_EQ(Count("Read usb register  21"), 1);
     EXPECT_EQ(Count("\tasking  3"), 1);
     EXPECT_EQ(Count("BaseContrlMsg - device not ready"), 1);
@@ -119,12 +122,12 @@ TEST_F(TransportTest, FailuresEndInTheErrorReport) {
     Open(0x3000);
     std::array<std::uint8_t, 8> status{};
     for (const Case& c : cases) {
-        lib().device.state.store(1);
+        Frame().deviceState.store(DeviceState::Open);
         usb->ExpectError(0xC0, 0x04, 3, 8, c.error);
         SetLastResult(0);
         EXPECT_EQ(ControlMsg(0xD0, 3, status.data(), 8, true), -1) << c.error;
         EXPECT_EQ(LastResult(), c.result) << c.error;
-        EXPECT_EQ(lib().device.state.load(), -2) << c.error;
+        EXPECT_EQ(Frame().deviceState.load(), DeviceState::Failed) << c.error;
         EXPECT_EQ(Count(c.text), 1) << c.text;
     }
     EXPECT_EQ(Count("BaseContrlMsg - device not found"), 1);
@@ -141,14 +144,14 @@ TEST_F(TransportTest, RepliesOfTheWrongLengthFail) {
     EXPECT_EQ(Count("Read usb register cmd 208 val 3 nBytes 4/8"), 1);
 
     // A count beyond the buffer is refused, and nothing past it is written.
-    lib().device.state.store(1);
+    Frame().deviceState.store(DeviceState::Open);
     buf.fill(0xEE);
     usb->ExpectIn(0xC0, 0x04, 3, 8).reportExtra = 4;
     EXPECT_EQ(ControlMsg(0xD0, 3, buf.data(), 8, true), -1);
     EXPECT_EQ(buf[8], 0xEE);
 
-    lib().device.state.store(1);
-    lib().device.firmware = 0x1005;
+    Frame().deviceState.store(DeviceState::Open);
+    device::Device().firmware = 0x1005;
     usb->ExpectIn(0xC0, 0xD0, 2, 5, {0, 1, 0, 0});
     EXPECT_EQ(ControlMsg(0xD0, 2, buf.data(), 5, true), -1);
     EXPECT_EQ(Count("Send usb request  31"), 1);
@@ -164,7 +167,7 @@ TEST_F(TransportTest, CallersHandleUsesItsOwnRules) {
     EXPECT_EQ(Count("Control Msg WO with invalid handle"), 1);
 
     int error = 0;
-    device::DeviceHandle handle = usb->Open(lib().device.path, &error);
+    device::DeviceHandle handle = usb->Open(device::Device().path, &error);
     ASSERT_TRUE(handle);
     // The caller's firmware decides the protocol; no length limit of 64.
     std::vector<std::uint8_t> block(100);
@@ -180,10 +183,10 @@ TEST_F(TransportTest, CallersHandleUsesItsOwnRules) {
     EXPECT_EQ(LastResult(), -18);
     EXPECT_EQ(Count("Read usb register WO   21"), 1);
     EXPECT_EQ(Count("BaseContrlMsgWO  - device not ready"), 1);
-    EXPECT_EQ(lib().device.state.load(), -2);
+    EXPECT_EQ(Frame().deviceState.load(), DeviceState::Failed);
 
     // The own-handle flag goes straight to the short-lived handle.
-    lib().device.state.store(1);
+    Frame().deviceState.store(DeviceState::Open);
     usb->ExpectIn(0xC0, 0xD0, 3, 8);
     EXPECT_EQ(ControlMsgOnHandle(handle.get(), 0x3000, 0xD0, 3, status.data(), 8, true, true), 8);
     ExpectScriptDone();
@@ -195,7 +198,7 @@ TEST_F(TransportTest, StaleEp0SemaphoreDelaysButNeverStopsATransfer) {
     auto stale = platform::NamedSemaphore::Open(Ep0Name(), 1);
     ASSERT_TRUE(stale);
     ASSERT_TRUE(stale->Wait(0));
-    lib().scan.ep0SemaphoreTimeoutMs = 0;
+    Settings().scan.ep0SemaphoreTimeoutMs = 0;
     std::array<std::uint8_t, 8> status{};
     usb->ExpectIn(0xC0, 0x04, 3, 8);
     EXPECT_EQ(ControlMsg(0xD0, 3, status.data(), 8, true), 8);
@@ -216,7 +219,7 @@ TEST_F(TransportTest, Ep0SemaphoreSurvivesACloseDuringATransfer) {
     // acquisition thread holds the semaphore: that transfer still gives it
     // back, on a semaphore that is still there.
     Open(0x3000);
-    usb->ExpectIn(0xC0, 0x04, 3, 8).during = [] { device::CloseEp0Semaphore(lib().device); };
+    usb->ExpectIn(0xC0, 0x04, 3, 8).during = [] { device::CloseEp0Semaphore(device::Device()); };
     std::array<std::uint8_t, 8> status{};
     EXPECT_EQ(ControlMsg(0xD0, 3, status.data(), 8, true), 8);
     auto sem = platform::NamedSemaphore::Open(Ep0Name(), 1);
@@ -254,7 +257,7 @@ TEST_F(TransportTest, TwoProcessesSerialiseOnTheEp0Semaphore) {
     ASSERT_TRUE(sem);
     EXPECT_FALSE(sem->Wait(0)) << "the other process's transfer does not hold the semaphore";
     // This process's transfer waits (here: not at all) and goes ahead.
-    lib().scan.ep0SemaphoreTimeoutMs = 0;
+    Settings().scan.ep0SemaphoreTimeoutMs = 0;
     usb->ExpectIn(0xC0, 0x04, 3, 8);
     std::array<std::uint8_t, 8> status{};
     EXPECT_EQ(ControlMsg(0xD0, 3, status.data(), 8, true), 8);

@@ -8,12 +8,15 @@
 #include <string>
 #include <vector>
 
+#include "api/frame_state.h"
 #include "api/library.h"
 #include "api/log_fixture.h"
+#include "device/device_record.h"
 #include "device/ep0_lock.h"
 #include "device/fake_usb.h"
 #include "device/serial_number.h"
 #include "device/usb_selection.h"
+#include "root/composition.h"
 
 namespace kovran::test {
 
@@ -21,12 +24,13 @@ class TransportTest : public LogFixture {
   protected:
     void SetUp() override {
         LogFixture::SetUp();
+        root::InstallComposition();  // the guard's reopen and the device summary
         Ini("[General]\nLog=1\nLogSize=0\n");
         StartAtLoad();
         auto fake = std::make_unique<FakeUsb>();
         usb = fake.get();
         device::InstallUsbBackend(std::move(fake));
-        lib().device.usb.sleep = [this](unsigned ms) { sleeps.push_back(ms); };
+        device::Device().usb.sleep = [this](unsigned ms) { sleeps.push_back(ms); };
     }
     void TearDown() override {
         platform::NamedSemaphore::Unlink(Ep0Name());
@@ -42,7 +46,7 @@ class TransportTest : public LogFixture {
     // The scanner stored and open, as after an initialise.
     FakeNode& Open(std::uint16_t firmware, std::uint16_t pid = 3) {
         FakeNode& node = usb->AddScanner(pid, OwnSerial());
-        DeviceRecord& d = lib().device;
+        DeviceRecord& d = device::Device();
         d.vid = 0x7E51;
         d.pid = pid;
         d.path = node.info.path;
@@ -51,12 +55,12 @@ class TransportTest : public LogFixture {
         d.serialHigh = n.high;
         d.serialLow = n.low;
         d.firmware = firmware;
-        d.state.store(1);
+        Frame().deviceState.store(DeviceState::Open);
         return usb->nodes.back();
     }
 
     std::string Ep0Name() const {
-        return device::Ep0SemaphoreName(0x7E51, lib().device.pid,
+        return device::Ep0SemaphoreName(0x7E51, device::Device().pid,
                                         device::ParseSerialNumbers(OwnSerial(), true).low);
     }
 

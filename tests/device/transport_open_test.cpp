@@ -1,5 +1,7 @@
 // Finding, identifying, opening and reopening the device.
 #include "api/frame.h"
+#include "api/frame_state.h"
+#include "device/device_record.h"
 #include "device/transport.h"
 #include "device/transport_fixture.h"
 #include "platform/sys_error.h"
@@ -21,18 +23,18 @@ TEST_F(TransportTest, EnumerationPicksTheIndexthScanner) {
     usb->AddScanner(0, "000444", "1-5");  // PID 0 is skipped
 
     ASSERT_TRUE(EnumerateDevices(0, "", -1, true, true));
-    EXPECT_EQ(lib().device.pid, 3);
-    EXPECT_EQ(lib().device.serialNumber, "000111");
-    EXPECT_EQ(lib().device.firmware, device::kFirstGuessFirmware);
-    EXPECT_EQ(lib().device.vid, 0x7E51);
+    EXPECT_EQ(device::Device().pid, 3);
+    EXPECT_EQ(device::Device().serialNumber, "000111");
+    EXPECT_EQ(device::Device().firmware, device::kFirstGuessFirmware);
+    EXPECT_EQ(device::Device().vid, 0x7E51);
 
     ASSERT_TRUE(EnumerateDevices(0, "", 1, true, true));
-    EXPECT_EQ(lib().device.pid, 4);
-    EXPECT_EQ(lib().device.path, usb->nodes[2].info.path);
+    EXPECT_EQ(device::Device().pid, 4);
+    EXPECT_EQ(device::Device().path, usb->nodes[2].info.path);
     EXPECT_FALSE(EnumerateDevices(0, "", 2, true, true));
 
     ASSERT_TRUE(EnumerateDevices(0, "000222", -1, true, true));
-    EXPECT_EQ(lib().device.serialNumber, "000222");
+    EXPECT_EQ(device::Device().serialNumber, "000222");
     EXPECT_EQ(Count("not opening SN 000111"), 1);
     EXPECT_FALSE(EnumerateDevices(0x1234, "", -1, true, false));
     // The other vendors' back-ends are not part of this build.
@@ -71,18 +73,18 @@ TEST_F(TransportTest, LongInterfacePathsAreKeptWhole) {
     const std::string location = "1-" + std::string(150, '9');
     usb->AddScanner(3, "000123", location);
     ASSERT_TRUE(EnumerateDevices(0, "", -1, true, true));
-    EXPECT_GT(lib().device.path.size(), 127u);
-    EXPECT_EQ(lib().device.path, usb->nodes[0].info.path);
-    EXPECT_TRUE(device::TestOpen(lib().device.path));
-    EXPECT_EQ(lib().device.state.load(), 1);
+    EXPECT_GT(device::Device().path.size(), 127u);
+    EXPECT_EQ(device::Device().path, usb->nodes[0].info.path);
+    EXPECT_TRUE(device::TestOpen(device::Device().path));
+    EXPECT_EQ(Frame().deviceState.load(), DeviceState::Open);
 }
 
 TEST_F(TransportTest, DeviceVanishingBeforeTheOpenFailsTheTest) {
     usb->AddScanner(3, "000123");
     ASSERT_TRUE(EnumerateDevices(0, "", -1, true, true));
     usb->nodes[0].present = false;
-    EXPECT_FALSE(device::TestOpen(lib().device.path));
-    EXPECT_EQ(lib().device.state.load(), -2);
+    EXPECT_FALSE(device::TestOpen(device::Device().path));
+    EXPECT_EQ(Frame().deviceState.load(), DeviceState::Failed);
     EXPECT_GE(Count("Create file returning invalid handle  2"), 1);
     EXPECT_EQ(Count("reopening device - no reopen"), 1);
     EXPECT_FALSE(device::TestOpen(""));
@@ -91,44 +93,44 @@ TEST_F(TransportTest, DeviceVanishingBeforeTheOpenFailsTheTest) {
 TEST_F(TransportTest, OpenRetriesOnceAfterAPause) {
     FakeNode& node = Open(0x3000);
     node.failOpens = 1;
-    EXPECT_TRUE(device::OpenDevice(lib().device.path, true));
+    EXPECT_TRUE(device::OpenDevice(device::Device().path, true));
     EXPECT_EQ(sleeps, std::vector<unsigned>{100});
-    EXPECT_EQ(lib().device.state.load(), 1);
+    EXPECT_EQ(Frame().deviceState.load(), DeviceState::Open);
 
     // Without the retry flag whatever the system gives, and no state change.
     usb->nodes[0].failOpens = 1;
-    lib().device.state.store(-1);
-    EXPECT_FALSE(device::OpenDevice(lib().device.path, false));
-    EXPECT_EQ(lib().device.state.load(), -1);
+    Frame().deviceState.store(DeviceState::Lost);
+    EXPECT_FALSE(device::OpenDevice(device::Device().path, false));
+    EXPECT_EQ(Frame().deviceState.load(), DeviceState::Lost);
 }
 
 TEST_F(TransportTest, UnplugDuringATransferThenReopenThroughTheFrame) {
     Open(0x3000);
-    const int handle = 3000000 + lib().device.serialLow % 1000000;
-    lib().frame.currentHandle.store(handle);
+    const int handle = 3000000 + device::Device().serialLow % 1000000;
+    Frame().currentHandle.store(handle);
     std::array<std::uint8_t, 8> status{};
 
     usb->ExpectIn(0xC0, 0x04, 3, 8).unplugs = true;
     SetLastResult(0);
     EXPECT_EQ(device::ControlMsg(0xD0, 3, status.data(), 8, true), -1);
     EXPECT_EQ(LastResult(), -14);
-    EXPECT_EQ(lib().device.state.load(), -2);
+    EXPECT_EQ(Frame().deviceState.load(), DeviceState::Failed);
 
     // The next guarded call fails; the one after tries the reopen, which
     // fails while the device is away and succeeds once it is back.
     EXPECT_FALSE(ApiEnter("KVXReadStatusL", handle));
-    EXPECT_EQ(lib().device.state.load(), -1);
+    EXPECT_EQ(Frame().deviceState.load(), DeviceState::Lost);
     EXPECT_FALSE(ApiEnter("KVXReadStatusL", handle));
-    EXPECT_EQ(lib().device.state.load(), -2);
+    EXPECT_EQ(Frame().deviceState.load(), DeviceState::Failed);
     EXPECT_EQ(Count("reopening device - no reopen"), 1);
     EXPECT_FALSE(ApiEnter("KVXReadStatusL", handle));
 
     usb->nodes[0].present = true;
     EXPECT_TRUE(ApiEnter("KVXReadStatusL", handle));
-    EXPECT_EQ(lib().device.state.load(), 1);
-    EXPECT_EQ(Count("reopening device  " + lib().device.serialNumber), 1);
-    EXPECT_EQ(Count("reopening device - valid device  " + lib().device.serialNumber), 1);
-    EXPECT_EQ(lib().device.firmware, 0x3000);
+    EXPECT_EQ(Frame().deviceState.load(), DeviceState::Open);
+    EXPECT_EQ(Count("reopening device  " + device::Device().serialNumber), 1);
+    EXPECT_EQ(Count("reopening device - valid device  " + device::Device().serialNumber), 1);
+    EXPECT_EQ(device::Device().firmware, 0x3000);
 
     usb->ExpectIn(0xC0, 0x04, 3, 8);
     EXPECT_EQ(device::ControlMsg(0xD0, 3, status.data(), 8, true), 8);
@@ -137,20 +139,20 @@ TEST_F(TransportTest, UnplugDuringATransferThenReopenThroughTheFrame) {
 
 TEST_F(TransportTest, ReopenRules) {
     Open(0x3000);
-    lib().device.serialNumber.clear();
+    device::Device().serialNumber.clear();
     EXPECT_FALSE(device::ReopenDevice());
     EXPECT_EQ(Count("null sn"), 1);
-    EXPECT_FALSE(lib().device.reopening.load());
+    EXPECT_FALSE(device::Device().reopening.load());
 
     // Another thread's reopen finishes while this one waits.
-    lib().device.serialNumber = OwnSerial();
-    lib().device.reopening.store(true);
-    lib().device.state.store(-1);
-    lib().device.usb.sleep = [this](unsigned ms) {
+    device::Device().serialNumber = OwnSerial();
+    device::Device().reopening.store(true);
+    Frame().deviceState.store(DeviceState::Lost);
+    device::Device().usb.sleep = [this](unsigned ms) {
         sleeps.push_back(ms);
         if (sleeps.size() == 3) {
-            lib().device.state.store(1);
-            lib().device.reopening.store(false);
+            Frame().deviceState.store(DeviceState::Open);
+            device::Device().reopening.store(false);
         }
     };
     EXPECT_TRUE(device::ReopenDevice());
@@ -159,18 +161,18 @@ TEST_F(TransportTest, ReopenRules) {
 
     // One that never finishes: 100 waits of 10 ms, then the reopen fails.
     sleeps.clear();
-    lib().device.usb.sleep = [this](unsigned ms) { sleeps.push_back(ms); };
-    lib().device.reopening.store(true);
+    device::Device().usb.sleep = [this](unsigned ms) { sleeps.push_back(ms); };
+    device::Device().reopening.store(true);
     EXPECT_FALSE(device::ReopenDevice());
     EXPECT_EQ(sleeps.size(), 100u);
     EXPECT_EQ(Count("reopen while reopening invalid"), 1);
-    lib().device.reopening.store(false);
+    device::Device().reopening.store(false);
 
     // A reopen switches the stripe reader on again (0xD2/5: register 55).
-    lib().device.stripeReaderEnabled.store(true);
+    device::Device().stripeReaderEnabled.store(true);
     usb->ExpectIn(0xC0, 0x0C, 55, 1);
     EXPECT_TRUE(device::ReopenDevice());
-    EXPECT_EQ(lib().device.state.load(), 1);
+    EXPECT_EQ(Frame().deviceState.load(), DeviceState::Open);
     ExpectScriptDone();
 }
 
@@ -178,12 +180,12 @@ TEST_F(TransportTest, ChannelAlignmentGivesTheBlockUnit) {
     FakeNode& node = Open(0x3000);
     node.packet = 64;
     ASSERT_TRUE(device::GetChannelAlignment());
-    EXPECT_FALSE(lib().device.highSpeed);
-    EXPECT_EQ(lib().device.wBlock, 64);
+    EXPECT_FALSE(device::Device().highSpeed);
+    EXPECT_EQ(device::Device().wBlock, 64);
     usb->nodes[0].packet = 512;
     ASSERT_TRUE(device::GetChannelAlignment());
-    EXPECT_TRUE(lib().device.highSpeed);
-    EXPECT_EQ(lib().device.wBlock, 512);
+    EXPECT_TRUE(device::Device().highSpeed);
+    EXPECT_EQ(device::Device().wBlock, 512);
     usb->nodes[0].present = false;
     EXPECT_FALSE(device::GetChannelAlignment());
     EXPECT_EQ(Count("Get Channel alignment error"), 1);
@@ -197,7 +199,7 @@ namespace {
 
 TEST_F(TransportTest, CompletionPollAndPipeCancel) {
     Open(0x3000);
-    device::DeviceHandle dev = device::OpenDevice(lib().device.path, true);
+    device::DeviceHandle dev = device::OpenDevice(device::Device().path, true);
     ASSERT_TRUE(dev);
     std::uint8_t buf[64];
     std::size_t got = 7;

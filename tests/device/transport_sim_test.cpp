@@ -9,11 +9,14 @@
 #include <thread>
 
 #include "api/frame.h"
+#include "api/frame_state.h"
 #include "api/log_fixture.h"
+#include "device/device_record.h"
 #include "device/ep0_lock.h"
 #include "device/serial_number.h"
 #include "device/transport.h"
 #include "device/usb_selection.h"
+#include "root/composition.h"
 #include "sim/sim_backend.h"
 
 namespace kovran::test {
@@ -30,9 +33,10 @@ class SimTransportTest : public LogFixture {
   protected:
     void SetUp() override {
         LogFixture::SetUp();
+        root::InstallComposition();  // the guard's reopen and the device summary
         Ini("[General]\nLog=1\nLogSize=0\n");
         StartAtLoad();
-        lib().device.usb.sleep = [this](unsigned ms) { sleeps.push_back(ms); };
+        device::Device().usb.sleep = [this](unsigned ms) { sleeps.push_back(ms); };
     }
     void TearDown() override {
         platform::NamedSemaphore::Unlink(
@@ -52,8 +56,8 @@ class SimTransportTest : public LogFixture {
         simBackend = backend.get();
         device::InstallUsbBackend(std::move(backend));
         EXPECT_TRUE(device::EnumerateDevices(0, "", -1, true, true));
-        EXPECT_TRUE(device::TestOpen(lib().device.path));
-        DeviceRecord& d = lib().device;
+        EXPECT_TRUE(device::TestOpen(device::Device().path));
+        DeviceRecord& d = device::Device();
         const device::SerialNumbers n = device::ParseSerialNumbers(d.serialNumber, true);
         d.serialHigh = n.high;
         d.serialLow = n.low;
@@ -71,10 +75,10 @@ class SimTransportTest : public LogFixture {
 TEST_F(SimTransportTest, ScriptedChatForEachFirmwareFamily) {
     for (std::uint16_t fw : {0x1005, 0x2105, 0x3000, 0x5012}) {
         SCOPED_TRACE(fw);
-        resetLibraryForTests();
+        ResetLibraryState();
         SetUp();
         sim::SimulatedScanner& scanner = Start(fw);
-        EXPECT_EQ(lib().device.serialNumber, OwnSerial());
+        EXPECT_EQ(device::Device().serialNumber, OwnSerial());
         auto chat = std::make_shared<sim::ScriptedChat>(fw);
         // Commands without data are read as one byte from 0x2007 on; the
         // firmware answers that byte.
@@ -108,8 +112,8 @@ TEST_F(SimTransportTest, ScriptedChatForEachFirmwareFamily) {
 
 TEST_F(SimTransportTest, UnplugDuringATransferThenReopen) {
     sim::SimulatedScanner& scanner = Start(0x5012);
-    const int handle = 3000000 + lib().device.serialLow;
-    lib().frame.currentHandle.store(handle);
+    const int handle = 3000000 + device::Device().serialLow;
+    Frame().currentHandle.store(handle);
     std::array<std::uint8_t, 8> status{};
     ASSERT_EQ(ControlMsg(0xD0, 3, status.data(), 8, true), 8);
 
@@ -117,14 +121,14 @@ TEST_F(SimTransportTest, UnplugDuringATransferThenReopen) {
     SetLastResult(0);
     EXPECT_EQ(ControlMsg(0xD0, 3, status.data(), 8, true), -1);
     EXPECT_TRUE(LastResult() == -14 || LastResult() == -18) << LastResult();
-    EXPECT_EQ(lib().device.state.load(), -2);
+    EXPECT_EQ(Frame().deviceState.load(), DeviceState::Failed);
 
     EXPECT_FALSE(ApiEnter("KVXReadStatusL", handle));
     scanner.Replug();
     EXPECT_TRUE(ApiEnter("KVXReadStatusL", handle));
     EXPECT_EQ(Count("reopening device - valid device"), 1);
     EXPECT_EQ(ControlMsg(0xD0, 3, status.data(), 8, true), 8);
-    EXPECT_EQ(lib().device.state.load(), 1);
+    EXPECT_EQ(Frame().deviceState.load(), DeviceState::Open);
 
     // Ten "not ready" replies are ridden out; the eleventh is the end.
     scanner.Inject(sim::NotReady{10});
@@ -165,7 +169,7 @@ TEST_F(SimTransportTest, AReopenLeavesTheIdentityToOtherThreads) {
     // so it must not write it under the other thread's feet (the thread
     // sanitizer build sees such writes).
     Start(0x5012);
-    device::DeviceHandle own = device::OpenDevice(lib().device.path, false);
+    device::DeviceHandle own = device::OpenDevice(device::Device().path, false);
     ASSERT_TRUE(own);
     std::atomic<int> failures{0};
     std::thread acquisition([&] {
@@ -177,7 +181,7 @@ TEST_F(SimTransportTest, AReopenLeavesTheIdentityToOtherThreads) {
     for (int i = 0; i < 50; ++i) EXPECT_TRUE(device::ReopenDevice());
     acquisition.join();
     EXPECT_EQ(failures.load(), 0);
-    EXPECT_EQ(lib().device.state.load(), 1);
+    EXPECT_EQ(Frame().deviceState.load(), DeviceState::Open);
 }
 
 }  // namespace

@@ -6,6 +6,7 @@
 #include "device/device_list.h"
 #include "device/fake_usb.h"
 #include "device/usb_selection.h"
+#include "root/composition.h"
 
 namespace kovran::test {
 namespace {
@@ -44,14 +45,14 @@ class SelectionTest : public LogFixture {
 TEST_F(SelectionTest, EnvironmentChoosesTheBackend) {
     {
         EnvScope usb("KOVRAN_USB", nullptr);
-        auto b = device::MakeUsbBackendFromEnvironment();
+        auto b = root::MakeUsbBackendFromEnvironment();
         ASSERT_TRUE(b);
         EXPECT_STREQ(b->Name(), "libusb");
     }
     {
         EnvScope usb("KOVRAN_USB", "sim");
         EnvScope sim("KOVRAN_SIM", nullptr);
-        auto b = device::MakeUsbBackendFromEnvironment();
+        auto b = root::MakeUsbBackendFromEnvironment();
         ASSERT_TRUE(b);
         EXPECT_STREQ(b->Name(), "sim");
         EXPECT_EQ(b->Enumerate().size(), 1u);
@@ -61,11 +62,12 @@ TEST_F(SelectionTest, EnvironmentChoosesTheBackend) {
         // A profile that cannot be read is never replaced by the default.
         EnvScope usb("KOVRAN_USB", "sim");
         EnvScope sim("KOVRAN_SIM", (dir / "missing.profile").c_str());
-        EXPECT_FALSE(device::MakeUsbBackendFromEnvironment());
+        EXPECT_FALSE(root::MakeUsbBackendFromEnvironment());
     }
     {
         EnvScope usb("KOVRAN_USB", "winusb");
-        EXPECT_FALSE(device::MakeUsbBackendFromEnvironment());
+        root::InstallComposition();
+        EXPECT_FALSE(root::MakeUsbBackendFromEnvironment());
         EXPECT_NE(LogBytes().find("unknown USB backend KOVRAN_USB=winusb"), std::string::npos);
         // The choice is made once; with none usable no device is found.
         EXPECT_EQ(device::UsbBackendInUse(), nullptr);

@@ -10,7 +10,7 @@
 namespace kovran::test {
 
 class FakeClock : public platform::Clock {
-public:
+  public:
     // 2026-12-09 13:05:07 UTC.
     static constexpr std::int64_t kDefaultUnixSeconds = 1796821507;
 
@@ -23,14 +23,14 @@ public:
     void SetUnixSeconds(std::int64_t s) { ns_.store(s * 1000000000LL); }
     void Advance(std::int64_t seconds) { ns_.fetch_add(seconds * 1000000000LL); }
 
-private:
+  private:
     std::atomic<std::int64_t> ns_;
     std::int64_t offset_;
 };
 
 // Installs a clock for one scope.
 class ClockScope {
-public:
+  public:
     explicit ClockScope(const platform::Clock& c) { platform::InstallClock(&c); }
     ~ClockScope() { platform::InstallClock(nullptr); }
 };

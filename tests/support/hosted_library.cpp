@@ -1,9 +1,9 @@
 #include "support/hosted_library.h"
 
 #include <dlfcn.h>
+#include <gtest/gtest.h>
 #include <sys/wait.h>
 #include <unistd.h>
-#include <gtest/gtest.h>
 
 #include <filesystem>
 #include <string>
@@ -12,12 +12,24 @@
 
 namespace kovran::test {
 
-std::string BuiltLibraryPath() { return KOVRAN_SHARED_LIBRARY_PATH; }
-std::string BuiltMonitorStandInPath() { return KOVRAN_MONITOR_STANDIN_PATH; }
-std::string BuiltIncompleteMonitorStandInPath() { return KOVRAN_MONITOR_INCOMPLETE_PATH; }
-std::string BuiltDetachHostPath() { return KOVRAN_DETACH_HOST_PATH; }
-std::string BuiltDetachProbePath() { return KOVRAN_DETACH_PROBE_PATH; }
-std::string SourceDir() { return KOVRAN_SOURCE_DIR; }
+std::string BuiltLibraryPath() {
+    return KOVRAN_SHARED_LIBRARY_PATH;
+}
+std::string BuiltMonitorStandInPath() {
+    return KOVRAN_MONITOR_STANDIN_PATH;
+}
+std::string BuiltIncompleteMonitorStandInPath() {
+    return KOVRAN_MONITOR_INCOMPLETE_PATH;
+}
+std::string BuiltDetachHostPath() {
+    return KOVRAN_DETACH_HOST_PATH;
+}
+std::string BuiltDetachProbePath() {
+    return KOVRAN_DETACH_PROBE_PATH;
+}
+std::string SourceDir() {
+    return KOVRAN_SOURCE_DIR;
+}
 
 int RunProgram(const std::vector<std::string>& argv, std::string* out) {
     int pipeFds[2];
@@ -38,7 +50,8 @@ int RunProgram(const std::vector<std::string>& argv, std::string* out) {
     std::string collected;
     char buf[4096];
     ssize_t n;
-    while ((n = read(pipeFds[0], buf, sizeof buf)) > 0) collected.append(buf, static_cast<std::size_t>(n));
+    while ((n = read(pipeFds[0], buf, sizeof buf)) > 0)
+        collected.append(buf, static_cast<std::size_t>(n));
     close(pipeFds[0]);
     int status = 0;
     if (waitpid(child, &status, 0) != child) return -1;
@@ -62,7 +75,9 @@ HostedLibrary::HostedLibrary(const std::string& dir, const char* iniText) {
     if (!handle_) ADD_FAILURE() << "dlopen " << path_ << ": " << dlerror();
 }
 
-HostedLibrary::~HostedLibrary() { Unload(); }
+HostedLibrary::~HostedLibrary() {
+    Unload();
+}
 
 void HostedLibrary::Unload() {
     if (handle_) dlclose(handle_);

@@ -25,7 +25,7 @@ std::string SourceDir();
 int RunProgram(const std::vector<std::string>& argv, std::string* out = nullptr);
 
 class HostedLibrary {
-public:
+  public:
     // Copies the library into dir, writes iniText (LF line ends become CR
     // LF) as dir/KOVRANMS.ini unless iniText is null, and loads it.
     HostedLibrary(const std::string& dir, const char* iniText);
@@ -44,7 +44,7 @@ public:
     void Unload();
     const std::string& path() const { return path_; }
 
-private:
+  private:
     std::string path_;
     void* handle_ = nullptr;
 };

@@ -1,8 +1,8 @@
 // A stand-in for the monitoring component: it answers OstraInit with the
 // value of KOVRAN_OSTRA_INIT (default 1) and appends one line per call to the
 // file named by KOVRAN_OSTRA_RECORD, so tests can check every event exactly.
-#include <cstdio>
 #include <cstdarg>
+#include <cstdio>
 #include <cstdlib>
 
 #define OSTRA_EXPORT extern "C" __attribute__((visibility("default")))

@@ -11,7 +11,7 @@ namespace kovran::test {
 namespace {
 
 class HostDevices : public HostFixture {
-protected:
+  protected:
     void TearDown() override {
         HostFixture::TearDown();
         unsetenv("KOVRAN_USB");

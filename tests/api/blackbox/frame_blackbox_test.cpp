@@ -190,12 +190,13 @@ TEST(HostUnload, CallsDuringUnloadFailWithDetaching) {
     const std::string config = dir / "config";
     std::filesystem::create_directories(config);
     {
-        HostedLibrary copy(dir.path(), ("[General]\nCnfDir=" + config + "\nLogTimeStamp=0\n").c_str());
+        HostedLibrary copy(dir.path(),
+                           ("[General]\nCnfDir=" + config + "\nLogTimeStamp=0\n").c_str());
     }
     const std::string out = dir / "probe.txt";
-    ASSERT_EQ(RunProgram({BuiltDetachHostPath(), dir / "libKovranMS.so", BuiltDetachProbePath(),
-                          out}),
-              0);
+    ASSERT_EQ(
+        RunProgram({BuiltDetachHostPath(), dir / "libKovranMS.so", BuiltDetachProbePath(), out}),
+        0);
     std::ifstream in(out);
     std::stringstream probe;
     probe << in.rdbuf();
@@ -207,7 +208,8 @@ TEST(HostUnload, CallsDuringUnloadFailWithDetaching) {
     std::ifstream logIn(config + "/KovranMS_kovran_detach_host.log", std::ios::binary);
     std::stringstream log;
     log << logIn.rdbuf();
-    EXPECT_NE(log.str().find("KVXGetLastResult while detaching\r\n"), std::string::npos) << log.str();
+    EXPECT_NE(log.str().find("KVXGetLastResult while detaching\r\n"), std::string::npos)
+        << log.str();
     EXPECT_NE(log.str().find("KVXSetLastResult while detaching\r\n"), std::string::npos);
 }
 

@@ -29,7 +29,7 @@ struct KvxApi {
 };
 
 class HostFixture : public ::testing::Test {
-protected:
+  protected:
     // Loads the library with the ini lines given (a [General] section with
     // the configuration directory comes first).
     void Load(const std::string& general = "") {
