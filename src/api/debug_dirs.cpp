@@ -1,16 +1,15 @@
 #include "api/debug_dirs.h"
-#include "api/names.h"
 
 #include <cstdint>
 #include <filesystem>
 #include <system_error>
 
 #include "api/config_dir.h"
+#include "api/ini_keys.h"
 #include "api/library.h"
 #include "api/log.h"
 #include "platform/clock.h"
 #include "platform/files.h"
-#include "platform/profile.h"
 #include "platform/sys_error.h"
 
 namespace kovran {
@@ -46,8 +45,7 @@ bool IsDebugImageName(const std::string& name) {
 
 std::string PrepareDebugImageDir() {
     const std::string& cnfDir = Config().dir;
-    std::string dir =
-        platform::GetProfileString("Ocr", "DebugImgPath", cnfDir + "/Img/", Names().iniPath);
+    std::string dir = ReadIniText(IniKeyOf("Ocr", "DebugImgPath"), cnfDir + "/Img/");
     if (!EnsureDirectoryLevel(dir)) dir = cnfDir;
     LogPair("saving debug images in", dir.c_str());
     return dir;

@@ -8,12 +8,14 @@
 #include <climits>
 #include <filesystem>
 #include <functional>
+#include <set>
 #include <string>
 #include <utility>
 #include <vector>
 
 #include "api/config_dir.h"
 #include "api/config_fixture.h"
+#include "api/ini_keys.h"
 #include "api/library.h"
 
 namespace kovran {
@@ -25,8 +27,9 @@ using test::WriteFileBytes;
 
 using Rules = std::vector<std::pair<std::string, long>>;
 
-// A key of the load-time tables: where it lives, which field it fills, its
-// default, and values with what they must give.
+// What a key read at load must do, written down apart from kIniKeys: where
+// it lives, which field it fills, its default, and values with what they
+// must give.
 struct KeyCase {
     const char* section;
     const char* key;
@@ -168,6 +171,40 @@ const std::vector<KeyCase>& Table() {
 #undef SCAN
 #undef OCR
 
+using KeyName = std::pair<std::string, std::string>;
+
+KeyName NameOf(const IniKey& row) {
+    return {std::string(row.section), std::string(row.key)};
+}
+
+// The load-time rows of kIniKeys, each key once ("Trim" fills two fields).
+std::vector<const IniKey*> LoadTimeRows() {
+    std::vector<const IniKey*> rows;
+    std::set<KeyName> seen;
+    for (const IniKey& row : kIniKeys) {
+        if (row.reader == IniReader::Load && seen.insert(NameOf(row)).second) rows.push_back(&row);
+    }
+    return rows;
+}
+
+std::vector<const KeyCase*> CasesOf(const IniKey& row) {
+    std::vector<const KeyCase*> cases;
+    for (const KeyCase& k : Table()) {
+        if (KeyName{k.section, k.key} == NameOf(row)) cases.push_back(&k);
+    }
+    return cases;
+}
+
+// A key the reader does not read, or one read that nobody expects, shows
+// here: the reader reads exactly the rows of the table.
+TEST(IniKeyTable, ReadsExactlyTheExpectedKeys) {
+    std::set<KeyName> rows;
+    for (const IniKey* row : LoadTimeRows()) rows.insert(NameOf(*row));
+    std::set<KeyName> expected;
+    for (const KeyCase& k : Table()) expected.insert({k.section, k.key});
+    EXPECT_EQ(rows, expected);
+}
+
 class IniSettings : public ConfigFixture {
   protected:
     // A fresh load of the given ini text (nullptr: no ini file at all) with
@@ -176,7 +213,7 @@ class IniSettings : public ConfigFixture {
         SetUp();
         fs::remove(Names().iniPath);
         if (iniText) WriteIni(iniText);
-        ASSERT_TRUE(SetConfigDir((tmp_ / "cnf/Kovran/V3r").c_str(), false, false));
+        ASSERT_TRUE(SetConfigDir((tmp_ / "cnf/Kovran/V3r").c_str()));
         ClearLog();
         ReadIniSettings();
     }
@@ -188,8 +225,10 @@ class IniSettings : public ConfigFixture {
         ReadIniSettings();
     }
     void ExpectDefaults(const char* what) {
-        for (const KeyCase& k : Table())
-            EXPECT_EQ(k.field(), k.def) << what << ": " << k.section << "/" << k.key;
+        for (const IniKey* row : LoadTimeRows()) {
+            for (const KeyCase* k : CasesOf(*row))
+                EXPECT_EQ(k->field(), k->def) << what << ": " << k->section << "/" << k->key;
+        }
     }
 };
 
@@ -206,12 +245,15 @@ TEST_F(IniSettings, EveryKeyTakesItsDefaultWhenAbsent) {
 TEST_F(IniSettings, EveryKeyFollowsItsRule) {
     Load(nullptr);
     LogRecord().on = false;
-    for (const KeyCase& k : Table()) {
-        for (const auto& [value, expected] : k.rules) {
-            const std::string text =
-                std::string("[") + k.section + "]\r\n" + k.key + "=" + value + "\r\n";
-            Reread(text);
-            EXPECT_EQ(k.field(), expected) << k.section << "/" << k.key << " = \"" << value << "\"";
+    for (const IniKey* row : LoadTimeRows()) {
+        for (const KeyCase* k : CasesOf(*row)) {
+            for (const auto& [value, expected] : k->rules) {
+                const std::string text = "[" + std::string(row->section) + "]\r\n" +
+                                         std::string(row->key) + "=" + value + "\r\n";
+                Reread(text);
+                EXPECT_EQ(k->field(), expected)
+                    << k->section << "/" << k->key << " = \"" << value << "\"";
+            }
         }
     }
 }
@@ -300,7 +342,7 @@ TEST_F(IniSettings, Cmc7ImagesGoBesideTheV3rLevel) {
     // A directory without "V3r" keeps its whole path.
     SetUp();
     WriteIni("[Ocr]\nCMC7SaveImg=1\n");
-    ASSERT_TRUE(SetConfigDir((tmp_ / "plain").c_str(), false, false));
+    ASSERT_TRUE(SetConfigDir((tmp_ / "plain").c_str()));
     ReadIniSettings();
     EXPECT_EQ(Settings().ocrIni.cmc7ImgDir, tmp_ / "plain/CMC7ImgDir/");
 
