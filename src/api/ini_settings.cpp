@@ -72,6 +72,9 @@ void RunStep(IniStep step, OcrSettings& ocr) {
         case IniStep::Cmc7ImageDir:
             if (!ocr.cmc7SaveImg) return;
             ocr.cmc7ImgDir = PrepareCmc7ImageDir();
+            // Nowhere private to put them: codeline images carry account
+            // numbers, so they are not saved at all.
+            if (ocr.cmc7ImgDir.empty()) ocr.cmc7SaveImg = false;
             return;
         case IniStep::DebugImageDir:
             if (ocr.debugImg) ocr.debugImgPath = PrepareDebugImageDir();
