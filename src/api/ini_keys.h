@@ -127,57 +127,52 @@ struct IniKey {
 // The words the table is written in.
 namespace ini_row {
 
-constexpr IniKey Flag(std::string_view section, std::string_view key, std::string_view def,
-                      IniStore store) {
-    return {.section = section, .key = key, .def = def, .rule = IniRule::Flag, .store = store};
-}
-// A flag that needs more than 1: "Trim" above 1 is the extended trim.
-constexpr IniKey FlagAbove(std::string_view section, std::string_view key, std::string_view def,
-                           int threshold, IniStore store) {
-    return {.section = section,
-            .key = key,
-            .def = def,
-            .rule = IniRule::Flag,
-            .low = threshold,
-            .store = store};
-}
-constexpr IniKey Number(std::string_view section, std::string_view key, std::string_view def,
-                        IniStore store) {
-    return {.section = section, .key = key, .def = def, .rule = IniRule::Number, .store = store};
-}
-constexpr IniKey Clamped(std::string_view section, std::string_view key, std::string_view def,
-                         int low, int high, IniStore store) {
-    return {.section = section,
-            .key = key,
-            .def = def,
-            .rule = IniRule::Clamp,
-            .low = low,
-            .high = high,
-            .store = store};
-}
-// Negative becomes 0.
-constexpr IniKey NonNegative(std::string_view section, std::string_view key, std::string_view def,
-                             IniStore store) {
-    return Clamped(section, key, def, 0, INT_MAX, store);
-}
-constexpr IniKey ByteMask(std::string_view section, std::string_view key, std::string_view def,
-                          IniStore store) {
-    return {.section = section, .key = key, .def = def, .rule = IniRule::ByteMask, .store = store};
-}
-constexpr IniKey Override(std::string_view section, std::string_view key, std::string_view def,
-                          IniStore store) {
-    return {.section = section, .key = key, .def = def, .rule = IniRule::Override, .store = store};
-}
-// A key read by the code that uses it, each time (or at its own step).
-constexpr IniKey Used(std::string_view section, std::string_view key, std::string_view def,
-                      IniRule rule, int low = 0, int high = 0) {
+constexpr IniKey Row(IniRule rule, std::string_view section, std::string_view key,
+                     std::string_view def, IniStore store, int low = 0, int high = 0) {
     return {.section = section,
             .key = key,
             .def = def,
             .rule = rule,
             .low = low,
             .high = high,
-            .reader = IniReader::User};
+            .store = store};
+}
+constexpr IniKey Flag(std::string_view section, std::string_view key, std::string_view def,
+                      IniStore store) {
+    return Row(IniRule::Flag, section, key, def, store);
+}
+// A flag that needs more than 1: "Trim" above 1 is the extended trim.
+constexpr IniKey FlagAbove(std::string_view section, std::string_view key, std::string_view def,
+                           int threshold, IniStore store) {
+    return Row(IniRule::Flag, section, key, def, store, threshold);
+}
+constexpr IniKey Number(std::string_view section, std::string_view key, std::string_view def,
+                        IniStore store) {
+    return Row(IniRule::Number, section, key, def, store);
+}
+constexpr IniKey Clamped(std::string_view section, std::string_view key, std::string_view def,
+                         int low, int high, IniStore store) {
+    return Row(IniRule::Clamp, section, key, def, store, low, high);
+}
+// Negative becomes 0.
+constexpr IniKey NonNegative(std::string_view section, std::string_view key, std::string_view def,
+                             IniStore store) {
+    return Row(IniRule::Clamp, section, key, def, store, 0, INT_MAX);
+}
+constexpr IniKey ByteMask(std::string_view section, std::string_view key, std::string_view def,
+                          IniStore store) {
+    return Row(IniRule::ByteMask, section, key, def, store);
+}
+constexpr IniKey Override(std::string_view section, std::string_view key, std::string_view def,
+                          IniStore store) {
+    return Row(IniRule::Override, section, key, def, store);
+}
+// A key read by the code that uses it, each time (or at its own step).
+constexpr IniKey Used(std::string_view section, std::string_view key, std::string_view def,
+                      IniRule rule, int low = 0, int high = 0) {
+    IniKey k = Row(rule, section, key, def, nullptr, low, high);
+    k.reader = IniReader::User;
+    return k;
 }
 
 }  // namespace ini_row

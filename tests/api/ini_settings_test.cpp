@@ -21,6 +21,7 @@
 #include "api/debug_dirs.h"
 #include "api/ini_keys.h"
 #include "api/library.h"
+#include "support/scoped_env.h"
 
 namespace kovran {
 namespace {
