@@ -9,11 +9,10 @@ namespace kovran {
 namespace {
 
 // A key whose default is another key's value reads it from an earlier row
-// of its own section; one that is read at load has a field to fill.
+// of its own section; a log line has its text.
 consteval bool RowsAreWellFormed() {
     for (std::size_t i = 0; i < kIniKeys.size(); ++i) {
         const IniKey& k = kIniKeys[i];
-        if ((k.reader == IniReader::Load) != (k.store != nullptr)) return false;
         if ((k.log == IniLog::None) != (k.message == nullptr)) return false;
         if (k.defaultFrom.empty()) continue;
         bool found = false;
