@@ -1,6 +1,5 @@
 #include "api/config_dir.h"
 #include "api/frame_state.h"
-#include "api/names.h"
 
 #include <unistd.h>
 
@@ -9,10 +8,11 @@
 #include <cstdlib>
 #include <filesystem>
 
+#include "KovranMS.h"
+#include "api/ini_keys.h"
 #include "api/library.h"
 #include "api/log.h"
 #include "platform/files.h"
-#include "platform/profile.h"
 #include "platform/sys_error.h"
 
 namespace kovran {
@@ -39,14 +39,14 @@ std::string MachineDataBase() {
     if (!cfg.dataBaseOverride.empty()) return cfg.dataBaseOverride;
     if (const char* env = std::getenv(kDataBaseEnv); env && *env) return env;
 
-    bool usedFallback = false;
-    std::string base = SharedDataBase(access(kVarLib, W_OK) == 0, std::getenv("XDG_DATA_HOME"),
-                                      std::getenv("HOME"), usedFallback);
-    if (usedFallback) LogPair("war - ", "NOT working in Common AppData");
-    if (usedFallback && !base.empty()) {
-        for (const std::string& level : DirectoryLevels(base)) EnsureDirectoryLevel(level);
+    const VarLib varLib = access(kVarLib, W_OK) == 0 ? VarLib::Writable : VarLib::ReadOnly;
+    SharedDataChoice choice =
+        SharedDataBase(varLib, std::getenv("XDG_DATA_HOME"), std::getenv("HOME"));
+    if (choice.perUser) LogPair("war - ", "NOT working in Common AppData");
+    if (choice.perUser && !choice.base.empty()) {
+        for (const std::string& level : DirectoryLevels(choice.base)) EnsureDirectoryLevel(level);
     }
-    return base;
+    return choice.base;
 }
 
 // DefaultConfigDir without storing the result.
@@ -54,17 +54,17 @@ bool BuildDefaultConfigDir(std::string& out) {
     std::string base = MachineDataBase();
     if (base.empty()) {
         LogPair("err - ", "V3rCnfDir");
-        SetLastResult(-1);
+        SetLastResult(KVX_ERR_GENERIC);
         return false;
     }
     if (base.size() <= 2) {
         LogPair("err - ", "not able to get V3rCnfDir");
-        SetLastResult(-1);
+        SetLastResult(KVX_ERR_GENERIC);
         return false;
     }
     if (base.find('%') != std::string::npos) {
         LogTriple("err - ", "invalid EnvironmentStrings", base.c_str());
-        SetLastResult(-1);
+        SetLastResult(KVX_ERR_GENERIC);
         return false;
     }
     std::string kovranDir = JoinPath(base, "Kovran");
@@ -72,7 +72,7 @@ bool BuildDefaultConfigDir(std::string& out) {
         int err = platform::LastSystemError();
         LogTriple("err - ", "Base Dir ", kovranDir.c_str());
         LogPairValue("err - ", "Not able to create default Config Dir 1", err);
-        SetLastResult(-1);
+        SetLastResult(KVX_ERR_GENERIC);
         return false;
     }
     out = kovranDir + "/V3r";
@@ -92,16 +92,13 @@ void ClearConfigDir(ConfigState& cfg) {
 
 }  // namespace
 
-std::string SharedDataBase(bool varLibWritable, const char* xdgDataHome, const char* home,
-                           bool& usedFallback) {
-    usedFallback = false;
-    if (varLibWritable) return kVarLib;
-    usedFallback = true;
-    // A relative XDG_DATA_HOME is invalid and ignored, as the base directory
-    // specification asks.
-    if (xdgDataHome && xdgDataHome[0] == '/') return xdgDataHome;
-    if (home && *home) return JoinPath(home, ".local/share");
-    return {};
+SharedDataChoice SharedDataBase(VarLib varLib, const char* xdgDataHome, const char* home) {
+    if (varLib == VarLib::Writable) return {.base = kVarLib, .perUser = false};
+    // A relative XDG_DATA_HOME is invalid and ignored, as the XDG base
+    // directory rules ask.
+    if (xdgDataHome && xdgDataHome[0] == '/') return {.base = xdgDataHome, .perUser = true};
+    if (home && *home) return {.base = JoinPath(home, ".local/share"), .perUser = true};
+    return {.base = {}, .perUser = true};
 }
 
 std::vector<std::string> DirectoryLevels(const std::string& path) {
@@ -145,7 +142,7 @@ bool DefaultConfigDir() {
     return true;
 }
 
-bool SetConfigDir(const char* path, bool noFallback, bool isFallback) {
+bool SetConfigDir(const char* path, OnCreateFailure onFailure) {
     ConfigState& cfg = Config();
     std::string candidate;
     bool defaultAttempt = false;
@@ -162,13 +159,13 @@ bool SetConfigDir(const char* path, bool noFallback, bool isFallback) {
 
     if (candidate == cfg.dir) {
         cfg.valid = true;
-        SetLastResult(0);
+        SetLastResult(KVX_OK);
         return true;
     }
     if (candidate.size() > kConfigDirMax) {
         LogPair("err - ", "CfgDir is too long");
         LogPair("err - ", candidate.c_str());
-        SetLastResult(-3);
+        SetLastResult(KVX_ERR_INV_PARAMETER);
         return false;
     }
 
@@ -185,9 +182,10 @@ bool SetConfigDir(const char* path, bool noFallback, bool isFallback) {
         // The fallback starts from nothing, so that a fallback equal to the
         // failed candidate is tried again rather than taken as established.
         ClearConfigDir(cfg);
-        if (defaultAttempt || noFallback || isFallback || !SetConfigDir(nullptr, false, true)) {
+        if (defaultAttempt || onFailure == OnCreateFailure::Fail ||
+            !SetConfigDir(nullptr, OnCreateFailure::Fail)) {
             ClearConfigDir(cfg);
-            SetLastResult(-1);
+            SetLastResult(KVX_ERR_GENERIC);
             return false;
         }
         LogTriple("war - ", "using default config dir ", cfg.dir.c_str());
@@ -195,15 +193,15 @@ bool SetConfigDir(const char* path, bool noFallback, bool isFallback) {
         return true;
     }
     cfg.valid = true;
-    SetLastResult(0);
+    SetLastResult(KVX_OK);
     return true;
 }
 
 void EstablishLoadTimeConfigDir() {
     ConfigState& cfg = Config();
     cfg.loadTimeDir.clear();
-    std::string configured = platform::GetProfileString("General", "CnfDir", "", Names().iniPath);
-    SetConfigDir(configured.size() > 2 ? configured.c_str() : nullptr, false, false);
+    std::string configured = ReadIniText(IniKeyOf("General", "CnfDir"));
+    SetConfigDir(configured.size() > 2 ? configured.c_str() : nullptr);
     cfg.loadTimeDir = cfg.dir;
 }
 
@@ -215,9 +213,9 @@ bool ChangeConfigDirBeforeInit(const char* dir) {
         return true;
     }
     std::string kept = cfg.dir;
-    if (SetConfigDir(dir, false, false)) return true;
+    if (SetConfigDir(dir)) return true;
     LogPair("error setting new CnfDir", dir);
-    SetConfigDir(kept.c_str(), false, false);
+    SetConfigDir(kept.c_str());
     LogPair("restored", kept.c_str());
     return false;
 }

@@ -28,13 +28,18 @@ struct ConfigState {
 
 ConfigState& Config();
 
+// What SetConfigDir does when the path cannot be created.
+enum class OnCreateFailure : bool {
+    FallBack,  // establish the load-time directory (or the default) instead
+    Fail,      // give up: "restore" must not land elsewhere, nor a fallback fall back again
+};
+
 // Establishes the configuration directory. A null or empty path means the
-// load-time directory, or the default when there is none. noFallback and
-// isFallback forbid falling back to the load-time/default directory when
-// the path cannot be created. True on success (last result 0); on failure
-// the directory is empty and invalid with last result -1, except a path
-// over 259 characters, which leaves everything unchanged (last result -3).
-bool SetConfigDir(const char* path, bool noFallback, bool isFallback);
+// load-time directory, or the default when there is none (which never
+// falls back). True on success (last result 0); on failure the directory is
+// empty and invalid with last result -1, except a path over 259 characters,
+// which leaves everything unchanged (last result -3).
+bool SetConfigDir(const char* path, OnCreateFailure onFailure = OnCreateFailure::FallBack);
 
 // Clears the directory, builds the default base, creates its "Kovran" level
 // and makes the directory <base>/Kovran/V3r (that level is created by
@@ -53,12 +58,16 @@ bool ChangeConfigDirBeforeInit(const char* dir);
 // The per-device register file: <dir>/pid_%04x_<serial>.reg.
 std::string RegisterFilePath(std::uint16_t pid, const std::string& serial);
 
+enum class VarLib : bool { ReadOnly, Writable };
+
+struct SharedDataChoice {
+    std::string base;      // empty when nothing is available
+    bool perUser = false;  // /var/lib was passed over for a folder of this user
+};
+
 // The shared data folder chosen from what the machine offers: /var/lib when
 // writable, else xdgDataHome when absolute, else home + "/.local/share".
-// usedFallback tells whether /var/lib was passed over. Empty when nothing
-// is available.
-std::string SharedDataBase(bool varLibWritable, const char* xdgDataHome, const char* home,
-                           bool& usedFallback);
+SharedDataChoice SharedDataBase(VarLib varLib, const char* xdgDataHome, const char* home);
 
 // The directory levels SetConfigDir creates for a path, outermost first:
 // a leading double quote is dropped, a trailing one taken as a separator,

@@ -50,7 +50,7 @@ extern "C" KVX_API KVXResult KVXDefaultInitPath(BSTR* dir) {
     KVXResult result = RunExport<KVXResult>(ExportInfo{"KVXDefaultInitPath"}, NoHandle,
                                             std::nullopt, -1, [&]() -> KVXResult {
                                                 ran = true;
-                                                SetConfigDir(nullptr, false, false);
+                                                SetConfigDir(nullptr);
                                                 if (dir != nullptr) StoreBstr(dir, Config().dir);
                                                 return LastResult();
                                             });
@@ -61,7 +61,7 @@ extern "C" KVX_API KVXResult KVXDefaultInitPath(BSTR* dir) {
 extern "C" KVX_API KVXResult KVXRestoreDefaultInitPath(void) {
     return RunExport<KVXResult>(ExportInfo{"KVXRestoreDefaultInitPath", nullptr, true}, NoHandle,
                                 std::nullopt, -1, []() -> KVXResult {
-                                    if (SetConfigDir(nullptr, true, false)) {
+                                    if (SetConfigDir(nullptr, OnCreateFailure::Fail)) {
                                         SetLastResult(KVX_OK);
                                     } else {
                                         LogPair("err - ", "restoring config dir");

@@ -19,8 +19,15 @@ std::string PrepareDebugImageDir();
 void PurgeDebugImages(const std::string& dir, int days);
 
 // The CMC7 image directory: the configuration directory cut where "V3r"
-// begins, followed by "CMC7ImgDir/", created when missing; "/tmp/" when it
-// cannot be.
+// begins, followed by "CMC7ImgDir/", created when missing. When it cannot
+// be, a private directory ("Using" logs which): $XDG_RUNTIME_DIR/kovran-cmc7/,
+// else $TMPDIR (or /tmp) + "/kovran-cmc7-<uid>/". Empty when none is
+// private, and the images are then not saved.
 std::string PrepareCmc7ImageDir();
+
+// Makes a directory only this user may enter (mode 0700), or accepts an
+// existing one that is a directory of this user (not a link), narrowing its
+// mode to 0700 when wider. False (system error set) otherwise.
+bool EnsurePrivateDirectory(const std::string& path);
 
 }  // namespace kovran

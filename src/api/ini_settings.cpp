@@ -2,13 +2,14 @@
 #include "api/names.h"
 #include "api/settings.h"
 
-#include <algorithm>
-#include <cstdint>
 #include <cstdio>
+#include <optional>
+#include <stdexcept>
 #include <string>
 
 #include "api/config_dir.h"
 #include "api/debug_dirs.h"
+#include "api/ini_keys.h"
 #include "api/library.h"
 #include "api/log.h"
 #include "platform/profile.h"
@@ -20,173 +21,95 @@ SettingsRecord& Settings() {
 }
 namespace {
 
-const std::string& IniPath() {
-    return Names().iniPath;
-}
-
-int Number(const char* section, const char* key, const char* def) {
-    return platform::GetProfileNumber(section, key, def, IniPath());
-}
-
-bool Flag(const char* section, const char* key, const char* def) {
-    return Number(section, key, def) > 0;
-}
-
-std::uint8_t Clamp(int value, int low, int high) {
-    return static_cast<std::uint8_t>(std::clamp(value, low, high));
-}
-
-int NonNegative(int value) {
-    return value < 0 ? 0 : value;
-}
-
-// A threshold kept inside low..99 (100 or more becomes 99).
-std::uint8_t Threshold(int value, int low) {
-    return Clamp(value, low, 99);
-}
-
-void ReadGeneral(ScanSettings& s) {
-    const char* g = "General";
-    s.enCntPages = Flag(g, "EnCntPages", "1");
-    s.fw3000 = Flag(g, "fw3000", "1");
-    s.swGlitchDetection = Flag(g, "SWGlitchDetection", "0");
-    if (s.swGlitchDetection) LogText("with SW glitch detection");
-    s.swNoiseDetection = Flag(g, "SWNoiseDetection", "0");
-    if (s.swNoiseDetection) LogText("with SW noise detection");
-    s.autoMoveBack = Flag(g, "AutoMoveBack", "0");
-    s.sideAuto = Flag(g, "SideAuto", "0");
-    s.forward = Flag(g, "forward", "1");
-    s.deskew = Flag(g, "Deskew", "1");
-    const int trim = Number(g, "Trim", "1");
-    s.trim = trim > 0;
-    s.trimExtended = trim > 1;
-    s.sharp = Flag(g, "Sharp", "0");
-    s.msecWaitStart = Number(g, "msecWaitStart", "0");
-    s.msecValLines = Number(g, "msecValLines", "1");
-    const int disabled = Number(g, "DisAcqMode", "0");
-    s.disAcqMode = (disabled < 0 || disabled > 255) ? 0 : static_cast<std::uint8_t>(disabled);
-    const int ep0 = Number(g, "EP0SemaphoreTimeout", "0");
-    if (ep0 > 0) {
-        s.ep0SemaphoreTimeoutMs = static_cast<std::uint32_t>(ep0);
-        LogValue("EP0SemaphoreTimeout", ep0);
+// The row of another key of the same section (a default taken from it).
+const IniKey& RowOf(std::string_view section, std::string_view key) {
+    for (const IniKey& k : kIniKeys) {
+        if (k.reader == IniReader::Load && k.section == section && k.key == key) return k;
     }
-    const int overlapped = Number(g, "OvrlpdEventTimeout", "0");
-    if (overlapped > 0) {
-        s.overlappedEventTimeoutMs = static_cast<std::uint32_t>(overlapped);
-        LogValue("OvrlpdEventTimeout", overlapped);
+    throw std::logic_error("kIniKeys: no load-time key " + std::string(key));
+}
+
+int RawNumber(const IniKey& k, std::string_view def) {
+    return platform::GetProfileNumber(k.section, k.key, def, Names().iniPath);
+}
+
+std::string DefaultText(const IniKey& k) {
+    if (k.defaultFrom.empty()) return std::string(k.def);
+    const IniKey& from = RowOf(k.section, k.defaultFrom);
+    return std::to_string(RawNumber(from, from.def));
+}
+
+void LogFor(const IniKey& k, std::optional<int> value) {
+    switch (k.log) {
+        case IniLog::None:
+            return;
+        case IniLog::TextWhenOn:
+            if (value.value_or(0) != 0) LogText(k.message);
+            return;
+        case IniLog::ValueWhenSet:
+            if (value) LogValue(k.message, *value);
+            return;
+        case IniLog::ValueUnlessDefault:
+            if (value && *value != platform::ParseDecimal(k.def)) LogValue(k.message, *value);
+            return;
+        case IniLog::FormatUnlessDefault:
+            if (value && *value != platform::ParseDecimal(k.def)) {
+                char text[128];
+                std::snprintf(text, sizeof text, k.message, static_cast<unsigned>(*value));
+                LogText(text);
+            }
+            return;
+        case IniLog::OnOrOff:
+            LogText(value.value_or(0) != 0 ? k.message : k.messageOff);
+            return;
     }
-    s.twoPart = Flag(g, "TwoPart", "0");
-    s.adfAcq = Flag(g, "ADFAcq", "0");
-    s.maxHeight150 = NonNegative(Number(g, "MaxHeight150", "0"));
-    s.nPageEn = Flag(g, "nPageEn", "1");
-    const int doubleFeed = Number(g, "DoubleFeed", "1");
-    s.doubleFeed = doubleFeed > 0;
-    s.doubleFeedDelivery = Flag(g, "DoubleFeedDelivery", std::to_string(doubleFeed).c_str());
-    const int cntMax = Number(g, "DoubleFeedCntMax", "450");
-    s.doubleFeedCntMax = cntMax <= 9 ? 10 : cntMax;
-    s.doubleFeedBlackVe = Number(g, "DoubleFeedBlackVe", "-1");
-    s.sequenceCheck = Flag(g, "SequenceCheck", "1");
-    s.seqCheckMoveBackLines300 = NonNegative(Number(g, "SeqCheckMoveBackLines300", "0"));
 }
 
-void ReadCleaningImageBuzzer(ScanSettings& s) {
-    s.checkEnable = Flag("Cleaning", "CheckEnable", "1");
-    s.checkCalibration = Flag("Cleaning", "CheckCalibration", "1");
-
-    s.removeBack = Flag("Image", "RemoveBack", "1");
-    s.borderThr = Clamp(Number("Image", "BorderThr", "0"), 0, 255);
-    s.borderVal = Clamp(Number("Image", "BorderVal", "0"), 0, 255);
-    s.color = Number("Image", "Color", "1");
-
-    const char* b = "Buzer";
-    s.valDouble = Clamp(Number(b, "ValDouble", "200"), 0, 255);
-    s.mSecDouble = static_cast<std::uint32_t>(NonNegative(Number(b, "MSecDouble", "1200")));
-    s.valNR = Clamp(Number(b, "ValNR", "100"), 0, 255);
-    s.mSecNR = static_cast<std::uint32_t>(NonNegative(Number(b, "MSecNR", "600")));
-    s.valNoCld = Clamp(Number(b, "ValNoCld", "50"), 0, 255);
-    s.mSecNoCld = static_cast<std::uint32_t>(NonNegative(Number(b, "MSecNoCld", "200")));
-}
-
-// A document type that differs from its usual value is worth a line: the
-// administrator changed how every cheque is read.
-int DocumentType(const char* key, const char* def, int usual, const char* message) {
-    const int value = Number("Ocr", key, def);
-    if (value != usual) LogValue(message, value);
-    return value;
-}
-
-void ReadOcr(OcrSettings& o) {
-    const char* s = "Ocr";
-    o.cmc7SaveImg = Flag(s, "CMC7SaveImg", "0");
-    if (o.cmc7SaveImg) o.cmc7ImgDir = PrepareCmc7ImageDir();
-    o.checkIdExtended = Number(s, "CheckIdExtended", "60");
-    if (o.checkIdExtended != 60) {
-        char text[64];
-        std::snprintf(text, sizeof text, "looking for beneficiary and ammount on 0x%04x",
-                      static_cast<unsigned>(o.checkIdExtended));
-        LogText(text);
+void RunStep(IniStep step, OcrSettings& ocr) {
+    switch (step) {
+        case IniStep::None:
+            return;
+        case IniStep::Cmc7ImageDir:
+            if (!ocr.cmc7SaveImg) return;
+            ocr.cmc7ImgDir = PrepareCmc7ImageDir();
+            // Nowhere private to put them: codeline images carry account
+            // numbers, so they are not saved at all.
+            if (ocr.cmc7ImgDir.empty()) ocr.cmc7SaveImg = false;
+            return;
+        case IniStep::DebugImageDir:
+            if (ocr.debugImg) ocr.debugImgPath = PrepareDebugImageDir();
+            return;
+        case IniStep::PurgeDebugImages:
+            if (ocr.debugImg) PurgeDebugImages(ocr.debugImgPath, ocr.debugImgDays);
+            return;
     }
-    o.typeDoc = DocumentType("typeDoc", "1", 1, "ini forces typeDoc to ");
-    o.typeDocCmc7 = DocumentType("typeDocCMC7", "1", 1, "ini forces typeDoc for CMC7 to ");
-    o.typeDocMicroperforation = DocumentType("typeDocMICROPERFORATION", "3", 3,
-                                             "ini forces typeDoc for MICROPERFORATION to ");
-    o.cdlTxt = Flag(s, "CdlTxt", "0");
-    o.barcodeMirror = Flag(s, "BarcodeMirror", "0");
-    LogText(o.barcodeMirror ? "Mirrored barcode enabled" : "Mirrored barcode disabled");
-    o.e13bMapping = Number(s, "E13BMapping", "0");
+}
+
+bool HasConfigDir() {
     const ConfigState& cfg = Config();
-    o.debugImg = cfg.valid && !cfg.dir.empty() && Flag(s, "DebugImg", "0");
-    if (o.debugImg) o.debugImgPath = PrepareDebugImageDir();
-    o.debugImgDays = Number(s, "DebugImgDays", "0");
-    if (o.debugImg) PurgeDebugImages(o.debugImgPath, o.debugImgDays);
-    o.cdlImg = Flag(s, "CdlImg", "0");
-    o.cdlImgDate = Flag(s, "CdlImgDate", "0");
-    o.cdlMicr = Flag(s, "CdlMICR", "0");
-    o.onlyMicr = Flag(s, "onlyMICR", "0");
-    o.cmc7Thr = Threshold(Number(s, "CMC7Thr", "80"), 80);
-    o.e13bThr = Threshold(Number(s, "E13BThr", "40"), 40);
+    return cfg.valid && !cfg.dir.empty();
 }
 
-void ReadInkjetIqaDebug(ScanSettings& s) {
-    s.msecWarmTot = Number("Inkjet2", "msecWarmTot", "0");
-    s.msecWarmDelta = Number("Inkjet2", "msecWarmDelta", "0");
-    s.grayLev = Clamp(Number("Inkjet2", "grayLev", "10"), 1, 255);
-
-    const char* q = "IQA";
-    s.iqaActive = Flag(q, "Active", "1");
-    s.iqaErrLev = Number(q, "ErrLev", "1");
-    s.kbMinF = Number(q, "KB_MinF", "60");
-    s.kbMinR = Number(q, "KB_MinR", "40");
-    s.kbMinB = Number(q, "KB_MinB", "40");
-    s.kbMaxF = Number(q, "KB_MaxF", "230");
-    s.kbMaxR = Number(q, "KB_MaxR", "170");
-    s.kbMaxB = Number(q, "KB_MaxB", "170");
-    s.qualityF = Number(q, "QualityF", "20");
-    s.qualityR = Number(q, "QualityR", "20");
-    s.qualityB = Number(q, "QualityB", "20");
-
-    s.statusIn = Flag("Debug", "statusIn", "0");
-    s.statusOut = Flag("Debug", "statusOut", "0");
-    s.glitch = Flag("Debug", "glitch", "0");
-    if (s.glitch) LogText("glitch debug");
-}
-
-int LedLevel(const char* key, const char* def) {
-    return std::clamp(Number("BackLight", key, def), 0, 255);
+void ReadKey(const IniKey& k, SettingsRecord& settings) {
+    std::optional<int> value;
+    // Debug images go below the configuration directory; without one the
+    // key is not even read.
+    if (k.step == IniStep::DebugImageDir && !HasConfigDir())
+        value = 0;
+    else
+        value = IniValue(k, RawNumber(k, DefaultText(k)));
+    if (value) k.store(settings, *value);
+    LogFor(k, value);
+    RunStep(k.step, settings.ocrIni);
 }
 
 }  // namespace
 
 void ReadIniSettings() {
-    ScanSettings& scan = Settings().scanIni;
-    OcrSettings& ocr = Settings().ocrIni;
-    ReadGeneral(scan);
-    ReadCleaningImageBuzzer(scan);
-    ocr.deskewMicr = Flag("General", "DeskewMicr", "0");
-    ReadOcr(ocr);
-    ReadInkjetIqaDebug(scan);
-    scan.pdfA = NonNegative(Number("Image", "pdfA", "1"));
-    scan.pdfTitle = NonNegative(Number("Immagine", "pdfTitle", "1"));
+    SettingsRecord& settings = Settings();
+    for (const IniKey& k : kIniKeys) {
+        if (k.reader == IniReader::Load) ReadKey(k, settings);
+    }
 }
 
 void CopyIniDefaultsToCurrent() {
@@ -196,7 +119,7 @@ void CopyIniDefaultsToCurrent() {
 }
 
 std::string DbDirectory() {
-    std::string dir = platform::GetProfileString("OCR", "DBDir", "", IniPath());
+    std::string dir = ReadIniText(IniKeyOf("OCR", "DBDir"));
     if (!dir.empty())
         LogPair("changing DBDir", dir.c_str());
     else
@@ -206,7 +129,7 @@ std::string DbDirectory() {
 }
 
 std::optional<int> IniH150Dpi() {
-    std::string text = platform::GetProfileString("Image", "h_150_dpi", "", IniPath());
+    std::string text = ReadIniText(IniKeyOf("Image", "h_150_dpi"));
     if (text.empty()) return std::nullopt;
     const int value = platform::ParseDecimal(text);
     if (value < 0) return std::nullopt;
@@ -214,28 +137,28 @@ std::optional<int> IniH150Dpi() {
 }
 
 int IniAutoquality() {
-    return Number("Image", "Autoquality", "30");
+    return ReadIniNumber(IniKeyOf("Image", "Autoquality"));
 }
 int IniRotAuto() {
-    return Number("Ocr", "rotAuto", "0");
+    return ReadIniNumber(IniKeyOf("Ocr", "rotAuto"));
 }
 bool IniAdfDisabled() {
-    return Flag("ADF", "disable", "0");
+    return ReadIniNumber(IniKeyOf("ADF", "disable")) != 0;
 }
 int IniLedLevIRRGB() {
-    return LedLevel("LedLevIRRGB", "150");
+    return ReadIniNumber(IniKeyOf("BackLight", "LedLevIRRGB"));
 }
 int IniLedLevIRGray() {
-    return LedLevel("LedLevIRGray", "150");
+    return ReadIniNumber(IniKeyOf("BackLight", "LedLevIRGray"));
 }
 int IniLedLevUVRGB() {
-    return LedLevel("LedLevUVRGB", "254");
+    return ReadIniNumber(IniKeyOf("BackLight", "LedLevUVRGB"));
 }
 int IniLedLevUVGray() {
-    return LedLevel("LedLevUVGray", "254");
+    return ReadIniNumber(IniKeyOf("BackLight", "LedLevUVGray"));
 }
 int IniFreccia01() {
-    return Number("Patch", "Freccia01", "0");
+    return ReadIniNumber(IniKeyOf("Patch", "Freccia01"));
 }
 
 }  // namespace kovran

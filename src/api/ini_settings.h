@@ -9,10 +9,10 @@
 
 namespace kovran {
 
-// Reads every key of the load-time tables into Settings().scanIni and
-// Settings().ocrIni (a missing file or key gives the default), writes the log
-// lines the keys ask for, prepares the debug image and CMC7 image
-// directories and purges old debug images.
+// Reads the load-time keys of kIniKeys, in table order, into
+// Settings().scanIni and Settings().ocrIni (a missing file or key gives the
+// default), writes the log lines the keys ask for, prepares the debug image
+// and CMC7 image directories and purges old debug images.
 void ReadIniSettings();
 
 // Current settings = ini defaults, for the scan and the OCR record.
@@ -23,7 +23,7 @@ void CopyIniDefaultsToCurrent();
 // Empty when neither is known.
 std::string DbDirectory();
 
-// ---- Keys read when used
+// ---- Keys read when used (their rows in kIniKeys give key, default, rule)
 
 // "Image"/"h_150_dpi": the forced document height at 150 dpi, when the key
 // holds a value that is not negative.

@@ -46,16 +46,17 @@ TEST(DirectoryLevels, CutsAtEverySeparatorOnce) {
 }
 
 TEST(SharedDataBase, MachineFolderThenUserFolders) {
-    bool fallback = true;
-    EXPECT_EQ(SharedDataBase(true, "/x", "/home/u", fallback), "/var/lib");
-    EXPECT_FALSE(fallback);
-    EXPECT_EQ(SharedDataBase(false, "/data/u", "/home/u", fallback), "/data/u");
-    EXPECT_TRUE(fallback);
+    const SharedDataChoice machine = SharedDataBase(VarLib::Writable, "/x", "/home/u");
+    EXPECT_EQ(machine.base, "/var/lib");
+    EXPECT_FALSE(machine.perUser);
+    const SharedDataChoice user = SharedDataBase(VarLib::ReadOnly, "/data/u", "/home/u");
+    EXPECT_EQ(user.base, "/data/u");
+    EXPECT_TRUE(user.perUser);
     // A relative XDG_DATA_HOME is ignored.
-    EXPECT_EQ(SharedDataBase(false, "rel", "/home/u/", fallback), "/home/u/.local/share");
-    EXPECT_EQ(SharedDataBase(false, nullptr, "/home/u", fallback), "/home/u/.local/share");
-    EXPECT_EQ(SharedDataBase(false, nullptr, "", fallback), "");
-    EXPECT_EQ(SharedDataBase(false, nullptr, nullptr, fallback), "");
+    EXPECT_EQ(SharedDataBase(VarLib::ReadOnly, "rel", "/home/u/").base, "/home/u/.local/share");
+    EXPECT_EQ(SharedDataBase(VarLib::ReadOnly, nullptr, "/home/u").base, "/home/u/.local/share");
+    EXPECT_EQ(SharedDataBase(VarLib::ReadOnly, nullptr, "").base, "");
+    EXPECT_EQ(SharedDataBase(VarLib::ReadOnly, nullptr, nullptr).base, "");
 }
 
 class ConfigDir : public ConfigFixture {};
@@ -111,19 +112,19 @@ TEST_F(ConfigDir, EveryFailureLeavesTheDirectoryEmptyAndInvalid) {
     struct Case {
         const char* name;
         std::string path;
-        bool noFallback;
+        OnCreateFailure onFailure;
         std::string baseOverride;  // empty: the fixture's working base
     };
     const std::vector<Case> cases = {
-        {"no fallback", tmp_ / "file/sub", true, ""},
-        {"default fails too", tmp_ / "file/sub", false, tmp_ / "file"},
+        {"no fallback", tmp_ / "file/sub", OnCreateFailure::Fail, ""},
+        {"default fails too", tmp_ / "file/sub", OnCreateFailure::FallBack, tmp_ / "file"},
         // A regular file where the last level should be is no directory.
-        {"file as last level", tmp_ / "file", true, ""},
+        {"file as last level", tmp_ / "file", OnCreateFailure::Fail, ""},
     };
     for (const Case& c : cases) {
-        ASSERT_TRUE(SetConfigDir((tmp_ / "good").c_str(), false, false));
+        ASSERT_TRUE(SetConfigDir((tmp_ / "good").c_str()));
         if (!c.baseOverride.empty()) Config().dataBaseOverride = c.baseOverride;
-        EXPECT_FALSE(SetConfigDir(c.path.c_str(), c.noFallback, false)) << c.name;
+        EXPECT_FALSE(SetConfigDir(c.path.c_str(), c.onFailure)) << c.name;
         EXPECT_EQ(Config().dir, "") << c.name;
         EXPECT_FALSE(Config().valid) << c.name;
         EXPECT_EQ(LastResult(), -1) << c.name;
@@ -137,7 +138,7 @@ TEST_F(ConfigDir, ParentWhereNobodyMayCreate) {
     // Root ignores permission bits; sysfs refuses new directories to root too.
     if (!IsDir("/sys/kernel")) GTEST_SKIP() << "no sysfs";
     const std::string path = "/sys/kovran-config-test/V3r";
-    EXPECT_FALSE(SetConfigDir(path.c_str(), true, false));
+    EXPECT_FALSE(SetConfigDir(path.c_str(), OnCreateFailure::Fail));
     EXPECT_FALSE(Config().valid);
     EXPECT_EQ(Config().dir, "");
     EXPECT_TRUE(Logged("err -  Not able to create default Config Dir 2  5\r"));
@@ -149,11 +150,11 @@ TEST_F(ConfigDir, LengthLimitIs259Characters) {
     const std::string tooLong = PathOfLength(tmp_.path(), 260);
     ASSERT_EQ(ok.size(), 259u);
     ASSERT_EQ(tooLong.size(), 260u);
-    ASSERT_TRUE(SetConfigDir(ok.c_str(), false, false));
+    ASSERT_TRUE(SetConfigDir(ok.c_str()));
     EXPECT_TRUE(IsDir(ok));
     EXPECT_EQ(Config().dir, ok);
 
-    EXPECT_FALSE(SetConfigDir(tooLong.c_str(), false, false));
+    EXPECT_FALSE(SetConfigDir(tooLong.c_str()));
     EXPECT_EQ(LastResult(), -3);
     EXPECT_EQ(Config().dir, ok);
     EXPECT_TRUE(Config().valid);
@@ -182,14 +183,14 @@ TEST_F(ConfigDir, DefaultFailuresKeepTheirMessages) {
         EXPECT_EQ(LastResult(), -1);
         EXPECT_TRUE(Logged(c.line)) << c.line;
         // Through SetConfigDir the failure also leaves nothing behind.
-        EXPECT_FALSE(SetConfigDir(nullptr, false, false));
+        EXPECT_FALSE(SetConfigDir(nullptr));
         EXPECT_FALSE(Config().valid);
     }
 }
 
 TEST_F(ConfigDir, ChangeBeforeInitRestoresTheKeptDirectory) {
     const std::string first = tmp_ / "first";
-    ASSERT_TRUE(SetConfigDir(first.c_str(), false, false));
+    ASSERT_TRUE(SetConfigDir(first.c_str()));
     Config().loadTimeDir = first;
     ClearLog();
 
@@ -227,13 +228,13 @@ TEST_F(ConfigDir, ChangeBeforeInitRestoresTheKeptDirectory) {
 
 TEST_F(ConfigDir, FallbackEqualToTheFailedPathIsNotTakenAsEstablished) {
     const std::string loadTime = tmp_ / "load";
-    ASSERT_TRUE(SetConfigDir(loadTime.c_str(), false, false));
+    ASSERT_TRUE(SetConfigDir(loadTime.c_str()));
     Config().loadTimeDir = loadTime;
-    ASSERT_TRUE(SetConfigDir((tmp_ / "other").c_str(), false, false));
+    ASSERT_TRUE(SetConfigDir((tmp_ / "other").c_str()));
     // The load-time directory became impossible to create.
     fs::remove(loadTime);
     WriteFileBytes(loadTime, "x");
-    EXPECT_FALSE(SetConfigDir(loadTime.c_str(), false, false));
+    EXPECT_FALSE(SetConfigDir(loadTime.c_str()));
     EXPECT_FALSE(Config().valid);
     EXPECT_EQ(Config().dir, "");
 }
@@ -244,11 +245,11 @@ TEST_F(ConfigDir, RestoreAndDefaultInitPathExports) {
     EstablishLoadTimeConfigDir();
     ASSERT_EQ(Config().dir, loadTime);
 
-    ASSERT_TRUE(SetConfigDir((tmp_ / "other").c_str(), false, false));
+    ASSERT_TRUE(SetConfigDir((tmp_ / "other").c_str()));
     EXPECT_EQ(KVXRestoreDefaultInitPath(), 0);
     EXPECT_EQ(Config().dir, loadTime);
 
-    ASSERT_TRUE(SetConfigDir((tmp_ / "other").c_str(), false, false));
+    ASSERT_TRUE(SetConfigDir((tmp_ / "other").c_str()));
     SetLastResult(-21);
     BSTR out = platform::AllocBstrBytes("old", 3);
     EXPECT_EQ(KVXDefaultInitPath(&out), 0);
@@ -259,7 +260,7 @@ TEST_F(ConfigDir, RestoreAndDefaultInitPathExports) {
     // The load-time directory can no longer be created.
     fs::remove(loadTime);
     WriteFileBytes(loadTime, "x");
-    ASSERT_TRUE(SetConfigDir((tmp_ / "other").c_str(), false, false));
+    ASSERT_TRUE(SetConfigDir((tmp_ / "other").c_str()));
     ClearLog();
     EXPECT_EQ(KVXRestoreDefaultInitPath(), -1);
     EXPECT_EQ(LastResult(), -1);
@@ -281,7 +282,7 @@ TEST_F(ConfigDir, RestoreAndDefaultInitPathExports) {
 }
 
 TEST_F(ConfigDir, DirectoryQueries) {
-    ASSERT_TRUE(SetConfigDir((tmp_ / "q").c_str(), false, false));
+    ASSERT_TRUE(SetConfigDir((tmp_ / "q").c_str()));
     char buf[260];
     for (int handle : {0, -1}) {
         std::fill(std::begin(buf), std::end(buf), 'x');
@@ -308,7 +309,7 @@ TEST_F(ConfigDir, DirectoryQueries) {
 }
 
 TEST_F(ConfigDir, RegisterFileName) {
-    ASSERT_TRUE(SetConfigDir((tmp_ / "r").c_str(), false, false));
+    ASSERT_TRUE(SetConfigDir((tmp_ / "r").c_str()));
     EXPECT_EQ(RegisterFilePath(0x0003, "AB1234"), tmp_ / "r/pid_0003_AB1234.reg");
     EXPECT_EQ(RegisterFilePath(0x1a2b, ""), tmp_ / "r/pid_1a2b_.reg");
     // A serial number cannot lead out of the directory.

@@ -90,7 +90,7 @@ TEST_F(DebugPurge, NegativeOrHugeDaysDeleteNothing) {
 }
 
 TEST_F(DebugPurge, RunsAtLoadOnlyForDebugImages) {
-    ASSERT_TRUE(SetConfigDir((tmp_ / "cnf").c_str(), false, false));
+    ASSERT_TRUE(SetConfigDir((tmp_ / "cnf").c_str()));
     dir_ = tmp_ / "cnf/Img/";
     WriteIni("[Ocr]\nDebugImgDays=0\n");
     ReadIniSettings();

@@ -5,28 +5,37 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <climits>
 #include <filesystem>
 #include <functional>
+#include <set>
 #include <string>
 #include <utility>
 #include <vector>
 
 #include "api/config_dir.h"
 #include "api/config_fixture.h"
+#include "api/debug_dirs.h"
+#include "api/ini_keys.h"
 #include "api/library.h"
+#include "support/scoped_env.h"
 
 namespace kovran {
 namespace {
 
 namespace fs = std::filesystem;
 using test::ConfigFixture;
+using test::ScopedEnv;
 using test::WriteFileBytes;
 
 using Rules = std::vector<std::pair<std::string, long>>;
 
-// A key of the load-time tables: where it lives, which field it fills, its
-// default, and values with what they must give.
+// What a key read at load must do, written down apart from kIniKeys: where
+// it lives, which field it fills, its default, and values with what they
+// must give.
 struct KeyCase {
     const char* section;
     const char* key;
@@ -168,6 +177,40 @@ const std::vector<KeyCase>& Table() {
 #undef SCAN
 #undef OCR
 
+using KeyName = std::pair<std::string, std::string>;
+
+KeyName NameOf(const IniKey& row) {
+    return {std::string(row.section), std::string(row.key)};
+}
+
+// The load-time rows of kIniKeys, each key once ("Trim" fills two fields).
+std::vector<const IniKey*> LoadTimeRows() {
+    std::vector<const IniKey*> rows;
+    std::set<KeyName> seen;
+    for (const IniKey& row : kIniKeys) {
+        if (row.reader == IniReader::Load && seen.insert(NameOf(row)).second) rows.push_back(&row);
+    }
+    return rows;
+}
+
+std::vector<const KeyCase*> CasesOf(const IniKey& row) {
+    std::vector<const KeyCase*> cases;
+    for (const KeyCase& k : Table()) {
+        if (KeyName{k.section, k.key} == NameOf(row)) cases.push_back(&k);
+    }
+    return cases;
+}
+
+// A key the reader does not read, or one read that nobody expects, shows
+// here: the reader reads exactly the rows of the table.
+TEST(IniKeyTable, ReadsExactlyTheExpectedKeys) {
+    std::set<KeyName> rows;
+    for (const IniKey* row : LoadTimeRows()) rows.insert(NameOf(*row));
+    std::set<KeyName> expected;
+    for (const KeyCase& k : Table()) expected.insert({k.section, k.key});
+    EXPECT_EQ(rows, expected);
+}
+
 class IniSettings : public ConfigFixture {
   protected:
     // A fresh load of the given ini text (nullptr: no ini file at all) with
@@ -176,7 +219,7 @@ class IniSettings : public ConfigFixture {
         SetUp();
         fs::remove(Names().iniPath);
         if (iniText) WriteIni(iniText);
-        ASSERT_TRUE(SetConfigDir((tmp_ / "cnf/Kovran/V3r").c_str(), false, false));
+        ASSERT_TRUE(SetConfigDir((tmp_ / "cnf/Kovran/V3r").c_str()));
         ClearLog();
         ReadIniSettings();
     }
@@ -188,8 +231,10 @@ class IniSettings : public ConfigFixture {
         ReadIniSettings();
     }
     void ExpectDefaults(const char* what) {
-        for (const KeyCase& k : Table())
-            EXPECT_EQ(k.field(), k.def) << what << ": " << k.section << "/" << k.key;
+        for (const IniKey* row : LoadTimeRows()) {
+            for (const KeyCase* k : CasesOf(*row))
+                EXPECT_EQ(k->field(), k->def) << what << ": " << k->section << "/" << k->key;
+        }
     }
 };
 
@@ -206,12 +251,15 @@ TEST_F(IniSettings, EveryKeyTakesItsDefaultWhenAbsent) {
 TEST_F(IniSettings, EveryKeyFollowsItsRule) {
     Load(nullptr);
     LogRecord().on = false;
-    for (const KeyCase& k : Table()) {
-        for (const auto& [value, expected] : k.rules) {
-            const std::string text =
-                std::string("[") + k.section + "]\r\n" + k.key + "=" + value + "\r\n";
-            Reread(text);
-            EXPECT_EQ(k.field(), expected) << k.section << "/" << k.key << " = \"" << value << "\"";
+    for (const IniKey* row : LoadTimeRows()) {
+        for (const KeyCase* k : CasesOf(*row)) {
+            for (const auto& [value, expected] : k->rules) {
+                const std::string text = "[" + std::string(row->section) + "]\r\n" +
+                                         std::string(row->key) + "=" + value + "\r\n";
+                Reread(text);
+                EXPECT_EQ(k->field(), expected)
+                    << k->section << "/" << k->key << " = \"" << value << "\"";
+            }
         }
     }
 }
@@ -300,20 +348,123 @@ TEST_F(IniSettings, Cmc7ImagesGoBesideTheV3rLevel) {
     // A directory without "V3r" keeps its whole path.
     SetUp();
     WriteIni("[Ocr]\nCMC7SaveImg=1\n");
-    ASSERT_TRUE(SetConfigDir((tmp_ / "plain").c_str(), false, false));
+    ASSERT_TRUE(SetConfigDir((tmp_ / "plain").c_str()));
     ReadIniSettings();
     EXPECT_EQ(Settings().ocrIni.cmc7ImgDir, tmp_ / "plain/CMC7ImgDir/");
 
-    // Nowhere to create it: the temporary directory.
+    // Nowhere to create it: a directory of this user in its runtime folder.
     SetUp();
+    fs::create_directory(tmp_ / "run");
+    ScopedEnv run("XDG_RUNTIME_DIR", (tmp_ / "run").c_str());
     WriteIni("[Ocr]\nCMC7SaveImg=1\n");
     WriteFileBytes(tmp_ / "file", "x");
     Config().dir = tmp_ / "file/V3r";
     Config().valid = true;
     ReadIniSettings();
-    EXPECT_EQ(Settings().ocrIni.cmc7ImgDir, "/tmp/");
+    EXPECT_TRUE(Settings().ocrIni.cmc7SaveImg);
+    EXPECT_EQ(Settings().ocrIni.cmc7ImgDir, tmp_ / "run/kovran-cmc7/");
     EXPECT_TRUE(Logged("err -  SaveCMC7ImgDir " + (tmp_ / "file/V3r") +
-                       "\r\nNot able to create default saveCMC7ImgDir 3\r\r\nUsing /tmp/\r\n"));
+                       "\r\nNot able to create default saveCMC7ImgDir 3\r\r\nUsing " +
+                       (tmp_ / "run/kovran-cmc7/") + "\r\n"));
+}
+
+// The fallback for CMC7 images, whose codelines carry account numbers.
+class Cmc7PrivateDir : public ConfigFixture {
+  protected:
+    void SetUp() override {
+        ConfigFixture::SetUp();
+        fs::create_directory(tmp_ / "run");
+        fs::create_directory(tmp_ / "tmp");
+        WriteIni("[Ocr]\nCMC7SaveImg=1\n");
+        WriteFileBytes(tmp_ / "file", "x");
+    }
+    // Loads with a configuration directory below which nothing can be made.
+    std::string Prepare() {
+        Config().dir = tmp_ / "file/V3r";
+        Config().valid = true;
+        Settings().ocrIni = OcrSettings{};
+        ClearLog();
+        ReadIniSettings();
+        return Settings().ocrIni.cmc7ImgDir;
+    }
+    std::string UserTmpDir() const {
+        return tmp_ / ("tmp/kovran-cmc7-" + std::to_string(::geteuid()) + "/");
+    }
+    ::testing::AssertionResult IsPrivate(const std::string& dir) const {
+        struct stat st {};
+        if (::lstat(dir.c_str(), &st) != 0) return ::testing::AssertionFailure() << "missing";
+        if (!S_ISDIR(st.st_mode)) return ::testing::AssertionFailure() << "not a directory";
+        if ((st.st_mode & 07777) != 0700)
+            return ::testing::AssertionFailure() << "mode " << std::oct << (st.st_mode & 07777);
+        if (st.st_uid != ::geteuid()) return ::testing::AssertionFailure() << "owner " << st.st_uid;
+        return ::testing::AssertionSuccess();
+    }
+
+    ScopedEnv run_{"XDG_RUNTIME_DIR", (tmp_ / "run").c_str()};
+    ScopedEnv tmpDir_{"TMPDIR", (tmp_ / "tmp").c_str()};
+};
+
+TEST_F(Cmc7PrivateDir, RuntimeDirectoryFirstMadeOnlyForThisUser) {
+    ::umask(0);  // a permissive umask must not widen it
+    const std::string dir = Prepare();
+    ::umask(022);
+    EXPECT_EQ(dir, tmp_ / "run/kovran-cmc7/");
+    EXPECT_TRUE(IsPrivate(dir));
+    EXPECT_TRUE(Logged("Using " + dir + "\r\n"));
+    EXPECT_FALSE(fs::exists("/tmp/CMC7ImgDir"));
+}
+
+TEST_F(Cmc7PrivateDir, WithoutARuntimeDirectoryAUserDirectoryInTheTemporaryFolder) {
+    for (const char* runtime : {static_cast<const char*>(nullptr), "", "relative/run"}) {
+        ScopedEnv noRuntime("XDG_RUNTIME_DIR", runtime);
+        fs::remove_all(UserTmpDir());
+        const std::string dir = Prepare();
+        EXPECT_EQ(dir, UserTmpDir()) << (runtime ? runtime : "unset");
+        EXPECT_TRUE(IsPrivate(dir));
+        EXPECT_TRUE(Logged("Using " + dir + "\r\n"));
+    }
+}
+
+TEST_F(Cmc7PrivateDir, AnOpenDirectoryOfThisUserIsClosed) {
+    fs::create_directory(tmp_ / "run/kovran-cmc7");
+    ::chmod((tmp_ / "run/kovran-cmc7").c_str(), 0777);
+    EXPECT_EQ(Prepare(), tmp_ / "run/kovran-cmc7/");
+    EXPECT_TRUE(IsPrivate(tmp_ / "run/kovran-cmc7"));
+    ::chmod((tmp_ / "run/kovran-cmc7").c_str(), 0750);
+    EXPECT_EQ(Prepare(), tmp_ / "run/kovran-cmc7/");
+    EXPECT_TRUE(IsPrivate(tmp_ / "run/kovran-cmc7"));
+}
+
+TEST_F(Cmc7PrivateDir, LinksFilesAndOtherOwnersAreRefused) {
+    // A link to an open directory, and a file, where the directory should be.
+    fs::create_directory(tmp_ / "open");
+    ::chmod((tmp_ / "open").c_str(), 0777);
+    fs::create_directory_symlink(tmp_ / "open", tmp_ / "run/kovran-cmc7");
+    EXPECT_EQ(Prepare(), UserTmpDir());
+    EXPECT_TRUE(Logged("war -  CMC7 image directory is not private " + (tmp_ / "run/kovran-cmc7/") +
+                       "\r\n"));
+    struct stat st {};
+    ASSERT_EQ(::stat((tmp_ / "open").c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 07777, 0777u) << "the link's target was changed";
+
+    fs::remove_all(UserTmpDir());
+    WriteFileBytes(UserTmpDir().substr(0, UserTmpDir().size() - 1), "x");
+    EXPECT_EQ(Prepare(), "");
+    EXPECT_FALSE(Settings().ocrIni.cmc7SaveImg);
+    EXPECT_TRUE(Logged("err -  CMC7 images are not saved\r\n"));
+
+    // A directory another user made in advance (only root can stage one).
+    if (::geteuid() != 0) GTEST_SKIP() << "needs root to give a directory to another user";
+    fs::remove(tmp_ / "run/kovran-cmc7");
+    fs::create_directory(tmp_ / "run/kovran-cmc7");
+    ::chmod((tmp_ / "run/kovran-cmc7").c_str(), 0700);
+    ASSERT_EQ(::chown((tmp_ / "run/kovran-cmc7").c_str(), 65534, 65534), 0);
+    EXPECT_EQ(Prepare(), "");
+    EXPECT_TRUE(Logged("war -  CMC7 image directory is not private " + (tmp_ / "run/kovran-cmc7/") +
+                       "\r\n"));
+    ASSERT_EQ(::stat((tmp_ / "run/kovran-cmc7").c_str(), &st), 0);
+    EXPECT_EQ(st.st_uid, 65534u);
+    EXPECT_EQ(st.st_mode & 07777, 0700u);
 }
 
 TEST_F(IniSettings, CopyMakesTheCurrentSettingsTheIniDefaults) {
