@@ -225,6 +225,16 @@ void EmulatedScanner::StallBulkIn() {
     stallNext_ = true;
 }
 
+void EmulatedScanner::HoldControl(bool hold) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    holdControl_ = hold;
+}
+
+void EmulatedScanner::HoldBulkOut(bool hold) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    holdBulkOut_ = hold;
+}
+
 void EmulatedScanner::Unplug() {
     {
         std::lock_guard<std::mutex> lock(mutex_);
@@ -277,6 +287,11 @@ std::set<unsigned long> EmulatedScanner::UnknownIoctls() const {
     return unknown_;
 }
 
+std::set<unsigned long> EmulatedScanner::SeenIoctls() const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return seen_;
+}
+
 // Runs on umockdev's worker thread, one ioctl at a time.
 int EmulatedScanner::OnIoctl(UMockdevIoctlBase*, UMockdevIoctlClient* client, void* self) {
     return static_cast<EmulatedScanner*>(self)->Handle(client) ? TRUE : FALSE;
@@ -303,6 +318,7 @@ bool EmulatedScanner::Handle(UMockdevIoctlClient* client) {
     UMockdevIoctlData* arg = umockdev_ioctl_client_get_arg(client);
     const unsigned long argValue = *reinterpret_cast<const unsigned long*>(arg->data);
     std::lock_guard<std::mutex> lock(mutex_);
+    seen_.insert(request);
 
     Result result = Fail(ENOTTY);
     // An unsigned int the argument points at.
@@ -435,7 +451,6 @@ Result EmulatedScanner::Submit(UMockdevIoctlClient* client, UMockdevIoctlData* a
             Release(urb);
             return Fail(EINVAL);
         }
-        RunControl(urb);
     } else {
         ++bulkUrbs_[urb.endpoint];
         largestBulk_[urb.endpoint] = std::max(largestBulk_[urb.endpoint], urb.length);
@@ -484,6 +499,7 @@ void EmulatedScanner::RunControl(Urb& urb) {
 // Finishes what the device can finish now, in submission order.
 void EmulatedScanner::Progress() {
     bool cancelContinuations = false;
+    bool inBlocked = false;
     for (Urb& urb : urbs_) {
         if (urb.done) continue;
         if (unplugged_) {
@@ -491,7 +507,12 @@ void EmulatedScanner::Progress() {
             urb.status = -ESHUTDOWN;
             continue;
         }
+        if (urb.type == USBDEVFS_URB_TYPE_CONTROL) {
+            if (!holdControl_) RunControl(urb);
+            continue;
+        }
         if (urb.endpoint == kBulkOutEndpoint) {
+            if (holdBulkOut_) continue;
             const std::uint8_t* data = urb.bufferData != nullptr ? urb.bufferData->data : nullptr;
             if (data != nullptr) bulkOut_.insert(bulkOut_.end(), data, data + urb.length);
             urb.done = true;
@@ -516,7 +537,11 @@ void EmulatedScanner::Progress() {
             urb.status = -EPIPE;
             continue;
         }
-        if (bulkIn_.empty()) break;  // the device NAKs; later URBs wait too
+        if (inBlocked) continue;
+        if (bulkIn_.empty()) {
+            inBlocked = true;  // the device NAKs; later bulk-in URBs wait behind it
+            continue;
+        }
         const std::size_t n = std::min(urb.length, bulkIn_.size());
         std::copy_n(bulkIn_.begin(), n, urb.bufferData->data);
         bulkIn_.erase(bulkIn_.begin(), bulkIn_.begin() + static_cast<std::ptrdiff_t>(n));

@@ -80,6 +80,10 @@ class EmulatedScanner {
     // The next bulk-in URB, and every one after it until CLEAR_HALT, ends
     // with -EPIPE.
     void StallBulkIn();
+    // While held, control URBs and bulk-out URBs stay pending (the device
+    // NAKs them) until discarded or released.
+    void HoldControl(bool hold);
+    void HoldBulkOut(bool hold);
     // The cable is pulled: pending URBs end with -ESHUTDOWN, reapable once,
     // then every ioctl fails with ENODEV; a remove uevent goes out.
     void Unplug();
@@ -96,8 +100,10 @@ class EmulatedScanner {
     std::size_t LargestBulkUrb(std::uint8_t endpoint) const;
     // URBs submitted and not yet reaped, of every open file.
     std::size_t InFlightUrbs() const;
-    // ioctl request numbers that were not modelled and answered ENOTTY.
+    // ioctl request numbers that were not modelled and answered ENOTTY,
+    // and every request seen.
     std::set<unsigned long> UnknownIoctls() const;
+    std::set<unsigned long> SeenIoctls() const;
 
   private:
     struct Urb {
@@ -141,6 +147,8 @@ class EmulatedScanner {
     bool halted_ = false;
     bool stallNext_ = false;
     bool unplugged_ = false;
+    bool holdControl_ = false;
+    bool holdBulkOut_ = false;
     std::map<unsigned, UMockdevIoctlClient*> claims_;  // interface -> owner
     std::map<std::pair<std::uint8_t, std::uint16_t>, std::vector<std::uint8_t>> replies_;
     std::vector<SeenControl> controls_;
@@ -149,6 +157,7 @@ class EmulatedScanner {
     std::map<std::uint8_t, unsigned> bulkUrbs_;
     std::map<std::uint8_t, std::size_t> largestBulk_;
     std::set<unsigned long> unknown_;
+    std::set<unsigned long> seen_;
 };
 
 }  // namespace kovran::test
