@@ -10,7 +10,17 @@
 // bulk-in endpoint answers -EPIPE until CLEAR_HALT), an unplug (pending URBs
 // end with -ESHUTDOWN, then every ioctl fails with ENODEV) and the usbfs
 // memory limit (a submit that would take the in-flight URB bytes above it
-// fails with ENOMEM).
+// fails with ENOMEM). A bulk URB claims the interface implicitly, as usbfs
+// does; closing the file drops its claims and URBs.
+//
+// What only a real scanner shows: the device node is a plain file, so
+// poll() always says "ready" (libusb reaps by polling, and never sees the
+// POLLERR with which the kernel announces an unplug); the limit is counted
+// per node and on buffer bytes only, where the kernel counts every usbfs
+// file of the system plus its own overhead; there are no real timings
+// (NAK retries, autosuspend, babble, transaction errors); URB buffers are
+// copied over a socket, so large transfers are slow but never zero-copy
+// (no USBDEVFS_CAP_MMAP); no kernel driver is ever bound to the interface.
 #pragma once
 
 #include <linux/usbdevice_fs.h>
