@@ -19,66 +19,32 @@ constexpr const char* kPreloadLibrary = "libumockdev-preload.so.0";
 constexpr std::size_t kSetupSize = 8;
 constexpr std::uint8_t kGetDescriptor = 0x06;
 
+// The descriptor tables keep one descriptor per line.
+// clang-format off
+
 // Device descriptor: USB 2.0, vendor class, EP0 64 bytes, strings 1 (maker),
 // 2 (product) and kSerialIndex (serial number), one configuration.
-const std::vector<std::uint8_t> kDeviceDescriptor = {0x12,
-                                                     0x01,
-                                                     0x00,
-                                                     0x02,
-                                                     0x00,
-                                                     0x00,
-                                                     0x00,
-                                                     0x40,
-                                                     kScannerVid & 0xFF,
-                                                     kScannerVid >> 8,
-                                                     kScannerPid & 0xFF,
-                                                     kScannerPid >> 8,
-                                                     0x00,
-                                                     0x01,
-                                                     0x01,
-                                                     0x02,
-                                                     kSerialIndex,
-                                                     0x01};
+const std::vector<std::uint8_t> kDeviceDescriptor = {
+    0x12, 0x01, 0x00, 0x02, 0x00, 0x00, 0x00, 0x40,
+    kScannerVid & 0xFF, kScannerVid >> 8, kScannerPid & 0xFF, kScannerPid >> 8,
+    0x00, 0x01, 0x01, 0x02, kSerialIndex, 0x01};
 
 // One configuration, one vendor interface with a bulk-in and a bulk-out
 // endpoint of 512 bytes (high speed).
-const std::vector<std::uint8_t> kConfigDescriptor = {0x09,
-                                                     0x02,
-                                                     0x20,
-                                                     0x00,
-                                                     0x01,
-                                                     0x01,
-                                                     0x00,
-                                                     0x80,
-                                                     0x32,  // configuration 1
-                                                     0x09,
-                                                     0x04,
-                                                     0x00,
-                                                     0x00,
-                                                     0x02,
-                                                     0xFF,
-                                                     0x00,
-                                                     0x00,
-                                                     0x00,  // interface 0
-                                                     0x07,
-                                                     0x05,
-                                                     kBulkInEndpoint,
-                                                     0x02,
-                                                     kBulkPacketSize & 0xFF,
-                                                     kBulkPacketSize >> 8,
-                                                     0x00,
-                                                     0x07,
-                                                     0x05,
-                                                     kBulkOutEndpoint,
-                                                     0x02,
-                                                     kBulkPacketSize & 0xFF,
-                                                     kBulkPacketSize >> 8,
-                                                     0x00};
+const std::vector<std::uint8_t> kConfigDescriptor = {
+    0x09, 0x02, 0x20, 0x00, 0x01, 0x01, 0x00, 0x80, 0x32,
+    0x09, 0x04, 0x00, 0x00, 0x02, 0xFF, 0x00, 0x00, 0x00,
+    0x07, 0x05, kBulkInEndpoint, 0x02, kBulkPacketSize & 0xFF, kBulkPacketSize >> 8, 0x00,
+    0x07, 0x05, kBulkOutEndpoint, 0x02, kBulkPacketSize & 0xFF, kBulkPacketSize >> 8, 0x00};
 
+// The root hub the scanner hangs on: device and configuration descriptors.
 const std::vector<std::uint8_t> kRootHubDescriptors = {
-    0x12, 0x01, 0x00, 0x02, 0x09, 0x00, 0x01, 0x40, 0x6B, 0x1D, 0x02, 0x00, 0x06, 0x06, 0x03,
-    0x02, 0x01, 0x01, 0x09, 0x02, 0x19, 0x00, 0x01, 0x01, 0x00, 0xE0, 0x00, 0x09, 0x04, 0x00,
-    0x00, 0x01, 0x09, 0x00, 0x00, 0x00, 0x07, 0x05, 0x81, 0x03, 0x04, 0x00, 0x0C};
+    0x12, 0x01, 0x00, 0x02, 0x09, 0x00, 0x01, 0x40, 0x6B, 0x1D, 0x02, 0x00, 0x06, 0x06,
+    0x03, 0x02, 0x01, 0x01,
+    0x09, 0x02, 0x19, 0x00, 0x01, 0x01, 0x00, 0xE0, 0x00,
+    0x09, 0x04, 0x00, 0x00, 0x01, 0x09, 0x00, 0x00, 0x00,
+    0x07, 0x05, 0x81, 0x03, 0x04, 0x00, 0x0C};
+// clang-format on
 
 std::vector<std::uint8_t> StringDescriptor(const std::string& ascii) {
     std::vector<std::uint8_t> d = {static_cast<std::uint8_t>(2 + 2 * ascii.size()), 0x03};
@@ -225,14 +191,14 @@ void EmulatedScanner::StallBulkIn() {
     stallNext_ = true;
 }
 
-void EmulatedScanner::HoldControl(bool hold) {
+void EmulatedScanner::HoldControl(Hold hold) {
     std::lock_guard<std::mutex> lock(mutex_);
-    holdControl_ = hold;
+    holdControl_ = hold == Hold::On;
 }
 
-void EmulatedScanner::HoldBulkOut(bool hold) {
+void EmulatedScanner::HoldBulkOut(Hold hold) {
     std::lock_guard<std::mutex> lock(mutex_);
-    holdBulkOut_ = hold;
+    holdBulkOut_ = hold == Hold::On;
 }
 
 void EmulatedScanner::Unplug() {
@@ -287,11 +253,6 @@ std::set<unsigned long> EmulatedScanner::UnknownIoctls() const {
     return unknown_;
 }
 
-std::set<unsigned long> EmulatedScanner::SeenIoctls() const {
-    std::lock_guard<std::mutex> lock(mutex_);
-    return seen_;
-}
-
 // Runs on umockdev's worker thread, one ioctl at a time.
 int EmulatedScanner::OnIoctl(UMockdevIoctlBase*, UMockdevIoctlClient* client, void* self) {
     return static_cast<EmulatedScanner*>(self)->Handle(client) ? TRUE : FALSE;
@@ -318,7 +279,6 @@ bool EmulatedScanner::Handle(UMockdevIoctlClient* client) {
     UMockdevIoctlData* arg = umockdev_ioctl_client_get_arg(client);
     const unsigned long argValue = *reinterpret_cast<const unsigned long*>(arg->data);
     std::lock_guard<std::mutex> lock(mutex_);
-    seen_.insert(request);
 
     Result result = Fail(ENOTTY);
     // An unsigned int the argument points at.

@@ -68,6 +68,8 @@ struct SeenControl {
     std::vector<std::uint8_t> outData;
 };
 
+enum class Hold : bool { Off, On };
+
 class EmulatedScanner {
   public:
     // Builds the testbed with a root hub on bus 1 and the scanner on its
@@ -92,8 +94,8 @@ class EmulatedScanner {
     void StallBulkIn();
     // While held, control URBs and bulk-out URBs stay pending (the device
     // NAKs them) until discarded or released.
-    void HoldControl(bool hold);
-    void HoldBulkOut(bool hold);
+    void HoldControl(Hold hold);
+    void HoldBulkOut(Hold hold);
     // The cable is pulled: pending URBs end with -ESHUTDOWN, reapable once,
     // then every ioctl fails with ENODEV; a remove uevent goes out.
     void Unplug();
@@ -110,10 +112,8 @@ class EmulatedScanner {
     std::size_t LargestBulkUrb(std::uint8_t endpoint) const;
     // URBs submitted and not yet reaped, of every open file.
     std::size_t InFlightUrbs() const;
-    // ioctl request numbers that were not modelled and answered ENOTTY,
-    // and every request seen.
+    // ioctl request numbers that were not modelled and answered ENOTTY.
     std::set<unsigned long> UnknownIoctls() const;
-    std::set<unsigned long> SeenIoctls() const;
 
   private:
     struct Urb {
@@ -167,7 +167,6 @@ class EmulatedScanner {
     std::map<std::uint8_t, unsigned> bulkUrbs_;
     std::map<std::uint8_t, std::size_t> largestBulk_;
     std::set<unsigned long> unknown_;
-    std::set<unsigned long> seen_;
 };
 
 }  // namespace kovran::test

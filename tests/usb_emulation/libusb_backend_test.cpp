@@ -264,13 +264,13 @@ TEST_F(LibusbOnEmulatedScanner, ControlTransferThatTimesOutIsDiscarded) {
     std::size_t got = 0;
     // The device never answers; libusb discards the URB when the bound
     // passes (the bound is the only wait here).
-    scanner_->HoldControl(true);
+    scanner_->HoldControl(test::Hold::On);
     EXPECT_EQ(device->Control({.requestType = 0xC0, .request = 0x0C, .value = 1, .length = 1}, &reg,
                               &got, 50),
               kErrorTimeout);
     EXPECT_EQ(got, 0u);
     EXPECT_EQ(scanner_->InFlightUrbs(), 0u);
-    scanner_->HoldControl(false);
+    scanner_->HoldControl(test::Hold::Off);
     scanner_->SetControlReply(0x0C, 1, {0x5A});
     EXPECT_EQ(device->Control({.requestType = 0xC0, .request = 0x0C, .value = 1, .length = 1}, &reg,
                               &got, kTransferTimeoutMs),
@@ -284,7 +284,7 @@ TEST_F(LibusbOnEmulatedScanner, UnplugDuringBulkTransfers) {
     ASSERT_TRUE(device);
     std::vector<std::uint8_t> buffer(4096);
     std::vector<std::uint8_t> print = Pattern(4096, 2);
-    scanner_->HoldBulkOut(true);
+    scanner_->HoldBulkOut(test::Hold::On);
     BulkTransferId id = 0;
     BulkTransferId outId = 0;
     ASSERT_EQ(device->SubmitBulk(BulkPipe::In, buffer.data(), buffer.size(), &id), kErrorSuccess);
