@@ -62,6 +62,9 @@ inline constexpr std::uint32_t kCapsScatterGather =
 inline constexpr std::uint32_t kCapsNoScatterGather =
     USBDEVFS_CAP_ZERO_PACKET | USBDEVFS_CAP_BULK_CONTINUATION | USBDEVFS_CAP_REAP_AFTER_DISCONNECT;
 
+// The kernel's default usbfs memory limit (usbcore.usbfs_memory_mb).
+inline constexpr unsigned kDefaultUsbfsMemoryMb = 16;
+
 // One control transfer as the device saw it.
 struct SeenControl {
     std::uint8_t setup[8] = {};
@@ -76,7 +79,8 @@ class EmulatedScanner {
     // port 3 (/dev/bus/usb/001/002). usbfsMemoryMb is the usbcore parameter
     // (also written to /sys/module/usbcore/parameters/usbfs_memory_mb);
     // 0 means no limit.
-    explicit EmulatedScanner(std::uint32_t caps = kCapsScatterGather, unsigned usbfsMemoryMb = 16);
+    explicit EmulatedScanner(std::uint32_t caps = kCapsScatterGather,
+                             unsigned usbfsMemoryMb = kDefaultUsbfsMemoryMb);
     ~EmulatedScanner();
     EmulatedScanner(const EmulatedScanner&) = delete;
     EmulatedScanner& operator=(const EmulatedScanner&) = delete;

@@ -7,7 +7,6 @@
 
 #include <cstring>
 #include <memory>
-#include <numeric>
 #include <string>
 #include <vector>
 
@@ -42,7 +41,8 @@ class LibusbOnEmulatedScanner : public ::testing::Test {
   protected:
     // Builds the emulated scanner and a backend that sees it; false (and the
     // test skipped) when umockdev or libusb cannot run here.
-    bool Start(std::uint32_t caps = test::kCapsScatterGather, unsigned usbfsMemoryMb = 16) {
+    bool Start(std::uint32_t caps = test::kCapsScatterGather,
+               unsigned usbfsMemoryMb = test::kDefaultUsbfsMemoryMb) {
         scanner_ = std::make_unique<EmulatedScanner>(caps, usbfsMemoryMb);
         if (!scanner_->Ready()) {
             skipReason_ = scanner_->Problem();
@@ -75,13 +75,8 @@ class LibusbOnEmulatedScanner : public ::testing::Test {
     std::string skipReason_;
 };
 
-#define START_OR_SKIP(...)                                    \
-    do {                                                      \
-        if (!Start(__VA_ARGS__)) GTEST_SKIP() << skipReason_; \
-    } while (0)
-
 TEST_F(LibusbOnEmulatedScanner, EnumerationNamesTheScannerByBusAndPort) {
-    START_OR_SKIP();
+    if (!Start()) GTEST_SKIP() << skipReason_;
     const std::vector<UsbDeviceInfo> found = backend_->Enumerate();
     // The root hub (vendor 1D6B) is not one of ours.
     ASSERT_EQ(found.size(), 1u);
@@ -98,7 +93,7 @@ TEST_F(LibusbOnEmulatedScanner, EnumerationNamesTheScannerByBusAndPort) {
 }
 
 TEST_F(LibusbOnEmulatedScanner, SerialNumberDescriptorReadsBack) {
-    START_OR_SKIP();
+    if (!Start()) GTEST_SKIP() << skipReason_;
     auto device = OpenScanner();
     ASSERT_TRUE(device);
     std::uint8_t buffer[255] = {};
@@ -121,7 +116,7 @@ TEST_F(LibusbOnEmulatedScanner, SerialNumberDescriptorReadsBack) {
 }
 
 TEST_F(LibusbOnEmulatedScanner, VendorControlTransfersCarryTheirSetupAndData) {
-    START_OR_SKIP();
+    if (!Start()) GTEST_SKIP() << skipReason_;
     auto device = OpenScanner();
     ASSERT_TRUE(device);
 
@@ -185,7 +180,7 @@ std::vector<std::uint8_t> ReadUntilShort(UsbDevice& device, std::size_t block,
 }
 
 TEST_F(LibusbOnEmulatedScanner, BulkInBlocksEndWithAShortRead) {
-    START_OR_SKIP();
+    if (!Start()) GTEST_SKIP() << skipReason_;
     auto device = OpenScanner();
     ASSERT_TRUE(device);
     constexpr std::size_t kBlock = 64 * 1024;
@@ -218,7 +213,7 @@ TEST_F(LibusbOnEmulatedScanner, BulkInBlocksEndWithAShortRead) {
 }
 
 TEST_F(LibusbOnEmulatedScanner, WithoutScatterGatherReadsAreSplitAndStillEndShort) {
-    START_OR_SKIP(test::kCapsNoScatterGather);
+    if (!Start(test::kCapsNoScatterGather)) GTEST_SKIP() << skipReason_;
     auto device = OpenScanner();
     ASSERT_TRUE(device);
     constexpr std::size_t kBlock = 64 * 1024;
@@ -233,7 +228,7 @@ TEST_F(LibusbOnEmulatedScanner, WithoutScatterGatherReadsAreSplitAndStillEndShor
 }
 
 TEST_F(LibusbOnEmulatedScanner, StallOnBulkInThenCancelThenRead) {
-    START_OR_SKIP();
+    if (!Start()) GTEST_SKIP() << skipReason_;
     auto device = OpenScanner();
     ASSERT_TRUE(device);
     std::vector<std::uint8_t> buffer(4096);
@@ -257,7 +252,7 @@ TEST_F(LibusbOnEmulatedScanner, StallOnBulkInThenCancelThenRead) {
 }
 
 TEST_F(LibusbOnEmulatedScanner, ControlTransferThatTimesOutIsDiscarded) {
-    START_OR_SKIP();
+    if (!Start()) GTEST_SKIP() << skipReason_;
     auto device = OpenScanner();
     ASSERT_TRUE(device);
     std::uint8_t reg = 0;
@@ -279,7 +274,7 @@ TEST_F(LibusbOnEmulatedScanner, ControlTransferThatTimesOutIsDiscarded) {
 }
 
 TEST_F(LibusbOnEmulatedScanner, UnplugDuringBulkTransfers) {
-    START_OR_SKIP();
+    if (!Start()) GTEST_SKIP() << skipReason_;
     auto device = OpenScanner();
     ASSERT_TRUE(device);
     std::vector<std::uint8_t> buffer(4096);
@@ -311,7 +306,7 @@ TEST_F(LibusbOnEmulatedScanner, UnplugDuringBulkTransfers) {
 }
 
 TEST_F(LibusbOnEmulatedScanner, TwoDevicesOnOneScannerBothRunBulk) {
-    START_OR_SKIP();
+    if (!Start()) GTEST_SKIP() << skipReason_;
     auto acquisition = OpenScanner();
     auto printing = OpenScanner();
     ASSERT_TRUE(acquisition && printing);
@@ -355,10 +350,10 @@ TEST_F(LibusbOnEmulatedScanner, TwoDevicesOnOneScannerBothRunBulk) {
 }
 
 TEST_F(LibusbOnEmulatedScanner, BulkAboveTheUsbfsLimitWithScatterGather) {
-    START_OR_SKIP(test::kCapsScatterGather, 16);
+    if (!Start(test::kCapsScatterGather, test::kDefaultUsbfsMemoryMb)) GTEST_SKIP() << skipReason_;
     auto device = OpenScanner();
     ASSERT_TRUE(device);
-    // The 32 MiB first rung of the block-size ladder.
+    // The 32 MiB first rung of the block-size ladder, twice the limit.
     std::vector<std::uint8_t> buffer(32u << 20);
     BulkTransferId id = 0;
     EXPECT_EQ(device->SubmitBulk(BulkPipe::In, buffer.data(), buffer.size(), &id),
@@ -374,7 +369,8 @@ TEST_F(LibusbOnEmulatedScanner, BulkAboveTheUsbfsLimitWithScatterGather) {
 }
 
 TEST_F(LibusbOnEmulatedScanner, BulkAboveTheUsbfsLimitWithoutScatterGather) {
-    START_OR_SKIP(test::kCapsNoScatterGather, 16);
+    if (!Start(test::kCapsNoScatterGather, test::kDefaultUsbfsMemoryMb))
+        GTEST_SKIP() << skipReason_;
     auto device = OpenScanner();
     ASSERT_TRUE(device);
     std::vector<std::uint8_t> buffer(32u << 20);
