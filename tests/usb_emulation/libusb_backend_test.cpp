@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <fstream>
 #include <memory>
 #include <string>
 #include <vector>
@@ -371,6 +372,10 @@ TEST_F(LibusbOnEmulatedScanner, BulkAboveTheUsbfsLimitWithScatterGather) {
 TEST_F(LibusbOnEmulatedScanner, BulkAboveTheUsbfsLimitWithoutScatterGather) {
     if (!Start(test::kCapsNoScatterGather, test::kDefaultUsbfsMemoryMb))
         GTEST_SKIP() << skipReason_;
+    // Where a backend learns the limit without trying.
+    unsigned limitMb = 0;
+    std::ifstream("/sys/module/usbcore/parameters/usbfs_memory_mb") >> limitMb;
+    EXPECT_EQ(limitMb, test::kDefaultUsbfsMemoryMb);
     auto device = OpenScanner();
     ASSERT_TRUE(device);
     std::vector<std::uint8_t> buffer(32u << 20);
