@@ -1,0 +1,401 @@
+// The libusb backend against an emulated scanner: libusb runs its real Linux
+// code (udev enumeration, sysfs descriptors, usbfs URBs) and umockdev answers
+// for the kernel (emulated_scanner.h). Where today's backend is known to
+// fall short of what the USB layer must do, a test records what it returns
+// now and skips with the reason; it fails on any third behaviour.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <fstream>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "platform/sys_error.h"
+#include "platform/usb_libusb.h"
+#include "platform/usb_sync.h"
+#include "usb_emulation/emulated_scanner.h"
+
+namespace kovran::platform {
+namespace {
+
+using test::EmulatedScanner;
+
+// Bounds only: the emulated device answers at once, so no test waits them out
+// unless the backend hangs.
+constexpr unsigned kTransferTimeoutMs = 5000;
+constexpr std::uint16_t kEnglish = 0x0409;
+constexpr const char* kScannerPath =
+    "\\\\?\\USB#VID_7E51&PID_0003#1-3#{6BDD1FC6-810F-11D0-BEC7-08002BE2092F}";
+
+std::vector<std::uint8_t> Pattern(std::size_t n, std::uint8_t seed) {
+    std::vector<std::uint8_t> v(n);
+    for (std::size_t i = 0; i < n; ++i) v[i] = static_cast<std::uint8_t>(seed + i * 7 + (i >> 9));
+    return v;
+}
+
+std::vector<std::uint8_t> SetupBytes(const test::SeenControl& c) {
+    return std::vector<std::uint8_t>(c.setup, c.setup + 8);
+}
+
+class LibusbOnEmulatedScanner : public ::testing::Test {
+  protected:
+    // Builds the emulated scanner and a backend that sees it; false (and the
+    // test skipped) when umockdev or libusb cannot run here.
+    bool Start(std::uint32_t caps = test::kCapsScatterGather,
+               unsigned usbfsMemoryMb = test::kDefaultUsbfsMemoryMb) {
+        scanner_ = std::make_unique<EmulatedScanner>(caps, usbfsMemoryMb);
+        if (!scanner_->Ready()) {
+            skipReason_ = scanner_->Problem();
+            return false;
+        }
+        // libusb must start inside the testbed: it scans the bus at start.
+        backend_ = MakeLibusbBackend();
+        if (!backend_) {
+            skipReason_ = "libusb cannot start in the umockdev testbed";
+            return false;
+        }
+        return true;
+    }
+
+    std::unique_ptr<UsbDevice> OpenScanner() {
+        int error = -1;
+        auto device = backend_->Open(kScannerPath, &error);
+        EXPECT_EQ(error, kErrorSuccess);
+        return device;
+    }
+
+    void TearDown() override {
+        // The backend's context goes before the testbed it was started in.
+        backend_.reset();
+        scanner_.reset();
+    }
+
+    std::unique_ptr<EmulatedScanner> scanner_;
+    std::unique_ptr<UsbBackend> backend_;
+    std::string skipReason_;
+};
+
+TEST_F(LibusbOnEmulatedScanner, EnumerationNamesTheScannerByBusAndPort) {
+    if (!Start()) GTEST_SKIP() << skipReason_;
+    const std::vector<UsbDeviceInfo> found = backend_->Enumerate();
+    // The root hub (vendor 1D6B) is not one of ours.
+    ASSERT_EQ(found.size(), 1u);
+    EXPECT_EQ(found[0].path, kScannerPath);
+    EXPECT_EQ(found[0].vid, 0x7E51);
+    EXPECT_EQ(found[0].pid, 0x0003);
+
+    auto device = OpenScanner();
+    ASSERT_TRUE(device);
+    std::uint32_t packet = 0;
+    EXPECT_EQ(device->BulkInPacketSize(&packet), kErrorSuccess);
+    EXPECT_EQ(packet, test::kBulkPacketSize);
+    EXPECT_TRUE(scanner_->UnknownIoctls().empty());
+}
+
+TEST_F(LibusbOnEmulatedScanner, SerialNumberDescriptorReadsBack) {
+    if (!Start()) GTEST_SKIP() << skipReason_;
+    auto device = OpenScanner();
+    ASSERT_TRUE(device);
+    std::uint8_t buffer[255] = {};
+    std::size_t got = 0;
+    ASSERT_EQ(ReadStringDescriptor(*device, test::kSerialIndex, kEnglish, buffer, sizeof buffer,
+                                   &got, kTransferTimeoutMs),
+              kErrorSuccess);
+    const std::string serial = test::kEmulatedSerial;
+    ASSERT_EQ(got, 2 + 2 * serial.size());
+    EXPECT_EQ(buffer[0], got);
+    EXPECT_EQ(buffer[1], 0x03);
+    std::string text;
+    for (std::size_t i = 2; i + 1 < got; i += 2) text.push_back(static_cast<char>(buffer[i]));
+    EXPECT_EQ(text, serial);
+
+    const auto seen = scanner_->Controls();
+    ASSERT_EQ(seen.size(), 1u);
+    EXPECT_EQ(SetupBytes(seen[0]), (std::vector<std::uint8_t>{0x80, 0x06, test::kSerialIndex, 0x03,
+                                                              0x09, 0x04, 0xFF, 0x00}));
+}
+
+TEST_F(LibusbOnEmulatedScanner, VendorControlTransfersCarryTheirSetupAndData) {
+    if (!Start()) GTEST_SKIP() << skipReason_;
+    auto device = OpenScanner();
+    ASSERT_TRUE(device);
+
+    // A multi-byte register write, then its read-back.
+    std::uint8_t out[4] = {0xDE, 0xAD, 0x01, 0x02};
+    std::size_t done = 0;
+    EXPECT_EQ(device->Control({.requestType = 0x40, .request = 0x04, .value = 0x0112, .length = 4},
+                              out, &done, kTransferTimeoutMs),
+              kErrorSuccess);
+    EXPECT_EQ(done, 4u);
+    std::uint8_t in[4] = {};
+    EXPECT_EQ(device->Control({.requestType = 0xC0, .request = 0x04, .value = 0x0112, .length = 4},
+                              in, &done, kTransferTimeoutMs),
+              kErrorSuccess);
+    EXPECT_EQ(done, 4u);
+    EXPECT_EQ(std::memcmp(in, out, 4), 0);
+
+    // A command request: the class as bRequest, the sub-code as wValue; the
+    // device answers fewer bytes than asked.
+    scanner_->SetControlReply(0x21, 0x0003, {0x00, 0x55});
+    std::uint8_t reply[8] = {};
+    EXPECT_EQ(device->Control({.requestType = 0xC0, .request = 0x21, .value = 0x0003, .length = 8},
+                              reply, &done, kTransferTimeoutMs),
+              kErrorSuccess);
+    EXPECT_EQ(done, 2u);
+    EXPECT_EQ(reply[1], 0x55);
+
+    // A request the device does not know stalls endpoint 0.
+    EXPECT_EQ(device->Control({.requestType = 0xC0, .request = 0x7F, .value = 0, .length = 1},
+                              reply, &done, kTransferTimeoutMs),
+              kErrorGenFailure);
+
+    const auto seen = scanner_->Controls();
+    ASSERT_EQ(seen.size(), 4u);
+    EXPECT_EQ(SetupBytes(seen[0]),
+              (std::vector<std::uint8_t>{0x40, 0x04, 0x12, 0x01, 0x00, 0x00, 0x04, 0x00}));
+    EXPECT_EQ(seen[0].outData, (std::vector<std::uint8_t>{0xDE, 0xAD, 0x01, 0x02}));
+    EXPECT_EQ(SetupBytes(seen[1]),
+              (std::vector<std::uint8_t>{0xC0, 0x04, 0x12, 0x01, 0x00, 0x00, 0x04, 0x00}));
+    EXPECT_TRUE(seen[1].outData.empty());
+    EXPECT_EQ(SetupBytes(seen[2]),
+              (std::vector<std::uint8_t>{0xC0, 0x21, 0x03, 0x00, 0x00, 0x00, 0x08, 0x00}));
+}
+
+// Reads blocks of `block` bytes until a short one; returns what arrived.
+std::vector<std::uint8_t> ReadUntilShort(UsbDevice& device, std::size_t block,
+                                         std::vector<std::size_t>* sizes) {
+    std::vector<std::uint8_t> all;
+    for (;;) {
+        std::vector<std::uint8_t> buffer(block);
+        std::size_t got = 0;
+        const int rc =
+            BulkTransfer(device, BulkPipe::In, buffer.data(), block, &got, kTransferTimeoutMs);
+        EXPECT_EQ(rc, kErrorSuccess);
+        if (rc != kErrorSuccess) break;
+        sizes->push_back(got);
+        all.insert(all.end(), buffer.begin(), buffer.begin() + static_cast<std::ptrdiff_t>(got));
+        if (got < block) break;
+    }
+    return all;
+}
+
+TEST_F(LibusbOnEmulatedScanner, BulkInBlocksEndWithAShortRead) {
+    if (!Start()) GTEST_SKIP() << skipReason_;
+    auto device = OpenScanner();
+    ASSERT_TRUE(device);
+    constexpr std::size_t kBlock = 64 * 1024;
+    const std::vector<std::uint8_t> image = Pattern(3 * kBlock + 1000, 3);
+    scanner_->QueueBulkIn(image);
+
+    std::vector<std::size_t> sizes;
+    EXPECT_EQ(ReadUntilShort(*device, kBlock, &sizes), image);
+    EXPECT_EQ(sizes, (std::vector<std::size_t>{kBlock, kBlock, kBlock, 1000}));
+    // With scatter-gather each read is one URB.
+    EXPECT_EQ(scanner_->BulkUrbCount(test::kBulkInEndpoint), 4u);
+
+    // Nothing more to read: the transfer stays pending until cancelled.
+    std::vector<std::uint8_t> buffer(kBlock);
+    BulkTransferId id = 0;
+    ASSERT_EQ(device->SubmitBulk(BulkPipe::In, buffer.data(), kBlock, &id), kErrorSuccess);
+    std::size_t got = 0;
+    EXPECT_EQ(device->PollBulk(id, &got), kErrorIoIncomplete);
+    EXPECT_EQ(CancelAndReap(*device, BulkPipe::In, id, &got), kErrorOperationAborted);
+    EXPECT_EQ(got, 0u);
+
+    // Bulk-out reaches the device whole.
+    std::vector<std::uint8_t> print = Pattern(5000, 9);
+    EXPECT_EQ(
+        BulkTransfer(*device, BulkPipe::Out, print.data(), print.size(), &got, kTransferTimeoutMs),
+        kErrorSuccess);
+    EXPECT_EQ(got, print.size());
+    EXPECT_EQ(scanner_->BulkOutData(), print);
+    EXPECT_TRUE(scanner_->UnknownIoctls().empty());
+}
+
+TEST_F(LibusbOnEmulatedScanner, WithoutScatterGatherReadsAreSplitAndStillEndShort) {
+    if (!Start(test::kCapsNoScatterGather)) GTEST_SKIP() << skipReason_;
+    auto device = OpenScanner();
+    ASSERT_TRUE(device);
+    constexpr std::size_t kBlock = 64 * 1024;
+    const std::vector<std::uint8_t> image = Pattern(kBlock + 20000, 5);
+    scanner_->QueueBulkIn(image);
+    std::vector<std::size_t> sizes;
+    EXPECT_EQ(ReadUntilShort(*device, kBlock, &sizes), image);
+    EXPECT_EQ(sizes, (std::vector<std::size_t>{kBlock, 20000}));
+    // libusb cut each read into 16 KiB URBs.
+    EXPECT_EQ(scanner_->LargestBulkUrb(test::kBulkInEndpoint), 16384u);
+    EXPECT_EQ(scanner_->InFlightUrbs(), 0u);
+}
+
+TEST_F(LibusbOnEmulatedScanner, StallOnBulkInThenCancelThenRead) {
+    if (!Start()) GTEST_SKIP() << skipReason_;
+    auto device = OpenScanner();
+    ASSERT_TRUE(device);
+    std::vector<std::uint8_t> buffer(4096);
+    std::size_t got = 0;
+    scanner_->StallBulkIn();
+    EXPECT_EQ(
+        BulkTransfer(*device, BulkPipe::In, buffer.data(), buffer.size(), &got, kTransferTimeoutMs),
+        kErrorGenFailure);
+    // What the transport does after a failed read.
+    EXPECT_EQ(device->CancelBulk(BulkPipe::In), kErrorSuccess);
+
+    scanner_->QueueBulkIn(Pattern(4096, 1));
+    const int next =
+        BulkTransfer(*device, BulkPipe::In, buffer.data(), buffer.size(), &got, kTransferTimeoutMs);
+    if (scanner_->ClearHaltCount(test::kBulkInEndpoint) == 0 && next == kErrorGenFailure)
+        GTEST_SKIP() << "halt clearing not built yet: the read after a stall returned 31 "
+                        "and no CLEAR_HALT reached the device";
+    EXPECT_GE(scanner_->ClearHaltCount(test::kBulkInEndpoint), 1u);
+    EXPECT_EQ(next, kErrorSuccess);
+    EXPECT_EQ(got, buffer.size());
+}
+
+TEST_F(LibusbOnEmulatedScanner, ControlTransferThatTimesOutIsDiscarded) {
+    if (!Start()) GTEST_SKIP() << skipReason_;
+    auto device = OpenScanner();
+    ASSERT_TRUE(device);
+    std::uint8_t reg = 0;
+    std::size_t got = 0;
+    // The device never answers; libusb discards the URB when the bound
+    // passes (the bound is the only wait here).
+    scanner_->HoldControl(test::Hold::On);
+    EXPECT_EQ(device->Control({.requestType = 0xC0, .request = 0x0C, .value = 1, .length = 1}, &reg,
+                              &got, 50),
+              kErrorTimeout);
+    EXPECT_EQ(got, 0u);
+    EXPECT_EQ(scanner_->InFlightUrbs(), 0u);
+    scanner_->HoldControl(test::Hold::Off);
+    scanner_->SetControlReply(0x0C, 1, {0x5A});
+    EXPECT_EQ(device->Control({.requestType = 0xC0, .request = 0x0C, .value = 1, .length = 1}, &reg,
+                              &got, kTransferTimeoutMs),
+              kErrorSuccess);
+    EXPECT_EQ(reg, 0x5A);
+}
+
+TEST_F(LibusbOnEmulatedScanner, UnplugDuringBulkTransfers) {
+    if (!Start()) GTEST_SKIP() << skipReason_;
+    auto device = OpenScanner();
+    ASSERT_TRUE(device);
+    std::vector<std::uint8_t> buffer(4096);
+    std::vector<std::uint8_t> print = Pattern(4096, 2);
+    scanner_->HoldBulkOut(test::Hold::On);
+    BulkTransferId id = 0;
+    BulkTransferId outId = 0;
+    ASSERT_EQ(device->SubmitBulk(BulkPipe::In, buffer.data(), buffer.size(), &id), kErrorSuccess);
+    ASSERT_EQ(device->SubmitBulk(BulkPipe::Out, print.data(), print.size(), &outId), kErrorSuccess);
+    std::size_t got = 0;
+    ASSERT_EQ(device->PollBulk(id, &got), kErrorIoIncomplete);
+    ASSERT_EQ(device->PollBulk(outId, &got), kErrorIoIncomplete);
+
+    scanner_->Unplug();
+    EXPECT_EQ(device->WaitBulk(id, &got, kTransferTimeoutMs), kErrorFileNotFound);
+    EXPECT_EQ(got, 0u);
+    EXPECT_EQ(device->WaitBulk(outId, &got, kTransferTimeoutMs), kErrorFileNotFound);
+    // Everything after reports the device gone.
+    std::uint8_t reg = 0;
+    EXPECT_EQ(device->Control({.requestType = 0xC0, .request = 0x0C, .value = 1, .length = 1}, &reg,
+                              &got, kTransferTimeoutMs),
+              kErrorFileNotFound);
+    EXPECT_EQ(device->SubmitBulk(BulkPipe::In, buffer.data(), buffer.size(), &id),
+              kErrorFileNotFound);
+    EXPECT_TRUE(backend_->Enumerate().empty());
+    int error = 0;
+    EXPECT_FALSE(backend_->Open(kScannerPath, &error));
+    EXPECT_EQ(error, kErrorFileNotFound);
+}
+
+TEST_F(LibusbOnEmulatedScanner, TwoDevicesOnOneScannerBothRunBulk) {
+    if (!Start()) GTEST_SKIP() << skipReason_;
+    auto acquisition = OpenScanner();
+    auto printing = OpenScanner();
+    ASSERT_TRUE(acquisition && printing);
+
+    std::vector<std::uint8_t> image(4096);
+    BulkTransferId readId = 0;
+    ASSERT_EQ(acquisition->SubmitBulk(BulkPipe::In, image.data(), image.size(), &readId),
+              kErrorSuccess);
+    // Control transfers need no claim: both handles do them.
+    std::uint8_t reg[2] = {};
+    std::size_t got = 0;
+    scanner_->SetControlReply(0x04, 0x0020, {0x12, 0x34});
+    EXPECT_EQ(printing->Control({.requestType = 0xC0, .request = 0x04, .value = 0x20, .length = 2},
+                                reg, &got, kTransferTimeoutMs),
+              kErrorSuccess);
+
+    std::vector<std::uint8_t> print = Pattern(2048, 4);
+    const int rc = BulkTransfer(*printing, BulkPipe::Out, print.data(), print.size(), &got,
+                                kTransferTimeoutMs);
+    if (rc == kErrorBusy) {
+        std::size_t reaped = 0;
+        EXPECT_EQ(CancelAndReap(*acquisition, BulkPipe::In, readId, &reaped),
+                  kErrorOperationAborted);
+        // The kernel's rule the shared handle must live with: the second
+        // file cannot claim the interface while the first holds it, and can
+        // once the first is closed.
+        acquisition.reset();
+        EXPECT_EQ(BulkTransfer(*printing, BulkPipe::Out, print.data(), print.size(), &got,
+                               kTransferTimeoutMs),
+                  kErrorSuccess);
+        GTEST_SKIP() << "one shared handle per scanner not built yet: the second device's "
+                        "bulk submit got 170 (the interface is claimed through the first)";
+    }
+    EXPECT_EQ(rc, kErrorSuccess);
+    EXPECT_EQ(scanner_->BulkOutData(), print);
+    // The read that waited meanwhile gets its data.
+    scanner_->QueueBulkIn(Pattern(image.size(), 8));
+    EXPECT_EQ(acquisition->WaitBulk(readId, &got, kTransferTimeoutMs), kErrorSuccess);
+    EXPECT_EQ(got, image.size());
+    EXPECT_EQ(image, Pattern(image.size(), 8));
+}
+
+TEST_F(LibusbOnEmulatedScanner, BulkAboveTheUsbfsLimitWithScatterGather) {
+    if (!Start(test::kCapsScatterGather, test::kDefaultUsbfsMemoryMb)) GTEST_SKIP() << skipReason_;
+    auto device = OpenScanner();
+    ASSERT_TRUE(device);
+    // The 32 MiB first rung of the block-size ladder, twice the limit.
+    std::vector<std::uint8_t> buffer(32u << 20);
+    BulkTransferId id = 0;
+    EXPECT_EQ(device->SubmitBulk(BulkPipe::In, buffer.data(), buffer.size(), &id),
+              kErrorNoSystemResources);
+    EXPECT_EQ(scanner_->BulkUrbCount(test::kBulkInEndpoint), 0u);
+    // A read below the limit goes through.
+    scanner_->QueueBulkIn(Pattern(100, 1));
+    std::size_t got = 0;
+    EXPECT_EQ(
+        BulkTransfer(*device, BulkPipe::In, buffer.data(), 1u << 20, &got, kTransferTimeoutMs),
+        kErrorSuccess);
+    EXPECT_EQ(got, 100u);
+}
+
+TEST_F(LibusbOnEmulatedScanner, BulkAboveTheUsbfsLimitWithoutScatterGather) {
+    if (!Start(test::kCapsNoScatterGather, test::kDefaultUsbfsMemoryMb))
+        GTEST_SKIP() << skipReason_;
+    // Where a backend learns the limit without trying.
+    unsigned limitMb = 0;
+    std::ifstream("/sys/module/usbcore/parameters/usbfs_memory_mb") >> limitMb;
+    EXPECT_EQ(limitMb, test::kDefaultUsbfsMemoryMb);
+    auto device = OpenScanner();
+    ASSERT_TRUE(device);
+    std::vector<std::uint8_t> buffer(32u << 20);
+    BulkTransferId id = 0;
+    const int submitted = device->SubmitBulk(BulkPipe::In, buffer.data(), buffer.size(), &id);
+    if (submitted == kErrorSuccess) {
+        // libusb split the read; a later URB hit the limit, so the transfer
+        // fails after a successful submit.
+        std::size_t got = 0;
+        const int waited = device->WaitBulk(id, &got, kTransferTimeoutMs);
+        EXPECT_EQ(scanner_->InFlightUrbs(), 0u);
+        if (waited == kErrorNotReady)
+            GTEST_SKIP() << "the usbfs memory limit is not checked before submitting yet: "
+                            "without scatter-gather the submit succeeded and the transfer "
+                            "then failed with 21";
+        ADD_FAILURE() << "the transfer reported " << waited;
+    }
+    EXPECT_EQ(submitted, kErrorNoSystemResources);
+    EXPECT_EQ(scanner_->BulkUrbCount(test::kBulkInEndpoint), 0u);
+}
+
+}  // namespace
+}  // namespace kovran::platform
