@@ -54,17 +54,17 @@ bool BuildDefaultConfigDir(std::string& out) {
     std::string base = MachineDataBase();
     if (base.empty()) {
         LogPair("err - ", "V3rCnfDir");
-        SetLastResult(-1);
+        SetLastResult(KVX_ERR_GENERIC);
         return false;
     }
     if (base.size() <= 2) {
         LogPair("err - ", "not able to get V3rCnfDir");
-        SetLastResult(-1);
+        SetLastResult(KVX_ERR_GENERIC);
         return false;
     }
     if (base.find('%') != std::string::npos) {
         LogTriple("err - ", "invalid EnvironmentStrings", base.c_str());
-        SetLastResult(-1);
+        SetLastResult(KVX_ERR_GENERIC);
         return false;
     }
     std::string kovranDir = JoinPath(base, "Kovran");
@@ -72,7 +72,7 @@ bool BuildDefaultConfigDir(std::string& out) {
         int err = platform::LastSystemError();
         LogTriple("err - ", "Base Dir ", kovranDir.c_str());
         LogPairValue("err - ", "Not able to create default Config Dir 1", err);
-        SetLastResult(-1);
+        SetLastResult(KVX_ERR_GENERIC);
         return false;
     }
     out = kovranDir + "/V3r";
@@ -162,13 +162,13 @@ bool SetConfigDir(const char* path, bool noFallback, bool isFallback) {
 
     if (candidate == cfg.dir) {
         cfg.valid = true;
-        SetLastResult(0);
+        SetLastResult(KVX_OK);
         return true;
     }
     if (candidate.size() > kConfigDirMax) {
         LogPair("err - ", "CfgDir is too long");
         LogPair("err - ", candidate.c_str());
-        SetLastResult(-3);
+        SetLastResult(KVX_ERR_INV_PARAMETER);
         return false;
     }
 
@@ -187,7 +187,7 @@ bool SetConfigDir(const char* path, bool noFallback, bool isFallback) {
         ClearConfigDir(cfg);
         if (defaultAttempt || noFallback || isFallback || !SetConfigDir(nullptr, false, true)) {
             ClearConfigDir(cfg);
-            SetLastResult(-1);
+            SetLastResult(KVX_ERR_GENERIC);
             return false;
         }
         LogTriple("war - ", "using default config dir ", cfg.dir.c_str());
@@ -195,7 +195,7 @@ bool SetConfigDir(const char* path, bool noFallback, bool isFallback) {
         return true;
     }
     cfg.valid = true;
-    SetLastResult(0);
+    SetLastResult(KVX_OK);
     return true;
 }
 
