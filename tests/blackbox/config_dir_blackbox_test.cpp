@@ -7,81 +7,43 @@
 
 #include "KovranMS.h"
 #include "api/config_dir.h"
-#include "support/hosted_library.h"
-#include "support/temp_dir.h"
+#include "blackbox/host_fixture.h"
 
-namespace kovran {
+namespace kovran::test {
 namespace {
 
 namespace fs = std::filesystem;
-using test::HostedLibrary;
-using test::TempDir;
 
-using ConfigDirGetFn = KVXResult (*)(int, char*);
-using ConfigDirGetBFn = KVXResult (*)(int, BSTR*);
-using DefaultInitPathFn = KVXResult (*)(BSTR*);
-using LastResultFn = KVXResult (*)();
-using FreeFn = void (*)(BSTR);
-using LenFn = unsigned (*)(BSTR);
+using ConfigDirBlackBox = HostFixture;
 
-const std::string& MadeDir(const std::string& dir) {
-    fs::create_directories(dir);
-    return dir;
-}
-
-struct Host {
-    explicit Host(const std::string& dir, const std::string& ini)
-        : library(MadeDir(dir), ini.c_str()),
-          get(library.Function<ConfigDirGetFn>("KVXConfigDirGet")),
-          getB(library.Function<ConfigDirGetBFn>("KVXConfigDirGetB")),
-          defaultInitPath(library.Function<DefaultInitPathFn>("KVXDefaultInitPath")),
-          lastResult(library.Function<LastResultFn>("KVXGetLastResult")),
-          freeString(library.Function<FreeFn>("SysFreeString")),
-          byteLen(library.Function<LenFn>("SysStringByteLen")) {}
-
-    std::string Text(BSTR b) const {
-        return b ? std::string(reinterpret_cast<const char*>(b), byteLen(b)) : std::string();
-    }
-
-    HostedLibrary library;
-    ConfigDirGetFn get;
-    ConfigDirGetBFn getB;
-    DefaultInitPathFn defaultInitPath;
-    LastResultFn lastResult;
-    FreeFn freeString;
-    LenFn byteLen;
-};
-
-TEST(ConfigDirBlackBox, QueriesReturnTheDirectoryFromTheIni) {
-    TempDir tmp;
-    const std::string cnf = tmp / "cnf/V3r";
-    Host host(tmp / "lib", "[General]\nCnfDir=" + cnf + "\nLog=0\n");
-    ASSERT_TRUE(host.get && host.getB && host.freeString && host.byteLen);
+TEST_F(ConfigDirBlackBox, QueriesReturnTheDirectoryFromTheIni) {
+    const std::string cnf = dir / "cnf/V3r";
+    LoadIn(dir / "lib", "[General]\nCnfDir=" + cnf + "\nLog=0\n");
     EXPECT_TRUE(fs::is_directory(cnf));
 
     char buf[260] = {};
-    EXPECT_EQ(host.get(0, buf), 0);
+    EXPECT_EQ(KVX(KVXConfigDirGet)(0, buf), 0);
     EXPECT_EQ(std::string(buf), cnf);
-    EXPECT_EQ(host.get(-1, buf), 0);
-    EXPECT_EQ(host.get(0, nullptr), -3);
-    EXPECT_EQ(host.lastResult(), -3);
-    EXPECT_EQ(host.get(12, buf), -1);  // no device is open
+    EXPECT_EQ(KVX(KVXConfigDirGet)(-1, buf), 0);
+    EXPECT_EQ(KVX(KVXConfigDirGet)(0, nullptr), -3);
+    EXPECT_EQ(KVX(KVXGetLastResult)(), -3);
+    EXPECT_EQ(KVX(KVXConfigDirGet)(12, buf), -1);  // no device is open
 
-    BSTR dir = nullptr;
-    EXPECT_EQ(host.getB(0, &dir), 0);
-    EXPECT_EQ(host.Text(dir), cnf);
-    EXPECT_EQ(host.byteLen(dir), cnf.size());
+    BSTR text = nullptr;
+    EXPECT_EQ(KVX(KVXConfigDirGetB)(0, &text), 0);
+    EXPECT_EQ(Bytes(text), cnf);
+    EXPECT_EQ(KVX(SysStringByteLen)(text), cnf.size());
     // A string already in the out argument is replaced.
-    EXPECT_EQ(host.getB(0, &dir), 0);
-    EXPECT_EQ(host.Text(dir), cnf);
-    host.freeString(dir);
-    EXPECT_EQ(host.getB(0, nullptr), -3);
-    EXPECT_EQ(host.lastResult(), -3);
+    EXPECT_EQ(KVX(KVXConfigDirGetB)(0, &text), 0);
+    EXPECT_EQ(Bytes(text), cnf);
+    KVX(SysFreeString)(text);
+    EXPECT_EQ(KVX(KVXConfigDirGetB)(0, nullptr), -3);
+    EXPECT_EQ(KVX(KVXGetLastResult)(), -3);
 
-    dir = nullptr;
-    EXPECT_EQ(host.defaultInitPath(&dir), 0);
-    EXPECT_EQ(host.Text(dir), cnf);
-    host.freeString(dir);
+    text = nullptr;
+    EXPECT_EQ(KVX(KVXDefaultInitPath)(&text), 0);
+    EXPECT_EQ(Bytes(text), cnf);
+    KVX(SysFreeString)(text);
 }
 
 // The default directory's base comes from KOVRAN_DATA_BASE here, so that
@@ -92,29 +54,26 @@ class DataBaseEnv {
     ~DataBaseEnv() { ::unsetenv(kDataBaseEnv); }
 };
 
-TEST(ConfigDirBlackBox, DefaultBelowTheDataBase) {
-    TempDir tmp;
-    const std::string base = tmp / "base";
+TEST_F(ConfigDirBlackBox, DefaultBelowTheDataBase) {
+    const std::string base = dir / "base";
     fs::create_directory(base);
     DataBaseEnv env(base);
     const std::string expected = base + "/Kovran/V3r";
-    {
-        Host host(tmp / "lib", "[General]\nLog=0\n");
-        char buf[260] = {};
-        EXPECT_EQ(host.get(0, buf), 0);
-        EXPECT_EQ(std::string(buf), expected);
-        EXPECT_TRUE(fs::is_directory(expected));
-    }
+
+    LoadIn(dir / "lib", "[General]\nLog=0\n");
+    char buf[260] = {};
+    EXPECT_EQ(KVX(KVXConfigDirGet)(0, buf), 0);
+    EXPECT_EQ(std::string(buf), expected);
+    EXPECT_TRUE(fs::is_directory(expected));
+
     // A "CnfDir" that cannot be created falls back to the default.
-    test::WriteFileBytes(tmp / "file", "x");
-    {
-        Host host(tmp / "lib2", "[General]\nCnfDir=" + (tmp / "file/cnf") + "\nLog=0\n");
-        BSTR dir = nullptr;
-        EXPECT_EQ(host.getB(0, &dir), 0);
-        EXPECT_EQ(host.Text(dir), expected);
-        host.freeString(dir);
-    }
+    WriteFileBytes(dir / "file", "x");
+    LoadIn(dir / "lib2", "[General]\nCnfDir=" + (dir / "file/cnf") + "\nLog=0\n");
+    BSTR text = nullptr;
+    EXPECT_EQ(KVX(KVXConfigDirGetB)(0, &text), 0);
+    EXPECT_EQ(Bytes(text), expected);
+    KVX(SysFreeString)(text);
 }
 
 }  // namespace
-}  // namespace kovran
+}  // namespace kovran::test

@@ -12,21 +12,13 @@
 #include "support/hosted_library.h"
 #include "support/temp_dir.h"
 
-namespace kovran::test {
+// The export `name` of the loaded library, typed by its declaration in
+// KovranMS.h and found by name as a host finds it:
+//   KVX(KVXErrorMsg2)(len, buf)
+// Usable wherever hosted() names the loaded library (the fixture below).
+#define KVX(name) (hosted().Function<decltype(&::name)>(#name))
 
-struct KvxApi {
-    decltype(&KVXGetLastResult) getLastResult;
-    decltype(&KVXSetLastResult) setLastResult;
-    decltype(&KVXErrorMsg) errorMsg;
-    decltype(&KVXErrorMsg2) errorMsg2;
-    decltype(&KVXErrorString) errorString;
-    decltype(&KVXVersion) version;
-    decltype(&KVXVersionC) versionC;
-    decltype(&KVXLogFileName) logFileName;
-    decltype(&KVXLogFileNameBSTR) logFileNameBstr;
-    decltype(&SysFreeString) sysFreeString;
-    decltype(&SysStringByteLen) sysStringByteLen;
-};
+namespace kovran::test {
 
 class HostFixture : public ::testing::Test {
   protected:
@@ -34,35 +26,30 @@ class HostFixture : public ::testing::Test {
     // the configuration directory comes first).
     void Load(const std::string& general = "") {
         std::filesystem::create_directories(configDir());
-        const std::string ini = "[General]\nCnfDir=" + configDir() + "\n" + general;
-        hosted_ = std::make_unique<HostedLibrary>(dir.path(), ini.c_str());
-        HostedLibrary& h = *hosted_;
-        api = {h.Function<decltype(&KVXGetLastResult)>("KVXGetLastResult"),
-               h.Function<decltype(&KVXSetLastResult)>("KVXSetLastResult"),
-               h.Function<decltype(&KVXErrorMsg)>("KVXErrorMsg"),
-               h.Function<decltype(&KVXErrorMsg2)>("KVXErrorMsg2"),
-               h.Function<decltype(&KVXErrorString)>("KVXErrorString"),
-               h.Function<decltype(&KVXVersion)>("KVXVersion"),
-               h.Function<decltype(&KVXVersionC)>("KVXVersionC"),
-               h.Function<decltype(&KVXLogFileName)>("KVXLogFileName"),
-               h.Function<decltype(&KVXLogFileNameBSTR)>("KVXLogFileNameBSTR"),
-               h.Function<decltype(&SysFreeString)>("SysFreeString"),
-               h.Function<decltype(&SysStringByteLen)>("SysStringByteLen")};
+        LoadIn(dir.path(), "[General]\nCnfDir=" + configDir() + "\n" + general);
+    }
+    // Loads a copy of the library in libDir (created when missing) beside
+    // an ini of exactly iniText; unloads the copy loaded before.
+    void LoadIn(const std::string& libDir, const std::string& iniText) {
+        hosted_.reset();
+        std::filesystem::create_directories(libDir);
+        hosted_ = std::make_unique<HostedLibrary>(libDir, iniText.c_str());
     }
     void TearDown() override { hosted_.reset(); }
 
+    HostedLibrary& hosted() const { return *hosted_; }
     std::string configDir() const { return dir / "config"; }
     std::string LogFile() const {
         char name[260];
-        api.logFileName(name);
+        KVX(KVXLogFileName)(name);
         return name;
     }
+    // The bytes of a BSTR the library returned.
     std::string Bytes(BSTR b) const {
-        return b ? std::string(reinterpret_cast<const char*>(b), api.sysStringByteLen(b)) : "";
+        return b ? std::string(reinterpret_cast<const char*>(b), KVX(SysStringByteLen)(b)) : "";
     }
 
     TempDir dir;
-    KvxApi api{};
     std::unique_ptr<HostedLibrary> hosted_;
 };
 
