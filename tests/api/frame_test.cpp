@@ -1,13 +1,12 @@
 #include <gtest/gtest.h>
 #include <pthread.h>
+#include <sched.h>
 #include <sys/syscall.h>
 #include <unistd.h>
 
 #include <atomic>
-#include <chrono>
 #include <cstdlib>
 #include <fstream>
-#include <thread>
 
 #include <cstring>
 #include <stdexcept>
@@ -17,6 +16,7 @@
 #include "api/error_text.h"
 #include "api/frame.h"
 #include "api/frame_state.h"
+#include "api/host_buffer.h"
 #include "api/log_fixture.h"
 #include "platform/sys_error.h"
 
@@ -73,6 +73,56 @@ TEST_F(FrameTest, ErrorTextSizesAndFailures) {
     EXPECT_EQ(ResultName(-114), "KVX_ERR_SEQUENCE2");
     EXPECT_EQ(ResultName(9), "KVX_WAR_NO_POWER");
     EXPECT_EQ(ResultName(-16), "");
+}
+
+TEST_F(FrameTest, TheHostBufferRuleAnswersEachExportAsItAlwaysHas) {
+    const std::string text = "abc";
+    char buf[300];
+    const auto fill = [&] { std::memset(buf, 'x', sizeof buf); };
+
+    // Size queries: nothing written, the length + 1.
+    fill();
+    EXPECT_EQ(CopyToHost(text, {buf, 0}, HostBufferRule::DeviceList), 4);
+    EXPECT_EQ(CopyToHost(text, {nullptr, -5}, HostBufferRule::DeviceList), 4);
+    EXPECT_EQ(CopyToHost(text, {nullptr, 10}, HostBufferRule::Version), 4);
+    EXPECT_EQ(CopyToHost(text, {buf, 0x10000}, HostBufferRule::Message), 4);  // 16 bits: 0
+    EXPECT_EQ(buf[0], 'x');
+    EXPECT_EQ(Logged(), "");
+
+    // Null and too small buffers: -1 (the path field: -3), last result -3.
+    SetLastResult(0);
+    EXPECT_EQ(CopyToHost(text, {nullptr, 10}, HostBufferRule::DeviceList), -1);
+    EXPECT_EQ(LastResult(), -3);
+    SetLastResult(0);
+    EXPECT_EQ(CopyToHost(text, {nullptr, 0}, HostBufferRule::PathField), -3);
+    EXPECT_EQ(LastResult(), -3);
+    fill();
+    EXPECT_EQ(CopyToHost(text, {buf, 3}, HostBufferRule::DeviceList), -1);
+    EXPECT_EQ(buf[0], '\0');  // left empty
+    fill();
+    EXPECT_EQ(CopyToHost(text, {buf, 3}, HostBufferRule::Version), -1);
+    EXPECT_EQ(buf[0], 'x');  // left untouched
+    EXPECT_EQ(Logged(),
+              "err -  device list buffer invalid\r\n"
+              "err -  device list buffer too small\r\n"
+              "abc\r\n"
+              "err -  size too short\r\n");
+
+    // Copies: the text and its terminator; what follows depends on the export.
+    SetLastResult(5);
+    fill();
+    EXPECT_EQ(CopyToHost(text, {buf, 4}, HostBufferRule::Message), 4);
+    EXPECT_EQ(LastResult(), 5);
+    EXPECT_EQ(CopyToHost(text, {buf, 4}, HostBufferRule::DeviceList), 4);
+    EXPECT_EQ(LastResult(), 0);
+    EXPECT_EQ(std::string(buf, 5), std::string("abc\0x", 5));
+    SetLastResult(5);
+    EXPECT_EQ(CopyToHost(text, {buf, 8}, HostBufferRule::Version), 3);
+    EXPECT_EQ(LastResult(), 0);
+    EXPECT_EQ(std::string(buf, 9), std::string("abc\0\0\0\0\0x", 9));  // cleared for its length
+    fill();
+    EXPECT_EQ(CopyToHost(std::string(400, 'p'), {buf, 0}, HostBufferRule::PathField), 0);
+    EXPECT_EQ(std::string(buf, 261), std::string(259, 'p') + '\0' + 'x');  // a 260-byte field
 }
 
 TEST_F(FrameTest, NullHandleClosesTheDoorForTheFormerHandle) {
@@ -254,8 +304,7 @@ int EndThreadsInsideCalls() {
     if (pipe(cancelled.pipeFds) != 0) return 1;
     pthread_t thread;
     if (pthread_create(&thread, nullptr, HostThreadMain, &cancelled) != 0) return 2;
-    for (int i = 0; i < 5000 && !(cancelled.tid && Sleeping(cancelled.tid)); ++i)
-        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    for (int i = 0; i < 200000 && !(cancelled.tid && Sleeping(cancelled.tid)); ++i) sched_yield();
     pthread_cancel(thread);
     // The call goes on to its end; the thread leaves at its next
     // cancellation point after it.
