@@ -13,6 +13,8 @@
 
 #include "blackbox/host_fixture.h"
 
+extern "C" int KovranResultRowsSeenFromC(void);
+
 namespace kovran::test {
 namespace {
 
@@ -95,6 +97,10 @@ TEST_F(HostFrame, EveryResultCodeHasItsMessageThroughErrorMsg2) {
     }
     EXPECT_EQ(KVX(KVXErrorMsg2)(10, nullptr), -1);
     EXPECT_EQ(KVX(KVXGetLastResult)(), -1);
+}
+
+TEST(HostHeader, ACHostSeesEveryResultCode) {
+    EXPECT_EQ(KovranResultRowsSeenFromC(), static_cast<int>(kMessages.size()));
 }
 
 TEST_F(HostFrame, BstrMessagesAndTheLastResult) {
