@@ -2,6 +2,8 @@
 
 #include <pthread.h>
 
+#include <exception>
+
 #include "api/device_hooks.h"
 #include "api/frame_state.h"
 #include "api/library.h"
@@ -99,9 +101,8 @@ void LogException(const char* tag) {
             LogPairValue("excep", tag, platform::LastSystemError());
         else
             LogText("excep not mapped");
-    } catch (abi::__forced_unwind&) {
-        throw;
     } catch (...) {
+        if (!std::current_exception()) throw;  // a thread ending, as in RunExport
         // The call already failed; a line that cannot be written changes
         // nothing for the host.
     }

@@ -7,9 +7,8 @@
 //                    [&] { return ...; });
 #pragma once
 
-#include <cxxabi.h>
-
 #include <cstdint>
+#include <exception>
 #include <optional>
 #include <type_traits>
 
@@ -126,9 +125,10 @@ auto RunExport(const ExportInfo& info, Op&& op) -> std::invoke_result_t<Op&> {
             if (info.leave) ApiLeave();
             return result;
         }
-    } catch (abi::__forced_unwind&) {
-        throw;
     } catch (...) {
+        // A thread that ends inside the call (pthread_exit) unwinds with an
+        // exception that is not C++'s: it must pass, or the process aborts.
+        if (!std::current_exception()) throw;
         LogException(info.tag);
         if (info.exceptionSetsResult) SetLastResult(KVX_ERR_GENERIC);
         if constexpr (!std::is_void_v<R>) return static_cast<R>(info.onException);

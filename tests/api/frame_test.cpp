@@ -4,6 +4,10 @@
 #include <sys/syscall.h>
 #include <unistd.h>
 
+#if defined(__SANITIZE_ADDRESS__)
+#include <sanitizer/asan_interface.h>
+#endif
+
 #include <atomic>
 #include <cstdlib>
 #include <fstream>
@@ -271,7 +275,25 @@ struct HostThread {
     bool exitInside = false;
 };
 
+// AddressSanitizer keeps the marks of the scopes that a thread's forced
+// unwind leaves and then reports the thread's own exit in the C library;
+// the host thread clears them as it ends.
+struct ForgetUnwoundScopes {
+    ~ForgetUnwoundScopes() {
+#if defined(__SANITIZE_ADDRESS__)
+        pthread_attr_t attr;
+        if (pthread_getattr_np(pthread_self(), &attr) != 0) return;
+        void* stack = nullptr;
+        std::size_t size = 0;
+        if (pthread_attr_getstack(&attr, &stack, &size) == 0)
+            ASAN_UNPOISON_MEMORY_REGION(stack, size);
+        pthread_attr_destroy(&attr);
+#endif
+    }
+};
+
 void* HostThreadMain(void* arg) {
+    const ForgetUnwoundScopes forget;
     auto* host = static_cast<HostThread*>(arg);
     host->tid = syscall(SYS_gettid);
     RunExport({.name = "KVXWait", .tag = "wait"}, [host]() -> KVXResult {
