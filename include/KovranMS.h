@@ -26,53 +26,64 @@ extern "C" {
 /* 0 success, negative an error, positive a warning. */
 typedef int32_t KVXResult;
 
-#define KVX_OK 0
-#define KVX_WAR_IMAGE_SIZE 3
-#define KVX_WAR_ZONE_OUTSIDE 4
-#define KVX_WAR_NO_CALIBRATION 5
-#define KVX_WAR_BLANK_PAGE 6
-#define KVX_WAR_OCR_TRUNCATED 7
-#define KVX_WAR_CANCELLED 8
-#define KVX_WAR_NO_POWER 9
-#define KVX_WAR_DIRTY 10
-#define KVX_WAR_IQA 11
-#define KVX_ERR_GENERIC (-1)
-#define KVX_ERR_BUSY (-2)
-#define KVX_ERR_INV_PARAMETER (-3)
-#define KVX_ERR_OUT_OF_MEMORY (-4)
-#define KVX_ERR_WRITE (-5)
-#define KVX_ERR_READ (-6)
-#define KVX_ERR_OS_INCOMPATIBLE (-7)
-#define KVX_ERR_NOT_INITIALIZED (-8)
-#define KVX_ERR_NO_POWER (-9)
-#define KVX_ERR_TIMEOUT (-10)
-#define KVX_ERR_SW_UNSUPPORTED (-11)
-#define KVX_ERR_DEVICE_NOT_FOUND (-14)
-#define KVX_ERR_HW_UNSUPPORTED (-15)
-#define KVX_ERR_DETACHING (-17)
-#define KVX_ERR_NOT_READY (-18)
-#define KVX_ERR_ABORTED (-19)
-#define KVX_ERR_IMAGE_SIZE (-20)
-#define KVX_ERR_DEVICE (-21)
-#define KVX_ERR_CALIBRATION (-22)
-#define KVX_ERR_CALIBRATION_SHORT (-23)
-#define KVX_ERR_OCR (-30)
-#define KVX_ERR_OCR_AREA (-31)
-#define KVX_ERR_OCR_FONT (-33)
-#define KVX_ERR_OCR_DB (-34)
-#define KVX_ERR_MS_READ (-70)
-#define KVX_ERR_MS_START (-71)
-#define KVX_ERR_MS_END (-72)
-#define KVX_ERR_MS_PARITY (-73)
-#define KVX_ERR_MS_LRC (-74)
-#define KVX_ERR_MS_TOO_MANY (-75)
-#define KVX_ERR_INKJET (-80)
-#define KVX_ERR_INKJET_INCOMPLETE (-81)
-#define KVX_ERR_IQA (-90)
-#define KVX_ERR_DOUBLE_FEED (-111)
-#define KVX_ERR_SEQUENCE (-112)
-#define KVX_ERR_EDGE (-113)
-#define KVX_ERR_SEQUENCE2 (-114)
+/* One row per result code: its name, its value and the message that
+ * KVXErrorMsg and its relatives give for it. The texts are the product's,
+ * spelling included; hosts compare them. */
+#define KVX_RESULT_CODES(X)                                                                     \
+    X(KVX_OK, 0, "Success.")                                                                    \
+    X(KVX_WAR_IMAGE_SIZE, 3, "Unexpected image dimensions warning.")                            \
+    X(KVX_WAR_ZONE_OUTSIDE, 4, "The indicated zone it outside the document.")                   \
+    X(KVX_WAR_NO_CALIBRATION, 5, "Missing Calibration.")                                        \
+    X(KVX_WAR_BLANK_PAGE, 6, "Blank page detected.")                                            \
+    X(KVX_WAR_OCR_TRUNCATED, 7, "OCR recognition truncated to available characters.")           \
+    X(KVX_WAR_CANCELLED, 8, "Operation cancelled by the user.")                                 \
+    X(KVX_WAR_NO_POWER, 9, "The device is missing external power.")                             \
+    X(KVX_WAR_DIRTY, 10, "The device sensors are dirty. Perform cleaning.")                     \
+    X(KVX_WAR_IQA, 11, "IQA warning")                                                           \
+    X(KVX_ERR_GENERIC, -1, "Generic error.")                                                    \
+    X(KVX_ERR_BUSY, -2, "Device is busy. Close the previous istance of the device.")            \
+    X(KVX_ERR_INV_PARAMETER, -3, "Invalid parameter.")                                          \
+    X(KVX_ERR_OUT_OF_MEMORY, -4, "Out of memory.")                                              \
+    X(KVX_ERR_WRITE, -5, "Write error.")                                                        \
+    X(KVX_ERR_READ, -6, "Read error.")                                                          \
+    X(KVX_ERR_OS_INCOMPATIBLE, -7, "Device version is incompatible with the Operating System.") \
+    X(KVX_ERR_NOT_INITIALIZED, -8, "Missing Initialization.")                                   \
+    X(KVX_ERR_NO_POWER, -9, "The device is missing external power.")                            \
+    X(KVX_ERR_TIMEOUT, -10, "Device timeout.")                                                  \
+    X(KVX_ERR_SW_UNSUPPORTED, -11,                                                              \
+      "This SW version does not supported the required operation/value.")                       \
+    X(KVX_ERR_DEVICE_NOT_FOUND, -14, "Device not found.")                                       \
+    X(KVX_ERR_HW_UNSUPPORTED, -15,                                                              \
+      "This HW version does not support the required operation/value.")                         \
+    X(KVX_ERR_DETACHING, -17, "Function called while dll is detaching.")                        \
+    X(KVX_ERR_NOT_READY, -18,                                                                   \
+      "The device is not ready (not connected, riconnecting or not working).")                  \
+    X(KVX_ERR_ABORTED, -19, "Operation aborted by the user.")                                   \
+    X(KVX_ERR_IMAGE_SIZE, -20, "Unexpected image dimensions.")                                  \
+    X(KVX_ERR_DEVICE, -21, "Device error.")                                                     \
+    X(KVX_ERR_CALIBRATION, -22, "Calibration error.")                                           \
+    X(KVX_ERR_CALIBRATION_SHORT, -23, "Calibration error - sheet too short.")                   \
+    X(KVX_ERR_OCR, -30, "OCR general error.")                                                   \
+    X(KVX_ERR_OCR_AREA, -31, "OCR Area too small.")                                             \
+    X(KVX_ERR_OCR_FONT, -33, "OCR Font not enabled.")                                           \
+    X(KVX_ERR_OCR_DB, -34, "Error opening OCR database.")                                       \
+    X(KVX_ERR_MS_READ, -70, "Magnetic stripe reading error.")                                   \
+    X(KVX_ERR_MS_START, -71, "Magnetic stripe - missing start sentinel.")                       \
+    X(KVX_ERR_MS_END, -72, "Magnetic stripe - missing end sentinel.")                           \
+    X(KVX_ERR_MS_PARITY, -73, "Magnetic stripe - parity error.")                                \
+    X(KVX_ERR_MS_LRC, -74, "Magnetic stripe - LCR error.")                                      \
+    X(KVX_ERR_MS_TOO_MANY, -75, "Magnetic stripe - too many chars read.")                       \
+    X(KVX_ERR_INKJET, -80, "Inkjet - generic error")                                            \
+    X(KVX_ERR_INKJET_INCOMPLETE, -81, "Inkjet - incomplete printing")                           \
+    X(KVX_ERR_IQA, -90, "IQA error")                                                            \
+    X(KVX_ERR_DOUBLE_FEED, -111, "Double feed detected")                                        \
+    X(KVX_ERR_SEQUENCE, -112, "Invalid sequence detected")                                      \
+    X(KVX_ERR_EDGE, -113, "Edge detected")                                                      \
+    X(KVX_ERR_SEQUENCE2, -114, "Invalid sequence (2) detected")
+
+#define KVX_RESULT_CODE_ENUMERATOR(name, value, message) name = (value),
+enum KVXResultCode { KVX_RESULT_CODES(KVX_RESULT_CODE_ENUMERATOR) };
+#undef KVX_RESULT_CODE_ENUMERATOR
 
 /* ---- Automation strings -------------------------------------------------
  * The OLE layout: a 32-bit byte length stored before the text and a NUL

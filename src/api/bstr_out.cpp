@@ -9,8 +9,8 @@ namespace kovran {
 
 int StoreBstr(BSTR* target, const char* text, int len) {
     if (target == nullptr || text == nullptr) {
-        SetLastResult(-3);
-        return -3;
+        SetLastResult(KVX_ERR_INV_PARAMETER);
+        return KVX_ERR_INV_PARAMETER;
     }
     if (len < 0) {
         LogPair("err - ", "BSTR Transform with negative len");
@@ -19,8 +19,8 @@ int StoreBstr(BSTR* target, const char* text, int len) {
     BSTR fresh = platform::AllocBstrBytes(text, static_cast<unsigned>(len));
     if (fresh == nullptr) {
         LogPairValue("err - ", "BSTR Transform error", platform::LastSystemError());
-        SetLastResult(-4);
-        return -4;
+        SetLastResult(KVX_ERR_OUT_OF_MEMORY);
+        return KVX_ERR_OUT_OF_MEMORY;
     }
     platform::FreeBstr(*target);
     *target = fresh;

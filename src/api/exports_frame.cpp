@@ -8,6 +8,7 @@
 #include "api/error_text.h"
 #include "api/frame.h"
 #include "api/frame_state.h"
+#include "api/host_buffer.h"
 #include "api/log.h"
 #include "api/version_text.h"
 #include "platform/sys_error.h"
@@ -17,7 +18,6 @@ using namespace kovran;
 namespace {
 
 constexpr int kWorkBuffer = 256;
-constexpr std::size_t kPathField = 260;
 
 // Renders the message of code and stores it in *msg; the last result
 // becomes 0, or the BSTR failure.
@@ -34,98 +34,74 @@ KVXResult MessageToBstr(std::int32_t code, BSTR* msg) {
 extern "C" {
 
 KVX_API KVXResult KVXGetLastResult(void) {
-    const std::int32_t saved = LastResult();
-    return RunExport<KVXResult>({.name = "KVXGetLastResult", .tag = "lastres"}, NoHandle,
-                                std::nullopt, -1, [&] {
-                                    SetLastResult(saved);
-                                    return saved;
-                                });
+    return RunExport({.name = "KVXGetLastResult", .tag = "lastres", .keepLastResult = true},
+                     [] { return LastResult(); });
 }
 
 KVX_API void KVXSetLastResult(int value) {
-    RunExportVoid({.name = "KVXSetLastResult", .tag = "setlastres"}, NoHandle,
-                  [&] { SetLastResult(value); });
+    RunExport({.name = "KVXSetLastResult", .tag = "setlastres"}, [&] { SetLastResult(value); });
 }
 
 KVX_API KVXResult KVXErrorMsg(int code, BSTR* msg) {
-    return RunExport<KVXResult>({.name = "KVXErrorMsg", .tag = "errMsg"}, NoHandle, std::nullopt,
-                                -1, [&] { return MessageToBstr(code, msg); });
+    return RunExport({.name = "KVXErrorMsg", .tag = "errMsg"},
+                     [&] { return MessageToBstr(code, msg); });
 }
 
 KVX_API KVXResult KVXErrorString(BSTR* msg) {
-    return RunExport<KVXResult>({.name = "KVXErrorString", .tag = "KVXErrorString"}, NoHandle,
-                                std::nullopt, -1, [&] { return MessageToBstr(LastResult(), msg); });
+    return RunExport({.name = "KVXErrorString", .tag = "KVXErrorString"},
+                     [&] { return MessageToBstr(LastResult(), msg); });
 }
 
 KVX_API int KVXErrorMsg2(int len, char* buf) {
-    if (buf == nullptr) {
-        SetLastResult(-1);
-        return -1;
-    }
-    const auto len16 = static_cast<std::int16_t>(len);
-    if (len16 > 0) std::memset(buf, 0, static_cast<std::size_t>(len16));
-    const std::int32_t saved = LastResult();
-    return RunExport<int>({.name = "KVXErrorMsg2", .resultIsCode = false}, NoHandle, std::nullopt,
-                          -1, [&] {
-                              SetLastResult(saved);
-                              return ErrorText(saved, buf, len);
-                          });
+    return RunExport({.name = "KVXErrorMsg2",
+                      .returns = Returns::Value,
+                      .keepLastResult = true,
+                      .clearBeforeGuard = HostBuffer{buf, len}},
+                     [&] { return ErrorText(LastResult(), buf, len); });
 }
 
 KVX_API KVXResult KVXVersion(int handle, BSTR* version) {
-    return RunExport<KVXResult>(
-        {.name = "KVXVersion", .tag = "version"}, NoHandle, std::nullopt, -1, [&]() -> KVXResult {
-            if (version == nullptr) {
-                LogPair("err - ", "version with invalid pointer");
-                return -3;
-            }
-            platform::FreeBstr(*version);
-            *version = nullptr;
-            const bool library = handle == 0 || handle == -1;
-            const std::string text = library ? LibraryVersionString() : DeviceVersionString();
-            // The string holds the text and its terminator, as hosts have
-            // always received it.
-            BSTR fresh =
-                platform::AllocBstrBytes(text.c_str(), static_cast<unsigned>(text.size() + 1));
-            if (fresh == nullptr) {
-                LogPairValue("err - ", "version with invalid memory allocation",
-                             platform::LastSystemError());
-                return -4;
-            }
-            LogText(text.c_str());
-            *version = fresh;
-            return 0;
-        });
+    return RunExport({.name = "KVXVersion", .tag = "version"}, [&]() -> KVXResult {
+        if (version == nullptr) {
+            LogPair("err - ", "version with invalid pointer");
+            return KVX_ERR_INV_PARAMETER;
+        }
+        platform::FreeBstr(*version);
+        *version = nullptr;
+        const bool library = handle == 0 || handle == kNoHandle;
+        const std::string text = library ? LibraryVersionString() : DeviceVersionString();
+        // The string holds the text and its terminator, as hosts have
+        // always received it.
+        BSTR fresh = platform::AllocBstrBytes(text.c_str(), static_cast<unsigned>(text.size() + 1));
+        if (fresh == nullptr) {
+            LogPairValue("err - ", "version with invalid memory allocation",
+                         platform::LastSystemError());
+            return KVX_ERR_OUT_OF_MEMORY;
+        }
+        LogText(text.c_str());
+        *version = fresh;
+        return KVX_OK;
+    });
 }
 
 KVX_API int KVXVersionC(int /*ignored*/, char* buf, uint16_t len) {
-    return RunExport<int>(
-        {.name = "KVXVersionC", .tag = "version", .resultIsCode = false}, NoHandle, std::nullopt,
-        -1, [&] {
-            // The result is handed back as a 16-bit number:
-            // a failure reads 65535.
-            return static_cast<int>(static_cast<std::uint16_t>(DeviceText(buf, len)));
-        });
+    return RunExport({.name = "KVXVersionC", .tag = "version", .returns = Returns::Value}, [&] {
+        // The result is handed back as a 16-bit number: a failure reads 65535.
+        return static_cast<int>(static_cast<std::uint16_t>(DeviceText(buf, len)));
+    });
 }
 
 KVX_API KVXResult KVXLogFileName(char* buf) {
-    return RunExport<KVXResult>({.name = "KVXLogFileName", .guarded = false}, NoHandle,
-                                std::nullopt, -1, [&]() -> KVXResult {
-                                    if (buf == nullptr) return -3;
-                                    std::memset(buf, 0, kPathField);
-                                    const std::string path = LogFileNameNow();
-                                    std::strncpy(buf, path.c_str(), kPathField - 1);
-                                    return 0;
-                                });
+    return RunExport({.name = "KVXLogFileName", .guard = Guard::None}, [&] {
+        // Asking for the name may begin the new day's file: not for a null buffer.
+        const std::string path = buf != nullptr ? LogFileNameNow() : std::string();
+        return CopyToHost(path, {buf, kPathField}, HostBufferRule::PathField);
+    });
 }
 
 KVX_API KVXResult KVXLogFileNameBSTR(BSTR* name) {
-    return RunExport<KVXResult>({.name = "KVXLogFileNameBSTR", .guarded = false}, NoHandle,
-                                std::nullopt, -1, [&]() -> KVXResult {
-                                    const std::string path = LogFileNameNow();
-                                    const int stored = StoreBstr(name, path);
-                                    return stored == 0 ? 0 : stored;
-                                });
+    return RunExport({.name = "KVXLogFileNameBSTR", .guard = Guard::None},
+                     [&] { return StoreBstr(name, LogFileNameNow()); });
 }
 
 }  // extern "C"

@@ -1,7 +1,12 @@
 #include "api/frame.h"
 
+#include <pthread.h>
+
+#include <exception>
+
 #include "api/device_hooks.h"
 #include "api/frame_state.h"
+#include "api/library.h"
 #include "api/log.h"
 #include "api/monitor.h"
 #include "platform/sys_error.h"
@@ -46,27 +51,69 @@ bool HandleCheck(int handle) {
     return handle == frame.currentHandle.load() && DeviceStateCheck();
 }
 
+// The handle the guard checks, or nothing when the export asks nothing of
+// the device.
+std::optional<int> HandleToCheck(Guard guard, int handle) {
+    switch (guard) {
+        case Guard::None:
+        case Guard::NoHandle:
+            return std::nullopt;
+        case Guard::Handle:
+            return handle;
+        case Guard::HandleUnlessZero:
+            if (handle == 0) return std::nullopt;
+            return handle;
+        case Guard::HandleUnlessNoDevice:
+            if (handle == 0 || handle == kNoHandle) return std::nullopt;
+            return handle;
+        case Guard::CurrentHandle:
+            return Frame().currentHandle.load();
+    }
+    return handle;
+}
+
 }  // namespace
 
-bool ApiEnter(const char* name, HandleRef handle) {
+bool ApiEnter(const char* name, Guard guard, int handle) {
+    if (guard == Guard::None) return true;
     if (lib().detaching.load()) {
         // Logged as "<name> while detaching".
         LogPair(name ? name : "", "while detaching");
-        SetLastResult(-17);
+        SetLastResult(KVX_ERR_DETACHING);
         return false;
     }
-    if (!handle) return true;
-    if (HandleCheck(*handle)) return true;
-    LogText(*handle != 0 ? "invalid handle (AA)" : "null handle (AA)");
-    SetLastResult(-1);
+    const std::optional<int> checked = HandleToCheck(guard, handle);
+    if (!checked) return true;
+    if (HandleCheck(*checked)) return true;
+    LogText(*checked != 0 ? "invalid handle (AA)" : "null handle (AA)");
+    SetLastResult(KVX_ERR_GENERIC);
     return false;
 }
 
+void GuardRefused(const ExportInfo& info) {
+    if (info.guardFailLine != nullptr) LogText(info.guardFailLine);
+    if (info.leave) ApiLeave();
+}
+
 void LogException(const char* tag) {
-    if (tag)
-        LogPairValue("excep", tag, platform::LastSystemError());
-    else
-        LogText("excep not mapped");
+    try {
+        if (tag)
+            LogPairValue("excep", tag, platform::LastSystemError());
+        else
+            LogText("excep not mapped");
+    } catch (...) {
+        if (!std::current_exception()) throw;  // a thread ending, as in RunExport
+        // The call already failed; a line that cannot be written changes
+        // nothing for the host.
+    }
+}
+
+DeferCancellation::DeferCancellation() noexcept : previous_(PTHREAD_CANCEL_ENABLE) {
+    pthread_setcancelstate(PTHREAD_CANCEL_DISABLE, &previous_);
+}
+
+DeferCancellation::~DeferCancellation() {
+    pthread_setcancelstate(previous_, nullptr);
 }
 
 void ApiLeave() {
@@ -79,37 +126,37 @@ void ApiLeave() {
     const bool handleValid =
         handle != 0 && handle != kNoHandle && Frame().deviceState.load() == DeviceState::Open;
 
-    if (result == 0) {
+    if (result == KVX_OK) {
         if (mon.deviceErrorSent && handleValid && MonitorCanAnnounce()) mon.deviceErrorSent = false;
         return;
     }
     if (!devicePresent) return;
     switch (result) {
-        case -111:
+        case KVX_ERR_DOUBLE_FEED:
             MonitorEvent(2, 32, 0, 2, "", "Double");
             break;
-        case -112:
-        case -114:
+        case KVX_ERR_SEQUENCE:
+        case KVX_ERR_SEQUENCE2:
             MonitorEvent(2, 32, 0, 4, "", "Sequence");
             break;
-        case -113:
+        case KVX_ERR_EDGE:
             MonitorEvent(2, 32, 0, 8, "", "Edge");
             break;
-        case -81:
+        case KVX_ERR_INKJET_INCOMPLETE:
             MonitorEvent(2, 32, 0, 1, "", "Incomplete stamp");
             break;
-        case -90:
+        case KVX_ERR_IQA:
             MonitorEvent(1024, 1024, 0, 16, "", "IQA");
             break;
-        case -22:
+        case KVX_ERR_CALIBRATION:
             MonitorEvent(2, 2, 0, 1, "", "CALIBRATION");
             break;
-        case -1:
-        case -9:
-        case -14:
-        case -18:
-        case -21:
-        case -80:
+        case KVX_ERR_GENERIC:
+        case KVX_ERR_NO_POWER:
+        case KVX_ERR_DEVICE_NOT_FOUND:
+        case KVX_ERR_NOT_READY:
+        case KVX_ERR_DEVICE:
+        case KVX_ERR_INKJET:
             if (!handleValid) MonitorDeviceGone();
             if (!mon.deviceErrorSent) {
                 MonitorEvent(2, 2, 0, 64, "", "");

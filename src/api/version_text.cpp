@@ -5,7 +5,9 @@
 #include <cstdio>
 #include <cstring>
 
+#include "KovranMS.h"
 #include "api/device_hooks.h"
+#include "api/host_buffer.h"
 #include "api/library.h"
 #include "api/log.h"
 
@@ -18,20 +20,6 @@ constexpr int kOpenPids[] = {3, 4, 5, 8, 9, 14};
 
 std::string VersionPart() {
     return std::string("SW Version ") + kLibraryVersion + " build " + kBuildTag + ", ";
-}
-
-int CopyOut(const std::string& text, char* buffer, int length, bool logText) {
-    if (buffer == nullptr || length <= 0) return static_cast<int>(text.size()) + 1;
-    if (logText) LogText(text.c_str());
-    if (static_cast<std::size_t>(length) < text.size() + 1) {
-        LogPair("err - ", "size too short");
-        SetLastResult(-3);
-        return -1;
-    }
-    std::memset(buffer, 0, static_cast<std::size_t>(length));
-    std::memcpy(buffer, text.data(), text.size());
-    SetLastResult(0);
-    return static_cast<int>(text.size());
 }
 
 }  // namespace
@@ -47,7 +35,7 @@ std::string LibraryVersionString() {
         if (text.size() + std::strlen(item) >= kTextLimit) {
             LogPair("err - ", "KVXVersion with invalid string size");
             LogText(text.c_str());
-            SetLastResult(-1);
+            SetLastResult(KVX_ERR_GENERIC);
             continue;
         }
         text += item;
@@ -70,11 +58,11 @@ std::string DeviceVersionString() {
 }
 
 int LibraryText(char* buffer, int length) {
-    return CopyOut(LibraryVersionString(), buffer, length, true);
+    return CopyToHost(LibraryVersionString(), {buffer, length}, HostBufferRule::Version);
 }
 
 int DeviceText(char* buffer, int length) {
-    return CopyOut(DeviceVersionString(), buffer, length, true);
+    return CopyToHost(DeviceVersionString(), {buffer, length}, HostBufferRule::Version);
 }
 
 }  // namespace kovran

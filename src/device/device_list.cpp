@@ -1,11 +1,11 @@
 #include "device/device_list.h"
 
 #include <cstdio>
-#include <cstring>
 
 #include "KovranMS.h"
 #include "api/frame.h"
 #include "api/frame_state.h"
+#include "api/host_buffer.h"
 #include "api/library.h"
 #include "api/log.h"
 #include "device/transport.h"
@@ -23,30 +23,13 @@ std::string DeviceListText() {
 }
 
 int DeviceListInto(char* buf, int len) {
-    const std::string text = DeviceListText();
-    const int needed = static_cast<int>(text.size()) + 1;
-    if (len <= 0) return needed;
-    if (buf == nullptr) {
-        LogPair("err - ", "device list buffer invalid");
-        SetLastResult(-3);
-        return -1;
-    }
-    if (len < needed) {
-        buf[0] = '\0';
-        LogPair("err - ", "device list buffer too small");
-        SetLastResult(-3);
-        return -1;
-    }
-    std::memcpy(buf, text.c_str(), static_cast<std::size_t>(needed));
-    SetLastResult(0);
-    return needed;
+    return CopyToHost(DeviceListText(), {buf, len}, HostBufferRule::DeviceList);
 }
 
 }  // namespace kovran::device
 
 KVX_API int KVXEnumerateDevices(char* buf, int len) {
     using namespace kovran;
-    return RunExport<int>({.name = "KVXEnumerateDevices", .tag = "enumdev", .resultIsCode = false},
-                          NoHandle, std::nullopt, -1,
-                          [&] { return device::DeviceListInto(buf, len); });
+    return RunExport({.name = "KVXEnumerateDevices", .tag = "enumdev", .returns = Returns::Value},
+                     [&] { return device::DeviceListInto(buf, len); });
 }

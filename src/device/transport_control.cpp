@@ -81,7 +81,7 @@ int SendUsbRequest(platform::UsbDevice& dev, std::uint8_t cls, std::uint32_t sub
     if (rc == kErrorSuccess) rc = kErrorGenFailure;
     LogPairValue("err - ", "Send usb request", rc);
     *error = rc;
-    return -1;
+    return KVX_ERR_GENERIC;
 }
 
 // Firmware 0x1006 and later: one register request under the EP0 lock.
@@ -108,14 +108,14 @@ int RegisterRequest(platform::UsbDevice& dev, const Flavour& f, std::uint8_t cls
                              static_cast<long>(got));
             }
             *error = kErrorGenFailure;
-            return -1;
+            return KVX_ERR_GENERIC;
         }
         if (rc == kErrorTimeout) {
             // The request went out but its completion never came.
             LogPairValue("err - ", in ? f.readWait : f.writeWait, rc);
             LogValue("\tasking ", reg);
             *error = rc;
-            return -1;
+            return KVX_ERR_GENERIC;
         }
         if (rc == kErrorNotReady && f.retryNotReady && attempt < kNotReadyRetries) {
             LogText("DeviceIoControl not ready");
@@ -127,7 +127,7 @@ int RegisterRequest(platform::UsbDevice& dev, const Flavour& f, std::uint8_t cls
         LogPairValue("err - ", text, rc);
         LogValue("\tasking ", reg);
         *error = rc;
-        return -1;
+        return KVX_ERR_GENERIC;
     }
 }
 
@@ -157,7 +157,7 @@ int Transfer(platform::UsbDevice* dev, const Flavour& f, std::uint16_t firmware,
     }
     if (dev == nullptr) {
         *error = kErrorFileNotFound;
-        return -1;
+        return KVX_ERR_GENERIC;
     }
     const auto len16 = static_cast<std::uint16_t>(length);
     if (firmware < kRegisterProtocolFirmware)
@@ -166,7 +166,7 @@ int Transfer(platform::UsbDevice* dev, const Flavour& f, std::uint16_t firmware,
     if (!reg) {
         LogPairValue("err - ", in ? f.readError : f.writeError, platform::kErrorInvalidParameter);
         *error = platform::kErrorInvalidParameter;
-        return -1;
+        return KVX_ERR_GENERIC;
     }
     return RegisterRequest(*dev, f, cls, *reg, buffer, len16, in, error);
 }
@@ -175,13 +175,13 @@ int Transfer(platform::UsbDevice* dev, const Flavour& f, std::uint16_t firmware,
 
 void ReportTransportError(const std::string& name, int code) {
     if (code == kErrorFileNotFound) {
-        SetLastResult(-14);
+        SetLastResult(KVX_ERR_DEVICE_NOT_FOUND);
         LogPair("err - ", (name + " - device not found").c_str());
     } else if (code == kErrorNotReady) {
-        SetLastResult(-18);
+        SetLastResult(KVX_ERR_NOT_READY);
         LogPair("err - ", (name + " - device not ready").c_str());
     } else {
-        SetLastResult(-1);
+        SetLastResult(KVX_ERR_GENERIC);
         LogPair("err - ", (name + " - failure").c_str());
     }
 }
@@ -192,19 +192,19 @@ int BaseContrlMsg(std::uint8_t cls, std::uint32_t subCode, std::uint8_t* buffer,
     if (device.alternative) {
         LogPairValue("err - ", "Base control message with invalid twain device - val",
                      static_cast<long>(subCode));
-        SetLastResult(-1);
-        return -1;
+        SetLastResult(KVX_ERR_GENERIC);
+        return KVX_ERR_GENERIC;
     }
     if (checkDevice && !DeviceStateCheck()) {
         LogPairValue("err - ", "Base control message with invalid device - cmd", cls);
         LogPairValue("err - ", "Base control message with invalid device - val",
                      static_cast<long>(subCode));
-        SetLastResult(-1);
-        return -1;
+        SetLastResult(KVX_ERR_GENERIC);
+        return KVX_ERR_GENERIC;
     }
     if (NullBufferFault(subCode, buffer, length) || TooMuchData(length, kMaxControlData)) {
-        SetLastResult(-1);
-        return -1;
+        SetLastResult(KVX_ERR_GENERIC);
+        return KVX_ERR_GENERIC;
     }
     DeviceHandle handle = OpenDevice(device.path, true);
     int error = kErrorSuccess;
@@ -214,20 +214,20 @@ int BaseContrlMsg(std::uint8_t cls, std::uint32_t subCode, std::uint8_t* buffer,
     handle.reset();
     Frame().deviceState.store(DeviceState::Failed);
     ReportTransportError("BaseContrlMsg", error);
-    return -1;
+    return KVX_ERR_GENERIC;
 }
 
 int BaseContrlMsgWO(platform::UsbDevice* handle, std::uint16_t firmware, std::uint8_t cls,
                     std::uint32_t subCode, std::uint8_t* buffer, unsigned length, bool in) {
     if (handle == nullptr) {
         LogPair("err - ", "Control Msg WO with invalid handle");
-        SetLastResult(-3);
-        return -1;
+        SetLastResult(KVX_ERR_INV_PARAMETER);
+        return KVX_ERR_GENERIC;
     }
     // No length limit here beyond what a setup packet can carry.
     if (NullBufferFault(subCode, buffer, length) || TooMuchData(length, 0xFFFF)) {
-        SetLastResult(-3);
-        return -1;
+        SetLastResult(KVX_ERR_INV_PARAMETER);
+        return KVX_ERR_GENERIC;
     }
     int error = kErrorSuccess;
     const int result =
@@ -235,7 +235,7 @@ int BaseContrlMsgWO(platform::UsbDevice* handle, std::uint16_t firmware, std::ui
     if (result >= 0) return static_cast<int>(length);
     Frame().deviceState.store(DeviceState::Failed);
     ReportTransportError("BaseContrlMsgWO ", error);
-    return -1;
+    return KVX_ERR_GENERIC;
 }
 
 int ControlMsg(std::uint8_t cls, std::uint32_t subCode, std::uint8_t* buffer, unsigned length,

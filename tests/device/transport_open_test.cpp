@@ -118,15 +118,15 @@ TEST_F(TransportTest, UnplugDuringATransferThenReopenThroughTheFrame) {
 
     // The next guarded call fails; the one after tries the reopen, which
     // fails while the device is away and succeeds once it is back.
-    EXPECT_FALSE(ApiEnter("KVXReadStatusL", handle));
+    EXPECT_FALSE(ApiEnter("KVXReadStatusL", Guard::Handle, handle));
     EXPECT_EQ(Frame().deviceState.load(), DeviceState::Lost);
-    EXPECT_FALSE(ApiEnter("KVXReadStatusL", handle));
+    EXPECT_FALSE(ApiEnter("KVXReadStatusL", Guard::Handle, handle));
     EXPECT_EQ(Frame().deviceState.load(), DeviceState::Failed);
     EXPECT_EQ(Count("reopening device - no reopen"), 1);
-    EXPECT_FALSE(ApiEnter("KVXReadStatusL", handle));
+    EXPECT_FALSE(ApiEnter("KVXReadStatusL", Guard::Handle, handle));
 
     usb->nodes[0].present = true;
-    EXPECT_TRUE(ApiEnter("KVXReadStatusL", handle));
+    EXPECT_TRUE(ApiEnter("KVXReadStatusL", Guard::Handle, handle));
     EXPECT_EQ(Frame().deviceState.load(), DeviceState::Open);
     EXPECT_EQ(Count("reopening device  " + device::Device().serialNumber), 1);
     EXPECT_EQ(Count("reopening device - valid device  " + device::Device().serialNumber), 1);

@@ -123,9 +123,9 @@ TEST_F(SimTransportTest, UnplugDuringATransferThenReopen) {
     EXPECT_TRUE(LastResult() == -14 || LastResult() == -18) << LastResult();
     EXPECT_EQ(Frame().deviceState.load(), DeviceState::Failed);
 
-    EXPECT_FALSE(ApiEnter("KVXReadStatusL", handle));
+    EXPECT_FALSE(ApiEnter("KVXReadStatusL", Guard::Handle, handle));
     scanner.Replug();
-    EXPECT_TRUE(ApiEnter("KVXReadStatusL", handle));
+    EXPECT_TRUE(ApiEnter("KVXReadStatusL", Guard::Handle, handle));
     EXPECT_EQ(Count("reopening device - valid device"), 1);
     EXPECT_EQ(ControlMsg(0xD0, 3, status.data(), 8, true), 8);
     EXPECT_EQ(Frame().deviceState.load(), DeviceState::Open);

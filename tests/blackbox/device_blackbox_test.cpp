@@ -5,7 +5,7 @@
 #include <cstdlib>
 #include <string>
 
-#include "api/blackbox/host_fixture.h"
+#include "blackbox/host_fixture.h"
 
 namespace kovran::test {
 namespace {
@@ -18,7 +18,7 @@ class HostDevices : public HostFixture {
         unsetenv("KOVRAN_SIM");
     }
     std::string List() {
-        auto enumerate = hosted_->Function<decltype(&KVXEnumerateDevices)>("KVXEnumerateDevices");
+        auto enumerate = KVX(KVXEnumerateDevices);
         const int needed = enumerate(nullptr, 0);
         EXPECT_GE(needed, 1);
         std::string text(static_cast<std::size_t>(needed), '\0');
