@@ -9,6 +9,7 @@
 #include <type_traits>
 #include <utility>
 
+#include "api/calls_in_flight.h"
 #include "api/frame_state.h"
 #include "api/library.h"
 
@@ -52,6 +53,7 @@ struct ExportInfo {
 template <class R, class Op>
 R RunExport(const ExportInfo& info, HandleRef handle, std::optional<R> guardFail, R onException,
             Op&& op) noexcept {
+    const CallInFlight inFlight;
     try {
         if (info.guarded && !ApiEnter(info.name, handle)) {
             if (info.leave) ApiLeave();

@@ -6,8 +6,8 @@
 
 #include <atomic>
 #include <cerrno>
-#include <new>
 #include <limits>
+#include <new>
 
 #include "platform/sys_error.h"
 

@@ -1,11 +1,16 @@
 #include "platform/process_lock.h"
 
 #include <fcntl.h>
+#include <pthread.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <array>
+#include <atomic>
 #include <cerrno>
 #include <cstdint>
+#include <mutex>
+#include <utility>
 
 #include "platform/clock.h"
 #include "platform/sys_error.h"
@@ -63,10 +68,11 @@ bool OthersWait(int fd) {
 UniqueFd CreateLockFile(const std::string& path) {
     const std::string temporary =
         path + "." + std::to_string(::getpid()) + "." + std::to_string(::gettid()) + ".tmp";
-    UniqueFd fd(
-        ::open(temporary.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, kLockFileMode));
+    UniqueFd fd(::open(temporary.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW,
+                       kLockFileMode));
     if (!fd.valid()) return fd;
-    const bool placed = ::fchmod(fd.get(), kLockFileMode) == 0 && ::link(temporary.c_str(), path.c_str()) == 0;
+    const bool placed =
+        ::fchmod(fd.get(), kLockFileMode) == 0 && ::link(temporary.c_str(), path.c_str()) == 0;
     const int error = errno;
     ::unlink(temporary.c_str());
     if (placed) return fd;
@@ -88,7 +94,59 @@ UniqueFd OpenLockFile(const std::string& path) {
     return UniqueFd();
 }
 
+// The descriptors of the locks this process holds (descriptor + 1; 0 is a
+// free slot). A child made by fork shares the parent's descriptions, and a
+// description's lock lasts until its last descriptor closes: the child
+// closes its copies at once, so that it never keeps the parent's lock
+// taken. Holds beyond the slots still work, unprotected from a fork.
+constexpr std::size_t kHeldSlots = 64;
+std::array<std::atomic<int>, kHeldSlots> gHeld{};
+
+void CloseHeldInChild() {
+    for (std::atomic<int>& slot : gHeld) {
+        const int value = slot.exchange(0);
+        if (value > 0) ::close(value - 1);
+    }
+}
+
+int RegisterHeld(int fd) {
+    static std::once_flag atFork;
+    std::call_once(atFork, [] { ::pthread_atfork(nullptr, nullptr, CloseHeldInChild); });
+    for (std::size_t i = 0; i < kHeldSlots; ++i) {
+        int free = 0;
+        if (gHeld[i].compare_exchange_strong(free, fd + 1)) return static_cast<int>(i);
+    }
+    return -1;
+}
+
 }  // namespace
+
+ProcessLock::Hold::Hold(UniqueFd fd) : fd_(std::move(fd)), slot_(RegisterHeld(fd_.get())) {}
+
+ProcessLock::Hold::~Hold() {
+    Drop();
+}
+
+ProcessLock::Hold::Hold(Hold&& other) noexcept
+    : fd_(std::move(other.fd_)), slot_(std::exchange(other.slot_, -1)) {}
+
+ProcessLock::Hold& ProcessLock::Hold::operator=(Hold&& other) noexcept {
+    if (this != &other) {
+        Drop();
+        fd_ = std::move(other.fd_);
+        slot_ = std::exchange(other.slot_, -1);
+    }
+    return *this;
+}
+
+void ProcessLock::Hold::Drop() {
+    if (slot_ >= 0 && gHeld[slot_].exchange(0) != fd_.get() + 1) {
+        // A fork has closed this descriptor in this (child) process already.
+        fd_.Release();
+    }
+    slot_ = -1;
+    fd_ = UniqueFd();
+}
 
 std::string ProcessLockFileName(std::string_view name) {
     std::string file = kPrefix;

@@ -37,15 +37,22 @@ class ProcessLock {
   public:
     // A taken lock, given back when destroyed. A hold that is not held()
     // (time-out or failure) gives back nothing.
+    // A child forked while a lock is held gets no share of it: the fork
+    // closes the child's copies of held descriptions.
     class Hold {
       public:
         Hold() = default;
+        ~Hold();
+        Hold(Hold&& other) noexcept;
+        Hold& operator=(Hold&& other) noexcept;
         bool held() const { return fd_.valid(); }
 
       private:
         friend class ProcessLock;
-        explicit Hold(UniqueFd fd) : fd_(std::move(fd)) {}
+        explicit Hold(UniqueFd fd);
+        void Drop();
         UniqueFd fd_;  // closing the description drops its lock
+        int slot_ = -1;
     };
 
     // The lock called name, its file in directory made when missing.
@@ -67,7 +74,8 @@ class ProcessLock {
 
     // Removes the lock file of name in directory (tests: only when no
     // process uses the lock).
-    static void RemoveFile(std::string_view name, const std::string& directory = kProcessLockDirectory);
+    static void RemoveFile(std::string_view name,
+                           const std::string& directory = kProcessLockDirectory);
 
   private:
     struct Token {

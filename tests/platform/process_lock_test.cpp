@@ -104,7 +104,8 @@ class ProcessLockTest : public ::testing::Test {
 };
 
 TEST_F(ProcessLockTest, FileNamesAreSanitisedAndShortened) {
-    EXPECT_EQ(ProcessLockFileName("_var_log_KovranMS_scanapp"), "kovran-_var_log_KovranMS_scanapp.lock");
+    EXPECT_EQ(ProcessLockFileName("_var_log_KovranMS_scanapp"),
+              "kovran-_var_log_KovranMS_scanapp.lock");
     EXPECT_EQ(ProcessLockFileName("a/b"), "kovran-a_b.lock");
     const std::string longA = std::string(300, 'a') + "one";
     const std::string longB = std::string(300, 'a') + "two";
@@ -151,6 +152,33 @@ TEST_F(ProcessLockTest, AContendedWaitEndsOnTimeOutAndTheHolderReleases) {
     // While this process holds it, another one cannot take it.
     Holder second(name, dir.path());
     EXPECT_FALSE(second.Holds());
+}
+
+TEST_F(ProcessLockTest, AChildForkedDuringAHoldGetsNoShareOfIt) {
+    const std::string name = Name("fork");
+    auto lock = ProcessLock::Open(name, dir.path());
+    ASSERT_TRUE(lock);
+    ProcessLock::Hold hold = lock->Acquire(0);
+    ASSERT_TRUE(hold.held());
+    int done[2];
+    ASSERT_EQ(::pipe(done), 0);
+    const pid_t child = ::fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        // Lives on without ever touching the lock, with the parent's hold
+        // copied on its stack; its end ends that copy as well.
+        char c;
+        if (::read(done[0], &c, 1) != 1) _exit(2);
+        hold = ProcessLock::Hold();
+        _exit(0);
+    }
+    hold = ProcessLock::Hold();
+    Holder other(name, dir.path());
+    EXPECT_TRUE(other.Holds()) << "the forked child kept the lock taken";
+    ASSERT_EQ(::write(done[1], "x", 1), 1);
+    ::waitpid(child, nullptr, 0);
+    ::close(done[0]);
+    ::close(done[1]);
 }
 
 TEST_F(ProcessLockTest, ThreadsOfOneProcessExcludeEachOther) {
