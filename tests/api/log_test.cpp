@@ -277,25 +277,50 @@ TEST_F(LogWriters, PurgeKeepsLogDaysOfDatedLogs) {
     }
 }
 
+// Real time, but tells a pipe when a wait first pauses.
+class PauseReportingClock final : public FakeClock {
+  public:
+    explicit PauseReportingClock(int fd) : fd_(fd) {}
+    std::int64_t MonotonicNs() const override { return platform::Clock::MonotonicNs(); }
+    void SleepNs(std::int64_t ns) const override {
+        if (!reported_.exchange(true) && write(fd_, "W", 1) != 1) _exit(3);
+        platform::Clock::SleepNs(ns);
+    }
+
+  private:
+    int fd_;
+    mutable std::atomic<bool> reported_{false};
+};
+
 TEST_F(LogWriters, AWriterWaitsForTheLineOfAnotherProcess) {
     Ini("[General]\nLogTimeStamp=0\n");
     StartAtLoad();
     // Another process holds the file's lock while it writes a line; our
-    // line must come after it.
+    // line must wait for it and come after it.
     auto other = platform::ProcessLock::Open(LogRecord().lockName, lockDir());
     ASSERT_TRUE(other);
     platform::ProcessLock::Hold hold = other->Acquire(0);
     ASSERT_TRUE(hold.held());
+    int report[2];
+    ASSERT_EQ(pipe(report), 0);
     const pid_t child = fork();
     ASSERT_GE(child, 0);
     if (child == 0) {
+        PauseReportingClock reporting(report[1]);
+        ClockScope scope(reporting);
         LogText("child line");
+        if (write(report[1], "D", 1) != 1) _exit(2);
         _exit(0);
     }
+    char first = 0;
+    ASSERT_EQ(read(report[0], &first, 1), 1);
+    EXPECT_EQ(first, 'W') << "the other process wrote without waiting";
     platform::AppendTextCommitted(LogRecord().filePath, "holder line\n");
     hold = platform::ProcessLock::Hold();
     int status = 0;
     waitpid(child, &status, 0);
+    close(report[0]);
+    close(report[1]);
     const std::string bytes = LogBytes();
     const auto holder = bytes.find("holder line\r\n");
     const auto mine = bytes.find("child line\r\n");
@@ -320,19 +345,34 @@ TEST_F(LogWriters, TwoProcessesRotatingOneLogLoseAndDoubleNoLine) {
     // what the lock protects: two processes that rotate at once would
     // delete each other's ".old" or write into a file being renamed. Each
     // round writes between one and two limits' worth of lines, so that
-    // exactly one rotation keeps every line in the log or its ".old".
-    constexpr int kLimit = 3000;
-    constexpr int kLinesEach = 60;  // 2 x 60 lines of 38 bytes on disk
-    Ini("[General]\nLogTimeStamp=0\nLogSize=" + std::to_string(kLimit) + "\n");
+    // exactly one rotation keeps every line in the log or its ".old". The
+    // log lives in memory (/dev/shm) so that lines are quick and the two
+    // writers meet at the rotation.
+    constexpr int kLimit = 30000;
+    constexpr int kLinesEach = 600;  // 2 x 600 lines of 38 bytes on disk
+    const std::string shared = "/dev/shm/kovran-rotate-" + std::to_string(getpid());
+    std::filesystem::create_directories(shared);
+    struct RemoveAfter {
+        std::string path;
+        ~RemoveAfter() { std::filesystem::remove_all(path); }
+    } removeAfter{shared};
+    Ini("[General]\nLogTimeStamp=0\nLogPath=" + shared + "\nLogSize=" + std::to_string(kLimit) +
+        "\n");
     StartAtLoad();
-    for (int round = 0; round < 5; ++round) {
-        std::filesystem::remove(logPath() + ".old");
-        WriteFileBytes(logPath(), "");
+    const std::string log = LogRecord().filePath;
+    for (int round = 0; round < 6; ++round) {
+        std::filesystem::remove(log + ".old");
+        WriteFileBytes(log, "");
+        int start[2];
+        ASSERT_EQ(pipe(start), 0);
         pid_t children[2];
         for (int c = 0; c < 2; ++c) {
             children[c] = fork();
             ASSERT_GE(children[c], 0);
             if (children[c] == 0) {
+                close(start[1]);
+                char go;
+                if (read(start[0], &go, 1) != 0) _exit(2);  // both start together
                 char line[64];
                 for (int i = 0; i < kLinesEach; ++i) {
                     std::snprintf(line, sizeof line, "%c%03d................................",
@@ -342,10 +382,12 @@ TEST_F(LogWriters, TwoProcessesRotatingOneLogLoseAndDoubleNoLine) {
                 _exit(0);
             }
         }
+        close(start[0]);
+        close(start[1]);
         for (pid_t c : children) waitpid(c, nullptr, 0);
 
-        const std::string old = ReadFileBytes(logPath() + ".old");
-        const std::string current = ReadFileBytes(logPath());
+        const std::string old = ReadFileBytes(log + ".old");
+        const std::string current = ReadFileBytes(log);
         EXPECT_GT(old.size(), static_cast<std::size_t>(kLimit)) << "round " << round;
         EXPECT_LE(current.size(), static_cast<std::size_t>(kLimit)) << "round " << round;
         std::vector<std::string> lines;
@@ -398,12 +440,13 @@ TEST_F(LogWriters, AWriterKilledWhileHoldingTheLockDelaysNoLine) {
         _exit(0);
     }
     char state = 0;
-    ASSERT_EQ(read(ready[0], &state, 1), 1);
-    ASSERT_EQ(state, 'H');
+    const bool reported = read(ready[0], &state, 1) == 1;
     kill(child, SIGKILL);
     waitpid(child, nullptr, 0);
     close(ready[0]);
     close(ready[1]);
+    ASSERT_TRUE(reported);
+    ASSERT_EQ(state, 'H');
 
     PauseCountingClock counting;
     ClockScope scope(counting);
