@@ -7,6 +7,7 @@
 #include <string>
 
 #include "api/config_dir.h"
+#include "api/frame_state.h"
 #include "api/library.h"
 #include "api/log.h"
 #include "api/log_state.h"
