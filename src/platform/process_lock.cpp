@@ -140,8 +140,10 @@ ProcessLock::Hold& ProcessLock::Hold::operator=(Hold&& other) noexcept {
 }
 
 void ProcessLock::Hold::Drop() {
-    if (slot_ >= 0 && gHeld[slot_].exchange(0) != fd_.get() + 1) {
-        // A fork has closed this descriptor in this (child) process already.
+    int registered = fd_.get() + 1;
+    if (slot_ >= 0 && !gHeld[slot_].compare_exchange_strong(registered, 0)) {
+        // A fork has closed this descriptor in this (child) process already
+        // (the slot may hold another hold's descriptor since).
         fd_.Release();
     }
     slot_ = -1;
