@@ -46,6 +46,7 @@ extern "C" KVX_API KVXResult KVXConfigDirGetB(int handle, BSTR* dir) {
 }
 
 extern "C" KVX_API KVXResult KVXDefaultInitPath(BSTR* dir) {
+    const CallInFlight inFlight;  // the log line below comes after the frame
     bool ran = false;
     KVXResult result = RunExport<KVXResult>(ExportInfo{"KVXDefaultInitPath"}, NoHandle,
                                             std::nullopt, -1, [&]() -> KVXResult {

@@ -34,6 +34,7 @@ KVXResult MessageToBstr(std::int32_t code, BSTR* msg) {
 extern "C" {
 
 KVX_API KVXResult KVXGetLastResult(void) {
+    const CallInFlight inFlight;  // the read below comes before the frame
     const std::int32_t saved = LastResult();
     return RunExport<KVXResult>({.name = "KVXGetLastResult", .tag = "lastres"}, NoHandle,
                                 std::nullopt, -1, [&] {
@@ -58,6 +59,7 @@ KVX_API KVXResult KVXErrorString(BSTR* msg) {
 }
 
 KVX_API int KVXErrorMsg2(int len, char* buf) {
+    const CallInFlight inFlight;  // the steps below come before the frame
     if (buf == nullptr) {
         SetLastResult(-1);
         return -1;
