@@ -79,9 +79,19 @@ TEST(HostExit, ThreadsInsideTheLibraryNeverCrashTheExit) {
     // The log in memory: the late calls' lines cost no disk commit.
     const std::string logDir = "/dev/shm/kovran-exit-" + std::to_string(getpid());
     std::filesystem::create_directories(logDir);
+    // The hosts' lock files carry the log path with '/' made '_'.
     struct RemoveAfter {
         std::string path;
-        ~RemoveAfter() { std::filesystem::remove_all(path); }
+        ~RemoveAfter() {
+            std::filesystem::remove_all(path);
+            std::string mangled = path;
+            for (char& c : mangled)
+                if (c == '/') c = '_';
+            std::error_code ec;
+            for (const auto& e : std::filesystem::directory_iterator("/dev/shm", ec))
+                if (e.path().filename().string().rfind("kovran-" + mangled, 0) == 0)
+                    std::filesystem::remove(e.path(), ec);
+        }
     } removeAfter{logDir};
     {
         HostedLibrary copy(dir.path(),
