@@ -1,5 +1,5 @@
-// The cost of one log line: open, write, commit and close under the named
-// semaphore, as support staff's logs are written on every call.
+// The cost of one log line: open, write, commit and close under the file's
+// process lock, as support staff's logs are written on every call.
 #include <benchmark/benchmark.h>
 
 #include <cstdlib>
@@ -7,10 +7,12 @@
 #include <string>
 
 #include "api/config_dir.h"
+#include "api/frame_state.h"
 #include "api/library.h"
 #include "api/log.h"
+#include "api/log_state.h"
 #include "api/names.h"
-#include "platform/named_semaphore.h"
+#include "platform/process_lock.h"
 
 namespace {
 
@@ -22,13 +24,13 @@ class BenchLog {
         kovran::ResetLibraryState();
         kovran::Names() = kovran::NamesFromPaths(dir_ + "/libKovranMS.so", "/usr/bin/bench");
         kovran::Config().dir = dir_;
+        kovran::LogRecord().lockDirectory = dir_;
         kovran::LogRecord().loading = true;
         kovran::LogStart(kovran::LogStartForm::Reinit);
         kovran::LogRecord().loading = false;
         kovran::LogRecord().sizeLimit = 0;
     }
     ~BenchLog() {
-        kovran::platform::NamedSemaphore::Unlink(kovran::LogRecord().semaphoreName);
         kovran::ResetLibraryState();
         std::error_code ec;
         std::filesystem::remove_all(dir_, ec);

@@ -13,6 +13,7 @@
 #include <type_traits>
 
 #include "KovranMS.h"
+#include "api/calls_in_flight.h"
 #include "api/frame_state.h"
 #include "api/host_buffer.h"
 
@@ -99,6 +100,7 @@ class DeferCancellation {
 template <class Op>
 auto RunExport(const ExportInfo& info, Op&& op) -> std::invoke_result_t<Op&> {
     using R = std::invoke_result_t<Op&>;
+    const CallInFlight inFlight;
     const DeferCancellation deferred;
     try {
         if (info.clearBeforeGuard && !ClearBeforeGuard(*info.clearBeforeGuard)) {

@@ -34,6 +34,10 @@ class Library {
     // Kept outside the records so that it survives their release.
     std::atomic<bool> detaching{false};
 
+    // Exported calls inside the library (api/calls_in_flight.h); outside
+    // the records for the same reason.
+    std::atomic<int> callsInFlight{0};
+
   private:
     struct Slot {
         virtual ~Slot() = default;

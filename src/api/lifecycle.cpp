@@ -1,38 +1,64 @@
 #include "api/lifecycle.h"
-#include "api/frame_state.h"
-#include "api/names.h"
 
 #include <sys/utsname.h>
 
-#include <algorithm>
-#include <array>
 #include <cstdio>
 #include <cstdlib>
 #include <ctime>
 #include <string>
 
+#include "api/calls_in_flight.h"
 #include "api/config_dir.h"
+#include "api/frame_state.h"
 #include "api/ini_settings.h"
 #include "api/library.h"
 #include "api/log.h"
+#include "api/log_state.h"
 #include "api/monitor.h"
+#include "api/names.h"
 #include "platform/files.h"
 
 namespace kovran {
 namespace {
 
-// The last unload step: gives back every record, keeping the detaching flag
-// and the log file's path so that a late caller still gets its failure and
-// its "while detaching" line.
-void ReleaseStateAtUnload() {
-    std::array<char, 1024> path{};
-    const LogState& log = LogRecord();
-    const std::string current = log.on ? log.filePath : std::string();
-    if (current.size() < path.size()) std::copy(current.begin(), current.end(), path.begin());
-    const bool stamp = log.timeStamp;
+// How long the unload waits for host threads still inside a call before it
+// gives up giving back the records. Past it the records stay alive: at
+// process exit the kernel takes the memory back, and a running call never
+// meets freed memory.
+constexpr unsigned kUnloadCallWaitMs = 2000;
+
+// The unload's last step, once no call is inside: gives back every record
+// so that a host that loads and unloads the library many times keeps
+// nothing of it. The detaching flag survives (a late call still fails with
+// -17) and late lines go on to the same log file.
+void ReleaseRecordsOnceIdle() {
+    const std::optional<CallsHeldOut> idle = HoldOutCalls(kUnloadCallWaitMs);
+    if (!idle) return;
+    KeepLogPathForLateLines();
     lib().ClearRecords();
-    LogRecord().unloadPath = path;
-    LogRecord().unloadTimeStamp = stamp;
+}
+
+// The start-up of the runtime services with the names already known.
+void StartServices() {
+    // The device open draws a fallback handle value from the C generator.
+    std::srand(static_cast<unsigned>(std::time(nullptr)));
+
+    LogRecord().loading = true;
+    LogRecord().sizeLimit = 4096;
+    LogStart(LogStartForm::First);
+
+    EstablishLoadTimeConfigDir();
+    LogStart(LogStartForm::Reinit);
+    LogBanner();
+    OsCheck();
+
+    ReadIniSettings();
+
+    // The host name keeps its case: every later log start builds the file
+    // name from it.
+    if (platform::ToUpper(Names().hostBaseName) == "STISVC") LogText("StiSvcInstance");
+    CopyIniDefaultsToCurrent();
+    LogRecord().loading = false;
 }
 
 }  // namespace
@@ -48,25 +74,15 @@ const OsVersion& OsCheck() {
 }
 
 void ProcessAttach() {
-    // The device open draws a fallback handle value from the C generator.
-    std::srand(static_cast<unsigned>(std::time(nullptr)));
-
-    LogRecord().loading = true;
-    LogRecord().sizeLimit = 4096;
+    EndLateLines();
     DiscoverNames();
-    LogStart(LogStartForm::First);
+    StartServices();
+}
 
-    EstablishLoadTimeConfigDir();
-    LogStart(LogStartForm::Reinit);
-    LogBanner();
-    OsCheck();
-
-    ReadIniSettings();
-
-    Names().hostBaseName = platform::ToUpper(Names().hostBaseName);
-    if (Names().hostBaseName == "STISVC") LogText("StiSvcInstance");
-    CopyIniDefaultsToCurrent();
-    LogRecord().loading = false;
+void ProcessAttachAt(const std::string& modulePath, const std::string& hostPath) {
+    EndLateLines();
+    Names() = NamesFromPaths(modulePath, hostPath);
+    StartServices();
 }
 
 void ProcessDetach() {
@@ -75,10 +91,8 @@ void ProcessDetach() {
     const int handle = Frame().currentHandle.load();
     if (handle != 0 && handle != -1) LogText("not expected - dll detach");
     MonitorUnload();
-    LogRecord().semaphore.reset();
-    // A host may unload and load the library many times: nothing it held
-    // may outlive it.
-    ReleaseStateAtUnload();
+    CloseLogLock();
+    ReleaseRecordsOnceIdle();
 }
 
 }  // namespace kovran

@@ -1,7 +1,10 @@
-// The log writers. Each line is written under the log file's named
-// semaphore: open for appending, write, commit, close, so that a line is on
-// disk when its writer returns and lines of several processes never
-// interleave.
+// The log writers. Each line is written under the log file's process lock:
+// rotate when too large, open for appending, write, commit, close, so that a
+// line is on disk when its writer returns and no line of any process is lost
+// or doubled by another process's rotation.
+#include <algorithm>
+#include <array>
+#include <atomic>
 #include <cstdio>
 #include <cstring>
 #include <string>
@@ -9,6 +12,8 @@
 
 #include "api/library.h"
 #include "api/log.h"
+#include "api/log_move.h"
+#include "api/log_state.h"
 #include "platform/clock.h"
 #include "platform/files.h"
 #include "platform/sys_error.h"
@@ -20,6 +25,16 @@ LogState& LogRecord() {
     return lib().Get<LogState>();
 }
 namespace {
+
+// Where the lines of late calls go once the unload has given back the
+// records (KeepLogPathForLateLines). Static storage of plain data: nothing
+// to allocate, nothing for the runtime to destroy under a late caller.
+struct LateLines {
+    std::array<char, 1024> path{};
+    std::atomic<bool> active{false};
+    std::atomic<bool> timeStamp{true};
+};
+LateLines gLate;
 
 constexpr std::size_t kCut = 256;
 constexpr unsigned kLineLockMs = 1000;
@@ -45,25 +60,29 @@ void RotateIfTooLarge(const LogState& log) {
     if (size < 0 || size <= log.sizeLimit) return;
     const std::string old = log.filePath + ".old";
     platform::DeleteFileAt(old);
-    platform::MoveFileTo(log.filePath, old, true);
+    MoveLogFile(log.filePath, old);
     platform::WriteTextFile(log.filePath, "");
 }
 
 // A line after the unload released the state: straight to the last file.
-void WriteUnloadLine(const LogState& log, std::string_view line, bool noStamp) {
-    if (log.unloadPath[0] == '\0') return;
+void WriteLateLine(std::string_view line, bool noStamp) {
+    if (gLate.path[0] == '\0') return;
     std::string text;
-    if (log.unloadTimeStamp && !noStamp) text = LogTimeStamp();
+    if (gLate.timeStamp && !noStamp) text = LogTimeStamp();
     text += line;
-    platform::AppendTextCommitted(log.unloadPath.data(), text);
+    platform::AppendTextCommitted(gLate.path.data(), text);
 }
 
 void WriteLine(std::string_view line, bool noStamp) {
+    if (gLate.active.load(std::memory_order_acquire)) return WriteLateLine(line, noStamp);
     LogState& log = LogRecord();
     std::lock_guard lock(log.mutex);
-    if (!log.on || log.filePath.empty()) return WriteUnloadLine(log, line, noStamp);
-    if (!log.semaphore) log.semaphore = platform::NamedSemaphore::Open(log.semaphoreName, 1);
-    platform::SemaphoreHold hold(log.semaphore.get(), kLineLockMs);
+    if (!log.on || log.filePath.empty()) return;
+    if (!log.lock) log.lock = platform::ProcessLock::Open(log.lockName, log.lockDirectory);
+    // A line waits for another writer's at most this long and then goes
+    // ahead unlocked: logging never stops its caller.
+    const platform::ProcessLock::Hold hold =
+        log.lock ? log.lock->Acquire(kLineLockMs) : platform::ProcessLock::Hold();
     RotateIfTooLarge(log);
     std::string text;
     if (log.timeStamp && !noStamp) text = LogTimeStamp();
@@ -72,6 +91,7 @@ void WriteLine(std::string_view line, bool noStamp) {
 }
 
 bool Verbose() {
+    if (gLate.active.load(std::memory_order_acquire)) return false;
     LogState& log = LogRecord();
     std::lock_guard lock(log.mutex);
     return log.on && log.verbose;
@@ -106,8 +126,9 @@ std::string Joined(std::initializer_list<std::string_view> parts, std::string_vi
 // off nothing is even formatted.
 template <class Fn>
 void Guarded(Fn&& fn) noexcept {
-    const LogState& log = LogRecord();
-    if (!log.on.load(std::memory_order_relaxed) && log.unloadPath[0] == '\0') return;
+    if (!gLate.active.load(std::memory_order_acquire) &&
+        !LogRecord().on.load(std::memory_order_relaxed))
+        return;
     try {
         SystemErrorKeeper keep;
         fn();
@@ -118,6 +139,29 @@ void Guarded(Fn&& fn) noexcept {
 
 }  // namespace
 
+void KeepLogPathForLateLines() {
+    LogState& log = LogRecord();
+    std::lock_guard lock(log.mutex);
+    gLate.path.fill('\0');
+    const std::string current = log.on ? log.filePath : std::string();
+    // A path too long for the copy loses the late lines rather than
+    // writing them to a cut path.
+    if (current.size() < gLate.path.size())
+        std::copy(current.begin(), current.end(), gLate.path.begin());
+    gLate.timeStamp = log.timeStamp;
+    gLate.active.store(true, std::memory_order_release);
+}
+
+void EndLateLines() {
+    gLate.active.store(false, std::memory_order_release);
+}
+
+void CloseLogLock() {
+    LogState& log = LogRecord();
+    std::lock_guard lock(log.mutex);
+    log.lock.reset();
+}
+
 std::string LogTimeStamp() {
     const platform::LocalTime t = platform::LocalNow();
     char buf[32];
@@ -126,6 +170,7 @@ std::string LogTimeStamp() {
 }
 
 bool LogDebug(std::uint16_t bits) {
+    if (gLate.active.load(std::memory_order_acquire)) return false;
     return (LogRecord().debugMask & bits) != 0;
 }
 

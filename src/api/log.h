@@ -1,47 +1,12 @@
 // The diagnostic log: the writers every subsystem reports through, the log
 // start, and the dated-name day change. Writers never fail their caller.
+// The log's own state is in api/log_state.h, for the log's files alone.
 #pragma once
 
-#include <array>
-#include <atomic>
 #include <cstdint>
-#include <memory>
-#include <mutex>
 #include <string>
 
-#include "platform/named_semaphore.h"
-
 namespace kovran {
-
-// Log settings and derived state (one per loaded library).
-struct LogState {
-    std::atomic<bool> on{false};  // "Log" > 0 and a log path is known
-    bool verbose = false;         // "Verbose" > 0: echo on standard output
-    bool timeStamp = true;        // "LogTimeStamp" > 0
-    bool newLog = true;           // "LogNew" > 0
-    bool dated = false;           // "LogDate" > 0
-    // "Debug"; worker threads test it while a log start may change it.
-    std::atomic<std::uint16_t> debugMask{0};
-    std::int64_t sizeLimit = 4096;  // "LogSize"; 0 means no limit
-    int keepDays = 0;               // "LogDays"
-    int datedDay = 0;               // local day of month of the dated name
-    std::string directory;          // with a trailing separator
-    std::string filePath;           // the log file
-    std::string semaphoreName;
-    std::unique_ptr<platform::NamedSemaphore> semaphore;
-    bool loading = false;        // the library is being loaded
-    bool headerWritten = false;  // the load header of this load is out
-    // Serialises this process's threads on the state above; the named
-    // semaphore serialises the processes that share the file.
-    std::recursive_mutex mutex;
-    // After the unload has given back the state, lines of late callers go
-    // to this file (kept without heap memory, which would outlive the
-    // library's code).
-    std::array<char, 1024> unloadPath{};
-    bool unloadTimeStamp = true;
-};
-
-LogState& LogRecord();
 
 // Debug mask bits.
 inline constexpr std::uint16_t kDebugScan = 0x02;

@@ -1,6 +1,6 @@
 // The log start: settings of section "General", the file name (dated or
-// not), the purge of old dated logs, the per-file semaphore, the move of the
-// log when its directory changes, and the load header.
+// not), the purge of old dated logs, the per-file lock, the move of the log
+// when its directory changes, and the load header.
 #include <dirent.h>
 
 #include <cstdio>
@@ -11,6 +11,8 @@
 #include "api/config_dir.h"
 #include "api/library.h"
 #include "api/log.h"
+#include "api/log_move.h"
+#include "api/log_state.h"
 #include "api/names.h"
 #include "platform/clock.h"
 #include "platform/files.h"
@@ -30,15 +32,6 @@ bool EndsWithSeparator(const std::string& s) {
 
 int Ini(const char* key, const char* def) {
     return platform::GetProfileNumber("General", key, def, Names().iniPath);
-}
-
-std::string SemaphoreNameFor(const std::string& logPath) {
-    std::string name = logPath;
-    if (name.size() >= 4 && name.compare(name.size() - 4, 4, ".log") == 0)
-        name.resize(name.size() - 4);
-    for (char& c : name)
-        if (c == '/' || c == '\\' || c == ':') c = '_';
-    return name;
 }
 
 // Deletes every file of the pattern last written before (LogDays - 1) days
@@ -82,6 +75,15 @@ void WriteLoadHeader() {
 
 }  // namespace
 
+std::string LogLockNameFor(const std::string& logPath) {
+    std::string name = logPath;
+    if (name.size() >= 4 && name.compare(name.size() - 4, 4, ".log") == 0)
+        name.resize(name.size() - 4);
+    for (char& c : name)
+        if (c == '/' || c == '\\' || c == ':') c = '_';
+    return name;
+}
+
 void LogBanner() {
     const RuntimeNames& names = Names();
     const std::string banner =
@@ -91,6 +93,7 @@ void LogBanner() {
 }
 
 void LogStart(LogStartForm form) {
+    EndLateLines();
     LogState& log = LogRecord();
     std::lock_guard lock(log.mutex);
 
@@ -139,12 +142,11 @@ void LogStart(LogStartForm form) {
     path += ".log";
     log.filePath = path;
     log.on = true;
-    log.semaphore.reset();
-    log.semaphoreName = SemaphoreNameFor(path);
-    log.semaphore = platform::NamedSemaphore::Open(log.semaphoreName, 1);
+    log.lockName = LogLockNameFor(path);
+    log.lock = platform::ProcessLock::Open(log.lockName, log.lockDirectory);
     if (log.debugMask != 0) {
-        if (log.semaphore)
-            LogPair("LogSem", log.semaphoreName.c_str());
+        if (log.lock)
+            LogPair("LogSem", log.lockName.c_str());
         else
             LogValue("NULL LogSem", platform::LastSystemError());
     }
@@ -154,7 +156,7 @@ void LogStart(LogStartForm form) {
         // same file.
         if (!oldPath.empty() && oldPath != path) {
             platform::DeleteFileAt(path);
-            platform::MoveFileTo(oldPath, path, true);
+            MoveLogFile(oldPath, path);
             LogText("log moved");
             LogText(oldPath.c_str());
             LogText(path.c_str());

@@ -5,7 +5,9 @@
 #include <time.h>
 
 #include <atomic>
+#include <cerrno>
 #include <limits>
+#include <new>
 
 #include "platform/sys_error.h"
 
@@ -76,8 +78,25 @@ class RealClock final : public Clock {
 
 }  // namespace
 
+std::int64_t Clock::MonotonicNs() const {
+    timespec ts{};
+    ::clock_gettime(CLOCK_MONOTONIC, &ts);
+    return static_cast<std::int64_t>(ts.tv_sec) * kNsPerSecond + ts.tv_nsec;
+}
+
+void Clock::SleepNs(std::int64_t ns) const {
+    if (ns <= 0) return;
+    timespec left{static_cast<time_t>(ns / kNsPerSecond), static_cast<long>(ns % kNsPerSecond)};
+    while (::nanosleep(&left, &left) != 0 && errno == EINTR) {
+    }
+}
+
 const Clock& SystemClock() {
-    static const RealClock clock;
+    // Built in place and never destroyed: a host thread still inside the
+    // library while the process exits must not find a destroyed clock
+    // (its calls would reach a pure virtual function).
+    alignas(RealClock) static unsigned char storage[sizeof(RealClock)];
+    static const RealClock& clock = *::new (static_cast<void*>(storage)) RealClock();
     return clock;
 }
 

@@ -13,8 +13,8 @@
 #include "api/frame_state.h"
 #include "api/library.h"
 #include "api/log.h"
+#include "api/log_state.h"
 #include "api/names.h"
-#include "platform/named_semaphore.h"
 #include "support/temp_dir.h"
 
 namespace kovran::test {
@@ -29,13 +29,11 @@ class ConfigFixture : public ::testing::Test {
         LogRecord().on = true;
         LogRecord().timeStamp = false;
         LogRecord().filePath = tmp_ / "test.log";
-        LogRecord().semaphoreName = "/kovran_config_test_" + std::to_string(::getpid());
+        LogRecord().lockName = "kovran_config_test_" + std::to_string(::getpid());
+        LogRecord().lockDirectory = tmp_.path();
         ClearLog();
     }
-    void TearDown() override {
-        platform::NamedSemaphore::Unlink(LogRecord().semaphoreName);
-        ResetLibraryState();
-    }
+    void TearDown() override { ResetLibraryState(); }
 
     void WriteIni(const std::string& text) { WriteFileBytes(Names().iniPath, text); }
     std::string LogText() const { return ReadFileBytes(tmp_ / "test.log"); }

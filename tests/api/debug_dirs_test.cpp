@@ -85,8 +85,20 @@ TEST_F(DebugPurge, NegativeOrHugeDaysDeleteNothing) {
         PurgeDebugImages(dir_, days);
         EXPECT_EQ(Left(), all) << days;
     }
+}
+
+TEST_F(DebugPurge, AMissingOrEmptyDirectoryTouchesNothing) {
     PurgeDebugImages(tmp_ / "missing", 0);
+    EXPECT_FALSE(fs::exists(tmp_ / "missing"));
+
+    // An empty directory is no directory, not the working directory.
+    MakeAll();
+    const std::set<std::string> all = Left();
+    const fs::path cwd = fs::current_path();
+    fs::current_path(dir_);
     PurgeDebugImages("", 0);
+    fs::current_path(cwd);
+    EXPECT_EQ(Left(), all);
 }
 
 TEST_F(DebugPurge, RunsAtLoadOnlyForDebugImages) {

@@ -1,17 +1,22 @@
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <filesystem>
 #include <string>
 #include <thread>
+#include <vector>
+
+#include <signal.h>
 
 #include "api/config_dir.h"
 #include "api/log.h"
 #include "api/log_fixture.h"
+#include "api/log_state.h"
 #include "platform/clock.h"
-#include "platform/named_semaphore.h"
+#include "platform/process_lock.h"
 #include "platform/text_file.h"
 
 namespace kovran::test {
@@ -25,7 +30,8 @@ TEST_F(LogWriters, EachWriterPutsItsExactBytesOnDisk) {
     const std::string header = LogBytes();
     ASSERT_EQ(header,
               std::string(kStamp) +
-                  "-------------------------- 2026 12 09 - 13.05 -------------------------\r\n");
+                  "-------------------------- 2026 12 09 - 13.05 -------------------------\r\n" +
+                  LoadBanner());
 
     LogText("plain");
     LogPair("err - ", "message");
@@ -126,32 +132,35 @@ TEST_F(LogWriters, LogNewDecidesWhetherThePreviousRunSurvives) {
     StartAtLoad();
     EXPECT_EQ(ReadFileBytes(logPath()),
               "previous run\r\n \r\n"
-              "-------------------------- 2026 12 09 - 13.05 -------------------------\r\n");
+              "-------------------------- 2026 12 09 - 13.05 -------------------------\r\n" +
+                  LoadBanner(false));
     EXPECT_TRUE(std::filesystem::exists(logPath() + ".old"));
 
     SetUp();
     Ini("[General]\nLogTimeStamp=0\n");
     StartAtLoad();
     EXPECT_EQ(ReadFileBytes(logPath()),
-              "-------------------------- 2026 12 09 - 13.05 -------------------------\r\n");
+              "-------------------------- 2026 12 09 - 13.05 -------------------------\r\n" +
+                  LoadBanner(false));
     EXPECT_FALSE(std::filesystem::exists(logPath() + ".old"));
 }
 
 TEST_F(LogWriters, FirstFormNeedsAnIniLogPath) {
     Ini("[General]\nLogTimeStamp=0\n");
+    Names() = NamesFromPaths(libDir() + "/libKovranMS.so", "/opt/host/scanapp");
     LogRecord().loading = true;
     LogStart(LogStartForm::First);
     EXPECT_FALSE(LogRecord().on);
     LogText("lost");
+    EXPECT_FALSE(std::filesystem::exists(logPath()));
 
+    SetUp();
     const std::string own = dir / "own";
     std::filesystem::create_directories(own);
     Ini("[General]\nLogTimeStamp=0\nLogPath=" + own + "\n");
-    LogStart(LogStartForm::First);
+    StartAtLoad();  // the ini value wins over the configuration directory
     EXPECT_EQ(LogRecord().filePath, own + "/KovranMS_scanapp.log");
-    LogStart(LogStartForm::Reinit);  // the ini value wins over the configuration directory
-    LogRecord().loading = false;
-    EXPECT_EQ(LogRecord().filePath, own + "/KovranMS_scanapp.log");
+    EXPECT_NE(Count("-------------------------- 2026 12 09"), 0);
     EXPECT_FALSE(std::filesystem::exists(logPath()));
 }
 
@@ -268,24 +277,50 @@ TEST_F(LogWriters, PurgeKeepsLogDaysOfDatedLogs) {
     }
 }
 
+// Real time, but tells a pipe when a wait first pauses.
+class PauseReportingClock final : public FakeClock {
+  public:
+    explicit PauseReportingClock(int fd) : fd_(fd) {}
+    std::int64_t MonotonicNs() const override { return platform::Clock::MonotonicNs(); }
+    void SleepNs(std::int64_t ns) const override {
+        if (!reported_.exchange(true) && write(fd_, "W", 1) != 1) _exit(3);
+        platform::Clock::SleepNs(ns);
+    }
+
+  private:
+    int fd_;
+    mutable std::atomic<bool> reported_{false};
+};
+
 TEST_F(LogWriters, AWriterWaitsForTheLineOfAnotherProcess) {
     Ini("[General]\nLogTimeStamp=0\n");
     StartAtLoad();
-    // Another process holds the file's semaphore while it writes a line; our
-    // line must come after it.
-    auto other = platform::NamedSemaphore::Open(LogRecord().semaphoreName, 1);
+    // Another process holds the file's lock while it writes a line; our
+    // line must wait for it and come after it.
+    auto other = platform::ProcessLock::Open(LogRecord().lockName, lockDir());
     ASSERT_TRUE(other);
-    ASSERT_TRUE(other->Wait(0));
+    platform::ProcessLock::Hold hold = other->Acquire(0);
+    ASSERT_TRUE(hold.held());
+    int report[2];
+    ASSERT_EQ(pipe(report), 0);
     const pid_t child = fork();
     ASSERT_GE(child, 0);
     if (child == 0) {
+        PauseReportingClock reporting(report[1]);
+        ClockScope scope(reporting);
         LogText("child line");
+        if (write(report[1], "D", 1) != 1) _exit(2);
         _exit(0);
     }
+    char first = 0;
+    ASSERT_EQ(read(report[0], &first, 1), 1);
+    EXPECT_EQ(first, 'W') << "the other process wrote without waiting";
     platform::AppendTextCommitted(LogRecord().filePath, "holder line\n");
-    other->Release();
+    hold = platform::ProcessLock::Hold();
     int status = 0;
     waitpid(child, &status, 0);
+    close(report[0]);
+    close(report[1]);
     const std::string bytes = LogBytes();
     const auto holder = bytes.find("holder line\r\n");
     const auto mine = bytes.find("child line\r\n");
@@ -294,35 +329,130 @@ TEST_F(LogWriters, AWriterWaitsForTheLineOfAnotherProcess) {
     EXPECT_LT(holder, mine);
 }
 
-TEST_F(LogWriters, LinesOfTwoProcessesNeverInterleave) {
-    Ini("[General]\nLogTimeStamp=0\nLogSize=0\n");
-    StartAtLoad();
-    const int kLines = 200;
-    pid_t children[2];
-    for (int c = 0; c < 2; ++c) {
-        children[c] = fork();
-        ASSERT_GE(children[c], 0);
-        if (children[c] == 0) {
-            const std::string text(200, static_cast<char>('A' + c));
-            for (int i = 0; i < kLines; ++i) LogText(text.c_str());
-            _exit(0);
-        }
-    }
-    for (pid_t c : children) waitpid(c, nullptr, 0);
-    std::string bytes = LogBytes();
-    bytes = bytes.substr(bytes.find("\r\n") + 2);  // past the load header
-    int counts[2] = {0, 0};
+// Splits a log into its lines; false when a line is not whole.
+bool SplitLines(const std::string& bytes, std::vector<std::string>& lines) {
     for (std::size_t pos = 0; pos < bytes.size();) {
         const std::size_t end = bytes.find("\r\n", pos);
-        ASSERT_NE(end, std::string::npos);
-        const std::string line = bytes.substr(pos, end - pos);
-        ASSERT_EQ(line.size(), 200u);
-        ASSERT_TRUE(line == std::string(200, 'A') || line == std::string(200, 'B')) << line;
-        ++counts[line[0] - 'A'];
+        if (end == std::string::npos) return false;
+        lines.push_back(bytes.substr(pos, end - pos));
         pos = end + 2;
     }
-    EXPECT_EQ(counts[0], kLines);
-    EXPECT_EQ(counts[1], kLines);
+    return true;
+}
+
+TEST_F(LogWriters, TwoProcessesRotatingOneLogLoseAndDoubleNoLine) {
+    // The rotation (size check, delete the old ".old", rename, new file) is
+    // what the lock protects: two processes that rotate at once would
+    // delete each other's ".old" or write into a file being renamed. Each
+    // round writes between one and two limits' worth of lines, so that
+    // exactly one rotation keeps every line in the log or its ".old". The
+    // log lives in memory (/dev/shm) so that lines are quick and the two
+    // writers meet at the rotation.
+    constexpr int kLimit = 30000;
+    constexpr int kLinesEach = 600;  // 2 x 600 lines of 38 bytes on disk
+    const std::string shared = "/dev/shm/kovran-rotate-" + std::to_string(getpid());
+    std::filesystem::create_directories(shared);
+    struct RemoveAfter {
+        std::string path;
+        ~RemoveAfter() { std::filesystem::remove_all(path); }
+    } removeAfter{shared};
+    Ini("[General]\nLogTimeStamp=0\nLogPath=" + shared + "\nLogSize=" + std::to_string(kLimit) +
+        "\n");
+    StartAtLoad();
+    const std::string log = LogRecord().filePath;
+    for (int round = 0; round < 6; ++round) {
+        std::filesystem::remove(log + ".old");
+        WriteFileBytes(log, "");
+        int start[2];
+        ASSERT_EQ(pipe(start), 0);
+        pid_t children[2];
+        for (int c = 0; c < 2; ++c) {
+            children[c] = fork();
+            ASSERT_GE(children[c], 0);
+            if (children[c] == 0) {
+                close(start[1]);
+                char go;
+                if (read(start[0], &go, 1) != 0) _exit(2);  // both start together
+                char line[64];
+                for (int i = 0; i < kLinesEach; ++i) {
+                    std::snprintf(line, sizeof line, "%c%03d................................",
+                                  'A' + c, i);
+                    LogText(line);
+                }
+                _exit(0);
+            }
+        }
+        close(start[0]);
+        close(start[1]);
+        for (pid_t c : children) waitpid(c, nullptr, 0);
+
+        const std::string old = ReadFileBytes(log + ".old");
+        const std::string current = ReadFileBytes(log);
+        EXPECT_GT(old.size(), static_cast<std::size_t>(kLimit)) << "round " << round;
+        EXPECT_LE(current.size(), static_cast<std::size_t>(kLimit)) << "round " << round;
+        std::vector<std::string> lines;
+        ASSERT_TRUE(SplitLines(old, lines)) << "round " << round;
+        ASSERT_TRUE(SplitLines(current, lines)) << "round " << round;
+        // Every line once, whole, and each process's lines in its order.
+        int next[2] = {0, 0};
+        for (const std::string& line : lines) {
+            ASSERT_EQ(line.size(), 36u) << line;
+            const int c = line[0] - 'A';
+            ASSERT_TRUE(c == 0 || c == 1) << line;
+            EXPECT_EQ(std::stoi(line.substr(1, 3)), next[c]) << "round " << round;
+            next[c] = std::stoi(line.substr(1, 3)) + 1;
+        }
+        EXPECT_EQ(next[0], kLinesEach) << "round " << round;
+        EXPECT_EQ(next[1], kLinesEach) << "round " << round;
+        EXPECT_EQ(lines.size(), 2u * kLinesEach) << "round " << round;
+    }
+}
+
+// Counts the pauses of the log's waits; time moves only when one pauses.
+class PauseCountingClock final : public FakeClock {
+  public:
+    std::int64_t MonotonicNs() const override { return mono_.load(); }
+    void SleepNs(std::int64_t ns) const override {
+        mono_.fetch_add(ns);
+        pauses_.fetch_add(1);
+    }
+    int pauses() const { return pauses_.load(); }
+
+  private:
+    mutable std::atomic<std::int64_t> mono_{0};
+    mutable std::atomic<int> pauses_{0};
+};
+
+TEST_F(LogWriters, AWriterKilledWhileHoldingTheLockDelaysNoLine) {
+    Ini("[General]\nLogTimeStamp=0\n");
+    StartAtLoad();
+    int ready[2];
+    ASSERT_EQ(pipe(ready), 0);
+    const pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        // Killed in the middle of its line, with the file's lock taken.
+        auto lock = platform::ProcessLock::Open(LogRecord().lockName, lockDir());
+        platform::ProcessLock::Hold hold = lock->Acquire(0);
+        const char state = hold.held() ? 'H' : 'F';
+        if (write(ready[1], &state, 1) != 1) _exit(2);
+        pause();
+        _exit(0);
+    }
+    char state = 0;
+    const bool reported = read(ready[0], &state, 1) == 1;
+    kill(child, SIGKILL);
+    waitpid(child, nullptr, 0);
+    close(ready[0]);
+    close(ready[1]);
+    ASSERT_TRUE(reported);
+    ASSERT_EQ(state, 'H');
+
+    PauseCountingClock counting;
+    ClockScope scope(counting);
+    for (int i = 0; i < 20; ++i) LogText("after the crash");
+    EXPECT_EQ(Count("after the crash\r\n"), 20);
+    EXPECT_EQ(counting.pauses(), 0) << "a line waited for a dead holder";
 }
 
 TEST_F(LogWriters, AMissingDirectoryOrDeletedFileNeverFailsTheCaller) {
@@ -337,6 +467,62 @@ TEST_F(LogWriters, AMissingDirectoryOrDeletedFileNeverFailsTheCaller) {
     std::filesystem::remove(logPath());
     LogText("again");
     EXPECT_EQ(ReadFileBytes(logPath()), "again\r\n");
+}
+
+TEST_F(LogWriters, TheHostNameKeepsItsCaseAfterTheLoad) {
+    hostName = "ScanApp";
+    Ini("[General]\nLogDate=1\nLogNew=0\nLogTimeStamp=0\n");
+    StartAtLoad();
+    const std::string day1 = configDir() + "/KovranMS_ScanApp_20261209.log";
+    EXPECT_EQ(LogFileNameNow(), day1);
+    LogText("first day");
+    // An initialise runs the log start again: the same file goes on.
+    LogStart(LogStartForm::Reinit);
+    EXPECT_EQ(LogFileNameNow(), day1);
+    EXPECT_NE(ReadFileBytes(day1).find("first day\r\n"), std::string::npos);
+    EXPECT_EQ(Count("log moved"), 0);
+
+    clock.Advance(24 * 3600);
+    EXPECT_EQ(LogFileNameNow(), configDir() + "/KovranMS_ScanApp_20261210.log");
+    EXPECT_TRUE(std::filesystem::exists(day1));
+    EXPECT_EQ(Count("StiSvcInstance"), 0);
+}
+
+TEST_F(LogWriters, TheServiceHostIsRecognisedInAnyCase) {
+    for (const char* host : {"stisvc", "StiSvc.exe"}) {
+        SetUp();
+        hostName = host;
+        Ini("[General]\nLogTimeStamp=0\n");
+        StartAtLoad();
+        EXPECT_EQ(Count("StiSvcInstance\r\n"), 1) << host;
+        EXPECT_EQ(LogRecord().filePath,
+                  configDir() + "/KovranMS_" + std::string(host).substr(0, 6) + ".log");
+    }
+}
+
+TEST_F(LogWriters, ALogMovesToAnotherFileSystemWhole) {
+    // /dev/shm is memory-backed: a rename from the test's directory to it
+    // crosses file systems.
+    struct stat here {
+    }, there{};
+    ASSERT_EQ(stat(dir.path().c_str(), &here), 0);
+    ASSERT_EQ(stat("/dev/shm", &there), 0);
+    if (here.st_dev == there.st_dev) GTEST_SKIP() << "/dev/shm is on the test's file system";
+    const std::string moved = "/dev/shm/kovran-log-move-" + std::to_string(getpid());
+    std::filesystem::create_directories(moved);
+
+    Ini("[General]\nLogTimeStamp=0\n");
+    StartAtLoad();
+    LogText("before the move");
+    const std::string before = LogBytes();
+    Config().dir = moved;
+    LogStart(LogStartForm::Reinit);
+    const std::string newPath = moved + "/KovranMS_scanapp.log";
+    const std::string after = ReadFileBytes(newPath);
+    std::filesystem::remove_all(moved);
+    EXPECT_FALSE(std::filesystem::exists(logPath()));
+    EXPECT_EQ(after.substr(0, before.size()), before);
+    EXPECT_NE(after.find("log moved\r\n"), std::string::npos);
 }
 
 }  // namespace

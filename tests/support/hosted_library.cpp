@@ -27,6 +27,9 @@ std::string BuiltDetachHostPath() {
 std::string BuiltDetachProbePath() {
     return KOVRAN_DETACH_PROBE_PATH;
 }
+std::string BuiltDetachThreadsHostPath() {
+    return KOVRAN_DETACH_THREADS_HOST_PATH;
+}
 std::string SourceDir() {
     return KOVRAN_SOURCE_DIR;
 }

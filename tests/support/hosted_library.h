@@ -18,6 +18,8 @@ std::string BuiltIncompleteMonitorStandInPath();
 // The host and module that call the library during its unload.
 std::string BuiltDetachHostPath();
 std::string BuiltDetachProbePath();
+// A host that exits while its threads are inside the library.
+std::string BuiltDetachThreadsHostPath();
 // The source tree (for lists kept beside the code).
 std::string SourceDir();
 // Runs a program with arguments; returns its exit status (-1 when it could

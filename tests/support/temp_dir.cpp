@@ -20,15 +20,15 @@ TempDir::TempDir() {
 
 TempDir::~TempDir() {
     std::error_code ec;
-    // Named semaphores of files in this directory (the log's) carry the
-    // path with '/' turned into '_'.
+    // Named semaphores and lock files of files in this directory (the
+    // log's) carry the path with '/' turned into '_'.
     std::string mangled = path_;
     for (char& c : mangled)
         if (c == '/') c = '_';
     for (const auto& e : std::filesystem::directory_iterator("/dev/shm", ec)) {
         const std::string name = e.path().filename().string();
-        if (name.rfind("sem.", 0) == 0 && name.find(mangled) != std::string::npos)
-            std::filesystem::remove(e.path(), ec);
+        const bool ours = name.rfind("sem.", 0) == 0 || name.rfind("kovran-", 0) == 0;
+        if (ours && name.find(mangled) != std::string::npos) std::filesystem::remove(e.path(), ec);
     }
     std::filesystem::permissions(path_, std::filesystem::perms::owner_all,
                                  std::filesystem::perm_options::add, ec);
