@@ -5,7 +5,9 @@
 #include <time.h>
 
 #include <atomic>
+#include <chrono>
 #include <limits>
+#include <thread>
 
 #include "platform/sys_error.h"
 
@@ -76,6 +78,21 @@ class RealClock final : public Clock {
 
 }  // namespace
 
+std::int64_t Clock::SteadyNs() const {
+    return std::chrono::duration_cast<std::chrono::nanoseconds>(
+               std::chrono::steady_clock::now().time_since_epoch())
+        .count();
+}
+
+void Clock::Sleep(unsigned ms) const {
+    std::this_thread::sleep_for(std::chrono::milliseconds(ms));
+}
+
+bool Clock::WaitFor(std::condition_variable& cv, std::unique_lock<std::mutex>& lock,
+                    unsigned timeoutMs, const std::function<bool()>& ready) const {
+    return cv.wait_for(lock, std::chrono::milliseconds(timeoutMs), ready);
+}
+
 const Clock& SystemClock() {
     static const RealClock clock;
     return clock;
@@ -88,6 +105,23 @@ const Clock& CurrentClock() {
 
 void InstallClock(const Clock* clock) {
     gInstalledClock.store(clock, std::memory_order_release);
+}
+
+std::int64_t SteadyNowNs() {
+    return CurrentClock().SteadyNs();
+}
+
+std::int64_t SteadyNowMs() {
+    return SteadyNowNs() / 1'000'000;
+}
+
+void Sleep(unsigned ms) {
+    CurrentClock().Sleep(ms);
+}
+
+bool WaitFor(std::condition_variable& cv, std::unique_lock<std::mutex>& lock, unsigned timeoutMs,
+             const std::function<bool()>& ready) {
+    return CurrentClock().WaitFor(cv, lock, timeoutMs, ready);
 }
 
 LocalTime LocalNow() {

@@ -1,8 +1,13 @@
-// Local time and file times. The clock is an interface so that tests can
-// move the day (dated log files, purges) without waiting for midnight.
+// The library's one clock: wall time (log stamps, dated files, file times),
+// monotonic time, pauses and timed waits. It is an interface so that tests
+// can move the day (dated log files, purges) without waiting for midnight
+// and run retry ladders and paced streams without sleeping.
 #pragma once
 
+#include <condition_variable>
 #include <cstdint>
+#include <functional>
+#include <mutex>
 #include <optional>
 #include <string>
 
@@ -28,6 +33,18 @@ class Clock {
     virtual std::int64_t NowUnixNs() const = 0;
     // Offset of local time from UTC at that instant, in seconds.
     virtual std::int64_t LocalOffsetSeconds(std::int64_t unixNs) const = 0;
+
+    // The members below default to the system's real time, so a clock that
+    // only moves the day need not provide them.
+
+    // Monotonic nanoseconds from an arbitrary origin (time-outs, pacing).
+    virtual std::int64_t SteadyNs() const;
+    // Pauses the calling thread.
+    virtual void Sleep(unsigned ms) const;
+    // Waits on `cv` (with `lock` held) until `ready()` holds or timeoutMs
+    // passed; returns ready(). A manual clock jumps to the deadline.
+    virtual bool WaitFor(std::condition_variable& cv, std::unique_lock<std::mutex>& lock,
+                         unsigned timeoutMs, const std::function<bool()>& ready) const;
 };
 
 // The system's real clock and time zone.
@@ -37,6 +54,13 @@ const Clock& SystemClock();
 // system clock). The clock object must outlive its use.
 const Clock& CurrentClock();
 void InstallClock(const Clock* clock);
+
+// The installed clock's monotonic time, pause and timed wait.
+std::int64_t SteadyNowNs();
+std::int64_t SteadyNowMs();
+void Sleep(unsigned ms);
+bool WaitFor(std::condition_variable& cv, std::unique_lock<std::mutex>& lock, unsigned timeoutMs,
+             const std::function<bool()>& ready);
 
 LocalTime LocalNow();
 LocalTime UtcNow();

@@ -23,6 +23,9 @@ struct UsbDeviceInfo {
     std::uint16_t pid = 0;
 };
 
+// Which way the data of a control transfer travels.
+enum class Direction : bool { Out, In };
+
 // The setup packet of a control transfer. The transport builds it (vendor
 // register reads 0xC0, writes 0x40, command requests 0xC0 with the class as
 // bRequest, the string descriptor as a standard GET_DESCRIPTOR), so every

@@ -125,7 +125,7 @@ std::uint16_t RegisterOf(std::uint8_t cls, std::uint8_t sub) {
 }
 
 platform::UsbSetup EncodeCommand(std::uint16_t firmware, std::uint8_t cls, std::uint8_t sub,
-                                 bool in, std::uint16_t length) {
+                                 platform::Direction direction, std::uint16_t length) {
     platform::UsbSetup setup;
     setup.length = length;
     setup.index = 0;
@@ -135,7 +135,7 @@ platform::UsbSetup EncodeCommand(std::uint16_t firmware, std::uint8_t cls, std::
         setup.value = sub;
         return setup;
     }
-    setup.requestType = in ? kVendorIn : kVendorOut;
+    setup.requestType = direction == platform::Direction::In ? kVendorIn : kVendorOut;
     setup.request = length > 1 ? kRegisterLong : kRegisterShort;
     setup.value = RegisterOf(cls, sub);
     return setup;

@@ -80,7 +80,7 @@ struct DecodedRequest {
 
 // The setup packet the transport sends for a command on this firmware.
 platform::UsbSetup EncodeCommand(std::uint16_t firmware, std::uint8_t cls, std::uint8_t sub,
-                                 bool in, std::uint16_t length);
+                                 platform::Direction direction, std::uint16_t length);
 
 // Recovers the command of a vendor setup packet on this firmware: the form
 // (register or request code), the bRequest length rule and wIndex 0 must
