@@ -3,6 +3,7 @@
 #include "sim/fault_plan.h"
 #include "sim/sim_backend.h"
 #include "sim/sim_test_util.h"
+#include "support/fake_clock.h"
 
 namespace kovran::sim {
 namespace {
@@ -13,8 +14,9 @@ using simio::Read;
 constexpr std::uint16_t kFw = 0x5012;
 
 struct Rig {
-    ManualSimClock clock;
-    SimBackend backend{{DefaultDeviceProfile()}, &clock};
+    test::FakeClock clock;
+    test::ClockScope scope{clock};
+    SimBackend backend{{DefaultDeviceProfile()}};
     SimulatedScanner& sim = backend.Device(0);
     std::unique_ptr<platform::UsbDevice> Open(int* error = nullptr) {
         int e = -1;

@@ -4,6 +4,7 @@
 
 #include "sim/sim_backend.h"
 #include "sim/sim_test_util.h"
+#include "support/fake_clock.h"
 
 namespace kovran::sim {
 namespace {
@@ -16,12 +17,13 @@ struct ChatRig {
     explicit ChatRig(std::uint16_t fw) : chat(std::make_shared<ScriptedChat>(fw)), fw_(fw) {
         DeviceProfile p = DefaultDeviceProfile();
         p.firmware = fw;
-        backend = std::make_unique<SimBackend>(std::vector<DeviceProfile>{p}, &clock);
+        backend = std::make_unique<SimBackend>(std::vector<DeviceProfile>{p});
         backend->Device(0).AttachChat(chat);
         int error = 0;
         dev = backend->Open(backend->Device(0).Path(), &error);
     }
-    ManualSimClock clock;
+    test::FakeClock clock;
+    test::ClockScope scope{clock};
     std::shared_ptr<ScriptedChat> chat;
     std::unique_ptr<SimBackend> backend;
     std::unique_ptr<platform::UsbDevice> dev;

@@ -89,13 +89,18 @@ class FakeClock : public platform::Clock {
     std::function<void(unsigned)> onSleep_;
 };
 
-// Installs a clock for one scope.
+// Installs a clock for one scope, then puts back the one before.
 class ClockScope {
   public:
-    explicit ClockScope(const platform::Clock& c) { platform::InstallClock(&c); }
-    ~ClockScope() { platform::InstallClock(nullptr); }
+    explicit ClockScope(const platform::Clock& c) : previous_(&platform::CurrentClock()) {
+        platform::InstallClock(&c);
+    }
+    ~ClockScope() { platform::InstallClock(previous_); }
     ClockScope(const ClockScope&) = delete;
     ClockScope& operator=(const ClockScope&) = delete;
+
+  private:
+    const platform::Clock* previous_;
 };
 
 }  // namespace kovran::test
