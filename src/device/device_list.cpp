@@ -28,17 +28,17 @@ int DeviceListInto(char* buf, int len) {
     if (len <= 0) return needed;
     if (buf == nullptr) {
         LogPair("err - ", "device list buffer invalid");
-        SetLastResult(-3);
+        SetLastResult(KVX_ERR_INV_PARAMETER);
         return -1;
     }
     if (len < needed) {
         buf[0] = '\0';
         LogPair("err - ", "device list buffer too small");
-        SetLastResult(-3);
+        SetLastResult(KVX_ERR_INV_PARAMETER);
         return -1;
     }
     std::memcpy(buf, text.c_str(), static_cast<std::size_t>(needed));
-    SetLastResult(0);
+    SetLastResult(KVX_OK);
     return needed;
 }
 

@@ -88,9 +88,9 @@ std::size_t SimulatedScanner::FeederCount() const {
     return model_.Feeder().Size();
 }
 
-void SimulatedScanner::HoldBulkIn(bool hold) {
+void SimulatedScanner::SetBulkIn(BulkIn state) {
     std::lock_guard<std::mutex> lock(mutex_);
-    holdBulkIn_ = hold;
+    holdBulkIn_ = state == BulkIn::Held;
 }
 
 bool SimulatedScanner::BulkInHeld() const {

@@ -46,7 +46,8 @@ class SimulatedScanner {
     std::size_t FeederCount() const;
     // While held, bulk IN transfers stay pending (until released or
     // cancelled) instead of ending at once with nothing to stream.
-    void HoldBulkIn(bool hold);
+    enum class BulkIn : bool { Flowing, Held };
+    void SetBulkIn(BulkIn state);
     // Vendor control transfers go to the chat while it is attached.
     void AttachChat(std::shared_ptr<ScriptedChat> chat);
     void DetachChat();

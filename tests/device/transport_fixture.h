@@ -67,7 +67,7 @@ class TransportTest : public LogFixture {
         id.pid = pid;
         id.path = scanner.Path();
         id.serialNumber = OwnSerial();
-        const device::SerialNumbers n = device::ParseSerialNumbers(id.serialNumber, true);
+        const device::SerialNumbers n = device::ParseSerialNumbers(id.serialNumber, platform::kMainVendor);
         id.serialHigh = n.high;
         id.serialLow = n.low;
         id.firmware = firmware;
@@ -82,7 +82,7 @@ class TransportTest : public LogFixture {
 
     std::string Ep0Name() const {
         return device::Ep0SemaphoreName(platform::kMainVendor, device::Identity().pid,
-                                        device::ParseSerialNumbers(OwnSerial(), true).low);
+                                        device::ParseSerialNumbers(OwnSerial(), platform::kMainVendor).low);
     }
 
     // The exact setup packets the transport must send, with their answers.

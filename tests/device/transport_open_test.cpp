@@ -194,6 +194,35 @@ TEST_F(TransportTest, ReopenRules) {
     ExpectScriptDone();
 }
 
+TEST_F(TransportTest, AReopenPutsBackTheIdentityItFound) {
+    // Whatever the open on the way does to the identity, the reopen ends
+    // with the one it found, whole: here the stripe reader's switch runs
+    // while another identity is in place.
+    Open(0x3000);
+    device::UpdateIdentity([](DeviceIdentity& id) {
+        id.highSpeed = true;
+        id.wBlock = 512;
+    });
+    const DeviceIdentity before = device::Identity();
+    device::Device().stripeReaderEnabled.store(true);
+    ExpectIn(0xC0, 0x0C, 55, 1).During([] {
+        device::UpdateIdentity([](DeviceIdentity& id) {
+            id.firmware = 0x1005;
+            id.serialLow = 1;
+            id.wBlock = 64;
+        });
+    });
+    EXPECT_TRUE(device::ReopenDevice());
+    const DeviceIdentity after = device::Identity();
+    EXPECT_EQ(after.firmware, before.firmware);
+    EXPECT_EQ(after.serialLow, before.serialLow);
+    EXPECT_EQ(after.serialNumber, before.serialNumber);
+    EXPECT_EQ(after.path, before.path);
+    EXPECT_EQ(after.wBlock, 512);
+    EXPECT_TRUE(after.highSpeed);
+    ExpectScriptDone();
+}
+
 TEST_F(TransportTest, ChannelAlignmentGivesTheBlockUnit) {
     sim::SimulatedScanner& scanner = Open(0x3000);
     scanner.SetBusSpeed(sim::SimulatedScanner::BusSpeed::Full);
@@ -218,7 +247,7 @@ namespace {
 TEST_F(TransportTest, CompletionPollAndPipeCancel) {
     sim::SimulatedScanner& scanner = Open(0x3000);
     // Bulk reads stay pending until cancelled.
-    scanner.HoldBulkIn(true);
+    scanner.SetBulkIn(sim::SimulatedScanner::BulkIn::Held);
     device::DeviceHandle dev = device::OpenDevice(device::Identity().path, OpenRetry::Yes);
     ASSERT_TRUE(dev);
     std::uint8_t buf[64];

@@ -17,6 +17,7 @@
 #include "device/transport.h"
 #include "device/usb_selection.h"
 #include "root/composition.h"
+#include "platform/clock.h"
 #include "sim/sim_backend.h"
 
 namespace kovran::test {
@@ -40,7 +41,7 @@ class SimTransportTest : public LogFixture {
     }
     void TearDown() override {
         platform::NamedSemaphore::Unlink(
-            device::Ep0SemaphoreName(0x7E51, 3, device::ParseSerialNumbers(OwnSerial(), true).low));
+            device::Ep0SemaphoreName(0x7E51, 3, device::ParseSerialNumbers(OwnSerial(), platform::kMainVendor).low));
         LogFixture::TearDown();
     }
 
@@ -58,7 +59,7 @@ class SimTransportTest : public LogFixture {
                                              device::StoreFound::Yes));
         EXPECT_TRUE(device::TestOpen(device::Identity().path));
         device::UpdateIdentity([&](DeviceIdentity& id) {
-            const device::SerialNumbers n = device::ParseSerialNumbers(id.serialNumber, true);
+            const device::SerialNumbers n = device::ParseSerialNumbers(id.serialNumber, platform::kMainVendor);
             id.serialHigh = n.high;
             id.serialLow = n.low;
             id.firmware = firmware & 0x7FFF;
@@ -137,6 +138,21 @@ TEST_F(SimTransportTest, UnplugDuringATransferThenReopen) {
     EXPECT_EQ(LastResult(), -18);
     const std::vector<unsigned> sleeps = clock.Sleeps();
     EXPECT_EQ(std::count(sleeps.begin(), sleeps.end(), 1000u), 20);
+}
+
+TEST_F(SimTransportTest, TransportAndSimulatorShareOneClock) {
+    // The transport's "not ready" pause and the device's slow reply both
+    // pass on the installed clock, in the order they happen, so a test sees
+    // the whole exchange's time without waiting for it.
+    sim::SimulatedScanner& scanner = Start(0x5012);
+    clock.ClearSleeps();
+    const std::int64_t start = platform::SteadyNowMs();
+    scanner.Inject(sim::NotReady{1});
+    scanner.Inject(sim::SlowReply{250, 1, {}});
+    std::array<std::uint8_t, 8> status{};
+    EXPECT_EQ(ControlMsg(0xD0, 3, status.data(), 8, Direction::In), 8);
+    EXPECT_EQ(clock.Sleeps(), (std::vector<unsigned>{1000, 250}));
+    EXPECT_EQ(platform::SteadyNowMs() - start, 1250);
 }
 
 TEST_F(SimTransportTest, TwoProcessesNeverOverlapOnEndpointZero) {

@@ -223,7 +223,7 @@ TEST(FaultInjection, BulkLimitAndHeldReads) {
     EXPECT_EQ(dev->PollBulk(id, &n), 0);
 
     // A held read stays pending until cancelled; waiting costs no real time.
-    rig.sim.HoldBulkIn(true);
+    rig.sim.SetBulkIn(sim::SimulatedScanner::BulkIn::Held);
     ASSERT_EQ(dev->SubmitBulk(platform::BulkPipe::In, buf.data(), 512, &id), 0);
     EXPECT_EQ(dev->PollBulk(id, &n), 996);
     EXPECT_EQ(dev->WaitBulk(id, &n, 5000), 996);
@@ -234,9 +234,9 @@ TEST(FaultInjection, BulkLimitAndHeldReads) {
     EXPECT_EQ(dev->PollBulk(id, &n), 995);
     // Released: a short read again. Unplugged: the pending read fails.
     ASSERT_EQ(dev->SubmitBulk(platform::BulkPipe::In, buf.data(), 512, &id), 0);
-    rig.sim.HoldBulkIn(false);
+    rig.sim.SetBulkIn(sim::SimulatedScanner::BulkIn::Flowing);
     EXPECT_EQ(dev->WaitBulk(id, &n, 10), 0);
-    rig.sim.HoldBulkIn(true);
+    rig.sim.SetBulkIn(sim::SimulatedScanner::BulkIn::Held);
     ASSERT_EQ(dev->SubmitBulk(platform::BulkPipe::In, buf.data(), 512, &id), 0);
     rig.sim.Unplug();
     EXPECT_EQ(dev->PollBulk(id, &n), 2);
