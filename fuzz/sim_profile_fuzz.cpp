@@ -69,7 +69,8 @@ long long ReadSerialDescriptor(kovran::platform::UsbDevice& device, const Device
     kovran::platform::UsbSetup setup;
     setup.requestType = 0x80;
     setup.request = 6;  // GET_DESCRIPTOR
-    setup.value = static_cast<std::uint16_t>(0x0300 | (p.vid == kovran::platform::kMainVendor ? 4 : 3));
+    setup.value =
+        static_cast<std::uint16_t>(0x0300 | (p.vid == kovran::platform::kMainVendor ? 4 : 3));
     setup.index = 0x0409;
     setup.length = 255;
     out->assign(setup.length, 0);

@@ -5,6 +5,7 @@
 #include <atomic>
 #include <cstdint>
 #include <memory>
+#include <mutex>
 #include <string>
 
 #include "platform/named_semaphore.h"
@@ -35,9 +36,11 @@ struct DeviceIdentity {
     std::uint16_t wBlock = 64;
 };
 
-// The USB backend the transport speaks through.
+// The USB backend the transport speaks through. Chosen on first use from
+// KOVRAN_USB unless a test installed one; an acquisition thread's open may
+// be that first use, hence the lock.
 struct UsbTransportState {
-    // Chosen on first use from KOVRAN_USB unless a test installed one.
+    std::mutex mutex;
     std::unique_ptr<platform::UsbBackend> backend;
     bool backendChosen = false;
 };
@@ -58,6 +61,7 @@ struct DeviceRecord {
     // holds it, whatever happens to this handle meanwhile.
     std::atomic<std::shared_ptr<platform::NamedSemaphore>> ep0Semaphore;
 
+    // The backend: chosen once, then only read.
     UsbTransportState usb;
 };
 

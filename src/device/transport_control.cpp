@@ -222,8 +222,8 @@ int BaseContrlMsg(std::uint8_t cls, std::uint32_t subCode, std::uint8_t* buffer,
     const DeviceIdentity id = Identity();
     DeviceHandle handle = OpenDevice(id.path, OpenRetry::Yes);
     int error = kErrorSuccess;
-    const int result = Transfer(handle.get(), kOwn, id.firmware, cls, subCode, buffer, length,
-                                direction, &error);
+    const int result =
+        Transfer(handle.get(), kOwn, id.firmware, cls, subCode, buffer, length, direction, &error);
     if (result >= 0) return static_cast<int>(length);
     handle.reset();
     Frame().deviceState.store(DeviceState::Failed);

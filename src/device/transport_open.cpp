@@ -36,9 +36,9 @@ void SetIdentity(DeviceIdentity identity) {
 namespace {
 
 using platform::kErrorFileNotFound;
-using platform::kMainVendor;
 using platform::kErrorSuccess;
 using platform::kErrorTimeout;
+using platform::kMainVendor;
 
 constexpr std::uint8_t kMainSerialIndex = 4;
 constexpr std::uint8_t kOtherSerialIndex = 3;

@@ -313,7 +313,8 @@ bool FaultPlan::OnBulkBytes(std::uint64_t bytes) {
 
 int FaultPlan::OnBulkSubmit(std::size_t length) const {
     for (const Fault& f : faults_) {
-        if (auto* b = std::get_if<BulkTooLarge>(&f); b && length > b->maxBytes) return platform::kErrorNoSystemResources;
+        if (auto* b = std::get_if<BulkTooLarge>(&f); b && length > b->maxBytes)
+            return platform::kErrorNoSystemResources;
     }
     return platform::kErrorSuccess;
 }

@@ -106,9 +106,9 @@ std::optional<Fault> ParseFault(std::string_view text, std::string* error);
 
 // What the armed faults do to one control transfer.
 struct ControlFaults {
-    bool unplug = false;   // the device goes away now
+    bool unplug = false;                  // the device goes away now
     int error = platform::kErrorSuccess;  // refuse with this Windows error
-    unsigned delayMs = 0;  // the reply takes this long
+    unsigned delayMs = 0;                 // the reply takes this long
     bool zeroStatus = false;
     int lengthDelta = 0;
     std::optional<std::size_t> corruptOffset;

@@ -51,7 +51,8 @@ int ScannerModel::Execute(const DecodedRequest& request, const std::uint8_t* out
     const std::uint8_t* data = nullptr;
     switch (spec->kind) {
         case DataKind::None:
-            if (request.in ? request.length > 1 : request.length != 0) return platform::kErrorGenFailure;
+            if (request.in ? request.length > 1 : request.length != 0)
+                return platform::kErrorGenFailure;
             reply->assign(request.in ? request.length : 0, 0);
             break;
         case DataKind::In:

@@ -121,9 +121,11 @@ bool ScriptedChat::Matches(const Entry& e, const platform::UsbSetup& setup,
     const ChatRequest& r = e.request;
     switch (r.direction) {
         case ChatDirection::In:
-            return SameSetup(setup, EncodeCommand(firmware_, r.cls, r.sub, platform::Direction::In, r.length));
+            return SameSetup(
+                setup, EncodeCommand(firmware_, r.cls, r.sub, platform::Direction::In, r.length));
         case ChatDirection::Out:
-            if (!SameSetup(setup, EncodeCommand(firmware_, r.cls, r.sub, platform::Direction::Out, r.length))) {
+            if (!SameSetup(setup, EncodeCommand(firmware_, r.cls, r.sub, platform::Direction::Out,
+                                                r.length))) {
                 return false;
             }
             // The old request form carries a write as a read: no data travels.
@@ -131,9 +133,12 @@ bool ScriptedChat::Matches(const Entry& e, const platform::UsbSetup& setup,
             return r.bytes.empty() ||
                    (data != nullptr && std::memcmp(data, r.bytes.data(), r.bytes.size()) == 0);
         case ChatDirection::NoData:
-            return SameSetup(setup, EncodeCommand(firmware_, r.cls, r.sub, platform::Direction::In, 0)) ||
-                   SameSetup(setup, EncodeCommand(firmware_, r.cls, r.sub, platform::Direction::In, 1)) ||
-                   SameSetup(setup, EncodeCommand(firmware_, r.cls, r.sub, platform::Direction::Out, 0));
+            return SameSetup(setup,
+                             EncodeCommand(firmware_, r.cls, r.sub, platform::Direction::In, 0)) ||
+                   SameSetup(setup,
+                             EncodeCommand(firmware_, r.cls, r.sub, platform::Direction::In, 1)) ||
+                   SameSetup(setup,
+                             EncodeCommand(firmware_, r.cls, r.sub, platform::Direction::Out, 0));
         case ChatDirection::Wire:
             if (!SameSetup(setup, r.setup)) return false;
             return setup.in() || r.bytes.empty() ||
@@ -148,17 +153,23 @@ std::string ScriptedChat::Describe(const Entry& e) const {
     switch (r.direction) {
         case ChatDirection::In:
             text += " IN " + std::to_string(r.length) + " bytes (" +
-                    DescribeSetup(EncodeCommand(firmware_, r.cls, r.sub, platform::Direction::In, r.length)) + ")";
+                    DescribeSetup(
+                        EncodeCommand(firmware_, r.cls, r.sub, platform::Direction::In, r.length)) +
+                    ")";
             break;
         case ChatDirection::Out:
             text += " OUT " + std::to_string(r.length) + " bytes (" +
-                    DescribeSetup(EncodeCommand(firmware_, r.cls, r.sub, platform::Direction::Out, r.length)) + ")";
+                    DescribeSetup(EncodeCommand(firmware_, r.cls, r.sub, platform::Direction::Out,
+                                                r.length)) +
+                    ")";
             break;
         case ChatDirection::Wire:
             return DescribeSetup(r.setup);
         case ChatDirection::NoData:
-            text += " without data (" +
-                    DescribeSetup(EncodeCommand(firmware_, r.cls, r.sub, platform::Direction::In, 0)) + ")";
+            text +=
+                " without data (" +
+                DescribeSetup(EncodeCommand(firmware_, r.cls, r.sub, platform::Direction::In, 0)) +
+                ")";
             break;
     }
     return text;

@@ -86,8 +86,8 @@ class ScriptedChat {
     void OnMismatch(std::function<void(const std::string&)> callback);
 
     // Answers one control transfer (the simulated scanner calls this).
-    ChatAnswer Answer(const platform::UsbSetup& setup, std::uint8_t* data,
-                      std::size_t* transferred, unsigned timeoutMs);
+    ChatAnswer Answer(const platform::UsbSetup& setup, std::uint8_t* data, std::size_t* transferred,
+                      unsigned timeoutMs);
 
     // Forgets every step and mismatch (a forked test process hands the rest
     // of a conversation to its child).

@@ -173,7 +173,8 @@ TEST_F(TransportTest, CallersHandleUsesItsOwnRules) {
     // The caller's firmware decides the protocol; no length limit of 64.
     std::vector<std::uint8_t> block(100);
     ExpectIn(0xC0, 0x04, 3, 100);
-    EXPECT_EQ(BaseContrlMsgWO(handle.get(), 0x3000, 0xD0, 3, block.data(), 100, Direction::In), 100);
+    EXPECT_EQ(BaseContrlMsgWO(handle.get(), 0x3000, 0xD0, 3, block.data(), 100, Direction::In),
+              100);
     EXPECT_EQ(BaseContrlMsgWO(handle.get(), 0x3000, 0xD0, 3, nullptr, 8, Direction::In), -1);
     EXPECT_EQ(LastResult(), -3);
 
@@ -190,7 +191,8 @@ TEST_F(TransportTest, CallersHandleUsesItsOwnRules) {
     Frame().deviceState.store(DeviceState::Open);
     ExpectIn(0xC0, 0xD0, 3, 8);
     EXPECT_EQ(ControlMsgOnHandle(handle.get(), 0x3000, 0xD0, 3, status.data(), 8, Direction::In,
-                                 device::HandleChoice::OwnOnly), 8);
+                                 device::HandleChoice::OwnOnly),
+              8);
     ExpectScriptDone();
 }
 

@@ -67,7 +67,8 @@ class TransportTest : public LogFixture {
         id.pid = pid;
         id.path = scanner.Path();
         id.serialNumber = OwnSerial();
-        const device::SerialNumbers n = device::ParseSerialNumbers(id.serialNumber, platform::kMainVendor);
+        const device::SerialNumbers n =
+            device::ParseSerialNumbers(id.serialNumber, platform::kMainVendor);
         id.serialHigh = n.high;
         id.serialLow = n.low;
         id.firmware = firmware;
@@ -81,8 +82,9 @@ class TransportTest : public LogFixture {
     }
 
     std::string Ep0Name() const {
-        return device::Ep0SemaphoreName(platform::kMainVendor, device::Identity().pid,
-                                        device::ParseSerialNumbers(OwnSerial(), platform::kMainVendor).low);
+        return device::Ep0SemaphoreName(
+            platform::kMainVendor, device::Identity().pid,
+            device::ParseSerialNumbers(OwnSerial(), platform::kMainVendor).low);
     }
 
     // The exact setup packets the transport must send, with their answers.
@@ -104,8 +106,7 @@ class TransportTest : public LogFixture {
     }
     void ExpectError(std::uint8_t requestType, std::uint8_t request, std::uint16_t value,
                      std::uint16_t length, int error) {
-        chat->Expect(sim::ChatRequest::Wire({requestType, request, value, 0, length}))
-            .Fail(error);
+        chat->Expect(sim::ChatRequest::Wire({requestType, request, value, 0, length})).Fail(error);
     }
 
     void ExpectScriptDone() {

@@ -16,8 +16,8 @@
 #include "device/serial_number.h"
 #include "device/transport.h"
 #include "device/usb_selection.h"
-#include "root/composition.h"
 #include "platform/clock.h"
+#include "root/composition.h"
 #include "sim/sim_backend.h"
 
 namespace kovran::test {
@@ -40,8 +40,8 @@ class SimTransportTest : public LogFixture {
         StartAtLoad();
     }
     void TearDown() override {
-        platform::NamedSemaphore::Unlink(
-            device::Ep0SemaphoreName(0x7E51, 3, device::ParseSerialNumbers(OwnSerial(), platform::kMainVendor).low));
+        platform::NamedSemaphore::Unlink(device::Ep0SemaphoreName(
+            0x7E51, 3, device::ParseSerialNumbers(OwnSerial(), platform::kMainVendor).low));
         LogFixture::TearDown();
     }
 
@@ -59,7 +59,8 @@ class SimTransportTest : public LogFixture {
                                              device::StoreFound::Yes));
         EXPECT_TRUE(device::TestOpen(device::Identity().path));
         device::UpdateIdentity([&](DeviceIdentity& id) {
-            const device::SerialNumbers n = device::ParseSerialNumbers(id.serialNumber, platform::kMainVendor);
+            const device::SerialNumbers n =
+                device::ParseSerialNumbers(id.serialNumber, platform::kMainVendor);
             id.serialHigh = n.high;
             id.serialLow = n.low;
             id.firmware = firmware & 0x7FFF;
@@ -166,7 +167,8 @@ TEST_F(SimTransportTest, TwoProcessesNeverOverlapOnEndpointZero) {
     ASSERT_GE(child, 0);
     std::array<std::uint8_t, 8> status{};
     int good = 0;
-    for (int i = 0; i < kEach; ++i) good += ControlMsg(0xD0, 3, status.data(), 8, Direction::In) == 8;
+    for (int i = 0; i < kEach; ++i)
+        good += ControlMsg(0xD0, 3, status.data(), 8, Direction::In) == 8;
     if (child == 0) ::_exit(good == kEach ? 0 : 1);
     int wstatus = 0;
     ASSERT_EQ(::waitpid(child, &wstatus, 0), child);
@@ -192,7 +194,8 @@ TEST_F(SimTransportTest, AReopenLeavesTheIdentityToOtherThreads) {
     std::thread acquisition([&] {
         std::array<std::uint8_t, 8> status{};
         for (int i = 0; i < 200; ++i)
-            if (device::BaseContrlMsgWO(own.get(), 0x5012, 0xD0, 3, status.data(), 8, Direction::In) != 8)
+            if (device::BaseContrlMsgWO(own.get(), 0x5012, 0xD0, 3, status.data(), 8,
+                                        Direction::In) != 8)
                 ++failures;
     });
     for (int i = 0; i < 50; ++i) EXPECT_TRUE(device::ReopenDevice());

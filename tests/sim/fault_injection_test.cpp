@@ -187,7 +187,9 @@ TEST(FaultInjection, WrongByteCounts) {
     EXPECT_EQ(v.transferred, 5u);
     std::vector<std::uint8_t> guard(16, 0xEE);
     std::size_t n = 0;
-    ASSERT_EQ(dev->Control(EncodeCommand(kFw, 0xD0, 3, platform::Direction::In, 8), guard.data(), &n, 1000), 0);
+    ASSERT_EQ(dev->Control(EncodeCommand(kFw, 0xD0, 3, platform::Direction::In, 8), guard.data(),
+                           &n, 1000),
+              0);
     EXPECT_EQ(n, 12u);
     EXPECT_EQ(guard[8], 0xEE);
     // Fewer than nothing is nothing.
@@ -204,7 +206,9 @@ TEST(FaultInjection, SlowRepliesUseTheSimulatorClock) {
     // Slower than the time-out: 1460 after the time-out, and no effect.
     std::uint8_t scratch = 0;
     std::size_t n = 0;
-    EXPECT_EQ(dev->Control(EncodeCommand(kFw, 0xD0, 9, platform::Direction::In, 1), &scratch, &n, 100), 1460);
+    EXPECT_EQ(
+        dev->Control(EncodeCommand(kFw, 0xD0, 9, platform::Direction::In, 1), &scratch, &n, 100),
+        1460);
     EXPECT_EQ(rig.clock.SleptMs(), 350u);
     EXPECT_FALSE(rig.sim.Inspect([](const ScannerModel& m) { return m.Enabled(); }));
     EXPECT_EQ(Read(*dev, kFw, 0xD0, 2, 5).error, 0);

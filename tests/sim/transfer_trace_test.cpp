@@ -6,9 +6,9 @@
 #include <mutex>
 #include <thread>
 
+#include "platform/clock.h"
 #include "sim/sim_backend.h"
 #include "sim/sim_test_util.h"
-#include "platform/clock.h"
 #include "support/fake_clock.h"
 #include "support/temp_dir.h"
 
