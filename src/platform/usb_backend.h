@@ -36,7 +36,7 @@ struct UsbSetup {
     std::uint16_t value = 0;
     std::uint16_t index = 0;
     std::uint16_t length = 0;
-    bool in() const { return (requestType & 0x80) != 0; }
+    bool IsIn() const { return (requestType & 0x80) != 0; }
 };
 
 enum class BulkPipe { In, Out };

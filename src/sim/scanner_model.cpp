@@ -137,7 +137,7 @@ void ScannerModel::Reply(const CommandSpec& spec, const DecodedRequest& request,
         r.assign(64, 0);
         r[0] = spec.sub;
     }
-    std::size_t natural = spec.callerLength ? request.length : spec.length;
+    std::size_t natural = spec.replyLength == ReplyLength::Caller ? request.length : spec.length;
     r.resize(std::min<std::size_t>(natural, r.size()), 0);
     r.resize(std::min<std::size_t>(r.size(), request.length));
 }

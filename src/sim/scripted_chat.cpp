@@ -51,7 +51,7 @@ ChatRequest ChatRequest::Wire(const platform::UsbSetup& setup, std::vector<std::
 ScriptedChat& ScriptedChat::Step::Reply(std::vector<std::uint8_t> bytes) {
     std::lock_guard<std::mutex> lock(chat_->mutex_);
     Entry& e = chat_->steps_[index_];
-    e.answer = Answer_::Reply;
+    e.answer = AnswerKind::Reply;
     e.reply = std::move(bytes);
     return *chat_;
 }
@@ -59,7 +59,7 @@ ScriptedChat& ScriptedChat::Step::Reply(std::vector<std::uint8_t> bytes) {
 ScriptedChat& ScriptedChat::Step::Ok() {
     std::lock_guard<std::mutex> lock(chat_->mutex_);
     Entry& e = chat_->steps_[index_];
-    e.answer = Answer_::Reply;
+    e.answer = AnswerKind::Reply;
     e.reply.clear();
     return *chat_;
 }
@@ -67,20 +67,20 @@ ScriptedChat& ScriptedChat::Step::Ok() {
 ScriptedChat& ScriptedChat::Step::Fail(int error) {
     std::lock_guard<std::mutex> lock(chat_->mutex_);
     Entry& e = chat_->steps_[index_];
-    e.answer = Answer_::Error;
+    e.answer = AnswerKind::Error;
     e.error = error;
     return *chat_;
 }
 
 ScriptedChat& ScriptedChat::Step::TimeOut() {
     std::lock_guard<std::mutex> lock(chat_->mutex_);
-    chat_->steps_[index_].answer = Answer_::TimeOut;
+    chat_->steps_[index_].answer = AnswerKind::TimeOut;
     return *chat_;
 }
 
 ScriptedChat& ScriptedChat::Step::Unplug() {
     std::lock_guard<std::mutex> lock(chat_->mutex_);
-    chat_->steps_[index_].answer = Answer_::Unplug;
+    chat_->steps_[index_].answer = AnswerKind::Unplug;
     return *chat_;
 }
 
@@ -141,7 +141,7 @@ bool ScriptedChat::Matches(const Entry& e, const platform::UsbSetup& setup,
                              EncodeCommand(firmware_, r.cls, r.sub, platform::Direction::Out, 0));
         case ChatDirection::Wire:
             if (!SameSetup(setup, r.setup)) return false;
-            return setup.in() || r.bytes.empty() ||
+            return setup.IsIn() || r.bytes.empty() ||
                    (data != nullptr && std::memcmp(data, r.bytes.data(), r.bytes.size()) == 0);
     }
     return false;
@@ -185,7 +185,7 @@ ChatAnswer ScriptedChat::Answer(const platform::UsbSetup& setup, std::uint8_t* d
         std::lock_guard<std::mutex> lock(mutex_);
         if (next_ == steps_.size()) {
             mismatch = "unexpected transfer " + DescribeSetup(setup) + " after the last step";
-        } else if (!Matches(steps_[next_], setup, setup.in() ? nullptr : data)) {
+        } else if (!Matches(steps_[next_], setup, setup.IsIn() ? nullptr : data)) {
             mismatch = "step " + std::to_string(next_ + 1) + ": expected " +
                        Describe(steps_[next_]) + ", got " + DescribeSetup(setup);
         } else {
@@ -202,17 +202,17 @@ ChatAnswer ScriptedChat::Answer(const platform::UsbSetup& setup, std::uint8_t* d
     }
     if (step.during) step.during();
     switch (step.answer) {
-        case Answer_::Error:
+        case AnswerKind::Error:
             return {step.error};
-        case Answer_::TimeOut:
+        case AnswerKind::TimeOut:
             platform::Sleep(timeoutMs);
             return {platform::kErrorTimeout};
-        case Answer_::Unplug:
+        case AnswerKind::Unplug:
             return {platform::kErrorFileNotFound, ChatAfter::Unplug};
-        case Answer_::Reply:
+        case AnswerKind::Reply:
             break;
     }
-    if (setup.in()) {
+    if (setup.IsIn()) {
         std::size_t n = std::min<std::size_t>(step.reply.size(), setup.length);
         if (n > 0 && data != nullptr) std::memcpy(data, step.reply.data(), n);
         const long claimed = static_cast<long>(n) + step.claimExtra;

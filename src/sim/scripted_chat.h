@@ -99,10 +99,10 @@ class ScriptedChat {
     std::size_t StepsDone() const;
 
   private:
-    enum class Answer_ : std::uint8_t { Reply, Error, TimeOut, Unplug };
+    enum class AnswerKind : std::uint8_t { Reply, Error, TimeOut, Unplug };
     struct Entry {
         ChatRequest request;
-        Answer_ answer = Answer_::Reply;
+        AnswerKind answer = AnswerKind::Reply;
         std::vector<std::uint8_t> reply;
         int error = platform::kErrorSuccess;
         long claimExtra = 0;

@@ -208,8 +208,8 @@ int SimulatedScanner::Control(std::uint64_t generation, const platform::UsbSetup
         sub = request->sub;
     }
     const bool statusRead =
-        request && request->cls == kClassD0 && request->sub == 0x03 && setup.in();
-    ControlFaults f = faults_.OnControl(cls, sub, statusRead, setup.in());
+        request && request->cls == kClassD0 && request->sub == 0x03 && setup.IsIn();
+    ControlFaults f = faults_.OnControl(cls, sub, statusRead, setup.IsIn());
     if (f.unplug) {
         UnplugLocked();
         return platform::kErrorFileNotFound;
@@ -249,10 +249,10 @@ int SimulatedScanner::Control(std::uint64_t generation, const platform::UsbSetup
     } else if (!request) {
         result = platform::kErrorGenFailure;
     } else {
-        result = model_.Execute(*request, setup.in() ? nullptr : data, &reply);
+        result = model_.Execute(*request, setup.IsIn() ? nullptr : data, &reply);
     }
     if (result != platform::kErrorSuccess) return finish(result);
-    if (!setup.in()) {
+    if (!setup.IsIn()) {
         *transferred = setup.length;
         return finish(platform::kErrorSuccess);
     }
