@@ -1,6 +1,7 @@
 #include "sim/sim_backend.h"
 
 #include <algorithm>
+#include <condition_variable>
 #include <map>
 
 #include "api/log.h"
@@ -66,16 +67,17 @@ class SimDevice : public platform::UsbDevice {
 
     int WaitBulk(platform::BulkTransferId id, std::size_t* transferred,
                  unsigned timeoutMs) override {
-        unsigned waited = 0;
+        std::unique_lock<std::mutex> lock(mutex_);
+        const std::int64_t deadline = platform::SteadyNowMs() + timeoutMs;
         for (;;) {
-            {
-                std::lock_guard<std::mutex> lock(mutex_);
-                int r = ReapLocked(id, transferred);
-                if (r != kErrorIoIncomplete || waited >= timeoutMs) return r;
-            }
-            unsigned step = std::min(kBulkPollMs, timeoutMs - waited);
-            platform::Sleep(step);
-            waited += step;
+            const int r = ReapLocked(id, transferred);
+            const std::int64_t now = platform::SteadyNowMs();
+            if (r != kErrorIoIncomplete || now >= deadline) return r;
+            // A cancel on this handle ends the wait at once; a release or an
+            // unplug of the scanner shows at the next poll.
+            const auto step =
+                static_cast<unsigned>(std::min<std::int64_t>(kBulkPollMs, deadline - now));
+            platform::WaitFor(changed_, lock, step, [&] { return !StillPendingLocked(id); });
         }
     }
 
@@ -84,6 +86,7 @@ class SimDevice : public platform::UsbDevice {
         for (auto& [id, t] : transfers_) {
             if (t.pipe == pipe && t.state == State::Pending) t.state = State::Cancelled;
         }
+        changed_.notify_all();
         return scanner_->Alive(generation_) ? kErrorSuccess : kErrorFileNotFound;
     }
 
@@ -101,6 +104,11 @@ class SimDevice : public platform::UsbDevice {
         std::size_t transferred = 0;
         int error = kErrorSuccess;
     };
+
+    bool StillPendingLocked(platform::BulkTransferId id) const {
+        auto it = transfers_.find(id);
+        return it != transfers_.end() && it->second.state == State::Pending;
+    }
 
     int ReapLocked(platform::BulkTransferId id, std::size_t* transferred) {
         if (transferred) *transferred = 0;
@@ -128,6 +136,7 @@ class SimDevice : public platform::UsbDevice {
     std::shared_ptr<SimulatedScanner> scanner_;
     const std::uint64_t generation_;
     std::mutex mutex_;
+    std::condition_variable changed_;
     platform::BulkTransferId lastId_ = 0;
     std::map<platform::BulkTransferId, Transfer> transfers_;
 };
