@@ -10,13 +10,25 @@
 #include <string_view>
 #include <vector>
 
+#include "platform/clock.h"
 #include "platform/files.h"
+#include "platform/usb_vendors.h"
 #include "sim/profile_parser.h"
 #include "sim/sim_backend.h"
 
 namespace {
 
 using kovran::sim::DeviceProfile;
+
+// Slow replies must not sleep.
+class NoWaitClock final : public kovran::platform::Clock {
+  public:
+    std::int64_t NowUnixNs() const override { return kovran::platform::SystemClock().NowUnixNs(); }
+    std::int64_t LocalOffsetSeconds(std::int64_t ns) const override {
+        return kovran::platform::SystemClock().LocalOffsetSeconds(ns);
+    }
+    void Sleep(unsigned) const override {}
+};
 
 // Transfer logs named in a profile go here, never to the path it gives.
 class ScratchDir {
@@ -57,7 +69,8 @@ long long ReadSerialDescriptor(kovran::platform::UsbDevice& device, const Device
     kovran::platform::UsbSetup setup;
     setup.requestType = 0x80;
     setup.request = 6;  // GET_DESCRIPTOR
-    setup.value = static_cast<std::uint16_t>(0x0300 | (p.vid == kovran::sim::kMainVendor ? 4 : 3));
+    setup.value =
+        static_cast<std::uint16_t>(0x0300 | (p.vid == kovran::platform::kMainVendor ? 4 : 3));
     setup.index = 0x0409;
     setup.length = 255;
     out->assign(setup.length, 0);
@@ -86,8 +99,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     }
 
     {
-        kovran::sim::ManualSimClock clock;  // slow replies must not sleep
-        kovran::sim::SimBackend backend(devices, &clock);
+        static const NoWaitClock clock;
+        kovran::platform::InstallClock(&clock);
+        kovran::sim::SimBackend backend(devices);
         const std::vector<kovran::platform::UsbDeviceInfo> found = backend.Enumerate();
         if (found.size() > devices.size()) __builtin_trap();
 

@@ -11,7 +11,7 @@ namespace {
 // Added to the count while the calls are held out: a call that finds the
 // count negative knows the records are being given back.
 constexpr int kHeldOut = INT_MIN / 2;
-constexpr std::int64_t kDoorPollNs = 100'000;
+constexpr unsigned kDoorPollMs = 1;
 
 std::atomic<int>& Count() {
     return lib().callsInFlight;
@@ -24,7 +24,7 @@ CallInFlight::CallInFlight() noexcept {
     // sees this call, or this call sees the door shut and waits.
     if (Count().fetch_add(1) >= 0) return;
     const platform::Clock& clock = platform::CurrentClock();
-    while (Count().load() < 0) clock.SleepNs(kDoorPollNs);
+    while (Count().load() < 0) clock.Sleep(kDoorPollMs);
 }
 
 CallInFlight::~CallInFlight() {

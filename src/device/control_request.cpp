@@ -12,9 +12,10 @@ std::optional<std::uint16_t> RegisterNumber(std::uint8_t cls, std::uint32_t subC
     return static_cast<std::uint16_t>(reg);
 }
 
-platform::UsbSetup RegisterSetup(bool in, std::uint16_t reg, std::uint16_t length) {
+platform::UsbSetup RegisterSetup(platform::Direction direction, std::uint16_t reg,
+                                 std::uint16_t length) {
     platform::UsbSetup s;
-    s.requestType = in ? 0xC0 : 0x40;
+    s.requestType = direction == platform::Direction::In ? 0xC0 : 0x40;
     s.request = length > 1 ? 0x04 : 0x0C;
     s.value = reg;
     s.index = 0;

@@ -29,7 +29,8 @@ std::optional<std::uint16_t> RegisterNumber(std::uint8_t cls, std::uint32_t subC
 
 // Register read (0xC0) or write (0x40): bRequest 0x04 for more than one
 // byte, else 0x0C; wValue the register, wIndex 0.
-platform::UsbSetup RegisterSetup(bool in, std::uint16_t reg, std::uint16_t length);
+platform::UsbSetup RegisterSetup(platform::Direction direction, std::uint16_t reg,
+                                 std::uint16_t length);
 
 // The command request of firmware before 0x1006: always device-to-host,
 // for writes too; bRequest the class, wValue the sub-code's low byte.

@@ -1,10 +1,11 @@
-// The one device of the instance.
+// The one device of the instance: who it is (its identity) apart from what
+// changes while it runs (the live state that acquisition threads read).
 #pragma once
 
 #include <atomic>
 #include <cstdint>
-#include <functional>
 #include <memory>
+#include <mutex>
 #include <string>
 
 #include "platform/named_semaphore.h"
@@ -12,18 +13,11 @@
 
 namespace kovran {
 
-// What the transport needs besides the device's identity: the USB backend
-// it speaks through and the pause it uses between retries (tests replace it
-// so that the retry ladders run without waiting).
-struct UsbTransportState {
-    // Chosen on first use from KOVRAN_USB unless a test installed one.
-    std::unique_ptr<platform::UsbBackend> backend;
-    bool backendChosen = false;
-    // Null: the real sleep.
-    std::function<void(unsigned ms)> sleep;
-};
-
-struct DeviceRecord {
+// Who the device is. Written only by the open (enumeration, the firmware
+// and alignment queries of the initialise) and by the reopen, always as a
+// whole; readers take a copy, so a reopen on the host's thread never shows
+// an acquisition thread half of an identity.
+struct DeviceIdentity {
     std::uint16_t vid = 0;
     std::uint16_t pid = 0;
     // A first guess when the device is found; the real version once opened.
@@ -34,29 +28,62 @@ struct DeviceRecord {
     std::int32_t serialLow = 0;
     // Upper case; VID and PID are parsed out of it.
     std::string path;
-    // Set while a reopen runs; other threads wait for it to finish.
-    std::atomic<bool> reopening{false};
     // The device belongs to one of the other vendors' back-ends.
     bool alternative = false;
     // The bulk IN endpoint moves 512-byte packets.
     bool highSpeed = false;
     // Block unit of bulk transfers and image sizes: 512 at high speed, else 64.
     std::uint16_t wBlock = 64;
+};
+
+// The USB backend the transport speaks through. Chosen on first use from
+// KOVRAN_USB unless a test installed one; an acquisition thread's open may
+// be that first use, hence the lock.
+struct UsbTransportState {
+    std::mutex mutex;
+    std::unique_ptr<platform::UsbBackend> backend;
+    bool backendChosen = false;
+};
+
+struct DeviceRecord {
+    // Replaced as a whole (device::SetIdentity); never null.
+    std::atomic<std::shared_ptr<const DeviceIdentity>> identity{
+        std::make_shared<const DeviceIdentity>()};
+
+    // --- Live state, read by other threads --------------------------------
+    // Set while a reopen runs; other threads wait for it to finish.
+    std::atomic<bool> reopening{false};
     // The stripe reader was last switched on; a reopen switches it on again.
     std::atomic<bool> stripeReaderEnabled{false};
-
     // Serialises control transfers to this device across threads and
     // processes; opened on the first transfer, closed with the device. Shared
     // so that a transfer on another thread keeps its semaphore alive while it
     // holds it, whatever happens to this handle meanwhile.
     std::atomic<std::shared_ptr<platform::NamedSemaphore>> ep0Semaphore;
 
+    // The backend: chosen once, then only read.
     UsbTransportState usb;
 };
 
 namespace device {
+
 // The device record of the library state.
 DeviceRecord& Device();
+
+// A copy of the device's identity as it is now.
+DeviceIdentity Identity();
+
+// Replaces the identity as a whole (open and reopen only).
+void SetIdentity(DeviceIdentity identity);
+
+// Changes some fields of the identity: a copy is changed and put in place.
+template <class Change>
+void UpdateIdentity(Change change) {
+    DeviceIdentity next = Identity();
+    change(next);
+    SetIdentity(std::move(next));
+}
+
 }  // namespace device
 
 }  // namespace kovran

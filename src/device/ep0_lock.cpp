@@ -15,7 +15,8 @@ std::string Ep0SemaphoreName(std::uint16_t vid, std::uint16_t pid, std::int32_t 
 }
 
 std::shared_ptr<platform::NamedSemaphore> Ep0Semaphore(DeviceRecord& device) {
-    const std::string name = Ep0SemaphoreName(device.vid, device.pid, device.serialLow);
+    const std::shared_ptr<const DeviceIdentity> id = device.identity.load();
+    const std::string name = Ep0SemaphoreName(id->vid, id->pid, id->serialLow);
     std::shared_ptr<platform::NamedSemaphore> sem = device.ep0Semaphore.load();
     if (sem && sem->name() == name) return sem;
     // Two threads may both get here; each then holds its own handle on the

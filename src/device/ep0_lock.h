@@ -34,7 +34,7 @@ class Ep0Hold {
     ~Ep0Hold();
     Ep0Hold(const Ep0Hold&) = delete;
     Ep0Hold& operator=(const Ep0Hold&) = delete;
-    bool held() const { return held_; }
+    bool Held() const { return held_; }
 
   private:
     std::shared_ptr<platform::NamedSemaphore> sem_;

@@ -1,5 +1,7 @@
 #include "device/serial_number.h"
 
+#include "platform/usb_vendors.h"
+
 namespace kovran::device {
 
 namespace {
@@ -21,7 +23,8 @@ std::int32_t Value(std::string_view digits, bool mainVendor) {
 
 }  // namespace
 
-SerialNumbers ParseSerialNumbers(std::string_view serial, bool mainVendor) {
+SerialNumbers ParseSerialNumbers(std::string_view serial, std::uint16_t vid) {
+    const bool mainVendor = vid == platform::kMainVendor;
     if (serial.size() >= kLongSerial) serial = serial.substr(serial.size() - kKeptOfLong);
     SerialNumbers n;
     if (serial.size() <= kLowDigits) {

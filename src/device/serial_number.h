@@ -19,7 +19,7 @@ struct SerialNumbers {
 // characters: high 0, low the value of all; longer: low the value of the
 // last 8, high the value of the ones before. On the main vendor every
 // non-digit counts as '0'; on others the value stops at the first non-digit.
-SerialNumbers ParseSerialNumbers(std::string_view serial, bool mainVendor);
+SerialNumbers ParseSerialNumbers(std::string_view serial, std::uint16_t vid);
 
 // The text of a USB string descriptor (length byte, type byte, UTF-16LE
 // units) of which `received` bytes arrived: (length - 2) / 2 characters, no

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "platform/usb_backend.h"
+#include "platform/usb_vendors.h"
 
 namespace kovran::device {
 
@@ -19,7 +20,6 @@ namespace kovran::device {
 // dropping it.
 using DeviceHandle = std::unique_ptr<platform::UsbDevice>;
 
-inline constexpr std::uint16_t kMainVendor = 0x7E51;
 // The firmware assumed until the device says otherwise: the oldest
 // protocol, which every device either answers or refuses.
 inline constexpr std::uint16_t kFirstGuessFirmware = 0x1005;
@@ -34,11 +34,17 @@ struct FoundDevice {
     std::string serial;  // empty when unreadable
 };
 
+// Which devices an enumeration looks at: the main vendor's scanners or the
+// other vendors' devices (their back-ends).
+enum class VendorGroup : bool { Others, Main };
+// Whether the device found becomes the device's identity.
+enum class StoreFound : bool { No, Yes };
+
 // Finds the index-th acceptable device (index < 0: the first) and, with
-// `store`, records it in the device record. vendorFilter 0: any vendor;
-// mainVendor: only 0x7E51, else only the other vendors' back-ends.
+// StoreFound::Yes, makes it the device's identity. vendorFilter 0: any
+// vendor.
 bool EnumerateDevices(std::uint16_t vendorFilter, const std::string& serialFilter, int index,
-                      bool mainVendor, bool store);
+                      VendorGroup group, StoreFound store);
 
 // Every scanner of the main vendor that EnumerateDevices would accept.
 std::vector<FoundDevice> ListScanners();
@@ -53,10 +59,12 @@ bool IdentifyDevice(const std::string& serialFilter, std::uint16_t vid, std::uin
 bool ReadSerialDescriptor(const std::string& path, std::uint16_t vid, std::uint16_t pid,
                           std::string* serial);
 
-// Opens the device. With `retry`: a success marks the device valid, and a
-// failure is retried (a pause, a reopen, once more) before the device is
-// marked failed. Null when it cannot be opened.
-DeviceHandle OpenDevice(const std::string& path, bool retry);
+enum class OpenRetry : bool { No, Yes };
+
+// Opens the device. With OpenRetry::Yes: a success marks the device valid,
+// and a failure is retried (a pause, a reopen, once more) before the device
+// is marked failed. Null when it cannot be opened.
+DeviceHandle OpenDevice(const std::string& path, OpenRetry retry);
 
 // Opens and closes the device and marks it valid (failed when it cannot).
 bool TestOpen(const std::string& path);
@@ -65,36 +73,48 @@ bool TestOpen(const std::string& path);
 // state check calls it.
 bool ReopenDevice();
 
+using platform::Direction;
+
+// Whether a control command first runs the frame's device state check
+// (which may reopen the device).
+enum class DeviceCheck : bool { Skip, Run };
+
 // A control command on its own short-lived handle: class 0xD0, 0xD1 or
 // 0xD2, sub-code, at most 64 bytes. Returns `length`, or -1 (last result
 // set, device marked failed when the transfer itself failed).
 int BaseContrlMsg(std::uint8_t cls, std::uint32_t subCode, std::uint8_t* buffer, unsigned length,
-                  bool in, bool checkDevice);
+                  Direction direction, DeviceCheck check);
 
 // The same on a handle the caller keeps open, with the caller's firmware
 // version (the acquisition threads). A null handle gives -1 and last
 // result -3.
 int BaseContrlMsgWO(platform::UsbDevice* handle, std::uint16_t firmware, std::uint8_t cls,
-                    std::uint32_t subCode, std::uint8_t* buffer, unsigned length, bool in);
+                    std::uint32_t subCode, std::uint8_t* buffer, unsigned length,
+                    Direction direction);
 
 // BaseContrlMsg with the device check: the usual entry.
 int ControlMsg(std::uint8_t cls, std::uint32_t subCode, std::uint8_t* buffer, unsigned length,
-               bool in);
+               Direction direction);
 
-// The caller's handle first (unless ownHandle), ControlMsg when that fails.
+// Which handle ControlMsgOnHandle tries first.
+enum class HandleChoice : bool { CallersFirst, OwnOnly };
+
+// The caller's handle first (unless HandleChoice::OwnOnly), ControlMsg when
+// that fails.
 int ControlMsgOnHandle(platform::UsbDevice* handle, std::uint16_t firmware, std::uint8_t cls,
-                       std::uint32_t subCode, std::uint8_t* buffer, unsigned length, bool in,
-                       bool ownHandle);
+                       std::uint32_t subCode, std::uint8_t* buffer, unsigned length,
+                       Direction direction, HandleChoice choice);
 
 // Cancels the transfers of the pipe, then everything pending on the handle.
 bool CancelPipe(platform::UsbDevice* handle, platform::BulkPipe pipe);
 
-// Sets the high-speed flag and wBlock from the bulk IN packet size.
+// Sets the identity's high-speed flag and wBlock from the bulk IN packet
+// size.
 bool GetChannelAlignment();
 
 // Completion poll of a bulk transfer: submitResult is what SubmitBulk said
 // (anything but 0 fails at once, "IoControl"); then count + 1 polls with
-// `pauseMs` between them ("overlapper IoControl timeout" when it is still
+// `pauseMs` of the installed clock between them ("overlapper IoControl timeout" when it is still
 // running; it is then left pending for the caller to cancel). The final
 // report is left as the system error.
 bool WaitOverlapped(platform::UsbDevice& handle, int submitResult, platform::BulkTransferId id,
@@ -103,8 +123,5 @@ bool WaitOverlapped(platform::UsbDevice& handle, int submitResult, platform::Bul
 // The error report: 2 sets the last result -14 (" - device not found"), 21
 // sets -18 (" - device not ready"), any other -1 (" - failure").
 void ReportTransportError(const std::string& name, int code);
-
-// The transport's pause (tests install their own in the device record).
-void TransportSleep(unsigned ms);
 
 }  // namespace kovran::device

@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <string>
 
+#include "KovranMS.h"
 #include "api/frame.h"
 #include "api/frame_state.h"
 #include "api/library.h"
@@ -12,6 +13,7 @@
 #include "device/device_record.h"
 #include "device/ep0_lock.h"
 #include "device/transport.h"
+#include "platform/clock.h"
 #include "platform/sys_error.h"
 
 namespace kovran::device {
@@ -30,6 +32,11 @@ constexpr unsigned kNotReadyPauseMs = 1000;
 // Devices after this version read one byte when asked for none.
 constexpr std::uint16_t kScratchReadFirmware = 0x2006;
 
+enum class NotReadyRetry : bool { No, Yes };
+enum class PauseAfterWrite : bool { No, Yes };
+// The short-lived handle entry (its count message differs) or the caller's.
+enum class EntryHandle : bool { Callers, Own };
+
 // The log texts and habits of the two entries.
 struct Flavour {
     const char* readError;
@@ -39,9 +46,9 @@ struct Flavour {
     const char* readWait;
     const char* writeWait;
     const char* semTag;
-    bool retryNotReady;
-    bool pauseAfterWrite;
-    bool ownHandle;  // the short-lived handle entry (its count message differs)
+    NotReadyRetry retryNotReady;
+    PauseAfterWrite pauseAfterWrite;
+    EntryHandle handle;
 };
 
 constexpr Flavour kOwn{"Read usb register",
@@ -51,9 +58,9 @@ constexpr Flavour kOwn{"Read usb register",
                        "Read usb register waiting result",
                        "Write usb register waiting result",
                        "BB",
-                       true,
-                       true,
-                       true};
+                       NotReadyRetry::Yes,
+                       PauseAfterWrite::Yes,
+                       EntryHandle::Own};
 
 constexpr Flavour kCallers{"Read usb register WO ",
                            "Write usb register WO ",
@@ -62,9 +69,9 @@ constexpr Flavour kCallers{"Read usb register WO ",
                            "Read usb register waiting result WO ",
                            "Write usb register waiting result WO ",
                            "AA",
-                           false,
-                           false,
-                           false};
+                           NotReadyRetry::No,
+                           PauseAfterWrite::No,
+                           EntryHandle::Callers};
 
 unsigned CompletionTimeout() {
     return Settings().scan.overlappedEventTimeoutMs;
@@ -86,19 +93,22 @@ int SendUsbRequest(platform::UsbDevice& dev, std::uint8_t cls, std::uint32_t sub
 
 // Firmware 0x1006 and later: one register request under the EP0 lock.
 int RegisterRequest(platform::UsbDevice& dev, const Flavour& f, std::uint8_t cls, std::uint16_t reg,
-                    std::uint8_t* buffer, std::uint16_t length, bool in, int* error) {
+                    std::uint8_t* buffer, std::uint16_t length, Direction direction, int* error) {
     Ep0Hold hold(Ep0Semaphore(Device()), Settings().scan.ep0SemaphoreTimeoutMs, f.semTag);
-    const platform::UsbSetup setup = RegisterSetup(in, reg, length);
+    const platform::UsbSetup setup = RegisterSetup(direction, reg, length);
+    const bool in = direction == Direction::In;
     for (int attempt = 0;; ++attempt) {
         std::size_t got = 0;
         const int rc = dev.Control(setup, buffer, &got, CompletionTimeout());
         if (rc == kErrorSuccess) {
             if (!in) {
-                if (f.pauseAfterWrite && length > 0) TransportSleep(length);
+                // A millisecond per byte lets the firmware take the data in.
+                if (f.pauseAfterWrite == PauseAfterWrite::Yes && length > 0)
+                    platform::Sleep(length);
                 return length;
             }
             if (got == length) return length;
-            if (f.ownHandle) {
+            if (f.handle == EntryHandle::Own) {
                 char text[96];
                 std::snprintf(text, sizeof text, "Read usb register cmd %d val %d nBytes %d/%d",
                               cls, reg, static_cast<int>(got), static_cast<int>(length));
@@ -117,9 +127,10 @@ int RegisterRequest(platform::UsbDevice& dev, const Flavour& f, std::uint8_t cls
             *error = rc;
             return KVX_ERR_GENERIC;
         }
-        if (rc == kErrorNotReady && f.retryNotReady && attempt < kNotReadyRetries) {
+        if (rc == kErrorNotReady && f.retryNotReady == NotReadyRetry::Yes &&
+            attempt < kNotReadyRetries) {
             LogText("DeviceIoControl not ready");
-            TransportSleep(kNotReadyPauseMs);
+            platform::Sleep(kNotReadyPauseMs);
             continue;
         }
         const char* text = rc == kErrorAccessDenied ? (in ? f.readDenied : f.writeDenied)
@@ -149,7 +160,9 @@ bool TooMuchData(unsigned length, unsigned limit) {
 // The transfer on an open device (or on none, which counts as not found).
 // Returns the length, or -1 with *error set.
 int Transfer(platform::UsbDevice* dev, const Flavour& f, std::uint16_t firmware, std::uint8_t cls,
-             std::uint32_t subCode, std::uint8_t* buffer, unsigned length, bool in, int* error) {
+             std::uint32_t subCode, std::uint8_t* buffer, unsigned length, Direction direction,
+             int* error) {
+    const bool in = direction == Direction::In;
     std::uint8_t scratch = 0;
     if (in && buffer == nullptr && firmware > kScratchReadFirmware) {
         buffer = &scratch;
@@ -168,7 +181,7 @@ int Transfer(platform::UsbDevice* dev, const Flavour& f, std::uint16_t firmware,
         *error = platform::kErrorInvalidParameter;
         return KVX_ERR_GENERIC;
     }
-    return RegisterRequest(*dev, f, cls, *reg, buffer, len16, in, error);
+    return RegisterRequest(*dev, f, cls, *reg, buffer, len16, direction, error);
 }
 
 }  // namespace
@@ -187,15 +200,14 @@ void ReportTransportError(const std::string& name, int code) {
 }
 
 int BaseContrlMsg(std::uint8_t cls, std::uint32_t subCode, std::uint8_t* buffer, unsigned length,
-                  bool in, bool checkDevice) {
-    DeviceRecord& device = Device();
-    if (device.alternative) {
+                  Direction direction, DeviceCheck check) {
+    if (Identity().alternative) {
         LogPairValue("err - ", "Base control message with invalid twain device - val",
                      static_cast<long>(subCode));
         SetLastResult(KVX_ERR_GENERIC);
         return KVX_ERR_GENERIC;
     }
-    if (checkDevice && !DeviceStateCheck()) {
+    if (check == DeviceCheck::Run && !DeviceStateCheck()) {
         LogPairValue("err - ", "Base control message with invalid device - cmd", cls);
         LogPairValue("err - ", "Base control message with invalid device - val",
                      static_cast<long>(subCode));
@@ -206,10 +218,12 @@ int BaseContrlMsg(std::uint8_t cls, std::uint32_t subCode, std::uint8_t* buffer,
         SetLastResult(KVX_ERR_GENERIC);
         return KVX_ERR_GENERIC;
     }
-    DeviceHandle handle = OpenDevice(device.path, true);
+    // The check may have reopened the device: its identity is read after.
+    const DeviceIdentity id = Identity();
+    DeviceHandle handle = OpenDevice(id.path, OpenRetry::Yes);
     int error = kErrorSuccess;
     const int result =
-        Transfer(handle.get(), kOwn, device.firmware, cls, subCode, buffer, length, in, &error);
+        Transfer(handle.get(), kOwn, id.firmware, cls, subCode, buffer, length, direction, &error);
     if (result >= 0) return static_cast<int>(length);
     handle.reset();
     Frame().deviceState.store(DeviceState::Failed);
@@ -218,7 +232,8 @@ int BaseContrlMsg(std::uint8_t cls, std::uint32_t subCode, std::uint8_t* buffer,
 }
 
 int BaseContrlMsgWO(platform::UsbDevice* handle, std::uint16_t firmware, std::uint8_t cls,
-                    std::uint32_t subCode, std::uint8_t* buffer, unsigned length, bool in) {
+                    std::uint32_t subCode, std::uint8_t* buffer, unsigned length,
+                    Direction direction) {
     if (handle == nullptr) {
         LogPair("err - ", "Control Msg WO with invalid handle");
         SetLastResult(KVX_ERR_INV_PARAMETER);
@@ -231,7 +246,7 @@ int BaseContrlMsgWO(platform::UsbDevice* handle, std::uint16_t firmware, std::ui
     }
     int error = kErrorSuccess;
     const int result =
-        Transfer(handle, kCallers, firmware, cls, subCode, buffer, length, in, &error);
+        Transfer(handle, kCallers, firmware, cls, subCode, buffer, length, direction, &error);
     if (result >= 0) return static_cast<int>(length);
     Frame().deviceState.store(DeviceState::Failed);
     ReportTransportError("BaseContrlMsgWO ", error);
@@ -239,18 +254,18 @@ int BaseContrlMsgWO(platform::UsbDevice* handle, std::uint16_t firmware, std::ui
 }
 
 int ControlMsg(std::uint8_t cls, std::uint32_t subCode, std::uint8_t* buffer, unsigned length,
-               bool in) {
-    return BaseContrlMsg(cls, subCode, buffer, length, in, true);
+               Direction direction) {
+    return BaseContrlMsg(cls, subCode, buffer, length, direction, DeviceCheck::Run);
 }
 
 int ControlMsgOnHandle(platform::UsbDevice* handle, std::uint16_t firmware, std::uint8_t cls,
-                       std::uint32_t subCode, std::uint8_t* buffer, unsigned length, bool in,
-                       bool ownHandle) {
-    if (!ownHandle) {
-        const int r = BaseContrlMsgWO(handle, firmware, cls, subCode, buffer, length, in);
+                       std::uint32_t subCode, std::uint8_t* buffer, unsigned length,
+                       Direction direction, HandleChoice choice) {
+    if (choice == HandleChoice::CallersFirst) {
+        const int r = BaseContrlMsgWO(handle, firmware, cls, subCode, buffer, length, direction);
         if (r >= 0) return r;
     }
-    return ControlMsg(cls, subCode, buffer, length, in);
+    return ControlMsg(cls, subCode, buffer, length, direction);
 }
 
 }  // namespace kovran::device

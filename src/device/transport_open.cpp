@@ -2,10 +2,8 @@
 // alignment, pipe cancellation and the completion poll.
 #include <algorithm>
 #include <cctype>
-#include <chrono>
 #include <cstdio>
 #include <cstdlib>
-#include <thread>
 
 #include "api/frame_state.h"
 #include "api/library.h"
@@ -15,8 +13,11 @@
 #include "device/serial_number.h"
 #include "device/transport.h"
 #include "device/usb_selection.h"
+#include "platform/clock.h"
+#include "platform/files.h"
 #include "platform/sys_error.h"
 #include "platform/usb_sync.h"
+#include "platform/usb_vendors.h"
 
 namespace kovran::device {
 
@@ -24,11 +25,20 @@ DeviceRecord& Device() {
     return lib().Get<DeviceRecord>();
 }
 
+DeviceIdentity Identity() {
+    return *Device().identity.load();
+}
+
+void SetIdentity(DeviceIdentity identity) {
+    Device().identity.store(std::make_shared<const DeviceIdentity>(std::move(identity)));
+}
+
 namespace {
 
 using platform::kErrorFileNotFound;
 using platform::kErrorSuccess;
 using platform::kErrorTimeout;
+using platform::kMainVendor;
 
 constexpr std::uint8_t kMainSerialIndex = 4;
 constexpr std::uint8_t kOtherSerialIndex = 3;
@@ -43,14 +53,18 @@ constexpr unsigned kDescriptorTimeoutMs = 1010;
 constexpr unsigned kOpenRetryPauseMs = 100;
 constexpr unsigned kReopenWaitStepMs = 10;
 constexpr int kReopenWaitSteps = 100;
+// The stripe reader's switch (0xD2 sub-code 5).
+constexpr std::uint32_t kStripeReaderOn = 5;
+constexpr std::uint16_t kHighSpeedPacket = 512;
+constexpr std::uint16_t kFullSpeedPacket = 64;
 
-constexpr const char* kOtherVendors[] = {"VID_0638", "VID_04C5", "VID_055F"};
-constexpr std::uint16_t kOtherVendorIds[] = {0x0638, 0x04C5, 0x055F};
 constexpr std::uint16_t kScannerPids[] = {3, 4, 5, 8, 9, 11, 14};
 
-std::string Upper(std::string s) {
-    for (char& c : s) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-    return s;
+// "VID_7E51": how a vendor shows in an interface path.
+std::string VendorTag(std::uint16_t vid) {
+    char text[16];
+    std::snprintf(text, sizeof text, "VID_%04X", vid);
+    return text;
 }
 
 // The hex digits after "PID_", within the 8 characters starting there.
@@ -69,87 +83,31 @@ std::uint16_t PidFromPath(const std::string& path) {
     return static_cast<std::uint16_t>(pid);
 }
 
-void Pause(unsigned ms) {
-    TransportSleep(ms);
-}
-
-// The part of the device record a reopen must leave as it was.
-struct IdentityCopy {
-    std::uint16_t vid, pid, firmware;
-    std::string serialNumber, path;
-    std::int32_t serialHigh, serialLow;
-    bool alternative, highSpeed;
-    std::uint16_t wBlock;
-
-    explicit IdentityCopy(const DeviceRecord& d)
-        : vid(d.vid),
-          pid(d.pid),
-          firmware(d.firmware),
-          serialNumber(d.serialNumber),
-          path(d.path),
-          serialHigh(d.serialHigh),
-          serialLow(d.serialLow),
-          alternative(d.alternative),
-          highSpeed(d.highSpeed),
-          wBlock(d.wBlock) {}
-
-    // Acquisition threads read these while the host's thread reopens; a
-    // field is written back only when it really changed.
-    void RestoreTo(DeviceRecord& d) const {
-        Restore(d.vid, vid);
-        Restore(d.pid, pid);
-        Restore(d.firmware, firmware);
-        Restore(d.serialNumber, serialNumber);
-        Restore(d.path, path);
-        Restore(d.serialHigh, serialHigh);
-        Restore(d.serialLow, serialLow);
-        Restore(d.alternative, alternative);
-        Restore(d.highSpeed, highSpeed);
-        Restore(d.wBlock, wBlock);
-    }
-
-  private:
-    template <class T>
-    static void Restore(T& field, const T& kept) {
-        if (field != kept) field = kept;
-    }
-};
-
-}  // namespace
-
-void TransportSleep(unsigned ms) {
-    const auto& sleep = Device().usb.sleep;
-    if (sleep)
-        sleep(ms);
-    else
-        std::this_thread::sleep_for(std::chrono::milliseconds(ms));
-}
-
-namespace {
-
 // Walks the present devices that pass the filters and IdentifyDevice, in
 // the backend's order, until `take` returns true.
 template <class Take>
-bool WalkDevices(std::uint16_t vendorFilter, const std::string& serialFilter, bool mainVendor,
+bool WalkDevices(std::uint16_t vendorFilter, const std::string& serialFilter, VendorGroup group,
                  Take take) {
     platform::UsbBackend* backend = UsbBackendInUse();
     if (backend == nullptr) return false;
     for (const platform::UsbDeviceInfo& info : backend->Enumerate()) {
         FoundDevice found;
-        found.path = Upper(info.path.substr(0, kInterfacePathLimit));
+        found.path = platform::ToUpper(info.path.substr(0, kInterfacePathLimit));
         const std::string& path = found.path;
-        if (vendorFilter != 0) {
-            char vidText[16];
-            std::snprintf(vidText, sizeof vidText, "VID_%04X", vendorFilter);
-            if (path.find(vidText) == std::string::npos) continue;
-        }
-        if (mainVendor) {
-            if (path.find("VID_7E51") == std::string::npos) continue;
+        const auto names = [&](std::uint16_t vid) {
+            return path.find(VendorTag(vid)) != std::string::npos;
+        };
+        if (vendorFilter != 0 && !names(vendorFilter)) continue;
+        if (group == VendorGroup::Main) {
+            if (!names(kMainVendor)) continue;
             found.vid = kMainVendor;
         } else {
-            for (std::size_t i = 0; i < std::size(kOtherVendors) && found.vid == 0; ++i)
-                if (path.find(kOtherVendors[i]) != std::string::npos)
-                    found.vid = kOtherVendorIds[i];
+            for (std::uint16_t vid : platform::kOtherVendors) {
+                if (names(vid)) {
+                    found.vid = vid;
+                    break;
+                }
+            }
             if (found.vid == 0) continue;
         }
         found.pid = PidFromPath(path);
@@ -163,18 +121,19 @@ bool WalkDevices(std::uint16_t vendorFilter, const std::string& serialFilter, bo
 }  // namespace
 
 bool EnumerateDevices(std::uint16_t vendorFilter, const std::string& serialFilter, int index,
-                      bool mainVendor, bool store) {
+                      VendorGroup group, StoreFound store) {
     int count = 0;
-    return WalkDevices(vendorFilter, serialFilter, mainVendor, [&](const FoundDevice& found) {
+    return WalkDevices(vendorFilter, serialFilter, group, [&](const FoundDevice& found) {
         if (index >= 0 && index != count++) return false;
-        if (store) {
-            DeviceRecord& d = Device();
-            d.vid = found.vid;
-            d.pid = found.pid;
-            d.path = found.path;
-            d.serialNumber = found.serial;
-            d.firmware = kFirstGuessFirmware;
-            d.alternative = !mainVendor;
+        if (store == StoreFound::Yes) {
+            UpdateIdentity([&](DeviceIdentity& id) {
+                id.vid = found.vid;
+                id.pid = found.pid;
+                id.path = found.path;
+                id.serialNumber = found.serial;
+                id.firmware = kFirstGuessFirmware;
+                id.alternative = group == VendorGroup::Others;
+            });
         }
         return true;
     });
@@ -182,7 +141,7 @@ bool EnumerateDevices(std::uint16_t vendorFilter, const std::string& serialFilte
 
 std::vector<FoundDevice> ListScanners() {
     std::vector<FoundDevice> all;
-    WalkDevices(0, "", true, [&](const FoundDevice& found) {
+    WalkDevices(0, "", VendorGroup::Main, [&](const FoundDevice& found) {
         all.push_back(found);
         return false;
     });
@@ -207,7 +166,7 @@ bool IdentifyDevice(const std::string& serialFilter, std::uint16_t vid, std::uin
 
 bool ReadSerialDescriptor(const std::string& path, std::uint16_t vid, std::uint16_t /*pid*/,
                           std::string* serial) {
-    DeviceHandle dev = OpenDevice(path, false);
+    DeviceHandle dev = OpenDevice(path, OpenRetry::No);
     if (!dev) {
         LogPairValue("err - ", "Get serial number", platform::LastSystemError());
         return false;
@@ -236,8 +195,7 @@ bool ReadSerialDescriptor(const std::string& path, std::uint16_t vid, std::uint1
     return true;
 }
 
-DeviceHandle OpenDevice(const std::string& path, bool retry) {
-    DeviceRecord& device = Device();
+DeviceHandle OpenDevice(const std::string& path, OpenRetry retry) {
     platform::UsbBackend* backend = UsbBackendInUse();
     int error = kErrorFileNotFound;
     bool pausedOnce = false;
@@ -246,7 +204,7 @@ DeviceHandle OpenDevice(const std::string& path, bool retry) {
     for (;;) {
         error = kErrorFileNotFound;
         DeviceHandle dev = backend ? backend->Open(path, &error) : nullptr;
-        if (!retry) {
+        if (retry == OpenRetry::No) {
             platform::SetLastSystemError(dev ? kErrorSuccess : error);
             return dev;
         }
@@ -256,7 +214,7 @@ DeviceHandle OpenDevice(const std::string& path, bool retry) {
         }
         if (Frame().deviceState.load() == DeviceState::Open && !pausedOnce) {
             pausedOnce = true;
-            Pause(kOpenRetryPauseMs);
+            platform::Sleep(kOpenRetryPauseMs);
             continue;
         }
         if (Frame().deviceState.load() == DeviceState::Failed) break;
@@ -270,7 +228,7 @@ DeviceHandle OpenDevice(const std::string& path, bool retry) {
         if (!retriedOnce) {
             retriedOnce = true;
             LogValue("retry n.", 1);
-            Pause(kOpenRetryPauseMs);
+            platform::Sleep(kOpenRetryPauseMs);
             continue;
         }
         break;
@@ -284,8 +242,7 @@ DeviceHandle OpenDevice(const std::string& path, bool retry) {
 
 bool TestOpen(const std::string& path) {
     if (path.empty()) return false;
-    DeviceRecord& device = Device();
-    DeviceHandle dev = OpenDevice(path, true);
+    DeviceHandle dev = OpenDevice(path, OpenRetry::Yes);
     if (!dev) {
         Frame().deviceState.store(DeviceState::Failed);
         return false;
@@ -300,7 +257,7 @@ bool ReopenDevice() {
     if (device.reopening.load()) {
         LogText("reopen while reopening");
         for (int i = 0; i < kReopenWaitSteps && device.reopening.load(); ++i)
-            Pause(kReopenWaitStepMs);
+            platform::Sleep(kReopenWaitStepMs);
         if (device.reopening.load()) {
             LogText("reopen while reopening invalid");
             return false;
@@ -317,25 +274,29 @@ bool ReopenDevice() {
         return false;
     }
     LogText("reopen");
-    if (device.serialNumber.empty()) {
+    // The identity before the reopen is the identity after it, whatever
+    // the open on the way did; it is put back as a whole, so an
+    // acquisition thread reading it sees the old or the new one, never a mix.
+    const std::shared_ptr<const DeviceIdentity> kept = device.identity.load();
+    if (kept->serialNumber.empty()) {
         LogText("null sn");
         device.reopening.store(false);
         return false;
     }
-    const IdentityCopy kept(device);
-    const bool ok = TestOpen(device.path);
+    const bool ok = TestOpen(kept->path);
     if (ok) {
-        LogPair("reopening device ", device.serialNumber.c_str());
-        LogText(device.path);
+        LogPair("reopening device ", kept->serialNumber.c_str());
+        LogText(kept->path);
         if (device.stripeReaderEnabled.load())
-            BaseContrlMsg(kClassStripe, 5, nullptr, 0, true, false);
-        LogPair("reopening device - valid device ", device.serialNumber.c_str());
+            BaseContrlMsg(kClassStripe, kStripeReaderOn, nullptr, 0, Direction::In,
+                          DeviceCheck::Skip);
+        LogPair("reopening device - valid device ", kept->serialNumber.c_str());
     }
-    kept.RestoreTo(device);
+    device.identity.store(kept);
     if (ok) {
         Frame().deviceState.store(DeviceState::Open);
     } else {
-        LogPair("reopening device - no reopen", kept.serialNumber.c_str());
+        LogPair("reopening device - no reopen", kept->serialNumber.c_str());
         Frame().deviceState.store(DeviceState::Failed);
     }
     device.reopening.store(false);
@@ -343,16 +304,17 @@ bool ReopenDevice() {
 }
 
 bool GetChannelAlignment() {
-    DeviceRecord& device = Device();
-    DeviceHandle dev = OpenDevice(device.path, true);
+    DeviceHandle dev = OpenDevice(Identity().path, OpenRetry::Yes);
     std::uint32_t packet = 0;
     const int rc = dev ? dev->BulkInPacketSize(&packet) : kErrorFileNotFound;
     if (rc != kErrorSuccess) {
         LogPair("err - ", "Get Channel alignment error");
         return false;
     }
-    device.highSpeed = packet == 512;
-    device.wBlock = device.highSpeed ? 512 : 64;
+    UpdateIdentity([&](DeviceIdentity& id) {
+        id.highSpeed = packet == kHighSpeedPacket;
+        id.wBlock = id.highSpeed ? kHighSpeedPacket : kFullSpeedPacket;
+    });
     return true;
 }
 
@@ -373,8 +335,7 @@ bool WaitOverlapped(platform::UsbDevice& handle, int submitResult, platform::Bul
         platform::SetLastSystemError(submitResult);
         return false;
     }
-    const int rc = platform::PollBulkRepeatedly(handle, id, bytes, pauseMs, count,
-                                                [](unsigned ms) { Pause(ms); });
+    const int rc = platform::PollBulkRepeatedly(handle, id, bytes, pauseMs, count);
     platform::SetLastSystemError(rc);
     if (rc == kErrorTimeout) {
         LogPair("err - ", "overlapper IoControl timeout");

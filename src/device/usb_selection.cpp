@@ -17,6 +17,7 @@ void InstallUsbBackendFactory(UsbBackendFactory factory) {
 
 platform::UsbBackend* UsbBackendInUse() {
     UsbTransportState& usb = Device().usb;
+    std::lock_guard<std::mutex> lock(usb.mutex);
     if (!usb.backendChosen) {
         const UsbBackendFactory factory = g_factory.load();
         usb.backend = factory != nullptr ? factory() : nullptr;
@@ -27,6 +28,7 @@ platform::UsbBackend* UsbBackendInUse() {
 
 void InstallUsbBackend(std::unique_ptr<platform::UsbBackend> backend) {
     UsbTransportState& usb = Device().usb;
+    std::lock_guard<std::mutex> lock(usb.mutex);
     usb.backendChosen = backend != nullptr;
     usb.backend = std::move(backend);
 }

@@ -5,9 +5,10 @@
 #include <time.h>
 
 #include <atomic>
-#include <cerrno>
+#include <chrono>
 #include <limits>
 #include <new>
+#include <thread>
 
 #include "platform/sys_error.h"
 
@@ -78,17 +79,19 @@ class RealClock final : public Clock {
 
 }  // namespace
 
-std::int64_t Clock::MonotonicNs() const {
-    timespec ts{};
-    ::clock_gettime(CLOCK_MONOTONIC, &ts);
-    return static_cast<std::int64_t>(ts.tv_sec) * kNsPerSecond + ts.tv_nsec;
+std::int64_t Clock::SteadyNs() const {
+    return std::chrono::duration_cast<std::chrono::nanoseconds>(
+               std::chrono::steady_clock::now().time_since_epoch())
+        .count();
 }
 
-void Clock::SleepNs(std::int64_t ns) const {
-    if (ns <= 0) return;
-    timespec left{static_cast<time_t>(ns / kNsPerSecond), static_cast<long>(ns % kNsPerSecond)};
-    while (::nanosleep(&left, &left) != 0 && errno == EINTR) {
-    }
+void Clock::Sleep(unsigned ms) const {
+    std::this_thread::sleep_for(std::chrono::milliseconds(ms));
+}
+
+bool Clock::WaitFor(std::condition_variable& cv, std::unique_lock<std::mutex>& lock,
+                    unsigned timeoutMs, const std::function<bool()>& ready) const {
+    return cv.wait_for(lock, std::chrono::milliseconds(timeoutMs), ready);
 }
 
 const Clock& SystemClock() {
@@ -107,6 +110,23 @@ const Clock& CurrentClock() {
 
 void InstallClock(const Clock* clock) {
     gInstalledClock.store(clock, std::memory_order_release);
+}
+
+std::int64_t SteadyNowNs() {
+    return CurrentClock().SteadyNs();
+}
+
+std::int64_t SteadyNowMs() {
+    return SteadyNowNs() / 1'000'000;
+}
+
+void Sleep(unsigned ms) {
+    CurrentClock().Sleep(ms);
+}
+
+bool WaitFor(std::condition_variable& cv, std::unique_lock<std::mutex>& lock, unsigned timeoutMs,
+             const std::function<bool()>& ready) {
+    return CurrentClock().WaitFor(cv, lock, timeoutMs, ready);
 }
 
 LocalTime LocalNow() {

@@ -1,10 +1,13 @@
-// Local time, file times, and the monotonic time and pauses of bounded
-// waits. The clock is an interface so that tests can move the day (dated log
-// files, purges) without waiting for midnight, and run a time-out without
-// waiting for it.
+// The library's one clock: wall time (log stamps, dated files, file times),
+// monotonic time, pauses and timed waits. It is an interface so that tests
+// can move the day (dated log files, purges) without waiting for midnight
+// and run retry ladders and paced streams without sleeping.
 #pragma once
 
+#include <condition_variable>
 #include <cstdint>
+#include <functional>
+#include <mutex>
 #include <optional>
 #include <string>
 
@@ -30,12 +33,18 @@ class Clock {
     virtual std::int64_t NowUnixNs() const = 0;
     // Offset of local time from UTC at that instant, in seconds.
     virtual std::int64_t LocalOffsetSeconds(std::int64_t unixNs) const = 0;
-    // Nanoseconds on a clock that never jumps with the wall clock; bounded
-    // waits measure their time-out on it. The default is the system's.
-    virtual std::int64_t MonotonicNs() const;
-    // Pauses the calling thread for about ns nanoseconds (the system's
-    // sleep by default; a test clock may advance itself instead).
-    virtual void SleepNs(std::int64_t ns) const;
+
+    // The members below default to the system's real time, so a clock that
+    // only moves the day need not provide them.
+
+    // Monotonic nanoseconds from an arbitrary origin (time-outs, pacing).
+    virtual std::int64_t SteadyNs() const;
+    // Pauses the calling thread.
+    virtual void Sleep(unsigned ms) const;
+    // Waits on `cv` (with `lock` held) until `ready()` holds or timeoutMs
+    // passed; returns ready(). A manual clock jumps to the deadline.
+    virtual bool WaitFor(std::condition_variable& cv, std::unique_lock<std::mutex>& lock,
+                         unsigned timeoutMs, const std::function<bool()>& ready) const;
 };
 
 // The system's real clock and time zone.
@@ -45,6 +54,13 @@ const Clock& SystemClock();
 // system clock). The clock object must outlive its use.
 const Clock& CurrentClock();
 void InstallClock(const Clock* clock);
+
+// The installed clock's monotonic time, pause and timed wait.
+std::int64_t SteadyNowNs();
+std::int64_t SteadyNowMs();
+void Sleep(unsigned ms);
+bool WaitFor(std::condition_variable& cv, std::unique_lock<std::mutex>& lock, unsigned timeoutMs,
+             const std::function<bool()>& ready);
 
 // Polls ready() until it returns true or timeoutMs has passed on the
 // current clock's monotonic time, pausing about pollMs between polls. Always
@@ -69,14 +85,14 @@ bool SetFileLastWriteTime(const std::string& path, FileTime ft);
 template <class Ready>
 bool WaitUntil(Ready&& ready, unsigned timeoutMs, unsigned pollMs) {
     const Clock& clock = CurrentClock();
-    const std::int64_t deadline =
-        clock.MonotonicNs() + static_cast<std::int64_t>(timeoutMs) * 1'000'000;
+    constexpr std::int64_t kNsPerMs = 1'000'000;
+    const std::int64_t deadline = clock.SteadyNs() + static_cast<std::int64_t>(timeoutMs) * kNsPerMs;
     for (;;) {
         if (ready()) return true;
-        const std::int64_t left = deadline - clock.MonotonicNs();
+        const std::int64_t left = deadline - clock.SteadyNs();
         if (left <= 0) return false;
-        const std::int64_t poll = static_cast<std::int64_t>(pollMs) * 1'000'000;
-        clock.SleepNs(poll < left ? poll : left);
+        const std::int64_t leftMs = (left + kNsPerMs - 1) / kNsPerMs;
+        clock.Sleep(static_cast<unsigned>(pollMs < leftMs ? pollMs : leftMs));
     }
 }
 

@@ -23,6 +23,9 @@ struct UsbDeviceInfo {
     std::uint16_t pid = 0;
 };
 
+// Which way the data of a control transfer travels.
+enum class Direction : bool { Out, In };
+
 // The setup packet of a control transfer. The transport builds it (vendor
 // register reads 0xC0, writes 0x40, command requests 0xC0 with the class as
 // bRequest, the string descriptor as a standard GET_DESCRIPTOR), so every
@@ -33,7 +36,7 @@ struct UsbSetup {
     std::uint16_t value = 0;
     std::uint16_t index = 0;
     std::uint16_t length = 0;
-    bool in() const { return (requestType & 0x80) != 0; }
+    bool IsIn() const { return (requestType & 0x80) != 0; }
 };
 
 enum class BulkPipe { In, Out };

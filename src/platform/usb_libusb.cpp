@@ -5,12 +5,12 @@
 #include <algorithm>
 #include <atomic>
 #include <cctype>
-#include <chrono>
 #include <climits>
 #include <cstdio>
 #include <map>
 #include <mutex>
 
+#include "platform/clock.h"
 #include "platform/sys_error.h"
 
 namespace kovran::platform {
@@ -18,12 +18,17 @@ namespace kovran::platform {
 namespace {
 
 constexpr const char* kInterfaceClass = "{6BDD1FC6-810F-11D0-BEC7-08002BE2092F}";
-constexpr std::uint16_t kListedVendors[] = {0x7E51, 0x0638, 0x04C5, 0x055F};
 // USB 3 allows 7 hub tiers.
 constexpr int kMaxPorts = 7;
 // Cancelled transfers normally finish at once; a device object does not
 // wait longer than this for them when it closes.
-constexpr auto kCloseReapLimit = std::chrono::milliseconds(2000);
+constexpr std::int64_t kCloseReapLimitNs = 2'000'000'000;
+
+// The bus keeps real time whatever clock the library runs on: a test's
+// manual clock must not make a hardware wait endless.
+std::int64_t BusNowNs() {
+    return SystemClock().SteadyNs();
+}
 
 using ContextPtr = std::shared_ptr<libusb_context>;
 
@@ -84,7 +89,7 @@ class LibusbDevice final : public UsbDevice {
     ~LibusbDevice() override {
         CancelBulk(BulkPipe::In);
         CancelBulk(BulkPipe::Out);
-        const auto limit = std::chrono::steady_clock::now() + kCloseReapLimit;
+        const std::int64_t limit = BusNowNs() + kCloseReapLimitNs;
         for (;;) {
             Slot* pending = nullptr;
             {
@@ -92,7 +97,7 @@ class LibusbDevice final : public UsbDevice {
                 for (auto& [id, slot] : slots_)
                     if (!Completed(*slot)) pending = slot.get();
             }
-            if (pending == nullptr || std::chrono::steady_clock::now() >= limit) break;
+            if (pending == nullptr || BusNowNs() >= limit) break;
             timeval tv{0, 10000};
             libusb_handle_events_timeout_completed(ctx_.get(), &tv, &pending->completed);
         }
@@ -153,20 +158,18 @@ class LibusbDevice final : public UsbDevice {
         *transferred = 0;
         Slot* slot = Find(id);
         if (slot == nullptr) return kErrorInvalidParameter;
-        const auto deadline =
-            std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+        const std::int64_t deadline = BusNowNs() + static_cast<std::int64_t>(timeoutMs) * 1'000'000;
         for (;;) {
             if (Completed(*slot)) return Reap(id, transferred);
-            const auto left = std::chrono::duration_cast<std::chrono::microseconds>(
-                deadline - std::chrono::steady_clock::now());
+            const std::int64_t leftUs = (deadline - BusNowNs()) / 1000;
             timeval tv{0, 0};
-            if (left.count() > 0) {
-                tv.tv_sec = static_cast<time_t>(left.count() / 1000000);
-                tv.tv_usec = static_cast<suseconds_t>(left.count() % 1000000);
+            if (leftUs > 0) {
+                tv.tv_sec = static_cast<time_t>(leftUs / 1000000);
+                tv.tv_usec = static_cast<suseconds_t>(leftUs % 1000000);
             }
             libusb_handle_events_timeout_completed(ctx_.get(), &tv, &slot->completed);
             if (Completed(*slot)) return Reap(id, transferred);
-            if (left.count() <= 0) return kErrorIoIncomplete;
+            if (leftUs <= 0) return kErrorIoIncomplete;
         }
     }
 
@@ -357,11 +360,6 @@ bool ParseByte(const std::string& s, std::size_t* at, std::uint8_t* v) {
 }
 
 }  // namespace
-
-bool IsListedVendor(std::uint16_t vid) {
-    return std::find(std::begin(kListedVendors), std::end(kListedVendors), vid) !=
-           std::end(kListedVendors);
-}
 
 std::string LibusbDevicePath(std::uint16_t vid, std::uint16_t pid, std::uint8_t bus,
                              const std::vector<std::uint8_t>& ports) {

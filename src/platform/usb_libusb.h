@@ -10,12 +10,9 @@
 #include <vector>
 
 #include "platform/usb_backend.h"
+#include "platform/usb_vendors.h"
 
 namespace kovran::platform {
-
-// Vendors whose devices are listed: the scanners and the other vendors'
-// back-ends.
-bool IsListedVendor(std::uint16_t vid);
 
 // "\\?\USB#VID_7E51&PID_0003#3-1.4#{6BDD1FC6-810F-11D0-BEC7-08002BE2092F}".
 std::string LibusbDevicePath(std::uint16_t vid, std::uint16_t pid, std::uint8_t bus,

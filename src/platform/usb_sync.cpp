@@ -1,5 +1,6 @@
 #include "platform/usb_sync.h"
 
+#include "platform/clock.h"
 #include "platform/sys_error.h"
 
 namespace kovran::platform {
@@ -34,13 +35,13 @@ int ReadStringDescriptor(UsbDevice& device, std::uint8_t index, std::uint16_t la
 }
 
 int PollBulkRepeatedly(UsbDevice& device, BulkTransferId id, std::size_t* transferred,
-                       unsigned pauseMs, unsigned count, const SleepFn& sleep) {
+                       unsigned pauseMs, unsigned count) {
     *transferred = 0;
     for (unsigned i = 0;; ++i) {
         const int rc = device.PollBulk(id, transferred);
         if (rc != kErrorIoIncomplete) return rc;
         if (i >= count) return kErrorTimeout;
-        if (sleep) sleep(pauseMs);
+        Sleep(pauseMs);
     }
 }
 

@@ -4,15 +4,10 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <functional>
 
 #include "platform/usb_backend.h"
 
 namespace kovran::platform {
-
-// A pause of the given milliseconds (the transport passes its own, which
-// tests replace).
-using SleepFn = std::function<void(unsigned ms)>;
 
 // The standard GET_DESCRIPTOR request for string descriptor `index` in
 // language `lang`, asking for up to `length` bytes.
@@ -25,11 +20,11 @@ int ReadStringDescriptor(UsbDevice& device, std::uint8_t index, std::uint16_t la
                          unsigned timeoutMs);
 
 // Polls a submitted bulk transfer without blocking in the backend: count + 1
-// polls with a pause between them. Returns what the poll reported, or 1460
-// when it was still running after the last poll (the transfer is then
-// still pending; the caller cancels it).
+// polls with a pause of the installed clock between them. Returns what the
+// poll reported, or 1460 when it was still running after the last poll (the
+// transfer is then still pending; the caller cancels it).
 int PollBulkRepeatedly(UsbDevice& device, BulkTransferId id, std::size_t* transferred,
-                       unsigned pauseMs, unsigned count, const SleepFn& sleep);
+                       unsigned pauseMs, unsigned count);
 
 // One bulk transfer that blocks at most timeoutMs. On time-out the pipe is
 // cancelled (every pending transfer of it), the cancelled transfer is reaped,

@@ -16,8 +16,8 @@ namespace kovran::root {
 namespace {
 
 DeviceSummary Summary() {
-    const DeviceRecord& dev = device::Device();
-    return {.pid = dev.pid, .firmware = dev.firmware, .serialLow = dev.serialLow};
+    const DeviceIdentity id = device::Identity();
+    return {.pid = id.pid, .firmware = id.firmware, .serialLow = id.serialLow};
 }
 
 }  // namespace

@@ -21,45 +21,52 @@ std::uint16_t ConfigBlockLength(std::uint16_t fw) {
 }
 
 void AddD0(std::vector<CommandSpec>& out, std::uint16_t fw, const CommandFeatures& f) {
-    out.push_back({kClassD0, 0x01, DataKind::In, ConfigBlockLength(fw), false, "configuration"});
-    out.push_back({kClassD0, 0x02, DataKind::In, 5, false, "firmware version"});
-    out.push_back({kClassD0, 0x03, DataKind::In, 8, false, "status"});
+    out.push_back(
+        {kClassD0, 0x01, DataKind::In, ConfigBlockLength(fw), ReplyLength::Fixed, "configuration"});
+    out.push_back({kClassD0, 0x02, DataKind::In, 5, ReplyLength::Fixed, "firmware version"});
+    out.push_back({kClassD0, 0x03, DataKind::In, 8, ReplyLength::Fixed, "status"});
     if (f.fw3000Version) {
-        out.push_back({kClassD0, 0x3C, DataKind::In, 5, false, "0x3000 version"});
+        out.push_back({kClassD0, 0x3C, DataKind::In, 5, ReplyLength::Fixed, "0x3000 version"});
     }
     if (fw < 0x3000) return;
     // Everything below shares registers with the D1 commands of the older
     // families, which is why those families do not have them.
-    out.push_back({kClassD0, 0x09, DataKind::None, 0, false, "enable"});
-    out.push_back({kClassD0, 0x0A, DataKind::None, 0, false, "disable"});
-    out.push_back({kClassD0, 0x22, DataKind::Out, 1, false, "buzzer on"});
-    out.push_back({kClassD0, 0x23, DataKind::None, 0, false, "buzzer off"});
+    out.push_back({kClassD0, 0x09, DataKind::None, 0, ReplyLength::Fixed, "enable"});
+    out.push_back({kClassD0, 0x0A, DataKind::None, 0, ReplyLength::Fixed, "disable"});
+    out.push_back({kClassD0, 0x22, DataKind::Out, 1, ReplyLength::Fixed, "buzzer on"});
+    out.push_back({kClassD0, 0x23, DataKind::None, 0, ReplyLength::Fixed, "buzzer off"});
     if (fw > 0x3005) {
-        out.push_back({kClassD0, 0x08, DataKind::In, kMaxCommandBytes, true, "hardware key"});
+        out.push_back(
+            {kClassD0, 0x08, DataKind::In, kMaxCommandBytes, ReplyLength::Caller, "hardware key"});
     }
     if (fw > 0x3006) {
-        out.push_back({kClassD0, 0x28, DataKind::In, 16, false, "MICR head block"});
+        out.push_back({kClassD0, 0x28, DataKind::In, 16, ReplyLength::Fixed, "MICR head block"});
     }
     if (fw > 0x3100 && f.pageCounter) {
-        out.push_back({kClassD0, 0x2A, DataKind::In, 4, false, "page counter"});
-        out.push_back({kClassD0, 0x2B, DataKind::None, 0, false, "page counter increment"});
+        out.push_back({kClassD0, 0x2A, DataKind::In, 4, ReplyLength::Fixed, "page counter"});
+        out.push_back(
+            {kClassD0, 0x2B, DataKind::None, 0, ReplyLength::Fixed, "page counter increment"});
     }
     if (fw > 0x3100 && f.inkjetCounter) {
-        out.push_back({kClassD0, 0x2D, DataKind::In, 4, false, "inkjet counter"});
-        out.push_back({kClassD0, 0x2E, DataKind::None, 0, false, "inkjet counter increment"});
+        out.push_back({kClassD0, 0x2D, DataKind::In, 4, ReplyLength::Fixed, "inkjet counter"});
+        out.push_back(
+            {kClassD0, 0x2E, DataKind::None, 0, ReplyLength::Fixed, "inkjet counter increment"});
     }
     if (fw >= 0x4000) {
-        out.push_back({kClassD0, 0x0C, DataKind::In, 8, false, "device configuration"});
+        out.push_back(
+            {kClassD0, 0x0C, DataKind::In, 8, ReplyLength::Fixed, "device configuration"});
     }
     if (fw >= 0x5003) {
-        out.push_back({kClassD0, 0x14, DataKind::Out, 8, false, "photo tuning write"});
-        out.push_back({kClassD0, 0x15, DataKind::In, 8, false, "photo tuning read"});
+        out.push_back({kClassD0, 0x14, DataKind::Out, 8, ReplyLength::Fixed, "photo tuning write"});
+        out.push_back({kClassD0, 0x15, DataKind::In, 8, ReplyLength::Fixed, "photo tuning read"});
     }
     if (f.inkjet1Config) {
-        out.push_back({kClassD0, 0x51, DataKind::In, 64, false, "inkjet 1 configuration"});
+        out.push_back(
+            {kClassD0, 0x51, DataKind::In, 64, ReplyLength::Fixed, "inkjet 1 configuration"});
     }
     if (f.inkjet2Config) {
-        out.push_back({kClassD0, 0x55, DataKind::In, 64, false, "inkjet 2 configuration"});
+        out.push_back(
+            {kClassD0, 0x55, DataKind::In, 64, ReplyLength::Fixed, "inkjet 2 configuration"});
     }
 }
 
@@ -71,32 +78,36 @@ void AddD1(std::vector<CommandSpec>& out, std::uint16_t fw) {
                                                    // 0x1F + mode: the forced acquisition mode
                                                    0x1F, 0x20, 0x21, 0x22, 0x23, 0x24, 0x25, 0x26};
         for (std::uint8_t sub : kNoData) {
-            out.push_back({kClassD1, sub, DataKind::None, 0, false, "acquisition control"});
+            out.push_back(
+                {kClassD1, sub, DataKind::None, 0, ReplyLength::Fixed, "acquisition control"});
         }
         if (fw >= 0x200A) {
-            out.push_back({kClassD1, 0x14, DataKind::None, 0, false, "front acquired"});
+            out.push_back(
+                {kClassD1, 0x14, DataKind::None, 0, ReplyLength::Fixed, "front acquired"});
         }
-        out.push_back({kClassD1, 0x0A, DataKind::Out, 8, false, "lamp levels"});
-        out.push_back({kClassD1, 0x0B, DataKind::Out, 8, false, "lamp levels"});
+        out.push_back({kClassD1, 0x0A, DataKind::Out, 8, ReplyLength::Fixed, "lamp levels"});
+        out.push_back({kClassD1, 0x0B, DataKind::Out, 8, ReplyLength::Fixed, "lamp levels"});
         return;
     }
     if (fw > 0x3103) {
-        out.push_back({kClassD1, 0x14, DataKind::In, 8, false, "sensor configuration"});
+        out.push_back(
+            {kClassD1, 0x14, DataKind::In, 8, ReplyLength::Fixed, "sensor configuration"});
     }
-    out.push_back({kClassD1, 0x33, DataKind::Out, 33, false, "start command"});
+    out.push_back({kClassD1, 0x33, DataKind::Out, 33, ReplyLength::Fixed, "start command"});
     static constexpr std::uint8_t kNoData[] = {0x34, 0x35, 0x36, 0x37, 0x38, 0x39};
     for (std::uint8_t sub : kNoData) {
-        out.push_back({kClassD1, sub, DataKind::None, 0, false, "acquisition control"});
+        out.push_back(
+            {kClassD1, sub, DataKind::None, 0, ReplyLength::Fixed, "acquisition control"});
     }
 }
 
 void AddD2(std::vector<CommandSpec>& out) {
-    out.push_back({kClassD2, 0x01, DataKind::None, 0, false, "stripe reset"});
-    out.push_back({kClassD2, 0x02, DataKind::In, 64, false, "stripe track 1"});
-    out.push_back({kClassD2, 0x03, DataKind::In, 64, false, "stripe track 2"});
-    out.push_back({kClassD2, 0x04, DataKind::In, 64, false, "stripe track 3"});
-    out.push_back({kClassD2, 0x05, DataKind::None, 0, false, "stripe enable"});
-    out.push_back({kClassD2, 0x06, DataKind::None, 0, false, "stripe disable"});
+    out.push_back({kClassD2, 0x01, DataKind::None, 0, ReplyLength::Fixed, "stripe reset"});
+    out.push_back({kClassD2, 0x02, DataKind::In, 64, ReplyLength::Fixed, "stripe track 1"});
+    out.push_back({kClassD2, 0x03, DataKind::In, 64, ReplyLength::Fixed, "stripe track 2"});
+    out.push_back({kClassD2, 0x04, DataKind::In, 64, ReplyLength::Fixed, "stripe track 3"});
+    out.push_back({kClassD2, 0x05, DataKind::None, 0, ReplyLength::Fixed, "stripe enable"});
+    out.push_back({kClassD2, 0x06, DataKind::None, 0, ReplyLength::Fixed, "stripe disable"});
 }
 
 }  // namespace
@@ -125,7 +136,7 @@ std::uint16_t RegisterOf(std::uint8_t cls, std::uint8_t sub) {
 }
 
 platform::UsbSetup EncodeCommand(std::uint16_t firmware, std::uint8_t cls, std::uint8_t sub,
-                                 bool in, std::uint16_t length) {
+                                 platform::Direction direction, std::uint16_t length) {
     platform::UsbSetup setup;
     setup.length = length;
     setup.index = 0;
@@ -135,7 +146,7 @@ platform::UsbSetup EncodeCommand(std::uint16_t firmware, std::uint8_t cls, std::
         setup.value = sub;
         return setup;
     }
-    setup.requestType = in ? kVendorIn : kVendorOut;
+    setup.requestType = direction == platform::Direction::In ? kVendorIn : kVendorOut;
     setup.request = length > 1 ? kRegisterLong : kRegisterShort;
     setup.value = RegisterOf(cls, sub);
     return setup;
@@ -147,7 +158,7 @@ std::optional<DecodedRequest> DecodeVendorRequest(std::uint16_t firmware,
                                                   bool acceptAnyD1) {
     if (setup.index != 0 || setup.length > kMaxCommandBytes) return std::nullopt;
     DecodedRequest req;
-    req.in = setup.in();
+    req.in = setup.IsIn();
     req.length = setup.length;
     if (FirmwareVersion(firmware) < kRegisterFormFirmware) {
         if (setup.requestType != kVendorIn || setup.value > 0xFF) return std::nullopt;

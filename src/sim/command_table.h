@@ -37,6 +37,12 @@ enum class DataKind : std::uint8_t {
     Out,   // the host sends exactly `length` bytes
 };
 
+// Who decides the length of a reply.
+enum class ReplyLength : std::uint8_t {
+    Fixed,   // the command's own length
+    Caller,  // as long as the read asks (up to kMaxCommandBytes)
+};
+
 struct CommandSpec {
     std::uint8_t cls = 0;
     std::uint8_t sub = 0;
@@ -44,8 +50,7 @@ struct CommandSpec {
     // In: the length of the device's reply (a read asking more gets a short
     // reply); Out: the exact data length. Unused for None.
     std::uint16_t length = 0;
-    // In: the reply is as long as the read asks (up to kMaxCommandBytes).
-    bool callerLength = false;
+    ReplyLength replyLength = ReplyLength::Fixed;
     const char* name = "";
 };
 
@@ -80,7 +85,7 @@ struct DecodedRequest {
 
 // The setup packet the transport sends for a command on this firmware.
 platform::UsbSetup EncodeCommand(std::uint16_t firmware, std::uint8_t cls, std::uint8_t sub,
-                                 bool in, std::uint16_t length);
+                                 platform::Direction direction, std::uint16_t length);
 
 // Recovers the command of a vendor setup packet on this firmware: the form
 // (register or request code), the bRequest length rule and wIndex 0 must

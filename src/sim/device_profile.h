@@ -9,12 +9,11 @@
 #include <string>
 #include <vector>
 
+#include "platform/usb_vendors.h"
 #include "sim/command_table.h"
 #include "sim/fault_plan.h"
 
 namespace kovran::sim {
-
-inline constexpr std::uint16_t kMainVendor = 0x7E51;
 
 // Longest text accepted for the serial number (the descriptor then holds
 // 2 + 2 × 126 = 254 bytes).
@@ -30,7 +29,7 @@ inline constexpr std::uint32_t kConfigPowerSensing = 1u << 14;
 
 struct DeviceProfile {
     std::string name;  // for messages only
-    std::uint16_t vid = kMainVendor;
+    std::uint16_t vid = platform::kMainVendor;
     std::uint16_t pid = 3;
     std::string serial = "000001";  // UTF-8; sent as UTF-16LE
     // The raw descriptor bytes, when a test wants a malformed one; replaces

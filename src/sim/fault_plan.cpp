@@ -1,4 +1,5 @@
 #include "sim/fault_plan.h"
+#include "platform/sys_error.h"
 
 #include <charconv>
 #include <cstdlib>
@@ -238,16 +239,16 @@ ControlFaults FaultPlan::OnControl(std::optional<std::uint8_t> cls, std::optiona
     for (Fault& f : faults_) {
         if (auto* n = std::get_if<NotReady>(&f);
             n && n->site == FaultSite::Control && n->only.Matches(cls, sub) && Take(n->count)) {
-            out.error = 21;
+            out.error = platform::kErrorNotReady;
             break;
         }
         if (auto* d = std::get_if<AccessDenied>(&f);
             d && d->site == FaultSite::Control && d->only.Matches(cls, sub) && Take(d->count)) {
-            out.error = 5;
+            out.error = platform::kErrorAccessDenied;
             break;
         }
     }
-    if (out.error == 0) {
+    if (out.error == platform::kErrorSuccess) {
         for (Fault& f : faults_) {
             if (auto* s = std::get_if<SlowReply>(&f);
                 s && out.delayMs == 0 && s->only.Matches(cls, sub) && Take(s->count)) {
@@ -277,19 +278,19 @@ int FaultPlan::OnOpen(bool* unplug) {
         if (auto* u = std::get_if<Unplug>(&*it); u && u->atOpen > 0 && --u->atOpen == 0) {
             faults_.erase(it);
             *unplug = true;
-            return 2;
+            return platform::kErrorFileNotFound;
         }
     }
-    int error = 0;
+    int error = platform::kErrorSuccess;
     for (Fault& f : faults_) {
         if (auto* n = std::get_if<NotReady>(&f);
             n && n->site == FaultSite::Open && Take(n->count)) {
-            error = 21;
+            error = platform::kErrorNotReady;
             break;
         }
         if (auto* d = std::get_if<AccessDenied>(&f);
             d && d->site == FaultSite::Open && Take(d->count)) {
-            error = 5;
+            error = platform::kErrorAccessDenied;
             break;
         }
     }
@@ -312,9 +313,10 @@ bool FaultPlan::OnBulkBytes(std::uint64_t bytes) {
 
 int FaultPlan::OnBulkSubmit(std::size_t length) const {
     for (const Fault& f : faults_) {
-        if (auto* b = std::get_if<BulkTooLarge>(&f); b && length > b->maxBytes) return 1450;
+        if (auto* b = std::get_if<BulkTooLarge>(&f); b && length > b->maxBytes)
+            return platform::kErrorNoSystemResources;
     }
-    return 0;
+    return platform::kErrorSuccess;
 }
 
 bool FaultPlan::OnMissing() {

@@ -11,6 +11,8 @@
 #include <variant>
 #include <vector>
 
+#include "platform/sys_error.h"
+
 namespace kovran::sim {
 
 inline constexpr int kForever = -1;
@@ -104,9 +106,9 @@ std::optional<Fault> ParseFault(std::string_view text, std::string* error);
 
 // What the armed faults do to one control transfer.
 struct ControlFaults {
-    bool unplug = false;   // the device goes away now
-    int error = 0;         // refuse with this Windows error
-    unsigned delayMs = 0;  // the reply takes this long
+    bool unplug = false;                  // the device goes away now
+    int error = platform::kErrorSuccess;  // refuse with this Windows error
+    unsigned delayMs = 0;                 // the reply takes this long
     bool zeroStatus = false;
     int lengthDelta = 0;
     std::optional<std::size_t> corruptOffset;

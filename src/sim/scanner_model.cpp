@@ -1,4 +1,5 @@
 #include "sim/scanner_model.h"
+#include "platform/sys_error.h"
 
 #include <algorithm>
 
@@ -37,42 +38,43 @@ int ScannerModel::Execute(const DecodedRequest& request, const std::uint8_t* out
     reply->clear();
     if (modeParameters_ > 0 && request.cls == kClassD1) {
         // A parameter is a no-data command whatever its sub-code.
-        if (request.length > (request.in ? 1 : 0)) return 31;
+        if (request.length > (request.in ? 1 : 0)) return platform::kErrorGenFailure;
         --modeParameters_;
         modeCodes_.push_back(request.sub);
         reply->assign(request.in ? request.length : 0, 0);
         Record(request, nullptr);
-        return 0;
+        return platform::kErrorSuccess;
     }
     std::optional<CommandSpec> spec =
         FindCommand(profile_.firmware, Features(), request.cls, request.sub);
-    if (!spec) return 31;
+    if (!spec) return platform::kErrorGenFailure;
     const std::uint8_t* data = nullptr;
     switch (spec->kind) {
         case DataKind::None:
-            if (request.in ? request.length > 1 : request.length != 0) return 31;
+            if (request.in ? request.length > 1 : request.length != 0)
+                return platform::kErrorGenFailure;
             reply->assign(request.in ? request.length : 0, 0);
             break;
         case DataKind::In:
-            if (!request.in) return 31;
+            if (!request.in) return platform::kErrorGenFailure;
             Reply(*spec, request, reply);
             break;
         case DataKind::Out:
-            if (request.length != spec->length) return 31;
+            if (request.length != spec->length) return platform::kErrorGenFailure;
             if (OldForm()) {
                 // The old request form only reads; the data never reaches
                 // the device, which acknowledges with as many zero bytes.
-                if (!request.in) return 31;
+                if (!request.in) return platform::kErrorGenFailure;
                 reply->assign(request.length, 0);
             } else {
-                if (request.in || outData == nullptr) return 31;
+                if (request.in || outData == nullptr) return platform::kErrorGenFailure;
                 data = outData;
             }
             break;
     }
     Act(request, data);
     Record(request, data);
-    return 0;
+    return platform::kErrorSuccess;
 }
 
 void ScannerModel::Reply(const CommandSpec& spec, const DecodedRequest& request,
@@ -135,7 +137,7 @@ void ScannerModel::Reply(const CommandSpec& spec, const DecodedRequest& request,
         r.assign(64, 0);
         r[0] = spec.sub;
     }
-    std::size_t natural = spec.callerLength ? request.length : spec.length;
+    std::size_t natural = spec.replyLength == ReplyLength::Caller ? request.length : spec.length;
     r.resize(std::min<std::size_t>(natural, r.size()), 0);
     r.resize(std::min<std::size_t>(r.size(), request.length));
 }

@@ -4,6 +4,8 @@
 #include <cstdio>
 #include <cstring>
 
+#include "platform/clock.h"
+#include "platform/sys_error.h"
 #include "sim/command_table.h"
 
 namespace kovran::sim {
@@ -25,22 +27,31 @@ std::string DescribeSetup(const platform::UsbSetup& s) {
 }
 
 ChatRequest ChatRequest::In(std::uint8_t cls, std::uint8_t sub, std::uint16_t length) {
-    return ChatRequest{cls, sub, ChatDirection::In, length, {}};
+    return ChatRequest{cls, sub, ChatDirection::In, length, {}, {}};
 }
 
 ChatRequest ChatRequest::Out(std::uint8_t cls, std::uint8_t sub, std::vector<std::uint8_t> bytes) {
     auto length = static_cast<std::uint16_t>(std::min<std::size_t>(bytes.size(), 0xFFFF));
-    return ChatRequest{cls, sub, ChatDirection::Out, length, std::move(bytes)};
+    return ChatRequest{cls, sub, ChatDirection::Out, length, std::move(bytes), {}};
 }
 
 ChatRequest ChatRequest::NoData(std::uint8_t cls, std::uint8_t sub) {
-    return ChatRequest{cls, sub, ChatDirection::NoData, 0, {}};
+    return ChatRequest{cls, sub, ChatDirection::NoData, 0, {}, {}};
+}
+
+ChatRequest ChatRequest::Wire(const platform::UsbSetup& setup, std::vector<std::uint8_t> bytes) {
+    ChatRequest r;
+    r.direction = ChatDirection::Wire;
+    r.length = setup.length;
+    r.bytes = std::move(bytes);
+    r.setup = setup;
+    return r;
 }
 
 ScriptedChat& ScriptedChat::Step::Reply(std::vector<std::uint8_t> bytes) {
     std::lock_guard<std::mutex> lock(chat_->mutex_);
     Entry& e = chat_->steps_[index_];
-    e.answer = Answer_::Reply;
+    e.answer = AnswerKind::Reply;
     e.reply = std::move(bytes);
     return *chat_;
 }
@@ -48,7 +59,7 @@ ScriptedChat& ScriptedChat::Step::Reply(std::vector<std::uint8_t> bytes) {
 ScriptedChat& ScriptedChat::Step::Ok() {
     std::lock_guard<std::mutex> lock(chat_->mutex_);
     Entry& e = chat_->steps_[index_];
-    e.answer = Answer_::Reply;
+    e.answer = AnswerKind::Reply;
     e.reply.clear();
     return *chat_;
 }
@@ -56,21 +67,48 @@ ScriptedChat& ScriptedChat::Step::Ok() {
 ScriptedChat& ScriptedChat::Step::Fail(int error) {
     std::lock_guard<std::mutex> lock(chat_->mutex_);
     Entry& e = chat_->steps_[index_];
-    e.answer = Answer_::Error;
+    e.answer = AnswerKind::Error;
     e.error = error;
     return *chat_;
 }
 
 ScriptedChat& ScriptedChat::Step::TimeOut() {
     std::lock_guard<std::mutex> lock(chat_->mutex_);
-    chat_->steps_[index_].answer = Answer_::TimeOut;
+    chat_->steps_[index_].answer = AnswerKind::TimeOut;
     return *chat_;
+}
+
+ScriptedChat& ScriptedChat::Step::Unplug() {
+    std::lock_guard<std::mutex> lock(chat_->mutex_);
+    chat_->steps_[index_].answer = AnswerKind::Unplug;
+    return *chat_;
+}
+
+ScriptedChat::Step& ScriptedChat::Step::ClaimExtra(long delta) {
+    std::lock_guard<std::mutex> lock(chat_->mutex_);
+    chat_->steps_[index_].claimExtra = delta;
+    return *this;
+}
+
+ScriptedChat::Step& ScriptedChat::Step::During(std::function<void()> action) {
+    std::lock_guard<std::mutex> lock(chat_->mutex_);
+    chat_->steps_[index_].during = std::move(action);
+    return *this;
 }
 
 ScriptedChat::Step ScriptedChat::Expect(ChatRequest request) {
     std::lock_guard<std::mutex> lock(mutex_);
-    steps_.push_back(Entry{std::move(request), Answer_::Reply, {}, 0});
+    Entry e;
+    e.request = std::move(request);
+    steps_.push_back(std::move(e));
     return Step(this, steps_.size() - 1);
+}
+
+void ScriptedChat::Clear() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    steps_.clear();
+    mismatches_.clear();
+    next_ = 0;
 }
 
 void ScriptedChat::OnMismatch(std::function<void(const std::string&)> callback) {
@@ -83,9 +121,11 @@ bool ScriptedChat::Matches(const Entry& e, const platform::UsbSetup& setup,
     const ChatRequest& r = e.request;
     switch (r.direction) {
         case ChatDirection::In:
-            return SameSetup(setup, EncodeCommand(firmware_, r.cls, r.sub, true, r.length));
+            return SameSetup(
+                setup, EncodeCommand(firmware_, r.cls, r.sub, platform::Direction::In, r.length));
         case ChatDirection::Out:
-            if (!SameSetup(setup, EncodeCommand(firmware_, r.cls, r.sub, false, r.length))) {
+            if (!SameSetup(setup, EncodeCommand(firmware_, r.cls, r.sub, platform::Direction::Out,
+                                                r.length))) {
                 return false;
             }
             // The old request form carries a write as a read: no data travels.
@@ -93,9 +133,16 @@ bool ScriptedChat::Matches(const Entry& e, const platform::UsbSetup& setup,
             return r.bytes.empty() ||
                    (data != nullptr && std::memcmp(data, r.bytes.data(), r.bytes.size()) == 0);
         case ChatDirection::NoData:
-            return SameSetup(setup, EncodeCommand(firmware_, r.cls, r.sub, true, 0)) ||
-                   SameSetup(setup, EncodeCommand(firmware_, r.cls, r.sub, true, 1)) ||
-                   SameSetup(setup, EncodeCommand(firmware_, r.cls, r.sub, false, 0));
+            return SameSetup(setup,
+                             EncodeCommand(firmware_, r.cls, r.sub, platform::Direction::In, 0)) ||
+                   SameSetup(setup,
+                             EncodeCommand(firmware_, r.cls, r.sub, platform::Direction::In, 1)) ||
+                   SameSetup(setup,
+                             EncodeCommand(firmware_, r.cls, r.sub, platform::Direction::Out, 0));
+        case ChatDirection::Wire:
+            if (!SameSetup(setup, r.setup)) return false;
+            return setup.IsIn() || r.bytes.empty() ||
+                   (data != nullptr && std::memcmp(data, r.bytes.data(), r.bytes.size()) == 0);
     }
     return false;
 }
@@ -106,22 +153,30 @@ std::string ScriptedChat::Describe(const Entry& e) const {
     switch (r.direction) {
         case ChatDirection::In:
             text += " IN " + std::to_string(r.length) + " bytes (" +
-                    DescribeSetup(EncodeCommand(firmware_, r.cls, r.sub, true, r.length)) + ")";
+                    DescribeSetup(
+                        EncodeCommand(firmware_, r.cls, r.sub, platform::Direction::In, r.length)) +
+                    ")";
             break;
         case ChatDirection::Out:
             text += " OUT " + std::to_string(r.length) + " bytes (" +
-                    DescribeSetup(EncodeCommand(firmware_, r.cls, r.sub, false, r.length)) + ")";
+                    DescribeSetup(EncodeCommand(firmware_, r.cls, r.sub, platform::Direction::Out,
+                                                r.length)) +
+                    ")";
             break;
+        case ChatDirection::Wire:
+            return DescribeSetup(r.setup);
         case ChatDirection::NoData:
-            text += " without data (" +
-                    DescribeSetup(EncodeCommand(firmware_, r.cls, r.sub, true, 0)) + ")";
+            text +=
+                " without data (" +
+                DescribeSetup(EncodeCommand(firmware_, r.cls, r.sub, platform::Direction::In, 0)) +
+                ")";
             break;
     }
     return text;
 }
 
-int ScriptedChat::Answer(const platform::UsbSetup& setup, std::uint8_t* data,
-                         std::size_t* transferred, unsigned timeoutMs, SimClock& clock) {
+ChatAnswer ScriptedChat::Answer(const platform::UsbSetup& setup, std::uint8_t* data,
+                                std::size_t* transferred, unsigned timeoutMs) {
     *transferred = 0;
     std::string mismatch;
     std::function<void(const std::string&)> callback;
@@ -130,7 +185,7 @@ int ScriptedChat::Answer(const platform::UsbSetup& setup, std::uint8_t* data,
         std::lock_guard<std::mutex> lock(mutex_);
         if (next_ == steps_.size()) {
             mismatch = "unexpected transfer " + DescribeSetup(setup) + " after the last step";
-        } else if (!Matches(steps_[next_], setup, setup.in() ? nullptr : data)) {
+        } else if (!Matches(steps_[next_], setup, setup.IsIn() ? nullptr : data)) {
             mismatch = "step " + std::to_string(next_ + 1) + ": expected " +
                        Describe(steps_[next_]) + ", got " + DescribeSetup(setup);
         } else {
@@ -143,25 +198,29 @@ int ScriptedChat::Answer(const platform::UsbSetup& setup, std::uint8_t* data,
     }
     if (!mismatch.empty()) {
         if (callback) callback(mismatch);
-        return 31;
+        return {platform::kErrorGenFailure};
     }
+    if (step.during) step.during();
     switch (step.answer) {
-        case Answer_::Error:
-            return step.error;
-        case Answer_::TimeOut:
-            clock.SleepMs(timeoutMs);
-            return 1460;
-        case Answer_::Reply:
+        case AnswerKind::Error:
+            return {step.error};
+        case AnswerKind::TimeOut:
+            platform::Sleep(timeoutMs);
+            return {platform::kErrorTimeout};
+        case AnswerKind::Unplug:
+            return {platform::kErrorFileNotFound, ChatAfter::Unplug};
+        case AnswerKind::Reply:
             break;
     }
-    if (setup.in()) {
+    if (setup.IsIn()) {
         std::size_t n = std::min<std::size_t>(step.reply.size(), setup.length);
         if (n > 0 && data != nullptr) std::memcpy(data, step.reply.data(), n);
-        *transferred = data != nullptr ? n : 0;
+        const long claimed = static_cast<long>(n) + step.claimExtra;
+        *transferred = data != nullptr && claimed > 0 ? static_cast<std::size_t>(claimed) : 0;
     } else {
         *transferred = setup.length;
     }
-    return 0;
+    return {platform::kErrorSuccess};
 }
 
 std::vector<std::string> ScriptedChat::Verify() const {

@@ -1,20 +1,25 @@
 #include "sim/sim_backend.h"
 
 #include <algorithm>
+#include <condition_variable>
 #include <map>
 
 #include "api/log.h"
+#include "platform/clock.h"
 #include "platform/files.h"
+#include "platform/sys_error.h"
 #include "sim/profile_parser.h"
 
 namespace kovran::sim {
 
 namespace {
 
-constexpr int kErrorGone = 2;
-constexpr int kErrorInvalidParameter = 87;
-constexpr int kErrorCancelled = 995;
-constexpr int kErrorPending = 996;
+using platform::kErrorFileNotFound;
+using platform::kErrorInvalidParameter;
+using platform::kErrorIoIncomplete;
+using platform::kErrorOperationAborted;
+using platform::kErrorSuccess;
+
 constexpr unsigned kBulkPollMs = 10;
 
 // An open handle on a simulated scanner. Its bulk transfers are its own:
@@ -43,7 +48,7 @@ class SimDevice : public platform::UsbDevice {
                 t.transferred = length;
             } else {
                 t.state = State::Failed;
-                t.error = kErrorGone;
+                t.error = kErrorFileNotFound;
             }
         } else if (!scanner_->BulkInHeld()) {
             // Nothing to stream yet: the short read that ends a stream.
@@ -52,7 +57,7 @@ class SimDevice : public platform::UsbDevice {
         std::lock_guard<std::mutex> lock(mutex_);
         *id = ++lastId_;
         transfers_[*id] = t;
-        return 0;
+        return kErrorSuccess;
     }
 
     int PollBulk(platform::BulkTransferId id, std::size_t* transferred) override {
@@ -62,16 +67,17 @@ class SimDevice : public platform::UsbDevice {
 
     int WaitBulk(platform::BulkTransferId id, std::size_t* transferred,
                  unsigned timeoutMs) override {
-        unsigned waited = 0;
+        std::unique_lock<std::mutex> lock(mutex_);
+        const std::int64_t deadline = platform::SteadyNowMs() + timeoutMs;
         for (;;) {
-            {
-                std::lock_guard<std::mutex> lock(mutex_);
-                int r = ReapLocked(id, transferred);
-                if (r != kErrorPending || waited >= timeoutMs) return r;
-            }
-            unsigned step = std::min(kBulkPollMs, timeoutMs - waited);
-            scanner_->Clock().SleepMs(step);
-            waited += step;
+            const int r = ReapLocked(id, transferred);
+            const std::int64_t now = platform::SteadyNowMs();
+            if (r != kErrorIoIncomplete || now >= deadline) return r;
+            // A cancel on this handle ends the wait at once; a release or an
+            // unplug of the scanner shows at the next poll.
+            const auto step =
+                static_cast<unsigned>(std::min<std::int64_t>(kBulkPollMs, deadline - now));
+            platform::WaitFor(changed_, lock, step, [&] { return !StillPendingLocked(id); });
         }
     }
 
@@ -80,13 +86,14 @@ class SimDevice : public platform::UsbDevice {
         for (auto& [id, t] : transfers_) {
             if (t.pipe == pipe && t.state == State::Pending) t.state = State::Cancelled;
         }
-        return scanner_->Alive(generation_) ? 0 : kErrorGone;
+        changed_.notify_all();
+        return scanner_->Alive(generation_) ? kErrorSuccess : kErrorFileNotFound;
     }
 
     int BulkInPacketSize(std::uint32_t* size) override {
-        if (!scanner_->Alive(generation_)) return kErrorGone;
+        if (!scanner_->Alive(generation_)) return kErrorFileNotFound;
         if (size) *size = scanner_->BulkPacketSize();
-        return 0;
+        return kErrorSuccess;
     }
 
   private:
@@ -95,8 +102,13 @@ class SimDevice : public platform::UsbDevice {
         platform::BulkPipe pipe = platform::BulkPipe::In;
         State state = State::Pending;
         std::size_t transferred = 0;
-        int error = 0;
+        int error = kErrorSuccess;
     };
+
+    bool StillPendingLocked(platform::BulkTransferId id) const {
+        auto it = transfers_.find(id);
+        return it != transfers_.end() && it->second.state == State::Pending;
+    }
 
     int ReapLocked(platform::BulkTransferId id, std::size_t* transferred) {
         if (transferred) *transferred = 0;
@@ -106,15 +118,15 @@ class SimDevice : public platform::UsbDevice {
         if (t.state == State::Pending) {
             if (!scanner_->Alive(generation_)) {
                 t.state = State::Failed;
-                t.error = kErrorGone;
+                t.error = kErrorFileNotFound;
             } else if (!scanner_->BulkInHeld()) {
                 t.state = State::Done;  // released: still nothing to stream
             } else {
-                return kErrorPending;
+                return kErrorIoIncomplete;
             }
         }
-        int result = 0;
-        if (t.state == State::Cancelled) result = kErrorCancelled;
+        int result = kErrorSuccess;
+        if (t.state == State::Cancelled) result = kErrorOperationAborted;
         if (t.state == State::Failed) result = t.error;
         if (t.state == State::Done && transferred) *transferred = t.transferred;
         transfers_.erase(it);
@@ -124,14 +136,14 @@ class SimDevice : public platform::UsbDevice {
     std::shared_ptr<SimulatedScanner> scanner_;
     const std::uint64_t generation_;
     std::mutex mutex_;
+    std::condition_variable changed_;
     platform::BulkTransferId lastId_ = 0;
     std::map<platform::BulkTransferId, Transfer> transfers_;
 };
 
 }  // namespace
 
-SimBackend::SimBackend(const std::vector<DeviceProfile>& profiles, SimClock* clock)
-    : clock_(clock ? *clock : RealSimClock()) {
+SimBackend::SimBackend(const std::vector<DeviceProfile>& profiles) {
     for (const DeviceProfile& p : profiles) AddDevice(p);
 }
 
@@ -140,7 +152,7 @@ SimulatedScanner& SimBackend::AddDevice(const DeviceProfile& profile) {
     std::string location = profile.location;
     if (location.empty()) location = "1-" + std::to_string(scanners_.size() + 1);
     auto scanner = std::make_shared<SimulatedScanner>(
-        profile, platform::ToUpper(SimDevicePath(profile.vid, profile.pid, location)), clock_);
+        profile, platform::ToUpper(SimDevicePath(profile.vid, profile.pid, location)));
     scanners_.push_back(scanner);
     return *scanner;
 }
@@ -188,7 +200,7 @@ std::unique_ptr<platform::UsbDevice> SimBackend::Open(const std::string& path, i
         }
     }
     if (!found) {
-        err = kErrorGone;
+        err = kErrorFileNotFound;
         return nullptr;
     }
     std::uint64_t generation = 0;
@@ -196,24 +208,23 @@ std::unique_ptr<platform::UsbDevice> SimBackend::Open(const std::string& path, i
         err = e;
         return nullptr;
     }
-    err = 0;
+    err = kErrorSuccess;
     return std::make_unique<SimDevice>(std::move(found), generation);
 }
 
-std::unique_ptr<SimBackend> MakeSimBackend(const char* profilePath, SimClock* clock,
-                                           std::string* error) {
+std::unique_ptr<SimBackend> MakeSimBackend(const char* profilePath, std::string* error) {
     std::vector<DeviceProfile> profiles;
     if (profilePath == nullptr || *profilePath == '\0') {
         profiles.push_back(DefaultDeviceProfile());
     } else if (!LoadProfileFile(profilePath, &profiles, error)) {
         return nullptr;
     }
-    return std::make_unique<SimBackend>(profiles, clock);
+    return std::make_unique<SimBackend>(profiles);
 }
 
 std::unique_ptr<platform::UsbBackend> MakeSimBackendFromEnv(const char* profilePath) {
     std::string error;
-    std::unique_ptr<SimBackend> backend = MakeSimBackend(profilePath, nullptr, &error);
+    std::unique_ptr<SimBackend> backend = MakeSimBackend(profilePath, &error);
     if (!backend) LogPair("err - ", ("sim profile " + error).c_str());
     return backend;
 }

@@ -4,9 +4,10 @@
 // fallback: a production host must not scan invented documents.
 //
 // In a C++ test:
-//   ManualSimClock clock;                      // slow replies without sleeping
+//   test::FakeClock clock;                     // slow replies without sleeping,
+//   test::ClockScope scope(clock);             // as every pause of the library
 //   DeviceProfile p = DefaultDeviceProfile();  // or a profile built in code
-//   auto backend = std::make_unique<SimBackend>(std::vector<DeviceProfile>{p}, &clock);
+//   auto backend = std::make_unique<SimBackend>(std::vector<DeviceProfile>{p});
 //   SimulatedScanner& scanner = backend->Device(0);
 //   device::InstallUsbBackend(std::move(backend));
 //   scanner.Inject(NotReady{10});              // faults, Unplug(), ForceStatus(),
@@ -21,16 +22,14 @@
 
 #include "platform/usb_backend.h"
 #include "sim/device_profile.h"
-#include "sim/sim_clock.h"
 #include "sim/simulated_scanner.h"
 
 namespace kovran::sim {
 
 class SimBackend : public platform::UsbBackend {
   public:
-    // clock: null for real time; otherwise it must outlive the backend and
-    // every device opened from it.
-    explicit SimBackend(const std::vector<DeviceProfile>& profiles, SimClock* clock = nullptr);
+    // Its delays and waits run on the installed clock (platform/clock.h).
+    explicit SimBackend(const std::vector<DeviceProfile>& profiles);
 
     std::vector<platform::UsbDeviceInfo> Enumerate() override;
     std::unique_ptr<platform::UsbDevice> Open(const std::string& path, int* error) override;
@@ -45,7 +44,6 @@ class SimBackend : public platform::UsbBackend {
     SimulatedScanner* FindBySerial(const std::string& serial);
 
   private:
-    SimClock& clock_;
     mutable std::mutex mutex_;
     std::vector<std::shared_ptr<SimulatedScanner>> scanners_;
 };
@@ -62,7 +60,6 @@ DeviceProfile DefaultDeviceProfile();
 std::unique_ptr<platform::UsbBackend> MakeSimBackendFromEnv(const char* profilePath);
 
 // As above with the reason returned instead of logged.
-std::unique_ptr<SimBackend> MakeSimBackend(const char* profilePath, SimClock* clock,
-                                           std::string* error);
+std::unique_ptr<SimBackend> MakeSimBackend(const char* profilePath, std::string* error);
 
 }  // namespace kovran::sim

@@ -4,6 +4,9 @@
 #include <cstdio>
 #include <cstring>
 
+#include "platform/clock.h"
+#include "platform/sys_error.h"
+
 namespace kovran::sim {
 
 namespace {
@@ -24,20 +27,18 @@ std::vector<std::uint8_t> AsciiDescriptor(const char* text) {
 }  // namespace
 
 std::string SimDevicePath(std::uint16_t vid, std::uint16_t pid, const std::string& location) {
-    char text[160];
-    std::snprintf(text, sizeof text,
-                  "\\\\?\\USB#VID_%04X&PID_%04X#%s#{6BDD1FC6-810F-11D0-BEC7-08002BE2092F}", vid,
-                  pid, location.c_str());
-    return text;
+    char head[32];
+    std::snprintf(head, sizeof head, "\\\\?\\USB#VID_%04X&PID_%04X#", vid, pid);
+    return head + location + "#{6BDD1FC6-810F-11D0-BEC7-08002BE2092F}";
 }
 
-SimulatedScanner::SimulatedScanner(const DeviceProfile& profile, std::string path, SimClock& clock)
+SimulatedScanner::SimulatedScanner(const DeviceProfile& profile, std::string path)
     : profile_(profile),
       path_(std::move(path)),
-      clock_(clock),
       model_(profile),
       log_(profile.transferLog),
-      plugged_(profile.plugged) {
+      plugged_(profile.plugged),
+      speed_(profile.highSpeed ? BusSpeed::High : BusSpeed::Full) {
     for (const Fault& f : profile.faults) faults_.Arm(f);
 }
 
@@ -87,9 +88,9 @@ std::size_t SimulatedScanner::FeederCount() const {
     return model_.Feeder().Size();
 }
 
-void SimulatedScanner::HoldBulkIn(bool hold) {
+void SimulatedScanner::SetBulkIn(BulkIn state) {
     std::lock_guard<std::mutex> lock(mutex_);
-    holdBulkIn_ = hold;
+    holdBulkIn_ = state == BulkIn::Held;
 }
 
 bool SimulatedScanner::BulkInHeld() const {
@@ -122,6 +123,21 @@ std::uint64_t SimulatedScanner::BulkOutBytes() const {
     return bulkOutBytes_;
 }
 
+void SimulatedScanner::SetBusSpeed(BusSpeed speed) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    speed_ = speed;
+}
+
+std::uint32_t SimulatedScanner::BulkPacketSize() const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return speed_ == BusSpeed::High ? 512 : 64;
+}
+
+std::uint64_t SimulatedScanner::OpenCount() const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return openCount_;
+}
+
 bool SimulatedScanner::CheckPresent() {
     std::lock_guard<std::mutex> lock(mutex_);
     if (plugged_) return true;
@@ -130,7 +146,7 @@ bool SimulatedScanner::CheckPresent() {
 }
 
 int SimulatedScanner::Open(std::uint64_t* generation) {
-    if (!CheckPresent()) return 2;
+    if (!CheckPresent()) return platform::kErrorFileNotFound;
     std::lock_guard<std::mutex> lock(mutex_);
     bool unplug = false;
     if (int error = faults_.OnOpen(&unplug)) {
@@ -138,7 +154,8 @@ int SimulatedScanner::Open(std::uint64_t* generation) {
         return error;
     }
     *generation = generation_;
-    return 0;
+    ++openCount_;
+    return platform::kErrorSuccess;
 }
 
 bool SimulatedScanner::Alive(std::uint64_t generation) const {
@@ -150,10 +167,10 @@ int SimulatedScanner::StandardRequest(const platform::UsbSetup& setup,
                                       std::vector<std::uint8_t>* reply) const {
     if (setup.requestType != 0x80 || setup.request != kGetDescriptor ||
         (setup.value >> 8) != kStringDescriptor) {
-        return 31;
+        return platform::kErrorGenFailure;
     }
     const unsigned index = setup.value & 0xFF;
-    const unsigned serialIndex = profile_.vid == kMainVendor ? 4 : 3;
+    const unsigned serialIndex = profile_.vid == platform::kMainVendor ? 4 : 3;
     if (index == 0) {
         *reply = {4, kStringDescriptor, 0x09, 0x04};  // English (United States)
     } else if (index == serialIndex) {
@@ -163,10 +180,10 @@ int SimulatedScanner::StandardRequest(const platform::UsbSetup& setup,
     } else if (index == 2) {
         *reply = AsciiDescriptor("Kovran scanner (simulated)");
     } else {
-        return 31;
+        return platform::kErrorGenFailure;
     }
     if (reply->size() > setup.length) reply->resize(setup.length);
-    return 0;
+    return platform::kErrorSuccess;
 }
 
 int SimulatedScanner::Control(std::uint64_t generation, const platform::UsbSetup& setup,
@@ -175,7 +192,7 @@ int SimulatedScanner::Control(std::uint64_t generation, const platform::UsbSetup
     std::unique_lock<std::mutex> lock(mutex_);
     if (!plugged_ || generation != generation_) {
         if (!plugged_ && faults_.OnMissing()) plugged_ = true;
-        return 2;
+        return platform::kErrorFileNotFound;
     }
     ++controlCount_;
     const bool vendor = (setup.requestType & 0x60) == 0x40;
@@ -191,13 +208,13 @@ int SimulatedScanner::Control(std::uint64_t generation, const platform::UsbSetup
         sub = request->sub;
     }
     const bool statusRead =
-        request && request->cls == kClassD0 && request->sub == 0x03 && setup.in();
-    ControlFaults f = faults_.OnControl(cls, sub, statusRead, setup.in());
+        request && request->cls == kClassD0 && request->sub == 0x03 && setup.IsIn();
+    ControlFaults f = faults_.OnControl(cls, sub, statusRead, setup.IsIn());
     if (f.unplug) {
         UnplugLocked();
-        return 2;
+        return platform::kErrorFileNotFound;
     }
-    if (f.error != 0) return f.error;
+    if (f.error != platform::kErrorSuccess) return f.error;
 
     ++active_;
     maxActive_ = std::max(maxActive_, active_);
@@ -211,32 +228,33 @@ int SimulatedScanner::Control(std::uint64_t generation, const platform::UsbSetup
         // Another transfer may run meanwhile: the window the EP0 semaphore
         // has to close.
         lock.unlock();
-        clock_.SleepMs(std::min(f.delayMs, timeoutMs));
+        platform::Sleep(std::min(f.delayMs, timeoutMs));
         lock.lock();
-        if (f.delayMs >= timeoutMs) return finish(1460);
-        if (!plugged_ || generation != generation_) return finish(2);
+        if (f.delayMs >= timeoutMs) return finish(platform::kErrorTimeout);
+        if (!plugged_ || generation != generation_) return finish(platform::kErrorFileNotFound);
     }
 
     std::vector<std::uint8_t> reply;
-    int result = 0;
+    int result = platform::kErrorSuccess;
     if (vendor && chat_) {
         std::shared_ptr<ScriptedChat> chat = chat_;
         lock.unlock();
-        result = chat->Answer(setup, data, transferred, timeoutMs, clock_);
+        const ChatAnswer answer = chat->Answer(setup, data, transferred, timeoutMs);
         lock.lock();
-        return finish(result);
+        if (answer.after == ChatAfter::Unplug) UnplugLocked();
+        return finish(answer.error);
     }
     if (!vendor) {
         result = StandardRequest(setup, &reply);
     } else if (!request) {
-        result = 31;
+        result = platform::kErrorGenFailure;
     } else {
-        result = model_.Execute(*request, setup.in() ? nullptr : data, &reply);
+        result = model_.Execute(*request, setup.IsIn() ? nullptr : data, &reply);
     }
-    if (result != 0) return finish(result);
-    if (!setup.in()) {
+    if (result != platform::kErrorSuccess) return finish(result);
+    if (!setup.IsIn()) {
         *transferred = setup.length;
-        return finish(0);
+        return finish(platform::kErrorSuccess);
     }
     if (f.zeroStatus) std::fill(reply.begin(), reply.end(), 0);
     if (f.corruptOffset && *f.corruptOffset < reply.size())
@@ -251,14 +269,14 @@ int SimulatedScanner::Control(std::uint64_t generation, const platform::UsbSetup
         std::memcpy(data, reply.data(), std::min<std::size_t>(reply.size(), setup.length));
     }
     *transferred = data != nullptr ? count : 0;
-    return finish(0);
+    return finish(platform::kErrorSuccess);
 }
 
 int SimulatedScanner::BulkAdmit(std::uint64_t generation, std::size_t length) {
     std::lock_guard<std::mutex> lock(mutex_);
     if (!plugged_ || generation != generation_) {
         if (!plugged_ && faults_.OnMissing()) plugged_ = true;
-        return 2;
+        return platform::kErrorFileNotFound;
     }
     return faults_.OnBulkSubmit(length);
 }

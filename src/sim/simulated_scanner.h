@@ -18,7 +18,6 @@
 #include "sim/feeder.h"
 #include "sim/scanner_model.h"
 #include "sim/scripted_chat.h"
-#include "sim/sim_clock.h"
 #include "sim/transfer_log.h"
 
 namespace kovran::sim {
@@ -28,7 +27,7 @@ std::string SimDevicePath(std::uint16_t vid, std::uint16_t pid, const std::strin
 
 class SimulatedScanner {
   public:
-    SimulatedScanner(const DeviceProfile& profile, std::string path, SimClock& clock);
+    SimulatedScanner(const DeviceProfile& profile, std::string path);
 
     const std::string& Path() const { return path_; }
     const DeviceProfile& Profile() const { return profile_; }
@@ -47,7 +46,8 @@ class SimulatedScanner {
     std::size_t FeederCount() const;
     // While held, bulk IN transfers stay pending (until released or
     // cancelled) instead of ending at once with nothing to stream.
-    void HoldBulkIn(bool hold);
+    enum class BulkIn : bool { Flowing, Held };
+    void SetBulkIn(BulkIn state);
     // Vendor control transfers go to the chat while it is attached.
     void AttachChat(std::shared_ptr<ScriptedChat> chat);
     void DetachChat();
@@ -58,7 +58,13 @@ class SimulatedScanner {
         std::lock_guard<std::mutex> lock(mutex_);
         return f(model_);
     }
+    // Bulk IN packets of 512 bytes (high speed) or 64 (full speed); the
+    // profile decides until a test changes it.
+    enum class BusSpeed : bool { Full, High };
+    void SetBusSpeed(BusSpeed speed);
     std::uint64_t ControlCount() const;
+    // Opens that succeeded so far.
+    std::uint64_t OpenCount() const;
     // The most transfers that were ever in progress at once in this process.
     int MaxConcurrentControl() const;
     std::uint64_t BulkOutBytes() const;
@@ -77,8 +83,7 @@ class SimulatedScanner {
     // while they passed.
     bool BulkOut(const std::uint8_t* data, std::size_t length);
     bool BulkInHeld() const;
-    std::uint32_t BulkPacketSize() const { return profile_.highSpeed ? 512 : 64; }
-    SimClock& Clock() { return clock_; }
+    std::uint32_t BulkPacketSize() const;
 
   private:
     int StandardRequest(const platform::UsbSetup& setup, std::vector<std::uint8_t>* reply) const;
@@ -86,7 +91,6 @@ class SimulatedScanner {
 
     const DeviceProfile profile_;
     const std::string path_;
-    SimClock& clock_;
     mutable std::mutex mutex_;
     ScannerModel model_;
     FaultPlan faults_;
@@ -96,6 +100,8 @@ class SimulatedScanner {
     bool holdBulkIn_ = false;
     std::uint64_t generation_ = 1;
     std::uint64_t controlCount_ = 0;
+    std::uint64_t openCount_ = 0;
+    BusSpeed speed_;
     int active_ = 0;
     int maxActive_ = 0;
     std::uint64_t bulkOutBytes_ = 0;

@@ -25,8 +25,9 @@ namespace {
 // at once.
 class SteppingClock final : public FakeClock {
   public:
-    std::int64_t MonotonicNs() const override { return mono_.load(); }
-    void SleepNs(std::int64_t ns) const override { mono_.fetch_add(ns); }
+    std::int64_t SteadyNs() const override { return mono_.load(); }
+    void Sleep(unsigned ms) const override {
+        const std::int64_t ns = static_cast<std::int64_t>(ms) * 1'000'000; mono_.fetch_add(ns); }
 
   private:
     mutable std::atomic<std::int64_t> mono_{0};
@@ -58,7 +59,7 @@ TEST_F(Unload, KeepsTheRecordsWhileACallStaysInside) {
     {
         const CallInFlight inside;  // a host thread that does not come back
         ProcessDetach();
-        EXPECT_GE(stepping.MonotonicNs(), 2'000'000'000);  // it waited its bound
+        EXPECT_GE(stepping.SteadyNs(), 2'000'000'000);  // it waited its bound
         EXPECT_EQ(CallsInFlight(), 1);
         EXPECT_EQ(LogRecord().filePath, log) << "the records were given back under a call";
         KVXSetLastResult(5);

@@ -281,10 +281,11 @@ TEST_F(LogWriters, PurgeKeepsLogDaysOfDatedLogs) {
 class PauseReportingClock final : public FakeClock {
   public:
     explicit PauseReportingClock(int fd) : fd_(fd) {}
-    std::int64_t MonotonicNs() const override { return platform::Clock::MonotonicNs(); }
-    void SleepNs(std::int64_t ns) const override {
+    std::int64_t SteadyNs() const override { return platform::Clock::SteadyNs(); }
+    void Sleep(unsigned ms) const override {
+        const std::int64_t ns = static_cast<std::int64_t>(ms) * 1'000'000;
         if (!reported_.exchange(true) && write(fd_, "W", 1) != 1) _exit(3);
-        platform::Clock::SleepNs(ns);
+        platform::Clock::Sleep(ms);
     }
 
   private:
@@ -411,8 +412,9 @@ TEST_F(LogWriters, TwoProcessesRotatingOneLogLoseAndDoubleNoLine) {
 // Counts the pauses of the log's waits; time moves only when one pauses.
 class PauseCountingClock final : public FakeClock {
   public:
-    std::int64_t MonotonicNs() const override { return mono_.load(); }
-    void SleepNs(std::int64_t ns) const override {
+    std::int64_t SteadyNs() const override { return mono_.load(); }
+    void Sleep(unsigned ms) const override {
+        const std::int64_t ns = static_cast<std::int64_t>(ms) * 1'000'000;
         mono_.fetch_add(ns);
         pauses_.fetch_add(1);
     }

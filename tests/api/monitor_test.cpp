@@ -94,7 +94,7 @@ TEST_F(MonitorTest, WithoutAUsableComponentForwardingStaysOff) {
         EXPECT_EQ(Logged().substr(Logged().size() - tail.size()), tail);
         EXPECT_EQ(MonitorEvent(2, 2, 0, 64), 0);
         EXPECT_EQ(MonitorIqa("f", "r"), 1);
-        device::Device().serialLow = 99;
+        device::UpdateIdentity([](DeviceIdentity& id) { id.serialLow = 99; });
         SetLastResult(-21);
         ApiLeave();
         const std::string calls = Calls();
@@ -116,7 +116,7 @@ TEST_F(MonitorTest, LeaveMapsResultsToEvents) {
     Install(BuiltMonitorStandInPath());
     Start("");
     MonitorLoad();
-    device::Device().serialLow = 123456;
+    device::UpdateIdentity([](DeviceIdentity& id) { id.serialLow = 123456; });
     Frame().deviceState = DeviceState::Open;
     Frame().currentHandle = 9;
     std::filesystem::remove(record());
@@ -158,7 +158,7 @@ TEST_F(MonitorTest, LeaveMapsResultsToEvents) {
 
     // Without a device (serial low 0) nothing is sent.
     std::filesystem::remove(record());
-    device::Device().serialLow = 0;
+    device::UpdateIdentity([](DeviceIdentity& id) { id.serialLow = 0; });
     SetLastResult(-111);
     ApiLeave();
     EXPECT_EQ(Calls(), "");

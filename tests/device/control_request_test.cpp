@@ -17,15 +17,15 @@ TEST(ControlRequest, RegisterNumbersOfTheThreeClasses) {
 }
 
 TEST(ControlRequest, SetupPackets) {
-    const platform::UsbSetup read8 = RegisterSetup(true, 3, 8);
+    const platform::UsbSetup read8 = RegisterSetup(platform::Direction::In, 3, 8);
     EXPECT_EQ(read8.requestType, 0xC0);
     EXPECT_EQ(read8.request, 0x04);
     EXPECT_EQ(read8.value, 3);
     EXPECT_EQ(read8.index, 0);
     EXPECT_EQ(read8.length, 8);
-    EXPECT_EQ(RegisterSetup(true, 3, 1).request, 0x0C);
-    EXPECT_EQ(RegisterSetup(false, 3, 0).request, 0x0C);
-    EXPECT_EQ(RegisterSetup(false, 3, 2).requestType, 0x40);
+    EXPECT_EQ(RegisterSetup(platform::Direction::In, 3, 1).request, 0x0C);
+    EXPECT_EQ(RegisterSetup(platform::Direction::Out, 3, 0).request, 0x0C);
+    EXPECT_EQ(RegisterSetup(platform::Direction::Out, 3, 2).requestType, 0x40);
 
     const platform::UsbSetup old = CommandRequestSetup(0xD1, 0x236, 33);
     EXPECT_EQ(old.requestType, 0xC0);

@@ -4,29 +4,31 @@
 
 #include <vector>
 
+#include "platform/usb_vendors.h"
+
 namespace kovran::device {
 namespace {
 
 TEST(SerialNumber, HighAndLowNumbers) {
-    EXPECT_EQ(ParseSerialNumbers("012345", true).low, 12345);
-    EXPECT_EQ(ParseSerialNumbers("012345", true).high, 0);
-    EXPECT_EQ(ParseSerialNumbers("1234567", true).low, 1234567);
-    EXPECT_EQ(ParseSerialNumbers("12345678", true).low, 12345678);
+    EXPECT_EQ(ParseSerialNumbers("012345", platform::kMainVendor).low, 12345);
+    EXPECT_EQ(ParseSerialNumbers("012345", platform::kMainVendor).high, 0);
+    EXPECT_EQ(ParseSerialNumbers("1234567", platform::kMainVendor).low, 1234567);
+    EXPECT_EQ(ParseSerialNumbers("12345678", platform::kMainVendor).low, 12345678);
     // Nine characters: the first is the high number.
-    const SerialNumbers nine = ParseSerialNumbers("912345678", true);
+    const SerialNumbers nine = ParseSerialNumbers("912345678", platform::kMainVendor);
     EXPECT_EQ(nine.high, 9);
     EXPECT_EQ(nine.low, 12345678);
     // Sixteen and more: only the last fifteen count.
-    const SerialNumbers sixteen = ParseSerialNumbers("9123456787654321", true);
+    const SerialNumbers sixteen = ParseSerialNumbers("9123456787654321", platform::kMainVendor);
     EXPECT_EQ(sixteen.high, 1234567);
     EXPECT_EQ(sixteen.low, 87654321);
-    const SerialNumbers eighteen = ParseSerialNumbers("AB1234567876543210", true);
+    const SerialNumbers eighteen = ParseSerialNumbers("AB1234567876543210", platform::kMainVendor);
     EXPECT_EQ(eighteen.high, 2345678);
     EXPECT_EQ(eighteen.low, 76543210);
     // Non-digits count as zero on the main vendor.
-    EXPECT_EQ(ParseSerialNumbers("12A4", true).low, 1204);
-    EXPECT_EQ(ParseSerialNumbers("12A4", false).low, 12);
-    EXPECT_EQ(ParseSerialNumbers("", true).low, 0);
+    EXPECT_EQ(ParseSerialNumbers("12A4", platform::kMainVendor).low, 1204);
+    EXPECT_EQ(ParseSerialNumbers("12A4", platform::kOtherVendors[0]).low, 12);
+    EXPECT_EQ(ParseSerialNumbers("", platform::kMainVendor).low, 0);
 }
 
 TEST(SerialNumber, DescriptorText) {

@@ -18,87 +18,88 @@ namespace {
 using device::BaseContrlMsgWO;
 using device::ControlMsg;
 using device::ControlMsgOnHandle;
+using platform::Direction;
 
 TEST_F(TransportTest, CommandsTravelAsTheFirmwareExpects) {
     // Feed start (0xD1/0x36) without data: register 64 on the 0x3000
     // family, read as one byte; request code 0xD1 value 0x36 on 0x1005.
     Open(0x3000);
-    usb->ExpectIn(0xC0, 0x0C, 64, 1);
-    EXPECT_EQ(ControlMsg(0xD1, 0x36, nullptr, 0, true), 0);
+    ExpectIn(0xC0, 0x0C, 64, 1);
+    EXPECT_EQ(ControlMsg(0xD1, 0x36, nullptr, 0, Direction::In), 0);
 
-    device::Device().firmware = 0x1005;
-    usb->ExpectIn(0xC0, 0xD1, 0x36, 0);
-    EXPECT_EQ(ControlMsg(0xD1, 0x36, nullptr, 0, true), 0);
+    SetFirmware(0x1005);
+    ExpectIn(0xC0, 0xD1, 0x36, 0);
+    EXPECT_EQ(ControlMsg(0xD1, 0x36, nullptr, 0, Direction::In), 0);
 
     // Up to 0x2006 a command without data reads nothing.
-    device::Device().firmware = 0x2005;
-    usb->ExpectIn(0xC0, 0x0C, 64, 0);
-    EXPECT_EQ(ControlMsg(0xD1, 0x36, nullptr, 0, true), 0);
+    SetFirmware(0x2005);
+    ExpectIn(0xC0, 0x0C, 64, 0);
+    EXPECT_EQ(ControlMsg(0xD1, 0x36, nullptr, 0, Direction::In), 0);
 
     // Status (0xD0/3, 8 bytes) and a stripe track (0xD2/2 + 50, 64 bytes).
-    device::Device().firmware = 0x3000;
-    usb->ExpectIn(0xC0, 0x04, 3, 8, {1, 2, 3, 4, 5, 6, 7, 8});
+    SetFirmware(0x3000);
+    ExpectIn(0xC0, 0x04, 3, 8, {1, 2, 3, 4, 5, 6, 7, 8});
     std::array<std::uint8_t, 8> status{};
-    EXPECT_EQ(ControlMsg(0xD0, 3, status.data(), 8, true), 8);
+    EXPECT_EQ(ControlMsg(0xD0, 3, status.data(), 8, Direction::In), 8);
     EXPECT_EQ(status, (std::array<std::uint8_t, 8>{1, 2, 3, 4, 5, 6, 7, 8}));
-    usb->ExpectIn(0xC0, 0x04, 52, 64);
+    ExpectIn(0xC0, 0x04, 52, 64);
     std::array<std::uint8_t, 64> track{};
-    EXPECT_EQ(ControlMsg(0xD2, 2, track.data(), 64, true), 64);
+    EXPECT_EQ(ControlMsg(0xD2, 2, track.data(), 64, Direction::In), 64);
 
     // Writes: one byte with 0x0C, more with 0x04, each followed by a pause
     // of a millisecond per byte.
-    usb->ExpectOut(0x0C, 0x22, {7});
+    ExpectOut(0x0C, 0x22, {7});
     std::uint8_t tone = 7;
-    EXPECT_EQ(ControlMsg(0xD0, 0x22, &tone, 1, false), 1);
+    EXPECT_EQ(ControlMsg(0xD0, 0x22, &tone, 1, Direction::Out), 1);
     std::vector<std::uint8_t> start(33);
     for (std::size_t i = 0; i < start.size(); ++i) start[i] = static_cast<std::uint8_t>(i * 3);
-    usb->ExpectOut(0x04, 0x33 + 10, start);
-    EXPECT_EQ(ControlMsg(0xD1, 0x33, start.data(), 33, false), 33);
-    EXPECT_EQ(sleeps, (std::vector<unsigned>{1, 33}));
+    ExpectOut(0x04, 0x33 + 10, start);
+    EXPECT_EQ(ControlMsg(0xD1, 0x33, start.data(), 33, Direction::Out), 33);
+    EXPECT_EQ(Sleeps(), (std::vector<unsigned>{1, 33}));
 
     // Old firmware sends every command device-to-host, writes included.
-    device::Device().firmware = 0x1005;
-    usb->ExpectIn(0xC0, 0xD1, 0x33, 33);
-    EXPECT_EQ(ControlMsg(0xD1, 0x33, start.data(), 33, false), 33);
+    SetFirmware(0x1005);
+    ExpectIn(0xC0, 0xD1, 0x33, 33);
+    EXPECT_EQ(ControlMsg(0xD1, 0x33, start.data(), 33, Direction::Out), 33);
 
     ExpectScriptDone();
     EXPECT_EQ(Frame().deviceState.load(), DeviceState::Open);
 }
 
 TEST_F(TransportTest, LimitsAreCheckedBeforeTheDeviceIsTouched) {
-    Open(0x3000);
+    sim::SimulatedScanner& scanner = Open(0x3000);
     std::array<std::uint8_t, 65> big{};
     SetLastResult(0);
-    EXPECT_EQ(ControlMsg(0xD0, 0x13, big.data(), 65, true), -1);
+    EXPECT_EQ(ControlMsg(0xD0, 0x13, big.data(), 65, Direction::In), -1);
     EXPECT_EQ(LastResult(), -1);
     EXPECT_EQ(Count("Base control message IN with too much data  65"), 1);
-    EXPECT_EQ(ControlMsg(0xD0, 0x13, nullptr, 8, true), -1);
-    EXPECT_EQ(ControlMsg(0xD0, 0x14, nullptr, 8, false), -1);
+    EXPECT_EQ(ControlMsg(0xD0, 0x13, nullptr, 8, Direction::In), -1);
+    EXPECT_EQ(ControlMsg(0xD0, 0x14, nullptr, 8, Direction::Out), -1);
     EXPECT_EQ(Count("Base control message IN with invalid memory buffer - val  19"), 1);
     EXPECT_EQ(Count("Base control message IN with invalid memory buffer - val  20"), 1);
-    EXPECT_EQ(usb->opens, 0);
-    EXPECT_TRUE(usb->seen.empty());
+    EXPECT_EQ(scanner.OpenCount(), 0u);
+    EXPECT_EQ(scanner.ControlCount(), 0u);
     EXPECT_EQ(Frame().deviceState.load(), DeviceState::Open);
 
-    usb->ExpectIn(0xC0, 0x04, 0x13, 64);
-    EXPECT_EQ(ControlMsg(0xD0, 0x13, big.data(), 64, true), 64);
+    ExpectIn(0xC0, 0x04, 0x13, 64);
+    EXPECT_EQ(ControlMsg(0xD0, 0x13, big.data(), 64, Direction::In), 64);
     ExpectScriptDone();
 }
 
 TEST_F(TransportTest, NotReadyIsRetriedTenTimes) {
     Open(0x3000);
     std::array<std::uint8_t, 8> status{};
-    for (int i = 0; i < 10; ++i) usb->ExpectError(0xC0, 0x04, 3, 8, 21);
-    usb->ExpectIn(0xC0, 0x04, 3, 8);
-    EXPECT_EQ(ControlMsg(0xD0, 3, status.data(), 8, true), 8);
-    EXPECT_EQ(sleeps, std::vector<unsigned>(10, 1000));
+    for (int i = 0; i < 10; ++i) ExpectError(0xC0, 0x04, 3, 8, 21);
+    ExpectIn(0xC0, 0x04, 3, 8);
+    EXPECT_EQ(ControlMsg(0xD0, 3, status.data(), 8, Direction::In), 8);
+    EXPECT_EQ(Sleeps(), std::vector<unsigned>(10, 1000));
     EXPECT_EQ(Count("DeviceIoControl not ready"), 10);
     EXPECT_EQ(Frame().deviceState.load(), DeviceState::Open);
 
-    sleeps.clear();
-    for (int i = 0; i < 11; ++i) usb->ExpectError(0xC0, 0x04, 3, 8, 21);
-    EXPECT_EQ(ControlMsg(0xD0, 3, status.data(), 8, true), -1);
-    EXPECT_EQ(sleeps.size(), 10u);
+    clock.ClearSleeps();
+    for (int i = 0; i < 11; ++i) ExpectError(0xC0, 0x04, 3, 8, 21);
+    EXPECT_EQ(ControlMsg(0xD0, 3, status.data(), 8, Direction::In), -1);
+    EXPECT_EQ(Sleeps().size(), 10u);
     EXPECT_EQ(LastResult(), -18);
     EXPECT_EQ(Frame().deviceState.load(), DeviceState::Failed);
     EXPECT_EQ(Count("Read usb register  21"), 1);
@@ -123,9 +124,9 @@ TEST_F(TransportTest, FailuresEndInTheErrorReport) {
     std::array<std::uint8_t, 8> status{};
     for (const Case& c : cases) {
         Frame().deviceState.store(DeviceState::Open);
-        usb->ExpectError(0xC0, 0x04, 3, 8, c.error);
+        ExpectError(0xC0, 0x04, 3, 8, c.error);
         SetLastResult(0);
-        EXPECT_EQ(ControlMsg(0xD0, 3, status.data(), 8, true), -1) << c.error;
+        EXPECT_EQ(ControlMsg(0xD0, 3, status.data(), 8, Direction::In), -1) << c.error;
         EXPECT_EQ(LastResult(), c.result) << c.error;
         EXPECT_EQ(Frame().deviceState.load(), DeviceState::Failed) << c.error;
         EXPECT_EQ(Count(c.text), 1) << c.text;
@@ -139,21 +140,21 @@ TEST_F(TransportTest, RepliesOfTheWrongLengthFail) {
     Open(0x3000);
     std::array<std::uint8_t, 12> buf{};
     buf.fill(0xEE);
-    usb->ExpectIn(0xC0, 0x04, 3, 8, {1, 2, 3, 4});
-    EXPECT_EQ(ControlMsg(0xD0, 3, buf.data(), 8, true), -1);
+    ExpectIn(0xC0, 0x04, 3, 8, {1, 2, 3, 4});
+    EXPECT_EQ(ControlMsg(0xD0, 3, buf.data(), 8, Direction::In), -1);
     EXPECT_EQ(Count("Read usb register cmd 208 val 3 nBytes 4/8"), 1);
 
     // A count beyond the buffer is refused, and nothing past it is written.
     Frame().deviceState.store(DeviceState::Open);
     buf.fill(0xEE);
-    usb->ExpectIn(0xC0, 0x04, 3, 8).reportExtra = 4;
-    EXPECT_EQ(ControlMsg(0xD0, 3, buf.data(), 8, true), -1);
+    ExpectIn(0xC0, 0x04, 3, 8).ClaimExtra(4);
+    EXPECT_EQ(ControlMsg(0xD0, 3, buf.data(), 8, Direction::In), -1);
     EXPECT_EQ(buf[8], 0xEE);
 
     Frame().deviceState.store(DeviceState::Open);
-    device::Device().firmware = 0x1005;
-    usb->ExpectIn(0xC0, 0xD0, 2, 5, {0, 1, 0, 0});
-    EXPECT_EQ(ControlMsg(0xD0, 2, buf.data(), 5, true), -1);
+    SetFirmware(0x1005);
+    ExpectIn(0xC0, 0xD0, 2, 5, {0, 1, 0, 0});
+    EXPECT_EQ(ControlMsg(0xD0, 2, buf.data(), 5, Direction::In), -1);
     EXPECT_EQ(Count("Send usb request  31"), 1);
     ExpectScriptDone();
 }
@@ -162,24 +163,25 @@ TEST_F(TransportTest, CallersHandleUsesItsOwnRules) {
     Open(0x1005);
     std::array<std::uint8_t, 8> status{};
     SetLastResult(0);
-    EXPECT_EQ(BaseContrlMsgWO(nullptr, 0x3000, 0xD0, 3, status.data(), 8, true), -1);
+    EXPECT_EQ(BaseContrlMsgWO(nullptr, 0x3000, 0xD0, 3, status.data(), 8, Direction::In), -1);
     EXPECT_EQ(LastResult(), -3);
     EXPECT_EQ(Count("Control Msg WO with invalid handle"), 1);
 
     int error = 0;
-    device::DeviceHandle handle = usb->Open(device::Device().path, &error);
+    device::DeviceHandle handle = usb->Open(device::Identity().path, &error);
     ASSERT_TRUE(handle);
     // The caller's firmware decides the protocol; no length limit of 64.
     std::vector<std::uint8_t> block(100);
-    usb->ExpectIn(0xC0, 0x04, 3, 100);
-    EXPECT_EQ(BaseContrlMsgWO(handle.get(), 0x3000, 0xD0, 3, block.data(), 100, true), 100);
-    EXPECT_EQ(BaseContrlMsgWO(handle.get(), 0x3000, 0xD0, 3, nullptr, 8, true), -1);
+    ExpectIn(0xC0, 0x04, 3, 100);
+    EXPECT_EQ(BaseContrlMsgWO(handle.get(), 0x3000, 0xD0, 3, block.data(), 100, Direction::In),
+              100);
+    EXPECT_EQ(BaseContrlMsgWO(handle.get(), 0x3000, 0xD0, 3, nullptr, 8, Direction::In), -1);
     EXPECT_EQ(LastResult(), -3);
 
     // No "not ready" retries on the caller's handle.
-    usb->ExpectError(0xC0, 0x04, 3, 8, 21);
-    EXPECT_EQ(BaseContrlMsgWO(handle.get(), 0x3000, 0xD0, 3, status.data(), 8, true), -1);
-    EXPECT_TRUE(sleeps.empty());
+    ExpectError(0xC0, 0x04, 3, 8, 21);
+    EXPECT_EQ(BaseContrlMsgWO(handle.get(), 0x3000, 0xD0, 3, status.data(), 8, Direction::In), -1);
+    EXPECT_TRUE(Sleeps().empty());
     EXPECT_EQ(LastResult(), -18);
     EXPECT_EQ(Count("Read usb register WO   21"), 1);
     EXPECT_EQ(Count("BaseContrlMsgWO  - device not ready"), 1);
@@ -187,8 +189,10 @@ TEST_F(TransportTest, CallersHandleUsesItsOwnRules) {
 
     // The own-handle flag goes straight to the short-lived handle.
     Frame().deviceState.store(DeviceState::Open);
-    usb->ExpectIn(0xC0, 0xD0, 3, 8);
-    EXPECT_EQ(ControlMsgOnHandle(handle.get(), 0x3000, 0xD0, 3, status.data(), 8, true, true), 8);
+    ExpectIn(0xC0, 0xD0, 3, 8);
+    EXPECT_EQ(ControlMsgOnHandle(handle.get(), 0x3000, 0xD0, 3, status.data(), 8, Direction::In,
+                                 device::HandleChoice::OwnOnly),
+              8);
     ExpectScriptDone();
 }
 
@@ -200,14 +204,14 @@ TEST_F(TransportTest, StaleEp0SemaphoreDelaysButNeverStopsATransfer) {
     ASSERT_TRUE(stale->Wait(0));
     Settings().scan.ep0SemaphoreTimeoutMs = 0;
     std::array<std::uint8_t, 8> status{};
-    usb->ExpectIn(0xC0, 0x04, 3, 8);
-    EXPECT_EQ(ControlMsg(0xD0, 3, status.data(), 8, true), 8);
+    ExpectIn(0xC0, 0x04, 3, 8);
+    EXPECT_EQ(ControlMsg(0xD0, 3, status.data(), 8, Direction::In), 8);
     EXPECT_EQ(Count("timeout waiting EP0Sem (BB)"), 1);
     // Not obtained, so not released: still taken.
     EXPECT_FALSE(stale->Wait(0));
     stale->Release();
-    usb->ExpectIn(0xC0, 0x04, 3, 8);
-    EXPECT_EQ(ControlMsg(0xD0, 3, status.data(), 8, true), 8);
+    ExpectIn(0xC0, 0x04, 3, 8);
+    EXPECT_EQ(ControlMsg(0xD0, 3, status.data(), 8, Direction::In), 8);
     EXPECT_EQ(Count("EP0Sem"), 1);
     EXPECT_TRUE(stale->Wait(0));
     stale->Release();
@@ -219,9 +223,9 @@ TEST_F(TransportTest, Ep0SemaphoreSurvivesACloseDuringATransfer) {
     // acquisition thread holds the semaphore: that transfer still gives it
     // back, on a semaphore that is still there.
     Open(0x3000);
-    usb->ExpectIn(0xC0, 0x04, 3, 8).during = [] { device::CloseEp0Semaphore(device::Device()); };
+    ExpectIn(0xC0, 0x04, 3, 8).During([] { device::CloseEp0Semaphore(device::Device()); });
     std::array<std::uint8_t, 8> status{};
-    EXPECT_EQ(ControlMsg(0xD0, 3, status.data(), 8, true), 8);
+    EXPECT_EQ(ControlMsg(0xD0, 3, status.data(), 8, Direction::In), 8);
     auto sem = platform::NamedSemaphore::Open(Ep0Name(), 1);
     ASSERT_TRUE(sem);
     EXPECT_TRUE(sem->Wait(0)) << "the semaphore was not given back";
@@ -237,19 +241,19 @@ TEST_F(TransportTest, TwoProcessesSerialiseOnTheEp0Semaphore) {
     ASSERT_EQ(::pipe(release), 0);
     // The child's transfer stops inside the device until the parent lets
     // it go, so the parent looks while the child holds the semaphore.
-    usb->ExpectIn(0xC0, 0x04, 3, 8).during = [&] {
+    ExpectIn(0xC0, 0x04, 3, 8).During([&] {
         char c = 'i';
         (void)!::write(entered[1], &c, 1);
         (void)!::read(release[0], &c, 1);
-    };
+    });
     const pid_t child = ::fork();
     ASSERT_GE(child, 0);
     if (child == 0) {
         std::array<std::uint8_t, 8> status{};
-        const int r = ControlMsg(0xD0, 3, status.data(), 8, true);
+        const int r = ControlMsg(0xD0, 3, status.data(), 8, Direction::In);
         ::_exit(r == 8 ? 0 : 1);
     }
-    usb->script.clear();
+    chat->Clear();
     char c = 0;
     ASSERT_EQ(::read(entered[0], &c, 1), 1);
 
@@ -258,9 +262,9 @@ TEST_F(TransportTest, TwoProcessesSerialiseOnTheEp0Semaphore) {
     EXPECT_FALSE(sem->Wait(0)) << "the other process's transfer does not hold the semaphore";
     // This process's transfer waits (here: not at all) and goes ahead.
     Settings().scan.ep0SemaphoreTimeoutMs = 0;
-    usb->ExpectIn(0xC0, 0x04, 3, 8);
+    ExpectIn(0xC0, 0x04, 3, 8);
     std::array<std::uint8_t, 8> status{};
-    EXPECT_EQ(ControlMsg(0xD0, 3, status.data(), 8, true), 8);
+    EXPECT_EQ(ControlMsg(0xD0, 3, status.data(), 8, Direction::In), 8);
     EXPECT_EQ(Count("timeout waiting EP0Sem (BB)"), 1);
 
     ASSERT_EQ(::write(release[1], &c, 1), 1);

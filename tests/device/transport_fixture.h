@@ -1,6 +1,7 @@
-// A library instance with its log on and a scripted USB backend installed
-// in place of the environment's choice; the transport's pauses are recorded
-// instead of slept.
+// A library instance with its log on and the simulator installed in place
+// of the environment's choice, its vendor control transfers answered by a
+// scripted chat; the transport's pauses run on the fixture's manual clock,
+// which records them instead of sleeping.
 #pragma once
 
 #include <unistd.h>
@@ -13,10 +14,11 @@
 #include "api/log_fixture.h"
 #include "device/device_record.h"
 #include "device/ep0_lock.h"
-#include "device/fake_usb.h"
 #include "device/serial_number.h"
 #include "device/usb_selection.h"
 #include "root/composition.h"
+#include "sim/scripted_chat.h"
+#include "sim/sim_backend.h"
 
 namespace kovran::test {
 
@@ -27,10 +29,9 @@ class TransportTest : public LogFixture {
         root::InstallComposition();  // the guard's reopen and the device summary
         Ini("[General]\nLog=1\nLogSize=0\n");
         StartAtLoad();
-        auto fake = std::make_unique<FakeUsb>();
-        usb = fake.get();
-        device::InstallUsbBackend(std::move(fake));
-        device::Device().usb.sleep = [this](unsigned ms) { sleeps.push_back(ms); };
+        auto backend = std::make_unique<sim::SimBackend>(std::vector<sim::DeviceProfile>{});
+        usb = backend.get();
+        device::InstallUsbBackend(std::move(backend));
     }
     void TearDown() override {
         platform::NamedSemaphore::Unlink(Ep0Name());
@@ -43,34 +44,81 @@ class TransportTest : public LogFixture {
         return std::to_string(100000 + static_cast<int>(::getpid()) % 900000);
     }
 
+    // A scanner of the main vendor plugged in at `location`, talking
+    // through the fixture's chat.
+    sim::SimulatedScanner& AddScanner(std::uint16_t pid, const std::string& serial,
+                                      const std::string& location = "1-1",
+                                      std::uint16_t vid = platform::kMainVendor) {
+        sim::DeviceProfile p = sim::DefaultDeviceProfile();
+        p.vid = vid;
+        p.pid = pid;
+        p.serial = serial;
+        p.location = location;
+        sim::SimulatedScanner& scanner = usb->AddDevice(p);
+        scanner.AttachChat(chat);
+        return scanner;
+    }
+
     // The scanner stored and open, as after an initialise.
-    FakeNode& Open(std::uint16_t firmware, std::uint16_t pid = 3) {
-        FakeNode& node = usb->AddScanner(pid, OwnSerial());
-        DeviceRecord& d = device::Device();
-        d.vid = 0x7E51;
-        d.pid = pid;
-        d.path = node.info.path;
-        d.serialNumber = OwnSerial();
-        const device::SerialNumbers n = device::ParseSerialNumbers(d.serialNumber, true);
-        d.serialHigh = n.high;
-        d.serialLow = n.low;
-        d.firmware = firmware;
+    sim::SimulatedScanner& Open(std::uint16_t firmware, std::uint16_t pid = 3) {
+        sim::SimulatedScanner& scanner = AddScanner(pid, OwnSerial());
+        DeviceIdentity id;
+        id.vid = platform::kMainVendor;
+        id.pid = pid;
+        id.path = scanner.Path();
+        id.serialNumber = OwnSerial();
+        const device::SerialNumbers n =
+            device::ParseSerialNumbers(id.serialNumber, platform::kMainVendor);
+        id.serialHigh = n.high;
+        id.serialLow = n.low;
+        id.firmware = firmware;
+        device::SetIdentity(id);
         Frame().deviceState.store(DeviceState::Open);
-        return usb->nodes.back();
+        return scanner;
+    }
+
+    static void SetFirmware(std::uint16_t firmware) {
+        device::UpdateIdentity([&](DeviceIdentity& id) { id.firmware = firmware; });
     }
 
     std::string Ep0Name() const {
-        return device::Ep0SemaphoreName(0x7E51, device::Device().pid,
-                                        device::ParseSerialNumbers(OwnSerial(), true).low);
+        return device::Ep0SemaphoreName(
+            platform::kMainVendor, device::Identity().pid,
+            device::ParseSerialNumbers(OwnSerial(), platform::kMainVendor).low);
+    }
+
+    // The exact setup packets the transport must send, with their answers.
+    sim::ScriptedChat::Step ExpectIn(std::uint8_t requestType, std::uint8_t request,
+                                     std::uint16_t value, std::uint16_t length,
+                                     std::vector<std::uint8_t> reply = {}) {
+        sim::ScriptedChat::Step step =
+            chat->Expect(sim::ChatRequest::Wire({requestType, request, value, 0, length}));
+        step.Reply(reply.empty() ? std::vector<std::uint8_t>(length, 0) : std::move(reply));
+        return step;
+    }
+    sim::ScriptedChat::Step ExpectOut(std::uint8_t request, std::uint16_t value,
+                                      std::vector<std::uint8_t> data) {
+        const auto length = static_cast<std::uint16_t>(data.size());
+        sim::ScriptedChat::Step step =
+            chat->Expect(sim::ChatRequest::Wire({0x40, request, value, 0, length}, data));
+        step.Ok();
+        return step;
+    }
+    void ExpectError(std::uint8_t requestType, std::uint8_t request, std::uint16_t value,
+                     std::uint16_t length, int error) {
+        chat->Expect(sim::ChatRequest::Wire({requestType, request, value, 0, length})).Fail(error);
     }
 
     void ExpectScriptDone() {
-        EXPECT_TRUE(usb->script.empty()) << usb->script.size() << " transfers never came";
-        for (const std::string& m : usb->mismatches) ADD_FAILURE() << m;
+        for (const std::string& m : chat->Verify()) ADD_FAILURE() << m;
     }
 
-    FakeUsb* usb = nullptr;
-    std::vector<unsigned> sleeps;
+    std::vector<unsigned> Sleeps() const { return clock.Sleeps(); }
+
+    sim::SimBackend* usb = nullptr;
+    // The firmware only names commands in mismatch messages here: the
+    // expectations are setup packets.
+    std::shared_ptr<sim::ScriptedChat> chat = std::make_shared<sim::ScriptedChat>(0x3000);
 };
 
 }  // namespace kovran::test

@@ -10,49 +10,67 @@ namespace kovran::test {
 namespace {
 
 using device::EnumerateDevices;
+using device::OpenRetry;
 using device::ReadSerialDescriptor;
+using device::StoreFound;
+using device::VendorGroup;
 
 TEST_F(TransportTest, EnumerationPicksTheIndexthScanner) {
-    usb->AddScanner(3, "000111", "1-1");
-    usb->AddScanner(7, "000333", "1-2");  // not a scanner of ours
-    usb->AddScanner(4, "000222", "1-3");
-    FakeNode other;
-    other.info = {"\\\\?\\USB#VID_1234&PID_0003#1-4#{6BDD1FC6-810F-11D0-BEC7-08002BE2092F}", 0x1234,
-                  3};
-    usb->nodes.push_back(other);
-    usb->AddScanner(0, "000444", "1-5");  // PID 0 is skipped
+    AddScanner(3, "000111", "1-1");
+    AddScanner(7, "000333", "1-2");  // not a scanner of ours
+    const std::string third = AddScanner(4, "000222", "1-3").Path();
+    AddScanner(3, "000555", "1-4", 0x1234);
+    AddScanner(0, "000444", "1-5");  // PID 0 is skipped
+    // An other vendor's device (its back-end is not part of this build).
+    AddScanner(3, "000666", "1-6", platform::kOtherVendors[1]);
 
-    ASSERT_TRUE(EnumerateDevices(0, "", -1, true, true));
-    EXPECT_EQ(device::Device().pid, 3);
-    EXPECT_EQ(device::Device().serialNumber, "000111");
-    EXPECT_EQ(device::Device().firmware, device::kFirstGuessFirmware);
-    EXPECT_EQ(device::Device().vid, 0x7E51);
+    ASSERT_TRUE(EnumerateDevices(0, "", -1, VendorGroup::Main, StoreFound::Yes));
+    EXPECT_EQ(device::Identity().pid, 3);
+    EXPECT_EQ(device::Identity().serialNumber, "000111");
+    EXPECT_EQ(device::Identity().firmware, device::kFirstGuessFirmware);
+    EXPECT_EQ(device::Identity().vid, 0x7E51);
 
-    ASSERT_TRUE(EnumerateDevices(0, "", 1, true, true));
-    EXPECT_EQ(device::Device().pid, 4);
-    EXPECT_EQ(device::Device().path, usb->nodes[2].info.path);
-    EXPECT_FALSE(EnumerateDevices(0, "", 2, true, true));
+    ASSERT_TRUE(EnumerateDevices(0, "", 1, VendorGroup::Main, StoreFound::Yes));
+    EXPECT_EQ(device::Identity().pid, 4);
+    EXPECT_EQ(device::Identity().path, third);
+    EXPECT_FALSE(EnumerateDevices(0, "", 2, VendorGroup::Main, StoreFound::Yes));
 
-    ASSERT_TRUE(EnumerateDevices(0, "000222", -1, true, true));
-    EXPECT_EQ(device::Device().serialNumber, "000222");
+    ASSERT_TRUE(EnumerateDevices(0, "000222", -1, VendorGroup::Main, StoreFound::Yes));
+    EXPECT_EQ(device::Identity().serialNumber, "000222");
     EXPECT_EQ(Count("not opening SN 000111"), 1);
-    EXPECT_FALSE(EnumerateDevices(0x1234, "", -1, true, false));
+    EXPECT_FALSE(EnumerateDevices(0x1234, "", -1, VendorGroup::Main, StoreFound::No));
     // The other vendors' back-ends are not part of this build.
-    EXPECT_FALSE(EnumerateDevices(0, "", -1, false, false));
+    EXPECT_FALSE(EnumerateDevices(0, "", -1, VendorGroup::Others, StoreFound::No));
+    // Nothing that was refused was stored.
+    EXPECT_EQ(device::Identity().serialNumber, "000222");
 }
 
 TEST_F(TransportTest, SerialDescriptorsAreCheckedBeforeUse) {
-    FakeNode& node = usb->AddScanner(3, "");
-    const std::string path = node.info.path;
+    std::string path;
     std::string serial = "old";
+    sim::SimulatedScanner* scanner = nullptr;
+    // A fresh scanner for each descriptor: a profile's descriptor is fixed.
     auto with = [&](std::vector<std::uint8_t> descriptor) {
-        usb->nodes[0].descriptor = std::move(descriptor);
+        sim::DeviceProfile p = sim::DefaultDeviceProfile();
+        p.serialDescriptor = std::move(descriptor);
+        auto backend = std::make_unique<sim::SimBackend>(std::vector<sim::DeviceProfile>{p});
+        scanner = &backend->Device(0);
+        path = scanner->Path();
+        device::InstallUsbBackend(std::move(backend));
         serial = "old";
         return ReadSerialDescriptor(path, 0x7E51, 3, &serial);
     };
-    EXPECT_TRUE(with(FakeUsb::Descriptor(u"123456")));
+    auto descriptor = [](const std::u16string& text) {
+        std::vector<std::uint8_t> d{static_cast<std::uint8_t>(2 + 2 * text.size()), 3};
+        for (char16_t c : text) {
+            d.push_back(static_cast<std::uint8_t>(c & 0xFF));
+            d.push_back(static_cast<std::uint8_t>(c >> 8));
+        }
+        return d;
+    };
+    EXPECT_TRUE(with(descriptor(u"123456")));
     EXPECT_EQ(serial, "123456");
-    EXPECT_FALSE(with(FakeUsb::Descriptor(u"1234567")));
+    EXPECT_FALSE(with(descriptor(u"1234567")));
     EXPECT_EQ(Count("invalid sn string 1234567"), 1);
     EXPECT_EQ(serial, "old");
     EXPECT_FALSE(with({}));
@@ -64,26 +82,26 @@ TEST_F(TransportTest, SerialDescriptorsAreCheckedBeforeUse) {
     EXPECT_TRUE(with({7, 3, 'A', 0, 0x3B, 0x04, 'Z'}));
     EXPECT_EQ(serial, "A?");
     // A vanished device has no serial.
-    usb->nodes[0].present = false;
+    scanner->Unplug();
     EXPECT_FALSE(ReadSerialDescriptor(path, 0x7E51, 3, &serial));
     EXPECT_EQ(Count("Get serial number"), 1);
 }
 
 TEST_F(TransportTest, LongInterfacePathsAreKeptWhole) {
     const std::string location = "1-" + std::string(150, '9');
-    usb->AddScanner(3, "000123", location);
-    ASSERT_TRUE(EnumerateDevices(0, "", -1, true, true));
-    EXPECT_GT(device::Device().path.size(), 127u);
-    EXPECT_EQ(device::Device().path, usb->nodes[0].info.path);
-    EXPECT_TRUE(device::TestOpen(device::Device().path));
+    const std::string path = AddScanner(3, "000123", location).Path();
+    ASSERT_TRUE(EnumerateDevices(0, "", -1, VendorGroup::Main, StoreFound::Yes));
+    EXPECT_GT(device::Identity().path.size(), 127u);
+    EXPECT_EQ(device::Identity().path, path);
+    EXPECT_TRUE(device::TestOpen(device::Identity().path));
     EXPECT_EQ(Frame().deviceState.load(), DeviceState::Open);
 }
 
 TEST_F(TransportTest, DeviceVanishingBeforeTheOpenFailsTheTest) {
-    usb->AddScanner(3, "000123");
-    ASSERT_TRUE(EnumerateDevices(0, "", -1, true, true));
-    usb->nodes[0].present = false;
-    EXPECT_FALSE(device::TestOpen(device::Device().path));
+    sim::SimulatedScanner& scanner = AddScanner(3, "000123");
+    ASSERT_TRUE(EnumerateDevices(0, "", -1, VendorGroup::Main, StoreFound::Yes));
+    scanner.Unplug();
+    EXPECT_FALSE(device::TestOpen(device::Identity().path));
     EXPECT_EQ(Frame().deviceState.load(), DeviceState::Failed);
     EXPECT_GE(Count("Create file returning invalid handle  2"), 1);
     EXPECT_EQ(Count("reopening device - no reopen"), 1);
@@ -91,28 +109,29 @@ TEST_F(TransportTest, DeviceVanishingBeforeTheOpenFailsTheTest) {
 }
 
 TEST_F(TransportTest, OpenRetriesOnceAfterAPause) {
-    FakeNode& node = Open(0x3000);
-    node.failOpens = 1;
-    EXPECT_TRUE(device::OpenDevice(device::Device().path, true));
-    EXPECT_EQ(sleeps, std::vector<unsigned>{100});
+    sim::SimulatedScanner& scanner = Open(0x3000);
+    scanner.Inject(sim::NotReady{.count = 1, .site = sim::FaultSite::Open});
+    EXPECT_TRUE(device::OpenDevice(device::Identity().path, OpenRetry::Yes));
+    EXPECT_EQ(Sleeps(), std::vector<unsigned>{100});
     EXPECT_EQ(Frame().deviceState.load(), DeviceState::Open);
 
     // Without the retry flag whatever the system gives, and no state change.
-    usb->nodes[0].failOpens = 1;
+    scanner.Inject(sim::NotReady{.count = 1, .site = sim::FaultSite::Open});
     Frame().deviceState.store(DeviceState::Lost);
-    EXPECT_FALSE(device::OpenDevice(device::Device().path, false));
+    EXPECT_FALSE(device::OpenDevice(device::Identity().path, OpenRetry::No));
+    EXPECT_EQ(platform::LastSystemError(), platform::kErrorNotReady);
     EXPECT_EQ(Frame().deviceState.load(), DeviceState::Lost);
 }
 
 TEST_F(TransportTest, UnplugDuringATransferThenReopenThroughTheFrame) {
-    Open(0x3000);
-    const int handle = 3000000 + device::Device().serialLow % 1000000;
+    sim::SimulatedScanner& scanner = Open(0x3000);
+    const int handle = 3000000 + device::Identity().serialLow % 1000000;
     Frame().currentHandle.store(handle);
     std::array<std::uint8_t, 8> status{};
 
-    usb->ExpectIn(0xC0, 0x04, 3, 8).unplugs = true;
+    ExpectIn(0xC0, 0x04, 3, 8).Unplug();
     SetLastResult(0);
-    EXPECT_EQ(device::ControlMsg(0xD0, 3, status.data(), 8, true), -1);
+    EXPECT_EQ(device::ControlMsg(0xD0, 3, status.data(), 8, platform::Direction::In), -1);
     EXPECT_EQ(LastResult(), -14);
     EXPECT_EQ(Frame().deviceState.load(), DeviceState::Failed);
 
@@ -125,68 +144,96 @@ TEST_F(TransportTest, UnplugDuringATransferThenReopenThroughTheFrame) {
     EXPECT_EQ(Count("reopening device - no reopen"), 1);
     EXPECT_FALSE(ApiEnter("KVXReadStatusL", Guard::Handle, handle));
 
-    usb->nodes[0].present = true;
+    scanner.Replug();
     EXPECT_TRUE(ApiEnter("KVXReadStatusL", Guard::Handle, handle));
     EXPECT_EQ(Frame().deviceState.load(), DeviceState::Open);
-    EXPECT_EQ(Count("reopening device  " + device::Device().serialNumber), 1);
-    EXPECT_EQ(Count("reopening device - valid device  " + device::Device().serialNumber), 1);
-    EXPECT_EQ(device::Device().firmware, 0x3000);
+    EXPECT_EQ(Count("reopening device  " + device::Identity().serialNumber), 1);
+    EXPECT_EQ(Count("reopening device - valid device  " + device::Identity().serialNumber), 1);
+    EXPECT_EQ(device::Identity().firmware, 0x3000);
 
-    usb->ExpectIn(0xC0, 0x04, 3, 8);
-    EXPECT_EQ(device::ControlMsg(0xD0, 3, status.data(), 8, true), 8);
+    ExpectIn(0xC0, 0x04, 3, 8);
+    EXPECT_EQ(device::ControlMsg(0xD0, 3, status.data(), 8, platform::Direction::In), 8);
     ExpectScriptDone();
 }
 
 TEST_F(TransportTest, ReopenRules) {
     Open(0x3000);
-    device::Device().serialNumber.clear();
+    device::UpdateIdentity([](DeviceIdentity& id) { id.serialNumber.clear(); });
     EXPECT_FALSE(device::ReopenDevice());
     EXPECT_EQ(Count("null sn"), 1);
     EXPECT_FALSE(device::Device().reopening.load());
 
     // Another thread's reopen finishes while this one waits.
-    device::Device().serialNumber = OwnSerial();
+    device::UpdateIdentity([](DeviceIdentity& id) { id.serialNumber = OwnSerial(); });
     device::Device().reopening.store(true);
     Frame().deviceState.store(DeviceState::Lost);
-    device::Device().usb.sleep = [this](unsigned ms) {
-        sleeps.push_back(ms);
-        if (sleeps.size() == 3) {
+    clock.OnSleep([this](unsigned) {
+        if (clock.Sleeps().size() == 3) {
             Frame().deviceState.store(DeviceState::Open);
             device::Device().reopening.store(false);
         }
-    };
+    });
     EXPECT_TRUE(device::ReopenDevice());
-    EXPECT_EQ(sleeps, std::vector<unsigned>(3, 10));
+    EXPECT_EQ(Sleeps(), std::vector<unsigned>(3, 10));
     EXPECT_EQ(Count("reopen while reopening - device valid"), 1);
 
     // One that never finishes: 100 waits of 10 ms, then the reopen fails.
-    sleeps.clear();
-    device::Device().usb.sleep = [this](unsigned ms) { sleeps.push_back(ms); };
+    clock.ClearSleeps();
+    clock.OnSleep(nullptr);
     device::Device().reopening.store(true);
     EXPECT_FALSE(device::ReopenDevice());
-    EXPECT_EQ(sleeps.size(), 100u);
+    EXPECT_EQ(Sleeps().size(), 100u);
     EXPECT_EQ(Count("reopen while reopening invalid"), 1);
     device::Device().reopening.store(false);
 
     // A reopen switches the stripe reader on again (0xD2/5: register 55).
     device::Device().stripeReaderEnabled.store(true);
-    usb->ExpectIn(0xC0, 0x0C, 55, 1);
+    ExpectIn(0xC0, 0x0C, 55, 1);
     EXPECT_TRUE(device::ReopenDevice());
     EXPECT_EQ(Frame().deviceState.load(), DeviceState::Open);
     ExpectScriptDone();
 }
 
+TEST_F(TransportTest, AReopenPutsBackTheIdentityItFound) {
+    // Whatever the open on the way does to the identity, the reopen ends
+    // with the one it found, whole: here the stripe reader's switch runs
+    // while another identity is in place.
+    Open(0x3000);
+    device::UpdateIdentity([](DeviceIdentity& id) {
+        id.highSpeed = true;
+        id.wBlock = 512;
+    });
+    const DeviceIdentity before = device::Identity();
+    device::Device().stripeReaderEnabled.store(true);
+    ExpectIn(0xC0, 0x0C, 55, 1).During([] {
+        device::UpdateIdentity([](DeviceIdentity& id) {
+            id.firmware = 0x1005;
+            id.serialLow = 1;
+            id.wBlock = 64;
+        });
+    });
+    EXPECT_TRUE(device::ReopenDevice());
+    const DeviceIdentity after = device::Identity();
+    EXPECT_EQ(after.firmware, before.firmware);
+    EXPECT_EQ(after.serialLow, before.serialLow);
+    EXPECT_EQ(after.serialNumber, before.serialNumber);
+    EXPECT_EQ(after.path, before.path);
+    EXPECT_EQ(after.wBlock, 512);
+    EXPECT_TRUE(after.highSpeed);
+    ExpectScriptDone();
+}
+
 TEST_F(TransportTest, ChannelAlignmentGivesTheBlockUnit) {
-    FakeNode& node = Open(0x3000);
-    node.packet = 64;
+    sim::SimulatedScanner& scanner = Open(0x3000);
+    scanner.SetBusSpeed(sim::SimulatedScanner::BusSpeed::Full);
     ASSERT_TRUE(device::GetChannelAlignment());
-    EXPECT_FALSE(device::Device().highSpeed);
-    EXPECT_EQ(device::Device().wBlock, 64);
-    usb->nodes[0].packet = 512;
+    EXPECT_FALSE(device::Identity().highSpeed);
+    EXPECT_EQ(device::Identity().wBlock, 64);
+    scanner.SetBusSpeed(sim::SimulatedScanner::BusSpeed::High);
     ASSERT_TRUE(device::GetChannelAlignment());
-    EXPECT_TRUE(device::Device().highSpeed);
-    EXPECT_EQ(device::Device().wBlock, 512);
-    usb->nodes[0].present = false;
+    EXPECT_TRUE(device::Identity().highSpeed);
+    EXPECT_EQ(device::Identity().wBlock, 512);
+    scanner.Unplug();
     EXPECT_FALSE(device::GetChannelAlignment());
     EXPECT_EQ(Count("Get Channel alignment error"), 1);
 }
@@ -198,8 +245,10 @@ namespace kovran::test {
 namespace {
 
 TEST_F(TransportTest, CompletionPollAndPipeCancel) {
-    Open(0x3000);
-    device::DeviceHandle dev = device::OpenDevice(device::Device().path, true);
+    sim::SimulatedScanner& scanner = Open(0x3000);
+    // Bulk reads stay pending until cancelled.
+    scanner.SetBulkIn(sim::SimulatedScanner::BulkIn::Held);
+    device::DeviceHandle dev = device::OpenDevice(device::Identity().path, OpenRetry::Yes);
     ASSERT_TRUE(dev);
     std::uint8_t buf[64];
     std::size_t got = 7;
@@ -210,7 +259,7 @@ TEST_F(TransportTest, CompletionPollAndPipeCancel) {
     platform::BulkTransferId id = 0;
     const int submitted = dev->SubmitBulk(platform::BulkPipe::In, buf, sizeof buf, &id);
     EXPECT_FALSE(device::WaitOverlapped(*dev, submitted, id, &got, 10, 100));
-    EXPECT_EQ(sleeps, std::vector<unsigned>(100, 10));
+    EXPECT_EQ(Sleeps(), std::vector<unsigned>(100, 10));
     EXPECT_EQ(Count("overlapper IoControl timeout"), 1);
 
     // Still pending: the cancel of the read pipe ends it.

@@ -16,6 +16,7 @@
 #include "device/serial_number.h"
 #include "device/transport.h"
 #include "device/usb_selection.h"
+#include "platform/clock.h"
 #include "root/composition.h"
 #include "sim/sim_backend.h"
 
@@ -23,6 +24,7 @@ namespace kovran::test {
 namespace {
 
 using device::ControlMsg;
+using platform::Direction;
 using sim::ChatRequest;
 
 std::string OwnSerial() {
@@ -36,11 +38,10 @@ class SimTransportTest : public LogFixture {
         root::InstallComposition();  // the guard's reopen and the device summary
         Ini("[General]\nLog=1\nLogSize=0\n");
         StartAtLoad();
-        device::Device().usb.sleep = [this](unsigned ms) { sleeps.push_back(ms); };
     }
     void TearDown() override {
-        platform::NamedSemaphore::Unlink(
-            device::Ep0SemaphoreName(0x7E51, 3, device::ParseSerialNumbers(OwnSerial(), true).low));
+        platform::NamedSemaphore::Unlink(device::Ep0SemaphoreName(
+            0x7E51, 3, device::ParseSerialNumbers(OwnSerial(), platform::kMainVendor).low));
         LogFixture::TearDown();
     }
 
@@ -51,23 +52,23 @@ class SimTransportTest : public LogFixture {
         p.serial = OwnSerial();
         p.firmware = firmware;
         p.transferLog = transferLog;
-        auto backend = std::make_unique<sim::SimBackend>(std::vector<sim::DeviceProfile>{p},
-                                                         transferLog.empty() ? &clock_ : nullptr);
+        auto backend = std::make_unique<sim::SimBackend>(std::vector<sim::DeviceProfile>{p});
         simBackend = backend.get();
         device::InstallUsbBackend(std::move(backend));
-        EXPECT_TRUE(device::EnumerateDevices(0, "", -1, true, true));
-        EXPECT_TRUE(device::TestOpen(device::Device().path));
-        DeviceRecord& d = device::Device();
-        const device::SerialNumbers n = device::ParseSerialNumbers(d.serialNumber, true);
-        d.serialHigh = n.high;
-        d.serialLow = n.low;
-        d.firmware = firmware & 0x7FFF;
+        EXPECT_TRUE(device::EnumerateDevices(0, "", -1, device::VendorGroup::Main,
+                                             device::StoreFound::Yes));
+        EXPECT_TRUE(device::TestOpen(device::Identity().path));
+        device::UpdateIdentity([&](DeviceIdentity& id) {
+            const device::SerialNumbers n =
+                device::ParseSerialNumbers(id.serialNumber, platform::kMainVendor);
+            id.serialHigh = n.high;
+            id.serialLow = n.low;
+            id.firmware = firmware & 0x7FFF;
+        });
         return simBackend->Device(0);
     }
 
-    sim::ManualSimClock clock_;
     sim::SimBackend* simBackend = nullptr;
-    std::vector<unsigned> sleeps;
 };
 
 // The same conversation on each firmware family: the chat encodes what it
@@ -78,7 +79,7 @@ TEST_F(SimTransportTest, ScriptedChatForEachFirmwareFamily) {
         ResetLibraryState();
         SetUp();
         sim::SimulatedScanner& scanner = Start(fw);
-        EXPECT_EQ(device::Device().serialNumber, OwnSerial());
+        EXPECT_EQ(device::Identity().serialNumber, OwnSerial());
         auto chat = std::make_shared<sim::ScriptedChat>(fw);
         // Commands without data are read as one byte from 0x2007 on; the
         // firmware answers that byte.
@@ -93,17 +94,17 @@ TEST_F(SimTransportTest, ScriptedChatForEachFirmwareFamily) {
         scanner.AttachChat(chat);
 
         std::array<std::uint8_t, 64> buf{};
-        EXPECT_EQ(ControlMsg(0xD1, 0x36, nullptr, 0, true), 0);
-        EXPECT_EQ(ControlMsg(0xD0, 3, buf.data(), 8, true), 8);
+        EXPECT_EQ(ControlMsg(0xD1, 0x36, nullptr, 0, Direction::In), 0);
+        EXPECT_EQ(ControlMsg(0xD0, 3, buf.data(), 8, Direction::In), 8);
         EXPECT_EQ(buf[7], 8);
-        EXPECT_EQ(ControlMsg(0xD0, 0x28, buf.data(), 16, true), 16);
+        EXPECT_EQ(ControlMsg(0xD0, 0x28, buf.data(), 16, Direction::In), 16);
         std::uint8_t tone = 0x42;
         if (writes) {
-            EXPECT_EQ(ControlMsg(0xD0, 0x22, &tone, 1, false), 1);
+            EXPECT_EQ(ControlMsg(0xD0, 0x22, &tone, 1, Direction::Out), 1);
         }
-        EXPECT_EQ(ControlMsg(0xD2, 2, buf.data(), 64, true), 64);
+        EXPECT_EQ(ControlMsg(0xD2, 2, buf.data(), 64, Direction::In), 64);
         EXPECT_EQ(buf[63], 7);
-        EXPECT_EQ(ControlMsg(0xD1, 0x37, nullptr, 0, true), 0);
+        EXPECT_EQ(ControlMsg(0xD1, 0x37, nullptr, 0, Direction::In), 0);
         for (const std::string& m : chat->Verify()) ADD_FAILURE() << m;
         scanner.DetachChat();
         TearDown();
@@ -112,14 +113,14 @@ TEST_F(SimTransportTest, ScriptedChatForEachFirmwareFamily) {
 
 TEST_F(SimTransportTest, UnplugDuringATransferThenReopen) {
     sim::SimulatedScanner& scanner = Start(0x5012);
-    const int handle = 3000000 + device::Device().serialLow;
+    const int handle = 3000000 + device::Identity().serialLow;
     Frame().currentHandle.store(handle);
     std::array<std::uint8_t, 8> status{};
-    ASSERT_EQ(ControlMsg(0xD0, 3, status.data(), 8, true), 8);
+    ASSERT_EQ(ControlMsg(0xD0, 3, status.data(), 8, Direction::In), 8);
 
     scanner.Inject(sim::Unplug{1, 0});
     SetLastResult(0);
-    EXPECT_EQ(ControlMsg(0xD0, 3, status.data(), 8, true), -1);
+    EXPECT_EQ(ControlMsg(0xD0, 3, status.data(), 8, Direction::In), -1);
     EXPECT_TRUE(LastResult() == -14 || LastResult() == -18) << LastResult();
     EXPECT_EQ(Frame().deviceState.load(), DeviceState::Failed);
 
@@ -127,29 +128,47 @@ TEST_F(SimTransportTest, UnplugDuringATransferThenReopen) {
     scanner.Replug();
     EXPECT_TRUE(ApiEnter("KVXReadStatusL", Guard::Handle, handle));
     EXPECT_EQ(Count("reopening device - valid device"), 1);
-    EXPECT_EQ(ControlMsg(0xD0, 3, status.data(), 8, true), 8);
+    EXPECT_EQ(ControlMsg(0xD0, 3, status.data(), 8, Direction::In), 8);
     EXPECT_EQ(Frame().deviceState.load(), DeviceState::Open);
 
     // Ten "not ready" replies are ridden out; the eleventh is the end.
     scanner.Inject(sim::NotReady{10});
-    EXPECT_EQ(ControlMsg(0xD0, 3, status.data(), 8, true), 8);
+    EXPECT_EQ(ControlMsg(0xD0, 3, status.data(), 8, Direction::In), 8);
     scanner.Inject(sim::NotReady{11});
-    EXPECT_EQ(ControlMsg(0xD0, 3, status.data(), 8, true), -1);
+    EXPECT_EQ(ControlMsg(0xD0, 3, status.data(), 8, Direction::In), -1);
     EXPECT_EQ(LastResult(), -18);
+    const std::vector<unsigned> sleeps = clock.Sleeps();
     EXPECT_EQ(std::count(sleeps.begin(), sleeps.end(), 1000u), 20);
+}
+
+TEST_F(SimTransportTest, TransportAndSimulatorShareOneClock) {
+    // The transport's "not ready" pause and the device's slow reply both
+    // pass on the installed clock, in the order they happen, so a test sees
+    // the whole exchange's time without waiting for it.
+    sim::SimulatedScanner& scanner = Start(0x5012);
+    clock.ClearSleeps();
+    const std::int64_t start = platform::SteadyNowMs();
+    scanner.Inject(sim::NotReady{1});
+    scanner.Inject(sim::SlowReply{250, 1, {}});
+    std::array<std::uint8_t, 8> status{};
+    EXPECT_EQ(ControlMsg(0xD0, 3, status.data(), 8, Direction::In), 8);
+    EXPECT_EQ(clock.Sleeps(), (std::vector<unsigned>{1000, 250}));
+    EXPECT_EQ(platform::SteadyNowMs() - start, 1250);
 }
 
 TEST_F(SimTransportTest, TwoProcessesNeverOverlapOnEndpointZero) {
     const std::string trace = dir / "transfers.log";
+    // Real time here: slow replies leave room for the other process to cut in.
+    ClockScope realTime(platform::SystemClock());
     sim::SimulatedScanner& scanner = Start(0x5012, trace);
-    // Slow replies leave room for the other process to cut in.
     scanner.Inject(sim::SlowReply{3, sim::kForever, {}});
     constexpr int kEach = 15;
     const pid_t child = ::fork();
     ASSERT_GE(child, 0);
     std::array<std::uint8_t, 8> status{};
     int good = 0;
-    for (int i = 0; i < kEach; ++i) good += ControlMsg(0xD0, 3, status.data(), 8, true) == 8;
+    for (int i = 0; i < kEach; ++i)
+        good += ControlMsg(0xD0, 3, status.data(), 8, Direction::In) == 8;
     if (child == 0) ::_exit(good == kEach ? 0 : 1);
     int wstatus = 0;
     ASSERT_EQ(::waitpid(child, &wstatus, 0), child);
@@ -169,13 +188,14 @@ TEST_F(SimTransportTest, AReopenLeavesTheIdentityToOtherThreads) {
     // so it must not write it under the other thread's feet (the thread
     // sanitizer build sees such writes).
     Start(0x5012);
-    device::DeviceHandle own = device::OpenDevice(device::Device().path, false);
+    device::DeviceHandle own = device::OpenDevice(device::Identity().path, device::OpenRetry::No);
     ASSERT_TRUE(own);
     std::atomic<int> failures{0};
     std::thread acquisition([&] {
         std::array<std::uint8_t, 8> status{};
         for (int i = 0; i < 200; ++i)
-            if (device::BaseContrlMsgWO(own.get(), 0x5012, 0xD0, 3, status.data(), 8, true) != 8)
+            if (device::BaseContrlMsgWO(own.get(), 0x5012, 0xD0, 3, status.data(), 8,
+                                        Direction::In) != 8)
                 ++failures;
     });
     for (int i = 0; i < 50; ++i) EXPECT_TRUE(device::ReopenDevice());

@@ -4,9 +4,9 @@
 #include "KovranMS.h"
 #include "api/log_fixture.h"
 #include "device/device_list.h"
-#include "device/fake_usb.h"
 #include "device/usb_selection.h"
 #include "root/composition.h"
+#include "sim/sim_backend.h"
 
 namespace kovran::test {
 namespace {
@@ -76,11 +76,18 @@ TEST_F(SelectionTest, EnvironmentChoosesTheBackend) {
 }
 
 TEST_F(SelectionTest, DeviceListThroughTheExport) {
-    auto fake = std::make_unique<FakeUsb>();
-    fake->AddScanner(3, "000111", "1-1");
-    fake->AddScanner(7, "000222", "1-2");  // not a scanner
-    fake->AddScanner(0x0B, "000333", "2-4.1");
-    device::InstallUsbBackend(std::move(fake));
+    std::vector<sim::DeviceProfile> profiles;
+    auto add = [&](std::uint16_t pid, const char* serial, const char* location) {
+        sim::DeviceProfile p = sim::DefaultDeviceProfile();
+        p.pid = pid;
+        p.serial = serial;
+        p.location = location;
+        profiles.push_back(p);
+    };
+    add(3, "000111", "1-1");
+    add(7, "000222", "1-2");  // not a scanner
+    add(0x0B, "000333", "2-4.1");
+    device::InstallUsbBackend(std::make_unique<sim::SimBackend>(profiles));
 
     const std::string expected =
         "7E51\t0003\t000111\t\\\\?\\USB#VID_7E51&PID_0003#1-1#{6BDD1FC6-810F-11D0-BEC7-"

@@ -6,6 +6,7 @@
 #include <map>
 
 #include "platform/sys_error.h"
+#include "support/fake_clock.h"
 
 namespace kovran::platform {
 namespace {
@@ -58,22 +59,22 @@ class PollCountingDevice : public UsbDevice {
 
 TEST(UsbSync, RepeatedPollsAreBounded) {
     PollCountingDevice dev;
-    std::vector<unsigned> sleeps;
-    SleepFn sleep = [&](unsigned ms) { sleeps.push_back(ms); };
+    test::FakeClock clock;
+    test::ClockScope scope(clock);
     BulkTransferId id = 0;
     ASSERT_EQ(dev.SubmitBulk(BulkPipe::In, nullptr, 0, &id), 0);
     std::size_t got = 0;
-    EXPECT_EQ(PollBulkRepeatedly(dev, id, &got, 10, 100, sleep), kErrorTimeout);
+    EXPECT_EQ(PollBulkRepeatedly(dev, id, &got, 10, 100), kErrorTimeout);
     EXPECT_EQ(dev.polls, 101);
-    EXPECT_EQ(sleeps, std::vector<unsigned>(100, 10));
+    EXPECT_EQ(clock.Sleeps(), std::vector<unsigned>(100, 10));
 
     dev.polls = 0;
     dev.pollsToFinish = 5;
     dev.bytes = 4096;
-    sleeps.clear();
-    EXPECT_EQ(PollBulkRepeatedly(dev, id, &got, 10, 100, sleep), 0);
+    clock.ClearSleeps();
+    EXPECT_EQ(PollBulkRepeatedly(dev, id, &got, 10, 100), 0);
     EXPECT_EQ(got, 4096u);
-    EXPECT_EQ(sleeps.size(), 4u);
+    EXPECT_EQ(clock.Sleeps().size(), 4u);
 }
 
 TEST(UsbSync, TimedOutBulkTransferIsCancelledAndReaped) {

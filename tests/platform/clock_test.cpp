@@ -6,6 +6,7 @@
 
 #include <random>
 
+#include "support/fake_clock.h"
 #include "support/temp_dir.h"
 
 namespace kovran::platform {
@@ -121,6 +122,62 @@ TEST(Clock, InstalledClockDrivesTheNowFunctions) {
         EXPECT_EQ(FileTimeNowUtc(), FileTimeFromUtc(Make(2026, 12, 31, 23, 30, 15, 250)));
     }
     EXPECT_EQ(&CurrentClock(), &SystemClock());
+}
+
+TEST(Clock, PausesAndWaitsGoThroughTheInstalledClock) {
+    test::FakeClock fake;
+    {
+        test::ClockScope scope(fake);
+        const std::int64_t wall = fake.NowUnixNs();
+        const std::int64_t steady = SteadyNowNs();
+        Sleep(1000);
+        Sleep(7);
+        // No real time passed, yet both clocks moved by the pauses.
+        EXPECT_EQ(SteadyNowNs() - steady, 1'007'000'000);
+        EXPECT_EQ(SteadyNowMs() - steady / 1'000'000, 1007);
+        EXPECT_EQ(fake.NowUnixNs() - wall, 1'007'000'000);
+        EXPECT_EQ(fake.Sleeps(), (std::vector<unsigned>{1000, 7}));
+
+        // A wait whose condition holds costs nothing; one that never holds
+        // jumps to its deadline and reports so.
+        std::mutex m;
+        std::condition_variable cv;
+        std::unique_lock<std::mutex> lock(m);
+        EXPECT_TRUE(WaitFor(cv, lock, 500, [] { return true; }));
+        EXPECT_EQ(SteadyNowNs() - steady, 1'007'000'000);
+        EXPECT_FALSE(WaitFor(cv, lock, 500, [] { return false; }));
+        EXPECT_EQ(SteadyNowNs() - steady, 1'507'000'000);
+    }
+    EXPECT_EQ(&CurrentClock(), &SystemClock());
+}
+
+TEST(Clock, ClockScopesNest) {
+    test::FakeClock outer;
+    test::FakeClock inner;
+    test::ClockScope a(outer);
+    {
+        test::ClockScope b(inner);
+        Sleep(5);
+    }
+    EXPECT_EQ(&CurrentClock(), &outer);
+    Sleep(3);
+    EXPECT_EQ(inner.SleptMs(), 5u);
+    EXPECT_EQ(outer.SleptMs(), 3u);
+}
+
+TEST(Clock, SystemClockPausesAndTimesOutForReal) {
+    // Lower bounds only: a loaded machine may take longer, never shorter.
+    const Clock& real = SystemClock();
+    const std::int64_t before = real.SteadyNs();
+    real.Sleep(2);
+    EXPECT_GE(real.SteadyNs() - before, 2'000'000);
+    std::mutex m;
+    std::condition_variable cv;
+    std::unique_lock<std::mutex> lock(m);
+    const std::int64_t waitFrom = real.SteadyNs();
+    EXPECT_FALSE(real.WaitFor(cv, lock, 3, [] { return false; }));
+    EXPECT_GE(real.SteadyNs() - waitFrom, 3'000'000);
+    EXPECT_TRUE(real.WaitFor(cv, lock, 10'000, [] { return true; }));
 }
 
 TEST(Clock, FileLastWriteTimeRoundTrip) {

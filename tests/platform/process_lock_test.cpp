@@ -24,8 +24,9 @@ class SteppingClock final : public Clock {
   public:
     std::int64_t NowUnixNs() const override { return 0; }
     std::int64_t LocalOffsetSeconds(std::int64_t) const override { return 0; }
-    std::int64_t MonotonicNs() const override { return now_.load(); }
-    void SleepNs(std::int64_t ns) const override {
+    std::int64_t SteadyNs() const override { return now_.load(); }
+    void Sleep(unsigned ms) const override {
+        const std::int64_t ns = static_cast<std::int64_t>(ms) * 1'000'000;
         now_.fetch_add(ns);
         pauses_.fetch_add(1);
     }
@@ -143,7 +144,7 @@ TEST_F(ProcessLockTest, AContendedWaitEndsOnTimeOutAndTheHolderReleases) {
         SetLastSystemError(0);
         EXPECT_FALSE(lock->Acquire(50).held());
         EXPECT_EQ(LastSystemError(), kErrorTimeout);
-        EXPECT_EQ(clock.MonotonicNs(), 50'000'000);  // the whole bound, on the clock
+        EXPECT_EQ(clock.SteadyNs(), 50'000'000);  // the whole bound, on the clock
         EXPECT_GE(clock.pauses(), 50);
     }
     child.Release();

@@ -39,7 +39,8 @@ TEST(CommandTable, EveryFamilyHasOneCommandPerRegisterAndRoundTrips) {
                 EXPECT_TRUE(fresh) << std::hex << "fw " << fw << ": " << name << " and "
                                    << it->second << " share a register";
             }
-            bool in = c.kind != DataKind::Out;
+            const platform::Direction in =
+                c.kind != DataKind::Out ? platform::Direction::In : platform::Direction::Out;
             std::uint16_t length = c.kind == DataKind::None ? 0 : c.length;
             auto decoded = Decode(fw, EncodeCommand(fw, c.cls, c.sub, in, length));
             ASSERT_TRUE(decoded) << std::hex << "fw " << fw << " " << name;
@@ -51,24 +52,24 @@ TEST(CommandTable, EveryFamilyHasOneCommandPerRegisterAndRoundTrips) {
 
 TEST(CommandTable, EncodesRegisterAndRequestForms) {
     // Feed start of the 0x3000 family: register 0x36 + 10.
-    UsbSetup s = EncodeCommand(0x3000, kClassD1, 0x36, true, 0);
+    UsbSetup s = EncodeCommand(0x3000, kClassD1, 0x36, platform::Direction::In, 0);
     EXPECT_EQ(s.requestType, 0xC0);
     EXPECT_EQ(s.request, 0x0C);
     EXPECT_EQ(s.value, 64);
     // The same command on firmware 0x1005 travels by request code.
-    s = EncodeCommand(0x1005, kClassD1, 0x36, true, 0);
+    s = EncodeCommand(0x1005, kClassD1, 0x36, platform::Direction::In, 0);
     EXPECT_EQ(s.requestType, 0xC0);
     EXPECT_EQ(s.request, 0xD1);
     EXPECT_EQ(s.value, 0x36);
     // Stripe track 2 reads 64 bytes from register 3 + 50 with bRequest 4.
-    s = EncodeCommand(0x5012, kClassD2, 0x03, true, 64);
+    s = EncodeCommand(0x5012, kClassD2, 0x03, platform::Direction::In, 64);
     EXPECT_EQ(s.request, 0x04);
     EXPECT_EQ(s.value, 53);
     // Writes use 0x40 in the register form, and stay reads in the old one.
-    EXPECT_EQ(EncodeCommand(0x5012, kClassD0, 0x14, false, 8).requestType, 0x40);
-    EXPECT_EQ(EncodeCommand(0x1005, kClassD1, 0x0A, false, 8).requestType, 0xC0);
+    EXPECT_EQ(EncodeCommand(0x5012, kClassD0, 0x14, platform::Direction::Out, 8).requestType, 0x40);
+    EXPECT_EQ(EncodeCommand(0x1005, kClassD1, 0x0A, platform::Direction::Out, 8).requestType, 0xC0);
     // Bit 15 of the version register does not change the protocol.
-    EXPECT_EQ(EncodeCommand(0xA207, kClassD0, 0x02, true, 5).request, 0x04);
+    EXPECT_EQ(EncodeCommand(0xA207, kClassD0, 0x02, platform::Direction::In, 5).request, 0x04);
 }
 
 TEST(CommandTable, RegisterMeaningDependsOnFamily) {

@@ -1,8 +1,10 @@
 #include <gtest/gtest.h>
 
+#include "platform/clock.h"
 #include "sim/fault_plan.h"
 #include "sim/sim_backend.h"
 #include "sim/sim_test_util.h"
+#include "support/fake_clock.h"
 
 namespace kovran::sim {
 namespace {
@@ -13,8 +15,9 @@ using simio::Read;
 constexpr std::uint16_t kFw = 0x5012;
 
 struct Rig {
-    ManualSimClock clock;
-    SimBackend backend{{DefaultDeviceProfile()}, &clock};
+    test::FakeClock clock;
+    test::ClockScope scope{clock};
+    SimBackend backend{{DefaultDeviceProfile()}};
     SimulatedScanner& sim = backend.Device(0);
     std::unique_ptr<platform::UsbDevice> Open(int* error = nullptr) {
         int e = -1;
@@ -185,7 +188,9 @@ TEST(FaultInjection, WrongByteCounts) {
     EXPECT_EQ(v.transferred, 5u);
     std::vector<std::uint8_t> guard(16, 0xEE);
     std::size_t n = 0;
-    ASSERT_EQ(dev->Control(EncodeCommand(kFw, 0xD0, 3, true, 8), guard.data(), &n, 1000), 0);
+    ASSERT_EQ(dev->Control(EncodeCommand(kFw, 0xD0, 3, platform::Direction::In, 8), guard.data(),
+                           &n, 1000),
+              0);
     EXPECT_EQ(n, 12u);
     EXPECT_EQ(guard[8], 0xEE);
     // Fewer than nothing is nothing.
@@ -202,7 +207,9 @@ TEST(FaultInjection, SlowRepliesUseTheSimulatorClock) {
     // Slower than the time-out: 1460 after the time-out, and no effect.
     std::uint8_t scratch = 0;
     std::size_t n = 0;
-    EXPECT_EQ(dev->Control(EncodeCommand(kFw, 0xD0, 9, true, 1), &scratch, &n, 100), 1460);
+    EXPECT_EQ(
+        dev->Control(EncodeCommand(kFw, 0xD0, 9, platform::Direction::In, 1), &scratch, &n, 100),
+        1460);
     EXPECT_EQ(rig.clock.SleptMs(), 350u);
     EXPECT_FALSE(rig.sim.Inspect([](const ScannerModel& m) { return m.Enabled(); }));
     EXPECT_EQ(Read(*dev, kFw, 0xD0, 2, 5).error, 0);
@@ -221,20 +228,21 @@ TEST(FaultInjection, BulkLimitAndHeldReads) {
     EXPECT_EQ(dev->PollBulk(id, &n), 0);
 
     // A held read stays pending until cancelled; waiting costs no real time.
-    rig.sim.HoldBulkIn(true);
+    rig.sim.SetBulkIn(sim::SimulatedScanner::BulkIn::Held);
     ASSERT_EQ(dev->SubmitBulk(platform::BulkPipe::In, buf.data(), 512, &id), 0);
     EXPECT_EQ(dev->PollBulk(id, &n), 996);
+    const std::int64_t before = platform::SteadyNowMs();
     EXPECT_EQ(dev->WaitBulk(id, &n, 5000), 996);
-    EXPECT_GE(rig.clock.SleptMs(), 5000u);
+    EXPECT_GE(platform::SteadyNowMs() - before, 5000);
     EXPECT_EQ(dev->CancelBulk(platform::BulkPipe::Out), 0);
     EXPECT_EQ(dev->PollBulk(id, &n), 996);  // another pipe
     EXPECT_EQ(dev->CancelBulk(platform::BulkPipe::In), 0);
     EXPECT_EQ(dev->PollBulk(id, &n), 995);
     // Released: a short read again. Unplugged: the pending read fails.
     ASSERT_EQ(dev->SubmitBulk(platform::BulkPipe::In, buf.data(), 512, &id), 0);
-    rig.sim.HoldBulkIn(false);
+    rig.sim.SetBulkIn(sim::SimulatedScanner::BulkIn::Flowing);
     EXPECT_EQ(dev->WaitBulk(id, &n, 10), 0);
-    rig.sim.HoldBulkIn(true);
+    rig.sim.SetBulkIn(sim::SimulatedScanner::BulkIn::Held);
     ASSERT_EQ(dev->SubmitBulk(platform::BulkPipe::In, buf.data(), 512, &id), 0);
     rig.sim.Unplug();
     EXPECT_EQ(dev->PollBulk(id, &n), 2);

@@ -5,6 +5,7 @@
 #include <random>
 
 #include "sim/sim_backend.h"
+#include "support/fake_clock.h"
 #include "support/temp_dir.h"
 
 namespace kovran::sim {
@@ -164,8 +165,9 @@ TEST(ProfileParser, SurvivesMutatedProfiles) {
         if (ParseProfiles(text, &devices, &error)) {
             ++accepted;
             // Whatever was accepted must make a working backend.
-            ManualSimClock clock;  // the example arms slow replies
-            SimBackend backend(devices, &clock);
+            test::FakeClock clock;  // the example arms slow replies
+            test::ClockScope scope(clock);
+            SimBackend backend(devices);
             for (const auto& info : backend.Enumerate()) {
                 int err = 0;
                 auto dev = backend.Open(info.path, &err);
@@ -185,10 +187,10 @@ TEST(ProfileParser, SurvivesMutatedProfiles) {
 TEST(ProfileParser, FactoryRefusesABrokenFileInsteadOfFallingBack) {
     test::TempDir dir;
     std::string error;
-    EXPECT_FALSE(MakeSimBackend((dir / "missing.profile").c_str(), nullptr, &error));
+    EXPECT_FALSE(MakeSimBackend((dir / "missing.profile").c_str(), &error));
     EXPECT_NE(error.find("missing.profile"), std::string::npos);
     test::WriteFileBytes(dir / "bad.profile", "[device]\nwhat = 1\n");
-    EXPECT_FALSE(MakeSimBackend((dir / "bad.profile").c_str(), nullptr, &error));
+    EXPECT_FALSE(MakeSimBackend((dir / "bad.profile").c_str(), &error));
     EXPECT_NE(error.find("line 2"), std::string::npos);
     EXPECT_FALSE(MakeSimBackendFromEnv((dir / "bad.profile").c_str()));
 

@@ -4,6 +4,7 @@
 
 #include "sim/sim_backend.h"
 #include "sim/sim_test_util.h"
+#include "support/fake_clock.h"
 
 namespace kovran::sim {
 namespace {
@@ -16,12 +17,13 @@ struct ChatRig {
     explicit ChatRig(std::uint16_t fw) : chat(std::make_shared<ScriptedChat>(fw)), fw_(fw) {
         DeviceProfile p = DefaultDeviceProfile();
         p.firmware = fw;
-        backend = std::make_unique<SimBackend>(std::vector<DeviceProfile>{p}, &clock);
+        backend = std::make_unique<SimBackend>(std::vector<DeviceProfile>{p});
         backend->Device(0).AttachChat(chat);
         int error = 0;
         dev = backend->Open(backend->Device(0).Path(), &error);
     }
-    ManualSimClock clock;
+    test::FakeClock clock;
+    test::ClockScope scope{clock};
     std::shared_ptr<ScriptedChat> chat;
     std::unique_ptr<SimBackend> backend;
     std::unique_ptr<platform::UsbDevice> dev;
@@ -111,6 +113,40 @@ TEST(ScriptedChat, ExtraTransfersAndOtherFirmwareForms) {
     rig.backend->Device(0).Inject(NotReady{1});
     EXPECT_EQ(Read(*rig.dev, 0x1005, 0xD0, 3, 8).error, 21);
     EXPECT_EQ(rig.chat->Verify().size(), 2u);
+}
+
+TEST(ScriptedChat, WireStepsAndTheirEffects) {
+    ChatRig rig(0x5012);
+    int during = 0;
+    rig.chat->Expect(ChatRequest::Wire({0xC0, 0x04, 3, 0, 8}))
+        .ClaimExtra(4)
+        .During([&] { ++during; })
+        .Reply({1, 2, 3, 4, 5, 6, 7, 8})
+        .Expect(ChatRequest::Wire({0x40, 0x0C, 0x22, 0, 1}, {7}))
+        .Ok()
+        .Expect(ChatRequest::Wire({0xC0, 0x04, 3, 0, 8}))
+        .Unplug();
+
+    // The wire form is matched as it is, not re-encoded for the firmware.
+    std::uint8_t reply[8] = {};
+    std::size_t claimed = 0;
+    EXPECT_EQ(rig.dev->Control({0xC0, 0x04, 3, 0, 8}, reply, &claimed, 1000), 0);
+    EXPECT_EQ(during, 1);
+    EXPECT_EQ(reply[7], 8);
+    EXPECT_EQ(claimed, 12u) << "the claimed count is passed on as it is";
+    // A write must carry the expected data.
+    EXPECT_EQ(Write(*rig.dev, 0x5012, 0xD0, 0x22, {8}), 31);
+    EXPECT_EQ(Write(*rig.dev, 0x5012, 0xD0, 0x22, {7}), 0);
+    // The unplug fails the transfer and takes the device away.
+    EXPECT_EQ(Read(*rig.dev, 0x5012, 0xD0, 3, 8).error, 2);
+    EXPECT_FALSE(rig.backend->Device(0).Plugged());
+    EXPECT_EQ(rig.chat->Verify().size(), 1u);  // the wrong write
+
+    // A forgotten conversation has nothing left to check.
+    rig.chat->Expect(ChatRequest::In(0xD0, 3, 8)).Reply({});
+    rig.chat->Clear();
+    EXPECT_TRUE(rig.chat->Verify().empty());
+    EXPECT_EQ(rig.chat->StepsDone(), 0u);
 }
 
 }  // namespace

@@ -20,7 +20,7 @@ inline Reply Read(platform::UsbDevice& dev, std::uint16_t fw, std::uint8_t cls, 
                   std::uint16_t length, unsigned timeoutMs = 10000) {
     Reply r;
     r.bytes.assign(length, 0xEE);
-    platform::UsbSetup setup = EncodeCommand(fw, cls, sub, true, length);
+    platform::UsbSetup setup = EncodeCommand(fw, cls, sub, platform::Direction::In, length);
     r.error = dev.Control(setup, r.bytes.data(), &r.transferred, timeoutMs);
     return r;
 }
@@ -28,8 +28,8 @@ inline Reply Read(platform::UsbDevice& dev, std::uint16_t fw, std::uint8_t cls, 
 inline int Write(platform::UsbDevice& dev, std::uint16_t fw, std::uint8_t cls, std::uint8_t sub,
                  std::vector<std::uint8_t> data, std::size_t* transferred = nullptr) {
     std::size_t scratch = 0;
-    platform::UsbSetup setup =
-        EncodeCommand(fw, cls, sub, false, static_cast<std::uint16_t>(data.size()));
+    platform::UsbSetup setup = EncodeCommand(fw, cls, sub, platform::Direction::Out,
+                                             static_cast<std::uint16_t>(data.size()));
     return dev.Control(setup, data.data(), transferred ? transferred : &scratch, 10000);
 }
 
@@ -39,7 +39,8 @@ inline int Command(platform::UsbDevice& dev, std::uint16_t fw, std::uint8_t cls,
     std::uint8_t scratch = 0;
     std::size_t n = 0;
     std::uint16_t len = FirmwareVersion(fw) > 0x2006 ? 1 : 0;
-    return dev.Control(EncodeCommand(fw, cls, sub, true, len), &scratch, &n, 10000);
+    return dev.Control(EncodeCommand(fw, cls, sub, platform::Direction::In, len), &scratch, &n,
+                       10000);
 }
 
 inline int Raw(platform::UsbDevice& dev, std::uint8_t type, std::uint8_t request,

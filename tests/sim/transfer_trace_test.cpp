@@ -6,8 +6,10 @@
 #include <mutex>
 #include <thread>
 
+#include "platform/clock.h"
 #include "sim/sim_backend.h"
 #include "sim/sim_test_util.h"
+#include "support/fake_clock.h"
 #include "support/temp_dir.h"
 
 namespace kovran::sim {
@@ -15,10 +17,10 @@ namespace {
 
 // A clock whose sleeps wait until `parties` sleepers are inside at once,
 // so two slow transfers overlap for certain without any real delay.
-class RendezvousClock : public SimClock {
+class RendezvousClock : public test::FakeClock {
   public:
     explicit RendezvousClock(int parties) : parties_(parties) {}
-    void SleepMs(unsigned) override {
+    void Sleep(unsigned) const override {
         std::unique_lock<std::mutex> lock(mutex_);
         if (++arrived_ >= parties_) {
             cv_.notify_all();
@@ -26,13 +28,12 @@ class RendezvousClock : public SimClock {
         }
         cv_.wait(lock, [&] { return arrived_ >= parties_; });
     }
-    std::uint64_t NowMs() const override { return 0; }
 
   private:
     int parties_;
-    int arrived_ = 0;
-    std::mutex mutex_;
-    std::condition_variable cv_;
+    mutable int arrived_ = 0;
+    mutable std::mutex mutex_;
+    mutable std::condition_variable cv_;
 };
 
 TEST(TransferTrace, RecordsOverlapOfUnserialisedTransfers) {
@@ -43,8 +44,9 @@ TEST(TransferTrace, RecordsOverlapOfUnserialisedTransfers) {
     // Two processes would each build their own backend from one profile;
     // two backends in two threads behave the same, sharing only the file.
     RendezvousClock clock(2);
-    SimBackend first({p}, &clock);
-    SimBackend second({p}, &clock);
+    test::ClockScope scope(clock);
+    SimBackend first({p});
+    SimBackend second({p});
     auto a = first.Open(first.Device(0).Path(), nullptr);
     auto b = second.Open(second.Device(0).Path(), nullptr);
     ASSERT_TRUE(a && b);
@@ -67,7 +69,8 @@ TEST(TransferTrace, InProcessOverlapIsCounted) {
     DeviceProfile p = DefaultDeviceProfile();
     p.faults.push_back(SlowReply{20});
     RendezvousClock clock(2);
-    SimBackend backend({p}, &clock);
+    test::ClockScope scope(clock);
+    SimBackend backend({p});
     auto a = backend.Open(backend.Device(0).Path(), nullptr);
     auto b = backend.Open(backend.Device(0).Path(), nullptr);
     std::thread ta([&] { simio::Read(*a, 0x5012, 0xD0, 2, 5); });
