@@ -45,10 +45,10 @@ template <typename Sample>
 BasicImageView<Sample> BasicImageView<Sample>::Crop(int x, int y, int width, int height) const {
     const long long x0 = std::clamp<long long>(x, 0, width_);
     const long long y0 = std::clamp<long long>(y, 0, height_);
-    const long long x1 = std::clamp<long long>(static_cast<long long>(x) + std::max(width, 0), x0,
-                                               width_);
-    const long long y1 = std::clamp<long long>(static_cast<long long>(y) + std::max(height, 0), y0,
-                                               height_);
+    const long long x1 =
+        std::clamp<long long>(static_cast<long long>(x) + std::max(width, 0), x0, width_);
+    const long long y1 =
+        std::clamp<long long>(static_cast<long long>(y) + std::max(height, 0), y0, height_);
     BasicImageView v = *this;
     v.width_ = static_cast<int>(x1 - x0);
     v.height_ = static_cast<int>(y1 - y0);

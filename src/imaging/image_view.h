@@ -54,8 +54,8 @@ class BasicImageView {
     }
     // A view of writable pixels reads as a view of constant ones.
     template <typename Other>
-        requires(std::is_const_v<Sample> && !std::is_const_v<Other>)
-    BasicImageView(const BasicImageView<Other>& other)  // NOLINT(google-explicit-constructor)
+    requires(std::is_const_v<Sample> && !std::is_const_v<Other>)
+        BasicImageView(const BasicImageView<Other>& other)  // NOLINT(google-explicit-constructor)
         : data_(other.Data()),
           width_(other.Width()),
           height_(other.Height()),

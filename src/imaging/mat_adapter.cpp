@@ -30,15 +30,15 @@ cv::Mat ToMat(ConstImageView view) {
 ImageView ToView(cv::Mat& mat, Resolution resolution) {
     CheckMat(mat);
     if (mat.empty()) return {};
-    return {mat.ptr<std::uint8_t>(), mat.cols, mat.rows, static_cast<std::ptrdiff_t>(mat.step[0]),
-            mat.channels(), resolution};
+    return {mat.ptr<std::uint8_t>(), mat.cols,  mat.rows, static_cast<std::ptrdiff_t>(mat.step[0]),
+            mat.channels(),          resolution};
 }
 
 ConstImageView ToView(const cv::Mat& mat, Resolution resolution) {
     CheckMat(mat);
     if (mat.empty()) return {};
-    return {mat.ptr<std::uint8_t>(), mat.cols, mat.rows, static_cast<std::ptrdiff_t>(mat.step[0]),
-            mat.channels(), resolution};
+    return {mat.ptr<std::uint8_t>(), mat.cols,  mat.rows, static_cast<std::ptrdiff_t>(mat.step[0]),
+            mat.channels(),          resolution};
 }
 
 }  // namespace kovran::imaging

@@ -11,6 +11,7 @@
 #include "db_builder.h"
 #include "db_catalogue.h"
 #include "ocr/font_db_file.h"
+#include "support/shared_testdata.h"
 #include "support/temp_dir.h"
 
 namespace kovran::mkdb {
@@ -173,11 +174,11 @@ namespace {
 // drawing of the font (GnuMICR, which keeps the four symbols on 'A' to 'D')
 // must read as the same characters, within the E13B distance limits.
 TEST(FontDbBuild, E13BDatabasesReadAnIndependentE13BFont) {
-    const std::string path = std::string(KOVRAN_TESTDATA_DIR) + "/fonts/gnumicr/GnuMICR.ttf";
+    KOVRAN_REQUIRE_SHARED_TESTDATA();
     FaceLibrary faces;
     std::string error;
-    const FontFace* gnumicr = faces.openFile(path, error);
-    if (gnumicr == nullptr) GTEST_SKIP() << error;
+    const FontFace* gnumicr = faces.openFile(testdata::GnuMicrFontPath(), error);
+    ASSERT_NE(gnumicr, nullptr) << error;
     std::vector<ocr::FontModel> models;
     for (const char* name : {"e13bA04.db", "e13bB04.db"}) {
         const ocr::FontDbRead r = ocr::readFontDbFile(kDbDir + "/" + name);

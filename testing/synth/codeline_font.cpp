@@ -1,0 +1,167 @@
+#include "testing/synth/codeline_font.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+
+namespace kovran::synth {
+
+namespace {
+
+// Split so that no "??x" trigraph sequence appears in the literal.
+constexpr const char* kCmc7Table =
+    "???7?32?"
+    "?49?0???"
+    "?18?6???"
+    "5???????"
+    "?:;?<???"
+    "=???????"
+    ">???????"
+    "????????";
+
+class E13bFont final : public CodelineFont {
+  public:
+    explicit E13bFont(const FontFace& face) : face_(face) {
+        // Scale so that the digit zero is exactly the nominal character height.
+        const auto zero = face_.box(U'0');
+        const double h = zero.yMax - zero.yMin;
+        emInch_ = h > 0.0 ? heightInch() / h : 0.2;
+    }
+    std::string name() const override { return "E13B (" + face_.family() + ")"; }
+    bool hasChar(char c) const override {
+        if (c == ' ') return true;
+        const char32_t g = glyphFor(c);
+        return g != 0 && face_.hasChar(g);
+    }
+    CodelineGlyph render(char c, double dpiX, double dpiY) const override {
+        CodelineGlyph out;
+        if (c == ' ') return out;
+        const GlyphImage g = face_.render(glyphFor(c), emInch_ * dpiX, emInch_ * dpiY);
+        out.coverage = g.coverage;
+        out.leftInch = g.left / dpiX;
+        out.bottomInch = (g.top - g.coverage.height) / dpiY;
+        return out;
+    }
+
+  private:
+    static char32_t glyphFor(char c) {
+        if (c >= '0' && c <= '9') return static_cast<char32_t>(c);
+        switch (c) {
+            case ':':
+                return U'A';  // transit
+            case '=':
+                return U'B';  // amount
+            case '<':
+                return U'C';  // on-us
+            case ';':
+                return U'D';  // dash
+            default:
+                return 0;
+        }
+    }
+    const FontFace& face_;
+    double emInch_ = 0.2;
+};
+
+class Cmc7Font final : public CodelineFont {
+  public:
+    Cmc7Font(const FontFace& shapes, Cmc7Geometry g) : shapes_(shapes), g_(g) {}
+    std::string name() const override { return "CMC7 (bars)"; }
+    bool hasChar(char c) const override { return c == ' ' || cmc7Code(c) >= 0; }
+    double heightInch() const override { return g_.heightMm / 25.4; }
+
+    CodelineGlyph render(char c, double dpiX, double dpiY) const override {
+        CodelineGlyph out;
+        const int code = cmc7Code(c);
+        if (code < 0) return out;
+        // Bar left edges in mm from the first bar.
+        double starts[7];
+        starts[0] = 0.0;
+        for (int k = 1; k < 7; ++k)
+            starts[k] =
+                starts[k - 1] + ((code >> (k - 1)) & 1 ? g_.longIntervalMm : g_.shortIntervalMm);
+        const double widthMm = starts[6] + g_.barWidthMm;
+        const double pxX = dpiX / 25.4, pxY = dpiY / 25.4;
+        const int w = std::max(1, static_cast<int>(std::ceil(widthMm * pxX)) + 1);
+        const int h = std::max(1, static_cast<int>(std::lround(g_.heightMm * pxY)));
+        out.coverage = Plane(w, h);
+        const auto mask = shapeMask(c, h);
+        for (int k = 0; k < 7; ++k) {
+            const double x0 = starts[k] * pxX, x1 = (starts[k] + g_.barWidthMm) * pxX;
+            const auto& rows = mask[k];
+            for (int x = static_cast<int>(std::floor(x0)); x < std::ceil(x1) && x < w; ++x) {
+                // Area coverage of the pixel by the bar.
+                const double a = std::min<double>(x + 1, x1) - std::max<double>(x, x0);
+                if (a <= 0.0) continue;
+                for (int y = 0; y < h; ++y)
+                    if (rows[y])
+                        out.coverage.at(x, y) =
+                            std::min(1.0f, out.coverage.at(x, y) + static_cast<float>(a));
+            }
+        }
+        // Centre the character in its 1/8 inch cell.
+        out.leftInch = (pitchInch() - widthMm / 25.4) / 2.0;
+        out.bottomInch = 0.0;
+        return out;
+    }
+
+  private:
+    // Per bar, which rows carry ink: the digit's outline sampled in seven
+    // vertical bands. A bar that would keep less than half of its height is
+    // drawn whole, so that every bar stays readable for the gap decoder.
+    std::vector<std::vector<bool>> shapeMask(char c, int h) const {
+        std::vector<std::vector<bool>> mask(7, std::vector<bool>(h, true));
+        if (c < '0' || c > '9') return mask;
+        const auto box = shapes_.box(static_cast<char32_t>(c));
+        const double bh = box.yMax - box.yMin, bw = box.xMax - box.xMin;
+        if (bh <= 0.0 || bw <= 0.0) return mask;
+        const double em = h / bh;
+        const GlyphImage g = shapes_.render(static_cast<char32_t>(c), em * 1.0, em);
+        if (g.coverage.width == 0) return mask;
+        const Plane& p = g.coverage;
+        for (int k = 0; k < 7; ++k) {
+            const int a = static_cast<int>(std::floor(k * p.width / 7.0));
+            const int b = std::max(a + 1, static_cast<int>(std::ceil((k + 1) * p.width / 7.0)));
+            int inked = 0;
+            std::vector<bool> rows(h, false);
+            for (int y = 0; y < h; ++y) {
+                const int sy = std::clamp(y * p.height / h, 0, p.height - 1);
+                for (int x = a; x < b && x < p.width; ++x)
+                    if (p.at(x, sy) > 0.4f) rows[y] = true;
+                inked += rows[y];
+            }
+            if (inked * 2 >= h) mask[k] = rows;
+        }
+        return mask;
+    }
+    const FontFace& shapes_;
+    Cmc7Geometry g_;
+};
+
+}  // namespace
+
+int cmc7Code(char c) {
+    if (c == '?' || c == 0) return -1;
+    const char* p = std::strchr(kCmc7Table, c);
+    return p ? static_cast<int>(p - kCmc7Table) : -1;
+}
+
+std::unique_ptr<CodelineFont> makeE13bFont(FontLibrary& fonts, const std::string& path,
+                                           std::string* error) {
+    const FontFace* face = fonts.open(path, error);
+    if (!face) return nullptr;
+    if (!face->hasChar(U'0') || !face->hasChar(U'C')) {
+        if (error) *error = "font " + path + " has no E13B digits and symbols";
+        return nullptr;
+    }
+    return std::make_unique<E13bFont>(*face);
+}
+
+std::unique_ptr<CodelineFont> makeCmc7Font(FontLibrary& fonts, Cmc7Geometry geometry,
+                                           std::string* error) {
+    const FontFace* face = fonts.open("DejaVu Sans:style=Bold", error);
+    if (!face) return nullptr;
+    return std::make_unique<Cmc7Font>(*face, geometry);
+}
+
+}  // namespace kovran::synth

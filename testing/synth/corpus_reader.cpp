@@ -1,0 +1,101 @@
+#include "testing/synth/corpus_reader.h"
+
+#include <fstream>
+#include <sstream>
+
+#include "testing/synth/image_io.h"
+
+namespace kovran::synth {
+
+namespace {
+
+bool fail(std::string* error, const std::string& reason) {
+    if (error) *error = reason;
+    return false;
+}
+
+bool readJsonFile(const std::string& path, nlohmann::json& out, std::string* error) {
+    std::ifstream in(path);
+    if (!in) return fail(error, "cannot open " + path);
+    std::stringstream s;
+    s << in.rdbuf();
+    try {
+        out = nlohmann::json::parse(s.str());
+    } catch (const nlohmann::json::exception& e) {
+        return fail(error, path + ": " + e.what());
+    }
+    return true;
+}
+
+// A file name from the truth must stay inside the corpus folder.
+bool plainName(const std::string& name) {
+    return !name.empty() && name.find('/') == std::string::npos &&
+           name.find('\\') == std::string::npos && name[0] != '.';
+}
+
+}  // namespace
+
+bool readCorpusIndex(const std::string& dir, std::vector<CorpusEntry>& entries,
+                     std::string* error) {
+    nlohmann::json index;
+    if (!readJsonFile(dir + "/index.json", index, error)) return false;
+    try {
+        if (index.at("format") != "kvx-synth-corpus/1") return fail(error, "unknown corpus format");
+        entries.clear();
+        for (const auto& d : index.at("documents"))
+            entries.push_back({d.at("name").get<std::string>(), d.at("set").get<std::string>(),
+                               d.at("level").get<int>()});
+    } catch (const nlohmann::json::exception& e) {
+        return fail(error, std::string("index.json: ") + e.what());
+    }
+    return true;
+}
+
+bool loadCorpusDocument(const std::string& dir, const std::string& name, CorpusDocument& doc,
+                        std::string* error) {
+    if (!plainName(name)) return fail(error, "bad document name " + name);
+    CorpusDocument out;
+    out.name = name;
+    if (!readJsonFile(dir + "/" + name + ".json", out.truth, error)) return false;
+    try {
+        const int w = out.truth.at("size_px").at(0), h = out.truth.at("size_px").at(1);
+        for (const auto& [side, file] : out.truth.at("images").items()) {
+            const std::string f = file.get<std::string>();
+            if (!plainName(f)) return fail(error, "bad image name " + f);
+            if (f.size() < 4 || f.substr(f.size() - 4) != ".png")
+                return fail(error, f + ": only PNG corpora are read back");
+            Image img;
+            if (!readPng(dir + "/" + f, img, error)) return false;
+            if (img.width != w || img.height != h)
+                return fail(error, f + ": size differs from the ground truth");
+            if (side == "front")
+                out.front = std::move(img);
+            else if (side == "rear")
+                out.rear = std::move(img);
+            else if (side == "backlight")
+                out.backlight = std::move(img);
+            else
+                return fail(error, "unknown side " + side);
+        }
+        const auto& m = out.truth.at("magnetic");
+        out.ratio = m.at("ratio");
+        out.decimation = m.at("decimation");
+        const std::string f = m.at("file");
+        const std::size_t count = m.at("count");
+        if (!plainName(f)) return fail(error, "bad magnetic file name " + f);
+        std::ifstream in(dir + "/" + f, std::ios::binary | std::ios::ate);
+        if (!in) return fail(error, "cannot open " + f);
+        if (static_cast<std::size_t>(in.tellg()) != count)
+            return fail(error, f + ": sample count differs from the ground truth");
+        in.seekg(0);
+        out.magnetic.resize(count);
+        in.read(reinterpret_cast<char*>(out.magnetic.data()), static_cast<std::streamsize>(count));
+        if (!in) return fail(error, "cannot read " + f);
+    } catch (const nlohmann::json::exception& e) {
+        return fail(error, name + ".json: " + e.what());
+    }
+    doc = std::move(out);
+    return true;
+}
+
+}  // namespace kovran::synth

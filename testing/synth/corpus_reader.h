@@ -1,0 +1,37 @@
+// Reading a kvx-synth corpus back (for the reader black-box tests and the
+// benchmarks): the index, and each document's images, magnetic samples and
+// ground truth. Every size is checked against the ground truth.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include <nlohmann/json.hpp>
+
+#include "testing/synth/image.h"
+
+namespace kovran::synth {
+
+struct CorpusEntry {
+    std::string name;
+    std::string set;  // cheques-e13b, cheques-cmc7, payment-forms, symbols, special
+    int level = 0;
+};
+
+struct CorpusDocument {
+    std::string name;
+    std::optional<Image> front, rear, backlight;
+    std::vector<std::uint8_t> magnetic;  // raw samples
+    int ratio = 10;
+    int decimation = 1;
+    nlohmann::json truth;
+};
+
+// Returns false with a reason.
+bool readCorpusIndex(const std::string& dir, std::vector<CorpusEntry>& entries, std::string* error);
+bool loadCorpusDocument(const std::string& dir, const std::string& name, CorpusDocument& doc,
+                        std::string* error);
+
+}  // namespace kovran::synth

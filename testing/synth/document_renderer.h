@@ -1,0 +1,54 @@
+// Renders a document description into the images of a scan (front, rear,
+// backlight), the magnetic head samples and the ground truth, and writes
+// them in the corpus layout (see data/synth/README.md).
+#pragma once
+
+#include <cstdint>
+#include <map>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include <nlohmann/json.hpp>
+
+#include "testing/synth/codeline_font.h"
+#include "testing/synth/description.h"
+#include "testing/synth/font_render.h"
+#include "testing/synth/image.h"
+
+namespace kovran::synth {
+
+struct RenderedDocument {
+    std::string name;
+    std::optional<Image> front, rear, backlight;
+    std::vector<std::uint8_t> magnetic;  // raw head samples, 8 bits each
+    nlohmann::json truth;
+};
+
+// The E13B font file used when a codeline names none: the environment
+// variable KOVRAN_SYNTH_E13B_FONT, else empty, and the codeline is drawn from
+// the project's own E13B glyph data (data/glyphs/e13b.txt).
+std::string defaultE13bFontPath();
+
+class DocumentRenderer {
+  public:
+    explicit DocumentRenderer(FontLibrary& fonts) : fonts_(fonts) {}
+
+    // Throws DescriptionError when an element cannot be laid out (outside the
+    // page, characters missing from its font, a symbol its generator refuses).
+    RenderedDocument render(const Description& d);
+
+  private:
+    const CodelineFont& codelineFont(const Element& e);
+
+    FontLibrary& fonts_;
+    std::map<std::string, std::unique_ptr<CodelineFont>> codelineFonts_;
+};
+
+// Writes <name>.front.png (or .pgm/.ppm), .rear, .backlight, <name>.mag and
+// <name>.json into dir. Returns false with a reason.
+bool writeDocument(const RenderedDocument& doc, const std::string& dir, const std::string& format,
+                   std::string* error);
+
+}  // namespace kovran::synth

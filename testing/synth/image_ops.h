@@ -1,0 +1,31 @@
+// The few image operations the synthesizer needs to imitate printing and
+// scanning, written for speed on full-page images (separable filters, one
+// pass per row).
+#pragma once
+
+#include "testing/synth/image.h"
+#include "testing/synth/rng.h"
+
+namespace kovran::synth {
+
+// Separable Gaussian blur with standard deviation sigma (pixels); sigma <= 0
+// leaves the input unchanged.
+void gaussianBlur(Image& image, double sigma);
+void gaussianBlur(Plane& plane, double sigma);
+
+// Rotates the image by angleDeg (counter-clockwise as seen on screen) about
+// its centre and shifts it by (dx, dy) pixels, sampling bilinearly; pixels
+// that come from outside the source get the fill colour.
+Image rotateImage(const Image& image, double angleDeg, double dx, double dy, Rgb fill);
+
+// Adds zero-mean Gaussian noise of the given standard deviation (grey levels).
+void addNoise(Image& image, double sigma, Rng& rng);
+
+// out = (in - 128) * contrast + 128 + brightness, clamped.
+void adjustContrastBrightness(Image& image, double contrast, double brightness);
+
+// Ink spread: dark areas grow by about `radius` pixels (a grey erosion
+// blended with the original by the fractional part of the radius).
+void inkSpread(Image& image, double radius);
+
+}  // namespace kovran::synth

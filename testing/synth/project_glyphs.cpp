@@ -1,0 +1,71 @@
+#include "testing/synth/project_glyphs.h"
+
+#include <algorithm>
+
+#include "ocr/glyph_sources.h"
+
+namespace kovran::synth {
+
+namespace {
+
+using ocr::GlyphFamily;
+using ocr::GlyphSet;
+
+class ProjectCodelineFont final : public CodelineFont {
+  public:
+    ProjectCodelineFont(GlyphSet set, std::string name)
+        : set_(std::move(set)), name_(std::move(name)) {}
+    std::string name() const override { return name_ + " (project glyphs)"; }
+    bool hasChar(char c) const override { return c == ' ' || set_.contains(c); }
+    double pitchInch() const override { return set_.pitchMm() / 25.4; }
+    double heightInch() const override { return set_.heightMm() / 25.4; }
+
+    CodelineGlyph render(char c, double dpiX, double dpiY) const override {
+        CodelineGlyph out;
+        ocr::GlyphRenderOptions options;
+        options.dpi = std::clamp(dpiX, 50.0, 2400.0);
+        options.dpiV = std::clamp(dpiY, 50.0, 2400.0);
+        const auto g = set_.render(c, options);
+        if (!g || g->inkLeft < 0) return out;
+        const int w = g->inkRight - g->inkLeft + 1, h = g->inkBottom - g->inkTop + 1;
+        out.coverage = Plane(w, h);
+        for (int y = 0; y < h; ++y)
+            for (int x = 0; x < w; ++x)
+                out.coverage.at(x, y) = g->image.at(g->inkLeft + x, g->inkTop + y) ? 1.0f : 0.0f;
+        out.leftInch = g->inkLeft / options.dpi;
+        out.bottomInch = (g->image.height - 1 - g->inkBottom) / options.dpiV;
+        return out;
+    }
+
+  private:
+    GlyphSet set_;
+    std::string name_;
+};
+
+}  // namespace
+
+std::unique_ptr<CodelineFont> makeProjectCodelineFont(const std::string& family) {
+    if (family == "cmc7")
+        return std::make_unique<ProjectCodelineFont>(GlyphSet::builtin(GlyphFamily::CMC7), "CMC7");
+    return std::make_unique<ProjectCodelineFont>(GlyphSet::builtin(GlyphFamily::E13B), "E13B");
+}
+
+bool projectPerforationHasChar(char c) {
+    return c == ' ' || GlyphSet::builtin(GlyphFamily::Microperforation).contains(c);
+}
+
+Plane projectPerforationHoles(char c, double dpiX, double dpiY, double* pitchMm) {
+    const GlyphSet set = GlyphSet::builtin(GlyphFamily::Microperforation);
+    if (pitchMm) *pitchMm = set.pitchMm();
+    ocr::GlyphRenderOptions options;
+    options.dpi = dpiX;
+    options.dpiV = dpiY;
+    const auto g = set.render(c, options);
+    if (!g) return Plane();
+    Plane out(g->image.width, g->image.height);
+    for (int y = 0; y < out.height; ++y)
+        for (int x = 0; x < out.width; ++x) out.at(x, y) = g->image.at(x, y) ? 1.0f : 0.0f;
+    return out;
+}
+
+}  // namespace kovran::synth

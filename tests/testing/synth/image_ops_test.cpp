@@ -1,0 +1,142 @@
+#include "testing/synth/image_ops.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+
+#include "support/temp_dir.h"
+#include "testing/synth/degradation.h"
+#include "testing/synth/image_io.h"
+
+namespace kovran::synth {
+namespace {
+
+Image randomImage(int w, int h, int ch, std::uint64_t seed) {
+    Image img(w, h, ch);
+    Rng rng(seed);
+    for (auto& p : img.pixels) p = static_cast<std::uint8_t>(rng.integer(0, 255));
+    return img;
+}
+
+double meanOf(const Image& img, int x0 = 0, int y0 = 0, int x1 = -1, int y1 = -1) {
+    if (x1 < 0) x1 = img.width;
+    if (y1 < 0) y1 = img.height;
+    double s = 0;
+    for (int y = y0; y < y1; ++y)
+        for (int x = x0; x < x1; ++x) s += img.at(x, y);
+    return s / ((x1 - x0) * (y1 - y0));
+}
+
+TEST(ImageOps, BlurKeepsLevelsAndSpreadsEdges) {
+    Image flat(40, 30, 3, 77);
+    gaussianBlur(flat, 2.0);
+    for (auto p : flat.pixels) EXPECT_EQ(p, 77);  // borders clamp, no darkening
+    Image noise = randomImage(64, 64, 1, 3);
+    const double before = meanOf(noise);
+    gaussianBlur(noise, 1.5);
+    EXPECT_NEAR(meanOf(noise), before, 1.0);
+    // A black line widens into grey on both sides, symmetric.
+    Image line(41, 9, 1, 255);
+    for (int y = 0; y < 9; ++y) line.at(20, y) = 0;
+    gaussianBlur(line, 1.0);
+    EXPECT_EQ(line.at(19, 4), line.at(21, 4));
+    EXPECT_LT(line.at(19, 4), 230);
+    EXPECT_GT(line.at(20, 4), 0);
+    EXPECT_EQ(line.at(5, 4), 255);
+}
+
+TEST(ImageOps, RotationIsExactForZeroAndTurnsAboutTheCentre) {
+    const Image img = randomImage(31, 21, 1, 5);
+    const Image same = rotateImage(img, 0.0, 0.0, 0.0, Rgb{0, 0, 0});
+    EXPECT_EQ(same.pixels, img.pixels);
+    // A dot right of the centre turns 90 degrees counter-clockwise to above it.
+    Image dot(21, 21, 1, 255);
+    dot.at(15, 10) = 0;
+    const Image turned = rotateImage(dot, 90.0, 0.0, 0.0, Rgb{255, 255, 255});
+    EXPECT_LT(turned.at(10, 5), 10);
+    EXPECT_EQ(turned.at(15, 10), 255);
+    // Corners of a turned image come from outside: the fill colour.
+    const Image skewed = rotateImage(img, 10.0, 0.0, 0.0, Rgb{9, 9, 9});
+    EXPECT_EQ(skewed.at(0, 0), 9);
+    // A shift moves content by whole pixels without resampling loss.
+    const Image shifted = rotateImage(img, 0.0, 2.0, 1.0, Rgb{0, 0, 0});
+    EXPECT_EQ(shifted.at(10, 10), img.at(8, 9));
+}
+
+TEST(ImageOps, InkSpreadDarkensAroundInkOnly) {
+    Image img(21, 21, 1, 255);
+    img.at(10, 10) = 0;
+    inkSpread(img, 1.0);
+    EXPECT_EQ(img.at(11, 10), 0);
+    EXPECT_EQ(img.at(11, 11), 0);
+    EXPECT_EQ(img.at(12, 10), 255);
+    Image half(21, 21, 1, 255);
+    half.at(10, 10) = 0;
+    inkSpread(half, 0.5);
+    EXPECT_NEAR(half.at(11, 10), 128, 1);
+}
+
+TEST(ImageOps, DegradationIsSeededAndLevelled) {
+    Degradation d;
+    d.level = 2;
+    d.seed = 11;
+    const DegradationValues a = resolveDegradation(d), b = resolveDegradation(d);
+    EXPECT_EQ(toJson(a), toJson(b));
+    EXPECT_GT(std::fabs(a.skewDeg), 0.0);
+    EXPECT_GT(a.jpegQuality, 0);
+    d.level = 0;
+    const DegradationValues clean = resolveDegradation(d);
+    EXPECT_EQ(clean.skewDeg, 0.0);
+    EXPECT_EQ(clean.blur, 0.0);
+    EXPECT_EQ(clean.jpegQuality, 0);
+    d.blur = 2.5;  // explicit values win over the level
+    EXPECT_EQ(resolveDegradation(d).blur, 2.5);
+    Degradation heavy;
+    heavy.level = 3;
+    heavy.seed = 11;
+    EXPECT_GT(resolveDegradation(heavy).noise, a.noise * 0.9);
+
+    Image x = randomImage(50, 40, 1, 2), y = x;
+    degradeImage(x, a, 300, 4, 1);
+    degradeImage(y, a, 300, 4, 1);
+    EXPECT_EQ(x.pixels, y.pixels);
+    Image z = randomImage(50, 40, 1, 2);
+    degradeImage(z, a, 300, 4, 2);  // another side: other noise
+    EXPECT_NE(x.pixels, z.pixels);
+}
+
+TEST(ImageIo, PngAndPnmRoundTripAndJpegLosesLittle) {
+    test::TempDir dir;
+    for (int ch : {1, 3}) {
+        const Image img = randomImage(33, 17, ch, 9);
+        ASSERT_TRUE(writePng(img, dir / "a.png", 300));
+        Image back;
+        std::string error;
+        ASSERT_TRUE(readPng(dir / "a.png", back, &error)) << error;
+        EXPECT_EQ(back.channels, ch);
+        EXPECT_EQ(back.pixels, img.pixels);
+        ASSERT_TRUE(writePnm(img, dir / "a.pnm"));
+        const std::string bytes = test::ReadFileBytes(dir / "a.pnm");
+        const std::string header = std::string(ch == 3 ? "P6" : "P5") + "\n33 17\n255\n";
+        ASSERT_EQ(bytes.size(), header.size() + img.pixels.size());
+        EXPECT_EQ(bytes.substr(0, header.size()), header);
+    }
+    // A smooth image survives JPEG at quality 90 closely but not exactly.
+    Image smooth(64, 64, 1);
+    for (int y = 0; y < 64; ++y)
+        for (int x = 0; x < 64; ++x) smooth.at(x, y) = static_cast<std::uint8_t>(2 * x + y);
+    Image j = smooth;
+    ASSERT_TRUE(jpegRoundTrip(j, 90));
+    double err = 0;
+    for (std::size_t i = 0; i < j.pixels.size(); ++i)
+        err += std::pow(j.pixels[i] - smooth.pixels[i], 2);
+    const double psnr = 10 * std::log10(255.0 * 255.0 / (err / j.pixels.size() + 1e-9));
+    EXPECT_GT(psnr, 35.0);
+    EXPECT_NE(j.pixels, smooth.pixels);
+    Image bad;
+    EXPECT_FALSE(readPng(dir / "a.pnm", bad));
+    EXPECT_FALSE(readPng(dir / "missing.png", bad));
+}
+
+}  // namespace
+}  // namespace kovran::synth
