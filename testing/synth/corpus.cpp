@@ -2,6 +2,7 @@
 
 #include <filesystem>
 #include <fstream>
+#include <nlohmann/json.hpp>
 
 #include "testing/synth/description.h"
 #include "testing/synth/document_renderer.h"

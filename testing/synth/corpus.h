@@ -8,7 +8,7 @@
 #include <functional>
 #include <string>
 
-#include <nlohmann/json.hpp>
+#include <nlohmann/json_fwd.hpp>
 
 namespace kovran::synth {
 

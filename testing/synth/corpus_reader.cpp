@@ -1,6 +1,7 @@
 #include "testing/synth/corpus_reader.h"
 
 #include <fstream>
+#include <nlohmann/json.hpp>
 #include <sstream>
 
 #include "testing/synth/image_io.h"
@@ -56,10 +57,11 @@ bool loadCorpusDocument(const std::string& dir, const std::string& name, CorpusD
     if (!plainName(name)) return fail(error, "bad document name " + name);
     CorpusDocument out;
     out.name = name;
-    if (!readJsonFile(dir + "/" + name + ".json", out.truth, error)) return false;
+    nlohmann::json truth;
+    if (!readJsonFile(dir + "/" + name + ".json", truth, error)) return false;
     try {
-        const int w = out.truth.at("size_px").at(0), h = out.truth.at("size_px").at(1);
-        for (const auto& [side, file] : out.truth.at("images").items()) {
+        const int w = truth.at("size_px").at(0), h = truth.at("size_px").at(1);
+        for (const auto& [side, file] : truth.at("images").items()) {
             const std::string f = file.get<std::string>();
             if (!plainName(f)) return fail(error, "bad image name " + f);
             if (f.size() < 4 || f.substr(f.size() - 4) != ".png")
@@ -77,7 +79,7 @@ bool loadCorpusDocument(const std::string& dir, const std::string& name, CorpusD
             else
                 return fail(error, "unknown side " + side);
         }
-        const auto& m = out.truth.at("magnetic");
+        const auto& m = truth.at("magnetic");
         out.ratio = m.at("ratio");
         out.decimation = m.at("decimation");
         const std::string f = m.at("file");
@@ -94,6 +96,7 @@ bool loadCorpusDocument(const std::string& dir, const std::string& name, CorpusD
     } catch (const nlohmann::json::exception& e) {
         return fail(error, name + ".json: " + e.what());
     }
+    out.truth = std::make_shared<const nlohmann::json>(std::move(truth));
     doc = std::move(out);
     return true;
 }

@@ -4,11 +4,12 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
 
-#include <nlohmann/json.hpp>
+#include <nlohmann/json_fwd.hpp>
 
 #include "testing/synth/image.h"
 
@@ -26,7 +27,9 @@ struct CorpusDocument {
     std::vector<std::uint8_t> magnetic;  // raw samples
     int ratio = 10;
     int decimation = 1;
-    nlohmann::json truth;
+    // Behind a pointer so that this header needs only json_fwd.hpp; never
+    // changed once made, so copies may share it.
+    std::shared_ptr<const nlohmann::json> truth;
 };
 
 // Returns false with a reason.

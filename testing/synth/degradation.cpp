@@ -1,5 +1,6 @@
 #include "testing/synth/degradation.h"
 
+#include <nlohmann/json.hpp>
 #include <stdexcept>
 
 #include "testing/synth/image_io.h"

@@ -6,7 +6,7 @@
 
 #include <cstdint>
 
-#include <nlohmann/json.hpp>
+#include <nlohmann/json_fwd.hpp>
 
 #include "testing/synth/description.h"
 #include "testing/synth/image.h"

@@ -1,6 +1,7 @@
 #include "testing/synth/description.h"
 
 #include <cmath>
+#include <nlohmann/json.hpp>
 #include <set>
 
 namespace kovran::synth {

@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
+#include <nlohmann/json.hpp>
 
 #include "testing/synth/backgrounds.h"
 #include "testing/synth/degradation.h"
@@ -528,7 +529,7 @@ RenderedDocument DocumentRenderer::render(const Description& d) {
     Rng magRng(d.degradation.seed ^ 0x6D61676E65746963ULL);
     out.magnetic = quantiseSignal(headSignal(magnet), mp, magRng);
 
-    out.truth = {
+    out.truth = std::make_shared<const json>(json{
         {"format", "kvx-synth-truth/1"},
         {"name", d.name},
         {"seed", d.degradation.seed},
@@ -552,13 +553,13 @@ RenderedDocument DocumentRenderer::render(const Description& d) {
           {"baseline", mp.baseline},
           {"noise", mp.noise},
           {"edge_level", mp.edgeLevel}}},
-    };
+    });
     return out;
 }
 
 bool writeDocument(const RenderedDocument& doc, const std::string& dir, const std::string& format,
                    std::string* error) {
-    json truth = doc.truth;
+    json truth = *doc.truth;
     json images = json::object();
     const double dpi = truth.value("dpi_x", 0.0);
     auto save = [&](const std::optional<Image>& img, const char* side) {

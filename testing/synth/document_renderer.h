@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include <nlohmann/json.hpp>
+#include <nlohmann/json_fwd.hpp>
 
 #include "testing/synth/codeline_font.h"
 #include "testing/synth/description.h"
@@ -23,7 +23,9 @@ struct RenderedDocument {
     std::string name;
     std::optional<Image> front, rear, backlight;
     std::vector<std::uint8_t> magnetic;  // raw head samples, 8 bits each
-    nlohmann::json truth;
+    // Behind a pointer so that this header needs only json_fwd.hpp; never
+    // changed once made, so copies may share it.
+    std::shared_ptr<const nlohmann::json> truth;
 };
 
 // The E13B font file used when a codeline names none: the environment

@@ -10,15 +10,16 @@
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
+#include <nlohmann/json.hpp>
 #include <sstream>
 #include <string>
 #include <vector>
 
-#include "sim/synth/corpus.h"
-#include "sim/synth/description.h"
-#include "sim/synth/document_renderer.h"
+#include "testing/synth/corpus.h"
+#include "testing/synth/description.h"
+#include "testing/synth/document_renderer.h"
 
-using namespace kovran::sim::synth;
+using namespace kovran::synth;
 using nlohmann::json;
 
 namespace {

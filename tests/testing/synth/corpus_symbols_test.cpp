@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <fstream>
 #include <memory>
+#include <nlohmann/json.hpp>
 #include <sstream>
 
 #include "support/temp_dir.h"

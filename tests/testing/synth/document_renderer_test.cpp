@@ -4,6 +4,7 @@
 #include <cmath>
 
 #include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
 
 #include "support/temp_dir.h"
 #include "testing/synth/image_io.h"
@@ -39,7 +40,7 @@ TEST(DocumentRenderer, MicroperforationAndBacklight) {
         SCOPED_TRACE(glyphs);
         const RenderedDocument doc = renderer.render(parseDescription(perforated(glyphs)));
         ASSERT_TRUE(doc.front && doc.rear && doc.backlight);
-        const auto& el = doc.truth["front"][0];
+        const auto& el = (*doc.truth)["front"][0];
         ASSERT_EQ(el["text"], "1");
         // The digit one has a full-height stem of holes in its middle
         // column: scan the middle of the box for the brightest column.
@@ -84,8 +85,8 @@ TEST(DocumentRenderer, ScanBoxesFollowTheSkewAndColourHasThreeChannels) {
     ASSERT_TRUE(doc.front);
     EXPECT_EQ(doc.front->channels, 3);
     EXPECT_FALSE(doc.rear);
-    const auto& box = doc.truth["front"][0]["box"];
-    const auto& scan = doc.truth["front"][0]["box_scan"];
+    const auto& box = (*doc.truth)["front"][0]["box"];
+    const auto& scan = (*doc.truth)["front"][0]["box_scan"];
     EXPECT_NE(box, scan);
     // Centre of the scan box is ink; the centre of the unskewed box (now
     // off by several pixels near a corner) is a worse guess.

@@ -1,6 +1,7 @@
 #include "testing/synth/image_ops.h"
 
 #include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
 
 #include <cmath>
 

@@ -6,6 +6,7 @@
 #include <cmath>
 #include <cstdio>
 #include <map>
+#include <nlohmann/json.hpp>
 
 #include "support/shared_testdata.h"
 #include "testing/synth/codeline_font.h"
@@ -132,7 +133,7 @@ TEST(MagneticInk, RenderedCodelineTrack) {
             EXPECT_EQ(doc.magnetic.size(),
                       static_cast<std::size_t>(std::ceil(d.widthMm / 25.4 * raw)));
             const auto dec = decimateSamples(doc.magnetic, 3 * d.magnetic.decimation);
-            const auto& chars = doc.truth["codeline"]["chars"];
+            const auto& chars = (*doc.truth)["codeline"]["chars"];
             ASSERT_FALSE(chars.empty());
             int checked = 0;
             for (const auto& c : chars) {
