@@ -32,7 +32,7 @@ constexpr std::size_t fileBytes(std::size_t n) {
 
 }  // namespace
 
-const char* fontDbErrorText(FontDbError error) {
+const char* FontDbErrorText(FontDbError error) {
     switch (error) {
         case FontDbError::None:
             return "ok";
@@ -52,7 +52,7 @@ const char* fontDbErrorText(FontDbError error) {
     return "unknown error";
 }
 
-FontDbRead parseFontDb(std::span<const std::uint8_t> bytes) {
+FontDbRead ParseFontDb(std::span<const std::uint8_t> bytes) {
     FontDbRead out;
     if (bytes.size() < kFontDbHeaderBytes) {
         out.error = FontDbError::NoHeader;
@@ -80,7 +80,7 @@ FontDbRead parseFontDb(std::span<const std::uint8_t> bytes) {
     return out;
 }
 
-FontDbRead readFontDbFile(const std::string& path) {
+FontDbRead ReadFontDbFile(const std::string& path) {
     FontDbRead out;
     File f(std::fopen(path.c_str(), "rb"));
     if (!f) {
@@ -118,10 +118,10 @@ FontDbRead readFontDbFile(const std::string& path) {
         out.error = FontDbError::ReadFailed;
         return out;
     }
-    return parseFontDb(bytes);
+    return ParseFontDb(bytes);
 }
 
-std::vector<std::uint8_t> encodeFontDb(std::span<const FontModel> models) {
+std::vector<std::uint8_t> EncodeFontDb(std::span<const FontModel> models) {
     const std::size_t n = models.size();
     if (n > kMaxFontModels) return {};
     std::vector<std::uint8_t> bytes(fileBytes(n), 0);
@@ -138,9 +138,9 @@ std::vector<std::uint8_t> encodeFontDb(std::span<const FontModel> models) {
     return bytes;
 }
 
-FontDbError writeFontDbFile(const std::string& path, std::span<const FontModel> models) {
+FontDbError WriteFontDbFile(const std::string& path, std::span<const FontModel> models) {
     if (models.size() > kMaxFontModels) return FontDbError::TooManyModels;
-    const std::vector<std::uint8_t> bytes = encodeFontDb(models);
+    const std::vector<std::uint8_t> bytes = EncodeFontDb(models);
     File f(std::fopen(path.c_str(), "wb"));
     if (!f) return FontDbError::CannotWrite;
     if (std::fwrite(bytes.data(), 1, bytes.size(), f.get()) != bytes.size())
@@ -149,7 +149,7 @@ FontDbError writeFontDbFile(const std::string& path, std::span<const FontModel> 
     return FontDbError::None;
 }
 
-bool isValidFontDbName(std::string_view name) {
+bool IsValidFontDbName(std::string_view name) {
     return name.size() >= 4 && name.size() <= 31;
 }
 

@@ -272,7 +272,7 @@ const Shape* findShape(const GlyphSetData& d, char c) {
 
 }  // namespace
 
-GlyphSet::Parsed GlyphSet::parse(GlyphFamily family, std::string_view text) {
+GlyphSet::Parsed GlyphSet::Parse(GlyphFamily family, std::string_view text) {
     Parsed out;
     const Reader r = readBlocks(text);
     if (!r.error.empty()) {
@@ -302,37 +302,37 @@ GlyphSet::Parsed GlyphSet::parse(GlyphFamily family, std::string_view text) {
     return out;
 }
 
-GlyphSet GlyphSet::builtin(GlyphFamily family) {
-    Parsed p = parse(family, builtinGlyphText(family));
+GlyphSet GlyphSet::Builtin(GlyphFamily family) {
+    Parsed p = Parse(family, BuiltinGlyphText(family));
     // The built-in files are part of the build and parsed by its tests; a
     // failure here is a broken build, not bad input.
     if (!p.set) throw std::logic_error("built-in glyph data: " + p.error);
     return std::move(*p.set);
 }
 
-GlyphFamily GlyphSet::family() const {
+GlyphFamily GlyphSet::Family() const {
     return data_->family;
 }
-const std::string& GlyphSet::characters() const {
+const std::string& GlyphSet::Characters() const {
     return data_->chars;
 }
-bool GlyphSet::contains(char c) const {
+bool GlyphSet::Contains(char c) const {
     return findShape(*data_, c) != nullptr;
 }
-double GlyphSet::pitchMm() const {
+double GlyphSet::PitchMm() const {
     return data_->pitchMm;
 }
-double GlyphSet::heightMm() const {
+double GlyphSet::HeightMm() const {
     return data_->heightMm;
 }
 
-std::optional<unsigned> GlyphSet::cmc7Code(char c) const {
+std::optional<unsigned> GlyphSet::Cmc7Code(char c) const {
     const Shape* s = findShape(*data_, c);
     if (data_->family != GlyphFamily::CMC7 || s == nullptr) return std::nullopt;
     return s->cmc7Code;
 }
 
-std::optional<RenderedGlyph> GlyphSet::render(char c, const GlyphRenderOptions& options) const {
+std::optional<RenderedGlyph> GlyphSet::Render(char c, const GlyphRenderOptions& options) const {
     const Shape* s = findShape(*data_, c);
     const double dpiX = options.dpi;
     const double dpiY = options.dpiV > 0 ? options.dpiV : options.dpi;
@@ -342,15 +342,16 @@ std::optional<RenderedGlyph> GlyphSet::render(char c, const GlyphRenderOptions& 
     const double grow = std::clamp(options.growMm, -0.2, 0.2);
 
     RenderedGlyph out;
-    InkImage& img = out.image;
-    img.width = std::max(1, static_cast<int>(std::lround(data_->pitchMm * dpiX / kMmPerInch)));
-    img.height = std::max(1, static_cast<int>(std::lround(data_->heightMm * dpiY / kMmPerInch)));
-    img.pixels.assign(static_cast<std::size_t>(img.width) * img.height, 0);
+    out.image = imaging::ImageBuffer(
+        std::max(1, static_cast<int>(std::lround(data_->pitchMm * dpiX / kMmPerInch))),
+        std::max(1, static_cast<int>(std::lround(data_->heightMm * dpiY / kMmPerInch))), 1, 0,
+        {dpiX, dpiY});
+    imaging::ImageBuffer& img = out.image;
     const double radius = data_->holeDiameterMm / 2 + grow;
 
-    for (int y = 0; y < img.height; ++y) {
+    for (int y = 0; y < img.Height(); ++y) {
         const double my = (y + 0.5) * kMmPerInch / dpiY;
-        for (int x = 0; x < img.width; ++x) {
+        for (int x = 0; x < img.Width(); ++x) {
             const double mx = (x + 0.5) * kMmPerInch / dpiX;
             bool ink = false;
             for (const Rect& r : s->rects) {
@@ -365,7 +366,7 @@ std::optional<RenderedGlyph> GlyphSet::render(char c, const GlyphRenderOptions& 
                 ink = radius > 0 && dx * dx + dy * dy <= radius * radius;
             }
             if (!ink) continue;
-            img.pixels[static_cast<std::size_t>(y) * img.width + x] = 1;
+            img.At(x, y) = 1;
             if (out.inkLeft < 0 || x < out.inkLeft) out.inkLeft = x;
             if (out.inkTop < 0) out.inkTop = y;
             out.inkRight = std::max(out.inkRight, x);

@@ -16,16 +16,16 @@ class ProjectCodelineFont final : public CodelineFont {
     ProjectCodelineFont(GlyphSet set, std::string name)
         : set_(std::move(set)), name_(std::move(name)) {}
     std::string name() const override { return name_ + " (project glyphs)"; }
-    bool hasChar(char c) const override { return c == ' ' || set_.contains(c); }
-    double pitchInch() const override { return set_.pitchMm() / 25.4; }
-    double heightInch() const override { return set_.heightMm() / 25.4; }
+    bool hasChar(char c) const override { return c == ' ' || set_.Contains(c); }
+    double pitchInch() const override { return set_.PitchMm() / 25.4; }
+    double heightInch() const override { return set_.HeightMm() / 25.4; }
 
     CodelineGlyph render(char c, double dpiX, double dpiY) const override {
         CodelineGlyph out;
         ocr::GlyphRenderOptions options;
         options.dpi = std::clamp(dpiX, 50.0, 2400.0);
         options.dpiV = std::clamp(dpiY, 50.0, 2400.0);
-        const auto g = set_.render(c, options);
+        const auto g = set_.Render(c, options);
         if (!g || g->inkLeft < 0) return out;
         const int w = g->inkRight - g->inkLeft + 1, h = g->inkBottom - g->inkTop + 1;
         out.coverage = Plane(w, h);
@@ -46,21 +46,21 @@ class ProjectCodelineFont final : public CodelineFont {
 
 std::unique_ptr<CodelineFont> makeProjectCodelineFont(const std::string& family) {
     if (family == "cmc7")
-        return std::make_unique<ProjectCodelineFont>(GlyphSet::builtin(GlyphFamily::CMC7), "CMC7");
-    return std::make_unique<ProjectCodelineFont>(GlyphSet::builtin(GlyphFamily::E13B), "E13B");
+        return std::make_unique<ProjectCodelineFont>(GlyphSet::Builtin(GlyphFamily::CMC7), "CMC7");
+    return std::make_unique<ProjectCodelineFont>(GlyphSet::Builtin(GlyphFamily::E13B), "E13B");
 }
 
 bool projectPerforationHasChar(char c) {
-    return c == ' ' || GlyphSet::builtin(GlyphFamily::Microperforation).contains(c);
+    return c == ' ' || GlyphSet::Builtin(GlyphFamily::Microperforation).Contains(c);
 }
 
 Plane projectPerforationHoles(char c, double dpiX, double dpiY, double* pitchMm) {
-    const GlyphSet set = GlyphSet::builtin(GlyphFamily::Microperforation);
-    if (pitchMm) *pitchMm = set.pitchMm();
+    const GlyphSet set = GlyphSet::Builtin(GlyphFamily::Microperforation);
+    if (pitchMm) *pitchMm = set.PitchMm();
     ocr::GlyphRenderOptions options;
     options.dpi = dpiX;
     options.dpiV = dpiY;
-    const auto g = set.render(c, options);
+    const auto g = set.Render(c, options);
     if (!g) return Plane();
     Plane out(g->image.width, g->image.height);
     for (int y = 0; y < out.height; ++y)

@@ -1,4 +1,4 @@
-#include "platform/font_face.h"
+#include "imaging/text_face.h"
 
 #include <fontconfig/fontconfig.h>
 #include <ft2build.h>
@@ -9,25 +9,25 @@
 #include <cctype>
 #include <cmath>
 
-namespace kovran::platform {
+namespace kovran::imaging {
 
-struct FontFace::Impl {
+struct TextFace::Impl {
     FT_Face face = nullptr;
     ~Impl() {
         if (face != nullptr) FT_Done_Face(face);
     }
 };
 
-FontFace::FontFace(std::unique_ptr<Impl> impl, std::string path, std::string family)
+TextFace::TextFace(std::unique_ptr<Impl> impl, std::string path, std::string family)
     : impl_(std::move(impl)), path_(std::move(path)), family_(std::move(family)) {}
-FontFace::~FontFace() = default;
+TextFace::~TextFace() = default;
 
-bool FontFace::hasChar(char32_t c) const {
+bool TextFace::HasChar(char32_t c) const {
     return FT_Get_Char_Index(impl_->face, c) != 0;
 }
 
-FontFace::Box FontFace::box(char32_t c) const {
-    Box b;
+OutlineBox TextFace::Bounds(char32_t c) const {
+    OutlineBox b;
     FT_Face face = impl_->face;
     if (FT_Load_Char(face, c, FT_LOAD_NO_SCALE | FT_LOAD_NO_HINTING) != 0) return b;
     if (face->glyph->format != FT_GLYPH_FORMAT_OUTLINE || face->units_per_EM == 0) return b;
@@ -41,8 +41,8 @@ FontFace::Box FontFace::box(char32_t c) const {
     return b;
 }
 
-std::optional<GlyphCoverage> FontFace::render(char32_t c, double emPixelsX, double emPixelsY,
-                                              int emboldenPixels64, Hinting hinting) const {
+std::optional<TextGlyph> TextFace::Render(char32_t c, double emPixelsX, double emPixelsY,
+                                         TextRenderOptions options) const {
     FT_Face face = impl_->face;
     // 26.6 fixed point sizes at 72 dpi, so that points are pixels.
     if (FT_Set_Char_Size(face, static_cast<FT_F26Dot6>(std::lround(emPixelsX * 64.0)),
@@ -51,37 +51,37 @@ std::optional<GlyphCoverage> FontFace::render(char32_t c, double emPixelsX, doub
     // Outlines only: an embedded bitmap strike would ignore the emboldening
     // and the exact size.
     const FT_Int32 flags =
-        FT_LOAD_NO_BITMAP | (hinting == Hinting::on ? FT_LOAD_DEFAULT : FT_LOAD_NO_HINTING);
+        FT_LOAD_NO_BITMAP | (options.hinting == Hinting::On ? FT_LOAD_DEFAULT : FT_LOAD_NO_HINTING);
     if (FT_Load_Char(face, c, flags) != 0) return std::nullopt;
     FT_GlyphSlot slot = face->glyph;
-    if (emboldenPixels64 != 0 && slot->format == FT_GLYPH_FORMAT_OUTLINE)
-        FT_Outline_Embolden(&slot->outline, emboldenPixels64);
+    if (options.emboldenPixels64 != 0 && slot->format == FT_GLYPH_FORMAT_OUTLINE)
+        FT_Outline_Embolden(&slot->outline, options.emboldenPixels64);
     if (FT_Render_Glyph(slot, FT_RENDER_MODE_NORMAL) != 0) return std::nullopt;
     const FT_Bitmap& bm = slot->bitmap;
-    GlyphCoverage g;
+    TextGlyph g;
     g.advance = slot->linearHoriAdvance / 65536.0;
     g.left = slot->bitmap_left;
     g.top = slot->bitmap_top;
     if (bm.width == 0 || bm.rows == 0) return g;
     if (bm.pixel_mode != FT_PIXEL_MODE_GRAY || bm.buffer == nullptr) return std::nullopt;
-    g.width = static_cast<int>(bm.width);
-    g.height = static_cast<int>(bm.rows);
-    g.values.resize(static_cast<std::size_t>(g.width) * static_cast<std::size_t>(g.height));
+    const int width = static_cast<int>(bm.width);
+    const int height = static_cast<int>(bm.rows);
     const int pitch = bm.pitch;
     const int stride = pitch < 0 ? -pitch : pitch;
-    if (stride < g.width) return std::nullopt;
-    for (int y = 0; y < g.height; ++y) {
+    if (stride < width) return std::nullopt;
+    g.coverage = ImageBuffer(width, height, 1, 0, {emPixelsX, emPixelsY});
+    for (int y = 0; y < height; ++y) {
         // A negative pitch means the rows are stored bottom-up.
         const unsigned char* row =
-            bm.buffer + static_cast<std::ptrdiff_t>(pitch < 0 ? g.height - 1 - y : y) * stride;
-        std::copy(row, row + g.width, g.values.begin() + static_cast<std::ptrdiff_t>(y) * g.width);
+            bm.buffer + static_cast<std::ptrdiff_t>(pitch < 0 ? height - 1 - y : y) * stride;
+        std::copy(row, row + width, g.coverage.Row(y));
     }
     return g;
 }
 
 namespace {
 
-std::string lower(std::string s) {
+std::string Lower(std::string s) {
     for (char& ch : s) ch = static_cast<char>(std::tolower(static_cast<unsigned char>(ch)));
     return s;
 }
@@ -93,24 +93,24 @@ using Pattern = std::unique_ptr<FcPattern, PatternDeleter>;
 
 // True when one of the names the match carries for `object` (a face has one
 // per language) is `wanted`, ignoring case.
-bool carries(FcPattern* match, const char* object, const std::string& wanted) {
+bool Carries(FcPattern* match, const char* object, const std::string& wanted) {
     FcChar8* value = nullptr;
-    const std::string w = lower(wanted);
+    const std::string w = Lower(wanted);
     for (int i = 0; FcPatternGetString(match, object, i, &value) == FcResultMatch; ++i)
-        if (lower(reinterpret_cast<const char*>(value)) == w) return true;
+        if (Lower(reinterpret_cast<const char*>(value)) == w) return true;
     return false;
 }
 
 }  // namespace
 
-struct FontLibrary::Impl {
+struct TextFaceLibrary::Impl {
     FT_Library ft = nullptr;
     // A configuration of our own rather than the process-wide default, so
     // that fontconfig's state ends with the library.
     FcConfig* fc = nullptr;
     bool fcTried = false;
-    std::map<std::string, std::unique_ptr<FontFace>> byPath;
-    std::map<std::string, const FontFace*> byRequest;
+    std::map<std::string, std::unique_ptr<TextFace>> byPath;
+    std::map<std::string, const TextFace*> byRequest;
     ~Impl() {
         byRequest.clear();
         byPath.clear();  // faces before FreeType
@@ -118,31 +118,31 @@ struct FontLibrary::Impl {
         if (fc != nullptr) FcConfigDestroy(fc);
     }
 
-    const FontFace* open(const std::string& path, const std::string& family, std::string& error);
-    const FontFace* resolve(Pattern pattern, const std::string& request, const std::string& style,
-                            std::string& error);
+    const TextFace* Open(const std::string& path, const std::string& family, std::string* error);
+    const TextFace* Resolve(Pattern pattern, const std::string& request, const std::string& style,
+                            std::string* error);
 };
 
-FontLibrary::FontLibrary() : impl_(std::make_unique<Impl>()) {
+TextFaceLibrary::TextFaceLibrary() : impl_(std::make_unique<Impl>()) {
     if (FT_Init_FreeType(&impl_->ft) != 0) impl_->ft = nullptr;
 }
-FontLibrary::~FontLibrary() = default;
+TextFaceLibrary::~TextFaceLibrary() = default;
 
-bool FontLibrary::ok() const {
+bool TextFaceLibrary::Ok() const {
     return impl_->ft != nullptr;
 }
 
-const FontFace* FontLibrary::Impl::open(const std::string& path, const std::string& family,
-                                        std::string& error) {
+const TextFace* TextFaceLibrary::Impl::Open(const std::string& path, const std::string& family,
+                                        std::string* error) {
     if (auto it = byPath.find(path); it != byPath.end()) return it->second.get();
     if (ft == nullptr) {
-        error = "FreeType could not be initialised";
+        if (error != nullptr) *error = "FreeType could not be initialised";
         return nullptr;
     }
-    auto impl = std::make_unique<FontFace::Impl>();
+    auto impl = std::make_unique<TextFace::Impl>();
     if (FT_New_Face(ft, path.c_str(), 0, &impl->face) != 0) {
         impl->face = nullptr;
-        error = "cannot open font file " + path;
+        if (error != nullptr) *error = "cannot open font file " + path;
         return nullptr;
     }
     FT_Face face = impl->face;
@@ -151,21 +151,21 @@ const FontFace* FontLibrary::Impl::open(const std::string& path, const std::stri
     if (FT_Select_Charmap(face, FT_ENCODING_UNICODE) != 0 && face->num_charmaps > 0)
         FT_Set_Charmap(face, face->charmaps[0]);
     std::string name = face->family_name != nullptr ? face->family_name : family;
-    std::unique_ptr<FontFace> result(new FontFace(std::move(impl), path, std::move(name)));
-    const FontFace* raw = result.get();
+    std::unique_ptr<TextFace> result(new TextFace(std::move(impl), path, std::move(name)));
+    const TextFace* raw = result.get();
     byPath.emplace(path, std::move(result));
     return raw;
 }
 
-const FontFace* FontLibrary::openFile(const std::string& path, std::string& error) {
-    return impl_->open(path, path, error);
+const TextFace* TextFaceLibrary::OpenFile(const std::string& path, std::string* error) {
+    return impl_->Open(path, path, error);
 }
 
-const FontFace* FontLibrary::Impl::resolve(Pattern pattern, const std::string& request,
-                                           const std::string& style, std::string& error) {
+const TextFace* TextFaceLibrary::Impl::Resolve(Pattern pattern, const std::string& request,
+                                           const std::string& style, std::string* error) {
     if (auto it = byRequest.find(request); it != byRequest.end()) return it->second;
     if (!pattern) {
-        error = "bad font name";
+        if (error != nullptr) *error = "bad font name";
         return nullptr;
     }
     if (!fcTried) {
@@ -173,7 +173,7 @@ const FontFace* FontLibrary::Impl::resolve(Pattern pattern, const std::string& r
         fc = FcInitLoadConfigAndFonts();
     }
     if (fc == nullptr) {
-        error = "fontconfig could not be initialised";
+        if (error != nullptr) *error = "fontconfig could not be initialised";
         return nullptr;
     }
     FcChar8* asked = nullptr;
@@ -186,29 +186,29 @@ const FontFace* FontLibrary::Impl::resolve(Pattern pattern, const std::string& r
     Pattern match(FcFontMatch(fc, pattern.get(), &result));
     FcChar8* file = nullptr;
     if (!match || FcPatternGetString(match.get(), FC_FILE, 0, &file) != FcResultMatch) {
-        error = "font not found";
+        if (error != nullptr) *error = "font not found";
         return nullptr;
     }
-    if (!carries(match.get(), FC_FAMILY, family)) {
-        error = "font family '" + family + "' is not installed";
+    if (!Carries(match.get(), FC_FAMILY, family)) {
+        if (error != nullptr) *error = "font family '" + family + "' is not installed";
         return nullptr;
     }
-    if (!style.empty() && !carries(match.get(), FC_STYLE, style)) {
-        error = "font family '" + family + "' has no style '" + style + "'";
+    if (!style.empty() && !Carries(match.get(), FC_STYLE, style)) {
+        if (error != nullptr) *error = "font family '" + family + "' has no style '" + style + "'";
         return nullptr;
     }
-    const FontFace* face = open(reinterpret_cast<const char*>(file), family, error);
+    const TextFace* face = Open(reinterpret_cast<const char*>(file), family, error);
     if (face != nullptr) byRequest.emplace(request, face);
     return face;
 }
 
-const FontFace* FontLibrary::openPattern(const std::string& pattern, std::string& error) {
+const TextFace* TextFaceLibrary::OpenPattern(const std::string& pattern, std::string* error) {
     Pattern parsed(FcNameParse(reinterpret_cast<const FcChar8*>(pattern.c_str())));
-    return impl_->resolve(std::move(parsed), pattern, {}, error);
+    return impl_->Resolve(std::move(parsed), pattern, {}, error);
 }
 
-const FontFace* FontLibrary::openFamily(const std::string& family, const std::string& style,
-                                        std::string& error) {
+const TextFace* TextFaceLibrary::OpenFamily(const std::string& family, const std::string& style,
+                                        std::string* error) {
     Pattern pattern(FcPatternCreate());
     if (pattern) {
         FcPatternAddString(pattern.get(), FC_FAMILY,
@@ -218,7 +218,7 @@ const FontFace* FontLibrary::openFamily(const std::string& family, const std::st
                                reinterpret_cast<const FcChar8*>(style.c_str()));
     }
     // A NUL cannot occur in either name, so it keeps the two apart.
-    return impl_->resolve(std::move(pattern), family + '\0' + style, style, error);
+    return impl_->Resolve(std::move(pattern), family + '\0' + style, style, error);
 }
 
-}  // namespace kovran::platform
+}  // namespace kovran::imaging
