@@ -42,7 +42,7 @@ OutlineBox TextFace::Bounds(char32_t c) const {
 }
 
 std::optional<TextGlyph> TextFace::Render(char32_t c, double emPixelsX, double emPixelsY,
-                                         TextRenderOptions options) const {
+                                          TextRenderOptions options) const {
     FT_Face face = impl_->face;
     // 26.6 fixed point sizes at 72 dpi, so that points are pixels.
     if (FT_Set_Char_Size(face, static_cast<FT_F26Dot6>(std::lround(emPixelsX * 64.0)),
@@ -133,7 +133,7 @@ bool TextFaceLibrary::Ok() const {
 }
 
 const TextFace* TextFaceLibrary::Impl::Open(const std::string& path, const std::string& family,
-                                        std::string* error) {
+                                            std::string* error) {
     if (auto it = byPath.find(path); it != byPath.end()) return it->second.get();
     if (ft == nullptr) {
         if (error != nullptr) *error = "FreeType could not be initialised";
@@ -162,7 +162,7 @@ const TextFace* TextFaceLibrary::OpenFile(const std::string& path, std::string* 
 }
 
 const TextFace* TextFaceLibrary::Impl::Resolve(Pattern pattern, const std::string& request,
-                                           const std::string& style, std::string* error) {
+                                               const std::string& style, std::string* error) {
     if (auto it = byRequest.find(request); it != byRequest.end()) return it->second;
     if (!pattern) {
         if (error != nullptr) *error = "bad font name";
@@ -208,7 +208,7 @@ const TextFace* TextFaceLibrary::OpenPattern(const std::string& pattern, std::st
 }
 
 const TextFace* TextFaceLibrary::OpenFamily(const std::string& family, const std::string& style,
-                                        std::string* error) {
+                                            std::string* error) {
     Pattern pattern(FcPatternCreate());
     if (pattern) {
         FcPatternAddString(pattern.get(), FC_FAMILY,

@@ -15,26 +15,26 @@ float lineCoverage(double d, double hw) {
 
 }  // namespace
 
-void drawBackground(Image& image, const Background& bg, double pxPerMmX, double pxPerMmY) {
+void drawBackground(ImageBuffer& image, const Background& bg, double pxPerMmX, double pxPerMmY) {
     const double a = bg.angleDeg * M_PI / 180.0;
     const double ca = std::cos(a), sa = std::sin(a);
     const double px = std::sqrt(pxPerMmX * pxPerMmY);
     if (bg.kind == Background::Kind::Gradient) {
-        const double span =
-            std::fabs(image.width / pxPerMmX * ca) + std::fabs(image.height / pxPerMmY * sa) + 1e-9;
+        const double span = std::fabs(image.Width() / pxPerMmX * ca) +
+                            std::fabs(image.Height() / pxPerMmY * sa) + 1e-9;
         const double minU =
-            std::min({0.0, image.width / pxPerMmX * ca, image.height / pxPerMmY * sa,
-                      image.width / pxPerMmX * ca + image.height / pxPerMmY * sa});
-        for (int y = 0; y < image.height; ++y)
-            for (int x = 0; x < image.width; ++x) {
+            std::min({0.0, image.Width() / pxPerMmX * ca, image.Height() / pxPerMmY * sa,
+                      image.Width() / pxPerMmX * ca + image.Height() / pxPerMmY * sa});
+        for (int y = 0; y < image.Height(); ++y)
+            for (int x = 0; x < image.Width(); ++x) {
                 const double u = (x / pxPerMmX * ca + y / pxPerMmY * sa - minU) / span;
                 const Rgb c{
                     static_cast<std::uint8_t>(bg.colour.r + (bg.colour2.r - bg.colour.r) * u),
                     static_cast<std::uint8_t>(bg.colour.g + (bg.colour2.g - bg.colour.g) * u),
                     static_cast<std::uint8_t>(bg.colour.b + (bg.colour2.b - bg.colour.b) * u)};
-                std::uint8_t* p = &image.at(x, y);
+                std::uint8_t* p = &image.At(x, y);
                 // Multiplied onto the paper so that its tint stays.
-                if (image.channels == 1) {
+                if (image.Channels() == 1) {
                     p[0] = static_cast<std::uint8_t>(
                         p[0] * (0.299 * c.r + 0.587 * c.g + 0.114 * c.b) / 255.0);
                 } else {
@@ -45,30 +45,30 @@ void drawBackground(Image& image, const Background& bg, double pxPerMmX, double 
             }
         return;
     }
-    Plane cov(image.width, image.height);
+    ImageBuffer cov(image.Width(), image.Height());
     const double period = bg.periodMm * px, hw = bg.lineMm * px / 2.0;
     const double amp = bg.amplitudeMm * px, wave = std::max(bg.periodMm * 8.0, 5.0) * px;
-    for (int y = 0; y < image.height; ++y) {
-        float* row = cov.row(y);
-        for (int x = 0; x < image.width; ++x) {
+    for (int y = 0; y < image.Height(); ++y) {
+        std::uint8_t* row = cov.Row(y);
+        for (int x = 0; x < image.Width(); ++x) {
             // Pattern axes: u along the lines, v across them.
             const double u = x * ca + y * sa, v = -x * sa + y * ca;
             switch (bg.kind) {
                 case Background::Kind::Waves: {
                     const double w = v - amp * std::sin(2.0 * M_PI * u / wave);
                     const double d = w - period * std::round(w / period);
-                    row[x] = lineCoverage(d, hw);
+                    row[x] = CoverageByte(lineCoverage(d, hw));
                     break;
                 }
                 case Background::Kind::Lines: {
                     const double d = v - period * std::round(v / period);
-                    row[x] = lineCoverage(d, hw);
+                    row[x] = CoverageByte(lineCoverage(d, hw));
                     break;
                 }
                 case Background::Kind::Dots: {
                     const double du = u - period * std::round(u / period);
                     const double dv = v - period * std::round(v / period);
-                    row[x] = lineCoverage(std::hypot(du, dv), hw);
+                    row[x] = CoverageByte(lineCoverage(std::hypot(du, dv), hw));
                     break;
                 }
                 case Background::Kind::Gradient:
@@ -79,8 +79,8 @@ void drawBackground(Image& image, const Background& bg, double pxPerMmX, double 
     multiplyCoverage(image, cov, 0, 0, bg.colour);
 }
 
-Plane photoCoverage(int w, int h, double darkness, double pxPerMm, Rng& rng) {
-    Plane out(w, h);
+ImageBuffer photoCoverage(int w, int h, double darkness, double pxPerMm, Rng& rng) {
+    ImageBuffer out(w, h);
     // Random shading on a coarse grid (about 3 mm), bilinearly enlarged, with
     // a lighter oval in the middle like a face on a dark ground.
     const double cell = std::max(2.0, 3.0 * pxPerMm);
@@ -97,7 +97,7 @@ Plane photoCoverage(int w, int h, double darkness, double pxPerMm, Rng& rng) {
                              (G(ix, iy + 1) * (1 - fx) + G(ix + 1, iy + 1) * fx) * fy;
             const double ex = (x - w / 2.0) / (w * 0.28), ey = (y - h * 0.45) / (h * 0.33);
             const double face = std::exp(-(ex * ex + ey * ey) * 2.0) * 0.35;
-            out.at(x, y) = static_cast<float>(std::clamp(darkness + n - face * darkness, 0.0, 1.0));
+            out.At(x, y) = CoverageByte(darkness + n - face * darkness);
         }
     return out;
 }

@@ -9,11 +9,11 @@
 namespace kovran::synth {
 
 // Draws the pattern over the whole image; pixelsPerMm on each axis.
-void drawBackground(Image& image, const Background& bg, double pxPerMmX, double pxPerMmY);
+void drawBackground(ImageBuffer& image, const Background& bg, double pxPerMmX, double pxPerMmY);
 
 // A dark photograph: smooth random shading in a rectangle of w x h pixels,
 // returned as ink coverage (its darkness) so it can be painted and counted in
 // the backlight.
-Plane photoCoverage(int w, int h, double darkness, double pxPerMm, Rng& rng);
+ImageBuffer photoCoverage(int w, int h, double darkness, double pxPerMm, Rng& rng);
 
 }  // namespace kovran::synth

@@ -4,6 +4,8 @@
 #include <cmath>
 #include <cstring>
 
+#include "testing/synth/synth_error.h"
+
 namespace kovran::synth {
 
 namespace {
@@ -21,25 +23,25 @@ constexpr const char* kCmc7Table =
 
 class E13bFont final : public CodelineFont {
   public:
-    explicit E13bFont(const FontFace& face) : face_(face) {
+    explicit E13bFont(const SynthFont& face) : face_(face) {
         // Scale so that the digit zero is exactly the nominal character height.
-        const auto zero = face_.box(U'0');
+        const auto zero = face_.Bounds(U'0');
         const double h = zero.yMax - zero.yMin;
         emInch_ = h > 0.0 ? heightInch() / h : 0.2;
     }
-    std::string name() const override { return "E13B (" + face_.family() + ")"; }
+    std::string name() const override { return "E13B (" + face_.Family() + ")"; }
     bool hasChar(char c) const override {
         if (c == ' ') return true;
         const char32_t g = glyphFor(c);
-        return g != 0 && face_.hasChar(g);
+        return g != 0 && face_.HasChar(g);
     }
     CodelineGlyph render(char c, double dpiX, double dpiY) const override {
         CodelineGlyph out;
         if (c == ' ') return out;
-        const GlyphImage g = face_.render(glyphFor(c), emInch_ * dpiX, emInch_ * dpiY);
-        out.coverage = g.coverage;
+        imaging::TextGlyph g = face_.Render(glyphFor(c), emInch_ * dpiX, emInch_ * dpiY);
+        out.coverage = std::move(g.coverage);
         out.leftInch = g.left / dpiX;
-        out.bottomInch = (g.top - g.coverage.height) / dpiY;
+        out.bottomInch = (g.top - out.coverage.Height()) / dpiY;
         return out;
     }
 
@@ -59,13 +61,13 @@ class E13bFont final : public CodelineFont {
                 return 0;
         }
     }
-    const FontFace& face_;
+    const SynthFont& face_;
     double emInch_ = 0.2;
 };
 
 class Cmc7Font final : public CodelineFont {
   public:
-    Cmc7Font(const FontFace& shapes, Cmc7Geometry g) : shapes_(shapes), g_(g) {}
+    Cmc7Font(const SynthFont& shapes, Cmc7Geometry g) : shapes_(shapes), g_(g) {}
     std::string name() const override { return "CMC7 (bars)"; }
     bool hasChar(char c) const override { return c == ' ' || cmc7Code(c) >= 0; }
     double heightInch() const override { return g_.heightMm / 25.4; }
@@ -84,7 +86,7 @@ class Cmc7Font final : public CodelineFont {
         const double pxX = dpiX / 25.4, pxY = dpiY / 25.4;
         const int w = std::max(1, static_cast<int>(std::ceil(widthMm * pxX)) + 1);
         const int h = std::max(1, static_cast<int>(std::lround(g_.heightMm * pxY)));
-        out.coverage = Plane(w, h);
+        out.coverage = ImageBuffer(w, h);
         const auto mask = shapeMask(c, h);
         for (int k = 0; k < 7; ++k) {
             const double x0 = starts[k] * pxX, x1 = (starts[k] + g_.barWidthMm) * pxX;
@@ -95,8 +97,8 @@ class Cmc7Font final : public CodelineFont {
                 if (a <= 0.0) continue;
                 for (int y = 0; y < h; ++y)
                     if (rows[y])
-                        out.coverage.at(x, y) =
-                            std::min(1.0f, out.coverage.at(x, y) + static_cast<float>(a));
+                        out.coverage.At(x, y) = static_cast<std::uint8_t>(std::min<long>(
+                            kFullInk, out.coverage.At(x, y) + std::lround(a * kFullInk)));
             }
         }
         // Centre the character in its 1/8 inch cell.
@@ -112,29 +114,29 @@ class Cmc7Font final : public CodelineFont {
     std::vector<std::vector<bool>> shapeMask(char c, int h) const {
         std::vector<std::vector<bool>> mask(7, std::vector<bool>(h, true));
         if (c < '0' || c > '9') return mask;
-        const auto box = shapes_.box(static_cast<char32_t>(c));
+        const auto box = shapes_.Bounds(static_cast<char32_t>(c));
         const double bh = box.yMax - box.yMin, bw = box.xMax - box.xMin;
         if (bh <= 0.0 || bw <= 0.0) return mask;
         const double em = h / bh;
-        const GlyphImage g = shapes_.render(static_cast<char32_t>(c), em * 1.0, em);
-        if (g.coverage.width == 0) return mask;
-        const Plane& p = g.coverage;
+        const imaging::TextGlyph g = shapes_.Render(static_cast<char32_t>(c), em * 1.0, em);
+        if (g.coverage.Empty()) return mask;
+        const ImageBuffer& p = g.coverage;
         for (int k = 0; k < 7; ++k) {
-            const int a = static_cast<int>(std::floor(k * p.width / 7.0));
-            const int b = std::max(a + 1, static_cast<int>(std::ceil((k + 1) * p.width / 7.0)));
+            const int a = static_cast<int>(std::floor(k * p.Width() / 7.0));
+            const int b = std::max(a + 1, static_cast<int>(std::ceil((k + 1) * p.Width() / 7.0)));
             int inked = 0;
             std::vector<bool> rows(h, false);
             for (int y = 0; y < h; ++y) {
-                const int sy = std::clamp(y * p.height / h, 0, p.height - 1);
-                for (int x = a; x < b && x < p.width; ++x)
-                    if (p.at(x, sy) > 0.4f) rows[y] = true;
+                const int sy = std::clamp(y * p.Height() / h, 0, p.Height() - 1);
+                for (int x = a; x < b && x < p.Width(); ++x)
+                    if (CoverageShare(p.At(x, sy)) > 0.4f) rows[y] = true;
                 inked += rows[y];
             }
             if (inked * 2 >= h) mask[k] = rows;
         }
         return mask;
     }
-    const FontFace& shapes_;
+    const SynthFont& shapes_;
     Cmc7Geometry g_;
 };
 
@@ -146,22 +148,15 @@ int cmc7Code(char c) {
     return p ? static_cast<int>(p - kCmc7Table) : -1;
 }
 
-std::unique_ptr<CodelineFont> makeE13bFont(FontLibrary& fonts, const std::string& path,
-                                           std::string* error) {
-    const FontFace* face = fonts.open(path, error);
-    if (!face) return nullptr;
-    if (!face->hasChar(U'0') || !face->hasChar(U'C')) {
-        if (error) *error = "font " + path + " has no E13B digits and symbols";
-        return nullptr;
-    }
-    return std::make_unique<E13bFont>(*face);
+std::unique_ptr<CodelineFont> MakeE13bFont(SynthFontLibrary& fonts, const std::string& path) {
+    const SynthFont& face = fonts.Open(path);
+    if (!face.HasChar(U'0') || !face.HasChar(U'C'))
+        throw SynthError("font " + path + " has no E13B digits and symbols");
+    return std::make_unique<E13bFont>(face);
 }
 
-std::unique_ptr<CodelineFont> makeCmc7Font(FontLibrary& fonts, Cmc7Geometry geometry,
-                                           std::string* error) {
-    const FontFace* face = fonts.open("DejaVu Sans:style=Bold", error);
-    if (!face) return nullptr;
-    return std::make_unique<Cmc7Font>(*face, geometry);
+std::unique_ptr<CodelineFont> MakeCmc7Font(SynthFontLibrary& fonts, Cmc7Geometry geometry) {
+    return std::make_unique<Cmc7Font>(fonts.Open("DejaVu Sans:style=Bold"), geometry);
 }
 
 }  // namespace kovran::synth

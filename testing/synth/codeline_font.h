@@ -15,7 +15,7 @@
 namespace kovran::synth {
 
 struct CodelineGlyph {
-    Plane coverage;           // ink of the character, cropped to its box
+    ImageBuffer coverage;     // ink of the character, cropped to its box
     double leftInch = 0.0;    // box left edge, from the start of the character cell
     double bottomInch = 0.0;  // box bottom edge, above the codeline baseline
 };
@@ -34,8 +34,8 @@ class CodelineFont {
 
 // E13B from a MICR TrueType font whose transit, amount, on-us and dash
 // symbols sit on 'A', 'B', 'C', 'D' (the GnuMICR layout).
-std::unique_ptr<CodelineFont> makeE13bFont(FontLibrary& fonts, const std::string& path,
-                                           std::string* error);
+// Throws SynthError when the file cannot be opened or lacks the characters.
+std::unique_ptr<CodelineFont> MakeE13bFont(SynthFontLibrary& fonts, const std::string& path);
 
 // Geometry of the CMC7 bars, in millimetres; intervals are measured from
 // the start of one bar to the start of the next.
@@ -48,8 +48,8 @@ struct Cmc7Geometry {
 
 // CMC7 drawn from the bar code table; the digit shapes are cut into the bars
 // from a bold sans face (shape only: the bars and gaps carry the code).
-std::unique_ptr<CodelineFont> makeCmc7Font(FontLibrary& fonts, Cmc7Geometry geometry,
-                                           std::string* error);
+// Throws SynthError when the shape face is not installed.
+std::unique_ptr<CodelineFont> MakeCmc7Font(SynthFontLibrary& fonts, Cmc7Geometry geometry);
 
 // The six long-gap flags of a CMC7 character (bit k-1 for gap k), or -1.
 int cmc7Code(char c);

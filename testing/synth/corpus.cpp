@@ -291,7 +291,7 @@ bool makeCorpus(const CorpusOptions& options, std::string* error,
     for (json& d : specialDescriptions(options.seed))
         items.push_back({"special", d["degradation"]["level"], d});
 
-    FontLibrary fonts;
+    SynthFontLibrary fonts;
     DocumentRenderer renderer(fonts);
     json index = {{"format", "kvx-synth-corpus/1"},
                   {"seed", options.seed},

@@ -66,9 +66,9 @@ bool loadCorpusDocument(const std::string& dir, const std::string& name, CorpusD
             if (!plainName(f)) return fail(error, "bad image name " + f);
             if (f.size() < 4 || f.substr(f.size() - 4) != ".png")
                 return fail(error, f + ": only PNG corpora are read back");
-            Image img;
+            ImageBuffer img;
             if (!readPng(dir + "/" + f, img, error)) return false;
-            if (img.width != w || img.height != h)
+            if (img.Width() != w || img.Height() != h)
                 return fail(error, f + ": size differs from the ground truth");
             if (side == "front")
                 out.front = std::move(img);

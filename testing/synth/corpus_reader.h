@@ -23,7 +23,7 @@ struct CorpusEntry {
 
 struct CorpusDocument {
     std::string name;
-    std::optional<Image> front, rear, backlight;
+    std::optional<ImageBuffer> front, rear, backlight;
     std::vector<std::uint8_t> magnetic;  // raw samples
     int ratio = 10;
     int decimation = 1;

@@ -60,7 +60,7 @@ nlohmann::json toJson(const DegradationValues& v) {
             {"jpeg_quality", v.jpegQuality}};
 }
 
-void degradeImage(Image& image, const DegradationValues& v, double dpi, std::uint64_t seed,
+void degradeImage(ImageBuffer& image, const DegradationValues& v, double dpi, std::uint64_t seed,
                   std::uint64_t stream) {
     const double scale = dpi / 300.0;
     inkSpread(image, v.inkSpread * scale);

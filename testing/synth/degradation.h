@@ -28,7 +28,7 @@ nlohmann::json toJson(const DegradationValues& v);
 
 // Everything but the skew, which the renderer applies to all sides alike.
 // `stream` separates the noise of the sides.
-void degradeImage(Image& image, const DegradationValues& v, double dpi, std::uint64_t seed,
+void degradeImage(ImageBuffer& image, const DegradationValues& v, double dpi, std::uint64_t seed,
                   std::uint64_t stream);
 
 }  // namespace kovran::synth

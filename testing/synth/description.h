@@ -13,14 +13,15 @@
 #include <nlohmann/json_fwd.hpp>
 
 #include "testing/synth/image.h"
+#include "testing/synth/synth_error.h"
 
 namespace kovran::synth {
 
 // A refused description: `field` is a JSON path such as
 // "front.elements[2].text".
-struct DescriptionError : std::runtime_error {
+struct DescriptionError : SynthError {
     DescriptionError(std::string f, std::string r)
-        : std::runtime_error(f + ": " + r), field(std::move(f)), reason(std::move(r)) {}
+        : SynthError(f + ": " + r), field(std::move(f)), reason(std::move(r)) {}
     std::string field;
     std::string reason;
 };

@@ -7,6 +7,7 @@
 #include <fstream>
 #include <nlohmann/json.hpp>
 
+#include "platform/utf8.h"
 #include "testing/synth/backgrounds.h"
 #include "testing/synth/degradation.h"
 #include "testing/synth/image_io.h"
@@ -38,8 +39,8 @@ struct BoxMm {
 };
 
 struct Canvas {
-    Image image;
-    Plane ink;  // opacity of the print, for the backlight
+    ImageBuffer image;
+    ImageBuffer ink;  // opacity of the print, for the backlight
     double pxX = 1, pxY = 1;
     json elements = json::array();
 };
@@ -66,45 +67,45 @@ void checkInside(const BoxMm& b, const Description& d, const std::string& path) 
     }
 }
 
-void accumulateInk(Plane& ink, const Plane& cov, int ox, int oy, float opacity = 1.0f) {
-    for (int y = 0; y < cov.height; ++y) {
+void accumulateInk(ImageBuffer& ink, const ImageBuffer& cov, int ox, int oy, float opacity = 1.0f) {
+    for (int y = 0; y < cov.Height(); ++y) {
         const int ty = oy + y;
-        if (ty < 0 || ty >= ink.height) continue;
-        for (int x = 0; x < cov.width; ++x) {
+        if (ty < 0 || ty >= ink.Height()) continue;
+        for (int x = 0; x < cov.Width(); ++x) {
             const int tx = ox + x;
-            if (tx < 0 || tx >= ink.width) continue;
-            float& v = ink.at(tx, ty);
-            v = std::max(v, std::min(1.0f, cov.at(x, y) * opacity));
+            if (tx < 0 || tx >= ink.Width()) continue;
+            std::uint8_t& v = ink.At(tx, ty);
+            v = std::max(v, static_cast<std::uint8_t>(std::lround(cov.At(x, y) * opacity)));
         }
     }
 }
 
 // Adds the exact area coverage of a rectangle (pixel units) to the plane.
-void fillRect(Plane& p, double x0, double y0, double x1, double y1, float value = 1.0f) {
+void fillRect(ImageBuffer& p, double x0, double y0, double x1, double y1, float value = 1.0f) {
     const int ix0 = std::max(0, static_cast<int>(std::floor(x0)));
     const int iy0 = std::max(0, static_cast<int>(std::floor(y0)));
-    const int ix1 = std::min(p.width, static_cast<int>(std::ceil(x1)));
-    const int iy1 = std::min(p.height, static_cast<int>(std::ceil(y1)));
+    const int ix1 = std::min(p.Width(), static_cast<int>(std::ceil(x1)));
+    const int iy1 = std::min(p.Height(), static_cast<int>(std::ceil(y1)));
     for (int y = iy0; y < iy1; ++y) {
         const double fy = std::min<double>(y + 1, y1) - std::max<double>(y, y0);
         for (int x = ix0; x < ix1; ++x) {
             const double fx = std::min<double>(x + 1, x1) - std::max<double>(x, x0);
-            float& v = p.at(x, y);
-            v = std::min(1.0f, v + static_cast<float>(fx * fy) * value);
+            std::uint8_t& v = p.At(x, y);
+            v = static_cast<std::uint8_t>(
+                std::min<long>(kFullInk, v + std::lround(fx * fy * value * kFullInk)));
         }
     }
 }
 
-void fillDisc(Plane& p, double cx, double cy, double r) {
+void fillDisc(ImageBuffer& p, double cx, double cy, double r) {
     const int x0 = std::max(0, static_cast<int>(cx - r - 1)),
-              x1 = std::min(p.width - 1, static_cast<int>(cx + r + 1));
+              x1 = std::min(p.Width() - 1, static_cast<int>(cx + r + 1));
     const int y0 = std::max(0, static_cast<int>(cy - r - 1)),
-              y1 = std::min(p.height - 1, static_cast<int>(cy + r + 1));
+              y1 = std::min(p.Height() - 1, static_cast<int>(cy + r + 1));
     for (int y = y0; y <= y1; ++y)
         for (int x = x0; x <= x1; ++x) {
             const double d = std::hypot(x + 0.5 - cx, y + 0.5 - cy);
-            const float c = static_cast<float>(std::clamp(r + 0.5 - d, 0.0, 1.0));
-            p.at(x, y) = std::max(p.at(x, y), c);
+            p.At(x, y) = std::max(p.At(x, y), CoverageByte(r + 0.5 - d));
         }
 }
 
@@ -158,21 +159,23 @@ const CodelineFont& DocumentRenderer::codelineFont(const Element& e) {
         key = file.empty() ? "project:e13b" : "e13b:" + file;
     }
     if (auto it = codelineFonts_.find(key); it != codelineFonts_.end()) return *it->second;
-    std::string error;
     std::unique_ptr<CodelineFont> font;
-    if (key.starts_with("project:")) {
-        font = makeProjectCodelineFont(key.substr(8));
-    } else if (e.font == "cmc7") {
-        Cmc7Geometry g;
-        g.barWidthMm = e.cmc7BarMm;
-        g.shortIntervalMm = e.cmc7ShortMm;
-        g.longIntervalMm = e.cmc7LongMm;
-        font = makeCmc7Font(fonts_, g, &error);
-    } else {
-        font = makeE13bFont(fonts_, key.substr(5), &error);
+    try {
+        if (key.starts_with("project:")) {
+            font = makeProjectCodelineFont(key.substr(8));
+        } else if (e.font == "cmc7") {
+            Cmc7Geometry g;
+            g.barWidthMm = e.cmc7BarMm;
+            g.shortIntervalMm = e.cmc7ShortMm;
+            g.longIntervalMm = e.cmc7LongMm;
+            font = MakeCmc7Font(fonts_, g);
+        } else {
+            font = MakeE13bFont(fonts_, key.substr(5));
+        }
+    } catch (const SynthError& failure) {
+        throw DescriptionError(e.path + (e.fontFile.empty() ? ".font" : ".font_file"),
+                               failure.what());
     }
-    if (!font)
-        throw DescriptionError(e.path + (e.fontFile.empty() ? ".font" : ".font_file"), error);
     const CodelineFont& ref = *font;
     codelineFonts_.emplace(key, std::move(font));
     return ref;
@@ -205,18 +208,18 @@ RenderedDocument DocumentRenderer::render(const Description& d) {
     const double magDpiY = 600.0;
     const double bandTopMm = d.heightMm - kClearBandInch * kMmPerInch;
 
-    Plane holes(W, H);  // microperforation, front coordinates
+    ImageBuffer holes(W, H);  // microperforation, front coordinates
     json codelineTruth = nullptr;
 
     auto renderSide = [&](const SideDescription& side, bool isFront) {
         Canvas c;
-        c.image = Image(W, H, 3);
+        c.image = ImageBuffer(W, H, 3);
         for (int i = 0; i < W * H; ++i) {
-            c.image.pixels[3 * i] = d.paper.r;
-            c.image.pixels[3 * i + 1] = d.paper.g;
-            c.image.pixels[3 * i + 2] = d.paper.b;
+            c.image.Data()[3 * i] = d.paper.r;
+            c.image.Data()[3 * i + 1] = d.paper.g;
+            c.image.Data()[3 * i + 2] = d.paper.b;
         }
-        c.ink = Plane(W, H);
+        c.ink = ImageBuffer(W, H);
         c.pxX = pxX;
         c.pxY = pxY;
         for (const Background& bg : side.background) drawBackground(c.image, bg, pxX, pxY);
@@ -233,24 +236,27 @@ RenderedDocument DocumentRenderer::render(const Description& d) {
             switch (e.kind) {
                 case Element::Kind::Text:
                 case Element::Kind::OcrbLine: {
-                    std::string err;
-                    const FontFace* face = fonts_.open(e.font, &err);
-                    if (!face) throw DescriptionError(e.path + ".font", err);
+                    const SynthFont* face = nullptr;
+                    try {
+                        face = &fonts_.Open(e.font);
+                    } catch (const SynthError& failure) {
+                        throw DescriptionError(e.path + ".font", failure.what());
+                    }
                     bool utf8ok = true;
-                    const std::u32string text = decodeUtf8(e.text, &utf8ok);
+                    const std::u32string text = platform::DecodeUtf8(e.text, &utf8ok);
                     if (!utf8ok) throw DescriptionError(e.path + ".text", "is not valid UTF-8");
                     if (text.empty()) throw DescriptionError(e.path + ".text", "is empty");
                     for (char32_t ch : text)
-                        if (!face->hasChar(ch))
+                        if (!face->HasChar(ch))
                             throw DescriptionError(
                                 e.path + ".text",
                                 "character " + charName(ch) + " is not in font '" + e.font + "'");
                     const TextLine line =
-                        renderLine(*face, text, e.sizePt, d.dpiX, d.dpiY, e.pitchMm * pxX);
+                        RenderLine(*face, text, e.sizePt, d.dpiX, d.dpiY, e.pitchMm * pxX);
                     double penX, baseY;
                     if (e.kind == Element::Kind::OcrbLine && !e.xMm) {
                         // Payment forms: the line ends 8 mm from the right edge.
-                        penX = (d.widthMm - 8.0) * pxX - line.coverage.width;
+                        penX = (d.widthMm - 8.0) * pxX - line.coverage.Width();
                     } else {
                         penX = e.xMm.value_or(10.0) * pxX;
                     }
@@ -272,15 +278,15 @@ RenderedDocument DocumentRenderer::render(const Description& d) {
                     paintCoverage(c.image, line.coverage, ox, oy, e.colour);
                     accumulateInk(c.ink, line.coverage, ox, oy);
                     if (e.magnetic && isFront && b.bottom > bandTopMm) {
-                        const TextLine m = renderLine(*face, text, e.sizePt, magDpiX, magDpiY,
+                        const TextLine m = RenderLine(*face, text, e.sizePt, magDpiX, magDpiY,
                                                       e.pitchMm / kMmPerInch * magDpiX);
                         magnet.addCoverage(m.coverage, penX / pxX / kMmPerInch, magDpiX, magDpiY,
                                            e.strength);
                     }
                     t["type"] = e.kind == Element::Kind::Text ? "text" : "ocrb_line";
                     t["text"] = e.text;
-                    t["font"] = face->family();
-                    t["font_file"] = face->file();
+                    t["font"] = face->Family();
+                    t["font_file"] = face->File();
                     t["size_pt"] = e.sizePt;
                     t["magnetic"] = e.magnetic;
                     t["box"] = boxJson(b.left * pxX, b.top * pxY, b.right * pxX, b.bottom * pxY);
@@ -319,14 +325,14 @@ RenderedDocument DocumentRenderer::render(const Description& d) {
                                 static_cast<int>(std::lround((cell + g.leftInch) * d.dpiX));
                             const int gy =
                                 static_cast<int>(std::lround((base - g.bottomInch) * d.dpiY)) -
-                                g.coverage.height;
+                                g.coverage.Height();
                             paintCoverage(c.image, g.coverage, gx, gy, e.colour);
                             accumulateInk(c.ink, g.coverage, gx, gy);
                             cj["box"] =
-                                boxJson(gx, gy, gx + g.coverage.width, gy + g.coverage.height);
+                                boxJson(gx, gy, gx + g.coverage.Width(), gy + g.coverage.Height());
                             const CodelineGlyph mg = font.render(ch, magDpiX, magDpiY);
                             const double left = cell + mg.leftInch;
-                            const double right = left + mg.coverage.width / magDpiX;
+                            const double right = left + mg.coverage.Width() / magDpiX;
                             if (e.magnetic)
                                 magnet.addCoverage(mg.coverage, left, magDpiX, magDpiY, e.strength);
                             cj["samples"] = json::array(
@@ -362,8 +368,8 @@ RenderedDocument DocumentRenderer::render(const Description& d) {
                     checkBand(b, e);
                     const int ox = static_cast<int>(std::floor(b.left * pxX)),
                               oy = static_cast<int>(std::floor(b.top * pxY));
-                    Plane cov(static_cast<int>(std::ceil(b.right * pxX)) - ox + 1,
-                              static_cast<int>(std::ceil(b.bottom * pxY)) - oy + 1);
+                    ImageBuffer cov(static_cast<int>(std::ceil(b.right * pxX)) - ox + 1,
+                                    static_cast<int>(std::ceil(b.bottom * pxY)) - oy + 1);
                     for (int r = 0; r < sym.rows; ++r)
                         for (int col = 0; col < sym.cols; ++col) {
                             if (!sym.isDark(col, r)) continue;
@@ -410,9 +416,9 @@ RenderedDocument DocumentRenderer::render(const Description& d) {
                     for (std::size_t i = 0; i < e.text.size(); ++i) {
                         const double cx0 = *e.xMm + i * cellMm;
                         if (project) {
-                            const Plane cell =
+                            const ImageBuffer cell =
                                 projectPerforationHoles(e.text[i], d.dpiX, d.dpiY, nullptr);
-                            if (cell.width > 0)
+                            if (cell.Width() > 0)
                                 accumulateInk(holes, cell, static_cast<int>(std::lround(cx0 * pxX)),
                                               static_cast<int>(std::lround(b.top * pxY)));
                         }
@@ -442,13 +448,13 @@ RenderedDocument DocumentRenderer::render(const Description& d) {
                     const int h = std::max(1, static_cast<int>(std::lround(e.heightMm * pxY)));
                     if (e.kind == Element::Kind::Photo) {
                         checkBand(b, e);
-                        const Plane cov = photoCoverage(w, h, e.darkness, pxX, rng);
+                        const ImageBuffer cov = photoCoverage(w, h, e.darkness, pxX, rng);
                         paintCoverage(c.image, cov, ox, oy, Rgb{22, 18, 16});
                         accumulateInk(c.ink, cov, ox, oy);
                         t["type"] = "photo";
                     } else if (e.kind == Element::Kind::Rect) {
                         checkBand(b, e);
-                        Plane cov(w, h);
+                        ImageBuffer cov(w, h);
                         const double lw = e.lineMm * pxX, lh = e.lineMm * pxY;
                         if (e.fill) {
                             fillRect(cov, 0, 0, w, h);
@@ -468,7 +474,7 @@ RenderedDocument DocumentRenderer::render(const Description& d) {
                             magnet.addSpeckle(b.left / kMmPerInch, b.right / kMmPerInch, e.level,
                                               rng);
                         if (e.visible) {
-                            Plane cov(w, h);
+                            ImageBuffer cov(w, h);
                             for (int k = 0; k < w * h / 40; ++k)
                                 fillDisc(cov, rng.uniform(0, w), rng.uniform(0, h),
                                          rng.uniform(0.3, 1.2) * pxX * 0.1);
@@ -493,25 +499,25 @@ RenderedDocument DocumentRenderer::render(const Description& d) {
     // Holes show the scanner's backdrop on both reflective sides (mirrored
     // on the rear) and let the full backlight through.
     paintCoverage(front.image, holes, 0, 0, kBackdrop);
-    Plane mirrored(W, H);
+    ImageBuffer mirrored(W, H);
     for (int y = 0; y < H; ++y)
-        for (int x = 0; x < W; ++x) mirrored.at(W - 1 - x, y) = holes.at(x, y);
+        for (int x = 0; x < W; ++x) mirrored.At(W - 1 - x, y) = holes.At(x, y);
     paintCoverage(rear.image, mirrored, 0, 0, kBackdrop);
 
-    Image backlight(W, H, 1);
+    ImageBuffer backlight(W, H, 1);
     for (int y = 0; y < H; ++y)
         for (int x = 0; x < W; ++x) {
-            const double t = d.transmission * (1.0 - 0.85 * front.ink.at(x, y)) *
-                             (1.0 - 0.85 * rear.ink.at(W - 1 - x, y));
-            const double h = holes.at(x, y);
-            backlight.at(x, y) =
+            const double t = d.transmission * (1.0 - 0.85 * CoverageShare(front.ink.At(x, y))) *
+                             (1.0 - 0.85 * CoverageShare(rear.ink.At(W - 1 - x, y)));
+            const double h = CoverageShare(holes.At(x, y));
+            backlight.At(x, y) =
                 static_cast<std::uint8_t>(std::lround(255.0 * (t * (1.0 - h) + h)));
         }
 
     // Scan: the same skew for every side (the rear turns the other way as it
     // is seen from the other face), then the sensor's degradations.
     const double dpi = std::sqrt(d.dpiX * d.dpiY);
-    auto finish = [&](Image img, bool colour, double angle, std::uint64_t stream) {
+    auto finish = [&](ImageBuffer img, bool colour, double angle, std::uint64_t stream) {
         if (!colour) img = toGrey(img);
         if (angle != 0.0) img = rotateImage(img, angle, 0.0, 0.0, kBackdrop);
         degradeImage(img, deg, dpi, d.degradation.seed, stream);
@@ -562,9 +568,9 @@ bool writeDocument(const RenderedDocument& doc, const std::string& dir, const st
     json truth = *doc.truth;
     json images = json::object();
     const double dpi = truth.value("dpi_x", 0.0);
-    auto save = [&](const std::optional<Image>& img, const char* side) {
+    auto save = [&](const std::optional<ImageBuffer>& img, const char* side) {
         if (!img) return true;
-        const std::string ext = format == "pnm" ? (img->channels == 3 ? ".ppm" : ".pgm") : ".png";
+        const std::string ext = format == "pnm" ? (img->Channels() == 3 ? ".ppm" : ".pgm") : ".png";
         const std::string file = doc.name + "." + side + ext;
         images[side] = file;
         return format == "pnm" ? writePnm(*img, dir + "/" + file, error)

@@ -21,7 +21,7 @@ namespace kovran::synth {
 
 struct RenderedDocument {
     std::string name;
-    std::optional<Image> front, rear, backlight;
+    std::optional<ImageBuffer> front, rear, backlight;
     std::vector<std::uint8_t> magnetic;  // raw head samples, 8 bits each
     // Behind a pointer so that this header needs only json_fwd.hpp; never
     // changed once made, so copies may share it.
@@ -35,7 +35,7 @@ std::string defaultE13bFontPath();
 
 class DocumentRenderer {
   public:
-    explicit DocumentRenderer(FontLibrary& fonts) : fonts_(fonts) {}
+    explicit DocumentRenderer(SynthFontLibrary& fonts) : fonts_(fonts) {}
 
     // Throws DescriptionError when an element cannot be laid out (outside the
     // page, characters missing from its font, a symbol its generator refuses).
@@ -44,7 +44,7 @@ class DocumentRenderer {
   private:
     const CodelineFont& codelineFont(const Element& e);
 
-    FontLibrary& fonts_;
+    SynthFontLibrary& fonts_;
     std::map<std::string, std::unique_ptr<CodelineFont>> codelineFonts_;
 };
 

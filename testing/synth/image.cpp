@@ -8,18 +8,17 @@ namespace kovran::synth {
 namespace {
 
 template <typename Blend>
-void blendCoverage(Image& image, const Plane& coverage, int ox, int oy, Blend blend) {
+void blendCoverage(ImageBuffer& image, const ImageBuffer& coverage, int ox, int oy, Blend blend) {
     const int x0 = std::max(0, ox), y0 = std::max(0, oy);
-    const int x1 = std::min(image.width, ox + coverage.width);
-    const int y1 = std::min(image.height, oy + coverage.height);
+    const int x1 = std::min(image.Width(), ox + coverage.Width());
+    const int y1 = std::min(image.Height(), oy + coverage.Height());
     for (int y = y0; y < y1; ++y) {
-        const float* cov = coverage.row(y - oy);
-        std::uint8_t* out = image.row(y);
+        const std::uint8_t* cov = coverage.Row(y - oy);
+        std::uint8_t* out = image.Row(y);
         for (int x = x0; x < x1; ++x) {
-            const float a = cov[x - ox];
-            if (a <= 0.0f) continue;
-            std::uint8_t* p = out + static_cast<std::size_t>(x) * image.channels;
-            blend(p, std::min(a, 1.0f));
+            if (cov[x - ox] == 0) continue;
+            std::uint8_t* p = out + static_cast<std::size_t>(x) * image.Channels();
+            blend(p, CoverageShare(cov[x - ox]));
         }
     }
 }
@@ -31,11 +30,12 @@ std::uint8_t toByte(float v) {
 
 }  // namespace
 
-void paintCoverage(Image& image, const Plane& coverage, int ox, int oy, Rgb colour, float opacity) {
+void paintCoverage(ImageBuffer& image, const ImageBuffer& coverage, int ox, int oy, Rgb colour,
+                   float opacity) {
     const float grey = 0.299f * colour.r + 0.587f * colour.g + 0.114f * colour.b;
     const float rgb[3] = {static_cast<float>(colour.r), static_cast<float>(colour.g),
                           static_cast<float>(colour.b)};
-    const int channels = image.channels;
+    const int channels = image.Channels();
     blendCoverage(image, coverage, ox, oy, [&](std::uint8_t* p, float a) {
         a *= opacity;
         if (channels == 1) {
@@ -46,10 +46,10 @@ void paintCoverage(Image& image, const Plane& coverage, int ox, int oy, Rgb colo
     });
 }
 
-void multiplyCoverage(Image& image, const Plane& coverage, int ox, int oy, Rgb colour) {
+void multiplyCoverage(ImageBuffer& image, const ImageBuffer& coverage, int ox, int oy, Rgb colour) {
     const float grey = (0.299f * colour.r + 0.587f * colour.g + 0.114f * colour.b) / 255.0f;
     const float rgb[3] = {colour.r / 255.0f, colour.g / 255.0f, colour.b / 255.0f};
-    const int channels = image.channels;
+    const int channels = image.Channels();
     blendCoverage(image, coverage, ox, oy, [&](std::uint8_t* p, float a) {
         if (channels == 1) {
             p[0] = toByte(p[0] * (1.0f - a * (1.0f - grey)));
@@ -59,13 +59,14 @@ void multiplyCoverage(Image& image, const Plane& coverage, int ox, int oy, Rgb c
     });
 }
 
-Image toGrey(const Image& image) {
-    if (image.channels == 1) return image;
-    Image grey(image.width, image.height, 1);
-    const std::size_t n = static_cast<std::size_t>(image.width) * image.height;
-    for (std::size_t i = 0; i < n; ++i) {
-        const std::uint8_t* p = &image.pixels[i * 3];
-        grey.pixels[i] = toByte(0.299f * p[0] + 0.587f * p[1] + 0.114f * p[2]);
+ImageBuffer toGrey(const ImageBuffer& image) {
+    if (image.Channels() == 1) return image;
+    ImageBuffer grey(image.Width(), image.Height(), 1, 0, image.Res());
+    for (int y = 0; y < image.Height(); ++y) {
+        const std::uint8_t* p = image.Row(y);
+        std::uint8_t* out = grey.Row(y);
+        for (int x = 0; x < image.Width(); ++x, p += 3)
+            out[x] = toByte(0.299f * p[0] + 0.587f * p[1] + 0.114f * p[2]);
     }
     return grey;
 }

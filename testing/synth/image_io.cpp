@@ -50,7 +50,7 @@ void jpegErrorExit(j_common_ptr info) {
 
 }  // namespace
 
-bool writePng(const Image& image, const std::string& path, double dpi, std::string* error) {
+bool writePng(const ImageBuffer& image, const std::string& path, double dpi, std::string* error) {
     FilePtr file(std::fopen(path.c_str(), "wb"));
     if (!file) return fail(error, "cannot create " + path);
     PngWrite w;
@@ -58,13 +58,13 @@ bool writePng(const Image& image, const std::string& path, double dpi, std::stri
     if (!w.png) return fail(error, "png_create_write_struct failed");
     w.info = png_create_info_struct(w.png);
     if (!w.info) return fail(error, "png_create_info_struct failed");
-    std::vector<png_bytep> rows(image.height);
-    for (int y = 0; y < image.height; ++y) rows[y] = const_cast<png_bytep>(image.row(y));
+    std::vector<png_bytep> rows(image.Height());
+    for (int y = 0; y < image.Height(); ++y) rows[y] = const_cast<png_bytep>(image.Row(y));
     if (setjmp(png_jmpbuf(w.png))) return fail(error, "libpng error writing " + path);
     png_init_io(w.png, file.get());
-    png_set_IHDR(w.png, w.info, image.width, image.height, 8,
-                 image.channels == 3 ? PNG_COLOR_TYPE_RGB : PNG_COLOR_TYPE_GRAY, PNG_INTERLACE_NONE,
-                 PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
+    png_set_IHDR(w.png, w.info, image.Width(), image.Height(), 8,
+                 image.Channels() == 3 ? PNG_COLOR_TYPE_RGB : PNG_COLOR_TYPE_GRAY,
+                 PNG_INTERLACE_NONE, PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
     if (dpi > 0.0) {
         const auto ppm = static_cast<png_uint_32>(dpi / 0.0254 + 0.5);
         png_set_pHYs(w.png, w.info, ppm, ppm, PNG_RESOLUTION_METER);
@@ -76,19 +76,18 @@ bool writePng(const Image& image, const std::string& path, double dpi, std::stri
     return true;
 }
 
-bool writePnm(const Image& image, const std::string& path, std::string* error) {
+bool writePnm(const ImageBuffer& image, const std::string& path, std::string* error) {
     FilePtr file(std::fopen(path.c_str(), "wb"));
     if (!file) return fail(error, "cannot create " + path);
-    std::fprintf(file.get(), "P%c\n%d %d\n255\n", image.channels == 3 ? '6' : '5', image.width,
-                 image.height);
-    if (std::fwrite(image.pixels.data(), 1, image.pixels.size(), file.get()) !=
-            image.pixels.size() ||
+    std::fprintf(file.get(), "P%c\n%d %d\n255\n", image.Channels() == 3 ? '6' : '5', image.Width(),
+                 image.Height());
+    if (std::fwrite(image.Data(), 1, image.Bytes(), file.get()) != image.Bytes() ||
         std::fflush(file.get()) != 0)
         return fail(error, "write error on " + path);
     return true;
 }
 
-bool readPng(const std::string& path, Image& image, std::string* error) {
+bool readPng(const std::string& path, ImageBuffer& image, std::string* error) {
     FilePtr file(std::fopen(path.c_str(), "rb"));
     if (!file) return fail(error, "cannot open " + path);
     PngRead r;
@@ -109,15 +108,15 @@ bool readPng(const std::string& path, Image& image, std::string* error) {
     if (ch != 1 && ch != 3) return fail(error, "unsupported channel count in " + path);
     if (png_get_rowbytes(r.png, r.info) < static_cast<std::size_t>(w) * ch)
         return fail(error, "short rows in " + path);
-    Image out(w, h, ch);
+    ImageBuffer out(w, h, ch);
     png_bytepp rows = png_get_rows(r.png, r.info);
     for (int y = 0; y < h; ++y)
-        std::copy(rows[y], rows[y] + static_cast<std::size_t>(w) * ch, out.row(y));
+        std::copy(rows[y], rows[y] + static_cast<std::size_t>(w) * ch, out.Row(y));
     image = std::move(out);
     return true;
 }
 
-bool jpegRoundTrip(Image& image, int quality, std::string* error) {
+bool jpegRoundTrip(ImageBuffer& image, int quality, std::string* error) {
     unsigned char* buffer = nullptr;
     unsigned long size = 0;
     JpegError err;
@@ -131,15 +130,15 @@ bool jpegRoundTrip(Image& image, int quality, std::string* error) {
     }
     jpeg_create_compress(&cinfo);
     jpeg_mem_dest(&cinfo, &buffer, &size);
-    cinfo.image_width = static_cast<JDIMENSION>(image.width);
-    cinfo.image_height = static_cast<JDIMENSION>(image.height);
-    cinfo.input_components = image.channels;
-    cinfo.in_color_space = image.channels == 3 ? JCS_RGB : JCS_GRAYSCALE;
+    cinfo.image_width = static_cast<JDIMENSION>(image.Width());
+    cinfo.image_height = static_cast<JDIMENSION>(image.Height());
+    cinfo.input_components = image.Channels();
+    cinfo.in_color_space = image.Channels() == 3 ? JCS_RGB : JCS_GRAYSCALE;
     jpeg_set_defaults(&cinfo);
     jpeg_set_quality(&cinfo, quality < 1 ? 1 : (quality > 100 ? 100 : quality), TRUE);
     jpeg_start_compress(&cinfo, TRUE);
     while (cinfo.next_scanline < cinfo.image_height) {
-        JSAMPROW row = image.row(static_cast<int>(cinfo.next_scanline));
+        JSAMPROW row = image.Row(static_cast<int>(cinfo.next_scanline));
         jpeg_write_scanlines(&cinfo, &row, 1);
     }
     jpeg_finish_compress(&cinfo);
@@ -158,15 +157,15 @@ bool jpegRoundTrip(Image& image, int quality, std::string* error) {
     jpeg_mem_src(&dinfo, buffer, size);
     jpeg_read_header(&dinfo, TRUE);
     jpeg_start_decompress(&dinfo);
-    if (static_cast<int>(dinfo.output_width) != image.width ||
-        static_cast<int>(dinfo.output_height) != image.height ||
-        dinfo.output_components != image.channels) {
+    if (static_cast<int>(dinfo.output_width) != image.Width() ||
+        static_cast<int>(dinfo.output_height) != image.Height() ||
+        dinfo.output_components != image.Channels()) {
         jpeg_destroy_decompress(&dinfo);
         std::free(buffer);
         return fail(error, "JPEG round trip changed the image geometry");
     }
     while (dinfo.output_scanline < dinfo.output_height) {
-        JSAMPROW row = image.row(static_cast<int>(dinfo.output_scanline));
+        JSAMPROW row = image.Row(static_cast<int>(dinfo.output_scanline));
         jpeg_read_scanlines(&dinfo, &row, 1);
     }
     jpeg_finish_decompress(&dinfo);

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <span>
 
 namespace kovran::synth {
 
@@ -67,39 +68,34 @@ std::uint8_t toByte(double v) {
 
 }  // namespace
 
-void gaussianBlur(Image& image, double sigma) {
+void gaussianBlur(ImageBuffer& image, double sigma) {
     if (sigma <= 0.0) return;
-    std::vector<float> data(image.pixels.begin(), image.pixels.end());
-    blurFloat(data, image.width, image.height, image.channels, sigma);
-    for (std::size_t i = 0; i < data.size(); ++i) image.pixels[i] = toByte(data[i]);
+    std::vector<float> data(image.Data(), image.Data() + image.Bytes());
+    blurFloat(data, image.Width(), image.Height(), image.Channels(), sigma);
+    for (std::size_t i = 0; i < data.size(); ++i) image.Data()[i] = toByte(data[i]);
 }
 
-void gaussianBlur(Plane& plane, double sigma) {
-    if (sigma <= 0.0) return;
-    blurFloat(plane.values, plane.width, plane.height, 1, sigma);
-}
-
-Image rotateImage(const Image& image, double angleDeg, double dx, double dy, Rgb fill) {
-    Image out(image.width, image.height, image.channels);
+ImageBuffer rotateImage(const ImageBuffer& image, double angleDeg, double dx, double dy, Rgb fill) {
+    ImageBuffer out(image.Width(), image.Height(), image.Channels(), 0, image.Res());
     const double a = angleDeg * M_PI / 180.0;
     const double ca = std::cos(a), sa = std::sin(a);
-    const double cx = (image.width - 1) / 2.0, cy = (image.height - 1) / 2.0;
+    const double cx = (image.Width() - 1) / 2.0, cy = (image.Height() - 1) / 2.0;
     const std::uint8_t fillValues[3] = {fill.r, fill.g, fill.b};
     const std::uint8_t fillGrey = toByte(0.299 * fill.r + 0.587 * fill.g + 0.114 * fill.b);
-    const int ch = image.channels;
-    for (int y = 0; y < out.height; ++y) {
-        std::uint8_t* dst = out.row(y);
+    const int ch = image.Channels();
+    for (int y = 0; y < out.Height(); ++y) {
+        std::uint8_t* dst = out.Row(y);
         // Inverse mapping: the destination pixel comes from the source point
         // rotated back by the angle (y grows downwards, hence the signs).
         const double ry = y - cy - dy;
-        for (int x = 0; x < out.width; ++x) {
+        for (int x = 0; x < out.Width(); ++x) {
             const double rx = x - cx - dx;
             const double sx = ca * rx - sa * ry + cx;
             const double sy = sa * rx + ca * ry + cy;
             std::uint8_t* p = dst + static_cast<std::size_t>(x) * ch;
             // Points on the last row or column are inside too (exact for a
             // zero angle); beyond them the backdrop shows.
-            if (sx < 0.0 || sy < 0.0 || sx > image.width - 1 || sy > image.height - 1) {
+            if (sx < 0.0 || sy < 0.0 || sx > image.Width() - 1 || sy > image.Height() - 1) {
                 if (ch == 1) {
                     p[0] = fillGrey;
                 } else {
@@ -107,15 +103,15 @@ Image rotateImage(const Image& image, double angleDeg, double dx, double dy, Rgb
                 }
                 continue;
             }
-            const int x0 = std::min(static_cast<int>(sx), image.width - 1);
-            const int y0 = std::min(static_cast<int>(sy), image.height - 1);
-            const int x1 = std::min(x0 + 1, image.width - 1),
-                      y1 = std::min(y0 + 1, image.height - 1);
+            const int x0 = std::min(static_cast<int>(sx), image.Width() - 1);
+            const int y0 = std::min(static_cast<int>(sy), image.Height() - 1);
+            const int x1 = std::min(x0 + 1, image.Width() - 1),
+                      y1 = std::min(y0 + 1, image.Height() - 1);
             const double fx = sx - x0, fy = sy - y0;
-            const std::uint8_t* s00 = image.row(y0) + static_cast<std::size_t>(x0) * ch;
-            const std::uint8_t* s10 = image.row(y0) + static_cast<std::size_t>(x1) * ch;
-            const std::uint8_t* s01 = image.row(y1) + static_cast<std::size_t>(x0) * ch;
-            const std::uint8_t* s11 = image.row(y1) + static_cast<std::size_t>(x1) * ch;
+            const std::uint8_t* s00 = image.Row(y0) + static_cast<std::size_t>(x0) * ch;
+            const std::uint8_t* s10 = image.Row(y0) + static_cast<std::size_t>(x1) * ch;
+            const std::uint8_t* s01 = image.Row(y1) + static_cast<std::size_t>(x0) * ch;
+            const std::uint8_t* s11 = image.Row(y1) + static_cast<std::size_t>(x1) * ch;
             for (int c = 0; c < ch; ++c) {
                 const double top = s00[c] + (s10[c] - s00[c]) * fx;
                 const double bottom = s01[c] + (s11[c] - s01[c]) * fx;
@@ -126,31 +122,31 @@ Image rotateImage(const Image& image, double angleDeg, double dx, double dy, Rgb
     return out;
 }
 
-void addNoise(Image& image, double sigma, Rng& rng) {
+void addNoise(ImageBuffer& image, double sigma, Rng& rng) {
     if (sigma <= 0.0) return;
-    for (auto& p : image.pixels) p = toByte(p + sigma * rng.normal());
+    for (auto& p : std::span(image.Data(), image.Bytes())) p = toByte(p + sigma * rng.normal());
 }
 
-void adjustContrastBrightness(Image& image, double contrast, double brightness) {
+void adjustContrastBrightness(ImageBuffer& image, double contrast, double brightness) {
     if (contrast == 1.0 && brightness == 0.0) return;
     std::uint8_t table[256];
     for (int v = 0; v < 256; ++v) table[v] = toByte((v - 128.0) * contrast + 128.0 + brightness);
-    for (auto& p : image.pixels) p = table[p];
+    for (auto& p : std::span(image.Data(), image.Bytes())) p = table[p];
 }
 
-void inkSpread(Image& image, double radius) {
+void inkSpread(ImageBuffer& image, double radius) {
     if (radius <= 0.0) return;
     const int whole = static_cast<int>(std::ceil(radius));
     const double weight = radius / whole;  // share of the full erosion
-    const int ch = image.channels;
-    Image eroded = image;
+    const int ch = image.Channels();
+    ImageBuffer eroded = image;
     // A square erosion by `whole` pixels, separable: rows then columns.
-    Image tmp = image;
-    for (int y = 0; y < image.height; ++y) {
-        const std::uint8_t* src = image.row(y);
-        std::uint8_t* dst = tmp.row(y);
-        for (int x = 0; x < image.width; ++x) {
-            const int a = std::max(0, x - whole), b = std::min(image.width - 1, x + whole);
+    ImageBuffer tmp = image;
+    for (int y = 0; y < image.Height(); ++y) {
+        const std::uint8_t* src = image.Row(y);
+        std::uint8_t* dst = tmp.Row(y);
+        for (int x = 0; x < image.Width(); ++x) {
+            const int a = std::max(0, x - whole), b = std::min(image.Width() - 1, x + whole);
             for (int c = 0; c < ch; ++c) {
                 std::uint8_t m = 255;
                 for (int i = a; i <= b; ++i)
@@ -159,17 +155,17 @@ void inkSpread(Image& image, double radius) {
             }
         }
     }
-    for (int y = 0; y < image.height; ++y) {
-        const int a = std::max(0, y - whole), b = std::min(image.height - 1, y + whole);
-        std::uint8_t* dst = eroded.row(y);
-        for (int i = 0; i < image.width * ch; ++i) {
+    for (int y = 0; y < image.Height(); ++y) {
+        const int a = std::max(0, y - whole), b = std::min(image.Height() - 1, y + whole);
+        std::uint8_t* dst = eroded.Row(y);
+        for (int i = 0; i < image.Width() * ch; ++i) {
             std::uint8_t m = 255;
-            for (int j = a; j <= b; ++j) m = std::min(m, tmp.row(j)[i]);
+            for (int j = a; j <= b; ++j) m = std::min(m, tmp.Row(j)[i]);
             dst[i] = m;
         }
     }
-    for (std::size_t i = 0; i < image.pixels.size(); ++i)
-        image.pixels[i] = toByte(image.pixels[i] * (1.0 - weight) + eroded.pixels[i] * weight);
+    for (std::size_t i = 0; i < image.Bytes(); ++i)
+        image.Data()[i] = toByte(image.Data()[i] * (1.0 - weight) + eroded.Data()[i] * weight);
 }
 
 }  // namespace kovran::synth

@@ -18,16 +18,16 @@ std::size_t Magnetisation::sampleAt(double xInch) const {
     return s < 0.0 ? 0 : static_cast<std::size_t>(s);
 }
 
-void Magnetisation::addCoverage(const Plane& coverage, double xInch, double dpiX, double dpiY,
+void Magnetisation::addCoverage(const ImageBuffer& coverage, double xInch, double dpiX, double dpiY,
                                 double strength) {
     const double rate = params_.rawPerInch();
     const double perColumn = strength / (dpiY * params_.nominalHeightInch);
     const double step = rate / dpiX;  // raw samples per source column
     const double origin = xInch * rate;
     const long n = static_cast<long>(values_.size());
-    for (int x = 0; x < coverage.width; ++x) {
+    for (int x = 0; x < coverage.Width(); ++x) {
         double sum = 0.0;
-        for (int y = 0; y < coverage.height; ++y) sum += coverage.at(x, y);
+        for (int y = 0; y < coverage.Height(); ++y) sum += CoverageShare(coverage.At(x, y));
         if (sum == 0.0) continue;
         // The column spans [a, b) in raw samples; each sample it overlaps
         // gets the column's ink density in proportion to the overlap.

@@ -47,7 +47,7 @@ class Magnetisation {
     // Adds ink coverage rendered at dpiX x dpiY, its left column at xInch
     // from the leading edge, resampled (by area) to the raw sample grid;
     // `strength` scales the ink's magnetic load (1 for MICR toner).
-    void addCoverage(const Plane& coverage, double xInch, double dpiX, double dpiY,
+    void addCoverage(const ImageBuffer& coverage, double xInch, double dpiX, double dpiY,
                      double strength = 1.0);
     // Adds scattered magnetic particles (noise on the track) over a range.
     void addSpeckle(double fromInch, double toInch, double level, Rng& rng);

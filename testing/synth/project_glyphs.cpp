@@ -28,12 +28,12 @@ class ProjectCodelineFont final : public CodelineFont {
         const auto g = set_.Render(c, options);
         if (!g || g->inkLeft < 0) return out;
         const int w = g->inkRight - g->inkLeft + 1, h = g->inkBottom - g->inkTop + 1;
-        out.coverage = Plane(w, h);
+        out.coverage = ImageBuffer(w, h, 1, 0, {options.dpi, options.dpiV});
         for (int y = 0; y < h; ++y)
             for (int x = 0; x < w; ++x)
-                out.coverage.at(x, y) = g->image.at(g->inkLeft + x, g->inkTop + y) ? 1.0f : 0.0f;
+                out.coverage.At(x, y) = g->image.At(g->inkLeft + x, g->inkTop + y) ? kFullInk : 0;
         out.leftInch = g->inkLeft / options.dpi;
-        out.bottomInch = (g->image.height - 1 - g->inkBottom) / options.dpiV;
+        out.bottomInch = (g->image.Height() - 1 - g->inkBottom) / options.dpiV;
         return out;
     }
 
@@ -54,17 +54,17 @@ bool projectPerforationHasChar(char c) {
     return c == ' ' || GlyphSet::Builtin(GlyphFamily::Microperforation).Contains(c);
 }
 
-Plane projectPerforationHoles(char c, double dpiX, double dpiY, double* pitchMm) {
+ImageBuffer projectPerforationHoles(char c, double dpiX, double dpiY, double* pitchMm) {
     const GlyphSet set = GlyphSet::Builtin(GlyphFamily::Microperforation);
     if (pitchMm) *pitchMm = set.PitchMm();
     ocr::GlyphRenderOptions options;
     options.dpi = dpiX;
     options.dpiV = dpiY;
     const auto g = set.Render(c, options);
-    if (!g) return Plane();
-    Plane out(g->image.width, g->image.height);
-    for (int y = 0; y < out.height; ++y)
-        for (int x = 0; x < out.width; ++x) out.at(x, y) = g->image.at(x, y) ? 1.0f : 0.0f;
+    if (!g) return ImageBuffer();
+    ImageBuffer out(g->image.Width(), g->image.Height(), 1, 0, g->image.Res());
+    for (int y = 0; y < out.Height(); ++y)
+        for (int x = 0; x < out.Width(); ++x) out.At(x, y) = g->image.At(x, y) ? kFullInk : 0;
     return out;
 }
 

@@ -21,6 +21,6 @@ std::unique_ptr<CodelineFont> makeProjectCodelineFont(const std::string& family)
 // character cell (pitch wide, full height) at the given resolution; an empty
 // plane for a character the set does not hold.
 bool projectPerforationHasChar(char c);
-Plane projectPerforationHoles(char c, double dpiX, double dpiY, double* pitchMm);
+ImageBuffer projectPerforationHoles(char c, double dpiX, double dpiY, double* pitchMm);
 
 }  // namespace kovran::synth

@@ -105,8 +105,7 @@ TEST(FontDbBuild, RefusesBadDatabases) {
 
     DbSpec noData = DatabaseCatalogue()[0];
     noData.chars += 'A';
-    EXPECT_NE(BuildError(noData, faces).find("glyph data has no character 'A'"),
-              std::string::npos);
+    EXPECT_NE(BuildError(noData, faces).find("glyph data has no character 'A'"), std::string::npos);
 
     // Groups: one model over the table of one font.
     EXPECT_THROW(CheckGroups({{"1", {"x.db", "y.db"}}}, {{"x.db", 1000}, {"y.db", 1000}}),
@@ -115,8 +114,7 @@ TEST(FontDbBuild, RefusesBadDatabases) {
 }
 
 // A clean rendering at 300 dpi that is none of the builder's own variants.
-std::optional<imaging::ImageBuffer> cleanRendering(const DbSpec& spec, char c,
-                                                   FaceLibrary& faces) {
+std::optional<imaging::ImageBuffer> cleanRendering(const DbSpec& spec, char c, FaceLibrary& faces) {
     if (spec.family) {
         const auto r = ocr::GlyphSet::Builtin(*spec.family).Render(c, {300, 0, 0.01});
         if (!r) return std::nullopt;

@@ -98,9 +98,11 @@ TEST(GlyphNormalise, GreyViewWithThresholdMatchesBinary) {
     bin.fill(13, 5, 24, 10);
     grey.fill(13, 5, 24, 10, 90);
     const GlyphBox box{5, 5, 34, 24};
-    EXPECT_EQ(NormaliseGlyph(bin.view(), box).glyph, NormaliseGlyph(grey.view(), box, {.threshold = 128}).glyph);
+    EXPECT_EQ(NormaliseGlyph(bin.view(), box).glyph,
+              NormaliseGlyph(grey.view(), box, {.threshold = 128}).glyph);
     // At threshold 60 the lighter bar is paper.
-    EXPECT_NE(NormaliseGlyph(bin.view(), box).glyph, NormaliseGlyph(grey.view(), box, {.threshold = 60}).glyph);
+    EXPECT_NE(NormaliseGlyph(bin.view(), box).glyph,
+              NormaliseGlyph(grey.view(), box, {.threshold = 60}).glyph);
 }
 
 TEST(GlyphNormalise, SameShapeAtTwoResolutionsStaysNearestToItself) {
@@ -109,7 +111,8 @@ TEST(GlyphNormalise, SameShapeAtTwoResolutionsStaysNearestToItself) {
     const GlyphSet e13b = GlyphSet::Builtin(GlyphFamily::E13B);
     auto glyphAt = [&](char ch, double dpi) {
         const auto r = e13b.Render(ch, {dpi, 0, 0});
-        return NormaliseGlyph(r->image.View(), {r->inkTop, r->inkLeft, r->inkBottom, r->inkRight}).glyph;
+        return NormaliseGlyph(r->image.View(), {r->inkTop, r->inkLeft, r->inkBottom, r->inkRight})
+            .glyph;
     };
     for (char ch : e13b.Characters()) {
         const Glyph32 low = glyphAt(ch, 300);

@@ -85,7 +85,8 @@ TEST(GlyphSources, Cmc7GapPatternsDecodeToTheirCharacters) {
             int runStart = -1;
             for (int x = 0; x <= img.Width(); ++x) {
                 bool ink = false;
-                for (int y = 0; x < img.Width() && y < img.Height() && !ink; ++y) ink = img.At(x, y);
+                for (int y = 0; x < img.Width() && y < img.Height() && !ink; ++y)
+                    ink = img.At(x, y);
                 if (ink && runStart < 0) runStart = x;
                 if (!ink && runStart >= 0) {
                     centres.push_back((runStart + x - 1) / 2.0);

@@ -125,7 +125,7 @@ int main(int argc, char** argv) {
     }
     if ((command != "render" && command != "check") || files.empty()) return usage();
 
-    FontLibrary fonts;
+    SynthFontLibrary fonts;
     DocumentRenderer renderer(fonts);
     int failures = 0;
     for (const std::string& file : files) {

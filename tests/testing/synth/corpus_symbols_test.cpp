@@ -30,18 +30,18 @@ json readJson(const std::string& path) {
 }
 
 // The element's box grown by a quiet margin, cut out of the image.
-Image crop(const Image& img, const json& box, int margin) {
+ImageBuffer crop(const ImageBuffer& img, const json& box, int margin) {
     const int l = std::max(0, box[0].get<int>() - margin),
               t = std::max(0, box[1].get<int>() - margin);
-    const int r = std::min(img.width, box[2].get<int>() + margin);
-    const int b = std::min(img.height, box[3].get<int>() + margin);
-    Image out(r - l, b - t, 1);
+    const int r = std::min(img.Width(), box[2].get<int>() + margin);
+    const int b = std::min(img.Height(), box[3].get<int>() + margin);
+    ImageBuffer out(r - l, b - t, 1);
     for (int y = t; y < b; ++y)
-        for (int x = l; x < r; ++x) out.at(x - l, y - t) = img.at(x, y);
+        for (int x = l; x < r; ++x) out.At(x - l, y - t) = img.At(x, y);
     return out;
 }
 
-std::string decodeDmtx(const Image& img) {
+std::string decodeDmtx(const ImageBuffer& img) {
     struct ImageDel {
         void operator()(DmtxImage* p) const { dmtxImageDestroy(&p); }
     };
@@ -54,9 +54,9 @@ std::string decodeDmtx(const Image& img) {
     struct MessageDel {
         void operator()(DmtxMessage* p) const { dmtxMessageDestroy(&p); }
     };
-    Image copy = img;
+    ImageBuffer copy = img;
     std::unique_ptr<DmtxImage, ImageDel> dimg(
-        dmtxImageCreate(copy.pixels.data(), copy.width, copy.height, DmtxPack8bppK));
+        dmtxImageCreate(copy.Data(), copy.Width(), copy.Height(), DmtxPack8bppK));
     if (!dimg) return "";
     std::unique_ptr<DmtxDecode, DecodeDel> dec(dmtxDecodeCreate(dimg.get(), 1));
     if (!dec) return "";
@@ -69,12 +69,12 @@ std::string decodeDmtx(const Image& img) {
     return std::string(reinterpret_cast<const char*>(msg->output), msg->outputIdx);
 }
 
-std::string decodeZxing(const Image& img, ZXing::BarcodeFormat format) {
+std::string decodeZxing(const ImageBuffer& img, ZXing::BarcodeFormat format) {
     ZXing::DecodeHints hints;
     hints.setFormats(format);
     hints.setTryHarder(true);
-    const auto result = ZXing::ReadBarcode(
-        {img.pixels.data(), img.width, img.height, ZXing::ImageFormat::Lum}, hints);
+    const auto result =
+        ZXing::ReadBarcode({img.Data(), img.Width(), img.Height(), ZXing::ImageFormat::Lum}, hints);
     return result.isValid() ? result.text() : "";
 }
 
@@ -125,13 +125,13 @@ TEST(Corpus, SmallCorpusIsCompleteAndItsSymbolsDecode) {
     EXPECT_FALSE(loadCorpusDocument(dir.path(), "missing", doc, &error));
 
     const json truth = readJson(dir / "symbols-l1-0.json");
-    Image front;
+    ImageBuffer front;
     ASSERT_TRUE(readPng(dir / truth["images"]["front"].get<std::string>(), front));
     std::map<std::string, int> decoded;
     for (const auto& el : truth["front"]) {
         if (el["type"] != "barcode") continue;
         const std::string sym = el["symbology"], gen = el["generator"], data = el["data"];
-        const Image cut = crop(front, el["box"], 40);
+        const ImageBuffer cut = crop(front, el["box"], 40);
         SCOPED_TRACE(sym + " by " + gen);
         if (sym == "datamatrix") {
             EXPECT_EQ(decodeDmtx(cut), data);

@@ -29,7 +29,7 @@ json minimal() {
 // description is accepted.
 std::string refusal(const json& j) {
     try {
-        FontLibrary fonts;
+        SynthFontLibrary fonts;
         DocumentRenderer renderer(fonts);
         renderer.render(parseDescription(j));
         return "";

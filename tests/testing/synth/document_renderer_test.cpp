@@ -34,7 +34,7 @@ json perforated(const std::string& glyphs) {
 // Holes let the backlight through and show the dark backdrop on both faces,
 // mirrored on the rear; print on the rear shades the backlight from behind.
 TEST(DocumentRenderer, MicroperforationAndBacklight) {
-    FontLibrary fonts;
+    SynthFontLibrary fonts;
     DocumentRenderer renderer(fonts);
     for (const char* glyphs : {"synth", "project"}) {
         SCOPED_TRACE(glyphs);
@@ -48,20 +48,20 @@ TEST(DocumentRenderer, MicroperforationAndBacklight) {
         int best = 0, bestX = -1;
         for (int x = l; x < r; ++x) {
             int bright = 0;
-            for (int y = t; y < b; ++y) bright += doc.backlight->at(x, y) > 230;
+            for (int y = t; y < b; ++y) bright += doc.backlight->At(x, y) > 230;
             if (bright > best) best = bright, bestX = x;
         }
         ASSERT_GE(bestX, 0);
         EXPECT_GT(best, (b - t) / 3);
         int y = t;
-        while (y < b && doc.backlight->at(bestX, y) <= 230) ++y;
+        while (y < b && doc.backlight->At(bestX, y) <= 230) ++y;
         ASSERT_LT(y, b);
-        EXPECT_LT(doc.front->at(bestX, y), 60);
-        EXPECT_LT(doc.rear->at(doc.rear->width - 1 - bestX, y), 60);
-        EXPECT_NEAR(doc.backlight->at(5, 5), 0.4 * 255, 2);  // blank paper
+        EXPECT_LT(doc.front->At(bestX, y), 60);
+        EXPECT_LT(doc.rear->At(doc.rear->Width() - 1 - bestX, y), 60);
+        EXPECT_NEAR(doc.backlight->At(5, 5), 0.4 * 255, 2);  // blank paper
         // Under the rear's black patch (mirrored into front coordinates).
-        const int px = doc.backlight->width - 1 - static_cast<int>(45 * 300 / 25.4);
-        EXPECT_LT(doc.backlight->at(px, static_cast<int>(7 * 300 / 25.4)), 0.4 * 255 * 0.3);
+        const int px = doc.backlight->Width() - 1 - static_cast<int>(45 * 300 / 25.4);
+        EXPECT_LT(doc.backlight->At(px, static_cast<int>(7 * 300 / 25.4)), 0.4 * 255 * 0.3);
     }
 }
 
@@ -79,11 +79,11 @@ TEST(DocumentRenderer, ScanBoxesFollowTheSkewAndColourHasThreeChannels) {
                                            {"colour", "#000000"}}})}}},
               {"scan", {{"dpi", 150}, {"colour", true}, {"sides", json::array({"front"})}}},
               {"degradation", {{"skew_deg", 3.0}}}};
-    FontLibrary fonts;
+    SynthFontLibrary fonts;
     DocumentRenderer renderer(fonts);
     const RenderedDocument doc = renderer.render(parseDescription(j));
     ASSERT_TRUE(doc.front);
-    EXPECT_EQ(doc.front->channels, 3);
+    EXPECT_EQ(doc.front->Channels(), 3);
     EXPECT_FALSE(doc.rear);
     const auto& box = (*doc.truth)["front"][0]["box"];
     const auto& scan = (*doc.truth)["front"][0]["box_scan"];
@@ -92,11 +92,11 @@ TEST(DocumentRenderer, ScanBoxesFollowTheSkewAndColourHasThreeChannels) {
     // off by several pixels near a corner) is a worse guess.
     const int sx = (scan[0].get<int>() + scan[2].get<int>()) / 2,
               sy = (scan[1].get<int>() + scan[3].get<int>()) / 2;
-    EXPECT_LT(doc.front->at(sx, sy, 0), 40);
+    EXPECT_LT(doc.front->At(sx, sy, 0), 40);
     int inkInScan = 0, total = 0;
     for (int y = scan[1]; y < scan[3]; ++y)
         for (int x = scan[0]; x < scan[2]; ++x) {
-            inkInScan += doc.front->at(x, y, 1) < 128;
+            inkInScan += doc.front->At(x, y, 1) < 128;
             ++total;
         }
     // An 8 mm square turned by 3 degrees fills most of its bounding box.
@@ -118,10 +118,8 @@ namespace {
 // Every CMC7 character drawn by the synthesizer decodes back, by its bar
 // intervals, to itself through the code table of the standard.
 TEST(CodelineFont, Cmc7BarsCarryTheCodeTable) {
-    FontLibrary fonts;
-    std::string error;
-    auto font = makeCmc7Font(fonts, Cmc7Geometry{}, &error);
-    ASSERT_TRUE(font) << error;
+    SynthFontLibrary fonts;
+    auto font = MakeCmc7Font(fonts, Cmc7Geometry{});
     // Split so that no "??x" trigraph sequence appears in a literal.
     const std::string table = std::string("???7?32?") + "?49?0???" + "?18?6???" + "5???????" +
                               "?:;?<???" + "=???????" + ">";
@@ -132,9 +130,10 @@ TEST(CodelineFont, Cmc7BarsCarryTheCodeTable) {
         // Bar starts: columns where ink begins after paper.
         std::vector<int> starts;
         bool inBar = false;
-        for (int x = 0; x < g.coverage.width; ++x) {
+        for (int x = 0; x < g.coverage.Width(); ++x) {
             float ink = 0.0f;
-            for (int y = 0; y < g.coverage.height; ++y) ink = std::max(ink, g.coverage.at(x, y));
+            for (int y = 0; y < g.coverage.Height(); ++y)
+                ink = std::max(ink, CoverageShare(g.coverage.At(x, y)));
             if (ink > 0.5f && !inBar) starts.push_back(x);
             inBar = ink > 0.5f;
         }
@@ -149,7 +148,7 @@ TEST(CodelineFont, Cmc7BarsCarryTheCodeTable) {
         EXPECT_EQ(table[code], c);
         EXPECT_EQ(cmc7Code(c), static_cast<int>(code));
         // Centred in the 1/8 inch cell.
-        EXPECT_NEAR(g.leftInch * 2 + g.coverage.width / dpi, 0.125, 0.002);
+        EXPECT_NEAR(g.leftInch * 2 + g.coverage.Width() / dpi, 0.125, 0.002);
     }
     EXPECT_EQ(cmc7Code('?'), -1);
     EXPECT_EQ(cmc7Code('A'), -1);

@@ -1,7 +1,9 @@
 #include "testing/synth/image_ops.h"
 
 #include <gtest/gtest.h>
+
 #include <nlohmann/json.hpp>
+#include <span>
 
 #include <cmath>
 
@@ -12,69 +14,71 @@
 namespace kovran::synth {
 namespace {
 
-Image randomImage(int w, int h, int ch, std::uint64_t seed) {
-    Image img(w, h, ch);
+ImageBuffer randomImage(int w, int h, int ch, std::uint64_t seed) {
+    ImageBuffer img(w, h, ch);
     Rng rng(seed);
-    for (auto& p : img.pixels) p = static_cast<std::uint8_t>(rng.integer(0, 255));
+    for (auto& p : std::span(img.Data(), img.Bytes()))
+        p = static_cast<std::uint8_t>(rng.integer(0, 255));
     return img;
 }
 
-double meanOf(const Image& img, int x0 = 0, int y0 = 0, int x1 = -1, int y1 = -1) {
-    if (x1 < 0) x1 = img.width;
-    if (y1 < 0) y1 = img.height;
+double meanOf(const ImageBuffer& img, int x0 = 0, int y0 = 0, int x1 = -1, int y1 = -1) {
+    if (x1 < 0) x1 = img.Width();
+    if (y1 < 0) y1 = img.Height();
     double s = 0;
     for (int y = y0; y < y1; ++y)
-        for (int x = x0; x < x1; ++x) s += img.at(x, y);
+        for (int x = x0; x < x1; ++x) s += img.At(x, y);
     return s / ((x1 - x0) * (y1 - y0));
 }
 
 TEST(ImageOps, BlurKeepsLevelsAndSpreadsEdges) {
-    Image flat(40, 30, 3, 77);
+    ImageBuffer flat(40, 30, 3, 77);
     gaussianBlur(flat, 2.0);
-    for (auto p : flat.pixels) EXPECT_EQ(p, 77);  // borders clamp, no darkening
-    Image noise = randomImage(64, 64, 1, 3);
+    for (auto p : std::span(flat.Data(), flat.Bytes()))
+        EXPECT_EQ(p, 77);  // borders clamp, no darkening
+    ImageBuffer noise = randomImage(64, 64, 1, 3);
     const double before = meanOf(noise);
     gaussianBlur(noise, 1.5);
     EXPECT_NEAR(meanOf(noise), before, 1.0);
     // A black line widens into grey on both sides, symmetric.
-    Image line(41, 9, 1, 255);
-    for (int y = 0; y < 9; ++y) line.at(20, y) = 0;
+    ImageBuffer line(41, 9, 1, 255);
+    for (int y = 0; y < 9; ++y) line.At(20, y) = 0;
     gaussianBlur(line, 1.0);
-    EXPECT_EQ(line.at(19, 4), line.at(21, 4));
-    EXPECT_LT(line.at(19, 4), 230);
-    EXPECT_GT(line.at(20, 4), 0);
-    EXPECT_EQ(line.at(5, 4), 255);
+    EXPECT_EQ(line.At(19, 4), line.At(21, 4));
+    EXPECT_LT(line.At(19, 4), 230);
+    EXPECT_GT(line.At(20, 4), 0);
+    EXPECT_EQ(line.At(5, 4), 255);
 }
 
 TEST(ImageOps, RotationIsExactForZeroAndTurnsAboutTheCentre) {
-    const Image img = randomImage(31, 21, 1, 5);
-    const Image same = rotateImage(img, 0.0, 0.0, 0.0, Rgb{0, 0, 0});
-    EXPECT_EQ(same.pixels, img.pixels);
+    const ImageBuffer img = randomImage(31, 21, 1, 5);
+    const ImageBuffer same = rotateImage(img, 0.0, 0.0, 0.0, Rgb{0, 0, 0});
+    EXPECT_EQ(PixelBytes(same), PixelBytes(img));
     // A dot right of the centre turns 90 degrees counter-clockwise to above it.
-    Image dot(21, 21, 1, 255);
-    dot.at(15, 10) = 0;
-    const Image turned = rotateImage(dot, 90.0, 0.0, 0.0, Rgb{255, 255, 255});
-    EXPECT_LT(turned.at(10, 5), 10);
-    EXPECT_EQ(turned.at(15, 10), 255);
+    ImageBuffer dot(21, 21, 1, 255);
+    dot.At(15, 10) = 0;
+    const ImageBuffer turned = rotateImage(dot, 90.0, 0.0, 0.0, Rgb{255, 255, 255});
+    EXPECT_LT(turned.At(10, 5), 10);
+    EXPECT_EQ(turned.At(15, 10), 255);
     // Corners of a turned image come from outside: the fill colour.
-    const Image skewed = rotateImage(img, 10.0, 0.0, 0.0, Rgb{9, 9, 9});
-    EXPECT_EQ(skewed.at(0, 0), 9);
+    const ImageBuffer skewed = rotateImage(img, 10.0, 0.0, 0.0, Rgb{9, 9, 9});
+    EXPECT_EQ(skewed.At(0, 0), 9);
     // A shift moves content by whole pixels without resampling loss.
-    const Image shifted = rotateImage(img, 0.0, 2.0, 1.0, Rgb{0, 0, 0});
-    EXPECT_EQ(shifted.at(10, 10), img.at(8, 9));
+    const ImageBuffer shifted = rotateImage(img, 0.0, 2.0, 1.0, Rgb{0, 0, 0});
+    EXPECT_EQ(shifted.At(10, 10), img.At(8, 9));
 }
 
 TEST(ImageOps, InkSpreadDarkensAroundInkOnly) {
-    Image img(21, 21, 1, 255);
-    img.at(10, 10) = 0;
+    ImageBuffer img(21, 21, 1, 255);
+    img.At(10, 10) = 0;
     inkSpread(img, 1.0);
-    EXPECT_EQ(img.at(11, 10), 0);
-    EXPECT_EQ(img.at(11, 11), 0);
-    EXPECT_EQ(img.at(12, 10), 255);
-    Image half(21, 21, 1, 255);
-    half.at(10, 10) = 0;
+    EXPECT_EQ(img.At(11, 10), 0);
+    EXPECT_EQ(img.At(11, 11), 0);
+    EXPECT_EQ(img.At(12, 10), 255);
+    ImageBuffer half(21, 21, 1, 255);
+    half.At(10, 10) = 0;
     inkSpread(half, 0.5);
-    EXPECT_NEAR(half.at(11, 10), 128, 1);
+    EXPECT_NEAR(half.At(11, 10), 128, 1);
 }
 
 TEST(ImageOps, DegradationIsSeededAndLevelled) {
@@ -97,44 +101,43 @@ TEST(ImageOps, DegradationIsSeededAndLevelled) {
     heavy.seed = 11;
     EXPECT_GT(resolveDegradation(heavy).noise, a.noise * 0.9);
 
-    Image x = randomImage(50, 40, 1, 2), y = x;
+    ImageBuffer x = randomImage(50, 40, 1, 2), y = x;
     degradeImage(x, a, 300, 4, 1);
     degradeImage(y, a, 300, 4, 1);
-    EXPECT_EQ(x.pixels, y.pixels);
-    Image z = randomImage(50, 40, 1, 2);
+    EXPECT_EQ(PixelBytes(x), PixelBytes(y));
+    ImageBuffer z = randomImage(50, 40, 1, 2);
     degradeImage(z, a, 300, 4, 2);  // another side: other noise
-    EXPECT_NE(x.pixels, z.pixels);
+    EXPECT_NE(PixelBytes(x), PixelBytes(z));
 }
 
 TEST(ImageIo, PngAndPnmRoundTripAndJpegLosesLittle) {
     test::TempDir dir;
     for (int ch : {1, 3}) {
-        const Image img = randomImage(33, 17, ch, 9);
+        const ImageBuffer img = randomImage(33, 17, ch, 9);
         ASSERT_TRUE(writePng(img, dir / "a.png", 300));
-        Image back;
+        ImageBuffer back;
         std::string error;
         ASSERT_TRUE(readPng(dir / "a.png", back, &error)) << error;
-        EXPECT_EQ(back.channels, ch);
-        EXPECT_EQ(back.pixels, img.pixels);
+        EXPECT_EQ(back.Channels(), ch);
+        EXPECT_EQ(PixelBytes(back), PixelBytes(img));
         ASSERT_TRUE(writePnm(img, dir / "a.pnm"));
         const std::string bytes = test::ReadFileBytes(dir / "a.pnm");
         const std::string header = std::string(ch == 3 ? "P6" : "P5") + "\n33 17\n255\n";
-        ASSERT_EQ(bytes.size(), header.size() + img.pixels.size());
+        ASSERT_EQ(bytes.size(), header.size() + img.Bytes());
         EXPECT_EQ(bytes.substr(0, header.size()), header);
     }
     // A smooth image survives JPEG at quality 90 closely but not exactly.
-    Image smooth(64, 64, 1);
+    ImageBuffer smooth(64, 64, 1);
     for (int y = 0; y < 64; ++y)
-        for (int x = 0; x < 64; ++x) smooth.at(x, y) = static_cast<std::uint8_t>(2 * x + y);
-    Image j = smooth;
+        for (int x = 0; x < 64; ++x) smooth.At(x, y) = static_cast<std::uint8_t>(2 * x + y);
+    ImageBuffer j = smooth;
     ASSERT_TRUE(jpegRoundTrip(j, 90));
     double err = 0;
-    for (std::size_t i = 0; i < j.pixels.size(); ++i)
-        err += std::pow(j.pixels[i] - smooth.pixels[i], 2);
-    const double psnr = 10 * std::log10(255.0 * 255.0 / (err / j.pixels.size() + 1e-9));
+    for (std::size_t i = 0; i < j.Bytes(); ++i) err += std::pow(j.Data()[i] - smooth.Data()[i], 2);
+    const double psnr = 10 * std::log10(255.0 * 255.0 / (err / j.Bytes() + 1e-9));
     EXPECT_GT(psnr, 35.0);
-    EXPECT_NE(j.pixels, smooth.pixels);
-    Image bad;
+    EXPECT_NE(PixelBytes(j), PixelBytes(smooth));
+    ImageBuffer bad;
     EXPECT_FALSE(readPng(dir / "a.pnm", bad));
     EXPECT_FALSE(readPng(dir / "missing.png", bad));
 }
