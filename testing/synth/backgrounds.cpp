@@ -9,13 +9,13 @@ namespace {
 
 // Coverage of a line of half-width hw (pixels) at distance d from its centre,
 // with one pixel of anti-aliasing.
-float lineCoverage(double d, double hw) {
+float LineCoverage(double d, double hw) {
     return static_cast<float>(std::clamp(hw + 0.5 - std::fabs(d), 0.0, 1.0));
 }
 
 }  // namespace
 
-void drawBackground(ImageBuffer& image, const Background& bg, double pxPerMmX, double pxPerMmY) {
+void DrawBackground(ImageBuffer& image, const Background& bg, double pxPerMmX, double pxPerMmY) {
     const double a = bg.angleDeg * M_PI / 180.0;
     const double ca = std::cos(a), sa = std::sin(a);
     const double px = std::sqrt(pxPerMmX * pxPerMmY);
@@ -57,18 +57,18 @@ void drawBackground(ImageBuffer& image, const Background& bg, double pxPerMmX, d
                 case Background::Kind::Waves: {
                     const double w = v - amp * std::sin(2.0 * M_PI * u / wave);
                     const double d = w - period * std::round(w / period);
-                    row[x] = CoverageByte(lineCoverage(d, hw));
+                    row[x] = CoverageByte(LineCoverage(d, hw));
                     break;
                 }
                 case Background::Kind::Lines: {
                     const double d = v - period * std::round(v / period);
-                    row[x] = CoverageByte(lineCoverage(d, hw));
+                    row[x] = CoverageByte(LineCoverage(d, hw));
                     break;
                 }
                 case Background::Kind::Dots: {
                     const double du = u - period * std::round(u / period);
                     const double dv = v - period * std::round(v / period);
-                    row[x] = CoverageByte(lineCoverage(std::hypot(du, dv), hw));
+                    row[x] = CoverageByte(LineCoverage(std::hypot(du, dv), hw));
                     break;
                 }
                 case Background::Kind::Gradient:
@@ -76,17 +76,17 @@ void drawBackground(ImageBuffer& image, const Background& bg, double pxPerMmX, d
             }
         }
     }
-    multiplyCoverage(image, cov, 0, 0, bg.colour);
+    MultiplyCoverage(image, cov, 0, 0, bg.colour);
 }
 
-ImageBuffer photoCoverage(int w, int h, double darkness, double pxPerMm, Rng& rng) {
+ImageBuffer PhotoCoverage(int w, int h, double darkness, double pxPerMm, Rng& rng) {
     ImageBuffer out(w, h);
     // Random shading on a coarse grid (about 3 mm), bilinearly enlarged, with
     // a lighter oval in the middle like a face on a dark ground.
     const double cell = std::max(2.0, 3.0 * pxPerMm);
     const int gw = static_cast<int>(w / cell) + 2, gh = static_cast<int>(h / cell) + 2;
     std::vector<double> grid(static_cast<std::size_t>(gw) * gh);
-    for (double& g : grid) g = rng.uniform(-0.12, 0.12);
+    for (double& g : grid) g = rng.Uniform(-0.12, 0.12);
     for (int y = 0; y < h; ++y)
         for (int x = 0; x < w; ++x) {
             const double gx = x / cell, gy = y / cell;

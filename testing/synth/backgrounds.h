@@ -9,11 +9,11 @@
 namespace kovran::synth {
 
 // Draws the pattern over the whole image; pixelsPerMm on each axis.
-void drawBackground(ImageBuffer& image, const Background& bg, double pxPerMmX, double pxPerMmY);
+void DrawBackground(ImageBuffer& image, const Background& bg, double pxPerMmX, double pxPerMmY);
 
 // A dark photograph: smooth random shading in a rectangle of w x h pixels,
 // returned as ink coverage (its darkness) so it can be painted and counted in
 // the backlight.
-ImageBuffer photoCoverage(int w, int h, double darkness, double pxPerMm, Rng& rng);
+ImageBuffer PhotoCoverage(int w, int h, double darkness, double pxPerMm, Rng& rng);
 
 }  // namespace kovran::synth

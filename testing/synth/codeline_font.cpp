@@ -27,18 +27,18 @@ class E13bFont final : public CodelineFont {
         // Scale so that the digit zero is exactly the nominal character height.
         const auto zero = face_.Bounds(U'0');
         const double h = zero.yMax - zero.yMin;
-        emInch_ = h > 0.0 ? heightInch() / h : 0.2;
+        emInch_ = h > 0.0 ? HeightInch() / h : 0.2;
     }
-    std::string name() const override { return "E13B (" + face_.Family() + ")"; }
-    bool hasChar(char c) const override {
+    std::string Name() const override { return "E13B (" + face_.Family() + ")"; }
+    bool HasChar(char c) const override {
         if (c == ' ') return true;
-        const char32_t g = glyphFor(c);
+        const char32_t g = GlyphFor(c);
         return g != 0 && face_.HasChar(g);
     }
-    CodelineGlyph render(char c, double dpiX, double dpiY) const override {
+    CodelineGlyph Render(char c, double dpiX, double dpiY) const override {
         CodelineGlyph out;
         if (c == ' ') return out;
-        imaging::TextGlyph g = face_.Render(glyphFor(c), emInch_ * dpiX, emInch_ * dpiY);
+        imaging::TextGlyph g = face_.Render(GlyphFor(c), emInch_ * dpiX, emInch_ * dpiY);
         out.coverage = std::move(g.coverage);
         out.leftInch = g.left / dpiX;
         out.bottomInch = (g.top - out.coverage.Height()) / dpiY;
@@ -46,7 +46,7 @@ class E13bFont final : public CodelineFont {
     }
 
   private:
-    static char32_t glyphFor(char c) {
+    static char32_t GlyphFor(char c) {
         if (c >= '0' && c <= '9') return static_cast<char32_t>(c);
         switch (c) {
             case ':':
@@ -68,13 +68,13 @@ class E13bFont final : public CodelineFont {
 class Cmc7Font final : public CodelineFont {
   public:
     Cmc7Font(const SynthFont& shapes, Cmc7Geometry g) : shapes_(shapes), g_(g) {}
-    std::string name() const override { return "CMC7 (bars)"; }
-    bool hasChar(char c) const override { return c == ' ' || cmc7Code(c) >= 0; }
-    double heightInch() const override { return g_.heightMm / 25.4; }
+    std::string Name() const override { return "CMC7 (bars)"; }
+    bool HasChar(char c) const override { return c == ' ' || Cmc7Code(c) >= 0; }
+    double HeightInch() const override { return g_.heightMm / 25.4; }
 
-    CodelineGlyph render(char c, double dpiX, double dpiY) const override {
+    CodelineGlyph Render(char c, double dpiX, double dpiY) const override {
         CodelineGlyph out;
-        const int code = cmc7Code(c);
+        const int code = Cmc7Code(c);
         if (code < 0) return out;
         // Bar left edges in mm from the first bar.
         double starts[7];
@@ -87,7 +87,7 @@ class Cmc7Font final : public CodelineFont {
         const int w = std::max(1, static_cast<int>(std::ceil(widthMm * pxX)) + 1);
         const int h = std::max(1, static_cast<int>(std::lround(g_.heightMm * pxY)));
         out.coverage = ImageBuffer(w, h);
-        const auto mask = shapeMask(c, h);
+        const auto mask = ShapeMask(c, h);
         for (int k = 0; k < 7; ++k) {
             const double x0 = starts[k] * pxX, x1 = (starts[k] + g_.barWidthMm) * pxX;
             const auto& rows = mask[k];
@@ -102,7 +102,7 @@ class Cmc7Font final : public CodelineFont {
             }
         }
         // Centre the character in its 1/8 inch cell.
-        out.leftInch = (pitchInch() - widthMm / 25.4) / 2.0;
+        out.leftInch = (PitchInch() - widthMm / 25.4) / 2.0;
         out.bottomInch = 0.0;
         return out;
     }
@@ -111,7 +111,7 @@ class Cmc7Font final : public CodelineFont {
     // Per bar, which rows carry ink: the digit's outline sampled in seven
     // vertical bands. A bar that would keep less than half of its height is
     // drawn whole, so that every bar stays readable for the gap decoder.
-    std::vector<std::vector<bool>> shapeMask(char c, int h) const {
+    std::vector<std::vector<bool>> ShapeMask(char c, int h) const {
         std::vector<std::vector<bool>> mask(7, std::vector<bool>(h, true));
         if (c < '0' || c > '9') return mask;
         const auto box = shapes_.Bounds(static_cast<char32_t>(c));
@@ -142,7 +142,7 @@ class Cmc7Font final : public CodelineFont {
 
 }  // namespace
 
-int cmc7Code(char c) {
+int Cmc7Code(char c) {
     if (c == '?' || c == 0) return -1;
     const char* p = std::strchr(kCmc7Table, c);
     return p ? static_cast<int>(p - kCmc7Table) : -1;

@@ -23,13 +23,13 @@ struct CodelineGlyph {
 class CodelineFont {
   public:
     virtual ~CodelineFont() = default;
-    virtual std::string name() const = 0;
+    virtual std::string Name() const = 0;
     // Characters as the library writes them (E13B '0'-'9' ':' '=' '<' ';',
     // CMC7 '0'-'9' ':' ';' '<' '=' '>'); a space is always accepted.
-    virtual bool hasChar(char c) const = 0;
-    virtual CodelineGlyph render(char c, double dpiX, double dpiY) const = 0;
-    virtual double pitchInch() const { return 0.125; }
-    virtual double heightInch() const { return 0.117; }
+    virtual bool HasChar(char c) const = 0;
+    virtual CodelineGlyph Render(char c, double dpiX, double dpiY) const = 0;
+    virtual double PitchInch() const { return 0.125; }
+    virtual double HeightInch() const { return 0.117; }
 };
 
 // E13B from a MICR TrueType font whose transit, amount, on-us and dash
@@ -52,6 +52,6 @@ struct Cmc7Geometry {
 std::unique_ptr<CodelineFont> MakeCmc7Font(SynthFontLibrary& fonts, Cmc7Geometry geometry);
 
 // The six long-gap flags of a CMC7 character (bit k-1 for gap k), or -1.
-int cmc7Code(char c);
+int Cmc7Code(char c);
 
 }  // namespace kovran::synth

@@ -16,24 +16,24 @@ using nlohmann::json;
 
 std::string digits(Rng& r, int n) {
     std::string s;
-    for (int i = 0; i < n; ++i) s.push_back(static_cast<char>('0' + r.integer(0, 9)));
+    for (int i = 0; i < n; ++i) s.push_back(static_cast<char>('0' + r.Integer(0, 9)));
     return s;
 }
 
 std::string pick(Rng& r, const char* set) {
     const std::string s(set);
     return std::string(1,
-                       s[static_cast<std::size_t>(r.integer(0, static_cast<long>(s.size()) - 1))]);
+                       s[static_cast<std::size_t>(r.Integer(0, static_cast<long>(s.size()) - 1))]);
 }
 
 std::string hex(Rng& r, int lo, int hi) {
     char buf[8];
-    std::snprintf(buf, sizeof buf, "#%02x%02x%02x", static_cast<int>(r.integer(lo, hi)),
-                  static_cast<int>(r.integer(lo, hi)), static_cast<int>(r.integer(lo, hi)));
+    std::snprintf(buf, sizeof buf, "#%02x%02x%02x", static_cast<int>(r.Integer(lo, hi)),
+                  static_cast<int>(r.Integer(lo, hi)), static_cast<int>(r.Integer(lo, hi)));
     return buf;
 }
 
-std::uint64_t docSeed(std::uint64_t seed, const std::string& set, int index, int level) {
+std::uint64_t DocSeed(std::uint64_t seed, const std::string& set, int index, int level) {
     std::uint64_t h = seed ^ 0xcbf29ce484222325ULL;
     for (char c : set) h = (h ^ static_cast<unsigned char>(c)) * 0x100000001b3ULL;
     return (h ^ (static_cast<std::uint64_t>(index) << 8) ^ static_cast<std::uint64_t>(level)) *
@@ -43,7 +43,7 @@ std::uint64_t docSeed(std::uint64_t seed, const std::string& set, int index, int
 
 // A CMC7 codeline in the layout of Italian cheques: ':' and five digit
 // fields separated by symbols and blanks.
-std::string italianCmc7(Rng& r) {
+std::string ItalianCmc7(Rng& r) {
     const char* sym = ":;<=>";
     return ":" + digits(r, 10) + pick(r, sym) + " " + digits(r, 9) + pick(r, sym) + " " +
            digits(r, 8) + pick(r, sym) + " " + digits(r, 5) + pick(r, sym) + " " + digits(r, 10) +
@@ -52,22 +52,22 @@ std::string italianCmc7(Rng& r) {
 
 // A US-style E13B codeline: check number on-us, transit field, account
 // on-us, and sometimes the amount field.
-std::string usE13b(Rng& r) {
+std::string UsE13b(Rng& r) {
     std::string s =
         "<" + digits(r, 6) + "< :" + digits(r, 9) + ": " + digits(r, 4) + ";" + digits(r, 6) + "<";
-    if (r.uniform() < 0.5) s += " =" + digits(r, 10) + "=";
+    if (r.Uniform() < 0.5) s += " =" + digits(r, 10) + "=";
     return s;
 }
 
 json background(Rng& r) {
     static const char* kinds[] = {"waves", "lines", "dots", "gradient"};
-    return {{"type", kinds[r.integer(0, 3)]},
+    return {{"type", kinds[r.Integer(0, 3)]},
             {"colour", hex(r, 190, 235)},
             {"colour2", "#ffffff"},
-            {"period_mm", r.uniform(1.0, 3.0)},
-            {"amplitude_mm", r.uniform(0.3, 2.0)},
-            {"line_mm", r.uniform(0.08, 0.25)},
-            {"angle_deg", r.uniform(-30.0, 30.0)}};
+            {"period_mm", r.Uniform(1.0, 3.0)},
+            {"amplitude_mm", r.Uniform(0.3, 2.0)},
+            {"line_mm", r.Uniform(0.08, 0.25)},
+            {"angle_deg", r.Uniform(-30.0, 30.0)}};
 }
 
 json text(const std::string& t, const std::string& font, double size, double x, double y) {
@@ -77,19 +77,19 @@ json text(const std::string& t, const std::string& font, double size, double x, 
 
 }  // namespace
 
-json chequeDescription(const std::string& font, int index, int level, std::uint64_t seed) {
+json ChequeDescription(const std::string& font, int index, int level, std::uint64_t seed) {
     Rng r(seed);
     const bool cmc7 = font == "cmc7";
     const double w = cmc7 ? 178.0 : 158.0, h = cmc7 ? 80.0 : 72.0;
-    const std::string code = cmc7 ? italianCmc7(r) : usE13b(r);
+    const std::string code = cmc7 ? ItalianCmc7(r) : UsE13b(r);
     // Test fonts are not the ones the font databases are built from.
     static const char* faces[] = {"Nimbus Sans:style=Bold", "Nimbus Roman", "Nimbus Sans Narrow",
                                   "URW Gothic"};
     json front = json::array();
-    front.push_back(text(cmc7 ? "BANCA DI PROVA S.p.A." : "FIRST TEST BANK", faces[r.integer(0, 1)],
-                         r.uniform(10.0, 14.0), r.uniform(6.0, 20.0), r.uniform(9.0, 13.0)));
+    front.push_back(text(cmc7 ? "BANCA DI PROVA S.p.A." : "FIRST TEST BANK", faces[r.Integer(0, 1)],
+                         r.Uniform(10.0, 14.0), r.Uniform(6.0, 20.0), r.Uniform(9.0, 13.0)));
     front.push_back(text(cmc7 ? "Pagate per questo assegno" : "PAY TO THE ORDER OF",
-                         faces[r.integer(1, 3)], r.uniform(7.0, 9.0), 8.0, r.uniform(30.0, 36.0)));
+                         faces[r.Integer(1, 3)], r.Uniform(7.0, 9.0), 8.0, r.Uniform(30.0, 36.0)));
     front.push_back({{"type", "rect"},
                      {"x_mm", w - 50.0},
                      {"y_mm", 26.0},
@@ -105,22 +105,22 @@ json chequeDescription(const std::string& font, int index, int level, std::uint6
                      {"height_mm", 0.3},
                      {"line_mm", 0.15},
                      {"fill", true}});
-    front.push_back(text("N. " + digits(r, 10), faces[r.integer(0, 3)], 8.0, w - 55.0, 12.0));
-    if (r.uniform() < 0.3)
+    front.push_back(text("N. " + digits(r, 10), faces[r.Integer(0, 3)], 8.0, w - 55.0, 12.0));
+    if (r.Uniform() < 0.3)
         front.push_back({{"type", "photo"},
                          {"x_mm", w - 45.0},
                          {"y_mm", 38.0},
                          {"width_mm", 16.0},
                          {"height_mm", 18.0},
-                         {"darkness", r.uniform(0.6, 0.9)}});
+                         {"darkness", r.Uniform(0.6, 0.9)}});
     front.push_back({{"type", "codeline"}, {"font", font}, {"text", code}});
-    if (r.uniform() < 0.2)
+    if (r.Uniform() < 0.2)
         front.push_back({{"type", "magnetic_noise"},
-                         {"x_mm", r.uniform(5.0, 60.0)},
+                         {"x_mm", r.Uniform(5.0, 60.0)},
                          {"y_mm", h - 14.0},
                          {"width_mm", 30.0},
                          {"height_mm", 8.0},
-                         {"level", r.uniform(0.05, 0.2)}});
+                         {"level", r.Uniform(0.05, 0.2)}});
     json rear = json::array();
     rear.push_back(text("GIRATA / ENDORSE HERE", "Nimbus Sans", 7.0, 10.0, 10.0));
     return {{"name", std::string(cmc7 ? "cheque-cmc7" : "cheque-e13b") + "-l" +
@@ -133,12 +133,12 @@ json chequeDescription(const std::string& font, int index, int level, std::uint6
             {"magnetic", {{"noise", 0.6 + 0.6 * level}}}};
 }
 
-json paymentFormDescription(int index, int level, std::uint64_t seed) {
+json PaymentFormDescription(int index, int level, std::uint64_t seed) {
     Rng r(seed);
     // Italian payment form codeline in OCR-B, at the bottom right.
     static const char* kinds[] = {"123", "247", "451", "674", "896"};
     const std::string line = "<" + digits(r, 18) + ">  " + digits(r, 8) + "+" + digits(r, 2) +
-                             "> " + digits(r, 12) + "<  " + kinds[r.integer(0, 4)] + ">";
+                             "> " + digits(r, 12) + "<  " + kinds[r.Integer(0, 4)] + ">";
     json front = json::array();
     front.push_back(text("CONTI CORRENTI POSTALI - Ricevuta di Versamento",
                          "Nimbus Sans:style=Bold", 9.0, 8.0, 10.0));
@@ -146,7 +146,7 @@ json paymentFormDescription(int index, int level, std::uint64_t seed) {
     front.push_back(
         text("di Euro  " + digits(r, 3) + "," + digits(r, 2), "Nimbus Sans", 8.0, 8.0, 28.0));
     front.push_back(text("INTESTATO A  SOCIETA DI PROVA", "Nimbus Roman", 8.0, 8.0, 36.0));
-    front.push_back({{"type", "ocrb_line"}, {"text", line}, {"size_pt", r.uniform(9.0, 10.8)}});
+    front.push_back({{"type", "ocrb_line"}, {"text", line}, {"size_pt", r.Uniform(9.0, 10.8)}});
     return {{"name", "payment-form-l" + std::to_string(level) + "-" + std::to_string(index)},
             {"paper", {{"width_mm", 240.0}, {"height_mm", 102.0}, {"colour", hex(r, 230, 250)}}},
             {"front", {{"background", json::array({background(r)})}, {"elements", front}}},
@@ -154,7 +154,7 @@ json paymentFormDescription(int index, int level, std::uint64_t seed) {
             {"degradation", {{"level", level}, {"seed", seed}}}};
 }
 
-json symbolSheetDescription(int index, int level, std::uint64_t seed) {
+json SymbolSheetDescription(int index, int level, std::uint64_t seed) {
     Rng r(seed);
     json e = json::array();
     const std::string id = digits(r, 12);
@@ -222,14 +222,14 @@ namespace {
 
 // Documents that must not read as a magnetic codeline, or that carry a
 // microperforated number seen in the backlight.
-std::vector<json> specialDescriptions(std::uint64_t seed) {
+std::vector<json> SpecialDescriptions(std::uint64_t seed) {
     std::vector<json> out;
-    json lookalike = chequeDescription("e13b", 0, 1, docSeed(seed, "lookalike", 0, 1));
+    json lookalike = ChequeDescription("e13b", 0, 1, DocSeed(seed, "lookalike", 0, 1));
     lookalike["name"] = "lookalike-e13b-0";
     for (auto& el : lookalike["front"]["elements"])
         if (el["type"] == "codeline") el["magnetic"] = false;
     out.push_back(lookalike);
-    json noisy = chequeDescription("cmc7", 0, 1, docSeed(seed, "magnoise", 0, 1));
+    json noisy = ChequeDescription("cmc7", 0, 1, DocSeed(seed, "magnoise", 0, 1));
     noisy["name"] = "magnetic-noise-cmc7-0";
     noisy["front"]["elements"].push_back({{"type", "magnetic_noise"},
                                           {"x_mm", 5.0},
@@ -238,8 +238,8 @@ std::vector<json> specialDescriptions(std::uint64_t seed) {
                                           {"height_mm", 12.0},
                                           {"level", 0.25}});
     out.push_back(noisy);
-    Rng r(docSeed(seed, "microperf", 0, 0));
-    json perf = chequeDescription("cmc7", 0, 0, docSeed(seed, "microperf", 0, 0));
+    Rng r(DocSeed(seed, "microperf", 0, 0));
+    json perf = ChequeDescription("cmc7", 0, 0, DocSeed(seed, "microperf", 0, 0));
     perf["name"] = "microperforation-0";
     perf["front"]["elements"].push_back({{"type", "microperforation"},
                                          {"text", digits(r, 10)},
@@ -254,7 +254,7 @@ std::vector<json> specialDescriptions(std::uint64_t seed) {
 
 }  // namespace
 
-bool makeCorpus(const CorpusOptions& options, std::string* error,
+bool MakeCorpus(const CorpusOptions& options, std::string* error,
                 const std::function<void(const std::string&)>& progress) {
     std::error_code ec;
     std::filesystem::create_directories(options.dir, ec);
@@ -274,21 +274,21 @@ bool makeCorpus(const CorpusOptions& options, std::string* error,
             for (int i = 0; i < perLevel; ++i)
                 items.push_back(
                     {std::string("cheques-") + font, level,
-                     chequeDescription(font, i, level, docSeed(options.seed, font, i, level))});
+                     ChequeDescription(font, i, level, DocSeed(options.seed, font, i, level))});
     const int forms = options.large ? 60 : 2;
     for (int i = 0; i < forms; ++i) {
         const int level = i % 3 + 1;
         items.push_back(
             {"payment-forms", level,
-             paymentFormDescription(i, level, docSeed(options.seed, "form", i, level))});
+             PaymentFormDescription(i, level, DocSeed(options.seed, "form", i, level))});
     }
     const int sheets = options.large ? 30 : 1;
     for (int i = 0; i < sheets; ++i) {
         const int level = options.large ? i % 3 + 1 : 1;
         items.push_back({"symbols", level,
-                         symbolSheetDescription(i, level, docSeed(options.seed, "sym", i, level))});
+                         SymbolSheetDescription(i, level, DocSeed(options.seed, "sym", i, level))});
     }
-    for (json& d : specialDescriptions(options.seed))
+    for (json& d : SpecialDescriptions(options.seed))
         items.push_back({"special", d["degradation"]["level"], d});
 
     SynthFontLibrary fonts;
@@ -301,9 +301,9 @@ bool makeCorpus(const CorpusOptions& options, std::string* error,
         item.desc["scan"]["dpi"] = options.dpi;
         item.desc["scan"]["colour"] = options.colour;
         try {
-            const Description d = parseDescription(item.desc);
-            const RenderedDocument doc = renderer.render(d);
-            if (!writeDocument(doc, options.dir, d.format, error)) return false;
+            const Description d = ParseDescription(item.desc);
+            const RenderedDocument doc = renderer.Render(d);
+            if (!WriteDocument(doc, options.dir, d.format, error)) return false;
             index["documents"].push_back({{"name", d.name},
                                           {"set", item.set},
                                           {"level", item.level},
@@ -316,7 +316,7 @@ bool makeCorpus(const CorpusOptions& options, std::string* error,
     }
     std::ofstream(options.dir + "/index.json") << index.dump(1) << "\n";
     std::ofstream readme(options.dir + "/README.md");
-    readme << corpusReadme();
+    readme << CorpusReadme();
     if (!readme) {
         if (error) *error = "cannot write " + options.dir + "/README.md";
         return false;
@@ -324,7 +324,7 @@ bool makeCorpus(const CorpusOptions& options, std::string* error,
     return true;
 }
 
-const char* corpusReadme() {
+const char* CorpusReadme() {
     return R"(# kvx-synth corpus
 
 Synthetic scans made by `kvx-synth` (scripts/make-corpus). The same seed and

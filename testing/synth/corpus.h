@@ -21,17 +21,17 @@ struct CorpusOptions {
 };
 
 // Descriptions of single documents (as JSON, ready for parseDescription).
-nlohmann::json chequeDescription(const std::string& font, int index, int level, std::uint64_t seed);
-nlohmann::json paymentFormDescription(int index, int level, std::uint64_t seed);
-nlohmann::json symbolSheetDescription(int index, int level, std::uint64_t seed);
+nlohmann::json ChequeDescription(const std::string& font, int index, int level, std::uint64_t seed);
+nlohmann::json PaymentFormDescription(int index, int level, std::uint64_t seed);
+nlohmann::json SymbolSheetDescription(int index, int level, std::uint64_t seed);
 
 // Renders the corpus into options.dir (created if missing), with index.json
 // and README.md. Progress goes to `progress` when given. Returns false with a
 // reason.
-bool makeCorpus(const CorpusOptions& options, std::string* error,
+bool MakeCorpus(const CorpusOptions& options, std::string* error,
                 const std::function<void(const std::string&)>& progress = {});
 
 // The corpus folder format, also written as the folder's README.md.
-const char* corpusReadme();
+const char* CorpusReadme();
 
 }  // namespace kovran::synth

@@ -33,8 +33,8 @@ struct CorpusDocument {
 };
 
 // Returns false with a reason.
-bool readCorpusIndex(const std::string& dir, std::vector<CorpusEntry>& entries, std::string* error);
-bool loadCorpusDocument(const std::string& dir, const std::string& name, CorpusDocument& doc,
+bool ReadCorpusIndex(const std::string& dir, std::vector<CorpusEntry>& entries, std::string* error);
+bool LoadCorpusDocument(const std::string& dir, const std::string& name, CorpusDocument& doc,
                         std::string* error);
 
 }  // namespace kovran::synth

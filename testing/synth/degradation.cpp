@@ -26,12 +26,12 @@ constexpr LevelRange kLevels[4] = {
 
 }  // namespace
 
-DegradationValues resolveDegradation(const Degradation& d) {
+DegradationValues ResolveDegradation(const Degradation& d) {
     if (d.level < 0 || d.level > 3) throw std::invalid_argument("degradation level");
     const LevelRange& L = kLevels[d.level];
     Rng rng(d.seed * 0x9E3779B97F4A7C15ULL + 17);
-    auto draw = [&](double top) { return top * rng.uniform(0.6, 1.0); };
-    auto sign = [&] { return rng.uniform() < 0.5 ? -1.0 : 1.0; };
+    auto draw = [&](double top) { return top * rng.Uniform(0.6, 1.0); };
+    auto sign = [&] { return rng.Uniform() < 0.5 ? -1.0 : 1.0; };
     DegradationValues v;
     v.skewDeg = sign() * draw(L.skew);
     v.blur = draw(L.blur);
@@ -39,7 +39,7 @@ DegradationValues resolveDegradation(const Degradation& d) {
     v.contrast = 1.0 - draw(L.contrastLoss);
     v.brightness = sign() * draw(L.brightness);
     v.inkSpread = draw(L.inkSpread);
-    v.jpegQuality = L.jpegTo == 0 ? 0 : static_cast<int>(rng.integer(L.jpegFrom, L.jpegTo));
+    v.jpegQuality = L.jpegTo == 0 ? 0 : static_cast<int>(rng.Integer(L.jpegFrom, L.jpegTo));
     if (d.skewDeg) v.skewDeg = *d.skewDeg;
     if (d.blur) v.blur = *d.blur;
     if (d.noise) v.noise = *d.noise;
@@ -50,7 +50,7 @@ DegradationValues resolveDegradation(const Degradation& d) {
     return v;
 }
 
-nlohmann::json toJson(const DegradationValues& v) {
+nlohmann::json ToJson(const DegradationValues& v) {
     return {{"skew_deg", v.skewDeg},
             {"blur", v.blur},
             {"noise", v.noise},
@@ -60,17 +60,17 @@ nlohmann::json toJson(const DegradationValues& v) {
             {"jpeg_quality", v.jpegQuality}};
 }
 
-void degradeImage(ImageBuffer& image, const DegradationValues& v, double dpi, std::uint64_t seed,
+void DegradeImage(ImageBuffer& image, const DegradationValues& v, double dpi, std::uint64_t seed,
                   std::uint64_t stream) {
     const double scale = dpi / 300.0;
-    inkSpread(image, v.inkSpread * scale);
-    gaussianBlur(image, v.blur * scale);
-    adjustContrastBrightness(image, v.contrast, v.brightness);
+    InkSpread(image, v.inkSpread * scale);
+    GaussianBlur(image, v.blur * scale);
+    AdjustContrastBrightness(image, v.contrast, v.brightness);
     Rng rng(seed ^ (0xD1B54A32D192ED03ULL * (stream + 1)));
-    addNoise(image, v.noise, rng);
+    AddNoise(image, v.noise, rng);
     if (v.jpegQuality > 0) {
         std::string error;
-        if (!jpegRoundTrip(image, v.jpegQuality, &error)) throw std::runtime_error(error);
+        if (!JpegRoundTrip(image, v.jpegQuality, &error)) throw std::runtime_error(error);
     }
 }
 

@@ -23,12 +23,12 @@ struct DegradationValues {
     int jpegQuality = 0;     // 0: no JPEG round trip
 };
 
-DegradationValues resolveDegradation(const Degradation& d);
-nlohmann::json toJson(const DegradationValues& v);
+DegradationValues ResolveDegradation(const Degradation& d);
+nlohmann::json ToJson(const DegradationValues& v);
 
 // Everything but the skew, which the renderer applies to all sides alike.
 // `stream` separates the noise of the sides.
-void degradeImage(ImageBuffer& image, const DegradationValues& v, double dpi, std::uint64_t seed,
+void DegradeImage(ImageBuffer& image, const DegradationValues& v, double dpi, std::uint64_t seed,
                   std::uint64_t stream);
 
 }  // namespace kovran::synth

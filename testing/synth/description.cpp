@@ -11,76 +11,76 @@ namespace {
 using nlohmann::json;
 
 // Reads the members of one JSON object, remembering which were used, so
-// that finish() can refuse everything the reader did not ask for.
+// that Finish() can refuse everything the reader did not ask for.
 class Fields {
   public:
     Fields(const json& obj, std::string path) : obj_(obj), path_(std::move(path)) {
-        if (!obj_.is_object()) throw DescriptionError(pathOr("(document)"), "must be an object");
+        if (!obj_.is_object()) throw DescriptionError(PathOr("(document)"), "must be an object");
     }
-    std::string at(const std::string& name) const {
+    std::string PathOf(const std::string& name) const {
         return path_.empty() ? name : path_ + "." + name;
     }
-    bool has(const std::string& name) {
+    bool Has(const std::string& name) {
         used_.insert(name);
         return obj_.contains(name);
     }
-    const json& raw(const std::string& name) {
+    const json& Raw(const std::string& name) {
         used_.insert(name);
         return obj_.at(name);
     }
-    double number(const std::string& name, double def, double lo, double hi) {
-        if (!has(name)) return def;
+    double Number(const std::string& name, double def, double lo, double hi) {
+        if (!Has(name)) return def;
         const json& v = obj_.at(name);
-        if (!v.is_number()) throw DescriptionError(at(name), "must be a number");
+        if (!v.is_number()) throw DescriptionError(PathOf(name), "must be a number");
         const double d = v.get<double>();
         if (!std::isfinite(d) || d < lo || d > hi)
-            throw DescriptionError(at(name), "must lie between " + fmt(lo) + " and " + fmt(hi));
+            throw DescriptionError(PathOf(name), "must lie between " + Fmt(lo) + " and " + Fmt(hi));
         return d;
     }
-    std::optional<double> optNumber(const std::string& name, double lo, double hi) {
+    std::optional<double> OptNumber(const std::string& name, double lo, double hi) {
         if (!obj_.contains(name)) {
             used_.insert(name);
             return std::nullopt;
         }
-        return number(name, 0.0, lo, hi);
+        return Number(name, 0.0, lo, hi);
     }
-    int integer(const std::string& name, int def, int lo, int hi) {
-        if (!has(name)) return def;
+    int Integer(const std::string& name, int def, int lo, int hi) {
+        if (!Has(name)) return def;
         const json& v = obj_.at(name);
-        if (!v.is_number_integer()) throw DescriptionError(at(name), "must be an integer");
+        if (!v.is_number_integer()) throw DescriptionError(PathOf(name), "must be an integer");
         const auto i = v.get<long long>();
         if (i < lo || i > hi)
-            throw DescriptionError(
-                at(name), "must lie between " + std::to_string(lo) + " and " + std::to_string(hi));
+            throw DescriptionError(PathOf(name), "must lie between " + std::to_string(lo) +
+                                                     " and " + std::to_string(hi));
         return static_cast<int>(i);
     }
-    std::string string(const std::string& name, const std::string& def, bool required = false) {
-        if (!has(name)) {
-            if (required) throw DescriptionError(at(name), "is required");
+    std::string String(const std::string& name, const std::string& def, bool required = false) {
+        if (!Has(name)) {
+            if (required) throw DescriptionError(PathOf(name), "is required");
             return def;
         }
         const json& v = obj_.at(name);
-        if (!v.is_string()) throw DescriptionError(at(name), "must be a string");
+        if (!v.is_string()) throw DescriptionError(PathOf(name), "must be a string");
         return v.get<std::string>();
     }
-    std::string choice(const std::string& name, const std::string& def,
+    std::string Choice(const std::string& name, const std::string& def,
                        const std::set<std::string>& allowed, bool required = false) {
-        const std::string s = string(name, def, required);
+        const std::string s = String(name, def, required);
         if (!allowed.count(s)) {
             std::string list;
             for (const auto& a : allowed) list += (list.empty() ? "" : ", ") + a;
-            throw DescriptionError(at(name), "'" + s + "' is not one of " + list);
+            throw DescriptionError(PathOf(name), "'" + s + "' is not one of " + list);
         }
         return s;
     }
-    bool boolean(const std::string& name, bool def) {
-        if (!has(name)) return def;
+    bool Boolean(const std::string& name, bool def) {
+        if (!Has(name)) return def;
         const json& v = obj_.at(name);
-        if (!v.is_boolean()) throw DescriptionError(at(name), "must be true or false");
+        if (!v.is_boolean()) throw DescriptionError(PathOf(name), "must be true or false");
         return v.get<bool>();
     }
-    Rgb colour(const std::string& name, Rgb def) {
-        if (!has(name)) return def;
+    Rgb Colour(const std::string& name, Rgb def) {
+        if (!Has(name)) return def;
         const json& v = obj_.at(name);
         if (v.is_string()) {
             const std::string s = v.get<std::string>();
@@ -102,16 +102,17 @@ class Fields {
                 return Rgb{static_cast<std::uint8_t>(c[0]), static_cast<std::uint8_t>(c[1]),
                            static_cast<std::uint8_t>(c[2])};
         }
-        throw DescriptionError(at(name), "must be \"#rrggbb\" or [r, g, b] with values 0 to 255");
+        throw DescriptionError(PathOf(name),
+                               "must be \"#rrggbb\" or [r, g, b] with values 0 to 255");
     }
-    void finish() const {
+    void Finish() const {
         for (auto it = obj_.begin(); it != obj_.end(); ++it)
-            if (!used_.count(it.key())) throw DescriptionError(at(it.key()), "unknown field");
+            if (!used_.count(it.key())) throw DescriptionError(PathOf(it.key()), "unknown field");
     }
 
   private:
-    std::string pathOr(const std::string& d) const { return path_.empty() ? d : path_; }
-    static std::string fmt(double d) {
+    std::string PathOr(const std::string& d) const { return path_.empty() ? d : path_; }
+    static std::string Fmt(double d) {
         std::string s = std::to_string(d);
         while (s.size() > 1 && s.back() == '0') s.pop_back();
         if (!s.empty() && s.back() == '.') s.pop_back();
@@ -122,171 +123,172 @@ class Fields {
     std::set<std::string> used_;
 };
 
-Background parseBackground(const json& j, const std::string& path) {
+Background ParseBackground(const json& j, const std::string& path) {
     Fields f(j, path);
     Background b;
     const std::string type =
-        f.choice("type", "", {"waves", "lines", "dots", "gradient"}, /*required=*/true);
+        f.Choice("type", "", {"waves", "lines", "dots", "gradient"}, /*required=*/true);
     b.kind = type == "waves"   ? Background::Kind::Waves
              : type == "lines" ? Background::Kind::Lines
              : type == "dots"  ? Background::Kind::Dots
                                : Background::Kind::Gradient;
-    b.colour = f.colour("colour", b.colour);
-    b.colour2 = f.colour("colour2", b.colour2);
-    b.periodMm = f.number("period_mm", b.periodMm, 0.2, 100.0);
-    b.amplitudeMm = f.number("amplitude_mm", b.amplitudeMm, 0.0, 50.0);
-    b.lineMm = f.number("line_mm", b.lineMm, 0.02, 5.0);
-    b.angleDeg = f.number("angle_deg", b.angleDeg, -360.0, 360.0);
-    f.finish();
+    b.colour = f.Colour("colour", b.colour);
+    b.colour2 = f.Colour("colour2", b.colour2);
+    b.periodMm = f.Number("period_mm", b.periodMm, 0.2, 100.0);
+    b.amplitudeMm = f.Number("amplitude_mm", b.amplitudeMm, 0.0, 50.0);
+    b.lineMm = f.Number("line_mm", b.lineMm, 0.02, 5.0);
+    b.angleDeg = f.Number("angle_deg", b.angleDeg, -360.0, 360.0);
+    f.Finish();
     return b;
 }
 
-Element parseElement(const json& j, const std::string& path) {
+Element ParseElement(const json& j, const std::string& path) {
     Fields f(j, path);
     Element e;
     e.path = path;
-    const std::string type = f.choice("type", "",
+    const std::string type = f.Choice("type", "",
                                       {"text", "codeline", "ocrb_line", "barcode",
                                        "microperforation", "photo", "magnetic_noise", "rect"},
                                       true);
     using K = Element::Kind;
     auto position = [&](bool required) {
-        if (required && !f.has("x_mm")) throw DescriptionError(f.at("x_mm"), "is required");
-        if (required && !f.has("y_mm")) throw DescriptionError(f.at("y_mm"), "is required");
-        e.xMm = f.optNumber("x_mm", -1000.0, 1000.0);
-        e.yMm = f.optNumber("y_mm", -1000.0, 1000.0);
+        if (required && !f.Has("x_mm")) throw DescriptionError(f.PathOf("x_mm"), "is required");
+        if (required && !f.Has("y_mm")) throw DescriptionError(f.PathOf("y_mm"), "is required");
+        e.xMm = f.OptNumber("x_mm", -1000.0, 1000.0);
+        e.yMm = f.OptNumber("y_mm", -1000.0, 1000.0);
     };
     if (type == "text" || type == "ocrb_line") {
         e.kind = type == "text" ? K::Text : K::OcrbLine;
-        e.text = f.string("text", "", true);
-        e.font = f.string("font", type == "text" ? "Nimbus Sans" : "OCR B");
-        e.sizePt = f.number("size_pt", type == "text" ? 10.0 : 11.0, 2.0, 200.0);
-        e.pitchMm = f.number("pitch_mm", 0.0, 0.0, 50.0);
-        e.colour = f.colour("colour", e.colour);
-        e.magnetic = f.boolean("magnetic", false);
+        e.text = f.String("text", "", true);
+        e.font = f.String("font", type == "text" ? "Nimbus Sans" : "OCR B");
+        e.sizePt = f.Number("size_pt", type == "text" ? 10.0 : 11.0, 2.0, 200.0);
+        e.pitchMm = f.Number("pitch_mm", 0.0, 0.0, 50.0);
+        e.colour = f.Colour("colour", e.colour);
+        e.magnetic = f.Boolean("magnetic", false);
         position(type == "text");
     } else if (type == "codeline") {
         e.kind = K::Codeline;
-        e.font = f.choice("font", "", {"e13b", "cmc7"}, true);
-        e.text = f.string("text", "", true);
-        e.fontFile = f.string("font_file", "");
-        e.glyphs = f.choice("glyphs", "synth", {"synth", "project"});
+        e.font = f.Choice("font", "", {"e13b", "cmc7"}, true);
+        e.text = f.String("text", "", true);
+        e.fontFile = f.String("font_file", "");
+        e.glyphs = f.Choice("glyphs", "synth", {"synth", "project"});
         if (e.glyphs == "project" && !e.fontFile.empty())
-            throw DescriptionError(f.at("font_file"), "cannot be combined with project glyphs");
-        if (f.has("bar_mm") || f.has("short_mm") || f.has("long_mm")) {
+            throw DescriptionError(f.PathOf("font_file"), "cannot be combined with project glyphs");
+        if (f.Has("bar_mm") || f.Has("short_mm") || f.Has("long_mm")) {
             if (e.font != "cmc7" || e.glyphs != "synth")
-                throw DescriptionError(f.at("bar_mm"), "only the CMC7 bar drawing takes bar sizes");
-            e.cmc7BarMm = f.number("bar_mm", e.cmc7BarMm, 0.05, 0.4);
-            e.cmc7ShortMm = f.number("short_mm", e.cmc7ShortMm, 0.1, 1.0);
-            e.cmc7LongMm = f.number("long_mm", e.cmc7LongMm, 0.1, 1.5);
+                throw DescriptionError(f.PathOf("bar_mm"),
+                                       "only the CMC7 bar drawing takes bar sizes");
+            e.cmc7BarMm = f.Number("bar_mm", e.cmc7BarMm, 0.05, 0.4);
+            e.cmc7ShortMm = f.Number("short_mm", e.cmc7ShortMm, 0.1, 1.0);
+            e.cmc7LongMm = f.Number("long_mm", e.cmc7LongMm, 0.1, 1.5);
             if (e.cmc7ShortMm <= e.cmc7BarMm || e.cmc7LongMm <= e.cmc7ShortMm)
-                throw DescriptionError(f.at("long_mm"),
+                throw DescriptionError(f.PathOf("long_mm"),
                                        "the intervals must exceed the bar and long exceed short");
         }
-        e.magnetic = f.boolean("magnetic", true);
-        e.strength = f.number("strength", 1.0, 0.0, 5.0);
-        e.colour = f.colour("colour", Rgb{25, 22, 20});
+        e.magnetic = f.Boolean("magnetic", true);
+        e.strength = f.Number("strength", 1.0, 0.0, 5.0);
+        e.colour = f.Colour("colour", Rgb{25, 22, 20});
         position(false);
     } else if (type == "barcode") {
         e.kind = K::Barcode;
         e.symbology =
-            f.choice("symbology", "",
+            f.Choice("symbology", "",
                      {"code128", "code39", "ean13", "itf", "pdf417", "datamatrix", "qrcode"}, true);
-        e.text = f.string("data", "", true);
-        e.generator = f.choice("generator", "zint", {"zint", "libdmtx"});
+        e.text = f.String("data", "", true);
+        e.generator = f.Choice("generator", "zint", {"zint", "libdmtx"});
         if (e.generator == "libdmtx" && e.symbology != "datamatrix")
-            throw DescriptionError(f.at("generator"), "libdmtx only generates datamatrix");
-        e.moduleMm = f.number("module_mm", 0.33, 0.05, 5.0);
-        e.heightMm = f.number("height_mm", 12.0, 1.0, 200.0);
-        e.colour = f.colour("colour", Rgb{0, 0, 0});
+            throw DescriptionError(f.PathOf("generator"), "libdmtx only generates datamatrix");
+        e.moduleMm = f.Number("module_mm", 0.33, 0.05, 5.0);
+        e.heightMm = f.Number("height_mm", 12.0, 1.0, 200.0);
+        e.colour = f.Colour("colour", Rgb{0, 0, 0});
         position(true);
     } else if (type == "microperforation") {
         e.kind = K::Microperforation;
-        e.text = f.string("text", "", true);
-        e.glyphs = f.choice("glyphs", "synth", {"synth", "project"});
-        if (e.glyphs == "project" && (f.has("hole_mm") || f.has("pitch_mm")))
-            throw DescriptionError(f.at("glyphs"),
+        e.text = f.String("text", "", true);
+        e.glyphs = f.Choice("glyphs", "synth", {"synth", "project"});
+        if (e.glyphs == "project" && (f.Has("hole_mm") || f.Has("pitch_mm")))
+            throw DescriptionError(f.PathOf("glyphs"),
                                    "project glyphs bring their own hole size and pitch");
-        e.holeMm = f.number("hole_mm", 0.4, 0.05, 3.0);
-        e.holePitchMm = f.number("pitch_mm", 0.7, 0.1, 5.0);
+        e.holeMm = f.Number("hole_mm", 0.4, 0.05, 3.0);
+        e.holePitchMm = f.Number("pitch_mm", 0.7, 0.1, 5.0);
         if (e.holeMm >= e.holePitchMm)
-            throw DescriptionError(f.at("hole_mm"), "must be smaller than pitch_mm");
+            throw DescriptionError(f.PathOf("hole_mm"), "must be smaller than pitch_mm");
         position(true);
     } else if (type == "photo" || type == "rect" || type == "magnetic_noise") {
         e.kind = type == "photo" ? K::Photo : type == "rect" ? K::Rect : K::MagneticNoise;
         position(true);
-        e.widthMm = f.number("width_mm", 0.0, 0.1, 1000.0);
-        e.heightMm = f.number("height_mm", 0.0, 0.1, 1000.0);
-        if (!f.has("width_mm")) throw DescriptionError(f.at("width_mm"), "is required");
-        if (!f.has("height_mm")) throw DescriptionError(f.at("height_mm"), "is required");
-        if (type == "photo") e.darkness = f.number("darkness", 0.8, 0.0, 1.0);
+        e.widthMm = f.Number("width_mm", 0.0, 0.1, 1000.0);
+        e.heightMm = f.Number("height_mm", 0.0, 0.1, 1000.0);
+        if (!f.Has("width_mm")) throw DescriptionError(f.PathOf("width_mm"), "is required");
+        if (!f.Has("height_mm")) throw DescriptionError(f.PathOf("height_mm"), "is required");
+        if (type == "photo") e.darkness = f.Number("darkness", 0.8, 0.0, 1.0);
         if (type == "rect") {
-            e.lineMm = f.number("line_mm", 0.3, 0.02, 20.0);
-            e.fill = f.boolean("fill", false);
-            e.colour = f.colour("colour", e.colour);
+            e.lineMm = f.Number("line_mm", 0.3, 0.02, 20.0);
+            e.fill = f.Boolean("fill", false);
+            e.colour = f.Colour("colour", e.colour);
         }
         if (type == "magnetic_noise") {
-            e.level = f.number("level", 0.3, 0.0, 5.0);
-            e.visible = f.boolean("visible", false);
-            e.colour = f.colour("colour", Rgb{90, 80, 70});
+            e.level = f.Number("level", 0.3, 0.0, 5.0);
+            e.visible = f.Boolean("visible", false);
+            e.colour = f.Colour("colour", Rgb{90, 80, 70});
         }
     }
-    f.finish();
+    f.Finish();
     return e;
 }
 
-SideDescription parseSide(const json& j, const std::string& path) {
+SideDescription ParseSide(const json& j, const std::string& path) {
     Fields f(j, path);
     SideDescription s;
-    if (f.has("background")) {
-        const json& list = f.raw("background");
-        if (!list.is_array()) throw DescriptionError(f.at("background"), "must be an array");
+    if (f.Has("background")) {
+        const json& list = f.Raw("background");
+        if (!list.is_array()) throw DescriptionError(f.PathOf("background"), "must be an array");
         for (std::size_t i = 0; i < list.size(); ++i)
             s.background.push_back(
-                parseBackground(list[i], f.at("background") + "[" + std::to_string(i) + "]"));
+                ParseBackground(list[i], f.PathOf("background") + "[" + std::to_string(i) + "]"));
     }
-    if (f.has("elements")) {
-        const json& list = f.raw("elements");
-        if (!list.is_array()) throw DescriptionError(f.at("elements"), "must be an array");
+    if (f.Has("elements")) {
+        const json& list = f.Raw("elements");
+        if (!list.is_array()) throw DescriptionError(f.PathOf("elements"), "must be an array");
         for (std::size_t i = 0; i < list.size(); ++i)
             s.elements.push_back(
-                parseElement(list[i], f.at("elements") + "[" + std::to_string(i) + "]"));
+                ParseElement(list[i], f.PathOf("elements") + "[" + std::to_string(i) + "]"));
     }
-    f.finish();
+    f.Finish();
     return s;
 }
 
 }  // namespace
 
-Description parseDescription(const nlohmann::json& j) {
+Description ParseDescription(const nlohmann::json& j) {
     Fields top(j, "");
     Description d;
-    d.name = top.string("name", d.name);
+    d.name = top.String("name", d.name);
     if (d.name.empty() || d.name.find_first_of("/\\") != std::string::npos || d.name[0] == '.')
         throw DescriptionError("name", "must be a plain file stem");
-    if (top.has("paper")) {
-        Fields p(top.raw("paper"), "paper");
-        d.widthMm = p.number("width_mm", d.widthMm, 20.0, 450.0);
-        d.heightMm = p.number("height_mm", d.heightMm, 20.0, 450.0);
-        d.paper = p.colour("colour", d.paper);
-        d.transmission = p.number("transmission", d.transmission, 0.02, 1.0);
-        p.finish();
+    if (top.Has("paper")) {
+        Fields p(top.Raw("paper"), "paper");
+        d.widthMm = p.Number("width_mm", d.widthMm, 20.0, 450.0);
+        d.heightMm = p.Number("height_mm", d.heightMm, 20.0, 450.0);
+        d.paper = p.Colour("colour", d.paper);
+        d.transmission = p.Number("transmission", d.transmission, 0.02, 1.0);
+        p.Finish();
     }
-    if (top.has("front")) d.front = parseSide(top.raw("front"), "front");
-    if (top.has("rear")) d.rear = parseSide(top.raw("rear"), "rear");
-    if (top.has("scan")) {
-        Fields s(top.raw("scan"), "scan");
-        d.dpiX = s.number("dpi", d.dpiX, 50.0, 1200.0);
-        d.dpiY = s.number("dpi_y", d.dpiX, 50.0, 1200.0);
-        d.colour = s.boolean("colour", d.colour);
-        d.format = s.choice("format", d.format, {"png", "pnm"});
-        if (s.has("sides")) {
-            const json& list = s.raw("sides");
+    if (top.Has("front")) d.front = ParseSide(top.Raw("front"), "front");
+    if (top.Has("rear")) d.rear = ParseSide(top.Raw("rear"), "rear");
+    if (top.Has("scan")) {
+        Fields s(top.Raw("scan"), "scan");
+        d.dpiX = s.Number("dpi", d.dpiX, 50.0, 1200.0);
+        d.dpiY = s.Number("dpi_y", d.dpiX, 50.0, 1200.0);
+        d.colour = s.Boolean("colour", d.colour);
+        d.format = s.Choice("format", d.format, {"png", "pnm"});
+        if (s.Has("sides")) {
+            const json& list = s.Raw("sides");
             if (!list.is_array() || list.empty())
-                throw DescriptionError(s.at("sides"), "must be a non-empty array");
+                throw DescriptionError(s.PathOf("sides"), "must be a non-empty array");
             d.wantFront = d.wantRear = d.wantBacklight = false;
             for (std::size_t i = 0; i < list.size(); ++i) {
-                const std::string at = s.at("sides") + "[" + std::to_string(i) + "]";
+                const std::string at = s.PathOf("sides") + "[" + std::to_string(i) + "]";
                 const std::string v = list[i].is_string() ? list[i].get<std::string>() : "";
                 if (v == "front")
                     d.wantFront = true;
@@ -298,12 +300,12 @@ Description parseDescription(const nlohmann::json& j) {
                     throw DescriptionError(at, "must be \"front\", \"rear\" or \"backlight\"");
             }
         }
-        s.finish();
+        s.Finish();
     }
-    if (top.has("degradation")) {
-        Fields g(top.raw("degradation"), "degradation");
-        d.degradation.level = g.integer("level", 0, 0, 3);
-        const json* seed = g.has("seed") ? &g.raw("seed") : nullptr;
+    if (top.Has("degradation")) {
+        Fields g(top.Raw("degradation"), "degradation");
+        d.degradation.level = g.Integer("level", 0, 0, 3);
+        const json* seed = g.Has("seed") ? &g.Raw("seed") : nullptr;
         if (seed) {
             if (seed->is_number_unsigned()) {
                 d.degradation.seed = seed->get<std::uint64_t>();
@@ -313,38 +315,38 @@ Description parseDescription(const nlohmann::json& j) {
                 throw DescriptionError("degradation.seed", "must be a non-negative integer");
             }
         }
-        d.degradation.skewDeg = g.optNumber("skew_deg", -10.0, 10.0);
-        d.degradation.blur = g.optNumber("blur", 0.0, 10.0);
-        d.degradation.noise = g.optNumber("noise", 0.0, 60.0);
-        d.degradation.contrast = g.optNumber("contrast", 0.1, 2.0);
-        d.degradation.brightness = g.optNumber("brightness", -128.0, 128.0);
-        d.degradation.inkSpread = g.optNumber("ink_spread", 0.0, 5.0);
-        if (g.has("jpeg_quality"))
-            d.degradation.jpegQuality = g.integer("jpeg_quality", 90, 1, 100);
-        g.finish();
+        d.degradation.skewDeg = g.OptNumber("skew_deg", -10.0, 10.0);
+        d.degradation.blur = g.OptNumber("blur", 0.0, 10.0);
+        d.degradation.noise = g.OptNumber("noise", 0.0, 60.0);
+        d.degradation.contrast = g.OptNumber("contrast", 0.1, 2.0);
+        d.degradation.brightness = g.OptNumber("brightness", -128.0, 128.0);
+        d.degradation.inkSpread = g.OptNumber("ink_spread", 0.0, 5.0);
+        if (g.Has("jpeg_quality"))
+            d.degradation.jpegQuality = g.Integer("jpeg_quality", 90, 1, 100);
+        g.Finish();
     }
-    if (top.has("magnetic")) {
-        Fields m(top.raw("magnetic"), "magnetic");
-        d.magnetic.ratio = m.integer("ratio", d.magnetic.ratio, 1, 100);
-        d.magnetic.decimation = m.integer("decimation", d.magnetic.decimation, 1, 16);
-        d.magnetic.noise = m.number("noise", d.magnetic.noise, 0.0, 50.0);
-        d.magnetic.edgeLevel = m.number("edge_level", d.magnetic.edgeLevel, 0.0, 400.0);
-        d.magnetic.gapInch = m.number("gap_in", d.magnetic.gapInch, 0.0001, 0.05);
-        d.magnetic.spacingInch = m.number("spacing_in", d.magnetic.spacingInch, 0.0001, 0.05);
-        m.finish();
+    if (top.Has("magnetic")) {
+        Fields m(top.Raw("magnetic"), "magnetic");
+        d.magnetic.ratio = m.Integer("ratio", d.magnetic.ratio, 1, 100);
+        d.magnetic.decimation = m.Integer("decimation", d.magnetic.decimation, 1, 16);
+        d.magnetic.noise = m.Number("noise", d.magnetic.noise, 0.0, 50.0);
+        d.magnetic.edgeLevel = m.Number("edge_level", d.magnetic.edgeLevel, 0.0, 400.0);
+        d.magnetic.gapInch = m.Number("gap_in", d.magnetic.gapInch, 0.0001, 0.05);
+        d.magnetic.spacingInch = m.Number("spacing_in", d.magnetic.spacingInch, 0.0001, 0.05);
+        m.Finish();
     }
-    top.finish();
+    top.Finish();
     return d;
 }
 
-Description parseDescription(const std::string& text) {
+Description ParseDescription(const std::string& text) {
     nlohmann::json j;
     try {
         j = nlohmann::json::parse(text);
     } catch (const nlohmann::json::parse_error& e) {
         throw DescriptionError("(document)", std::string("not valid JSON: ") + e.what());
     }
-    return parseDescription(j);
+    return ParseDescription(j);
 }
 
 }  // namespace kovran::synth

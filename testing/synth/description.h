@@ -115,7 +115,7 @@ struct Description {
 };
 
 // Throws DescriptionError for anything that is refused.
-Description parseDescription(const nlohmann::json& json);
-Description parseDescription(const std::string& text);
+Description ParseDescription(const nlohmann::json& json);
+Description ParseDescription(const std::string& text);
 
 }  // namespace kovran::synth

@@ -45,7 +45,7 @@ struct Canvas {
     json elements = json::array();
 };
 
-std::string charName(char32_t c) {
+std::string CharName(char32_t c) {
     char buf[32];
     if (c >= 0x20 && c < 0x7F)
         std::snprintf(buf, sizeof buf, "'%c' (U+%04X)", static_cast<char>(c),
@@ -55,7 +55,7 @@ std::string charName(char32_t c) {
     return buf;
 }
 
-void checkInside(const BoxMm& b, const Description& d, const std::string& path) {
+void CheckInside(const BoxMm& b, const Description& d, const std::string& path) {
     constexpr double eps = 1e-6;
     if (b.left < -eps || b.top < -eps || b.right > d.widthMm + eps || b.bottom > d.heightMm + eps) {
         char buf[200];
@@ -67,7 +67,7 @@ void checkInside(const BoxMm& b, const Description& d, const std::string& path) 
     }
 }
 
-void accumulateInk(ImageBuffer& ink, const ImageBuffer& cov, int ox, int oy, float opacity = 1.0f) {
+void AccumulateInk(ImageBuffer& ink, const ImageBuffer& cov, int ox, int oy, float opacity = 1.0f) {
     for (int y = 0; y < cov.Height(); ++y) {
         const int ty = oy + y;
         if (ty < 0 || ty >= ink.Height()) continue;
@@ -81,7 +81,7 @@ void accumulateInk(ImageBuffer& ink, const ImageBuffer& cov, int ox, int oy, flo
 }
 
 // Adds the exact area coverage of a rectangle (pixel units) to the plane.
-void fillRect(ImageBuffer& p, double x0, double y0, double x1, double y1, float value = 1.0f) {
+void FillRect(ImageBuffer& p, double x0, double y0, double x1, double y1, float value = 1.0f) {
     const int ix0 = std::max(0, static_cast<int>(std::floor(x0)));
     const int iy0 = std::max(0, static_cast<int>(std::floor(y0)));
     const int ix1 = std::min(p.Width(), static_cast<int>(std::ceil(x1)));
@@ -97,7 +97,7 @@ void fillRect(ImageBuffer& p, double x0, double y0, double x1, double y1, float 
     }
 }
 
-void fillDisc(ImageBuffer& p, double cx, double cy, double r) {
+void FillDisc(ImageBuffer& p, double cx, double cy, double r) {
     const int x0 = std::max(0, static_cast<int>(cx - r - 1)),
               x1 = std::min(p.Width() - 1, static_cast<int>(cx + r + 1));
     const int y0 = std::max(0, static_cast<int>(cy - r - 1)),
@@ -109,14 +109,14 @@ void fillDisc(ImageBuffer& p, double cx, double cy, double r) {
         }
 }
 
-json boxJson(double l, double t, double r, double b) {
+json BoxJson(double l, double t, double r, double b) {
     return json::array({std::lround(l), std::lround(t), std::lround(r), std::lround(b)});
 }
 
 // The box a skewed scan shows: the bounding box of the four corners turned
 // as rotateImage turns the image (counter-clockwise on screen about the
 // centre).
-json scanBox(const json& box, double angleDeg, double cx, double cy) {
+json ScanBox(const json& box, double angleDeg, double cx, double cy) {
     const double a = angleDeg * M_PI / 180.0, ca = std::cos(a), sa = std::sin(a);
     double l = 1e18, t = 1e18, r = -1e18, b = -1e18;
     for (int k = 0; k < 4; ++k) {
@@ -128,24 +128,24 @@ json scanBox(const json& box, double angleDeg, double cx, double cy) {
         t = std::min(t, Y);
         b = std::max(b, Y);
     }
-    return boxJson(std::floor(l), std::floor(t), std::ceil(r), std::ceil(b));
+    return BoxJson(std::floor(l), std::floor(t), std::ceil(r), std::ceil(b));
 }
 
-void addScanBoxes(json& items, double angleDeg, double cx, double cy) {
+void AddScanBoxes(json& items, double angleDeg, double cx, double cy) {
     for (auto& item : items) {
-        if (item.contains("box")) item["box_scan"] = scanBox(item["box"], angleDeg, cx, cy);
-        if (item.contains("chars")) addScanBoxes(item["chars"], angleDeg, cx, cy);
+        if (item.contains("box")) item["box_scan"] = ScanBox(item["box"], angleDeg, cx, cy);
+        if (item.contains("chars")) AddScanBoxes(item["chars"], angleDeg, cx, cy);
     }
 }
 
 }  // namespace
 
-std::string defaultE13bFontPath() {
+std::string DefaultE13bFontPath() {
     if (const char* env = std::getenv("KOVRAN_SYNTH_E13B_FONT"); env && *env) return env;
     return {};
 }
 
-const CodelineFont& DocumentRenderer::codelineFont(const Element& e) {
+const CodelineFont& DocumentRenderer::CodelineFontFor(const Element& e) {
     std::string key;
     if (e.glyphs == "project") {
         key = "project:" + e.font;
@@ -153,7 +153,7 @@ const CodelineFont& DocumentRenderer::codelineFont(const Element& e) {
         key = "cmc7:" + std::to_string(e.cmc7BarMm) + ":" + std::to_string(e.cmc7ShortMm) + ":" +
               std::to_string(e.cmc7LongMm);
     } else {
-        const std::string file = e.fontFile.empty() ? defaultE13bFontPath() : e.fontFile;
+        const std::string file = e.fontFile.empty() ? DefaultE13bFontPath() : e.fontFile;
         // Without a font file the project's own E13B drawing stands in, so
         // that a clone of the repository renders cheques with nothing beside it.
         key = file.empty() ? "project:e13b" : "e13b:" + file;
@@ -162,7 +162,7 @@ const CodelineFont& DocumentRenderer::codelineFont(const Element& e) {
     std::unique_ptr<CodelineFont> font;
     try {
         if (key.starts_with("project:")) {
-            font = makeProjectCodelineFont(key.substr(8));
+            font = MakeProjectCodelineFont(key.substr(8));
         } else if (e.font == "cmc7") {
             Cmc7Geometry g;
             g.barWidthMm = e.cmc7BarMm;
@@ -181,7 +181,7 @@ const CodelineFont& DocumentRenderer::codelineFont(const Element& e) {
     return ref;
 }
 
-RenderedDocument DocumentRenderer::render(const Description& d) {
+RenderedDocument DocumentRenderer::Render(const Description& d) {
     RenderedDocument out;
     out.name = d.name;
     const double pxX = d.dpiX / kMmPerInch, pxY = d.dpiY / kMmPerInch;
@@ -191,7 +191,7 @@ RenderedDocument DocumentRenderer::render(const Description& d) {
     if (static_cast<long long>(W) * H > 60LL * 1000 * 1000)
         throw DescriptionError("scan.dpi",
                                "gives images of more than 60 million pixels for this paper");
-    const DegradationValues deg = resolveDegradation(d.degradation);
+    const DegradationValues deg = ResolveDegradation(d.degradation);
     Rng rng(d.degradation.seed);
 
     MagneticParams mp;
@@ -204,7 +204,7 @@ RenderedDocument DocumentRenderer::render(const Description& d) {
     Magnetisation magnet(mp, d.widthMm / kMmPerInch);
     // Magnetic ink is drawn at a fine resolution and resampled to the raw
     // sample grid; 1200 dpi resolves the narrowest CMC7 bar in 7 columns.
-    const double magDpiX = std::min(mp.rawPerInch(), 1200.0);
+    const double magDpiX = std::min(mp.RawPerInch(), 1200.0);
     const double magDpiY = 600.0;
     const double bandTopMm = d.heightMm - kClearBandInch * kMmPerInch;
 
@@ -222,7 +222,7 @@ RenderedDocument DocumentRenderer::render(const Description& d) {
         c.ink = ImageBuffer(W, H);
         c.pxX = pxX;
         c.pxY = pxY;
-        for (const Background& bg : side.background) drawBackground(c.image, bg, pxX, pxY);
+        for (const Background& bg : side.background) DrawBackground(c.image, bg, pxX, pxY);
         const bool hasCodeline =
             std::any_of(side.elements.begin(), side.elements.end(),
                         [](const Element& e) { return e.kind == Element::Kind::Codeline; });
@@ -250,7 +250,7 @@ RenderedDocument DocumentRenderer::render(const Description& d) {
                         if (!face->HasChar(ch))
                             throw DescriptionError(
                                 e.path + ".text",
-                                "character " + charName(ch) + " is not in font '" + e.font + "'");
+                                "character " + CharName(ch) + " is not in font '" + e.font + "'");
                     const TextLine line =
                         RenderLine(*face, text, e.sizePt, d.dpiX, d.dpiY, e.pitchMm * pxX);
                     double penX, baseY;
@@ -273,14 +273,14 @@ RenderedDocument DocumentRenderer::render(const Description& d) {
                     }
                     if (b.right < b.left)
                         b = BoxMm{penX / pxX, baseY / pxY, penX / pxX, baseY / pxY};
-                    checkInside(b, d, e.path);
+                    CheckInside(b, d, e.path);
                     checkBand(b, e);
-                    paintCoverage(c.image, line.coverage, ox, oy, e.colour);
-                    accumulateInk(c.ink, line.coverage, ox, oy);
+                    PaintCoverage(c.image, line.coverage, ox, oy, e.colour);
+                    AccumulateInk(c.ink, line.coverage, ox, oy);
                     if (e.magnetic && isFront && b.bottom > bandTopMm) {
                         const TextLine m = RenderLine(*face, text, e.sizePt, magDpiX, magDpiY,
                                                       e.pitchMm / kMmPerInch * magDpiX);
-                        magnet.addCoverage(m.coverage, penX / pxX / kMmPerInch, magDpiX, magDpiY,
+                        magnet.AddCoverage(m.coverage, penX / pxX / kMmPerInch, magDpiX, magDpiY,
                                            e.strength);
                     }
                     t["type"] = e.kind == Element::Kind::Text ? "text" : "ocrb_line";
@@ -289,29 +289,29 @@ RenderedDocument DocumentRenderer::render(const Description& d) {
                     t["font_file"] = face->File();
                     t["size_pt"] = e.sizePt;
                     t["magnetic"] = e.magnetic;
-                    t["box"] = boxJson(b.left * pxX, b.top * pxY, b.right * pxX, b.bottom * pxY);
+                    t["box"] = BoxJson(b.left * pxX, b.top * pxY, b.right * pxX, b.bottom * pxY);
                     break;
                 }
                 case Element::Kind::Codeline: {
                     if (!isFront) throw DescriptionError(e.path, "a codeline belongs on the front");
                     if (!codelineTruth.is_null())
                         throw DescriptionError(e.path, "a document has one codeline");
-                    const CodelineFont& font = codelineFont(e);
+                    const CodelineFont& font = CodelineFontFor(e);
                     if (e.text.empty()) throw DescriptionError(e.path + ".text", "is empty");
                     for (unsigned char ch : e.text)
-                        if (ch >= 0x80 || !font.hasChar(static_cast<char>(ch)))
+                        if (ch >= 0x80 || !font.HasChar(static_cast<char>(ch)))
                             throw DescriptionError(e.path + ".text",
-                                                   "character " + charName(ch) + " is not in the " +
+                                                   "character " + CharName(ch) + " is not in the " +
                                                        (e.font == "cmc7" ? "CMC7" : "E13B") +
                                                        " character set");
-                    const double pitch = font.pitchInch();
+                    const double pitch = font.PitchInch();
                     const double n = static_cast<double>(e.text.size());
                     const double x0 = e.xMm
                                           ? *e.xMm / kMmPerInch
                                           : d.widthMm / kMmPerInch - kCodelineRightInch - n * pitch;
                     const double base = e.yMm ? *e.yMm / kMmPerInch
                                               : d.heightMm / kMmPerInch - kCodelineBaselineInch;
-                    checkInside(BoxMm{x0 * kMmPerInch, (base - font.heightInch()) * kMmPerInch,
+                    CheckInside(BoxMm{x0 * kMmPerInch, (base - font.HeightInch()) * kMmPerInch,
                                       (x0 + n * pitch) * kMmPerInch, base * kMmPerInch},
                                 d, e.path);
                     json chars = json::array();
@@ -320,29 +320,29 @@ RenderedDocument DocumentRenderer::render(const Description& d) {
                         const double cell = x0 + static_cast<double>(i) * pitch;
                         json cj = {{"c", std::string(1, ch)}};
                         if (ch != ' ') {
-                            const CodelineGlyph g = font.render(ch, d.dpiX, d.dpiY);
+                            const CodelineGlyph g = font.Render(ch, d.dpiX, d.dpiY);
                             const int gx =
                                 static_cast<int>(std::lround((cell + g.leftInch) * d.dpiX));
                             const int gy =
                                 static_cast<int>(std::lround((base - g.bottomInch) * d.dpiY)) -
                                 g.coverage.Height();
-                            paintCoverage(c.image, g.coverage, gx, gy, e.colour);
-                            accumulateInk(c.ink, g.coverage, gx, gy);
+                            PaintCoverage(c.image, g.coverage, gx, gy, e.colour);
+                            AccumulateInk(c.ink, g.coverage, gx, gy);
                             cj["box"] =
-                                boxJson(gx, gy, gx + g.coverage.Width(), gy + g.coverage.Height());
-                            const CodelineGlyph mg = font.render(ch, magDpiX, magDpiY);
+                                BoxJson(gx, gy, gx + g.coverage.Width(), gy + g.coverage.Height());
+                            const CodelineGlyph mg = font.Render(ch, magDpiX, magDpiY);
                             const double left = cell + mg.leftInch;
                             const double right = left + mg.coverage.Width() / magDpiX;
                             if (e.magnetic)
-                                magnet.addCoverage(mg.coverage, left, magDpiX, magDpiY, e.strength);
+                                magnet.AddCoverage(mg.coverage, left, magDpiX, magDpiY, e.strength);
                             cj["samples"] = json::array(
-                                {static_cast<long>(std::floor(left * mp.decimatedPerInch())),
-                                 static_cast<long>(std::ceil(right * mp.decimatedPerInch()))});
+                                {static_cast<long>(std::floor(left * mp.DecimatedPerInch())),
+                                 static_cast<long>(std::ceil(right * mp.DecimatedPerInch()))});
                         }
                         chars.push_back(cj);
                     }
                     codelineTruth = {{"font", e.font},
-                                     {"font_name", font.name()},
+                                     {"font_name", font.Name()},
                                      {"text", e.text},
                                      {"magnetic", e.magnetic},
                                      {"chars", chars},
@@ -355,14 +355,14 @@ RenderedDocument DocumentRenderer::render(const Description& d) {
                 case Element::Kind::Barcode: {
                     SymbolModules sym;
                     std::string err;
-                    if (!encodeSymbol(e.symbology, e.text, e.generator, sym, err))
+                    if (!EncodeSymbol(e.symbology, e.text, e.generator, sym, err))
                         throw DescriptionError(e.path + ".data", err);
                     const double mw = e.moduleMm;
                     const double wMm = sym.cols * mw;
                     const double hMm = sym.linear ? e.heightMm : sym.rows * sym.rowModules * mw;
                     const double q = sym.quietModules * mw;
                     const BoxMm b{*e.xMm, *e.yMm, *e.xMm + wMm, *e.yMm + hMm};
-                    checkInside(BoxMm{b.left - q, b.top - (sym.linear ? 0.0 : q), b.right + q,
+                    CheckInside(BoxMm{b.left - q, b.top - (sym.linear ? 0.0 : q), b.right + q,
                                       b.bottom + (sym.linear ? 0.0 : q)},
                                 d, e.path);
                     checkBand(b, e);
@@ -372,20 +372,20 @@ RenderedDocument DocumentRenderer::render(const Description& d) {
                                     static_cast<int>(std::ceil(b.bottom * pxY)) - oy + 1);
                     for (int r = 0; r < sym.rows; ++r)
                         for (int col = 0; col < sym.cols; ++col) {
-                            if (!sym.isDark(col, r)) continue;
+                            if (!sym.IsDark(col, r)) continue;
                             const double y0 = sym.linear ? b.top : b.top + r * sym.rowModules * mw;
                             const double y1 = sym.linear ? b.bottom : y0 + sym.rowModules * mw;
-                            fillRect(cov, (b.left + col * mw) * pxX - ox, y0 * pxY - oy,
+                            FillRect(cov, (b.left + col * mw) * pxX - ox, y0 * pxY - oy,
                                      (b.left + (col + 1) * mw) * pxX - ox, y1 * pxY - oy);
                         }
-                    paintCoverage(c.image, cov, ox, oy, e.colour);
-                    accumulateInk(c.ink, cov, ox, oy);
+                    PaintCoverage(c.image, cov, ox, oy, e.colour);
+                    AccumulateInk(c.ink, cov, ox, oy);
                     t["type"] = "barcode";
                     t["symbology"] = e.symbology;
                     t["generator"] = e.generator;
                     t["data"] = e.text;
                     t["modules"] = json::array({sym.cols, sym.rows});
-                    t["box"] = boxJson(b.left * pxX, b.top * pxY, b.right * pxX, b.bottom * pxY);
+                    t["box"] = BoxJson(b.left * pxX, b.top * pxY, b.right * pxX, b.bottom * pxY);
                     break;
                 }
                 case Element::Kind::Microperforation: {
@@ -396,95 +396,95 @@ RenderedDocument DocumentRenderer::render(const Description& d) {
                     const bool project = e.glyphs == "project";
                     for (unsigned char ch : e.text)
                         if (ch >= 0x80 ||
-                            !(project ? projectPerforationHasChar(static_cast<char>(ch))
-                                      : perforationHasChar(static_cast<char>(ch))))
+                            !(project ? ProjectPerforationHasChar(static_cast<char>(ch))
+                                      : PerforationHasChar(static_cast<char>(ch))))
                             throw DescriptionError(
                                 e.path + ".text",
-                                "character " + charName(ch) +
+                                "character " + CharName(ch) +
                                     " is not in the microperforation character set");
                     double p = e.holePitchMm;
                     double cellMm = (kPerforationCols + 1) * p;
                     if (project) {
-                        projectPerforationHoles('0', d.dpiX, d.dpiY, &cellMm);
+                        ProjectPerforationHoles('0', d.dpiX, d.dpiY, &cellMm);
                         p = cellMm / (kPerforationCols + 1);
                     }
                     const BoxMm b{*e.xMm, *e.yMm, *e.xMm + e.text.size() * cellMm - p,
                                   *e.yMm + kPerforationRows * p};
-                    checkInside(b, d, e.path);
+                    CheckInside(b, d, e.path);
                     checkBand(b, e);
                     json chars = json::array();
                     for (std::size_t i = 0; i < e.text.size(); ++i) {
                         const double cx0 = *e.xMm + i * cellMm;
                         if (project) {
                             const ImageBuffer cell =
-                                projectPerforationHoles(e.text[i], d.dpiX, d.dpiY, nullptr);
+                                ProjectPerforationHoles(e.text[i], d.dpiX, d.dpiY, nullptr);
                             if (cell.Width() > 0)
-                                accumulateInk(holes, cell, static_cast<int>(std::lround(cx0 * pxX)),
+                                AccumulateInk(holes, cell, static_cast<int>(std::lround(cx0 * pxX)),
                                               static_cast<int>(std::lround(b.top * pxY)));
                         }
                         for (auto [hc, hr] : project ? std::vector<std::pair<int, int>>{}
-                                                     : perforationHoles(e.text[i]))
-                            fillDisc(holes, (cx0 + (hc + 0.5) * p) * pxX,
+                                                     : PerforationHoles(e.text[i]))
+                            FillDisc(holes, (cx0 + (hc + 0.5) * p) * pxX,
                                      (*e.yMm + (hr + 0.5) * p) * pxY, e.holeMm / 2.0 * pxX);
                         chars.push_back(
                             {{"c", std::string(1, e.text[i])},
-                             {"box", boxJson(cx0 * pxX, b.top * pxY,
+                             {"box", BoxJson(cx0 * pxX, b.top * pxY,
                                              (cx0 + kPerforationCols * p) * pxX, b.bottom * pxY)}});
                     }
                     t["type"] = "microperforation";
                     t["text"] = e.text;
                     t["chars"] = chars;
-                    t["box"] = boxJson(b.left * pxX, b.top * pxY, b.right * pxX, b.bottom * pxY);
+                    t["box"] = BoxJson(b.left * pxX, b.top * pxY, b.right * pxX, b.bottom * pxY);
                     break;
                 }
                 case Element::Kind::Photo:
                 case Element::Kind::Rect:
                 case Element::Kind::MagneticNoise: {
                     const BoxMm b{*e.xMm, *e.yMm, *e.xMm + e.widthMm, *e.yMm + e.heightMm};
-                    checkInside(b, d, e.path);
+                    CheckInside(b, d, e.path);
                     const int ox = static_cast<int>(std::lround(b.left * pxX)),
                               oy = static_cast<int>(std::lround(b.top * pxY));
                     const int w = std::max(1, static_cast<int>(std::lround(e.widthMm * pxX)));
                     const int h = std::max(1, static_cast<int>(std::lround(e.heightMm * pxY)));
                     if (e.kind == Element::Kind::Photo) {
                         checkBand(b, e);
-                        const ImageBuffer cov = photoCoverage(w, h, e.darkness, pxX, rng);
-                        paintCoverage(c.image, cov, ox, oy, Rgb{22, 18, 16});
-                        accumulateInk(c.ink, cov, ox, oy);
+                        const ImageBuffer cov = PhotoCoverage(w, h, e.darkness, pxX, rng);
+                        PaintCoverage(c.image, cov, ox, oy, Rgb{22, 18, 16});
+                        AccumulateInk(c.ink, cov, ox, oy);
                         t["type"] = "photo";
                     } else if (e.kind == Element::Kind::Rect) {
                         checkBand(b, e);
                         ImageBuffer cov(w, h);
                         const double lw = e.lineMm * pxX, lh = e.lineMm * pxY;
                         if (e.fill) {
-                            fillRect(cov, 0, 0, w, h);
+                            FillRect(cov, 0, 0, w, h);
                         } else {
-                            fillRect(cov, 0, 0, w, lh);
-                            fillRect(cov, 0, h - lh, w, h);
-                            fillRect(cov, 0, lh, lw, h - lh);
-                            fillRect(cov, w - lw, lh, w, h - lh);
+                            FillRect(cov, 0, 0, w, lh);
+                            FillRect(cov, 0, h - lh, w, h);
+                            FillRect(cov, 0, lh, lw, h - lh);
+                            FillRect(cov, w - lw, lh, w, h - lh);
                         }
-                        paintCoverage(c.image, cov, ox, oy, e.colour);
-                        accumulateInk(c.ink, cov, ox, oy);
+                        PaintCoverage(c.image, cov, ox, oy, e.colour);
+                        AccumulateInk(c.ink, cov, ox, oy);
                         t["type"] = "rect";
                     } else {
                         if (!isFront)
                             throw DescriptionError(e.path, "magnetic noise belongs on the front");
                         if (b.bottom > bandTopMm)
-                            magnet.addSpeckle(b.left / kMmPerInch, b.right / kMmPerInch, e.level,
+                            magnet.AddSpeckle(b.left / kMmPerInch, b.right / kMmPerInch, e.level,
                                               rng);
                         if (e.visible) {
                             ImageBuffer cov(w, h);
                             for (int k = 0; k < w * h / 40; ++k)
-                                fillDisc(cov, rng.uniform(0, w), rng.uniform(0, h),
-                                         rng.uniform(0.3, 1.2) * pxX * 0.1);
-                            paintCoverage(c.image, cov, ox, oy, e.colour);
-                            accumulateInk(c.ink, cov, ox, oy);
+                                FillDisc(cov, rng.Uniform(0, w), rng.Uniform(0, h),
+                                         rng.Uniform(0.3, 1.2) * pxX * 0.1);
+                            PaintCoverage(c.image, cov, ox, oy, e.colour);
+                            AccumulateInk(c.ink, cov, ox, oy);
                         }
                         t["type"] = "magnetic_noise";
                         t["level"] = e.level;
                     }
-                    t["box"] = boxJson(b.left * pxX, b.top * pxY, b.right * pxX, b.bottom * pxY);
+                    t["box"] = BoxJson(b.left * pxX, b.top * pxY, b.right * pxX, b.bottom * pxY);
                     break;
                 }
             }
@@ -498,11 +498,11 @@ RenderedDocument DocumentRenderer::render(const Description& d) {
 
     // Holes show the scanner's backdrop on both reflective sides (mirrored
     // on the rear) and let the full backlight through.
-    paintCoverage(front.image, holes, 0, 0, kBackdrop);
+    PaintCoverage(front.image, holes, 0, 0, kBackdrop);
     ImageBuffer mirrored(W, H);
     for (int y = 0; y < H; ++y)
         for (int x = 0; x < W; ++x) mirrored.At(W - 1 - x, y) = holes.At(x, y);
-    paintCoverage(rear.image, mirrored, 0, 0, kBackdrop);
+    PaintCoverage(rear.image, mirrored, 0, 0, kBackdrop);
 
     ImageBuffer backlight(W, H, 1);
     for (int y = 0; y < H; ++y)
@@ -518,9 +518,9 @@ RenderedDocument DocumentRenderer::render(const Description& d) {
     // is seen from the other face), then the sensor's degradations.
     const double dpi = std::sqrt(d.dpiX * d.dpiY);
     auto finish = [&](ImageBuffer img, bool colour, double angle, std::uint64_t stream) {
-        if (!colour) img = toGrey(img);
-        if (angle != 0.0) img = rotateImage(img, angle, 0.0, 0.0, kBackdrop);
-        degradeImage(img, deg, dpi, d.degradation.seed, stream);
+        if (!colour) img = ToGrey(img);
+        if (angle != 0.0) img = RotateImage(img, angle, 0.0, 0.0, kBackdrop);
+        DegradeImage(img, deg, dpi, d.degradation.seed, stream);
         return img;
     };
     if (d.wantFront) out.front = finish(std::move(front.image), d.colour, deg.skewDeg, 1);
@@ -528,12 +528,12 @@ RenderedDocument DocumentRenderer::render(const Description& d) {
     if (d.wantBacklight) out.backlight = finish(std::move(backlight), false, deg.skewDeg, 3);
 
     const double cx = (W - 1) / 2.0, cy = (H - 1) / 2.0;
-    addScanBoxes(front.elements, deg.skewDeg, cx, cy);
-    addScanBoxes(rear.elements, -deg.skewDeg, cx, cy);
-    if (!codelineTruth.is_null()) addScanBoxes(codelineTruth["chars"], deg.skewDeg, cx, cy);
+    AddScanBoxes(front.elements, deg.skewDeg, cx, cy);
+    AddScanBoxes(rear.elements, -deg.skewDeg, cx, cy);
+    if (!codelineTruth.is_null()) AddScanBoxes(codelineTruth["chars"], deg.skewDeg, cx, cy);
 
     Rng magRng(d.degradation.seed ^ 0x6D61676E65746963ULL);
-    out.magnetic = quantiseSignal(headSignal(magnet), mp, magRng);
+    out.magnetic = QuantiseSignal(HeadSignal(magnet), mp, magRng);
 
     out.truth = std::make_shared<const json>(json{
         {"format", "kvx-synth-truth/1"},
@@ -545,7 +545,7 @@ RenderedDocument DocumentRenderer::render(const Description& d) {
         {"dpi_y", d.dpiY},
         {"colour", d.colour},
         {"size_px", json::array({W, H})},
-        {"degradation", toJson(deg)},
+        {"degradation", ToJson(deg)},
         {"skew_centre_px", json::array({cx, cy})},
         {"front", front.elements},
         {"rear", rear.elements},
@@ -553,8 +553,8 @@ RenderedDocument DocumentRenderer::render(const Description& d) {
         {"magnetic",
          {{"ratio", mp.ratio},
           {"decimation", mp.decimation},
-          {"raw_per_inch", mp.rawPerInch()},
-          {"decimated_per_inch", mp.decimatedPerInch()},
+          {"raw_per_inch", mp.RawPerInch()},
+          {"decimated_per_inch", mp.DecimatedPerInch()},
           {"count", out.magnetic.size()},
           {"baseline", mp.baseline},
           {"noise", mp.noise},
@@ -563,7 +563,7 @@ RenderedDocument DocumentRenderer::render(const Description& d) {
     return out;
 }
 
-bool writeDocument(const RenderedDocument& doc, const std::string& dir, const std::string& format,
+bool WriteDocument(const RenderedDocument& doc, const std::string& dir, const std::string& format,
                    std::string* error) {
     json truth = *doc.truth;
     json images = json::object();
@@ -573,8 +573,8 @@ bool writeDocument(const RenderedDocument& doc, const std::string& dir, const st
         const std::string ext = format == "pnm" ? (img->Channels() == 3 ? ".ppm" : ".pgm") : ".png";
         const std::string file = doc.name + "." + side + ext;
         images[side] = file;
-        return format == "pnm" ? writePnm(*img, dir + "/" + file, error)
-                               : writePng(*img, dir + "/" + file, dpi, error);
+        return format == "pnm" ? WritePnm(*img, dir + "/" + file, error)
+                               : WritePng(*img, dir + "/" + file, dpi, error);
     };
     if (!save(doc.front, "front") || !save(doc.rear, "rear") || !save(doc.backlight, "backlight"))
         return false;

@@ -31,7 +31,7 @@ struct RenderedDocument {
 // The E13B font file used when a codeline names none: the environment
 // variable KOVRAN_SYNTH_E13B_FONT, else empty, and the codeline is drawn from
 // the project's own E13B glyph data (data/glyphs/e13b.txt).
-std::string defaultE13bFontPath();
+std::string DefaultE13bFontPath();
 
 class DocumentRenderer {
   public:
@@ -39,10 +39,10 @@ class DocumentRenderer {
 
     // Throws DescriptionError when an element cannot be laid out (outside the
     // page, characters missing from its font, a symbol its generator refuses).
-    RenderedDocument render(const Description& d);
+    RenderedDocument Render(const Description& d);
 
   private:
-    const CodelineFont& codelineFont(const Element& e);
+    const CodelineFont& CodelineFontFor(const Element& e);
 
     SynthFontLibrary& fonts_;
     std::map<std::string, std::unique_ptr<CodelineFont>> codelineFonts_;
@@ -50,7 +50,7 @@ class DocumentRenderer {
 
 // Writes <name>.front.png (or .pgm/.ppm), .rear, .backlight, <name>.mag and
 // <name>.json into dir. Returns false with a reason.
-bool writeDocument(const RenderedDocument& doc, const std::string& dir, const std::string& format,
+bool WriteDocument(const RenderedDocument& doc, const std::string& dir, const std::string& format,
                    std::string* error);
 
 }  // namespace kovran::synth

@@ -37,14 +37,14 @@ struct Rgb {
 
 // Paints colour over the image where the coverage (placed with its
 // origin at ox, oy) has ink: out = out * (1 - a) + colour * a.
-void paintCoverage(ImageBuffer& image, const ImageBuffer& coverage, int ox, int oy, Rgb colour,
+void PaintCoverage(ImageBuffer& image, const ImageBuffer& coverage, int ox, int oy, Rgb colour,
                    float opacity = 1.0f);
 
 // Multiplies the image by a transmission: out = out * (1 - a * (1 - colour)),
 // the way overprinted ink darkens what is below it.
-void multiplyCoverage(ImageBuffer& image, const ImageBuffer& coverage, int ox, int oy, Rgb colour);
+void MultiplyCoverage(ImageBuffer& image, const ImageBuffer& coverage, int ox, int oy, Rgb colour);
 
 // Luma of an RGB image (ITU-R BT.601 weights); a grey image is copied.
-ImageBuffer toGrey(const ImageBuffer& image);
+ImageBuffer ToGrey(const ImageBuffer& image);
 
 }  // namespace kovran::synth

@@ -19,7 +19,7 @@ struct FileCloser {
 };
 using FilePtr = std::unique_ptr<std::FILE, FileCloser>;
 
-bool fail(std::string* error, const std::string& reason) {
+bool Fail(std::string* error, const std::string& reason) {
     if (error) *error = reason;
     return false;
 }
@@ -43,24 +43,24 @@ struct JpegError {
     std::jmp_buf jump;
 };
 
-void jpegErrorExit(j_common_ptr info) {
+void JpegErrorExit(j_common_ptr info) {
     auto* err = reinterpret_cast<JpegError*>(info->err);
     std::longjmp(err->jump, 1);
 }
 
 }  // namespace
 
-bool writePng(const ImageBuffer& image, const std::string& path, double dpi, std::string* error) {
+bool WritePng(const ImageBuffer& image, const std::string& path, double dpi, std::string* error) {
     FilePtr file(std::fopen(path.c_str(), "wb"));
-    if (!file) return fail(error, "cannot create " + path);
+    if (!file) return Fail(error, "cannot create " + path);
     PngWrite w;
     w.png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
-    if (!w.png) return fail(error, "png_create_write_struct failed");
+    if (!w.png) return Fail(error, "png_create_write_struct failed");
     w.info = png_create_info_struct(w.png);
-    if (!w.info) return fail(error, "png_create_info_struct failed");
+    if (!w.info) return Fail(error, "png_create_info_struct failed");
     std::vector<png_bytep> rows(image.Height());
     for (int y = 0; y < image.Height(); ++y) rows[y] = const_cast<png_bytep>(image.Row(y));
-    if (setjmp(png_jmpbuf(w.png))) return fail(error, "libpng error writing " + path);
+    if (setjmp(png_jmpbuf(w.png))) return Fail(error, "libpng error writing " + path);
     png_init_io(w.png, file.get());
     png_set_IHDR(w.png, w.info, image.Width(), image.Height(), 8,
                  image.Channels() == 3 ? PNG_COLOR_TYPE_RGB : PNG_COLOR_TYPE_GRAY,
@@ -72,30 +72,30 @@ bool writePng(const ImageBuffer& image, const std::string& path, double dpi, std
     png_set_compression_level(w.png, 2);
     png_set_rows(w.png, w.info, rows.data());
     png_write_png(w.png, w.info, PNG_TRANSFORM_IDENTITY, nullptr);
-    if (std::fflush(file.get()) != 0) return fail(error, "write error on " + path);
+    if (std::fflush(file.get()) != 0) return Fail(error, "write error on " + path);
     return true;
 }
 
-bool writePnm(const ImageBuffer& image, const std::string& path, std::string* error) {
+bool WritePnm(const ImageBuffer& image, const std::string& path, std::string* error) {
     FilePtr file(std::fopen(path.c_str(), "wb"));
-    if (!file) return fail(error, "cannot create " + path);
+    if (!file) return Fail(error, "cannot create " + path);
     std::fprintf(file.get(), "P%c\n%d %d\n255\n", image.Channels() == 3 ? '6' : '5', image.Width(),
                  image.Height());
     if (std::fwrite(image.Data(), 1, image.Bytes(), file.get()) != image.Bytes() ||
         std::fflush(file.get()) != 0)
-        return fail(error, "write error on " + path);
+        return Fail(error, "write error on " + path);
     return true;
 }
 
-bool readPng(const std::string& path, ImageBuffer& image, std::string* error) {
+bool ReadPng(const std::string& path, ImageBuffer& image, std::string* error) {
     FilePtr file(std::fopen(path.c_str(), "rb"));
-    if (!file) return fail(error, "cannot open " + path);
+    if (!file) return Fail(error, "cannot open " + path);
     PngRead r;
     r.png = png_create_read_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
-    if (!r.png) return fail(error, "png_create_read_struct failed");
+    if (!r.png) return Fail(error, "png_create_read_struct failed");
     r.info = png_create_info_struct(r.png);
-    if (!r.info) return fail(error, "png_create_info_struct failed");
-    if (setjmp(png_jmpbuf(r.png))) return fail(error, "libpng error reading " + path);
+    if (!r.info) return Fail(error, "png_create_info_struct failed");
+    if (setjmp(png_jmpbuf(r.png))) return Fail(error, "libpng error reading " + path);
     png_init_io(r.png, file.get());
     png_set_user_limits(r.png, 1 << 15, 1 << 15);
     png_read_png(r.png, r.info,
@@ -105,9 +105,9 @@ bool readPng(const std::string& path, ImageBuffer& image, std::string* error) {
     const int w = static_cast<int>(png_get_image_width(r.png, r.info));
     const int h = static_cast<int>(png_get_image_height(r.png, r.info));
     const int ch = png_get_channels(r.png, r.info);
-    if (ch != 1 && ch != 3) return fail(error, "unsupported channel count in " + path);
+    if (ch != 1 && ch != 3) return Fail(error, "unsupported channel count in " + path);
     if (png_get_rowbytes(r.png, r.info) < static_cast<std::size_t>(w) * ch)
-        return fail(error, "short rows in " + path);
+        return Fail(error, "short rows in " + path);
     ImageBuffer out(w, h, ch);
     png_bytepp rows = png_get_rows(r.png, r.info);
     for (int y = 0; y < h; ++y)
@@ -116,17 +116,17 @@ bool readPng(const std::string& path, ImageBuffer& image, std::string* error) {
     return true;
 }
 
-bool jpegRoundTrip(ImageBuffer& image, int quality, std::string* error) {
+bool JpegRoundTrip(ImageBuffer& image, int quality, std::string* error) {
     unsigned char* buffer = nullptr;
     unsigned long size = 0;
     JpegError err;
     jpeg_compress_struct cinfo;
     cinfo.err = jpeg_std_error(&err.mgr);
-    err.mgr.error_exit = jpegErrorExit;
+    err.mgr.error_exit = JpegErrorExit;
     if (setjmp(err.jump)) {
         jpeg_destroy_compress(&cinfo);
         std::free(buffer);
-        return fail(error, "libjpeg error while encoding");
+        return Fail(error, "libjpeg error while encoding");
     }
     jpeg_create_compress(&cinfo);
     jpeg_mem_dest(&cinfo, &buffer, &size);
@@ -147,11 +147,11 @@ bool jpegRoundTrip(ImageBuffer& image, int quality, std::string* error) {
     JpegError derr;
     jpeg_decompress_struct dinfo;
     dinfo.err = jpeg_std_error(&derr.mgr);
-    derr.mgr.error_exit = jpegErrorExit;
+    derr.mgr.error_exit = JpegErrorExit;
     if (setjmp(derr.jump)) {
         jpeg_destroy_decompress(&dinfo);
         std::free(buffer);
-        return fail(error, "libjpeg error while decoding");
+        return Fail(error, "libjpeg error while decoding");
     }
     jpeg_create_decompress(&dinfo);
     jpeg_mem_src(&dinfo, buffer, size);
@@ -162,7 +162,7 @@ bool jpegRoundTrip(ImageBuffer& image, int quality, std::string* error) {
         dinfo.output_components != image.Channels()) {
         jpeg_destroy_decompress(&dinfo);
         std::free(buffer);
-        return fail(error, "JPEG round trip changed the image geometry");
+        return Fail(error, "JPEG round trip changed the image geometry");
     }
     while (dinfo.output_scanline < dinfo.output_height) {
         JSAMPROW row = image.Row(static_cast<int>(dinfo.output_scanline));

@@ -8,7 +8,7 @@ namespace kovran::synth {
 
 namespace {
 
-std::vector<float> gaussianKernel(double sigma) {
+std::vector<float> GaussianKernel(double sigma) {
     const int radius = std::max(1, static_cast<int>(std::ceil(3.0 * sigma)));
     std::vector<float> k(2 * radius + 1);
     double sum = 0.0;
@@ -23,7 +23,7 @@ std::vector<float> gaussianKernel(double sigma) {
 
 // Convolves n values spaced `stride` apart with the kernel, clamping at the
 // ends so that the border keeps its level instead of fading to black.
-void convolveLine(const float* in, float* out, int n, const std::vector<float>& k) {
+void ConvolveLine(const float* in, float* out, int n, const std::vector<float>& k) {
     const int radius = static_cast<int>(k.size() / 2);
     for (int i = 0; i < n; ++i) {
         float acc = 0.0f;
@@ -39,15 +39,15 @@ void convolveLine(const float* in, float* out, int n, const std::vector<float>& 
 }
 
 // Blurs interleaved float data of `channels` channels in place.
-void blurFloat(std::vector<float>& data, int width, int height, int channels, double sigma) {
-    const auto k = gaussianKernel(sigma);
+void BlurFloat(std::vector<float>& data, int width, int height, int channels, double sigma) {
+    const auto k = GaussianKernel(sigma);
     const int n = std::max(width, height);
     std::vector<float> line(n), result(n);
     for (int c = 0; c < channels; ++c) {
         for (int y = 0; y < height; ++y) {
             float* base = data.data() + static_cast<std::size_t>(y) * width * channels + c;
             for (int x = 0; x < width; ++x) line[x] = base[static_cast<std::size_t>(x) * channels];
-            convolveLine(line.data(), result.data(), width, k);
+            ConvolveLine(line.data(), result.data(), width, k);
             for (int x = 0; x < width; ++x)
                 base[static_cast<std::size_t>(x) * channels] = result[x];
         }
@@ -55,33 +55,33 @@ void blurFloat(std::vector<float>& data, int width, int height, int channels, do
             float* base = data.data() + static_cast<std::size_t>(x) * channels + c;
             const std::size_t stride = static_cast<std::size_t>(width) * channels;
             for (int y = 0; y < height; ++y) line[y] = base[y * stride];
-            convolveLine(line.data(), result.data(), height, k);
+            ConvolveLine(line.data(), result.data(), height, k);
             for (int y = 0; y < height; ++y) base[y * stride] = result[y];
         }
     }
 }
 
 // Rounds half up after clamping (cheaper than llround on every pixel).
-std::uint8_t toByte(double v) {
+std::uint8_t ToByte(double v) {
     return static_cast<std::uint8_t>(std::clamp(v, 0.0, 255.0) + 0.5);
 }
 
 }  // namespace
 
-void gaussianBlur(ImageBuffer& image, double sigma) {
+void GaussianBlur(ImageBuffer& image, double sigma) {
     if (sigma <= 0.0) return;
     std::vector<float> data(image.Data(), image.Data() + image.Bytes());
-    blurFloat(data, image.Width(), image.Height(), image.Channels(), sigma);
-    for (std::size_t i = 0; i < data.size(); ++i) image.Data()[i] = toByte(data[i]);
+    BlurFloat(data, image.Width(), image.Height(), image.Channels(), sigma);
+    for (std::size_t i = 0; i < data.size(); ++i) image.Data()[i] = ToByte(data[i]);
 }
 
-ImageBuffer rotateImage(const ImageBuffer& image, double angleDeg, double dx, double dy, Rgb fill) {
+ImageBuffer RotateImage(const ImageBuffer& image, double angleDeg, double dx, double dy, Rgb fill) {
     ImageBuffer out(image.Width(), image.Height(), image.Channels(), 0, image.Res());
     const double a = angleDeg * M_PI / 180.0;
     const double ca = std::cos(a), sa = std::sin(a);
     const double cx = (image.Width() - 1) / 2.0, cy = (image.Height() - 1) / 2.0;
     const std::uint8_t fillValues[3] = {fill.r, fill.g, fill.b};
-    const std::uint8_t fillGrey = toByte(0.299 * fill.r + 0.587 * fill.g + 0.114 * fill.b);
+    const std::uint8_t fillGrey = ToByte(0.299 * fill.r + 0.587 * fill.g + 0.114 * fill.b);
     const int ch = image.Channels();
     for (int y = 0; y < out.Height(); ++y) {
         std::uint8_t* dst = out.Row(y);
@@ -115,26 +115,26 @@ ImageBuffer rotateImage(const ImageBuffer& image, double angleDeg, double dx, do
             for (int c = 0; c < ch; ++c) {
                 const double top = s00[c] + (s10[c] - s00[c]) * fx;
                 const double bottom = s01[c] + (s11[c] - s01[c]) * fx;
-                p[c] = toByte(top + (bottom - top) * fy);
+                p[c] = ToByte(top + (bottom - top) * fy);
             }
         }
     }
     return out;
 }
 
-void addNoise(ImageBuffer& image, double sigma, Rng& rng) {
+void AddNoise(ImageBuffer& image, double sigma, Rng& rng) {
     if (sigma <= 0.0) return;
-    for (auto& p : std::span(image.Data(), image.Bytes())) p = toByte(p + sigma * rng.normal());
+    for (auto& p : std::span(image.Data(), image.Bytes())) p = ToByte(p + sigma * rng.Normal());
 }
 
-void adjustContrastBrightness(ImageBuffer& image, double contrast, double brightness) {
+void AdjustContrastBrightness(ImageBuffer& image, double contrast, double brightness) {
     if (contrast == 1.0 && brightness == 0.0) return;
     std::uint8_t table[256];
-    for (int v = 0; v < 256; ++v) table[v] = toByte((v - 128.0) * contrast + 128.0 + brightness);
+    for (int v = 0; v < 256; ++v) table[v] = ToByte((v - 128.0) * contrast + 128.0 + brightness);
     for (auto& p : std::span(image.Data(), image.Bytes())) p = table[p];
 }
 
-void inkSpread(ImageBuffer& image, double radius) {
+void InkSpread(ImageBuffer& image, double radius) {
     if (radius <= 0.0) return;
     const int whole = static_cast<int>(std::ceil(radius));
     const double weight = radius / whole;  // share of the full erosion
@@ -165,7 +165,7 @@ void inkSpread(ImageBuffer& image, double radius) {
         }
     }
     for (std::size_t i = 0; i < image.Bytes(); ++i)
-        image.Data()[i] = toByte(image.Data()[i] * (1.0 - weight) + eroded.Data()[i] * weight);
+        image.Data()[i] = ToByte(image.Data()[i] * (1.0 - weight) + eroded.Data()[i] * weight);
 }
 
 }  // namespace kovran::synth

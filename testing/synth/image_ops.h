@@ -10,21 +10,21 @@ namespace kovran::synth {
 
 // Separable Gaussian blur with standard deviation sigma (pixels); sigma <= 0
 // leaves the input unchanged.
-void gaussianBlur(ImageBuffer& image, double sigma);
+void GaussianBlur(ImageBuffer& image, double sigma);
 
 // Rotates the image by angleDeg (counter-clockwise as seen on screen) about
 // its centre and shifts it by (dx, dy) pixels, sampling bilinearly; pixels
 // that come from outside the source get the fill colour.
-ImageBuffer rotateImage(const ImageBuffer& image, double angleDeg, double dx, double dy, Rgb fill);
+ImageBuffer RotateImage(const ImageBuffer& image, double angleDeg, double dx, double dy, Rgb fill);
 
 // Adds zero-mean Gaussian noise of the given standard deviation (grey levels).
-void addNoise(ImageBuffer& image, double sigma, Rng& rng);
+void AddNoise(ImageBuffer& image, double sigma, Rng& rng);
 
 // out = (in - 128) * contrast + 128 + brightness, clamped.
-void adjustContrastBrightness(ImageBuffer& image, double contrast, double brightness);
+void AdjustContrastBrightness(ImageBuffer& image, double contrast, double brightness);
 
 // Ink spread: dark areas grow by about `radius` pixels (a grey erosion
 // blended with the original by the fractional part of the radius).
-void inkSpread(ImageBuffer& image, double radius);
+void InkSpread(ImageBuffer& image, double radius);
 
 }  // namespace kovran::synth

@@ -10,17 +10,17 @@ Magnetisation::Magnetisation(const MagneticParams& params, double lengthInch) : 
     if (params.ratio < 1 || params.ratio > 100 || params.decimation < 1 || params.decimation > 16 ||
         lengthInch <= 0.0 || lengthInch > 60.0)
         throw std::invalid_argument("magnetic track parameters out of range");
-    values_.assign(static_cast<std::size_t>(std::ceil(lengthInch * params.rawPerInch())), 0.0);
+    values_.assign(static_cast<std::size_t>(std::ceil(lengthInch * params.RawPerInch())), 0.0);
 }
 
-std::size_t Magnetisation::sampleAt(double xInch) const {
-    const double s = std::floor(xInch * params_.rawPerInch());
+std::size_t Magnetisation::SampleAt(double xInch) const {
+    const double s = std::floor(xInch * params_.RawPerInch());
     return s < 0.0 ? 0 : static_cast<std::size_t>(s);
 }
 
-void Magnetisation::addCoverage(const ImageBuffer& coverage, double xInch, double dpiX, double dpiY,
+void Magnetisation::AddCoverage(const ImageBuffer& coverage, double xInch, double dpiX, double dpiY,
                                 double strength) {
-    const double rate = params_.rawPerInch();
+    const double rate = params_.RawPerInch();
     const double perColumn = strength / (dpiY * params_.nominalHeightInch);
     const double step = rate / dpiX;  // raw samples per source column
     const double origin = xInch * rate;
@@ -41,20 +41,20 @@ void Magnetisation::addCoverage(const ImageBuffer& coverage, double xInch, doubl
     }
 }
 
-void Magnetisation::addSpeckle(double fromInch, double toInch, double level, Rng& rng) {
-    const std::size_t a = sampleAt(std::max(0.0, fromInch));
-    const std::size_t b = std::min(values_.size(), sampleAt(toInch));
+void Magnetisation::AddSpeckle(double fromInch, double toInch, double level, Rng& rng) {
+    const std::size_t a = SampleAt(std::max(0.0, fromInch));
+    const std::size_t b = std::min(values_.size(), SampleAt(toInch));
     // Particles are small (a few raw samples wide) and sparse.
     for (std::size_t i = a; i < b; ++i) {
-        if (rng.uniform() > 0.02) continue;
-        const double load = level * rng.uniform(0.2, 1.0);
-        const std::size_t w = static_cast<std::size_t>(rng.integer(1, 6));
+        if (rng.Uniform() > 0.02) continue;
+        const double load = level * rng.Uniform(0.2, 1.0);
+        const std::size_t w = static_cast<std::size_t>(rng.Integer(1, 6));
         for (std::size_t k = i; k < std::min(b, i + w); ++k) values_[k] += load;
     }
 }
 
-std::vector<double> headPulse(const MagneticParams& p) {
-    const double step = 1.0 / p.rawPerInch();
+std::vector<double> HeadPulse(const MagneticParams& p) {
+    const double step = 1.0 / p.RawPerInch();
     const double g2 = p.gapInch / 2.0, d = p.spacingInch;
     auto field = [&](double x) {
         return (std::atan((x + g2) / d) - std::atan((x - g2) / d)) / M_PI;
@@ -72,9 +72,9 @@ std::vector<double> headPulse(const MagneticParams& p) {
     return pulse;
 }
 
-std::vector<double> headSignal(const Magnetisation& ink) {
-    const auto& m = ink.values();
-    const auto pulse = headPulse(ink.params());
+std::vector<double> HeadSignal(const Magnetisation& ink) {
+    const auto& m = ink.Values();
+    const auto pulse = HeadPulse(ink.Params());
     const long n = static_cast<long>(m.size());
     const long r = static_cast<long>(pulse.size() / 2);
     // The derivative first (ink edges), then the head's field: the read
@@ -82,7 +82,7 @@ std::vector<double> headSignal(const Magnetisation& ink) {
     std::vector<double> edges(m.size(), 0.0);
     for (long i = 1; i < n; ++i) edges[i] = m[i] - m[i - 1];
     std::vector<double> out(m.size(), 0.0);
-    const double level = ink.params().edgeLevel;
+    const double level = ink.Params().edgeLevel;
     for (long i = 0; i < n; ++i) {
         const double e = edges[i];
         if (e == 0.0) continue;
@@ -92,17 +92,17 @@ std::vector<double> headSignal(const Magnetisation& ink) {
     return out;
 }
 
-std::vector<std::uint8_t> quantiseSignal(const std::vector<double>& signal,
+std::vector<std::uint8_t> QuantiseSignal(const std::vector<double>& signal,
                                          const MagneticParams& params, Rng& rng) {
     std::vector<std::uint8_t> out(signal.size());
     for (std::size_t i = 0; i < signal.size(); ++i) {
-        const double v = params.baseline + signal[i] + params.noise * rng.normal();
+        const double v = params.baseline + signal[i] + params.noise * rng.Normal();
         out[i] = static_cast<std::uint8_t>(std::clamp(std::lround(v), 0L, 255L));
     }
     return out;
 }
 
-std::vector<int> decimateSamples(const std::vector<std::uint8_t>& raw, int divisor) {
+std::vector<int> DecimateSamples(const std::vector<std::uint8_t>& raw, int divisor) {
     std::vector<int> out;
     if (divisor < 1) return out;
     const std::size_t n = raw.size() / static_cast<std::size_t>(divisor);

@@ -31,8 +31,8 @@ struct MagneticParams {
     int baseline = 128;
     double nominalHeightInch = 0.117;  // ink height that counts as a full column
 
-    double decimatedPerInch() const { return 100.0 * ratio; }
-    double rawPerInch() const { return decimatedPerInch() * 3.0 * decimation; }
+    double DecimatedPerInch() const { return 100.0 * ratio; }
+    double RawPerInch() const { return DecimatedPerInch() * 3.0 * decimation; }
 };
 
 // Amount of magnetised ink per raw sample position along the document, in
@@ -41,18 +41,18 @@ class Magnetisation {
   public:
     Magnetisation(const MagneticParams& params, double lengthInch);
 
-    const MagneticParams& params() const { return params_; }
-    const std::vector<double>& values() const { return values_; }
+    const MagneticParams& Params() const { return params_; }
+    const std::vector<double>& Values() const { return values_; }
 
     // Adds ink coverage rendered at dpiX x dpiY, its left column at xInch
     // from the leading edge, resampled (by area) to the raw sample grid;
     // `strength` scales the ink's magnetic load (1 for MICR toner).
-    void addCoverage(const ImageBuffer& coverage, double xInch, double dpiX, double dpiY,
+    void AddCoverage(const ImageBuffer& coverage, double xInch, double dpiX, double dpiY,
                      double strength = 1.0);
     // Adds scattered magnetic particles (noise on the track) over a range.
-    void addSpeckle(double fromInch, double toInch, double level, Rng& rng);
+    void AddSpeckle(double fromInch, double toInch, double level, Rng& rng);
 
-    std::size_t sampleAt(double xInch) const;
+    std::size_t SampleAt(double xInch) const;
 
   private:
     MagneticParams params_;
@@ -64,17 +64,17 @@ class Magnetisation {
 // head (gap 0.002 inch at 0.003 inch spacing), so that edgeLevel is the
 // signal of a full-height edge under that head and a wider spacing or a
 // narrower gap loses signal as a real head does.
-std::vector<double> headPulse(const MagneticParams& params);
+std::vector<double> HeadPulse(const MagneticParams& params);
 
 // The noise-free head signal in counts around 0 (one value per raw sample).
-std::vector<double> headSignal(const Magnetisation& ink);
+std::vector<double> HeadSignal(const Magnetisation& ink);
 
 // The samples the device delivers: baseline + signal + noise, 8 bits.
-std::vector<std::uint8_t> quantiseSignal(const std::vector<double>& signal,
+std::vector<std::uint8_t> QuantiseSignal(const std::vector<double>& signal,
                                          const MagneticParams& params, Rng& rng);
 
 // The decoder's first step: the integer mean of each run of `divisor`
 // samples, a remainder dropped.
-std::vector<int> decimateSamples(const std::vector<std::uint8_t>& raw, int divisor);
+std::vector<int> DecimateSamples(const std::vector<std::uint8_t>& raw, int divisor);
 
 }  // namespace kovran::synth

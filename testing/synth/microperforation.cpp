@@ -64,11 +64,11 @@ const PerforationGlyph* find(char c) {
 
 }  // namespace
 
-bool perforationHasChar(char c) {
+bool PerforationHasChar(char c) {
     return c == ' ' || find(c) != nullptr;
 }
 
-std::vector<std::pair<int, int>> perforationHoles(char c) {
+std::vector<std::pair<int, int>> PerforationHoles(char c) {
     std::vector<std::pair<int, int>> holes;
     const PerforationGlyph* g = find(c);
     if (!g) return holes;

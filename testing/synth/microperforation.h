@@ -11,8 +11,8 @@ namespace kovran::synth {
 constexpr int kPerforationCols = 5;
 constexpr int kPerforationRows = 7;
 
-bool perforationHasChar(char c);
+bool PerforationHasChar(char c);
 // Hole positions (column, row) of the character, row 0 at the top.
-std::vector<std::pair<int, int>> perforationHoles(char c);
+std::vector<std::pair<int, int>> PerforationHoles(char c);
 
 }  // namespace kovran::synth

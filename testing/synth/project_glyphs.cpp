@@ -15,12 +15,12 @@ class ProjectCodelineFont final : public CodelineFont {
   public:
     ProjectCodelineFont(GlyphSet set, std::string name)
         : set_(std::move(set)), name_(std::move(name)) {}
-    std::string name() const override { return name_ + " (project glyphs)"; }
-    bool hasChar(char c) const override { return c == ' ' || set_.Contains(c); }
-    double pitchInch() const override { return set_.PitchMm() / 25.4; }
-    double heightInch() const override { return set_.HeightMm() / 25.4; }
+    std::string Name() const override { return name_ + " (project glyphs)"; }
+    bool HasChar(char c) const override { return c == ' ' || set_.Contains(c); }
+    double PitchInch() const override { return set_.PitchMm() / 25.4; }
+    double HeightInch() const override { return set_.HeightMm() / 25.4; }
 
-    CodelineGlyph render(char c, double dpiX, double dpiY) const override {
+    CodelineGlyph Render(char c, double dpiX, double dpiY) const override {
         CodelineGlyph out;
         ocr::GlyphRenderOptions options;
         options.dpi = std::clamp(dpiX, 50.0, 2400.0);
@@ -44,17 +44,17 @@ class ProjectCodelineFont final : public CodelineFont {
 
 }  // namespace
 
-std::unique_ptr<CodelineFont> makeProjectCodelineFont(const std::string& family) {
+std::unique_ptr<CodelineFont> MakeProjectCodelineFont(const std::string& family) {
     if (family == "cmc7")
         return std::make_unique<ProjectCodelineFont>(GlyphSet::Builtin(GlyphFamily::CMC7), "CMC7");
     return std::make_unique<ProjectCodelineFont>(GlyphSet::Builtin(GlyphFamily::E13B), "E13B");
 }
 
-bool projectPerforationHasChar(char c) {
+bool ProjectPerforationHasChar(char c) {
     return c == ' ' || GlyphSet::Builtin(GlyphFamily::Microperforation).Contains(c);
 }
 
-ImageBuffer projectPerforationHoles(char c, double dpiX, double dpiY, double* pitchMm) {
+ImageBuffer ProjectPerforationHoles(char c, double dpiX, double dpiY, double* pitchMm) {
     const GlyphSet set = GlyphSet::Builtin(GlyphFamily::Microperforation);
     if (pitchMm) *pitchMm = set.PitchMm();
     ocr::GlyphRenderOptions options;

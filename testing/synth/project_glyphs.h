@@ -15,12 +15,12 @@
 namespace kovran::synth {
 
 // family: "e13b" or "cmc7".
-std::unique_ptr<CodelineFont> makeProjectCodelineFont(const std::string& family);
+std::unique_ptr<CodelineFont> MakeProjectCodelineFont(const std::string& family);
 
 // Microperforation from the project's glyph data: holes as coverage of a
 // character cell (pitch wide, full height) at the given resolution; an empty
 // plane for a character the set does not hold.
-bool projectPerforationHasChar(char c);
-ImageBuffer projectPerforationHoles(char c, double dpiX, double dpiY, double* pitchMm);
+bool ProjectPerforationHasChar(char c);
+ImageBuffer ProjectPerforationHoles(char c, double dpiX, double dpiY, double* pitchMm);
 
 }  // namespace kovran::synth

@@ -14,27 +14,27 @@ class Rng {
     explicit Rng(std::uint64_t seed) : engine_(seed) {}
 
     // Uniform in [0, 1).
-    double uniform() { return static_cast<double>(engine_() >> 11) * 0x1.0p-53; }
-    double uniform(double lo, double hi) { return lo + (hi - lo) * uniform(); }
+    double Uniform() { return static_cast<double>(engine_() >> 11) * 0x1.0p-53; }
+    double Uniform(double lo, double hi) { return lo + (hi - lo) * Uniform(); }
     // Uniform integer in [lo, hi].
-    std::int64_t integer(std::int64_t lo, std::int64_t hi) {
-        return lo + static_cast<std::int64_t>(uniform() * static_cast<double>(hi - lo + 1));
+    std::int64_t Integer(std::int64_t lo, std::int64_t hi) {
+        return lo + static_cast<std::int64_t>(Uniform() * static_cast<double>(hi - lo + 1));
     }
     // Standard normal (Box-Muller, both values used).
-    double normal() {
+    double Normal() {
         if (hasSpare_) {
             hasSpare_ = false;
             return spare_;
         }
-        double u1 = uniform();
-        while (u1 <= 1e-300) u1 = uniform();
-        const double u2 = uniform();
+        double u1 = Uniform();
+        while (u1 <= 1e-300) u1 = Uniform();
+        const double u2 = Uniform();
         const double r = std::sqrt(-2.0 * std::log(u1));
         spare_ = r * std::sin(2.0 * M_PI * u2);
         hasSpare_ = true;
         return r * std::cos(2.0 * M_PI * u2);
     }
-    std::uint64_t next() { return engine_(); }
+    std::uint64_t Next() { return engine_(); }
 
   private:
     std::mt19937_64 engine_;

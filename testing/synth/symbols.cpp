@@ -17,7 +17,7 @@ struct DmtxDeleter {
     void operator()(DmtxEncode* e) const { dmtxEncodeDestroy(&e); }
 };
 
-bool encodeZint(const std::string& symbology, const std::string& data, SymbolModules& out,
+bool EncodeZint(const std::string& symbology, const std::string& data, SymbolModules& out,
                 std::string& error) {
     static const std::map<std::string, int> kCodes = {
         {"code128", BARCODE_CODE128}, {"code39", BARCODE_CODE39},
@@ -66,7 +66,7 @@ bool encodeZint(const std::string& symbology, const std::string& data, SymbolMod
     return true;
 }
 
-bool encodeDmtx(const std::string& data, SymbolModules& out, std::string& error) {
+bool EncodeDmtx(const std::string& data, SymbolModules& out, std::string& error) {
     std::unique_ptr<DmtxEncode, DmtxDeleter> enc(dmtxEncodeCreate());
     if (!enc) {
         error = "libdmtx could not allocate an encoder";
@@ -106,7 +106,7 @@ bool encodeDmtx(const std::string& data, SymbolModules& out, std::string& error)
 
 }  // namespace
 
-bool encodeSymbol(const std::string& symbology, const std::string& data,
+bool EncodeSymbol(const std::string& symbology, const std::string& data,
                   const std::string& generator, SymbolModules& out, std::string& error) {
     if (data.empty()) {
         error = "no data to encode";
@@ -117,9 +117,9 @@ bool encodeSymbol(const std::string& symbology, const std::string& data,
             error = "libdmtx only generates datamatrix";
             return false;
         }
-        return encodeDmtx(data, out, error);
+        return EncodeDmtx(data, out, error);
     }
-    return encodeZint(symbology, data, out, error);
+    return EncodeZint(symbology, data, out, error);
 }
 
 }  // namespace kovran::synth

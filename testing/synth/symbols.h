@@ -16,12 +16,12 @@ struct SymbolModules {
     double rowModules = 1.0;         // height of one row in modules (stacked codes)
     int quietModules = 0;            // quiet zone the symbology needs on each side
     std::vector<std::uint8_t> dark;  // rows x cols, 1 = dark module, top row first
-    bool isDark(int c, int r) const { return dark[static_cast<std::size_t>(r) * cols + c] != 0; }
+    bool IsDark(int c, int r) const { return dark[static_cast<std::size_t>(r) * cols + c] != 0; }
 };
 
 // symbology: code128, code39, ean13, itf, pdf417, datamatrix, qrcode;
 // generator: "zint" or "libdmtx". Returns false with a reason.
-bool encodeSymbol(const std::string& symbology, const std::string& data,
+bool EncodeSymbol(const std::string& symbology, const std::string& data,
                   const std::string& generator, SymbolModules& out, std::string& error);
 
 }  // namespace kovran::synth

@@ -24,7 +24,7 @@ using nlohmann::json;
 
 namespace {
 
-int usage() {
+int Usage() {
     std::fprintf(
         stderr,
         "usage: kvx-synth render [--out DIR] [--dpi N] [--dpi-y N] [--colour|--grey] [--level N]\n"
@@ -34,7 +34,7 @@ int usage() {
     return 2;
 }
 
-bool readFile(const std::string& path, std::string& text) {
+bool ReadFile(const std::string& path, std::string& text) {
     std::ifstream in(path, std::ios::binary);
     if (!in) return false;
     std::ostringstream s;
@@ -43,7 +43,7 @@ bool readFile(const std::string& path, std::string& text) {
     return true;
 }
 
-bool parseNumber(const char* s, long long lo, long long hi, long long& out) {
+bool ParseNumber(const char* s, long long lo, long long hi, long long& out) {
     char* end = nullptr;
     const long long v = std::strtoll(s, &end, 10);
     if (!end || *end != '\0' || end == s || v < lo || v > hi) return false;
@@ -54,7 +54,7 @@ bool parseNumber(const char* s, long long lo, long long hi, long long& out) {
 }  // namespace
 
 int main(int argc, char** argv) {
-    if (argc < 2) return usage();
+    if (argc < 2) return Usage();
     const std::string command = argv[1];
     std::string out = ".", format, sides;
     json overrides = json::object();
@@ -67,11 +67,11 @@ int main(int argc, char** argv) {
         long long n = 0;
         if (a == "--out") {
             const char* v = value();
-            if (!v) return usage();
+            if (!v) return Usage();
             out = v;
         } else if (a == "--dpi" || a == "--dpi-y") {
             const char* v = value();
-            if (!v || !parseNumber(v, 50, 1200, n)) return usage();
+            if (!v || !ParseNumber(v, 50, 1200, n)) return Usage();
             overrides["scan"][a == "--dpi" ? "dpi" : "dpi_y"] = n;
             if (a == "--dpi") dpi = n;
         } else if (a == "--colour" || a == "--grey") {
@@ -79,20 +79,20 @@ int main(int argc, char** argv) {
             colourFlag = a == "--colour";
         } else if (a == "--level") {
             const char* v = value();
-            if (!v || !parseNumber(v, 0, 3, n)) return usage();
+            if (!v || !ParseNumber(v, 0, 3, n)) return Usage();
             overrides["degradation"]["level"] = n;
         } else if (a == "--seed") {
             const char* v = value();
-            if (!v || !parseNumber(v, 0, (1LL << 62), n)) return usage();
+            if (!v || !ParseNumber(v, 0, (1LL << 62), n)) return Usage();
             overrides["degradation"]["seed"] = n;
             seed = n;
         } else if (a == "--format") {
             const char* v = value();
-            if (!v) return usage();
+            if (!v) return Usage();
             overrides["scan"]["format"] = v;
         } else if (a == "--sides") {
             const char* v = value();
-            if (!v) return usage();
+            if (!v) return Usage();
             json list = json::array();
             std::stringstream ss(v);
             for (std::string s; std::getline(ss, s, ',');) list.push_back(s);
@@ -101,7 +101,7 @@ int main(int argc, char** argv) {
             large = true;
         } else if (!a.empty() && a[0] == '-') {
             std::fprintf(stderr, "kvx-synth: unknown option %s\n", a.c_str());
-            return usage();
+            return Usage();
         } else {
             files.push_back(a);
         }
@@ -116,21 +116,21 @@ int main(int argc, char** argv) {
         options.colour = colourFlag;
         std::string error;
         int count = 0;
-        if (!makeCorpus(options, &error, [&](const std::string&) { ++count; })) {
+        if (!MakeCorpus(options, &error, [&](const std::string&) { ++count; })) {
             std::fprintf(stderr, "kvx-synth: %s\n", error.c_str());
             return 1;
         }
         std::printf("kvx-synth: %d documents in %s\n", count, out.c_str());
         return 0;
     }
-    if ((command != "render" && command != "check") || files.empty()) return usage();
+    if ((command != "render" && command != "check") || files.empty()) return Usage();
 
     SynthFontLibrary fonts;
     DocumentRenderer renderer(fonts);
     int failures = 0;
     for (const std::string& file : files) {
         std::string text;
-        if (!readFile(file, text)) {
+        if (!ReadFile(file, text)) {
             std::fprintf(stderr, "kvx-synth: %s: cannot read\n", file.c_str());
             ++failures;
             continue;
@@ -143,11 +143,11 @@ int main(int argc, char** argv) {
                 throw DescriptionError("(document)", std::string("not valid JSON: ") + e.what());
             }
             if (j.is_object()) j.merge_patch(overrides);
-            const Description d = parseDescription(j);
-            const RenderedDocument doc = renderer.render(d);
+            const Description d = ParseDescription(j);
+            const RenderedDocument doc = renderer.Render(d);
             if (command == "render") {
                 std::string error;
-                if (!writeDocument(doc, out, d.format, &error)) {
+                if (!WriteDocument(doc, out, d.format, &error)) {
                     std::fprintf(stderr, "kvx-synth: %s: %s\n", file.c_str(), error.c_str());
                     ++failures;
                     continue;

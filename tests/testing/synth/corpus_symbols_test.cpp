@@ -22,7 +22,7 @@ namespace {
 
 using nlohmann::json;
 
-json readJson(const std::string& path) {
+json ReadJson(const std::string& path) {
     std::ifstream in(path);
     std::stringstream s;
     s << in.rdbuf();
@@ -30,7 +30,7 @@ json readJson(const std::string& path) {
 }
 
 // The element's box grown by a quiet margin, cut out of the image.
-ImageBuffer crop(const ImageBuffer& img, const json& box, int margin) {
+ImageBuffer Crop(const ImageBuffer& img, const json& box, int margin) {
     const int l = std::max(0, box[0].get<int>() - margin),
               t = std::max(0, box[1].get<int>() - margin);
     const int r = std::min(img.Width(), box[2].get<int>() + margin);
@@ -41,7 +41,7 @@ ImageBuffer crop(const ImageBuffer& img, const json& box, int margin) {
     return out;
 }
 
-std::string decodeDmtx(const ImageBuffer& img) {
+std::string DecodeDmtx(const ImageBuffer& img) {
     struct ImageDel {
         void operator()(DmtxImage* p) const { dmtxImageDestroy(&p); }
     };
@@ -69,7 +69,7 @@ std::string decodeDmtx(const ImageBuffer& img) {
     return std::string(reinterpret_cast<const char*>(msg->output), msg->outputIdx);
 }
 
-std::string decodeZxing(const ImageBuffer& img, ZXing::BarcodeFormat format) {
+std::string DecodeZxing(const ImageBuffer& img, ZXing::BarcodeFormat format) {
     ZXing::DecodeHints hints;
     hints.setFormats(format);
     hints.setTryHarder(true);
@@ -78,7 +78,7 @@ std::string decodeZxing(const ImageBuffer& img, ZXing::BarcodeFormat format) {
     return result.isValid() ? result.text() : "";
 }
 
-ZXing::BarcodeFormat zxingFormat(const std::string& s) {
+ZXing::BarcodeFormat ZxingFormat(const std::string& s) {
     using F = ZXing::BarcodeFormat;
     if (s == "code128") return F::Code128;
     if (s == "code39") return F::Code39;
@@ -97,14 +97,14 @@ TEST(Corpus, SmallCorpusIsCompleteAndItsSymbolsDecode) {
     CorpusOptions options;
     options.dir = dir.path();
     std::string error;
-    ASSERT_TRUE(makeCorpus(options, &error)) << error;
+    ASSERT_TRUE(MakeCorpus(options, &error)) << error;
     std::vector<CorpusEntry> entries;
-    ASSERT_TRUE(readCorpusIndex(dir.path(), entries, &error)) << error;
+    ASSERT_TRUE(ReadCorpusIndex(dir.path(), entries, &error)) << error;
     std::map<std::string, int> perSet;
     for (const auto& e : entries) {
         ++perSet[e.set];
         CorpusDocument doc;
-        ASSERT_TRUE(loadCorpusDocument(dir.path(), e.name, doc, &error)) << error;
+        ASSERT_TRUE(LoadCorpusDocument(dir.path(), e.name, doc, &error)) << error;
         EXPECT_TRUE(doc.front.has_value()) << e.name;
         EXPECT_EQ(doc.backlight.has_value(), e.set == "special" && e.name.rfind("micro", 0) == 0);
         EXPECT_FALSE(doc.magnetic.empty());
@@ -119,26 +119,26 @@ TEST(Corpus, SmallCorpusIsCompleteAndItsSymbolsDecode) {
     CorpusDocument doc;
     const std::string mag = dir / "cheque-e13b-l1-0.mag";
     test::WriteFileBytes(mag, test::ReadFileBytes(mag).substr(10));
-    EXPECT_FALSE(loadCorpusDocument(dir.path(), "cheque-e13b-l1-0", doc, &error));
+    EXPECT_FALSE(LoadCorpusDocument(dir.path(), "cheque-e13b-l1-0", doc, &error));
     EXPECT_NE(error.find("sample count differs"), std::string::npos) << error;
-    EXPECT_FALSE(loadCorpusDocument(dir.path(), "../cheque-e13b-l1-1", doc, &error));
-    EXPECT_FALSE(loadCorpusDocument(dir.path(), "missing", doc, &error));
+    EXPECT_FALSE(LoadCorpusDocument(dir.path(), "../cheque-e13b-l1-1", doc, &error));
+    EXPECT_FALSE(LoadCorpusDocument(dir.path(), "missing", doc, &error));
 
-    const json truth = readJson(dir / "symbols-l1-0.json");
+    const json truth = ReadJson(dir / "symbols-l1-0.json");
     ImageBuffer front;
-    ASSERT_TRUE(readPng(dir / truth["images"]["front"].get<std::string>(), front));
+    ASSERT_TRUE(ReadPng(dir / truth["images"]["front"].get<std::string>(), front));
     std::map<std::string, int> decoded;
     for (const auto& el : truth["front"]) {
         if (el["type"] != "barcode") continue;
         const std::string sym = el["symbology"], gen = el["generator"], data = el["data"];
-        const ImageBuffer cut = crop(front, el["box"], 40);
+        const ImageBuffer cut = Crop(front, el["box"], 40);
         SCOPED_TRACE(sym + " by " + gen);
         if (sym == "datamatrix") {
-            EXPECT_EQ(decodeDmtx(cut), data);
+            EXPECT_EQ(DecodeDmtx(cut), data);
             // zxing reads the same symbol: two independent decoders agree.
-            EXPECT_EQ(decodeZxing(cut, ZXing::BarcodeFormat::DataMatrix), data);
+            EXPECT_EQ(DecodeZxing(cut, ZXing::BarcodeFormat::DataMatrix), data);
         } else {
-            std::string got = decodeZxing(cut, zxingFormat(sym));
+            std::string got = DecodeZxing(cut, ZxingFormat(sym));
             if (sym == "ean13" && got.size() == 13 && data.size() == 12)
                 got.pop_back();  // check digit
             EXPECT_EQ(got, data);
@@ -153,10 +153,10 @@ TEST(Corpus, SmallCorpusIsCompleteAndItsSymbolsDecode) {
 // The corpus is reproducible: a document rendered again from the same
 // description and seed gives the same bytes.
 TEST(Corpus, DescriptionsDependOnlyOnTheSeed) {
-    EXPECT_EQ(chequeDescription("cmc7", 3, 2, 42), chequeDescription("cmc7", 3, 2, 42));
-    EXPECT_NE(chequeDescription("cmc7", 3, 2, 42), chequeDescription("cmc7", 3, 2, 43));
-    EXPECT_EQ(paymentFormDescription(1, 1, 8), paymentFormDescription(1, 1, 8));
-    EXPECT_NE(std::string(corpusReadme()).find("<name>.mag"), std::string::npos);
+    EXPECT_EQ(ChequeDescription("cmc7", 3, 2, 42), ChequeDescription("cmc7", 3, 2, 42));
+    EXPECT_NE(ChequeDescription("cmc7", 3, 2, 42), ChequeDescription("cmc7", 3, 2, 43));
+    EXPECT_EQ(PaymentFormDescription(1, 1, 8), PaymentFormDescription(1, 1, 8));
+    EXPECT_NE(std::string(CorpusReadme()).find("<name>.mag"), std::string::npos);
 }
 
 }  // namespace

@@ -14,7 +14,7 @@ namespace {
 
 using nlohmann::json;
 
-json perforated(const std::string& glyphs) {
+json Perforated(const std::string& glyphs) {
     json perf = {{"type", "microperforation"}, {"text", "1"}, {"x_mm", 20}, {"y_mm", 10}};
     if (glyphs == "project") perf["glyphs"] = "project";
     return {{"name", "perf"},
@@ -38,7 +38,7 @@ TEST(DocumentRenderer, MicroperforationAndBacklight) {
     DocumentRenderer renderer(fonts);
     for (const char* glyphs : {"synth", "project"}) {
         SCOPED_TRACE(glyphs);
-        const RenderedDocument doc = renderer.render(parseDescription(perforated(glyphs)));
+        const RenderedDocument doc = renderer.Render(ParseDescription(Perforated(glyphs)));
         ASSERT_TRUE(doc.front && doc.rear && doc.backlight);
         const auto& el = (*doc.truth)["front"][0];
         ASSERT_EQ(el["text"], "1");
@@ -81,7 +81,7 @@ TEST(DocumentRenderer, ScanBoxesFollowTheSkewAndColourHasThreeChannels) {
               {"degradation", {{"skew_deg", 3.0}}}};
     SynthFontLibrary fonts;
     DocumentRenderer renderer(fonts);
-    const RenderedDocument doc = renderer.render(parseDescription(j));
+    const RenderedDocument doc = renderer.Render(ParseDescription(j));
     ASSERT_TRUE(doc.front);
     EXPECT_EQ(doc.front->Channels(), 3);
     EXPECT_FALSE(doc.rear);
@@ -103,10 +103,10 @@ TEST(DocumentRenderer, ScanBoxesFollowTheSkewAndColourHasThreeChannels) {
     EXPECT_GT(inkInScan, total * 8 / 10);
     test::TempDir dir;
     std::string error;
-    ASSERT_TRUE(writeDocument(doc, dir.path(), "pnm", &error)) << error;
+    ASSERT_TRUE(WriteDocument(doc, dir.path(), "pnm", &error)) << error;
     EXPECT_EQ(test::ReadFileBytes(dir / "skew.front.ppm").substr(0, 2), "P6");
     EXPECT_FALSE(test::ReadFileBytes(dir / "skew.json").empty());
-    EXPECT_FALSE(writeDocument(doc, dir / "missing-dir", "png", &error));
+    EXPECT_FALSE(WriteDocument(doc, dir / "missing-dir", "png", &error));
 }
 
 }  // namespace
@@ -126,7 +126,7 @@ TEST(CodelineFont, Cmc7BarsCarryTheCodeTable) {
     const double dpi = 1200.0;
     for (char c : std::string("0123456789:;<=>")) {
         SCOPED_TRACE(c);
-        const CodelineGlyph g = font->render(c, dpi, dpi);
+        const CodelineGlyph g = font->Render(c, dpi, dpi);
         // Bar starts: columns where ink begins after paper.
         std::vector<int> starts;
         bool inBar = false;
@@ -146,12 +146,12 @@ TEST(CodelineFont, Cmc7BarsCarryTheCodeTable) {
         }
         ASSERT_LT(code, table.size());
         EXPECT_EQ(table[code], c);
-        EXPECT_EQ(cmc7Code(c), static_cast<int>(code));
+        EXPECT_EQ(Cmc7Code(c), static_cast<int>(code));
         // Centred in the 1/8 inch cell.
         EXPECT_NEAR(g.leftInch * 2 + g.coverage.Width() / dpi, 0.125, 0.002);
     }
-    EXPECT_EQ(cmc7Code('?'), -1);
-    EXPECT_EQ(cmc7Code('A'), -1);
+    EXPECT_EQ(Cmc7Code('?'), -1);
+    EXPECT_EQ(Cmc7Code('A'), -1);
 }
 
 }  // namespace

@@ -14,15 +14,15 @@
 namespace kovran::synth {
 namespace {
 
-ImageBuffer randomImage(int w, int h, int ch, std::uint64_t seed) {
+ImageBuffer RandomImage(int w, int h, int ch, std::uint64_t seed) {
     ImageBuffer img(w, h, ch);
     Rng rng(seed);
     for (auto& p : std::span(img.Data(), img.Bytes()))
-        p = static_cast<std::uint8_t>(rng.integer(0, 255));
+        p = static_cast<std::uint8_t>(rng.Integer(0, 255));
     return img;
 }
 
-double meanOf(const ImageBuffer& img, int x0 = 0, int y0 = 0, int x1 = -1, int y1 = -1) {
+double MeanOf(const ImageBuffer& img, int x0 = 0, int y0 = 0, int x1 = -1, int y1 = -1) {
     if (x1 < 0) x1 = img.Width();
     if (y1 < 0) y1 = img.Height();
     double s = 0;
@@ -33,17 +33,17 @@ double meanOf(const ImageBuffer& img, int x0 = 0, int y0 = 0, int x1 = -1, int y
 
 TEST(ImageOps, BlurKeepsLevelsAndSpreadsEdges) {
     ImageBuffer flat(40, 30, 3, 77);
-    gaussianBlur(flat, 2.0);
+    GaussianBlur(flat, 2.0);
     for (auto p : std::span(flat.Data(), flat.Bytes()))
         EXPECT_EQ(p, 77);  // borders clamp, no darkening
-    ImageBuffer noise = randomImage(64, 64, 1, 3);
-    const double before = meanOf(noise);
-    gaussianBlur(noise, 1.5);
-    EXPECT_NEAR(meanOf(noise), before, 1.0);
+    ImageBuffer noise = RandomImage(64, 64, 1, 3);
+    const double before = MeanOf(noise);
+    GaussianBlur(noise, 1.5);
+    EXPECT_NEAR(MeanOf(noise), before, 1.0);
     // A black line widens into grey on both sides, symmetric.
     ImageBuffer line(41, 9, 1, 255);
     for (int y = 0; y < 9; ++y) line.At(20, y) = 0;
-    gaussianBlur(line, 1.0);
+    GaussianBlur(line, 1.0);
     EXPECT_EQ(line.At(19, 4), line.At(21, 4));
     EXPECT_LT(line.At(19, 4), 230);
     EXPECT_GT(line.At(20, 4), 0);
@@ -51,33 +51,33 @@ TEST(ImageOps, BlurKeepsLevelsAndSpreadsEdges) {
 }
 
 TEST(ImageOps, RotationIsExactForZeroAndTurnsAboutTheCentre) {
-    const ImageBuffer img = randomImage(31, 21, 1, 5);
-    const ImageBuffer same = rotateImage(img, 0.0, 0.0, 0.0, Rgb{0, 0, 0});
+    const ImageBuffer img = RandomImage(31, 21, 1, 5);
+    const ImageBuffer same = RotateImage(img, 0.0, 0.0, 0.0, Rgb{0, 0, 0});
     EXPECT_EQ(PixelBytes(same), PixelBytes(img));
     // A dot right of the centre turns 90 degrees counter-clockwise to above it.
     ImageBuffer dot(21, 21, 1, 255);
     dot.At(15, 10) = 0;
-    const ImageBuffer turned = rotateImage(dot, 90.0, 0.0, 0.0, Rgb{255, 255, 255});
+    const ImageBuffer turned = RotateImage(dot, 90.0, 0.0, 0.0, Rgb{255, 255, 255});
     EXPECT_LT(turned.At(10, 5), 10);
     EXPECT_EQ(turned.At(15, 10), 255);
     // Corners of a turned image come from outside: the fill colour.
-    const ImageBuffer skewed = rotateImage(img, 10.0, 0.0, 0.0, Rgb{9, 9, 9});
+    const ImageBuffer skewed = RotateImage(img, 10.0, 0.0, 0.0, Rgb{9, 9, 9});
     EXPECT_EQ(skewed.At(0, 0), 9);
     // A shift moves content by whole pixels without resampling loss.
-    const ImageBuffer shifted = rotateImage(img, 0.0, 2.0, 1.0, Rgb{0, 0, 0});
+    const ImageBuffer shifted = RotateImage(img, 0.0, 2.0, 1.0, Rgb{0, 0, 0});
     EXPECT_EQ(shifted.At(10, 10), img.At(8, 9));
 }
 
 TEST(ImageOps, InkSpreadDarkensAroundInkOnly) {
     ImageBuffer img(21, 21, 1, 255);
     img.At(10, 10) = 0;
-    inkSpread(img, 1.0);
+    InkSpread(img, 1.0);
     EXPECT_EQ(img.At(11, 10), 0);
     EXPECT_EQ(img.At(11, 11), 0);
     EXPECT_EQ(img.At(12, 10), 255);
     ImageBuffer half(21, 21, 1, 255);
     half.At(10, 10) = 0;
-    inkSpread(half, 0.5);
+    InkSpread(half, 0.5);
     EXPECT_NEAR(half.At(11, 10), 128, 1);
 }
 
@@ -85,42 +85,42 @@ TEST(ImageOps, DegradationIsSeededAndLevelled) {
     Degradation d;
     d.level = 2;
     d.seed = 11;
-    const DegradationValues a = resolveDegradation(d), b = resolveDegradation(d);
-    EXPECT_EQ(toJson(a), toJson(b));
+    const DegradationValues a = ResolveDegradation(d), b = ResolveDegradation(d);
+    EXPECT_EQ(ToJson(a), ToJson(b));
     EXPECT_GT(std::fabs(a.skewDeg), 0.0);
     EXPECT_GT(a.jpegQuality, 0);
     d.level = 0;
-    const DegradationValues clean = resolveDegradation(d);
+    const DegradationValues clean = ResolveDegradation(d);
     EXPECT_EQ(clean.skewDeg, 0.0);
     EXPECT_EQ(clean.blur, 0.0);
     EXPECT_EQ(clean.jpegQuality, 0);
     d.blur = 2.5;  // explicit values win over the level
-    EXPECT_EQ(resolveDegradation(d).blur, 2.5);
+    EXPECT_EQ(ResolveDegradation(d).blur, 2.5);
     Degradation heavy;
     heavy.level = 3;
     heavy.seed = 11;
-    EXPECT_GT(resolveDegradation(heavy).noise, a.noise * 0.9);
+    EXPECT_GT(ResolveDegradation(heavy).noise, a.noise * 0.9);
 
-    ImageBuffer x = randomImage(50, 40, 1, 2), y = x;
-    degradeImage(x, a, 300, 4, 1);
-    degradeImage(y, a, 300, 4, 1);
+    ImageBuffer x = RandomImage(50, 40, 1, 2), y = x;
+    DegradeImage(x, a, 300, 4, 1);
+    DegradeImage(y, a, 300, 4, 1);
     EXPECT_EQ(PixelBytes(x), PixelBytes(y));
-    ImageBuffer z = randomImage(50, 40, 1, 2);
-    degradeImage(z, a, 300, 4, 2);  // another side: other noise
+    ImageBuffer z = RandomImage(50, 40, 1, 2);
+    DegradeImage(z, a, 300, 4, 2);  // another side: other noise
     EXPECT_NE(PixelBytes(x), PixelBytes(z));
 }
 
 TEST(ImageIo, PngAndPnmRoundTripAndJpegLosesLittle) {
     test::TempDir dir;
     for (int ch : {1, 3}) {
-        const ImageBuffer img = randomImage(33, 17, ch, 9);
-        ASSERT_TRUE(writePng(img, dir / "a.png", 300));
+        const ImageBuffer img = RandomImage(33, 17, ch, 9);
+        ASSERT_TRUE(WritePng(img, dir / "a.png", 300));
         ImageBuffer back;
         std::string error;
-        ASSERT_TRUE(readPng(dir / "a.png", back, &error)) << error;
+        ASSERT_TRUE(ReadPng(dir / "a.png", back, &error)) << error;
         EXPECT_EQ(back.Channels(), ch);
         EXPECT_EQ(PixelBytes(back), PixelBytes(img));
-        ASSERT_TRUE(writePnm(img, dir / "a.pnm"));
+        ASSERT_TRUE(WritePnm(img, dir / "a.pnm"));
         const std::string bytes = test::ReadFileBytes(dir / "a.pnm");
         const std::string header = std::string(ch == 3 ? "P6" : "P5") + "\n33 17\n255\n";
         ASSERT_EQ(bytes.size(), header.size() + img.Bytes());
@@ -131,15 +131,15 @@ TEST(ImageIo, PngAndPnmRoundTripAndJpegLosesLittle) {
     for (int y = 0; y < 64; ++y)
         for (int x = 0; x < 64; ++x) smooth.At(x, y) = static_cast<std::uint8_t>(2 * x + y);
     ImageBuffer j = smooth;
-    ASSERT_TRUE(jpegRoundTrip(j, 90));
+    ASSERT_TRUE(JpegRoundTrip(j, 90));
     double err = 0;
     for (std::size_t i = 0; i < j.Bytes(); ++i) err += std::pow(j.Data()[i] - smooth.Data()[i], 2);
     const double psnr = 10 * std::log10(255.0 * 255.0 / (err / j.Bytes() + 1e-9));
     EXPECT_GT(psnr, 35.0);
     EXPECT_NE(PixelBytes(j), PixelBytes(smooth));
     ImageBuffer bad;
-    EXPECT_FALSE(readPng(dir / "a.pnm", bad));
-    EXPECT_FALSE(readPng(dir / "missing.png", bad));
+    EXPECT_FALSE(ReadPng(dir / "a.pnm", bad));
+    EXPECT_FALSE(ReadPng(dir / "missing.png", bad));
 }
 
 }  // namespace
