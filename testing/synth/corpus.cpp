@@ -254,14 +254,11 @@ std::vector<json> SpecialDescriptions(std::uint64_t seed) {
 
 }  // namespace
 
-bool MakeCorpus(const CorpusOptions& options, std::string* error,
+void MakeCorpus(const CorpusOptions& options,
                 const std::function<void(const std::string&)>& progress) {
     std::error_code ec;
     std::filesystem::create_directories(options.dir, ec);
-    if (ec) {
-        if (error) *error = "cannot create " + options.dir + ": " + ec.message();
-        return false;
-    }
+    if (ec) throw SynthError("cannot create " + options.dir + ": " + ec.message());
     struct Item {
         std::string set;
         int level;
@@ -303,25 +300,20 @@ bool MakeCorpus(const CorpusOptions& options, std::string* error,
         try {
             const Description d = ParseDescription(item.desc);
             const RenderedDocument doc = renderer.Render(d);
-            if (!WriteDocument(doc, options.dir, d.format, error)) return false;
+            WriteDocument(doc, options.dir, d.format);
             index["documents"].push_back({{"name", d.name},
                                           {"set", item.set},
                                           {"level", item.level},
                                           {"truth", d.name + ".json"}});
             if (progress) progress(d.name);
-        } catch (const DescriptionError& e) {
-            if (error) *error = item.desc.value("name", "?") + ": " + e.what();
-            return false;
+        } catch (const SynthError& e) {
+            throw SynthError(item.desc.value("name", "?") + ": " + e.what());
         }
     }
     std::ofstream(options.dir + "/index.json") << index.dump(1) << "\n";
     std::ofstream readme(options.dir + "/README.md");
     readme << CorpusReadme();
-    if (!readme) {
-        if (error) *error = "cannot write " + options.dir + "/README.md";
-        return false;
-    }
-    return true;
+    if (!readme) throw SynthError("cannot write " + options.dir + "/README.md");
 }
 
 const char* CorpusReadme() {

@@ -26,9 +26,9 @@ nlohmann::json PaymentFormDescription(int index, int level, std::uint64_t seed);
 nlohmann::json SymbolSheetDescription(int index, int level, std::uint64_t seed);
 
 // Renders the corpus into options.dir (created if missing), with index.json
-// and README.md. Progress goes to `progress` when given. Returns false with a
-// reason.
-bool MakeCorpus(const CorpusOptions& options, std::string* error,
+// and README.md. Progress goes to `progress` when given. Throws SynthError
+// naming the document that failed.
+void MakeCorpus(const CorpusOptions& options,
                 const std::function<void(const std::string&)>& progress = {});
 
 // The corpus folder format, also written as the folder's README.md.

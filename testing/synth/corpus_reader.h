@@ -32,9 +32,8 @@ struct CorpusDocument {
     std::shared_ptr<const nlohmann::json> truth;
 };
 
-// Returns false with a reason.
-bool ReadCorpusIndex(const std::string& dir, std::vector<CorpusEntry>& entries, std::string* error);
-bool LoadCorpusDocument(const std::string& dir, const std::string& name, CorpusDocument& doc,
-                        std::string* error);
+// Each throws SynthError with the file and the reason.
+std::vector<CorpusEntry> ReadCorpusIndex(const std::string& dir);
+CorpusDocument LoadCorpusDocument(const std::string& dir, const std::string& name);
 
 }  // namespace kovran::synth

@@ -68,10 +68,7 @@ void DegradeImage(ImageBuffer& image, const DegradationValues& v, double dpi, st
     AdjustContrastBrightness(image, v.contrast, v.brightness);
     Rng rng(seed ^ (0xD1B54A32D192ED03ULL * (stream + 1)));
     AddNoise(image, v.noise, rng);
-    if (v.jpegQuality > 0) {
-        std::string error;
-        if (!JpegRoundTrip(image, v.jpegQuality, &error)) throw std::runtime_error(error);
-    }
+    if (v.jpegQuality > 0) JpegRoundTrip(image, v.jpegQuality);
 }
 
 }  // namespace kovran::synth

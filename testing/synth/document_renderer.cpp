@@ -354,9 +354,11 @@ RenderedDocument DocumentRenderer::Render(const Description& d) {
                 }
                 case Element::Kind::Barcode: {
                     SymbolModules sym;
-                    std::string err;
-                    if (!EncodeSymbol(e.symbology, e.text, e.generator, sym, err))
-                        throw DescriptionError(e.path + ".data", err);
+                    try {
+                        sym = EncodeSymbol(e.symbology, e.text, e.generator);
+                    } catch (const SynthError& failure) {
+                        throw DescriptionError(e.path + ".data", failure.what());
+                    }
                     const double mw = e.moduleMm;
                     const double wMm = sym.cols * mw;
                     const double hMm = sym.linear ? e.heightMm : sym.rows * sym.rowModules * mw;
@@ -563,39 +565,34 @@ RenderedDocument DocumentRenderer::Render(const Description& d) {
     return out;
 }
 
-bool WriteDocument(const RenderedDocument& doc, const std::string& dir, const std::string& format,
-                   std::string* error) {
+void WriteDocument(const RenderedDocument& doc, const std::string& dir, const std::string& format) {
     json truth = *doc.truth;
     json images = json::object();
     const double dpi = truth.value("dpi_x", 0.0);
     auto save = [&](const std::optional<ImageBuffer>& img, const char* side) {
-        if (!img) return true;
+        if (!img) return;
         const std::string ext = format == "pnm" ? (img->Channels() == 3 ? ".ppm" : ".pgm") : ".png";
         const std::string file = doc.name + "." + side + ext;
         images[side] = file;
-        return format == "pnm" ? WritePnm(*img, dir + "/" + file, error)
-                               : WritePng(*img, dir + "/" + file, dpi, error);
+        if (format == "pnm")
+            WritePnm(*img, dir + "/" + file);
+        else
+            WritePng(*img, dir + "/" + file, dpi);
     };
-    if (!save(doc.front, "front") || !save(doc.rear, "rear") || !save(doc.backlight, "backlight"))
-        return false;
+    save(doc.front, "front");
+    save(doc.rear, "rear");
+    save(doc.backlight, "backlight");
     truth["images"] = images;
     truth["magnetic"]["file"] = doc.name + ".mag";
     {
         std::ofstream mag(dir + "/" + doc.name + ".mag", std::ios::binary);
         mag.write(reinterpret_cast<const char*>(doc.magnetic.data()),
                   static_cast<std::streamsize>(doc.magnetic.size()));
-        if (!mag) {
-            if (error) *error = "cannot write " + dir + "/" + doc.name + ".mag";
-            return false;
-        }
+        if (!mag) throw SynthError("cannot write " + dir + "/" + doc.name + ".mag");
     }
     std::ofstream js(dir + "/" + doc.name + ".json");
     js << truth.dump(1) << "\n";
-    if (!js) {
-        if (error) *error = "cannot write " + dir + "/" + doc.name + ".json";
-        return false;
-    }
-    return true;
+    if (!js) throw SynthError("cannot write " + dir + "/" + doc.name + ".json");
 }
 
 }  // namespace kovran::synth

@@ -49,8 +49,7 @@ class DocumentRenderer {
 };
 
 // Writes <name>.front.png (or .pgm/.ppm), .rear, .backlight, <name>.mag and
-// <name>.json into dir. Returns false with a reason.
-bool WriteDocument(const RenderedDocument& doc, const std::string& dir, const std::string& format,
-                   std::string* error);
+// <name>.json into dir. Throws SynthError naming the file.
+void WriteDocument(const RenderedDocument& doc, const std::string& dir, const std::string& format);
 
 }  // namespace kovran::synth

@@ -10,6 +10,8 @@
 // jpeglib.h needs FILE and size_t declared first.
 #include <jpeglib.h>
 
+#include "testing/synth/synth_error.h"
+
 namespace kovran::synth {
 
 namespace {
@@ -19,9 +21,8 @@ struct FileCloser {
 };
 using FilePtr = std::unique_ptr<std::FILE, FileCloser>;
 
-bool Fail(std::string* error, const std::string& reason) {
-    if (error) *error = reason;
-    return false;
+[[noreturn]] void Fail(const std::string& reason) {
+    throw SynthError(reason);
 }
 
 // libpng reports errors by longjmp; the jump target stays inside these
@@ -50,17 +51,17 @@ void JpegErrorExit(j_common_ptr info) {
 
 }  // namespace
 
-bool WritePng(const ImageBuffer& image, const std::string& path, double dpi, std::string* error) {
+void WritePng(const ImageBuffer& image, const std::string& path, double dpi) {
     FilePtr file(std::fopen(path.c_str(), "wb"));
-    if (!file) return Fail(error, "cannot create " + path);
+    if (!file) Fail("cannot create " + path);
     PngWrite w;
     w.png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
-    if (!w.png) return Fail(error, "png_create_write_struct failed");
+    if (!w.png) Fail("png_create_write_struct failed");
     w.info = png_create_info_struct(w.png);
-    if (!w.info) return Fail(error, "png_create_info_struct failed");
+    if (!w.info) Fail("png_create_info_struct failed");
     std::vector<png_bytep> rows(image.Height());
     for (int y = 0; y < image.Height(); ++y) rows[y] = const_cast<png_bytep>(image.Row(y));
-    if (setjmp(png_jmpbuf(w.png))) return Fail(error, "libpng error writing " + path);
+    if (setjmp(png_jmpbuf(w.png))) Fail("libpng error writing " + path);
     png_init_io(w.png, file.get());
     png_set_IHDR(w.png, w.info, image.Width(), image.Height(), 8,
                  image.Channels() == 3 ? PNG_COLOR_TYPE_RGB : PNG_COLOR_TYPE_GRAY,
@@ -72,30 +73,28 @@ bool WritePng(const ImageBuffer& image, const std::string& path, double dpi, std
     png_set_compression_level(w.png, 2);
     png_set_rows(w.png, w.info, rows.data());
     png_write_png(w.png, w.info, PNG_TRANSFORM_IDENTITY, nullptr);
-    if (std::fflush(file.get()) != 0) return Fail(error, "write error on " + path);
-    return true;
+    if (std::fflush(file.get()) != 0) Fail("write error on " + path);
 }
 
-bool WritePnm(const ImageBuffer& image, const std::string& path, std::string* error) {
+void WritePnm(const ImageBuffer& image, const std::string& path) {
     FilePtr file(std::fopen(path.c_str(), "wb"));
-    if (!file) return Fail(error, "cannot create " + path);
+    if (!file) Fail("cannot create " + path);
     std::fprintf(file.get(), "P%c\n%d %d\n255\n", image.Channels() == 3 ? '6' : '5', image.Width(),
                  image.Height());
     if (std::fwrite(image.Data(), 1, image.Bytes(), file.get()) != image.Bytes() ||
         std::fflush(file.get()) != 0)
-        return Fail(error, "write error on " + path);
-    return true;
+        Fail("write error on " + path);
 }
 
-bool ReadPng(const std::string& path, ImageBuffer& image, std::string* error) {
+ImageBuffer ReadPng(const std::string& path) {
     FilePtr file(std::fopen(path.c_str(), "rb"));
-    if (!file) return Fail(error, "cannot open " + path);
+    if (!file) Fail("cannot open " + path);
     PngRead r;
     r.png = png_create_read_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
-    if (!r.png) return Fail(error, "png_create_read_struct failed");
+    if (!r.png) Fail("png_create_read_struct failed");
     r.info = png_create_info_struct(r.png);
-    if (!r.info) return Fail(error, "png_create_info_struct failed");
-    if (setjmp(png_jmpbuf(r.png))) return Fail(error, "libpng error reading " + path);
+    if (!r.info) Fail("png_create_info_struct failed");
+    if (setjmp(png_jmpbuf(r.png))) Fail("libpng error reading " + path);
     png_init_io(r.png, file.get());
     png_set_user_limits(r.png, 1 << 15, 1 << 15);
     png_read_png(r.png, r.info,
@@ -105,18 +104,17 @@ bool ReadPng(const std::string& path, ImageBuffer& image, std::string* error) {
     const int w = static_cast<int>(png_get_image_width(r.png, r.info));
     const int h = static_cast<int>(png_get_image_height(r.png, r.info));
     const int ch = png_get_channels(r.png, r.info);
-    if (ch != 1 && ch != 3) return Fail(error, "unsupported channel count in " + path);
+    if (ch != 1 && ch != 3) Fail("unsupported channel count in " + path);
     if (png_get_rowbytes(r.png, r.info) < static_cast<std::size_t>(w) * ch)
-        return Fail(error, "short rows in " + path);
+        Fail("short rows in " + path);
     ImageBuffer out(w, h, ch);
     png_bytepp rows = png_get_rows(r.png, r.info);
     for (int y = 0; y < h; ++y)
         std::copy(rows[y], rows[y] + static_cast<std::size_t>(w) * ch, out.Row(y));
-    image = std::move(out);
-    return true;
+    return out;
 }
 
-bool JpegRoundTrip(ImageBuffer& image, int quality, std::string* error) {
+void JpegRoundTrip(ImageBuffer& image, int quality) {
     unsigned char* buffer = nullptr;
     unsigned long size = 0;
     JpegError err;
@@ -126,7 +124,7 @@ bool JpegRoundTrip(ImageBuffer& image, int quality, std::string* error) {
     if (setjmp(err.jump)) {
         jpeg_destroy_compress(&cinfo);
         std::free(buffer);
-        return Fail(error, "libjpeg error while encoding");
+        Fail("libjpeg error while encoding");
     }
     jpeg_create_compress(&cinfo);
     jpeg_mem_dest(&cinfo, &buffer, &size);
@@ -151,7 +149,7 @@ bool JpegRoundTrip(ImageBuffer& image, int quality, std::string* error) {
     if (setjmp(derr.jump)) {
         jpeg_destroy_decompress(&dinfo);
         std::free(buffer);
-        return Fail(error, "libjpeg error while decoding");
+        Fail("libjpeg error while decoding");
     }
     jpeg_create_decompress(&dinfo);
     jpeg_mem_src(&dinfo, buffer, size);
@@ -162,7 +160,7 @@ bool JpegRoundTrip(ImageBuffer& image, int quality, std::string* error) {
         dinfo.output_components != image.Channels()) {
         jpeg_destroy_decompress(&dinfo);
         std::free(buffer);
-        return Fail(error, "JPEG round trip changed the image geometry");
+        Fail("JPEG round trip changed the image geometry");
     }
     while (dinfo.output_scanline < dinfo.output_height) {
         JSAMPROW row = image.Row(static_cast<int>(dinfo.output_scanline));
@@ -171,7 +169,6 @@ bool JpegRoundTrip(ImageBuffer& image, int quality, std::string* error) {
     jpeg_finish_decompress(&dinfo);
     jpeg_destroy_decompress(&dinfo);
     std::free(buffer);
-    return true;
 }
 
 }  // namespace kovran::synth

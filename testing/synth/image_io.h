@@ -9,13 +9,12 @@
 
 namespace kovran::synth {
 
-// Each returns false (with a reason in *error when given) instead of throwing.
-bool WritePng(const ImageBuffer& image, const std::string& path, double dpi = 0.0,
-              std::string* error = nullptr);
-bool WritePnm(const ImageBuffer& image, const std::string& path, std::string* error = nullptr);
-bool ReadPng(const std::string& path, ImageBuffer& image, std::string* error = nullptr);
+// Each throws SynthError with the file and the reason.
+void WritePng(const ImageBuffer& image, const std::string& path, double dpi = 0.0);
+void WritePnm(const ImageBuffer& image, const std::string& path);
+ImageBuffer ReadPng(const std::string& path);
 
 // Encodes the image as JPEG at the quality (1..100) and decodes it again.
-bool JpegRoundTrip(ImageBuffer& image, int quality, std::string* error = nullptr);
+void JpegRoundTrip(ImageBuffer& image, int quality);
 
 }  // namespace kovran::synth

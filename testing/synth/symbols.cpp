@@ -1,5 +1,7 @@
 #include "testing/synth/symbols.h"
 
+#include "testing/synth/synth_error.h"
+
 #include <dmtx.h>
 #include <zint.h>
 
@@ -17,8 +19,7 @@ struct DmtxDeleter {
     void operator()(DmtxEncode* e) const { dmtxEncodeDestroy(&e); }
 };
 
-bool EncodeZint(const std::string& symbology, const std::string& data, SymbolModules& out,
-                std::string& error) {
+void EncodeZint(const std::string& symbology, const std::string& data, SymbolModules& out) {
     static const std::map<std::string, int> kCodes = {
         {"code128", BARCODE_CODE128}, {"code39", BARCODE_CODE39},
         {"ean13", BARCODE_EANX},      {"itf", BARCODE_C25INTER},
@@ -26,13 +27,11 @@ bool EncodeZint(const std::string& symbology, const std::string& data, SymbolMod
         {"qrcode", BARCODE_QRCODE}};
     const auto it = kCodes.find(symbology);
     if (it == kCodes.end()) {
-        error = "unknown symbology " + symbology;
-        return false;
+        throw SynthError("unknown symbology " + symbology);
     }
     std::unique_ptr<zint_symbol, ZintDeleter> sym(ZBarcode_Create());
     if (!sym) {
-        error = "zint could not allocate a symbol";
-        return false;
+        throw SynthError("zint could not allocate a symbol");
     }
     sym->symbology = it->second;
     sym->show_hrt = 0;
@@ -40,12 +39,10 @@ bool EncodeZint(const std::string& symbology, const std::string& data, SymbolMod
     const int rc = ZBarcode_Encode(sym.get(), reinterpret_cast<const unsigned char*>(data.data()),
                                    static_cast<int>(data.size()));
     if (rc >= ZINT_ERROR) {
-        error = std::string("zint refused the data: ") + sym->errtxt;
-        return false;
+        throw SynthError(std::string("zint refused the data: ") + sym->errtxt);
     }
     if (sym->rows < 1 || sym->rows > 200 || sym->width < 1 || sym->width > 1152) {
-        error = "zint produced a symbol of unexpected size";
-        return false;
+        throw SynthError("zint produced a symbol of unexpected size");
     }
     const bool matrix = symbology == "datamatrix" || symbology == "qrcode";
     out.cols = sym->width;
@@ -63,14 +60,12 @@ bool EncodeZint(const std::string& symbology, const std::string& data, SymbolMod
         out.rows = 1;
         out.dark.resize(out.cols);
     }
-    return true;
 }
 
-bool EncodeDmtx(const std::string& data, SymbolModules& out, std::string& error) {
+void EncodeDmtx(const std::string& data, SymbolModules& out) {
     std::unique_ptr<DmtxEncode, DmtxDeleter> enc(dmtxEncodeCreate());
     if (!enc) {
-        error = "libdmtx could not allocate an encoder";
-        return false;
+        throw SynthError("libdmtx could not allocate an encoder");
     }
     dmtxEncodeSetProp(enc.get(), DmtxPropModuleSize, 1);
     dmtxEncodeSetProp(enc.get(), DmtxPropMarginSize, 0);
@@ -79,14 +74,12 @@ bool EncodeDmtx(const std::string& data, SymbolModules& out, std::string& error)
     if (dmtxEncodeDataMatrix(enc.get(), static_cast<int>(copy.size()),
                              reinterpret_cast<unsigned char*>(copy.data())) != DmtxPass ||
         !enc->image) {
-        error = "libdmtx refused the data";
-        return false;
+        throw SynthError("libdmtx refused the data");
     }
     const int w = dmtxImageGetProp(enc->image, DmtxPropWidth);
     const int h = dmtxImageGetProp(enc->image, DmtxPropHeight);
     if (w < 8 || h < 8 || w > 200 || h > 200) {
-        error = "libdmtx produced a symbol of unexpected size";
-        return false;
+        throw SynthError("libdmtx produced a symbol of unexpected size");
     }
     out.cols = w;
     out.rows = h;
@@ -101,25 +94,25 @@ bool EncodeDmtx(const std::string& data, SymbolModules& out, std::string& error)
             dmtxImageGetPixelValue(enc->image, c, h - 1 - r, 0, &v);
             out.dark[static_cast<std::size_t>(r) * w + c] = v < 128;
         }
-    return true;
 }
 
 }  // namespace
 
-bool EncodeSymbol(const std::string& symbology, const std::string& data,
-                  const std::string& generator, SymbolModules& out, std::string& error) {
+SymbolModules EncodeSymbol(const std::string& symbology, const std::string& data,
+                           const std::string& generator) {
     if (data.empty()) {
-        error = "no data to encode";
-        return false;
+        throw SynthError("no data to encode");
     }
+    SymbolModules out;
     if (generator == "libdmtx") {
         if (symbology != "datamatrix") {
-            error = "libdmtx only generates datamatrix";
-            return false;
+            throw SynthError("libdmtx only generates datamatrix");
         }
-        return EncodeDmtx(data, out, error);
+        EncodeDmtx(data, out);
+    } else {
+        EncodeZint(symbology, data, out);
     }
-    return EncodeZint(symbology, data, out, error);
+    return out;
 }
 
 }  // namespace kovran::synth

@@ -20,8 +20,8 @@ struct SymbolModules {
 };
 
 // symbology: code128, code39, ean13, itf, pdf417, datamatrix, qrcode;
-// generator: "zint" or "libdmtx". Returns false with a reason.
-bool EncodeSymbol(const std::string& symbology, const std::string& data,
-                  const std::string& generator, SymbolModules& out, std::string& error);
+// generator: "zint" or "libdmtx". Throws SynthError with the reason.
+SymbolModules EncodeSymbol(const std::string& symbology, const std::string& data,
+                           const std::string& generator);
 
 }  // namespace kovran::synth

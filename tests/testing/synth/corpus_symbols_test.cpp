@@ -16,6 +16,7 @@
 #include "testing/synth/corpus.h"
 #include "testing/synth/corpus_reader.h"
 #include "testing/synth/image_io.h"
+#include "testing/synth/synth_error.h"
 
 namespace kovran::synth {
 namespace {
@@ -96,15 +97,12 @@ TEST(Corpus, SmallCorpusIsCompleteAndItsSymbolsDecode) {
     test::TempDir dir;
     CorpusOptions options;
     options.dir = dir.path();
-    std::string error;
-    ASSERT_TRUE(MakeCorpus(options, &error)) << error;
-    std::vector<CorpusEntry> entries;
-    ASSERT_TRUE(ReadCorpusIndex(dir.path(), entries, &error)) << error;
+    MakeCorpus(options);
+    const std::vector<CorpusEntry> entries = ReadCorpusIndex(dir.path());
     std::map<std::string, int> perSet;
     for (const auto& e : entries) {
         ++perSet[e.set];
-        CorpusDocument doc;
-        ASSERT_TRUE(LoadCorpusDocument(dir.path(), e.name, doc, &error)) << error;
+        const CorpusDocument doc = LoadCorpusDocument(dir.path(), e.name);
         EXPECT_TRUE(doc.front.has_value()) << e.name;
         EXPECT_EQ(doc.backlight.has_value(), e.set == "special" && e.name.rfind("micro", 0) == 0);
         EXPECT_FALSE(doc.magnetic.empty());
@@ -116,17 +114,22 @@ TEST(Corpus, SmallCorpusIsCompleteAndItsSymbolsDecode) {
     ASSERT_EQ(perSet["symbols"], 1);
 
     // A damaged corpus is reported, not read past.
-    CorpusDocument doc;
     const std::string mag = dir / "cheque-e13b-l1-0.mag";
     test::WriteFileBytes(mag, test::ReadFileBytes(mag).substr(10));
-    EXPECT_FALSE(LoadCorpusDocument(dir.path(), "cheque-e13b-l1-0", doc, &error));
-    EXPECT_NE(error.find("sample count differs"), std::string::npos) << error;
-    EXPECT_FALSE(LoadCorpusDocument(dir.path(), "../cheque-e13b-l1-1", doc, &error));
-    EXPECT_FALSE(LoadCorpusDocument(dir.path(), "missing", doc, &error));
+    auto loadError = [&](const std::string& name) -> std::string {
+        try {
+            LoadCorpusDocument(dir.path(), name);
+        } catch (const SynthError& e) {
+            return e.what();
+        }
+        return "loaded";
+    };
+    EXPECT_NE(loadError("cheque-e13b-l1-0").find("sample count differs"), std::string::npos);
+    EXPECT_NE(loadError("../cheque-e13b-l1-1").find("bad document name"), std::string::npos);
+    EXPECT_NE(loadError("missing").find("cannot open"), std::string::npos);
 
     const json truth = ReadJson(dir / "symbols-l1-0.json");
-    ImageBuffer front;
-    ASSERT_TRUE(ReadPng(dir / truth["images"]["front"].get<std::string>(), front));
+    const ImageBuffer front = ReadPng(dir / truth["images"]["front"].get<std::string>());
     std::map<std::string, int> decoded;
     for (const auto& el : truth["front"]) {
         if (el["type"] != "barcode") continue;

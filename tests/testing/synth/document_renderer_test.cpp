@@ -102,11 +102,10 @@ TEST(DocumentRenderer, ScanBoxesFollowTheSkewAndColourHasThreeChannels) {
     // An 8 mm square turned by 3 degrees fills most of its bounding box.
     EXPECT_GT(inkInScan, total * 8 / 10);
     test::TempDir dir;
-    std::string error;
-    ASSERT_TRUE(WriteDocument(doc, dir.path(), "pnm", &error)) << error;
+    WriteDocument(doc, dir.path(), "pnm");
     EXPECT_EQ(test::ReadFileBytes(dir / "skew.front.ppm").substr(0, 2), "P6");
     EXPECT_FALSE(test::ReadFileBytes(dir / "skew.json").empty());
-    EXPECT_FALSE(WriteDocument(doc, dir / "missing-dir", "png", &error));
+    EXPECT_THROW(WriteDocument(doc, dir / "missing-dir", "png"), SynthError);
 }
 
 }  // namespace

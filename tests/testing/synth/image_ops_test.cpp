@@ -10,6 +10,7 @@
 #include "support/temp_dir.h"
 #include "testing/synth/degradation.h"
 #include "testing/synth/image_io.h"
+#include "testing/synth/synth_error.h"
 
 namespace kovran::synth {
 namespace {
@@ -114,13 +115,11 @@ TEST(ImageIo, PngAndPnmRoundTripAndJpegLosesLittle) {
     test::TempDir dir;
     for (int ch : {1, 3}) {
         const ImageBuffer img = RandomImage(33, 17, ch, 9);
-        ASSERT_TRUE(WritePng(img, dir / "a.png", 300));
-        ImageBuffer back;
-        std::string error;
-        ASSERT_TRUE(ReadPng(dir / "a.png", back, &error)) << error;
+        WritePng(img, dir / "a.png", 300);
+        const ImageBuffer back = ReadPng(dir / "a.png");
         EXPECT_EQ(back.Channels(), ch);
         EXPECT_EQ(PixelBytes(back), PixelBytes(img));
-        ASSERT_TRUE(WritePnm(img, dir / "a.pnm"));
+        WritePnm(img, dir / "a.pnm");
         const std::string bytes = test::ReadFileBytes(dir / "a.pnm");
         const std::string header = std::string(ch == 3 ? "P6" : "P5") + "\n33 17\n255\n";
         ASSERT_EQ(bytes.size(), header.size() + img.Bytes());
@@ -131,15 +130,14 @@ TEST(ImageIo, PngAndPnmRoundTripAndJpegLosesLittle) {
     for (int y = 0; y < 64; ++y)
         for (int x = 0; x < 64; ++x) smooth.At(x, y) = static_cast<std::uint8_t>(2 * x + y);
     ImageBuffer j = smooth;
-    ASSERT_TRUE(JpegRoundTrip(j, 90));
+    JpegRoundTrip(j, 90);
     double err = 0;
     for (std::size_t i = 0; i < j.Bytes(); ++i) err += std::pow(j.Data()[i] - smooth.Data()[i], 2);
     const double psnr = 10 * std::log10(255.0 * 255.0 / (err / j.Bytes() + 1e-9));
     EXPECT_GT(psnr, 35.0);
     EXPECT_NE(PixelBytes(j), PixelBytes(smooth));
-    ImageBuffer bad;
-    EXPECT_FALSE(ReadPng(dir / "a.pnm", bad));
-    EXPECT_FALSE(ReadPng(dir / "missing.png", bad));
+    EXPECT_THROW(ReadPng(dir / "a.pnm"), SynthError);
+    EXPECT_THROW(ReadPng(dir / "missing.png"), SynthError);
 }
 
 }  // namespace
