@@ -10,6 +10,9 @@ namespace {
 
 using nlohmann::json;
 
+// Whether a field must be given.
+enum class Presence { Optional, Required };
+
 // Reads the members of one JSON object, remembering which were used, so
 // that Finish() can refuse everything the reader did not ask for.
 class Fields {
@@ -54,9 +57,10 @@ class Fields {
                                                      " and " + std::to_string(hi));
         return static_cast<int>(i);
     }
-    std::string String(const std::string& name, const std::string& def, bool required = false) {
+    std::string String(const std::string& name, const std::string& def,
+                       Presence presence = Presence::Optional) {
         if (!Has(name)) {
-            if (required) throw DescriptionError(PathOf(name), "is required");
+            if (presence == Presence::Required) throw DescriptionError(PathOf(name), "is required");
             return def;
         }
         const json& v = obj_.at(name);
@@ -64,8 +68,9 @@ class Fields {
         return v.get<std::string>();
     }
     std::string Choice(const std::string& name, const std::string& def,
-                       const std::set<std::string>& allowed, bool required = false) {
-        const std::string s = String(name, def, required);
+                       const std::set<std::string>& allowed,
+                       Presence presence = Presence::Optional) {
+        const std::string s = String(name, def, presence);
         if (!allowed.count(s)) {
             std::string list;
             for (const auto& a : allowed) list += (list.empty() ? "" : ", ") + a;
@@ -127,7 +132,7 @@ Background ParseBackground(const json& j, const std::string& path) {
     Fields f(j, path);
     Background b;
     const std::string type =
-        f.Choice("type", "", {"waves", "lines", "dots", "gradient"}, /*required=*/true);
+        f.Choice("type", "", {"waves", "lines", "dots", "gradient"}, Presence::Required);
     b.kind = type == "waves"   ? Background::Kind::Waves
              : type == "lines" ? Background::Kind::Lines
              : type == "dots"  ? Background::Kind::Dots
@@ -149,9 +154,10 @@ Element ParseElement(const json& j, const std::string& path) {
     const std::string type = f.Choice("type", "",
                                       {"text", "codeline", "ocrb_line", "barcode",
                                        "microperforation", "photo", "magnetic_noise", "rect"},
-                                      true);
+                                      Presence::Required);
     using K = Element::Kind;
-    auto position = [&](bool required) {
+    auto position = [&](Presence presence) {
+        const bool required = presence == Presence::Required;
         if (required && !f.Has("x_mm")) throw DescriptionError(f.PathOf("x_mm"), "is required");
         if (required && !f.Has("y_mm")) throw DescriptionError(f.PathOf("y_mm"), "is required");
         e.xMm = f.OptNumber("x_mm", -1000.0, 1000.0);
@@ -159,17 +165,17 @@ Element ParseElement(const json& j, const std::string& path) {
     };
     if (type == "text" || type == "ocrb_line") {
         e.kind = type == "text" ? K::Text : K::OcrbLine;
-        e.text = f.String("text", "", true);
+        e.text = f.String("text", "", Presence::Required);
         e.font = f.String("font", type == "text" ? "Nimbus Sans" : "OCR B");
         e.sizePt = f.Number("size_pt", type == "text" ? 10.0 : 11.0, 2.0, 200.0);
         e.pitchMm = f.Number("pitch_mm", 0.0, 0.0, 50.0);
         e.colour = f.Colour("colour", e.colour);
         e.magnetic = f.Boolean("magnetic", false);
-        position(type == "text");
+        position(type == "text" ? Presence::Required : Presence::Optional);
     } else if (type == "codeline") {
         e.kind = K::Codeline;
-        e.font = f.Choice("font", "", {"e13b", "cmc7"}, true);
-        e.text = f.String("text", "", true);
+        e.font = f.Choice("font", "", {"e13b", "cmc7"}, Presence::Required);
+        e.text = f.String("text", "", Presence::Required);
         e.fontFile = f.String("font_file", "");
         e.glyphs = f.Choice("glyphs", "synth", {"synth", "project"});
         if (e.glyphs == "project" && !e.fontFile.empty())
@@ -188,23 +194,24 @@ Element ParseElement(const json& j, const std::string& path) {
         e.magnetic = f.Boolean("magnetic", true);
         e.strength = f.Number("strength", 1.0, 0.0, 5.0);
         e.colour = f.Colour("colour", Rgb{25, 22, 20});
-        position(false);
+        position(Presence::Optional);
     } else if (type == "barcode") {
         e.kind = K::Barcode;
         e.symbology =
             f.Choice("symbology", "",
-                     {"code128", "code39", "ean13", "itf", "pdf417", "datamatrix", "qrcode"}, true);
-        e.text = f.String("data", "", true);
+                     {"code128", "code39", "ean13", "itf", "pdf417", "datamatrix", "qrcode"},
+                     Presence::Required);
+        e.text = f.String("data", "", Presence::Required);
         e.generator = f.Choice("generator", "zint", {"zint", "libdmtx"});
         if (e.generator == "libdmtx" && e.symbology != "datamatrix")
             throw DescriptionError(f.PathOf("generator"), "libdmtx only generates datamatrix");
         e.moduleMm = f.Number("module_mm", 0.33, 0.05, 5.0);
         e.heightMm = f.Number("height_mm", 12.0, 1.0, 200.0);
         e.colour = f.Colour("colour", Rgb{0, 0, 0});
-        position(true);
+        position(Presence::Required);
     } else if (type == "microperforation") {
         e.kind = K::Microperforation;
-        e.text = f.String("text", "", true);
+        e.text = f.String("text", "", Presence::Required);
         e.glyphs = f.Choice("glyphs", "synth", {"synth", "project"});
         if (e.glyphs == "project" && (f.Has("hole_mm") || f.Has("pitch_mm")))
             throw DescriptionError(f.PathOf("glyphs"),
@@ -213,10 +220,10 @@ Element ParseElement(const json& j, const std::string& path) {
         e.holePitchMm = f.Number("pitch_mm", 0.7, 0.1, 5.0);
         if (e.holeMm >= e.holePitchMm)
             throw DescriptionError(f.PathOf("hole_mm"), "must be smaller than pitch_mm");
-        position(true);
+        position(Presence::Required);
     } else if (type == "photo" || type == "rect" || type == "magnetic_noise") {
         e.kind = type == "photo" ? K::Photo : type == "rect" ? K::Rect : K::MagneticNoise;
-        position(true);
+        position(Presence::Required);
         e.widthMm = f.Number("width_mm", 0.0, 0.1, 1000.0);
         e.heightMm = f.Number("height_mm", 0.0, 0.1, 1000.0);
         if (!f.Has("width_mm")) throw DescriptionError(f.PathOf("width_mm"), "is required");

@@ -211,7 +211,8 @@ RenderedDocument DocumentRenderer::Render(const Description& d) {
     ImageBuffer holes(W, H);  // microperforation, front coordinates
     json codelineTruth = nullptr;
 
-    auto renderSide = [&](const SideDescription& side, bool isFront) {
+    auto renderSide = [&](const SideDescription& side, Side face) {
+        const bool isFront = face == Side::Front;
         Canvas c;
         c.image = ImageBuffer(W, H, 3);
         for (int i = 0; i < W * H; ++i) {
@@ -495,8 +496,8 @@ RenderedDocument DocumentRenderer::Render(const Description& d) {
         return c;
     };
 
-    Canvas front = renderSide(d.front, true);
-    Canvas rear = renderSide(d.rear, false);
+    Canvas front = renderSide(d.front, Side::Front);
+    Canvas rear = renderSide(d.rear, Side::Rear);
 
     // Holes show the scanner's backdrop on both reflective sides (mirrored
     // on the rear) and let the full backlight through.
