@@ -22,7 +22,7 @@ struct InkSource {
     InkRule rule;
 };
 
-double inkAt(const InkSource& src, int x, int y) {
+double InkAt(const InkSource& src, int x, int y) {
     return (x >= 0 && y >= 0 && x < src.view.Width() && y < src.view.Height() &&
             src.rule.IsInk(src.view.At(x, y)))
                ? 1.0
@@ -31,19 +31,19 @@ double inkAt(const InkSource& src, int x, int y) {
 
 // Bilinear ink value at a fractional position; pixels whose weight is zero
 // are never read, so a position on the last column needs no neighbour.
-double sampleInk(const InkSource& view, double x, double y) {
+double SampleInk(const InkSource& view, double x, double y) {
     const int x0 = static_cast<int>(std::floor(x));
     const int y0 = static_cast<int>(std::floor(y));
     const double fx = x - x0;
     const double fy = y - y0;
-    double v = (1 - fx) * (1 - fy) * inkAt(view, x0, y0);
-    if (fx > 0) v += fx * (1 - fy) * inkAt(view, x0 + 1, y0);
-    if (fy > 0) v += (1 - fx) * fy * inkAt(view, x0, y0 + 1);
-    if (fx > 0 && fy > 0) v += fx * fy * inkAt(view, x0 + 1, y0 + 1);
+    double v = (1 - fx) * (1 - fy) * InkAt(view, x0, y0);
+    if (fx > 0) v += fx * (1 - fy) * InkAt(view, x0 + 1, y0);
+    if (fy > 0) v += (1 - fx) * fy * InkAt(view, x0, y0 + 1);
+    if (fx > 0 && fy > 0) v += fx * fy * InkAt(view, x0 + 1, y0 + 1);
     return v;
 }
 
-Glyph32 sampleBox(const InkSource& view, const GlyphBox& box) {
+Glyph32 SampleBox(const InkSource& view, const GlyphBox& box) {
     Glyph32 g;
     const double stepY = (box.bottom - box.top) / 32.0;
     const double stepX = (box.right - box.left) / 32.0;
@@ -55,15 +55,15 @@ Glyph32 sampleBox(const InkSource& view, const GlyphBox& box) {
         const double y = box.top + i * stepY;
         for (int j = 0; j < 32; ++j) {
             const double x = box.left + j * stepX;
-            bool on = sampleInk(view, x, y) > kInkLimit;
-            if (!on && twice) on = sampleInk(view, x, y + stepY / 2) > kInkLimit;
+            bool on = SampleInk(view, x, y) > kInkLimit;
+            if (!on && twice) on = SampleInk(view, x, y + stepY / 2) > kInkLimit;
             if (on) g.Set(i, j);
         }
     }
     return g;
 }
 
-int rowsWithInkInColumn(const Glyph32& g, int column) {
+int RowsWithInkInColumn(const Glyph32& g, int column) {
     int n = 0;
     for (int r = 0; r < 32; ++r) n += g.Bit(r, column) ? 1 : 0;
     return n;
@@ -82,7 +82,7 @@ NormalisedGlyph NormaliseGlyph(imaging::ConstImageView image, GlyphBox box, InkR
     out.box = box;
     if (box.bottom < box.top || box.right < box.left) return out;
 
-    out.glyph = sampleBox(view, box);
+    out.glyph = SampleBox(view, box);
     for (int pass = 0; pass < 8; ++pass) {
         const Glyph32& g = out.glyph;
         bool moved = false;
@@ -99,18 +99,18 @@ NormalisedGlyph NormaliseGlyph(imaging::ConstImageView image, GlyphBox box, InkR
             }
         }
         if (box.right - box.left >= 2) {
-            if (rowsWithInkInColumn(g, 31) < 2) {
+            if (RowsWithInkInColumn(g, 31) < 2) {
                 --box.right;
                 moved = true;
             }
-            if (rowsWithInkInColumn(g, 0) < 2) {
+            if (RowsWithInkInColumn(g, 0) < 2) {
                 ++box.left;
                 moved = true;
             }
         }
         if (!moved) break;
         out.box = box;
-        out.glyph = sampleBox(view, box);
+        out.glyph = SampleBox(view, box);
     }
     return out;
 }

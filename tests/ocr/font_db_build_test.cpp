@@ -114,7 +114,7 @@ TEST(FontDbBuild, RefusesBadDatabases) {
 }
 
 // A clean rendering at 300 dpi that is none of the builder's own variants.
-std::optional<imaging::ImageBuffer> cleanRendering(const DbSpec& spec, char c, FaceLibrary& faces) {
+std::optional<imaging::ImageBuffer> CleanRendering(const DbSpec& spec, char c, FaceLibrary& faces) {
     if (spec.family) {
         const auto r = ocr::GlyphSet::Builtin(*spec.family).Render(c, {300, 0, 0.01});
         if (!r) return std::nullopt;
@@ -128,7 +128,7 @@ std::optional<imaging::ImageBuffer> cleanRendering(const DbSpec& spec, char c, F
 // 32 x 32 square (the recogniser tells them apart by their boxes): the small
 // and the capital forms of a letter, and the marks that scale to a solid or
 // almost solid block.
-bool sameAfterScaling(char a, char b) {
+bool SameAfterScaling(char a, char b) {
     if (std::tolower(static_cast<unsigned char>(a)) == std::tolower(static_cast<unsigned char>(b)))
         return true;
     static const std::vector<std::string> groups = {"0Oo", "1Il|i!j'", ",'.", "-.", "\\/", "Xx*"};
@@ -144,7 +144,7 @@ TEST(FontDbBuild, EachCharacterIsNearestToItsOwnModels) {
         ASSERT_TRUE(db.Ok()) << spec.name;
         int misses = 0;
         for (char c : spec.chars) {
-            const auto img = cleanRendering(spec, c, faces);
+            const auto img = CleanRendering(spec, c, faces);
             ASSERT_TRUE(img) << spec.name << " " << c;
             const ocr::FontModel probe = ModelFromImage(img->View(), c, 0);
             int best = ocr::kNoMatchDistance + 1, bestOwn = best;
@@ -159,7 +159,7 @@ TEST(FontDbBuild, EachCharacterIsNearestToItsOwnModels) {
             }
             // Within the recogniser's largest accepted distance.
             EXPECT_LE(bestOwn, 409) << spec.name << " '" << c << "'";
-            if (bestOwn > best && !sameAfterScaling(c, bestChar)) {
+            if (bestOwn > best && !SameAfterScaling(c, bestChar)) {
                 ++misses;
                 ADD_FAILURE() << spec.name << ": '" << c << "' nearest to '" << bestChar << "' ("
                               << best << " against " << bestOwn << ")";

@@ -9,7 +9,7 @@
 namespace kovran::ocr {
 namespace {
 
-std::vector<FontModel> randomModels(std::size_t n, unsigned seed) {
+std::vector<FontModel> RandomModels(std::size_t n, unsigned seed) {
     std::mt19937 rng(seed);
     std::vector<FontModel> models(n);
     for (FontModel& m : models) {
@@ -49,7 +49,7 @@ TEST(FontDbFile, EncodesTheDocumentedLayout) {
 TEST(FontDbFile, RoundTripsThroughFilesAndIgnoresTrailingBytes) {
     test::TempDir dir;
     for (std::size_t n : {std::size_t{0}, std::size_t{1}, std::size_t{37}, kMaxFontModels}) {
-        const auto models = randomModels(n, static_cast<unsigned>(n));
+        const auto models = RandomModels(n, static_cast<unsigned>(n));
         const std::string path = dir / "rt.db";
         ASSERT_EQ(WriteFontDbFile(path, models), FontDbError::None);
         EXPECT_EQ(test::ReadFileBytes(path).size(), 4 + 161 * n);
@@ -66,7 +66,7 @@ TEST(FontDbFile, RoundTripsThroughFilesAndIgnoresTrailingBytes) {
 }
 
 TEST(FontDbFile, RefusesShortAndOversizedFiles) {
-    auto bytes = EncodeFontDb(randomModels(3, 1));
+    auto bytes = EncodeFontDb(RandomModels(3, 1));
     // The header says 3 models; the file holds 2 glyphs.
     std::vector<std::uint8_t> cut(bytes.begin(), bytes.begin() + 4 + 3 + 128 * 2);
     EXPECT_EQ(ParseFontDb(cut).error, FontDbError::Truncated);
@@ -87,10 +87,10 @@ TEST(FontDbFile, RefusesShortAndOversizedFiles) {
     EXPECT_EQ(ParseFontDb(std::vector<std::uint8_t>{0xD0, 0x07, 0, 0}).error,  // 2000
               FontDbError::Truncated);
 
-    EXPECT_TRUE(EncodeFontDb(randomModels(kMaxFontModels + 1, 2)).empty());
+    EXPECT_TRUE(EncodeFontDb(RandomModels(kMaxFontModels + 1, 2)).empty());
 
     test::TempDir dir;
-    EXPECT_EQ(WriteFontDbFile(dir / "big.db", randomModels(kMaxFontModels + 1, 2)),
+    EXPECT_EQ(WriteFontDbFile(dir / "big.db", RandomModels(kMaxFontModels + 1, 2)),
               FontDbError::TooManyModels);
     EXPECT_EQ(ReadFontDbFile(dir / "missing.db").error, FontDbError::CannotOpen);
     test::WriteFileBytes(dir / "short.db", std::string(bytes.begin(), bytes.end() - 5));
@@ -99,7 +99,7 @@ TEST(FontDbFile, RefusesShortAndOversizedFiles) {
     EXPECT_EQ(ReadFontDbFile(dir / "tiny.db").error, FontDbError::NoHeader);
     test::WriteFileBytes(dir / "huge.db", std::string("\xFF\xFF\0\0", 4));
     EXPECT_EQ(ReadFontDbFile(dir / "huge.db").error, FontDbError::TooManyModels);
-    EXPECT_EQ(WriteFontDbFile(dir / "no/such/dir.db", randomModels(1, 3)),
+    EXPECT_EQ(WriteFontDbFile(dir / "no/such/dir.db", RandomModels(1, 3)),
               FontDbError::CannotWrite);
 }
 

@@ -18,7 +18,7 @@ const std::map<char, std::string> kE13BProfiles = {
     {'<', "6 - 6 - 4 4 4"},   {';', "4 4 - 4 4 - 4"},
 };
 
-std::vector<double> profile(const std::string& text) {
+std::vector<double> Profile(const std::string& text) {
     std::istringstream in(text);
     std::vector<double> out;
     std::string w;
@@ -50,7 +50,7 @@ TEST(GlyphSources, E13BColumnsMatchTheModuleProfiles) {
         ASSERT_TRUE(r) << ch;
         const imaging::ImageBuffer& img = r->image;
         EXPECT_EQ(img.Height(), 36);
-        const std::vector<double> want = profile(text);
+        const std::vector<double> want = Profile(text);
         // The 7-module grid is centred in the 0.125-inch pitch.
         const double left = (0.125 - 7 * 0.013) / 2 * dpi;
         for (int m = 0; m < 7; ++m) {
@@ -67,7 +67,7 @@ TEST(GlyphSources, E13BColumnsMatchTheModuleProfiles) {
 }
 
 // The CMC7 table: entry `code` of the 64 characters, '?' where no character.
-char cmc7FromCode(unsigned code) {
+char Cmc7FromCode(unsigned code) {
     static const char kTable[] =
         R"(???7?32??49?0????18?6???5????????:;?<???=???????>???????????????)";
     return code < 64 ? kTable[code] : '?';
@@ -98,7 +98,7 @@ TEST(GlyphSources, Cmc7GapPatternsDecodeToTheirCharacters) {
             const double longLimit = 0.40 * dpi / 25.4;
             for (int k = 1; k < 7; ++k)
                 if (centres[k] - centres[k - 1] > longLimit) code |= 1u << (k - 1);
-            EXPECT_EQ(cmc7FromCode(code), ch) << "at " << dpi << " dpi";
+            EXPECT_EQ(Cmc7FromCode(code), ch) << "at " << dpi << " dpi";
             EXPECT_EQ(cmc7.Cmc7Code(ch), code);
             // Digits are 2.85 mm high, the symbols 2.70 mm.
             const double mm = (r->inkBottom - r->inkTop + 1) * 25.4 / dpi;
@@ -107,7 +107,7 @@ TEST(GlyphSources, Cmc7GapPatternsDecodeToTheirCharacters) {
     }
 }
 
-int components(const imaging::ImageBuffer& img) {
+int Components(const imaging::ImageBuffer& img) {
     std::vector<int> seen(img.Bytes(), 0);
     int n = 0;
     for (int y0 = 0; y0 < img.Height(); ++y0) {
@@ -140,15 +140,15 @@ TEST(GlyphSources, MicroperforationHolesStaySeparate) {
     // and a hole is about 0.40 mm across.
     const auto r = micro.Render('8', {300, 0, 0});
     ASSERT_TRUE(r);
-    EXPECT_EQ(components(r->image), 17);
+    EXPECT_EQ(Components(r->image), 17);
     const auto one = micro.Render('-', {300, 0, 0});
     ASSERT_TRUE(one);
-    EXPECT_EQ(components(one->image), 5);
+    EXPECT_EQ(Components(one->image), 5);
     EXPECT_NEAR((one->inkBottom - one->inkTop + 1) * 25.4 / 300, 0.40, 0.09);
     // Heavier punching grows the holes until neighbours touch.
     const auto heavy = micro.Render('-', {300, 0, 0.06});
     ASSERT_TRUE(heavy);
-    EXPECT_EQ(components(heavy->image), 1);
+    EXPECT_EQ(Components(heavy->image), 1);
 }
 
 TEST(GlyphSources, GrowthAndResolutionChangeTheInk) {
