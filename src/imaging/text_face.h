@@ -4,12 +4,9 @@
 // look-alike the caller did not choose.
 #pragma once
 
-#include <cstdint>
-#include <map>
 #include <memory>
 #include <optional>
 #include <string>
-#include <vector>
 
 #include "imaging/image_view.h"
 
