@@ -520,15 +520,17 @@ RenderedDocument DocumentRenderer::Render(const Description& d) {
     // Scan: the same skew for every side (the rear turns the other way as it
     // is seen from the other face), then the sensor's degradations.
     const double dpi = std::sqrt(d.dpiX * d.dpiY);
-    auto finish = [&](ImageBuffer img, bool colour, double angle, std::uint64_t stream) {
-        if (!colour) img = ToGrey(img);
+    // The backlight sensor is grey whatever the reflective sides scan in.
+    enum class Tone { AsDescribed, Grey };
+    auto finish = [&](ImageBuffer img, Tone tone, double angle, std::uint64_t stream) {
+        if (tone == Tone::Grey || !d.colour) img = ToGrey(img);
         if (angle != 0.0) img = RotateImage(img, angle, 0.0, 0.0, kBackdrop);
         DegradeImage(img, deg, dpi, d.degradation.seed, stream);
         return img;
     };
-    if (d.wantFront) out.front = finish(std::move(front.image), d.colour, deg.skewDeg, 1);
-    if (d.wantRear) out.rear = finish(std::move(rear.image), d.colour, -deg.skewDeg, 2);
-    if (d.wantBacklight) out.backlight = finish(std::move(backlight), false, deg.skewDeg, 3);
+    if (d.wantFront) out.front = finish(std::move(front.image), Tone::AsDescribed, deg.skewDeg, 1);
+    if (d.wantRear) out.rear = finish(std::move(rear.image), Tone::AsDescribed, -deg.skewDeg, 2);
+    if (d.wantBacklight) out.backlight = finish(std::move(backlight), Tone::Grey, deg.skewDeg, 3);
 
     const double cx = (W - 1) / 2.0, cy = (H - 1) / 2.0;
     AddScanBoxes(front.elements, deg.skewDeg, cx, cy);
