@@ -12,27 +12,27 @@ struct FileCloser {
 };
 using File = std::unique_ptr<std::FILE, FileCloser>;
 
-std::uint16_t readU16(const std::uint8_t* p) {
+std::uint16_t ReadU16(const std::uint8_t* p) {
     return static_cast<std::uint16_t>(p[0] | (p[1] << 8));
 }
 
-std::uint32_t readU32(const std::uint8_t* p) {
+std::uint32_t ReadU32(const std::uint8_t* p) {
     return static_cast<std::uint32_t>(p[0]) | (static_cast<std::uint32_t>(p[1]) << 8) |
            (static_cast<std::uint32_t>(p[2]) << 16) | (static_cast<std::uint32_t>(p[3]) << 24);
 }
 
-void putU32(std::uint8_t* p, std::uint32_t v) {
+void PutU32(std::uint8_t* p, std::uint32_t v) {
     for (int i = 0; i < 4; ++i) p[i] = static_cast<std::uint8_t>(v >> (8 * i));
 }
 
 // Size of a file holding n models.
-constexpr std::size_t fileBytes(std::size_t n) {
+constexpr std::size_t FileBytes(std::size_t n) {
     return kFontDbHeaderBytes + kFontDbBytesPerModel * n;
 }
 
 }  // namespace
 
-const char* fontDbErrorText(FontDbError error) {
+const char* FontDbErrorText(FontDbError error) {
     switch (error) {
         case FontDbError::None:
             return "ok";
@@ -52,18 +52,18 @@ const char* fontDbErrorText(FontDbError error) {
     return "unknown error";
 }
 
-FontDbRead parseFontDb(std::span<const std::uint8_t> bytes) {
+FontDbRead ParseFontDb(std::span<const std::uint8_t> bytes) {
     FontDbRead out;
     if (bytes.size() < kFontDbHeaderBytes) {
         out.error = FontDbError::NoHeader;
         return out;
     }
-    const std::size_t n = readU16(bytes.data());
+    const std::size_t n = ReadU16(bytes.data());
     if (n > kMaxFontModels) {
         out.error = FontDbError::TooManyModels;
         return out;
     }
-    if (bytes.size() < fileBytes(n)) {
+    if (bytes.size() < FileBytes(n)) {
         out.error = FontDbError::Truncated;
         return out;
     }
@@ -74,13 +74,13 @@ FontDbRead parseFontDb(std::span<const std::uint8_t> bytes) {
     for (std::size_t m = 0; m < n; ++m) {
         FontModel& model = out.models[m];
         model.code = codes[m];
-        for (int r = 0; r < 32; ++r) model.glyph.rows[r] = readU32(glyphs + 128 * m + 4 * r);
+        for (int r = 0; r < 32; ++r) model.glyph.rows[r] = ReadU32(glyphs + 128 * m + 4 * r);
         for (int i = 0; i < 32; ++i) model.extra[i] = extras[32 * m + i];
     }
     return out;
 }
 
-FontDbRead readFontDbFile(const std::string& path) {
+FontDbRead ReadFontDbFile(const std::string& path) {
     FontDbRead out;
     File f(std::fopen(path.c_str(), "rb"));
     if (!f) {
@@ -94,7 +94,7 @@ FontDbRead readFontDbFile(const std::string& path) {
         out.error = std::ferror(f.get()) ? FontDbError::ReadFailed : FontDbError::NoHeader;
         return out;
     }
-    const std::size_t n = readU16(header);
+    const std::size_t n = ReadU16(header);
     if (n > kMaxFontModels) {
         out.error = FontDbError::TooManyModels;
         return out;
@@ -108,23 +108,23 @@ FontDbRead readFontDbFile(const std::string& path) {
         out.error = FontDbError::ReadFailed;
         return out;
     }
-    if (static_cast<unsigned long>(length) < fileBytes(n)) {
+    if (static_cast<unsigned long>(length) < FileBytes(n)) {
         out.error = FontDbError::Truncated;
         return out;
     }
-    std::vector<std::uint8_t> bytes(fileBytes(n));
+    std::vector<std::uint8_t> bytes(FileBytes(n));
     if (std::fseek(f.get(), 0, SEEK_SET) != 0 ||
         std::fread(bytes.data(), 1, bytes.size(), f.get()) != bytes.size()) {
         out.error = FontDbError::ReadFailed;
         return out;
     }
-    return parseFontDb(bytes);
+    return ParseFontDb(bytes);
 }
 
-std::vector<std::uint8_t> encodeFontDb(std::span<const FontModel> models) {
+std::vector<std::uint8_t> EncodeFontDb(std::span<const FontModel> models) {
     const std::size_t n = models.size();
     if (n > kMaxFontModels) return {};
-    std::vector<std::uint8_t> bytes(fileBytes(n), 0);
+    std::vector<std::uint8_t> bytes(FileBytes(n), 0);
     bytes[0] = static_cast<std::uint8_t>(n & 0xFF);
     bytes[1] = static_cast<std::uint8_t>(n >> 8);
     std::uint8_t* codes = bytes.data() + kFontDbHeaderBytes;
@@ -132,15 +132,15 @@ std::vector<std::uint8_t> encodeFontDb(std::span<const FontModel> models) {
     std::uint8_t* extras = glyphs + 128 * n;
     for (std::size_t m = 0; m < n; ++m) {
         codes[m] = models[m].code;
-        for (int r = 0; r < 32; ++r) putU32(glyphs + 128 * m + 4 * r, models[m].glyph.rows[r]);
+        for (int r = 0; r < 32; ++r) PutU32(glyphs + 128 * m + 4 * r, models[m].glyph.rows[r]);
         for (int i = 0; i < 32; ++i) extras[32 * m + i] = models[m].extra[i];
     }
     return bytes;
 }
 
-FontDbError writeFontDbFile(const std::string& path, std::span<const FontModel> models) {
+FontDbError WriteFontDbFile(const std::string& path, std::span<const FontModel> models) {
     if (models.size() > kMaxFontModels) return FontDbError::TooManyModels;
-    const std::vector<std::uint8_t> bytes = encodeFontDb(models);
+    const std::vector<std::uint8_t> bytes = EncodeFontDb(models);
     File f(std::fopen(path.c_str(), "wb"));
     if (!f) return FontDbError::CannotWrite;
     if (std::fwrite(bytes.data(), 1, bytes.size(), f.get()) != bytes.size())
@@ -149,7 +149,7 @@ FontDbError writeFontDbFile(const std::string& path, std::span<const FontModel> 
     return FontDbError::None;
 }
 
-bool isValidFontDbName(std::string_view name) {
+bool IsValidFontDbName(std::string_view name) {
     return name.size() >= 4 && name.size() <= 31;
 }
 

@@ -44,24 +44,24 @@ enum class FontDbError {
     CannotWrite,
 };
 
-const char* fontDbErrorText(FontDbError error);
+const char* FontDbErrorText(FontDbError error);
 
 struct FontDbRead {
     std::vector<FontModel> models;
     FontDbError error = FontDbError::None;
-    bool ok() const { return error == FontDbError::None; }
+    bool Ok() const { return error == FontDbError::None; }
 };
 
 // Every size is checked against the buffer before anything is allocated.
-FontDbRead parseFontDb(std::span<const std::uint8_t> bytes);
-FontDbRead readFontDbFile(const std::string& path);
+FontDbRead ParseFontDb(std::span<const std::uint8_t> bytes);
+FontDbRead ReadFontDbFile(const std::string& path);
 
 // Empty when there are more than kMaxFontModels models.
-std::vector<std::uint8_t> encodeFontDb(std::span<const FontModel> models);
-FontDbError writeFontDbFile(const std::string& path, std::span<const FontModel> models);
+std::vector<std::uint8_t> EncodeFontDb(std::span<const FontModel> models);
+FontDbError WriteFontDbFile(const std::string& path, std::span<const FontModel> models);
 
 // Database file names are 4 to 31 characters long (the list keeps 32 bytes
 // with the terminator).
-bool isValidFontDbName(std::string_view name);
+bool IsValidFontDbName(std::string_view name);
 
 }  // namespace kovran::ocr

@@ -6,7 +6,7 @@
 
 namespace kovran::ocr {
 
-int Glyph32::inkCount() const {
+int Glyph32::InkCount() const {
     int n = 0;
     for (std::uint32_t r : rows) n += std::popcount(r);
     return n;
@@ -16,63 +16,73 @@ namespace {
 
 constexpr double kInkLimit = 10.0 / 21.0;
 
-double inkAt(const InkView& view, int x, int y) {
-    return (x >= 0 && y >= 0 && x < view.width && y < view.height && view.ink(x, y)) ? 1.0 : 0.0;
+// The view and how its bytes read as ink.
+struct InkSource {
+    imaging::ConstImageView view;
+    InkRule rule;
+};
+
+double InkAt(const InkSource& src, int x, int y) {
+    return (x >= 0 && y >= 0 && x < src.view.Width() && y < src.view.Height() &&
+            src.rule.IsInk(src.view.At(x, y)))
+               ? 1.0
+               : 0.0;
 }
 
 // Bilinear ink value at a fractional position; pixels whose weight is zero
 // are never read, so a position on the last column needs no neighbour.
-double sampleInk(const InkView& view, double x, double y) {
+double SampleInk(const InkSource& view, double x, double y) {
     const int x0 = static_cast<int>(std::floor(x));
     const int y0 = static_cast<int>(std::floor(y));
     const double fx = x - x0;
     const double fy = y - y0;
-    double v = (1 - fx) * (1 - fy) * inkAt(view, x0, y0);
-    if (fx > 0) v += fx * (1 - fy) * inkAt(view, x0 + 1, y0);
-    if (fy > 0) v += (1 - fx) * fy * inkAt(view, x0, y0 + 1);
-    if (fx > 0 && fy > 0) v += fx * fy * inkAt(view, x0 + 1, y0 + 1);
+    double v = (1 - fx) * (1 - fy) * InkAt(view, x0, y0);
+    if (fx > 0) v += fx * (1 - fy) * InkAt(view, x0 + 1, y0);
+    if (fy > 0) v += (1 - fx) * fy * InkAt(view, x0, y0 + 1);
+    if (fx > 0 && fy > 0) v += fx * fy * InkAt(view, x0 + 1, y0 + 1);
     return v;
 }
 
-Glyph32 sampleBox(const InkView& view, const GlyphBox& box) {
+Glyph32 SampleBox(const InkSource& view, const GlyphBox& box) {
     Glyph32 g;
     const double stepY = (box.bottom - box.top) / 32.0;
     const double stepX = (box.right - box.left) / 32.0;
     // A tall narrow box steps over two or more rows per glyph row, so a thin
     // horizontal stroke can fall between the sample rows: sample a second
     // time half a step lower and keep the ink of either.
-    const bool twice = box.width() < 64 && box.height() >= 64;
+    const bool twice = box.Width() < 64 && box.Height() >= 64;
     for (int i = 0; i < 32; ++i) {
         const double y = box.top + i * stepY;
         for (int j = 0; j < 32; ++j) {
             const double x = box.left + j * stepX;
-            bool on = sampleInk(view, x, y) > kInkLimit;
-            if (!on && twice) on = sampleInk(view, x, y + stepY / 2) > kInkLimit;
-            if (on) g.set(i, j);
+            bool on = SampleInk(view, x, y) > kInkLimit;
+            if (!on && twice) on = SampleInk(view, x, y + stepY / 2) > kInkLimit;
+            if (on) g.Set(i, j);
         }
     }
     return g;
 }
 
-int rowsWithInkInColumn(const Glyph32& g, int column) {
+int RowsWithInkInColumn(const Glyph32& g, int column) {
     int n = 0;
-    for (int r = 0; r < 32; ++r) n += g.bit(r, column) ? 1 : 0;
+    for (int r = 0; r < 32; ++r) n += g.Bit(r, column) ? 1 : 0;
     return n;
 }
 
 }  // namespace
 
-NormalisedGlyph normaliseGlyph(const InkView& view, GlyphBox box) {
+NormalisedGlyph NormaliseGlyph(imaging::ConstImageView image, GlyphBox box, InkRule rule) {
     NormalisedGlyph out;
-    if (view.width <= 0 || view.height <= 0 || view.data == nullptr) return out;
+    if (image.Empty()) return out;
+    const InkSource view{image, rule};
     box.top = std::max(box.top, 0);
     box.left = std::max(box.left, 0);
-    box.bottom = std::min(box.bottom, view.height - 1);
-    box.right = std::min(box.right, view.width - 1);
+    box.bottom = std::min(box.bottom, image.Height() - 1);
+    box.right = std::min(box.right, image.Width() - 1);
     out.box = box;
     if (box.bottom < box.top || box.right < box.left) return out;
 
-    out.glyph = sampleBox(view, box);
+    out.glyph = SampleBox(view, box);
     for (int pass = 0; pass < 8; ++pass) {
         const Glyph32& g = out.glyph;
         bool moved = false;
@@ -89,18 +99,18 @@ NormalisedGlyph normaliseGlyph(const InkView& view, GlyphBox box) {
             }
         }
         if (box.right - box.left >= 2) {
-            if (rowsWithInkInColumn(g, 31) < 2) {
+            if (RowsWithInkInColumn(g, 31) < 2) {
                 --box.right;
                 moved = true;
             }
-            if (rowsWithInkInColumn(g, 0) < 2) {
+            if (RowsWithInkInColumn(g, 0) < 2) {
                 ++box.left;
                 moved = true;
             }
         }
         if (!moved) break;
         out.box = box;
-        out.glyph = sampleBox(view, box);
+        out.glyph = SampleBox(view, box);
     }
     return out;
 }
@@ -113,13 +123,13 @@ constexpr int kBandEnd[3] = {11, 22, 32};
 
 }  // namespace
 
-int glyphDistance(const Glyph32& a, const Glyph32& b) {
+int GlyphDistance(const Glyph32& a, const Glyph32& b) {
     int n = 0;
     for (int r = 0; r < 32; ++r) n += std::popcount(a.rows[r] ^ b.rows[r]);
     return n;
 }
 
-int glyphDistance(const Glyph32& a, const Glyph32& b, DistanceLimits limits) {
+int GlyphDistance(const Glyph32& a, const Glyph32& b, DistanceLimits limits) {
     int cells[3][3] = {};
     int total = 0;
     int row = 0;

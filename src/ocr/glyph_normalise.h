@@ -6,6 +6,8 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "imaging/image_view.h"
+
 namespace kovran::ocr {
 
 // 32 rows of 32 bits; bit 31 - k of a row is column k (the leftmost column is
@@ -13,26 +15,19 @@ namespace kovran::ocr {
 struct Glyph32 {
     std::array<std::uint32_t, 32> rows{};
 
-    bool bit(int row, int column) const { return (rows[row] >> (31 - column)) & 1u; }
-    void set(int row, int column) { rows[row] |= 1u << (31 - column); }
-    int inkCount() const;
+    bool Bit(int row, int column) const { return (rows[row] >> (31 - column)) & 1u; }
+    void Set(int row, int column) { rows[row] |= 1u << (31 - column); }
+    int InkCount() const;
     bool operator==(const Glyph32&) const = default;
 };
 
-// A view of an image in which ink can be told from paper: either a binary
-// image (threshold 0: any non-zero byte is ink) or an 8-bit grey image
-// (threshold t > 0: a byte below t is ink, 0 being black).
-struct InkView {
-    int width = 0;
-    int height = 0;
-    std::ptrdiff_t stride = 0;  // bytes from one row to the next
-    const std::uint8_t* data = nullptr;
+// How ink is told from paper in an 8-bit grey or binary view: threshold 0
+// (a binary image: any non-zero byte is ink) or t > 0 (a byte below t is
+// ink, 0 being black).
+struct InkRule {
     int threshold = 0;
 
-    bool ink(int x, int y) const {
-        const std::uint8_t v = data[y * stride + x];
-        return threshold == 0 ? v != 0 : v < threshold;
-    }
+    bool IsInk(std::uint8_t v) const { return threshold == 0 ? v != 0 : v < threshold; }
 };
 
 // Character box, edges inclusive, in pixels of the view.
@@ -42,8 +37,8 @@ struct GlyphBox {
     int bottom = 0;
     int right = 0;
 
-    int width() const { return right - left + 1; }
-    int height() const { return bottom - top + 1; }
+    int Width() const { return right - left + 1; }
+    int Height() const { return bottom - top + 1; }
     bool operator==(const GlyphBox&) const = default;
 };
 
@@ -55,8 +50,8 @@ struct NormalisedGlyph {
 // Samples the box at 32 x 32 points with bilinear interpolation of the ink
 // (a bit is set above 10/21), then trims edges that hold at most stray ink and
 // samples again, up to 8 times. The box is clipped to the view; an empty box
-// or view gives an empty glyph.
-NormalisedGlyph normaliseGlyph(const InkView& view, GlyphBox box);
+// or view gives an empty glyph. The first channel of the view is read.
+NormalisedGlyph NormaliseGlyph(imaging::ConstImageView view, GlyphBox box, InkRule rule = {});
 
 // Limits of the recogniser's comparison: the 32 x 32 square is cut into 3 x 3
 // cells (rows and columns 0-10, 11-21, 22-31); a cell with more mismatches than
@@ -70,8 +65,8 @@ struct DistanceLimits {
 inline constexpr int kNoMatchDistance = 1024;
 
 // Number of mismatching pixels between two glyphs.
-int glyphDistance(const Glyph32& a, const Glyph32& b);
+int GlyphDistance(const Glyph32& a, const Glyph32& b);
 // The same, or kNoMatchDistance as soon as a cell or band limit is exceeded.
-int glyphDistance(const Glyph32& a, const Glyph32& b, DistanceLimits limits);
+int GlyphDistance(const Glyph32& a, const Glyph32& b, DistanceLimits limits);
 
 }  // namespace kovran::ocr

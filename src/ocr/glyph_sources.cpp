@@ -55,7 +55,7 @@ struct GlyphSetData {
 
 namespace {
 
-std::vector<std::string_view> splitLines(std::string_view text) {
+std::vector<std::string_view> SplitLines(std::string_view text) {
     std::vector<std::string_view> lines;
     while (!text.empty()) {
         const std::size_t end = text.find('\n');
@@ -80,17 +80,17 @@ std::vector<std::string_view> words(std::string_view line) {
     return out;
 }
 
-bool parseNumber(std::string_view s, double& out) {
+bool ParseNumber(std::string_view s, double& out) {
     const auto [p, ec] = std::from_chars(s.data(), s.data() + s.size(), out);
     return ec == std::errc() && p == s.data() + s.size();
 }
 
-bool parseInt(std::string_view s, int& out) {
+bool ParseInt(std::string_view s, int& out) {
     const auto [p, ec] = std::from_chars(s.data(), s.data() + s.size(), out);
     return ec == std::errc() && p == s.data() + s.size();
 }
 
-bool isArtRow(std::string_view line) {
+bool IsArtRow(std::string_view line) {
     return !line.empty() &&
            std::all_of(line.begin(), line.end(), [](char ch) { return ch == '#' || ch == '.'; });
 }
@@ -109,9 +109,9 @@ struct Reader {
     std::string error;
 };
 
-Reader readBlocks(std::string_view text) {
+Reader ReadBlocks(std::string_view text) {
     Reader r;
-    const auto lines = splitLines(text);
+    const auto lines = SplitLines(text);
     for (std::size_t i = 0; i < lines.size(); ++i) {
         const std::string_view line = lines[i];
         if (line.empty() || line.starts_with("//")) continue;
@@ -126,7 +126,7 @@ Reader readBlocks(std::string_view text) {
             b.c = w[1][0];
             b.header.assign(w.begin() + 2, w.end());
             r.blocks.push_back(b);
-        } else if (isArtRow(line) && !r.blocks.empty()) {
+        } else if (IsArtRow(line) && !r.blocks.empty()) {
             r.blocks.back().rows.push_back(line);
         } else if (r.blocks.empty()) {
             r.preamble.push_back(line);
@@ -148,26 +148,26 @@ Reader readBlocks(std::string_view text) {
     return r;
 }
 
-std::string blockError(const Block& b, const std::string& what) {
+std::string BlockError(const Block& b, const std::string& what) {
     return "line " + std::to_string(b.line) + " ('" + std::string(1, b.c) + "'): " + what;
 }
 
-bool checkArt(const Block& b, std::size_t rows, std::size_t columns, std::string& error) {
+bool CheckArt(const Block& b, std::size_t rows, std::size_t columns, std::string& error) {
     if (b.rows.size() != rows) {
-        error = blockError(b, "expected " + std::to_string(rows) + " rows, found " +
+        error = BlockError(b, "expected " + std::to_string(rows) + " rows, found " +
                                   std::to_string(b.rows.size()));
         return false;
     }
     for (std::string_view row : b.rows) {
         if (row.size() != columns) {
-            error = blockError(b, "expected rows of " + std::to_string(columns) + " columns");
+            error = BlockError(b, "expected rows of " + std::to_string(columns) + " columns");
             return false;
         }
     }
     return true;
 }
 
-std::string parseE13B(const Reader& r, GlyphSetData& d) {
+std::string ParseE13B(const Reader& r, GlyphSetData& d) {
     d.pitchMm = kE13BPitchMm;
     d.heightMm = 9 * kE13BModuleMm;
     const double half = kE13BModuleMm / 2;
@@ -176,7 +176,7 @@ std::string parseE13B(const Reader& r, GlyphSetData& d) {
     const double left = (kE13BPitchMm - 7 * kE13BModuleMm) / 2;
     std::string error;
     for (const Block& b : r.blocks) {
-        if (!checkArt(b, kE13BRows, kE13BColumns, error)) return error;
+        if (!CheckArt(b, kE13BRows, kE13BColumns, error)) return error;
         Shape s;
         s.c = b.c;
         for (int y = 0; y < kE13BRows; ++y) {
@@ -191,24 +191,24 @@ std::string parseE13B(const Reader& r, GlyphSetData& d) {
                 s.rects.push_back({left + start * half, y * half, left + x * half, (y + 1) * half});
             }
         }
-        if (s.rects.empty()) return blockError(b, "no ink");
+        if (s.rects.empty()) return BlockError(b, "no ink");
         d.shapes.push_back(std::move(s));
     }
     return {};
 }
 
-std::string parseCmc7(const Reader& r, GlyphSetData& d) {
+std::string ParseCmc7(const Reader& r, GlyphSetData& d) {
     d.pitchMm = kCmc7PitchMm;
     d.heightMm = kCmc7DigitRows * kCmc7StrokeMm;
     std::string error;
     for (const Block& b : r.blocks) {
         int g1 = 0, g2 = 0;
-        if (b.header.size() != 3 || b.header[0] != "long" || !parseInt(b.header[1], g1) ||
-            !parseInt(b.header[2], g2) || g1 < 1 || g1 > 6 || g2 < 1 || g2 > 6 || g1 == g2)
-            return blockError(b, "expected 'long' and two different gaps 1 to 6");
+        if (b.header.size() != 3 || b.header[0] != "long" || !ParseInt(b.header[1], g1) ||
+            !ParseInt(b.header[2], g2) || g1 < 1 || g1 > 6 || g2 < 1 || g2 > 6 || g1 == g2)
+            return BlockError(b, "expected 'long' and two different gaps 1 to 6");
         const bool digit = b.c >= '0' && b.c <= '9';
         const int rows = digit ? kCmc7DigitRows : kCmc7SymbolRows;
-        if (!checkArt(b, rows, 7, error)) return error;
+        if (!CheckArt(b, rows, 7, error)) return error;
         Shape s;
         s.c = b.c;
         s.cmc7Code = (1u << (g1 - 1)) | (1u << (g2 - 1));
@@ -231,19 +231,19 @@ std::string parseCmc7(const Reader& r, GlyphSetData& d) {
                 inked = true;
             }
             // A stroke cut away entirely would change the gap pattern.
-            if (!inked) return blockError(b, "stroke " + std::to_string(k + 1) + " has no ink");
+            if (!inked) return BlockError(b, "stroke " + std::to_string(k + 1) + " has no ink");
         }
         d.shapes.push_back(std::move(s));
     }
     return {};
 }
 
-std::string parseMicro(const Reader& r, GlyphSetData& d) {
+std::string ParseMicro(const Reader& r, GlyphSetData& d) {
     double diameter = 0, pitch = 0;
     if (r.preamble.size() != 1) return "expected one line 'holes <diameter> pitch <pitch>'";
     const auto w = words(r.preamble[0]);
-    if (w.size() != 4 || w[0] != "holes" || w[2] != "pitch" || !parseNumber(w[1], diameter) ||
-        !parseNumber(w[3], pitch) || !(diameter > 0.05) || !(pitch >= diameter) || !(pitch < 5))
+    if (w.size() != 4 || w[0] != "holes" || w[2] != "pitch" || !ParseNumber(w[1], diameter) ||
+        !ParseNumber(w[3], pitch) || !(diameter > 0.05) || !(pitch >= diameter) || !(pitch < 5))
         return "expected 'holes <diameter> pitch <pitch>' with 0.05 < diameter <= pitch < 5 mm";
     d.holeDiameterMm = diameter;
     d.pitchMm = (kMicroColumns + 1) * pitch;
@@ -251,20 +251,20 @@ std::string parseMicro(const Reader& r, GlyphSetData& d) {
     const double left = (d.pitchMm - ((kMicroColumns - 1) * pitch + diameter)) / 2;
     std::string error;
     for (const Block& b : r.blocks) {
-        if (!checkArt(b, kMicroRows, kMicroColumns, error)) return error;
+        if (!CheckArt(b, kMicroRows, kMicroColumns, error)) return error;
         Shape s;
         s.c = b.c;
         for (int y = 0; y < kMicroRows; ++y)
             for (int x = 0; x < kMicroColumns; ++x)
                 if (b.rows[y][x] == '#')
                     s.holes.push_back({left + diameter / 2 + x * pitch, diameter / 2 + y * pitch});
-        if (s.holes.empty()) return blockError(b, "no holes");
+        if (s.holes.empty()) return BlockError(b, "no holes");
         d.shapes.push_back(std::move(s));
     }
     return {};
 }
 
-const Shape* findShape(const GlyphSetData& d, char c) {
+const Shape* FindShape(const GlyphSetData& d, char c) {
     for (const Shape& s : d.shapes)
         if (s.c == c) return &s;
     return nullptr;
@@ -272,9 +272,9 @@ const Shape* findShape(const GlyphSetData& d, char c) {
 
 }  // namespace
 
-GlyphSet::Parsed GlyphSet::parse(GlyphFamily family, std::string_view text) {
+GlyphSet::Parsed GlyphSet::Parse(GlyphFamily family, std::string_view text) {
     Parsed out;
-    const Reader r = readBlocks(text);
+    const Reader r = ReadBlocks(text);
     if (!r.error.empty()) {
         out.error = r.error;
         return out;
@@ -287,13 +287,13 @@ GlyphSet::Parsed GlyphSet::parse(GlyphFamily family, std::string_view text) {
     d->family = family;
     switch (family) {
         case GlyphFamily::E13B:
-            out.error = parseE13B(r, *d);
+            out.error = ParseE13B(r, *d);
             break;
         case GlyphFamily::CMC7:
-            out.error = parseCmc7(r, *d);
+            out.error = ParseCmc7(r, *d);
             break;
         case GlyphFamily::Microperforation:
-            out.error = parseMicro(r, *d);
+            out.error = ParseMicro(r, *d);
             break;
     }
     if (!out.error.empty()) return out;
@@ -302,38 +302,38 @@ GlyphSet::Parsed GlyphSet::parse(GlyphFamily family, std::string_view text) {
     return out;
 }
 
-GlyphSet GlyphSet::builtin(GlyphFamily family) {
-    Parsed p = parse(family, builtinGlyphText(family));
+GlyphSet GlyphSet::Builtin(GlyphFamily family) {
+    Parsed p = Parse(family, BuiltinGlyphText(family));
     // The built-in files are part of the build and parsed by its tests; a
     // failure here is a broken build, not bad input.
     if (!p.set) throw std::logic_error("built-in glyph data: " + p.error);
     return std::move(*p.set);
 }
 
-GlyphFamily GlyphSet::family() const {
+GlyphFamily GlyphSet::Family() const {
     return data_->family;
 }
-const std::string& GlyphSet::characters() const {
+const std::string& GlyphSet::Characters() const {
     return data_->chars;
 }
-bool GlyphSet::contains(char c) const {
-    return findShape(*data_, c) != nullptr;
+bool GlyphSet::Contains(char c) const {
+    return FindShape(*data_, c) != nullptr;
 }
-double GlyphSet::pitchMm() const {
+double GlyphSet::PitchMm() const {
     return data_->pitchMm;
 }
-double GlyphSet::heightMm() const {
+double GlyphSet::HeightMm() const {
     return data_->heightMm;
 }
 
-std::optional<unsigned> GlyphSet::cmc7Code(char c) const {
-    const Shape* s = findShape(*data_, c);
+std::optional<unsigned> GlyphSet::Cmc7Code(char c) const {
+    const Shape* s = FindShape(*data_, c);
     if (data_->family != GlyphFamily::CMC7 || s == nullptr) return std::nullopt;
     return s->cmc7Code;
 }
 
-std::optional<RenderedGlyph> GlyphSet::render(char c, const GlyphRenderOptions& options) const {
-    const Shape* s = findShape(*data_, c);
+std::optional<RenderedGlyph> GlyphSet::Render(char c, const GlyphRenderOptions& options) const {
+    const Shape* s = FindShape(*data_, c);
     const double dpiX = options.dpi;
     const double dpiY = options.dpiV > 0 ? options.dpiV : options.dpi;
     if (s == nullptr || !(dpiX >= 50 && dpiX <= 2400) || !(dpiY >= 50 && dpiY <= 2400))
@@ -342,15 +342,16 @@ std::optional<RenderedGlyph> GlyphSet::render(char c, const GlyphRenderOptions& 
     const double grow = std::clamp(options.growMm, -0.2, 0.2);
 
     RenderedGlyph out;
-    InkImage& img = out.image;
-    img.width = std::max(1, static_cast<int>(std::lround(data_->pitchMm * dpiX / kMmPerInch)));
-    img.height = std::max(1, static_cast<int>(std::lround(data_->heightMm * dpiY / kMmPerInch)));
-    img.pixels.assign(static_cast<std::size_t>(img.width) * img.height, 0);
+    out.image = imaging::ImageBuffer(
+        std::max(1, static_cast<int>(std::lround(data_->pitchMm * dpiX / kMmPerInch))),
+        std::max(1, static_cast<int>(std::lround(data_->heightMm * dpiY / kMmPerInch))), 1, 0,
+        {dpiX, dpiY});
+    imaging::ImageBuffer& img = out.image;
     const double radius = data_->holeDiameterMm / 2 + grow;
 
-    for (int y = 0; y < img.height; ++y) {
+    for (int y = 0; y < img.Height(); ++y) {
         const double my = (y + 0.5) * kMmPerInch / dpiY;
-        for (int x = 0; x < img.width; ++x) {
+        for (int x = 0; x < img.Width(); ++x) {
             const double mx = (x + 0.5) * kMmPerInch / dpiX;
             bool ink = false;
             for (const Rect& r : s->rects) {
@@ -365,7 +366,7 @@ std::optional<RenderedGlyph> GlyphSet::render(char c, const GlyphRenderOptions& 
                 ink = radius > 0 && dx * dx + dy * dy <= radius * radius;
             }
             if (!ink) continue;
-            img.pixels[static_cast<std::size_t>(y) * img.width + x] = 1;
+            img.At(x, y) = 1;
             if (out.inkLeft < 0 || x < out.inkLeft) out.inkLeft = x;
             if (out.inkTop < 0) out.inkTop = y;
             out.inkRight = std::max(out.inkRight, x);

@@ -13,18 +13,11 @@
 #include <utility>
 #include <vector>
 
+#include "imaging/image_view.h"
+
 namespace kovran::ocr {
 
 enum class GlyphFamily { E13B, CMC7, Microperforation };
-
-// One byte per pixel, 1 ink and 0 paper, rows top to bottom, stride = width.
-struct InkImage {
-    int width = 0;
-    int height = 0;
-    std::vector<std::uint8_t> pixels;
-
-    std::uint8_t at(int x, int y) const { return pixels[static_cast<std::size_t>(y) * width + x]; }
-};
 
 struct GlyphRenderOptions {
     double dpi = 300.0;   // horizontal resolution (across the character)
@@ -37,7 +30,7 @@ struct GlyphRenderOptions {
 // bottom row); the ink box is the bounding box of the ink, edges inclusive
 // (all -1 when nothing is inked).
 struct RenderedGlyph {
-    InkImage image;
+    imaging::ImageBuffer image;  // one byte per pixel, 1 ink and 0 paper, at the rendered dpi
     int inkLeft = -1;
     int inkTop = -1;
     int inkRight = -1;
@@ -50,30 +43,30 @@ class GlyphSet {
   public:
     // The copy compiled into the library (data/glyphs/e13b.txt, cmc7.txt,
     // microperf.txt). Always valid: the build's tests parse every file.
-    static GlyphSet builtin(GlyphFamily family);
+    static GlyphSet Builtin(GlyphFamily family);
 
     struct Parsed;
     // Parses a glyph file of the given family; on failure the error names the
     // line and the reason.
-    static Parsed parse(GlyphFamily family, std::string_view text);
+    static Parsed Parse(GlyphFamily family, std::string_view text);
 
-    GlyphFamily family() const;
+    GlyphFamily Family() const;
     // The characters of the set in file order, e.g. "0123456789:=<;" for E13B
     // (transit ':', amount '=', on-us '<', dash ';').
-    const std::string& characters() const;
-    bool contains(char c) const;
+    const std::string& Characters() const;
+    bool Contains(char c) const;
 
     // Character pitch and full character height of the family, in millimetres.
-    double pitchMm() const;
-    double heightMm() const;
+    double PitchMm() const;
+    double HeightMm() const;
 
     // Renders one character; nullopt when the set does not hold it or the
     // resolution is not in 50..2400 dpi.
-    std::optional<RenderedGlyph> render(char c, const GlyphRenderOptions& options) const;
+    std::optional<RenderedGlyph> Render(char c, const GlyphRenderOptions& options) const;
 
     // CMC7 only: the 6-bit gap code (bit k-1 set when gap k is long) of a
     // character, nullopt for other families or characters.
-    std::optional<unsigned> cmc7Code(char c) const;
+    std::optional<unsigned> Cmc7Code(char c) const;
 
   private:
     explicit GlyphSet(std::shared_ptr<const GlyphSetData> data) : data_(std::move(data)) {}
@@ -86,6 +79,6 @@ struct GlyphSet::Parsed {
 };
 
 // The built-in text of a family's glyph file.
-std::string_view builtinGlyphText(GlyphFamily family);
+std::string_view BuiltinGlyphText(GlyphFamily family);
 
 }  // namespace kovran::ocr

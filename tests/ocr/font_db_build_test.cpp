@@ -11,6 +11,7 @@
 #include "db_builder.h"
 #include "db_catalogue.h"
 #include "ocr/font_db_file.h"
+#include "support/shared_testdata.h"
 #include "support/temp_dir.h"
 
 namespace kovran::mkdb {
@@ -25,13 +26,13 @@ TEST(FontDbBuild, EveryLibraryDatabaseIsGenerated) {
         "ocrbC04.db",     "courier04.db",  "arial04.db",   "arialcor04.db", "serifabt204.db",
         "serifabt404.db", "microC04.db",   "cmc7aa04.db",  "cmc7ab04.db",   "ABIImpA04.db",
         "ABIBenA04.db",   "arialnum04.db", "IBMgotA04.db", "V3RIDFS04.db",  "calibriA04.db"};
-    ASSERT_EQ(databaseCatalogue().size(), names.size());
+    ASSERT_EQ(DatabaseCatalogue().size(), names.size());
     std::map<std::string, std::size_t> counts;
     for (std::size_t i = 0; i < names.size(); ++i) {
-        const DbSpec& spec = databaseCatalogue()[i];
+        const DbSpec& spec = DatabaseCatalogue()[i];
         EXPECT_EQ(spec.name, names[i]);
-        const ocr::FontDbRead r = ocr::readFontDbFile(kDbDir + "/" + names[i]);
-        ASSERT_TRUE(r.ok()) << names[i] << ": " << ocr::fontDbErrorText(r.error);
+        const ocr::FontDbRead r = ocr::ReadFontDbFile(kDbDir + "/" + names[i]);
+        ASSERT_TRUE(r.Ok()) << names[i] << ": " << ocr::FontDbErrorText(r.error);
         counts[names[i]] = r.models.size();
         // Every character of the file's fonts, and nothing else.
         std::set<char> codes;
@@ -39,11 +40,11 @@ TEST(FontDbBuild, EveryLibraryDatabaseIsGenerated) {
         EXPECT_EQ(codes, std::set<char>(spec.chars.begin(), spec.chars.end())) << names[i];
         EXPECT_GE(r.models.size(), 3 * spec.chars.size()) << names[i];
     }
-    EXPECT_EQ(checkGroups(databaseGroups(), counts), "");
+    EXPECT_NO_THROW(CheckGroups(DatabaseGroups(), counts));
     // Every file belongs to a font.
     for (const auto& name : names) {
         bool used = false;
-        for (const DbGroup& g : databaseGroups())
+        for (const DbGroup& g : DatabaseGroups())
             used = used || std::count(g.files.begin(), g.files.end(), name) > 0;
         EXPECT_TRUE(used) << name;
     }
@@ -52,75 +53,82 @@ TEST(FontDbBuild, EveryLibraryDatabaseIsGenerated) {
 TEST(FontDbBuild, EveryDatabaseRoundTripsAndTheBuildIsRepeatable) {
     FaceLibrary faces;
     test::TempDir dir;
-    for (const DbSpec& spec : databaseCatalogue()) {
-        const BuiltDb b = buildDatabase(spec, faces);
-        ASSERT_EQ(b.error, "") << spec.name;
+    for (const DbSpec& spec : DatabaseCatalogue()) {
+        const std::vector<ocr::FontModel> models = BuildDatabase(spec, faces);
         const std::string path = dir / spec.name;
-        ASSERT_EQ(ocr::writeFontDbFile(path, b.models), ocr::FontDbError::None);
-        const ocr::FontDbRead back = ocr::readFontDbFile(path);
-        ASSERT_TRUE(back.ok()) << spec.name;
-        EXPECT_EQ(back.models, b.models) << spec.name;
+        ASSERT_EQ(ocr::WriteFontDbFile(path, models), ocr::FontDbError::None);
+        const ocr::FontDbRead back = ocr::ReadFontDbFile(path);
+        ASSERT_TRUE(back.Ok()) << spec.name;
+        EXPECT_EQ(back.models, models) << spec.name;
         EXPECT_EQ(test::ReadFileBytes(path), test::ReadFileBytes(kDbDir + "/" + spec.name))
             << spec.name << " differs from the build's file";
     }
 }
 
+// The reason BuildDatabase gives for refusing a description.
+std::string BuildError(const DbSpec& spec, FaceLibrary& faces) {
+    try {
+        BuildDatabase(spec, faces);
+    } catch (const MkdbError& e) {
+        return e.what();
+    }
+    return "built";
+}
+
 TEST(FontDbBuild, RefusesBadDatabases) {
     FaceLibrary faces;
-    const DbSpec& ocra = databaseCatalogue()[2];
+    const DbSpec& ocra = DatabaseCatalogue()[2];
     ASSERT_EQ(ocra.name, "ocraeb204.db");
 
     DbSpec missing = ocra;
     missing.chars += '\xE9';  // e acute: OCR-A has no such glyph
-    BuiltDb b = buildDatabase(missing, faces);
-    EXPECT_NE(b.error.find("has no glyph for"), std::string::npos) << b.error;
-    EXPECT_NE(b.error.find("0xE9"), std::string::npos) << b.error;
-    EXPECT_TRUE(b.models.empty());
+    const std::string error = BuildError(missing, faces);
+    EXPECT_NE(error.find("ocraeb204.db: font "), std::string::npos) << error;
+    EXPECT_NE(error.find("has no glyph for"), std::string::npos) << error;
+    EXPECT_NE(error.find("0xE9"), std::string::npos) << error;
 
     DbSpec shortName = ocra;
     shortName.name = "a.d";
-    EXPECT_NE(buildDatabase(shortName, faces).error.find("4 to 31"), std::string::npos);
+    EXPECT_NE(BuildError(shortName, faces).find("4 to 31"), std::string::npos);
     DbSpec longName = ocra;
     longName.name = std::string(29, 'x') + ".db";
-    EXPECT_NE(buildDatabase(longName, faces).error.find("4 to 31"), std::string::npos);
+    EXPECT_NE(BuildError(longName, faces).find("4 to 31"), std::string::npos);
 
     DbSpec tooMany = ocra;
     while (tooMany.faceVariants.size() * tooMany.chars.size() <= ocr::kMaxFontModels)
         tooMany.faceVariants.push_back(tooMany.faceVariants[0]);
-    EXPECT_NE(buildDatabase(tooMany, faces).error.find("more than the 2000"), std::string::npos);
+    EXPECT_NE(BuildError(tooMany, faces).find("more than the 2000"), std::string::npos);
 
     DbSpec noFont = ocra;
     noFont.faceVariants[1].face = {"No Such Family Kovran", "Regular", {"/nonexistent/x.ttf"}};
-    EXPECT_NE(buildDatabase(noFont, faces).error.find("not found"), std::string::npos);
+    EXPECT_NE(BuildError(noFont, faces).find("not found"), std::string::npos);
 
-    DbSpec noData = databaseCatalogue()[0];
+    DbSpec noData = DatabaseCatalogue()[0];
     noData.chars += 'A';
-    EXPECT_NE(buildDatabase(noData, faces).error.find("glyph data has no character 'A'"),
-              std::string::npos);
+    EXPECT_NE(BuildError(noData, faces).find("glyph data has no character 'A'"), std::string::npos);
 
     // Groups: one model over the table of one font.
-    EXPECT_NE(checkGroups({{"1", {"x.db", "y.db"}}}, {{"x.db", 1000}, {"y.db", 1000}}), "");
-    EXPECT_EQ(checkGroups({{"1", {"x.db", "y.db"}}}, {{"x.db", 1000}, {"y.db", 999}}), "");
+    EXPECT_THROW(CheckGroups({{"1", {"x.db", "y.db"}}}, {{"x.db", 1000}, {"y.db", 1000}}),
+                 MkdbError);
+    EXPECT_NO_THROW(CheckGroups({{"1", {"x.db", "y.db"}}}, {{"x.db", 1000}, {"y.db", 999}}));
 }
 
 // A clean rendering at 300 dpi that is none of the builder's own variants.
-std::optional<ocr::InkImage> cleanRendering(const DbSpec& spec, char c, FaceLibrary& faces) {
+std::optional<imaging::ImageBuffer> CleanRendering(const DbSpec& spec, char c, FaceLibrary& faces) {
     if (spec.family) {
-        const auto r = ocr::GlyphSet::builtin(*spec.family).render(c, {300, 0, 0.01});
+        const auto r = ocr::GlyphSet::Builtin(*spec.family).Render(c, {300, 0, 0.01});
         if (!r) return std::nullopt;
         return r->image;
     }
-    std::string error;
-    const FontFace* f = faces.open(spec.faceVariants[0].face, error);
-    if (f == nullptr) return std::nullopt;
-    return f->render(static_cast<unsigned char>(c), {46, 128, 0});
+    return faces.Open(spec.faceVariants[0].face)
+        .Render(static_cast<unsigned char>(c), {46, 128, 0});
 }
 
 // Characters that differ only in size or position once scaled to the
 // 32 x 32 square (the recogniser tells them apart by their boxes): the small
 // and the capital forms of a letter, and the marks that scale to a solid or
 // almost solid block.
-bool sameAfterScaling(char a, char b) {
+bool SameAfterScaling(char a, char b) {
     if (std::tolower(static_cast<unsigned char>(a)) == std::tolower(static_cast<unsigned char>(b)))
         return true;
     static const std::vector<std::string> groups = {"0Oo", "1Il|i!j'", ",'.", "-.", "\\/", "Xx*"};
@@ -131,20 +139,18 @@ bool sameAfterScaling(char a, char b) {
 
 TEST(FontDbBuild, EachCharacterIsNearestToItsOwnModels) {
     FaceLibrary faces;
-    for (const DbSpec& spec : databaseCatalogue()) {
-        const ocr::FontDbRead db = ocr::readFontDbFile(kDbDir + "/" + spec.name);
-        ASSERT_TRUE(db.ok()) << spec.name;
+    for (const DbSpec& spec : DatabaseCatalogue()) {
+        const ocr::FontDbRead db = ocr::ReadFontDbFile(kDbDir + "/" + spec.name);
+        ASSERT_TRUE(db.Ok()) << spec.name;
         int misses = 0;
         for (char c : spec.chars) {
-            const auto img = cleanRendering(spec, c, faces);
+            const auto img = CleanRendering(spec, c, faces);
             ASSERT_TRUE(img) << spec.name << " " << c;
-            ocr::FontModel probe;
-            std::string error;
-            ASSERT_TRUE(modelFromImage(*img, c, 0, probe, error)) << error;
+            const ocr::FontModel probe = ModelFromImage(img->View(), c, 0);
             int best = ocr::kNoMatchDistance + 1, bestOwn = best;
             char bestChar = 0;
             for (const ocr::FontModel& m : db.models) {
-                const int d = ocr::glyphDistance(probe.glyph, m.glyph);
+                const int d = ocr::GlyphDistance(probe.glyph, m.glyph);
                 if (d < best) {
                     best = d;
                     bestChar = static_cast<char>(m.code);
@@ -153,7 +159,7 @@ TEST(FontDbBuild, EachCharacterIsNearestToItsOwnModels) {
             }
             // Within the recogniser's largest accepted distance.
             EXPECT_LE(bestOwn, 409) << spec.name << " '" << c << "'";
-            if (bestOwn > best && !sameAfterScaling(c, bestChar)) {
+            if (bestOwn > best && !SameAfterScaling(c, bestChar)) {
                 ++misses;
                 ADD_FAILURE() << spec.name << ": '" << c << "' nearest to '" << bestChar << "' ("
                               << best << " against " << bestOwn << ")";
@@ -173,28 +179,25 @@ namespace {
 // drawing of the font (GnuMICR, which keeps the four symbols on 'A' to 'D')
 // must read as the same characters, within the E13B distance limits.
 TEST(FontDbBuild, E13BDatabasesReadAnIndependentE13BFont) {
-    const std::string path = std::string(KOVRAN_TESTDATA_DIR) + "/fonts/gnumicr/GnuMICR.ttf";
+    KOVRAN_REQUIRE_SHARED_TESTDATA();
     FaceLibrary faces;
-    std::string error;
-    const FontFace* gnumicr = faces.openFile(path, error);
-    if (gnumicr == nullptr) GTEST_SKIP() << error;
+    const GlyphFaceRenderer& gnumicr = faces.OpenFile(testdata::GnuMicrFontPath());
     std::vector<ocr::FontModel> models;
     for (const char* name : {"e13bA04.db", "e13bB04.db"}) {
-        const ocr::FontDbRead r = ocr::readFontDbFile(kDbDir + "/" + name);
-        ASSERT_TRUE(r.ok()) << name;
+        const ocr::FontDbRead r = ocr::ReadFontDbFile(kDbDir + "/" + name);
+        ASSERT_TRUE(r.Ok()) << name;
         models.insert(models.end(), r.models.begin(), r.models.end());
     }
     const std::string drawn = "0123456789ABCD", meant = "0123456789:=<;";
     for (int em : {36, 48, 64}) {  // about 8 to 15 pt at 300 dpi
         for (std::size_t i = 0; i < drawn.size(); ++i) {
-            const auto img = gnumicr->render(static_cast<unsigned char>(drawn[i]), {em, 128, 0});
+            const auto img = gnumicr.Render(static_cast<unsigned char>(drawn[i]), {em, 128, 0});
             ASSERT_TRUE(img);
-            ocr::FontModel probe;
-            ASSERT_TRUE(modelFromImage(*img, meant[i], 0, probe, error));
+            const ocr::FontModel probe = ModelFromImage(img->View(), meant[i], 0);
             int best = ocr::kNoMatchDistance + 1;
             char bestChar = 0;
             for (const ocr::FontModel& m : models) {
-                const int d = ocr::glyphDistance(probe.glyph, m.glyph, {140, 50});
+                const int d = ocr::GlyphDistance(probe.glyph, m.glyph, {140, 50});
                 if (d < best) {
                     best = d;
                     bestChar = static_cast<char>(m.code);

@@ -9,7 +9,7 @@
 namespace kovran::ocr {
 namespace {
 
-std::vector<FontModel> randomModels(std::size_t n, unsigned seed) {
+std::vector<FontModel> RandomModels(std::size_t n, unsigned seed) {
     std::mt19937 rng(seed);
     std::vector<FontModel> models(n);
     for (FontModel& m : models) {
@@ -23,12 +23,12 @@ std::vector<FontModel> randomModels(std::size_t n, unsigned seed) {
 TEST(FontDbFile, EncodesTheDocumentedLayout) {
     std::vector<FontModel> models(2);
     models[0].code = '7';
-    models[0].glyph.set(0, 0);   // row 0, column 0: bit 31
-    models[0].glyph.set(1, 31);  // row 1, column 31: bit 0
+    models[0].glyph.Set(0, 0);   // row 0, column 0: bit 31
+    models[0].glyph.Set(1, 31);  // row 1, column 31: bit 0
     models[1].code = 'A';
     models[1].extra[0] = 0x5A;
     models[1].extra[31] = 0xA5;
-    const auto bytes = encodeFontDb(models);
+    const auto bytes = EncodeFontDb(models);
     ASSERT_EQ(bytes.size(), 4u + 161u * 2);
     EXPECT_EQ(bytes[0], 2);
     EXPECT_EQ(bytes[1], 0);
@@ -41,74 +41,74 @@ TEST(FontDbFile, EncodesTheDocumentedLayout) {
     EXPECT_EQ(bytes[extras + 32], 0x5A);
     EXPECT_EQ(bytes[extras + 63], 0xA5);
 
-    const FontDbRead back = parseFontDb(bytes);
-    ASSERT_TRUE(back.ok());
+    const FontDbRead back = ParseFontDb(bytes);
+    ASSERT_TRUE(back.Ok());
     EXPECT_EQ(back.models, models);
 }
 
 TEST(FontDbFile, RoundTripsThroughFilesAndIgnoresTrailingBytes) {
     test::TempDir dir;
     for (std::size_t n : {std::size_t{0}, std::size_t{1}, std::size_t{37}, kMaxFontModels}) {
-        const auto models = randomModels(n, static_cast<unsigned>(n));
+        const auto models = RandomModels(n, static_cast<unsigned>(n));
         const std::string path = dir / "rt.db";
-        ASSERT_EQ(writeFontDbFile(path, models), FontDbError::None);
+        ASSERT_EQ(WriteFontDbFile(path, models), FontDbError::None);
         EXPECT_EQ(test::ReadFileBytes(path).size(), 4 + 161 * n);
-        const FontDbRead r = readFontDbFile(path);
-        ASSERT_TRUE(r.ok()) << n;
+        const FontDbRead r = ReadFontDbFile(path);
+        ASSERT_TRUE(r.Ok()) << n;
         EXPECT_EQ(r.models, models);
 
-        auto bytes = encodeFontDb(models);
+        auto bytes = EncodeFontDb(models);
         bytes.insert(bytes.end(), {1, 2, 3});
-        const FontDbRead padded = parseFontDb(bytes);
-        ASSERT_TRUE(padded.ok());
+        const FontDbRead padded = ParseFontDb(bytes);
+        ASSERT_TRUE(padded.Ok());
         EXPECT_EQ(padded.models, models);
     }
 }
 
 TEST(FontDbFile, RefusesShortAndOversizedFiles) {
-    auto bytes = encodeFontDb(randomModels(3, 1));
+    auto bytes = EncodeFontDb(RandomModels(3, 1));
     // The header says 3 models; the file holds 2 glyphs.
     std::vector<std::uint8_t> cut(bytes.begin(), bytes.begin() + 4 + 3 + 128 * 2);
-    EXPECT_EQ(parseFontDb(cut).error, FontDbError::Truncated);
+    EXPECT_EQ(ParseFontDb(cut).error, FontDbError::Truncated);
     // All but the last extra byte.
     cut.assign(bytes.begin(), bytes.end() - 1);
-    EXPECT_EQ(parseFontDb(cut).error, FontDbError::Truncated);
-    EXPECT_TRUE(parseFontDb(cut).models.empty());
+    EXPECT_EQ(ParseFontDb(cut).error, FontDbError::Truncated);
+    EXPECT_TRUE(ParseFontDb(cut).models.empty());
 
-    EXPECT_EQ(parseFontDb(std::vector<std::uint8_t>{}).error, FontDbError::NoHeader);
-    EXPECT_EQ(parseFontDb(std::vector<std::uint8_t>{3, 0, 0}).error, FontDbError::NoHeader);
-    EXPECT_TRUE(parseFontDb(std::vector<std::uint8_t>{0, 0, 0, 0}).ok());
+    EXPECT_EQ(ParseFontDb(std::vector<std::uint8_t>{}).error, FontDbError::NoHeader);
+    EXPECT_EQ(ParseFontDb(std::vector<std::uint8_t>{3, 0, 0}).error, FontDbError::NoHeader);
+    EXPECT_TRUE(ParseFontDb(std::vector<std::uint8_t>{0, 0, 0, 0}).Ok());
 
     // A count above the limit is refused before its size is even considered.
-    EXPECT_EQ(parseFontDb(std::vector<std::uint8_t>{0xD1, 0x07, 0, 0}).error,  // 2001
+    EXPECT_EQ(ParseFontDb(std::vector<std::uint8_t>{0xD1, 0x07, 0, 0}).error,  // 2001
               FontDbError::TooManyModels);
-    EXPECT_EQ(parseFontDb(std::vector<std::uint8_t>{0xFF, 0xFF, 0, 0}).error,
+    EXPECT_EQ(ParseFontDb(std::vector<std::uint8_t>{0xFF, 0xFF, 0, 0}).error,
               FontDbError::TooManyModels);
-    EXPECT_EQ(parseFontDb(std::vector<std::uint8_t>{0xD0, 0x07, 0, 0}).error,  // 2000
+    EXPECT_EQ(ParseFontDb(std::vector<std::uint8_t>{0xD0, 0x07, 0, 0}).error,  // 2000
               FontDbError::Truncated);
 
-    EXPECT_TRUE(encodeFontDb(randomModels(kMaxFontModels + 1, 2)).empty());
+    EXPECT_TRUE(EncodeFontDb(RandomModels(kMaxFontModels + 1, 2)).empty());
 
     test::TempDir dir;
-    EXPECT_EQ(writeFontDbFile(dir / "big.db", randomModels(kMaxFontModels + 1, 2)),
+    EXPECT_EQ(WriteFontDbFile(dir / "big.db", RandomModels(kMaxFontModels + 1, 2)),
               FontDbError::TooManyModels);
-    EXPECT_EQ(readFontDbFile(dir / "missing.db").error, FontDbError::CannotOpen);
+    EXPECT_EQ(ReadFontDbFile(dir / "missing.db").error, FontDbError::CannotOpen);
     test::WriteFileBytes(dir / "short.db", std::string(bytes.begin(), bytes.end() - 5));
-    EXPECT_EQ(readFontDbFile(dir / "short.db").error, FontDbError::Truncated);
+    EXPECT_EQ(ReadFontDbFile(dir / "short.db").error, FontDbError::Truncated);
     test::WriteFileBytes(dir / "tiny.db", std::string("\x01", 1));
-    EXPECT_EQ(readFontDbFile(dir / "tiny.db").error, FontDbError::NoHeader);
+    EXPECT_EQ(ReadFontDbFile(dir / "tiny.db").error, FontDbError::NoHeader);
     test::WriteFileBytes(dir / "huge.db", std::string("\xFF\xFF\0\0", 4));
-    EXPECT_EQ(readFontDbFile(dir / "huge.db").error, FontDbError::TooManyModels);
-    EXPECT_EQ(writeFontDbFile(dir / "no/such/dir.db", randomModels(1, 3)),
+    EXPECT_EQ(ReadFontDbFile(dir / "huge.db").error, FontDbError::TooManyModels);
+    EXPECT_EQ(WriteFontDbFile(dir / "no/such/dir.db", RandomModels(1, 3)),
               FontDbError::CannotWrite);
 }
 
 TEST(FontDbFile, NamesAreFourToThirtyOneCharacters) {
-    EXPECT_FALSE(isValidFontDbName(""));
-    EXPECT_FALSE(isValidFontDbName(".db"));
-    EXPECT_TRUE(isValidFontDbName("a.db"));
-    EXPECT_TRUE(isValidFontDbName(std::string(31, 'x')));
-    EXPECT_FALSE(isValidFontDbName(std::string(32, 'x')));
+    EXPECT_FALSE(IsValidFontDbName(""));
+    EXPECT_FALSE(IsValidFontDbName(".db"));
+    EXPECT_TRUE(IsValidFontDbName("a.db"));
+    EXPECT_TRUE(IsValidFontDbName(std::string(31, 'x')));
+    EXPECT_FALSE(IsValidFontDbName(std::string(32, 'x')));
 }
 
 }  // namespace

@@ -13,42 +13,42 @@ struct Canvas {
     int w, h;
     std::vector<std::uint8_t> px;
     Canvas(int w_, int h_) : w(w_), h(h_), px(static_cast<std::size_t>(w_) * h_, 0) {}
-    void fill(int x0, int y0, int x1, int y1, std::uint8_t v = 1) {  // inclusive
+    void Fill(int x0, int y0, int x1, int y1, std::uint8_t v = 1) {  // inclusive
         for (int y = y0; y <= y1; ++y)
             for (int x = x0; x <= x1; ++x) px[y * w + x] = v;
     }
-    InkView view(int threshold = 0) const { return {w, h, w, px.data(), threshold}; }
+    imaging::ConstImageView View() const { return {px.data(), w, h, w}; }
 };
 
-int inkInRow(const Glyph32& g, int r) {
+int InkInRow(const Glyph32& g, int r) {
     int n = 0;
-    for (int c = 0; c < 32; ++c) n += g.bit(r, c);
+    for (int c = 0; c < 32; ++c) n += g.Bit(r, c);
     return n;
 }
 
 TEST(GlyphNormalise, SolidAndEmptyBoxes) {
     Canvas c(40, 50);
-    c.fill(5, 5, 34, 44);
-    const auto solid = normaliseGlyph(c.view(), {5, 5, 44, 34});
-    EXPECT_EQ(solid.glyph.inkCount(), 32 * 32);
+    c.Fill(5, 5, 34, 44);
+    const auto solid = NormaliseGlyph(c.View(), {5, 5, 44, 34});
+    EXPECT_EQ(solid.glyph.InkCount(), 32 * 32);
     EXPECT_EQ(solid.box, (GlyphBox{5, 5, 44, 34}));
 
     Canvas blank(40, 50);
-    EXPECT_EQ(normaliseGlyph(blank.view(), {0, 0, 49, 39}).glyph.inkCount(), 0);
+    EXPECT_EQ(NormaliseGlyph(blank.View(), {0, 0, 49, 39}).glyph.InkCount(), 0);
     // Boxes outside the image are clipped, never read out of bounds.
-    EXPECT_EQ(normaliseGlyph(c.view(), {-10, -10, 100, 100}).glyph.inkCount() > 0, true);
-    EXPECT_EQ(normaliseGlyph(c.view(), {60, 60, 70, 70}).glyph.inkCount(), 0);
-    EXPECT_EQ(normaliseGlyph(InkView{}, {0, 0, 10, 10}).glyph.inkCount(), 0);
+    EXPECT_EQ(NormaliseGlyph(c.View(), {-10, -10, 100, 100}).glyph.InkCount() > 0, true);
+    EXPECT_EQ(NormaliseGlyph(c.View(), {60, 60, 70, 70}).glyph.InkCount(), 0);
+    EXPECT_EQ(NormaliseGlyph(imaging::ConstImageView{}, {0, 0, 10, 10}).glyph.InkCount(), 0);
 }
 
 TEST(GlyphNormalise, GlyphBitsFollowTheFileLayout) {
     // Ink in the left half only: the set bits are the high bits of each row.
     Canvas c(64, 64);
-    c.fill(0, 0, 31, 63);
-    const Glyph32 g = normaliseGlyph(c.view(), {0, 0, 63, 63}).glyph;
+    c.Fill(0, 0, 31, 63);
+    const Glyph32 g = NormaliseGlyph(c.View(), {0, 0, 63, 63}).glyph;
     for (int r = 0; r < 32; ++r) {
-        EXPECT_TRUE(g.bit(r, 0));
-        EXPECT_FALSE(g.bit(r, 31));
+        EXPECT_TRUE(g.Bit(r, 0));
+        EXPECT_FALSE(g.Bit(r, 31));
         EXPECT_EQ(g.rows[r] & 0x80000000u, 0x80000000u);
     }
 }
@@ -57,80 +57,82 @@ TEST(GlyphNormalise, TrimsStrayEdgeInk) {
     // A bar with one speck of noise two rows above it inside the given box:
     // the top edge moves down to the bar and the glyph equals the tight one.
     Canvas c(60, 80);
-    c.fill(10, 20, 49, 69);
-    c.fill(30, 14, 30, 14);
-    const auto loose = normaliseGlyph(c.view(), {14, 10, 69, 49});
-    const auto tight = normaliseGlyph(c.view(), {20, 10, 69, 49});
+    c.Fill(10, 20, 49, 69);
+    c.Fill(30, 14, 30, 14);
+    const auto loose = NormaliseGlyph(c.View(), {14, 10, 69, 49});
+    const auto tight = NormaliseGlyph(c.View(), {20, 10, 69, 49});
     EXPECT_GT(loose.box.top, 14);
     EXPECT_LE(loose.box.top, 20);
-    EXPECT_LT(glyphDistance(loose.glyph, tight.glyph), 40);
-    EXPECT_EQ(inkInRow(loose.glyph, 0), 32);
+    EXPECT_LT(GlyphDistance(loose.glyph, tight.glyph), 40);
+    EXPECT_EQ(InkInRow(loose.glyph, 0), 32);
 }
 
 TEST(GlyphNormalise, TallNarrowBoxKeepsThinHorizontalStroke) {
     // 20 x 200: the sample rows fall about 6 pixels apart; a one-pixel bar
     // between two of them is found by the second sampling.
     Canvas c(20, 200);
-    c.fill(0, 0, 3, 199);
-    c.fill(0, 34, 19, 34);
-    c.fill(16, 0, 19, 199);
-    const auto g = normaliseGlyph(c.view(), {0, 0, 199, 19});
+    c.Fill(0, 0, 3, 199);
+    c.Fill(0, 34, 19, 34);
+    c.Fill(16, 0, 19, 199);
+    const auto g = NormaliseGlyph(c.View(), {0, 0, 199, 19});
     int widest = 0;
-    for (int r = 0; r < 32; ++r) widest = std::max(widest, inkInRow(g.glyph, r));
+    for (int r = 0; r < 32; ++r) widest = std::max(widest, InkInRow(g.glyph, r));
     EXPECT_EQ(widest, 32);
 
     // The same shape 70 pixels wide samples once: the bar falls between rows.
     Canvas wide(70, 200);
-    wide.fill(0, 0, 10, 199);
-    wide.fill(0, 34, 69, 34);
-    wide.fill(59, 0, 69, 199);
-    const auto once = normaliseGlyph(wide.view(), {0, 0, 199, 69});
+    wide.Fill(0, 0, 10, 199);
+    wide.Fill(0, 34, 69, 34);
+    wide.Fill(59, 0, 69, 199);
+    const auto once = NormaliseGlyph(wide.View(), {0, 0, 199, 69});
     widest = 0;
-    for (int r = 0; r < 32; ++r) widest = std::max(widest, inkInRow(once.glyph, r));
+    for (int r = 0; r < 32; ++r) widest = std::max(widest, InkInRow(once.glyph, r));
     EXPECT_LT(widest, 32);
 }
 
 TEST(GlyphNormalise, GreyViewWithThresholdMatchesBinary) {
     Canvas bin(30, 40), grey(30, 40);
-    grey.fill(0, 0, 29, 39, 230);
-    bin.fill(5, 5, 12, 34);
-    grey.fill(5, 5, 12, 34, 40);
-    bin.fill(13, 5, 24, 10);
-    grey.fill(13, 5, 24, 10, 90);
+    grey.Fill(0, 0, 29, 39, 230);
+    bin.Fill(5, 5, 12, 34);
+    grey.Fill(5, 5, 12, 34, 40);
+    bin.Fill(13, 5, 24, 10);
+    grey.Fill(13, 5, 24, 10, 90);
     const GlyphBox box{5, 5, 34, 24};
-    EXPECT_EQ(normaliseGlyph(bin.view(), box).glyph, normaliseGlyph(grey.view(128), box).glyph);
+    EXPECT_EQ(NormaliseGlyph(bin.View(), box).glyph,
+              NormaliseGlyph(grey.View(), box, {.threshold = 128}).glyph);
     // At threshold 60 the lighter bar is paper.
-    EXPECT_NE(normaliseGlyph(bin.view(), box).glyph, normaliseGlyph(grey.view(60), box).glyph);
+    EXPECT_NE(NormaliseGlyph(bin.View(), box).glyph,
+              NormaliseGlyph(grey.View(), box, {.threshold = 60}).glyph);
 }
 
 TEST(GlyphNormalise, SameShapeAtTwoResolutionsStaysNearestToItself) {
     // Normalising removes the scale: each character at 300 dpi is nearer to
     // itself at 600 dpi than to any other character there.
-    const GlyphSet e13b = GlyphSet::builtin(GlyphFamily::E13B);
+    const GlyphSet e13b = GlyphSet::Builtin(GlyphFamily::E13B);
     auto glyphAt = [&](char ch, double dpi) {
-        const auto r = e13b.render(ch, {dpi, 0, 0});
-        const InkView v{r->image.width, r->image.height, r->image.width, r->image.pixels.data(), 0};
-        return normaliseGlyph(v, {r->inkTop, r->inkLeft, r->inkBottom, r->inkRight}).glyph;
+        const auto r = e13b.Render(ch, {dpi, 0, 0});
+        return NormaliseGlyph(r->image.View(), {r->inkTop, r->inkLeft, r->inkBottom, r->inkRight})
+            .glyph;
     };
-    for (char ch : e13b.characters()) {
+    for (char ch : e13b.Characters()) {
         const Glyph32 low = glyphAt(ch, 300);
-        const int self = glyphDistance(low, glyphAt(ch, 600));
+        const int self = GlyphDistance(low, glyphAt(ch, 600));
         EXPECT_LT(self, 120) << ch;
-        for (char other : e13b.characters()) {
+        for (char other : e13b.Characters()) {
             if (other != ch) {
-                EXPECT_LT(self, glyphDistance(low, glyphAt(other, 600))) << ch << other;
+                EXPECT_LT(self, GlyphDistance(low, glyphAt(other, 600))) << ch << other;
             }
         }
     }
 }
 
-Glyph32 cellPattern(int band, int column, int count) {
+Glyph32 CellPattern(int band, int column, int count) {
     // count pixels inside cell (band, column) of the 3 x 3 grid
     static constexpr int start[3] = {0, 11, 22};
     Glyph32 g;
     int n = 0;
     for (int r = start[band]; r < start[band] + 10 && n < count; ++r)
-        for (int c = start[column]; c < start[column] + 10 && n < count; ++c, ++n) g.set(r, c);
+        for (int c = start[column]; c < start[column] + 10 && n < count; ++c, ++n) g.Set(r, c);
     return g;
 }
 
@@ -143,29 +145,29 @@ Glyph32 merge(const Glyph32& a, const Glyph32& b) {
 TEST(GlyphDistance, CountsMismatchesAndAppliesCellAndBandLimits) {
     const Glyph32 empty;
     Glyph32 one;
-    one.set(31, 31);
-    EXPECT_EQ(glyphDistance(one, one), 0);
-    EXPECT_EQ(glyphDistance(one, empty), 1);
-    EXPECT_EQ(glyphDistance(one, empty, {140, 70}), 1);
+    one.Set(31, 31);
+    EXPECT_EQ(GlyphDistance(one, one), 0);
+    EXPECT_EQ(GlyphDistance(one, empty), 1);
+    EXPECT_EQ(GlyphDistance(one, empty, {140, 70}), 1);
 
-    const Glyph32 cell71 = cellPattern(2, 1, 71);
-    EXPECT_EQ(glyphDistance(cell71, empty), 71);
-    EXPECT_EQ(glyphDistance(cell71, empty, {140, 70}), kNoMatchDistance);
-    EXPECT_EQ(glyphDistance(cellPattern(2, 1, 70), empty, {140, 70}), 70);
+    const Glyph32 cell71 = CellPattern(2, 1, 71);
+    EXPECT_EQ(GlyphDistance(cell71, empty), 71);
+    EXPECT_EQ(GlyphDistance(cell71, empty, {140, 70}), kNoMatchDistance);
+    EXPECT_EQ(GlyphDistance(CellPattern(2, 1, 70), empty, {140, 70}), 70);
 
     // Three cells of 50 in one row band: 150 > 140.
     const Glyph32 rowBand =
-        merge(merge(cellPattern(1, 0, 50), cellPattern(1, 1, 50)), cellPattern(1, 2, 50));
-    EXPECT_EQ(glyphDistance(rowBand, empty, {140, 70}), kNoMatchDistance);
-    EXPECT_EQ(glyphDistance(rowBand, empty, {150, 70}), 150);
+        merge(merge(CellPattern(1, 0, 50), CellPattern(1, 1, 50)), CellPattern(1, 2, 50));
+    EXPECT_EQ(GlyphDistance(rowBand, empty, {140, 70}), kNoMatchDistance);
+    EXPECT_EQ(GlyphDistance(rowBand, empty, {150, 70}), 150);
     // The same in one column of cells.
     const Glyph32 columnBand =
-        merge(merge(cellPattern(0, 2, 50), cellPattern(1, 2, 50)), cellPattern(2, 2, 50));
-    EXPECT_EQ(glyphDistance(columnBand, empty, {140, 70}), kNoMatchDistance);
+        merge(merge(CellPattern(0, 2, 50), CellPattern(1, 2, 50)), CellPattern(2, 2, 50));
+    EXPECT_EQ(GlyphDistance(columnBand, empty, {140, 70}), kNoMatchDistance);
     // Spread over the diagonal the same 150 mismatches pass.
     const Glyph32 diagonal =
-        merge(merge(cellPattern(0, 0, 50), cellPattern(1, 1, 50)), cellPattern(2, 2, 50));
-    EXPECT_EQ(glyphDistance(diagonal, empty, {140, 70}), 150);
+        merge(merge(CellPattern(0, 0, 50), CellPattern(1, 1, 50)), CellPattern(2, 2, 50));
+    EXPECT_EQ(GlyphDistance(diagonal, empty, {140, 70}), 150);
 }
 
 }  // namespace

@@ -7,7 +7,7 @@ namespace kovran::mkdb {
 
 namespace {
 
-std::string charName(char c) {
+std::string CharName(char c) {
     char buf[16];
     std::snprintf(buf, sizeof buf, "'%c' (0x%02X)", c, static_cast<unsigned char>(c));
     return buf;
@@ -15,109 +15,86 @@ std::string charName(char c) {
 
 }  // namespace
 
-bool modelFromImage(const ocr::InkImage& image, char c, int variant, ocr::FontModel& model,
-                    std::string& error) {
-    ocr::GlyphBox box{image.height, image.width, -1, -1};
-    for (int y = 0; y < image.height; ++y) {
-        for (int x = 0; x < image.width; ++x) {
-            if (!image.at(x, y)) continue;
+ocr::FontModel ModelFromImage(imaging::ConstImageView image, char c, int variant) {
+    ocr::GlyphBox box{image.Height(), image.Width(), -1, -1};
+    for (int y = 0; y < image.Height(); ++y) {
+        for (int x = 0; x < image.Width(); ++x) {
+            if (!image.At(x, y)) continue;
             box.top = std::min(box.top, y);
             box.bottom = std::max(box.bottom, y);
             box.left = std::min(box.left, x);
             box.right = std::max(box.right, x);
         }
     }
-    if (box.bottom < 0) {
-        error = "character " + charName(c) + " renders without ink";
-        return false;
-    }
-    const ocr::InkView view{image.width, image.height, image.width, image.pixels.data(), 0};
-    const ocr::NormalisedGlyph g = ocr::normaliseGlyph(view, box);
-    model = {};
+    if (box.bottom < 0) throw MkdbError("character " + CharName(c) + " renders without ink");
+    const ocr::NormalisedGlyph g = ocr::NormaliseGlyph(image, box);
+    ocr::FontModel model;
     model.code = static_cast<std::uint8_t>(c);
     model.glyph = g.glyph;
-    model.extra[0] = static_cast<std::uint8_t>(box.width() & 0xFF);
-    model.extra[1] = static_cast<std::uint8_t>(box.width() >> 8);
-    model.extra[2] = static_cast<std::uint8_t>(box.height() & 0xFF);
-    model.extra[3] = static_cast<std::uint8_t>(box.height() >> 8);
+    model.extra[0] = static_cast<std::uint8_t>(box.Width() & 0xFF);
+    model.extra[1] = static_cast<std::uint8_t>(box.Width() >> 8);
+    model.extra[2] = static_cast<std::uint8_t>(box.Height() & 0xFF);
+    model.extra[3] = static_cast<std::uint8_t>(box.Height() >> 8);
     model.extra[4] = static_cast<std::uint8_t>(variant);
-    return true;
+    return model;
 }
 
-BuiltDb buildDatabase(const DbSpec& spec, FaceLibrary& faces) {
-    BuiltDb out;
-    if (!ocr::isValidFontDbName(spec.name)) {
-        out.error = "database name \"" + spec.name + "\" is not 4 to 31 characters long";
-        return out;
-    }
+std::vector<ocr::FontModel> BuildDatabase(const DbSpec& spec, FaceLibrary& faces) {
+    auto fail = [&](const std::string& reason) { throw MkdbError(spec.name + ": " + reason); };
+    if (!ocr::IsValidFontDbName(spec.name))
+        fail("database name \"" + spec.name + "\" is not 4 to 31 characters long");
     const std::size_t variants = spec.family ? spec.dataVariants.size() : spec.faceVariants.size();
     const std::size_t total = spec.chars.size() * variants;
-    if (total == 0) {
-        out.error = "no characters or no variants";
-        return out;
-    }
-    if (total > ocr::kMaxFontModels) {
-        out.error = std::to_string(total) + " models, more than the 2000 of one font";
-        return out;
-    }
-    out.models.reserve(total);
+    if (total == 0) fail("no characters or no variants");
+    if (total > ocr::kMaxFontModels)
+        fail(std::to_string(total) + " models, more than the 2000 of one font");
+    std::vector<ocr::FontModel> models;
+    models.reserve(total);
 
-    if (spec.family) {
-        const ocr::GlyphSet set = ocr::GlyphSet::builtin(*spec.family);
-        for (char c : spec.chars) {
-            if (!set.contains(c)) {
-                out.error = "the glyph data has no character " + charName(c);
-                out.models.clear();
-                return out;
-            }
-            for (std::size_t v = 0; v < spec.dataVariants.size(); ++v) {
-                const DataVariant& dv = spec.dataVariants[v];
-                const auto r = set.render(c, {dv.dpi, 0.0, dv.growMm});
-                ocr::FontModel m;
-                if (!r || !modelFromImage(r->image, c, static_cast<int>(v), m, out.error)) {
-                    if (out.error.empty()) out.error = "cannot render " + charName(c);
-                    out.models.clear();
-                    return out;
+    try {
+        if (spec.family) {
+            const ocr::GlyphSet set = ocr::GlyphSet::Builtin(*spec.family);
+            for (char c : spec.chars) {
+                if (!set.Contains(c)) fail("the glyph data has no character " + CharName(c));
+                for (std::size_t v = 0; v < spec.dataVariants.size(); ++v) {
+                    const DataVariant& dv = spec.dataVariants[v];
+                    const auto r = set.Render(c, {dv.dpi, 0.0, dv.growMm});
+                    if (!r) fail("cannot render " + CharName(c));
+                    models.push_back(ModelFromImage(r->image.View(), c, static_cast<int>(v)));
                 }
-                out.models.push_back(m);
             }
+            return models;
         }
-        return out;
-    }
 
-    // Every face must hold every character before anything is rendered: a
-    // database silently missing a character would only show as misreads.
-    std::vector<const FontFace*> opened;
-    for (const FaceVariant& fv : spec.faceVariants) {
-        const FontFace* f = faces.open(fv.face, out.error);
-        if (f == nullptr) return out;
+        // Every face must hold every character before anything is rendered: a
+        // database silently missing a character would only show as misreads.
+        std::vector<const GlyphFaceRenderer*> opened;
+        for (const FaceVariant& fv : spec.faceVariants) {
+            const GlyphFaceRenderer& f = faces.Open(fv.face);
+            for (char c : spec.chars)
+                if (!f.HasGlyph(static_cast<unsigned char>(c)))
+                    fail("font " + f.Path() + " has no glyph for " + CharName(c));
+            opened.push_back(&f);
+        }
         for (char c : spec.chars) {
-            if (!f->hasGlyph(static_cast<unsigned char>(c))) {
-                out.error = "font " + f->path() + " has no glyph for " + charName(c);
-                return out;
+            for (std::size_t v = 0; v < spec.faceVariants.size(); ++v) {
+                const auto img =
+                    opened[v]->Render(static_cast<unsigned char>(c), spec.faceVariants[v].render);
+                if (!img)
+                    fail("FreeType cannot render " + CharName(c) + " (" + opened[v]->Path() + ")");
+                models.push_back(ModelFromImage(img->View(), c, static_cast<int>(v)));
             }
         }
-        opened.push_back(f);
+    } catch (const MkdbError& e) {
+        // Reasons from below do not know the database yet.
+        if (std::string(e.what()).starts_with(spec.name + ": ")) throw;
+        fail(e.what());
     }
-    for (char c : spec.chars) {
-        for (std::size_t v = 0; v < spec.faceVariants.size(); ++v) {
-            const auto img =
-                opened[v]->render(static_cast<unsigned char>(c), spec.faceVariants[v].render);
-            ocr::FontModel m;
-            if (!img || !modelFromImage(*img, c, static_cast<int>(v), m, out.error)) {
-                if (out.error.empty()) out.error = "FreeType cannot render " + charName(c);
-                out.error += " (" + opened[v]->path() + ")";
-                out.models.clear();
-                return out;
-            }
-            out.models.push_back(m);
-        }
-    }
-    return out;
+    return models;
 }
 
-std::string checkGroups(const std::vector<DbGroup>& groups,
-                        const std::map<std::string, std::size_t>& counts) {
+void CheckGroups(const std::vector<DbGroup>& groups,
+                 const std::map<std::string, std::size_t>& counts) {
     for (const DbGroup& g : groups) {
         std::size_t sum = 0;
         for (const std::string& file : g.files) {
@@ -125,10 +102,9 @@ std::string checkGroups(const std::vector<DbGroup>& groups,
             if (it != counts.end()) sum += it->second;
         }
         if (sum > kMaxModelsPerGroup)
-            return "the files of font " + g.fonts + " hold " + std::to_string(sum) +
-                   " models together, more than " + std::to_string(kMaxModelsPerGroup);
+            throw MkdbError("the files of font " + g.fonts + " hold " + std::to_string(sum) +
+                            " models together, more than " + std::to_string(kMaxModelsPerGroup));
     }
-    return {};
 }
 
 }  // namespace kovran::mkdb

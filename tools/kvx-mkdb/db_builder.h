@@ -17,22 +17,18 @@ namespace kovran::mkdb {
 // together hold at most one model less than the table.
 inline constexpr std::size_t kMaxModelsPerGroup = ocr::kMaxFontModels - 1;
 
-struct BuiltDb {
-    std::vector<ocr::FontModel> models;
-    std::string error;  // empty on success
-};
-
 // The model of one rendered character (1 ink); the extra bytes keep the ink
 // box size (u16 width, u16 height, little-endian) and the variant number.
-// Fails (error set) when the image holds no ink.
-bool modelFromImage(const ocr::InkImage& image, char c, int variant, ocr::FontModel& model,
-                    std::string& error);
+// Throws MkdbError when the image holds no ink.
+ocr::FontModel ModelFromImage(imaging::ConstImageView image, char c, int variant);
 
-BuiltDb buildDatabase(const DbSpec& spec, FaceLibrary& faces);
+// The models of one database; throws MkdbError whose message starts with
+// the database's name.
+std::vector<ocr::FontModel> BuildDatabase(const DbSpec& spec, FaceLibrary& faces);
 
 // Checks that the files of every group fit one model table together; the
-// counts are per file name. Returns the reason of the first failure, or "".
-std::string checkGroups(const std::vector<DbGroup>& groups,
-                        const std::map<std::string, std::size_t>& counts);
+// counts are per file name. Throws MkdbError for the first group that does not.
+void CheckGroups(const std::vector<DbGroup>& groups,
+                 const std::map<std::string, std::size_t>& counts);
 
 }  // namespace kovran::mkdb

@@ -40,7 +40,7 @@ struct DbGroup {
     std::vector<std::string> files;
 };
 
-const std::vector<DbSpec>& databaseCatalogue();
-const std::vector<DbGroup>& databaseGroups();
+const std::vector<DbSpec>& DatabaseCatalogue();
+const std::vector<DbGroup>& DatabaseGroups();
 
 }  // namespace kovran::mkdb

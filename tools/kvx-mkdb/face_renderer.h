@@ -1,18 +1,24 @@
 // System fonts for the database builder: finding a face file (fixed Debian
 // paths first, then fontconfig) and turning its rendered characters into
-// ink images.
+// binary images.
 #pragma once
 
 #include <map>
 #include <memory>
 #include <optional>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
-#include "ocr/glyph_sources.h"
-#include "platform/font_face.h"
+#include "imaging/image_view.h"
+#include "imaging/text_face.h"
 
 namespace kovran::mkdb {
+
+// Every failure of kvx-mkdb: what failed and why.
+struct MkdbError : std::runtime_error {
+    using std::runtime_error::runtime_error;
+};
 
 struct FaceSource {
     std::string family;              // fontconfig family, e.g. "Liberation Sans"
@@ -26,34 +32,34 @@ struct FaceRenderOptions {
     int emboldenPixels64 = 0;  // outline emboldening in 1/64 pixel (0: none)
 };
 
-class FontFace {
+// A text face seen by the builder: characters as binary images.
+class GlyphFaceRenderer {
   public:
-    explicit FontFace(const platform::FontFace& face) : face_(face) {}
+    explicit GlyphFaceRenderer(const imaging::TextFace& face) : face_(face) {}
 
-    const std::string& path() const { return face_.path(); }
-    bool hasGlyph(char32_t c) const { return face_.hasChar(c); }
+    const std::string& Path() const { return face_.Path(); }
+    bool HasGlyph(char32_t c) const { return face_.HasChar(c); }
     // The glyph's bitmap (1 ink, 0 paper); nullopt when the face has no glyph
     // for c or FreeType fails.
-    std::optional<ocr::InkImage> render(char32_t c, const FaceRenderOptions& options) const;
+    std::optional<imaging::ImageBuffer> Render(char32_t c, const FaceRenderOptions& options) const;
 
   private:
-    const platform::FontFace& face_;
+    const imaging::TextFace& face_;
 };
 
 class FaceLibrary {
   public:
-    bool ok() const { return library_.ok(); }  // FreeType started
-    // Opens (once) the face of a source; nullptr with a reason in `error`
-    // when no file of the source exists and fontconfig knows no such family.
-    const FontFace* open(const FaceSource& source, std::string& error);
-    // Opens a face from a file; nullptr with a reason in `error`.
-    const FontFace* openFile(const std::string& path, std::string& error);
+    // Opens (once) the face of a source; throws MkdbError when no file of
+    // the source exists and fontconfig knows no such family.
+    const GlyphFaceRenderer& Open(const FaceSource& source);
+    // Opens a face from a file; throws MkdbError.
+    const GlyphFaceRenderer& OpenFile(const std::string& path);
 
   private:
-    const FontFace* wrap(const platform::FontFace* face);
+    const GlyphFaceRenderer* Wrap(const imaging::TextFace* face);
 
-    platform::FontLibrary library_;
-    std::map<const platform::FontFace*, std::unique_ptr<FontFace>> faces_;
+    imaging::TextFaceLibrary library_;
+    std::map<const imaging::TextFace*, std::unique_ptr<GlyphFaceRenderer>> faces_;
 };
 
 }  // namespace kovran::mkdb

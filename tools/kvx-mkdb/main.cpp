@@ -16,8 +16,9 @@
 namespace {
 
 using namespace kovran;
+using mkdb::MkdbError;
 
-int usage() {
+int Usage() {
     std::fprintf(stderr,
                  "usage: kvx-mkdb --out DIR [NAME...]\n"
                  "       kvx-mkdb --list\n"
@@ -25,79 +26,65 @@ int usage() {
     return 2;
 }
 
-int list() {
-    for (const mkdb::DbSpec& d : mkdb::databaseCatalogue()) {
+void List() {
+    for (const mkdb::DbSpec& d : mkdb::DatabaseCatalogue()) {
         const std::size_t variants = d.family ? d.dataVariants.size() : d.faceVariants.size();
         std::printf("%-16s fonts %-40s %3zu chars x %zu  %s\n", d.name.c_str(), d.fonts.c_str(),
                     d.chars.size(), variants, d.source.c_str());
     }
-    return 0;
 }
 
-int check(int argc, char** argv, int first) {
-    int rc = 0;
+void Check(int argc, char** argv, int first) {
     for (int i = first; i < argc; ++i) {
-        const ocr::FontDbRead r = ocr::readFontDbFile(argv[i]);
-        if (!r.ok()) {
-            std::fprintf(stderr, "kvx-mkdb: %s: %s\n", argv[i], ocr::fontDbErrorText(r.error));
-            rc = 1;
-            continue;
-        }
+        const ocr::FontDbRead r = ocr::ReadFontDbFile(argv[i]);
+        if (!r.Ok()) throw MkdbError(std::string(argv[i]) + ": " + ocr::FontDbErrorText(r.error));
         std::printf("%s: %zu models\n", argv[i], r.models.size());
     }
-    return rc;
 }
 
-int build(const std::string& dir, const std::vector<std::string>& only) {
+void Build(const std::string& dir, const std::vector<std::string>& only) {
     mkdb::FaceLibrary faces;
     std::map<std::string, std::size_t> counts;
     std::vector<std::pair<std::string, std::vector<ocr::FontModel>>> built;
     for (const std::string& name : only) {
         bool known = false;
-        for (const mkdb::DbSpec& d : mkdb::databaseCatalogue()) known = known || d.name == name;
-        if (!known) {
-            std::fprintf(stderr, "kvx-mkdb: %s: not a database of the library\n", name.c_str());
-            return 1;
-        }
+        for (const mkdb::DbSpec& d : mkdb::DatabaseCatalogue()) known = known || d.name == name;
+        if (!known) throw MkdbError(name + ": not a database of the library");
     }
-    for (const mkdb::DbSpec& d : mkdb::databaseCatalogue()) {
+    for (const mkdb::DbSpec& d : mkdb::DatabaseCatalogue()) {
         bool wanted = only.empty();
         for (const std::string& name : only) wanted = wanted || name == d.name;
         if (!wanted) continue;
-        mkdb::BuiltDb b = mkdb::buildDatabase(d, faces);
-        if (!b.error.empty()) {
-            std::fprintf(stderr, "kvx-mkdb: %s: %s\n", d.name.c_str(), b.error.c_str());
-            return 1;
-        }
-        counts[d.name] = b.models.size();
-        built.emplace_back(d.name, std::move(b.models));
+        std::vector<ocr::FontModel> models = mkdb::BuildDatabase(d, faces);
+        counts[d.name] = models.size();
+        built.emplace_back(d.name, std::move(models));
     }
     // Nothing is written unless every file and every group is sound, so a
     // failed build never leaves a mixture of old and new files.
-    const std::string groupError = mkdb::checkGroups(mkdb::databaseGroups(), counts);
-    if (!groupError.empty()) {
-        std::fprintf(stderr, "kvx-mkdb: %s\n", groupError.c_str());
-        return 1;
-    }
+    mkdb::CheckGroups(mkdb::DatabaseGroups(), counts);
     for (const auto& [name, models] : built) {
         const std::string path = dir + "/" + name;
-        const ocr::FontDbError e = ocr::writeFontDbFile(path, models);
-        if (e != ocr::FontDbError::None) {
-            std::fprintf(stderr, "kvx-mkdb: %s: %s\n", path.c_str(), ocr::fontDbErrorText(e));
-            return 1;
-        }
+        const ocr::FontDbError e = ocr::WriteFontDbFile(path, models);
+        if (e != ocr::FontDbError::None) throw MkdbError(path + ": " + ocr::FontDbErrorText(e));
     }
-    return 0;
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
-    if (argc >= 2 && std::strcmp(argv[1], "--list") == 0) return list();
-    if (argc >= 3 && std::strcmp(argv[1], "--check") == 0) return check(argc, argv, 2);
-    if (argc >= 3 && std::strcmp(argv[1], "--out") == 0) {
-        std::vector<std::string> only(argv + 3, argv + argc);
-        return build(argv[2], only);
+    try {
+        if (argc >= 2 && std::strcmp(argv[1], "--list") == 0) {
+            List();
+        } else if (argc >= 3 && std::strcmp(argv[1], "--check") == 0) {
+            Check(argc, argv, 2);
+        } else if (argc >= 3 && std::strcmp(argv[1], "--out") == 0) {
+            Build(argv[2], std::vector<std::string>(argv + 3, argv + argc));
+        } else {
+            return Usage();
+        }
+    } catch (const std::exception& e) {
+        std::fprintf(stderr, "kvx-mkdb: %s\n", e.what());
+        return 1;
     }
-    return usage();
+    return 0;
 }

@@ -10,20 +10,27 @@
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
+#include <nlohmann/json.hpp>
 #include <sstream>
 #include <string>
 #include <vector>
 
-#include "sim/synth/corpus.h"
-#include "sim/synth/description.h"
-#include "sim/synth/document_renderer.h"
+#include "testing/synth/corpus.h"
+#include "testing/synth/description.h"
+#include "testing/synth/document_renderer.h"
+#include "testing/synth/synth_error.h"
 
-using namespace kovran::sim::synth;
+using namespace kovran::synth;
 using nlohmann::json;
 
 namespace {
 
-int usage() {
+// A command line that cannot be run: the reason, then the usage.
+struct UsageError : SynthError {
+    using SynthError::SynthError;
+};
+
+int Usage() {
     std::fprintf(
         stderr,
         "usage: kvx-synth render [--out DIR] [--dpi N] [--dpi-y N] [--colour|--grey] [--level N]\n"
@@ -33,74 +40,63 @@ int usage() {
     return 2;
 }
 
-bool readFile(const std::string& path, std::string& text) {
+std::string ReadFile(const std::string& path) {
     std::ifstream in(path, std::ios::binary);
-    if (!in) return false;
+    if (!in) throw SynthError(path + ": cannot read");
     std::ostringstream s;
     s << in.rdbuf();
-    text = s.str();
-    return true;
+    return s.str();
 }
 
-bool parseNumber(const char* s, long long lo, long long hi, long long& out) {
+// Refuses what is not a whole number in [lo, hi] (the option's value).
+long long ParseNumber(const std::string& option, const char* s, long long lo, long long hi) {
     char* end = nullptr;
-    const long long v = std::strtoll(s, &end, 10);
-    if (!end || *end != '\0' || end == s || v < lo || v > hi) return false;
-    out = v;
-    return true;
+    const long long v = s ? std::strtoll(s, &end, 10) : 0;
+    if (!s || !end || *end != '\0' || end == s || v < lo || v > hi)
+        throw UsageError(option + " takes a whole number from " + std::to_string(lo) + " to " +
+                         std::to_string(hi));
+    return v;
 }
 
-}  // namespace
-
-int main(int argc, char** argv) {
-    if (argc < 2) return usage();
+int Run(int argc, char** argv) {
+    if (argc < 2) return Usage();
     const std::string command = argv[1];
-    std::string out = ".", format, sides;
+    std::string out = ".";
     json overrides = json::object();
     bool large = false, colourFlag = false;
     long long seed = -1, dpi = 0;
     std::vector<std::string> files;
     for (int i = 2; i < argc; ++i) {
         const std::string a = argv[i];
-        auto value = [&]() -> const char* { return i + 1 < argc ? argv[++i] : nullptr; };
-        long long n = 0;
+        auto value = [&]() -> const char* {
+            if (i + 1 >= argc) throw UsageError(a + " needs a value");
+            return argv[++i];
+        };
         if (a == "--out") {
-            const char* v = value();
-            if (!v) return usage();
-            out = v;
+            out = value();
         } else if (a == "--dpi" || a == "--dpi-y") {
-            const char* v = value();
-            if (!v || !parseNumber(v, 50, 1200, n)) return usage();
+            const long long n = ParseNumber(a, value(), 50, 1200);
             overrides["scan"][a == "--dpi" ? "dpi" : "dpi_y"] = n;
             if (a == "--dpi") dpi = n;
         } else if (a == "--colour" || a == "--grey") {
             overrides["scan"]["colour"] = a == "--colour";
             colourFlag = a == "--colour";
         } else if (a == "--level") {
-            const char* v = value();
-            if (!v || !parseNumber(v, 0, 3, n)) return usage();
-            overrides["degradation"]["level"] = n;
+            overrides["degradation"]["level"] = ParseNumber(a, value(), 0, 3);
         } else if (a == "--seed") {
-            const char* v = value();
-            if (!v || !parseNumber(v, 0, (1LL << 62), n)) return usage();
-            overrides["degradation"]["seed"] = n;
-            seed = n;
+            seed = ParseNumber(a, value(), 0, 1LL << 62);
+            overrides["degradation"]["seed"] = seed;
         } else if (a == "--format") {
-            const char* v = value();
-            if (!v) return usage();
-            overrides["scan"]["format"] = v;
+            overrides["scan"]["format"] = value();
         } else if (a == "--sides") {
-            const char* v = value();
-            if (!v) return usage();
             json list = json::array();
-            std::stringstream ss(v);
+            std::stringstream ss(value());
             for (std::string s; std::getline(ss, s, ',');) list.push_back(s);
             overrides["scan"]["sides"] = list;
         } else if (a == "--large") {
             large = true;
         } else if (!a.empty() && a[0] == '-') {
-            std::fprintf(stderr, "kvx-synth: unknown option %s\n", a.c_str());
-            return usage();
+            throw UsageError("unknown option " + a);
         } else {
             files.push_back(a);
         }
@@ -113,27 +109,17 @@ int main(int argc, char** argv) {
         if (seed >= 0) options.seed = static_cast<std::uint64_t>(seed);
         if (dpi > 0) options.dpi = static_cast<int>(dpi);
         options.colour = colourFlag;
-        std::string error;
         int count = 0;
-        if (!makeCorpus(options, &error, [&](const std::string&) { ++count; })) {
-            std::fprintf(stderr, "kvx-synth: %s\n", error.c_str());
-            return 1;
-        }
+        MakeCorpus(options, [&](const std::string&) { ++count; });
         std::printf("kvx-synth: %d documents in %s\n", count, out.c_str());
         return 0;
     }
-    if ((command != "render" && command != "check") || files.empty()) return usage();
+    if ((command != "render" && command != "check") || files.empty()) return Usage();
 
-    FontLibrary fonts;
+    SynthFontLibrary fonts;
     DocumentRenderer renderer(fonts);
-    int failures = 0;
     for (const std::string& file : files) {
-        std::string text;
-        if (!readFile(file, text)) {
-            std::fprintf(stderr, "kvx-synth: %s: cannot read\n", file.c_str());
-            ++failures;
-            continue;
-        }
+        const std::string text = ReadFile(file);
         try {
             json j;
             try {
@@ -142,27 +128,32 @@ int main(int argc, char** argv) {
                 throw DescriptionError("(document)", std::string("not valid JSON: ") + e.what());
             }
             if (j.is_object()) j.merge_patch(overrides);
-            const Description d = parseDescription(j);
-            const RenderedDocument doc = renderer.render(d);
+            const Description d = ParseDescription(j);
+            const RenderedDocument doc = renderer.Render(d);
             if (command == "render") {
-                std::string error;
-                if (!writeDocument(doc, out, d.format, &error)) {
-                    std::fprintf(stderr, "kvx-synth: %s: %s\n", file.c_str(), error.c_str());
-                    ++failures;
-                    continue;
-                }
+                WriteDocument(doc, out, d.format);
                 std::printf("%s -> %s/%s.*\n", file.c_str(), out.c_str(), d.name.c_str());
             } else {
                 std::printf("%s: ok\n", file.c_str());
             }
-        } catch (const DescriptionError& e) {
-            std::fprintf(stderr, "kvx-synth: %s: %s: %s\n", file.c_str(), e.field.c_str(),
-                         e.reason.c_str());
-            ++failures;
-        } catch (const std::exception& e) {
-            std::fprintf(stderr, "kvx-synth: %s: %s\n", file.c_str(), e.what());
-            ++failures;
+        } catch (const SynthError& e) {
+            // The file the failure belongs to, for the one report in main.
+            throw SynthError(file + ": " + e.what());
         }
     }
-    return failures == 0 ? 0 : 1;
+    return 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    try {
+        return Run(argc, argv);
+    } catch (const UsageError& e) {
+        std::fprintf(stderr, "kvx-synth: %s\n", e.what());
+        return Usage();
+    } catch (const std::exception& e) {
+        std::fprintf(stderr, "kvx-synth: %s\n", e.what());
+        return 1;
+    }
 }

@@ -1,0 +1,57 @@
+// Codeline fonts of the synthesizer. A codeline font turns one codeline
+// character into ink at any resolution; the layout code places it on the
+// 1/8 inch grid of the codeline. E13B comes from a TrueType MICR font opened
+// by path (test data only, never shipped); CMC7 is drawn geometrically from
+// its bar code so that test documents do not share a rendering with the
+// glyph data the font databases are built from.
+#pragma once
+
+#include <memory>
+#include <string>
+
+#include "testing/synth/font_render.h"
+#include "testing/synth/image.h"
+
+namespace kovran::synth {
+
+struct CodelineGlyph {
+    ImageBuffer coverage;     // ink of the character, cropped to its box
+    double leftInch = 0.0;    // box left edge, from the start of the character cell
+    double bottomInch = 0.0;  // box bottom edge, above the codeline baseline
+};
+
+class CodelineFont {
+  public:
+    virtual ~CodelineFont() = default;
+    virtual std::string Name() const = 0;
+    // Characters as the library writes them (E13B '0'-'9' ':' '=' '<' ';',
+    // CMC7 '0'-'9' ':' ';' '<' '=' '>'); a space is always accepted.
+    virtual bool HasChar(char c) const = 0;
+    virtual CodelineGlyph Render(char c, double dpiX, double dpiY) const = 0;
+    virtual double PitchInch() const { return 0.125; }
+    virtual double HeightInch() const { return 0.117; }
+};
+
+// E13B from a MICR TrueType font whose transit, amount, on-us and dash
+// symbols sit on 'A', 'B', 'C', 'D' (the GnuMICR layout).
+// Throws SynthError when the file cannot be opened or lacks the characters.
+std::unique_ptr<CodelineFont> MakeE13bFont(SynthFontLibrary& fonts, const std::string& path);
+
+// Geometry of the CMC7 bars, in millimetres; intervals are measured from
+// the start of one bar to the start of the next.
+struct Cmc7Geometry {
+    double barWidthMm = 0.15;
+    double shortIntervalMm = 0.30;
+    double longIntervalMm = 0.50;
+    double heightMm = 2.98;
+};
+
+// CMC7 drawn from the bar code table; the digit shapes are cut into the bars
+// from a bold sans face (shape only: the bars and gaps carry the code).
+// Throws SynthError when the shape face is not installed.
+std::unique_ptr<CodelineFont> MakeCmc7Font(SynthFontLibrary& fonts, Cmc7Geometry geometry);
+
+// The six long-gap flags of a CMC7 character (bit k-1 for gap k), or -1.
+int Cmc7Code(char c);
+
+}  // namespace kovran::synth

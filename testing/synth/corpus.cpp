@@ -1,0 +1,369 @@
+#include "testing/synth/corpus.h"
+
+#include <filesystem>
+#include <fstream>
+#include <nlohmann/json.hpp>
+
+#include "testing/synth/description.h"
+#include "testing/synth/document_renderer.h"
+#include "testing/synth/rng.h"
+
+namespace kovran::synth {
+
+namespace {
+
+using nlohmann::json;
+
+std::string digits(Rng& r, int n) {
+    std::string s;
+    for (int i = 0; i < n; ++i) s.push_back(static_cast<char>('0' + r.Integer(0, 9)));
+    return s;
+}
+
+std::string pick(Rng& r, const char* set) {
+    const std::string s(set);
+    return std::string(1,
+                       s[static_cast<std::size_t>(r.Integer(0, static_cast<long>(s.size()) - 1))]);
+}
+
+std::string hex(Rng& r, int lo, int hi) {
+    char buf[8];
+    std::snprintf(buf, sizeof buf, "#%02x%02x%02x", static_cast<int>(r.Integer(lo, hi)),
+                  static_cast<int>(r.Integer(lo, hi)), static_cast<int>(r.Integer(lo, hi)));
+    return buf;
+}
+
+std::uint64_t DocSeed(std::uint64_t seed, const std::string& set, int index, int level) {
+    std::uint64_t h = seed ^ 0xcbf29ce484222325ULL;
+    for (char c : set) h = (h ^ static_cast<unsigned char>(c)) * 0x100000001b3ULL;
+    return (h ^ (static_cast<std::uint64_t>(index) << 8) ^ static_cast<std::uint64_t>(level)) *
+               0x9E3779B97F4A7C15ULL >>
+           1;
+}
+
+// A CMC7 codeline in the layout of Italian cheques: ':' and five digit
+// fields separated by symbols and blanks.
+std::string ItalianCmc7(Rng& r) {
+    const char* sym = ":;<=>";
+    return ":" + digits(r, 10) + pick(r, sym) + " " + digits(r, 9) + pick(r, sym) + " " +
+           digits(r, 8) + pick(r, sym) + " " + digits(r, 5) + pick(r, sym) + " " + digits(r, 10) +
+           pick(r, sym);
+}
+
+// A US-style E13B codeline: check number on-us, transit field, account
+// on-us, and sometimes the amount field.
+std::string UsE13b(Rng& r) {
+    std::string s =
+        "<" + digits(r, 6) + "< :" + digits(r, 9) + ": " + digits(r, 4) + ";" + digits(r, 6) + "<";
+    if (r.Uniform() < 0.5) s += " =" + digits(r, 10) + "=";
+    return s;
+}
+
+json background(Rng& r) {
+    static const char* kinds[] = {"waves", "lines", "dots", "gradient"};
+    return {{"type", kinds[r.Integer(0, 3)]},
+            {"colour", hex(r, 190, 235)},
+            {"colour2", "#ffffff"},
+            {"period_mm", r.Uniform(1.0, 3.0)},
+            {"amplitude_mm", r.Uniform(0.3, 2.0)},
+            {"line_mm", r.Uniform(0.08, 0.25)},
+            {"angle_deg", r.Uniform(-30.0, 30.0)}};
+}
+
+json text(const std::string& t, const std::string& font, double size, double x, double y) {
+    return {{"type", "text"},  {"text", t}, {"font", font},
+            {"size_pt", size}, {"x_mm", x}, {"y_mm", y}};
+}
+
+}  // namespace
+
+json ChequeDescription(const std::string& font, int index, int level, std::uint64_t seed) {
+    Rng r(seed);
+    const bool cmc7 = font == "cmc7";
+    const double w = cmc7 ? 178.0 : 158.0, h = cmc7 ? 80.0 : 72.0;
+    const std::string code = cmc7 ? ItalianCmc7(r) : UsE13b(r);
+    // Test fonts are not the ones the font databases are built from.
+    static const char* faces[] = {"Nimbus Sans:style=Bold", "Nimbus Roman", "Nimbus Sans Narrow",
+                                  "URW Gothic"};
+    json front = json::array();
+    front.push_back(text(cmc7 ? "BANCA DI PROVA S.p.A." : "FIRST TEST BANK", faces[r.Integer(0, 1)],
+                         r.Uniform(10.0, 14.0), r.Uniform(6.0, 20.0), r.Uniform(9.0, 13.0)));
+    front.push_back(text(cmc7 ? "Pagate per questo assegno" : "PAY TO THE ORDER OF",
+                         faces[r.Integer(1, 3)], r.Uniform(7.0, 9.0), 8.0, r.Uniform(30.0, 36.0)));
+    front.push_back({{"type", "rect"},
+                     {"x_mm", w - 50.0},
+                     {"y_mm", 26.0},
+                     {"width_mm", 40.0},
+                     {"height_mm", 9.0},
+                     {"line_mm", 0.3}});
+    front.push_back(text("**" + digits(r, 3) + "," + digits(r, 2) + "**", "Liberation Mono", 10.0,
+                         w - 46.0, 32.5));
+    front.push_back({{"type", "rect"},
+                     {"x_mm", 8.0},
+                     {"y_mm", 48.0},
+                     {"width_mm", w - 70.0},
+                     {"height_mm", 0.3},
+                     {"line_mm", 0.15},
+                     {"fill", true}});
+    front.push_back(text("N. " + digits(r, 10), faces[r.Integer(0, 3)], 8.0, w - 55.0, 12.0));
+    if (r.Uniform() < 0.3)
+        front.push_back({{"type", "photo"},
+                         {"x_mm", w - 45.0},
+                         {"y_mm", 38.0},
+                         {"width_mm", 16.0},
+                         {"height_mm", 18.0},
+                         {"darkness", r.Uniform(0.6, 0.9)}});
+    front.push_back({{"type", "codeline"}, {"font", font}, {"text", code}});
+    if (r.Uniform() < 0.2)
+        front.push_back({{"type", "magnetic_noise"},
+                         {"x_mm", r.Uniform(5.0, 60.0)},
+                         {"y_mm", h - 14.0},
+                         {"width_mm", 30.0},
+                         {"height_mm", 8.0},
+                         {"level", r.Uniform(0.05, 0.2)}});
+    json rear = json::array();
+    rear.push_back(text("GIRATA / ENDORSE HERE", "Nimbus Sans", 7.0, 10.0, 10.0));
+    return {{"name", std::string(cmc7 ? "cheque-cmc7" : "cheque-e13b") + "-l" +
+                         std::to_string(level) + "-" + std::to_string(index)},
+            {"paper", {{"width_mm", w}, {"height_mm", h}, {"colour", hex(r, 225, 250)}}},
+            {"front", {{"background", json::array({background(r)})}, {"elements", front}}},
+            {"rear", {{"elements", rear}}},
+            {"scan", {{"dpi", 300}, {"colour", false}, {"sides", json::array({"front", "rear"})}}},
+            {"degradation", {{"level", level}, {"seed", seed}}},
+            {"magnetic", {{"noise", 0.6 + 0.6 * level}}}};
+}
+
+json PaymentFormDescription(int index, int level, std::uint64_t seed) {
+    Rng r(seed);
+    // Italian payment form codeline in OCR-B, at the bottom right.
+    static const char* kinds[] = {"123", "247", "451", "674", "896"};
+    const std::string line = "<" + digits(r, 18) + ">  " + digits(r, 8) + "+" + digits(r, 2) +
+                             "> " + digits(r, 12) + "<  " + kinds[r.Integer(0, 4)] + ">";
+    json front = json::array();
+    front.push_back(text("CONTI CORRENTI POSTALI - Ricevuta di Versamento",
+                         "Nimbus Sans:style=Bold", 9.0, 8.0, 10.0));
+    front.push_back(text("sul C/C n. " + digits(r, 8), "Nimbus Sans", 8.0, 8.0, 20.0));
+    front.push_back(
+        text("di Euro  " + digits(r, 3) + "," + digits(r, 2), "Nimbus Sans", 8.0, 8.0, 28.0));
+    front.push_back(text("INTESTATO A  SOCIETA DI PROVA", "Nimbus Roman", 8.0, 8.0, 36.0));
+    front.push_back({{"type", "ocrb_line"}, {"text", line}, {"size_pt", r.Uniform(9.0, 10.8)}});
+    return {{"name", "payment-form-l" + std::to_string(level) + "-" + std::to_string(index)},
+            {"paper", {{"width_mm", 240.0}, {"height_mm", 102.0}, {"colour", hex(r, 230, 250)}}},
+            {"front", {{"background", json::array({background(r)})}, {"elements", front}}},
+            {"scan", {{"dpi", 300}, {"colour", false}, {"sides", json::array({"front"})}}},
+            {"degradation", {{"level", level}, {"seed", seed}}}};
+}
+
+json SymbolSheetDescription(int index, int level, std::uint64_t seed) {
+    Rng r(seed);
+    json e = json::array();
+    const std::string id = digits(r, 12);
+    e.push_back({{"type", "barcode"},
+                 {"symbology", "code128"},
+                 {"data", "KVX-" + digits(r, 8)},
+                 {"x_mm", 10.0},
+                 {"y_mm", 10.0},
+                 {"module_mm", 0.33},
+                 {"height_mm", 12.0}});
+    e.push_back({{"type", "barcode"},
+                 {"symbology", "code39"},
+                 {"data", "CODE" + digits(r, 6)},
+                 {"x_mm", 10.0},
+                 {"y_mm", 30.0},
+                 {"module_mm", 0.3},
+                 {"height_mm", 10.0}});
+    e.push_back({{"type", "barcode"},
+                 {"symbology", "ean13"},
+                 {"data", id},
+                 {"x_mm", 120.0},
+                 {"y_mm", 10.0},
+                 {"module_mm", 0.33},
+                 {"height_mm", 15.0}});
+    e.push_back({{"type", "barcode"},
+                 {"symbology", "itf"},
+                 {"data", digits(r, 14)},
+                 {"x_mm", 120.0},
+                 {"y_mm", 32.0},
+                 {"module_mm", 0.33},
+                 {"height_mm", 10.0}});
+    e.push_back({{"type", "barcode"},
+                 {"symbology", "pdf417"},
+                 {"data", "PDF417 " + digits(r, 20)},
+                 {"x_mm", 10.0},
+                 {"y_mm", 50.0},
+                 {"module_mm", 0.3}});
+    e.push_back({{"type", "barcode"},
+                 {"symbology", "datamatrix"},
+                 {"data", "1" + digits(r, 39)},
+                 {"x_mm", 110.0},
+                 {"y_mm", 55.0},
+                 {"module_mm", 0.5}});
+    e.push_back({{"type", "barcode"},
+                 {"symbology", "datamatrix"},
+                 {"generator", "libdmtx"},
+                 {"data", "DMTX" + digits(r, 16)},
+                 {"x_mm", 140.0},
+                 {"y_mm", 55.0},
+                 {"module_mm", 0.5}});
+    e.push_back({{"type", "barcode"},
+                 {"symbology", "qrcode"},
+                 {"data", "https://example.invalid/" + digits(r, 6)},
+                 {"x_mm", 170.0},
+                 {"y_mm", 55.0},
+                 {"module_mm", 0.5}});
+    return {{"name", "symbols-l" + std::to_string(level) + "-" + std::to_string(index)},
+            {"paper", {{"width_mm", 200.0}, {"height_mm", 90.0}}},
+            {"front", {{"elements", e}}},
+            {"scan", {{"dpi", 300}, {"colour", false}, {"sides", json::array({"front"})}}},
+            {"degradation", {{"level", level}, {"seed", seed}}}};
+}
+
+namespace {
+
+// Documents that must not read as a magnetic codeline, or that carry a
+// microperforated number seen in the backlight.
+std::vector<json> SpecialDescriptions(std::uint64_t seed) {
+    std::vector<json> out;
+    json lookalike = ChequeDescription("e13b", 0, 1, DocSeed(seed, "lookalike", 0, 1));
+    lookalike["name"] = "lookalike-e13b-0";
+    for (auto& el : lookalike["front"]["elements"])
+        if (el["type"] == "codeline") el["magnetic"] = false;
+    out.push_back(lookalike);
+    json noisy = ChequeDescription("cmc7", 0, 1, DocSeed(seed, "magnoise", 0, 1));
+    noisy["name"] = "magnetic-noise-cmc7-0";
+    noisy["front"]["elements"].push_back({{"type", "magnetic_noise"},
+                                          {"x_mm", 5.0},
+                                          {"y_mm", 66.0},
+                                          {"width_mm", 165.0},
+                                          {"height_mm", 12.0},
+                                          {"level", 0.25}});
+    out.push_back(noisy);
+    Rng r(DocSeed(seed, "microperf", 0, 0));
+    json perf = ChequeDescription("cmc7", 0, 0, DocSeed(seed, "microperf", 0, 0));
+    perf["name"] = "microperforation-0";
+    perf["front"]["elements"].push_back({{"type", "microperforation"},
+                                         {"text", digits(r, 10)},
+                                         {"x_mm", 12.0},
+                                         {"y_mm", 52.0},
+                                         {"hole_mm", 0.35},
+                                         {"pitch_mm", 0.6}});
+    perf["scan"]["sides"] = json::array({"front", "rear", "backlight"});
+    out.push_back(perf);
+    return out;
+}
+
+}  // namespace
+
+void MakeCorpus(const CorpusOptions& options,
+                const std::function<void(const std::string&)>& progress) {
+    std::error_code ec;
+    std::filesystem::create_directories(options.dir, ec);
+    if (ec) throw SynthError("cannot create " + options.dir + ": " + ec.message());
+    struct Item {
+        std::string set;
+        int level;
+        json desc;
+    };
+    std::vector<Item> items;
+    const int perLevel = options.large ? 200 : 2;
+    for (const char* font : {"e13b", "cmc7"})
+        for (int level = 1; level <= 3; ++level)
+            for (int i = 0; i < perLevel; ++i)
+                items.push_back(
+                    {std::string("cheques-") + font, level,
+                     ChequeDescription(font, i, level, DocSeed(options.seed, font, i, level))});
+    const int forms = options.large ? 60 : 2;
+    for (int i = 0; i < forms; ++i) {
+        const int level = i % 3 + 1;
+        items.push_back(
+            {"payment-forms", level,
+             PaymentFormDescription(i, level, DocSeed(options.seed, "form", i, level))});
+    }
+    const int sheets = options.large ? 30 : 1;
+    for (int i = 0; i < sheets; ++i) {
+        const int level = options.large ? i % 3 + 1 : 1;
+        items.push_back({"symbols", level,
+                         SymbolSheetDescription(i, level, DocSeed(options.seed, "sym", i, level))});
+    }
+    for (json& d : SpecialDescriptions(options.seed))
+        items.push_back({"special", d["degradation"]["level"], d});
+
+    SynthFontLibrary fonts;
+    DocumentRenderer renderer(fonts);
+    json index = {{"format", "kvx-synth-corpus/1"},
+                  {"seed", options.seed},
+                  {"large", options.large},
+                  {"documents", json::array()}};
+    for (Item& item : items) {
+        item.desc["scan"]["dpi"] = options.dpi;
+        item.desc["scan"]["colour"] = options.colour;
+        try {
+            const Description d = ParseDescription(item.desc);
+            const RenderedDocument doc = renderer.Render(d);
+            WriteDocument(doc, options.dir, d.format);
+            index["documents"].push_back({{"name", d.name},
+                                          {"set", item.set},
+                                          {"level", item.level},
+                                          {"truth", d.name + ".json"}});
+            if (progress) progress(d.name);
+        } catch (const SynthError& e) {
+            throw SynthError(item.desc.value("name", "?") + ": " + e.what());
+        }
+    }
+    std::ofstream(options.dir + "/index.json") << index.dump(1) << "\n";
+    std::ofstream readme(options.dir + "/README.md");
+    readme << CorpusReadme();
+    if (!readme) throw SynthError("cannot write " + options.dir + "/README.md");
+}
+
+const char* CorpusReadme() {
+    return R"(# kvx-synth corpus
+
+Synthetic scans made by `kvx-synth` (scripts/make-corpus). The same seed and
+options give the same files.
+
+## Files
+
+- `index.json`: `{"format": "kvx-synth-corpus/1", "seed", "large",
+  "documents": [{"name", "set", "level", "truth"}]}`. Sets: `cheques-e13b`,
+  `cheques-cmc7`, `payment-forms`, `symbols`, `special` (non-magnetic
+  look-alike codeline, magnetic noise, microperforation with backlight).
+  Levels: 0 clean, 1 light, 2 medium, 3 heavy degradation.
+- `<name>.front.png`, `<name>.rear.png`, `<name>.backlight.png`: 8-bit grey
+  (or RGB) images of the document as the scanner sees each side, at the
+  resolution given in the ground truth (`dpi_x`, `dpi_y`). The rear is seen
+  from its own face (mirrored left to right against the front). The
+  backlight image has the front's orientation. With format `pnm` the files
+  are `.pgm` / `.ppm`.
+- `<name>.mag`: the magnetic head's raw samples, unsigned 8-bit, no header.
+  Sample 0 lies at the left edge of the front (the leading edge); samples
+  run left to right at `magnetic.raw_per_inch`. The reader averages
+  3 x `magnetic.decimation` raw samples into one decimated sample
+  (`magnetic.decimated_per_inch` = 100 x `magnetic.ratio`). The idle level
+  is `magnetic.baseline` (128). A simulator delivers the raw samples
+  after each channel line: at a line resolution of L dpi that is
+  raw_per_inch / L samples per line; head offset and head direction are
+  properties of the simulated device, not of the document.
+- `<name>.json`: the ground truth:
+  - `paper` (mm), `size_px` [width, height], `dpi_x`, `dpi_y`, `colour`,
+    `seed`, `level`, `degradation` (the values actually applied: skew in
+    degrees counter-clockwise about `skew_centre_px`, blur sigma and ink
+    spread in pixels at 300 dpi, noise sigma, contrast, brightness, JPEG
+    quality or 0);
+  - `images`: side -> file name;
+  - `codeline` (or null): `font` (`e13b` or `cmc7`), `text` as the library
+    writes it (E13B symbols ':' transit, '=' amount, '<' on-us, ';' dash;
+    CMC7 symbols ':' ';' '<' '=' '>'), `magnetic` (false for a printed
+    look-alike without magnetic ink), `chars`: per character `c`, `box`
+    [left, top, right, bottom) in front pixels before skew, `box_scan`
+    the bounding box of the same box in the skewed image, `samples`
+    [first, last] in decimated magnetic samples;
+  - `front`, `rear`: the elements printed on each side with `type`,
+    `text` or `data`, `font`, `font_file`, `symbology`, `generator`,
+    `box` (pixels before skew) and `box_scan` (in the image as written);
+  - `magnetic`: `file`, `ratio`, `decimation`, `raw_per_inch`,
+    `decimated_per_inch`, `count`, `baseline`, `noise`, `edge_level`.
+)";
+}
+
+}  // namespace kovran::synth

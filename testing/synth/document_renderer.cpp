@@ -1,0 +1,601 @@
+#include "testing/synth/document_renderer.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <nlohmann/json.hpp>
+
+#include "platform/utf8.h"
+#include "testing/synth/backgrounds.h"
+#include "testing/synth/degradation.h"
+#include "testing/synth/image_io.h"
+#include "testing/synth/image_ops.h"
+#include "testing/synth/magnetic_ink.h"
+#include "testing/synth/microperforation.h"
+#include "testing/synth/project_glyphs.h"
+#include "testing/synth/rng.h"
+#include "testing/synth/symbols.h"
+
+namespace kovran::synth {
+
+namespace {
+
+using nlohmann::json;
+
+constexpr double kMmPerInch = 25.4;
+// Codeline geometry of cheques: characters on a 1/8 inch grid, the last
+// cell ending 5/16 inch from the right edge, the baseline 3/16 inch above
+// the bottom edge, and a clear band 5/8 inch high kept free of other print.
+constexpr double kCodelineRightInch = 5.0 / 16.0;
+constexpr double kCodelineBaselineInch = 3.0 / 16.0;
+constexpr double kClearBandInch = 5.0 / 8.0;
+// The backdrop the scanner sees through holes and beyond skewed edges.
+constexpr Rgb kBackdrop{28, 28, 30};
+
+struct BoxMm {
+    double left = 0, top = 0, right = 0, bottom = 0;
+};
+
+struct Canvas {
+    ImageBuffer image;
+    ImageBuffer ink;  // opacity of the print, for the backlight
+    double pxX = 1, pxY = 1;
+    json elements = json::array();
+};
+
+std::string CharName(char32_t c) {
+    char buf[32];
+    if (c >= 0x20 && c < 0x7F)
+        std::snprintf(buf, sizeof buf, "'%c' (U+%04X)", static_cast<char>(c),
+                      static_cast<unsigned>(c));
+    else
+        std::snprintf(buf, sizeof buf, "U+%04X", static_cast<unsigned>(c));
+    return buf;
+}
+
+void CheckInside(const BoxMm& b, const Description& d, const std::string& path) {
+    constexpr double eps = 1e-6;
+    if (b.left < -eps || b.top < -eps || b.right > d.widthMm + eps || b.bottom > d.heightMm + eps) {
+        char buf[200];
+        std::snprintf(
+            buf, sizeof buf,
+            "lies outside the page (box %.1f,%.1f to %.1f,%.1f mm on a %.1f x %.1f mm page)",
+            b.left, b.top, b.right, b.bottom, d.widthMm, d.heightMm);
+        throw DescriptionError(path, buf);
+    }
+}
+
+void AccumulateInk(ImageBuffer& ink, const ImageBuffer& cov, int ox, int oy, float opacity = 1.0f) {
+    for (int y = 0; y < cov.Height(); ++y) {
+        const int ty = oy + y;
+        if (ty < 0 || ty >= ink.Height()) continue;
+        for (int x = 0; x < cov.Width(); ++x) {
+            const int tx = ox + x;
+            if (tx < 0 || tx >= ink.Width()) continue;
+            std::uint8_t& v = ink.At(tx, ty);
+            v = std::max(v, static_cast<std::uint8_t>(std::lround(cov.At(x, y) * opacity)));
+        }
+    }
+}
+
+// Adds the exact area coverage of a rectangle (pixel units) to the plane.
+void FillRect(ImageBuffer& p, double x0, double y0, double x1, double y1, float value = 1.0f) {
+    const int ix0 = std::max(0, static_cast<int>(std::floor(x0)));
+    const int iy0 = std::max(0, static_cast<int>(std::floor(y0)));
+    const int ix1 = std::min(p.Width(), static_cast<int>(std::ceil(x1)));
+    const int iy1 = std::min(p.Height(), static_cast<int>(std::ceil(y1)));
+    for (int y = iy0; y < iy1; ++y) {
+        const double fy = std::min<double>(y + 1, y1) - std::max<double>(y, y0);
+        for (int x = ix0; x < ix1; ++x) {
+            const double fx = std::min<double>(x + 1, x1) - std::max<double>(x, x0);
+            std::uint8_t& v = p.At(x, y);
+            v = static_cast<std::uint8_t>(
+                std::min<long>(kFullInk, v + std::lround(fx * fy * value * kFullInk)));
+        }
+    }
+}
+
+void FillDisc(ImageBuffer& p, double cx, double cy, double r) {
+    const int x0 = std::max(0, static_cast<int>(cx - r - 1)),
+              x1 = std::min(p.Width() - 1, static_cast<int>(cx + r + 1));
+    const int y0 = std::max(0, static_cast<int>(cy - r - 1)),
+              y1 = std::min(p.Height() - 1, static_cast<int>(cy + r + 1));
+    for (int y = y0; y <= y1; ++y)
+        for (int x = x0; x <= x1; ++x) {
+            const double d = std::hypot(x + 0.5 - cx, y + 0.5 - cy);
+            p.At(x, y) = std::max(p.At(x, y), CoverageByte(r + 0.5 - d));
+        }
+}
+
+json BoxJson(double l, double t, double r, double b) {
+    return json::array({std::lround(l), std::lround(t), std::lround(r), std::lround(b)});
+}
+
+// The box a skewed scan shows: the bounding box of the four corners turned
+// as rotateImage turns the image (counter-clockwise on screen about the
+// centre).
+json ScanBox(const json& box, double angleDeg, double cx, double cy) {
+    const double a = angleDeg * M_PI / 180.0, ca = std::cos(a), sa = std::sin(a);
+    double l = 1e18, t = 1e18, r = -1e18, b = -1e18;
+    for (int k = 0; k < 4; ++k) {
+        const double x = box[k & 1 ? 2 : 0].get<double>() - cx;
+        const double y = box[k & 2 ? 3 : 1].get<double>() - cy;
+        const double X = ca * x + sa * y + cx, Y = -sa * x + ca * y + cy;
+        l = std::min(l, X);
+        r = std::max(r, X);
+        t = std::min(t, Y);
+        b = std::max(b, Y);
+    }
+    return BoxJson(std::floor(l), std::floor(t), std::ceil(r), std::ceil(b));
+}
+
+void AddScanBoxes(json& items, double angleDeg, double cx, double cy) {
+    for (auto& item : items) {
+        if (item.contains("box")) item["box_scan"] = ScanBox(item["box"], angleDeg, cx, cy);
+        if (item.contains("chars")) AddScanBoxes(item["chars"], angleDeg, cx, cy);
+    }
+}
+
+}  // namespace
+
+std::string DefaultE13bFontPath() {
+    if (const char* env = std::getenv("KOVRAN_SYNTH_E13B_FONT"); env && *env) return env;
+    return {};
+}
+
+const CodelineFont& DocumentRenderer::CodelineFontFor(const Element& e) {
+    std::string key;
+    if (e.glyphs == "project") {
+        key = "project:" + e.font;
+    } else if (e.font == "cmc7") {
+        key = "cmc7:" + std::to_string(e.cmc7BarMm) + ":" + std::to_string(e.cmc7ShortMm) + ":" +
+              std::to_string(e.cmc7LongMm);
+    } else {
+        const std::string file = e.fontFile.empty() ? DefaultE13bFontPath() : e.fontFile;
+        // Without a font file the project's own E13B drawing stands in, so
+        // that a clone of the repository renders cheques with nothing beside it.
+        key = file.empty() ? "project:e13b" : "e13b:" + file;
+    }
+    if (auto it = codelineFonts_.find(key); it != codelineFonts_.end()) return *it->second;
+    std::unique_ptr<CodelineFont> font;
+    try {
+        if (key.starts_with("project:")) {
+            font = MakeProjectCodelineFont(key.substr(8));
+        } else if (e.font == "cmc7") {
+            Cmc7Geometry g;
+            g.barWidthMm = e.cmc7BarMm;
+            g.shortIntervalMm = e.cmc7ShortMm;
+            g.longIntervalMm = e.cmc7LongMm;
+            font = MakeCmc7Font(fonts_, g);
+        } else {
+            font = MakeE13bFont(fonts_, key.substr(5));
+        }
+    } catch (const SynthError& failure) {
+        throw DescriptionError(e.path + (e.fontFile.empty() ? ".font" : ".font_file"),
+                               failure.what());
+    }
+    const CodelineFont& ref = *font;
+    codelineFonts_.emplace(key, std::move(font));
+    return ref;
+}
+
+RenderedDocument DocumentRenderer::Render(const Description& d) {
+    RenderedDocument out;
+    out.name = d.name;
+    const double pxX = d.dpiX / kMmPerInch, pxY = d.dpiY / kMmPerInch;
+    const int W = std::max(1, static_cast<int>(std::lround(d.widthMm * pxX)));
+    const int H = std::max(1, static_cast<int>(std::lround(d.heightMm * pxY)));
+    // Three RGB canvases and their planes live at once; keep them bounded.
+    if (static_cast<long long>(W) * H > 60LL * 1000 * 1000)
+        throw DescriptionError("scan.dpi",
+                               "gives images of more than 60 million pixels for this paper");
+    const DegradationValues deg = ResolveDegradation(d.degradation);
+    Rng rng(d.degradation.seed);
+
+    MagneticParams mp;
+    mp.ratio = d.magnetic.ratio;
+    mp.decimation = d.magnetic.decimation;
+    mp.noise = d.magnetic.noise;
+    mp.edgeLevel = d.magnetic.edgeLevel;
+    mp.gapInch = d.magnetic.gapInch;
+    mp.spacingInch = d.magnetic.spacingInch;
+    Magnetisation magnet(mp, d.widthMm / kMmPerInch);
+    // Magnetic ink is drawn at a fine resolution and resampled to the raw
+    // sample grid; 1200 dpi resolves the narrowest CMC7 bar in 7 columns.
+    const double magDpiX = std::min(mp.RawPerInch(), 1200.0);
+    const double magDpiY = 600.0;
+    const double bandTopMm = d.heightMm - kClearBandInch * kMmPerInch;
+
+    ImageBuffer holes(W, H);  // microperforation, front coordinates
+    json codelineTruth = nullptr;
+
+    auto renderSide = [&](const SideDescription& side, Side face) {
+        const bool isFront = face == Side::Front;
+        Canvas c;
+        c.image = ImageBuffer(W, H, 3);
+        for (int i = 0; i < W * H; ++i) {
+            c.image.Data()[3 * i] = d.paper.r;
+            c.image.Data()[3 * i + 1] = d.paper.g;
+            c.image.Data()[3 * i + 2] = d.paper.b;
+        }
+        c.ink = ImageBuffer(W, H);
+        c.pxX = pxX;
+        c.pxY = pxY;
+        for (const Background& bg : side.background) DrawBackground(c.image, bg, pxX, pxY);
+        const bool hasCodeline =
+            std::any_of(side.elements.begin(), side.elements.end(),
+                        [](const Element& e) { return e.kind == Element::Kind::Codeline; });
+        auto checkBand = [&](const BoxMm& b, const Element& e) {
+            if (isFront && hasCodeline && b.bottom > bandTopMm + 1e-6)
+                throw DescriptionError(e.path,
+                                       "overlaps the codeline clear band (the bottom 5/8 inch)");
+        };
+        for (const Element& e : side.elements) {
+            json t = {{"type", nullptr}, {"path", e.path}};
+            switch (e.kind) {
+                case Element::Kind::Text:
+                case Element::Kind::OcrbLine: {
+                    const SynthFont* face = nullptr;
+                    try {
+                        face = &fonts_.Open(e.font);
+                    } catch (const SynthError& failure) {
+                        throw DescriptionError(e.path + ".font", failure.what());
+                    }
+                    bool utf8ok = true;
+                    const std::u32string text = platform::DecodeUtf8(e.text, &utf8ok);
+                    if (!utf8ok) throw DescriptionError(e.path + ".text", "is not valid UTF-8");
+                    if (text.empty()) throw DescriptionError(e.path + ".text", "is empty");
+                    for (char32_t ch : text)
+                        if (!face->HasChar(ch))
+                            throw DescriptionError(
+                                e.path + ".text",
+                                "character " + CharName(ch) + " is not in font '" + e.font + "'");
+                    const TextLine line =
+                        RenderLine(*face, text, e.sizePt, d.dpiX, d.dpiY, e.pitchMm * pxX);
+                    double penX, baseY;
+                    if (e.kind == Element::Kind::OcrbLine && !e.xMm) {
+                        // Payment forms: the line ends 8 mm from the right edge.
+                        penX = (d.widthMm - 8.0) * pxX - line.coverage.Width();
+                    } else {
+                        penX = e.xMm.value_or(10.0) * pxX;
+                    }
+                    baseY = e.yMm ? *e.yMm * pxY : (d.heightMm - 8.0) * pxY;
+                    const int ox = static_cast<int>(std::lround(penX)),
+                              oy = static_cast<int>(std::lround(baseY)) - line.baseline;
+                    BoxMm b{1e9, 1e9, -1e9, -1e9};
+                    for (const auto& cb : line.boxes) {
+                        if (cb.right <= cb.left) continue;
+                        b.left = std::min(b.left, (ox + cb.left) / pxX);
+                        b.right = std::max(b.right, (ox + cb.right) / pxX);
+                        b.top = std::min(b.top, (oy + cb.top) / pxY);
+                        b.bottom = std::max(b.bottom, (oy + cb.bottom) / pxY);
+                    }
+                    if (b.right < b.left)
+                        b = BoxMm{penX / pxX, baseY / pxY, penX / pxX, baseY / pxY};
+                    CheckInside(b, d, e.path);
+                    checkBand(b, e);
+                    PaintCoverage(c.image, line.coverage, ox, oy, e.colour);
+                    AccumulateInk(c.ink, line.coverage, ox, oy);
+                    if (e.magnetic && isFront && b.bottom > bandTopMm) {
+                        const TextLine m = RenderLine(*face, text, e.sizePt, magDpiX, magDpiY,
+                                                      e.pitchMm / kMmPerInch * magDpiX);
+                        magnet.AddCoverage(m.coverage, penX / pxX / kMmPerInch, magDpiX, magDpiY,
+                                           e.strength);
+                    }
+                    t["type"] = e.kind == Element::Kind::Text ? "text" : "ocrb_line";
+                    t["text"] = e.text;
+                    t["font"] = face->Family();
+                    t["font_file"] = face->File();
+                    t["size_pt"] = e.sizePt;
+                    t["magnetic"] = e.magnetic;
+                    t["box"] = BoxJson(b.left * pxX, b.top * pxY, b.right * pxX, b.bottom * pxY);
+                    break;
+                }
+                case Element::Kind::Codeline: {
+                    if (!isFront) throw DescriptionError(e.path, "a codeline belongs on the front");
+                    if (!codelineTruth.is_null())
+                        throw DescriptionError(e.path, "a document has one codeline");
+                    const CodelineFont& font = CodelineFontFor(e);
+                    if (e.text.empty()) throw DescriptionError(e.path + ".text", "is empty");
+                    for (unsigned char ch : e.text)
+                        if (ch >= 0x80 || !font.HasChar(static_cast<char>(ch)))
+                            throw DescriptionError(e.path + ".text",
+                                                   "character " + CharName(ch) + " is not in the " +
+                                                       (e.font == "cmc7" ? "CMC7" : "E13B") +
+                                                       " character set");
+                    const double pitch = font.PitchInch();
+                    const double n = static_cast<double>(e.text.size());
+                    const double x0 = e.xMm
+                                          ? *e.xMm / kMmPerInch
+                                          : d.widthMm / kMmPerInch - kCodelineRightInch - n * pitch;
+                    const double base = e.yMm ? *e.yMm / kMmPerInch
+                                              : d.heightMm / kMmPerInch - kCodelineBaselineInch;
+                    CheckInside(BoxMm{x0 * kMmPerInch, (base - font.HeightInch()) * kMmPerInch,
+                                      (x0 + n * pitch) * kMmPerInch, base * kMmPerInch},
+                                d, e.path);
+                    json chars = json::array();
+                    for (std::size_t i = 0; i < e.text.size(); ++i) {
+                        const char ch = e.text[i];
+                        const double cell = x0 + static_cast<double>(i) * pitch;
+                        json cj = {{"c", std::string(1, ch)}};
+                        if (ch != ' ') {
+                            const CodelineGlyph g = font.Render(ch, d.dpiX, d.dpiY);
+                            const int gx =
+                                static_cast<int>(std::lround((cell + g.leftInch) * d.dpiX));
+                            const int gy =
+                                static_cast<int>(std::lround((base - g.bottomInch) * d.dpiY)) -
+                                g.coverage.Height();
+                            PaintCoverage(c.image, g.coverage, gx, gy, e.colour);
+                            AccumulateInk(c.ink, g.coverage, gx, gy);
+                            cj["box"] =
+                                BoxJson(gx, gy, gx + g.coverage.Width(), gy + g.coverage.Height());
+                            const CodelineGlyph mg = font.Render(ch, magDpiX, magDpiY);
+                            const double left = cell + mg.leftInch;
+                            const double right = left + mg.coverage.Width() / magDpiX;
+                            if (e.magnetic)
+                                magnet.AddCoverage(mg.coverage, left, magDpiX, magDpiY, e.strength);
+                            cj["samples"] = json::array(
+                                {static_cast<long>(std::floor(left * mp.DecimatedPerInch())),
+                                 static_cast<long>(std::ceil(right * mp.DecimatedPerInch()))});
+                        }
+                        chars.push_back(cj);
+                    }
+                    codelineTruth = {{"font", e.font},
+                                     {"font_name", font.Name()},
+                                     {"text", e.text},
+                                     {"magnetic", e.magnetic},
+                                     {"chars", chars},
+                                     {"pitch_in", pitch},
+                                     {"baseline_from_bottom_in", d.heightMm / kMmPerInch - base}};
+                    t["type"] = "codeline";
+                    t["text"] = e.text;
+                    break;
+                }
+                case Element::Kind::Barcode: {
+                    SymbolModules sym;
+                    try {
+                        sym = EncodeSymbol(e.symbology, e.text, e.generator);
+                    } catch (const SynthError& failure) {
+                        throw DescriptionError(e.path + ".data", failure.what());
+                    }
+                    const double mw = e.moduleMm;
+                    const double wMm = sym.cols * mw;
+                    const double hMm = sym.linear ? e.heightMm : sym.rows * sym.rowModules * mw;
+                    const double q = sym.quietModules * mw;
+                    const BoxMm b{*e.xMm, *e.yMm, *e.xMm + wMm, *e.yMm + hMm};
+                    CheckInside(BoxMm{b.left - q, b.top - (sym.linear ? 0.0 : q), b.right + q,
+                                      b.bottom + (sym.linear ? 0.0 : q)},
+                                d, e.path);
+                    checkBand(b, e);
+                    const int ox = static_cast<int>(std::floor(b.left * pxX)),
+                              oy = static_cast<int>(std::floor(b.top * pxY));
+                    ImageBuffer cov(static_cast<int>(std::ceil(b.right * pxX)) - ox + 1,
+                                    static_cast<int>(std::ceil(b.bottom * pxY)) - oy + 1);
+                    for (int r = 0; r < sym.rows; ++r)
+                        for (int col = 0; col < sym.cols; ++col) {
+                            if (!sym.IsDark(col, r)) continue;
+                            const double y0 = sym.linear ? b.top : b.top + r * sym.rowModules * mw;
+                            const double y1 = sym.linear ? b.bottom : y0 + sym.rowModules * mw;
+                            FillRect(cov, (b.left + col * mw) * pxX - ox, y0 * pxY - oy,
+                                     (b.left + (col + 1) * mw) * pxX - ox, y1 * pxY - oy);
+                        }
+                    PaintCoverage(c.image, cov, ox, oy, e.colour);
+                    AccumulateInk(c.ink, cov, ox, oy);
+                    t["type"] = "barcode";
+                    t["symbology"] = e.symbology;
+                    t["generator"] = e.generator;
+                    t["data"] = e.text;
+                    t["modules"] = json::array({sym.cols, sym.rows});
+                    t["box"] = BoxJson(b.left * pxX, b.top * pxY, b.right * pxX, b.bottom * pxY);
+                    break;
+                }
+                case Element::Kind::Microperforation: {
+                    if (!isFront)
+                        throw DescriptionError(
+                            e.path,
+                            "give microperforation on the front (it goes through the paper)");
+                    const bool project = e.glyphs == "project";
+                    for (unsigned char ch : e.text)
+                        if (ch >= 0x80 ||
+                            !(project ? ProjectPerforationHasChar(static_cast<char>(ch))
+                                      : PerforationHasChar(static_cast<char>(ch))))
+                            throw DescriptionError(
+                                e.path + ".text",
+                                "character " + CharName(ch) +
+                                    " is not in the microperforation character set");
+                    double p = e.holePitchMm;
+                    double cellMm = (kPerforationCols + 1) * p;
+                    if (project) {
+                        ProjectPerforationHoles('0', d.dpiX, d.dpiY, &cellMm);
+                        p = cellMm / (kPerforationCols + 1);
+                    }
+                    const BoxMm b{*e.xMm, *e.yMm, *e.xMm + e.text.size() * cellMm - p,
+                                  *e.yMm + kPerforationRows * p};
+                    CheckInside(b, d, e.path);
+                    checkBand(b, e);
+                    json chars = json::array();
+                    for (std::size_t i = 0; i < e.text.size(); ++i) {
+                        const double cx0 = *e.xMm + i * cellMm;
+                        if (project) {
+                            const ImageBuffer cell =
+                                ProjectPerforationHoles(e.text[i], d.dpiX, d.dpiY, nullptr);
+                            if (cell.Width() > 0)
+                                AccumulateInk(holes, cell, static_cast<int>(std::lround(cx0 * pxX)),
+                                              static_cast<int>(std::lround(b.top * pxY)));
+                        }
+                        for (auto [hc, hr] : project ? std::vector<std::pair<int, int>>{}
+                                                     : PerforationHoles(e.text[i]))
+                            FillDisc(holes, (cx0 + (hc + 0.5) * p) * pxX,
+                                     (*e.yMm + (hr + 0.5) * p) * pxY, e.holeMm / 2.0 * pxX);
+                        chars.push_back(
+                            {{"c", std::string(1, e.text[i])},
+                             {"box", BoxJson(cx0 * pxX, b.top * pxY,
+                                             (cx0 + kPerforationCols * p) * pxX, b.bottom * pxY)}});
+                    }
+                    t["type"] = "microperforation";
+                    t["text"] = e.text;
+                    t["chars"] = chars;
+                    t["box"] = BoxJson(b.left * pxX, b.top * pxY, b.right * pxX, b.bottom * pxY);
+                    break;
+                }
+                case Element::Kind::Photo:
+                case Element::Kind::Rect:
+                case Element::Kind::MagneticNoise: {
+                    const BoxMm b{*e.xMm, *e.yMm, *e.xMm + e.widthMm, *e.yMm + e.heightMm};
+                    CheckInside(b, d, e.path);
+                    const int ox = static_cast<int>(std::lround(b.left * pxX)),
+                              oy = static_cast<int>(std::lround(b.top * pxY));
+                    const int w = std::max(1, static_cast<int>(std::lround(e.widthMm * pxX)));
+                    const int h = std::max(1, static_cast<int>(std::lround(e.heightMm * pxY)));
+                    if (e.kind == Element::Kind::Photo) {
+                        checkBand(b, e);
+                        const ImageBuffer cov = PhotoCoverage(w, h, e.darkness, pxX, rng);
+                        PaintCoverage(c.image, cov, ox, oy, Rgb{22, 18, 16});
+                        AccumulateInk(c.ink, cov, ox, oy);
+                        t["type"] = "photo";
+                    } else if (e.kind == Element::Kind::Rect) {
+                        checkBand(b, e);
+                        ImageBuffer cov(w, h);
+                        const double lw = e.lineMm * pxX, lh = e.lineMm * pxY;
+                        if (e.fill) {
+                            FillRect(cov, 0, 0, w, h);
+                        } else {
+                            FillRect(cov, 0, 0, w, lh);
+                            FillRect(cov, 0, h - lh, w, h);
+                            FillRect(cov, 0, lh, lw, h - lh);
+                            FillRect(cov, w - lw, lh, w, h - lh);
+                        }
+                        PaintCoverage(c.image, cov, ox, oy, e.colour);
+                        AccumulateInk(c.ink, cov, ox, oy);
+                        t["type"] = "rect";
+                    } else {
+                        if (!isFront)
+                            throw DescriptionError(e.path, "magnetic noise belongs on the front");
+                        if (b.bottom > bandTopMm)
+                            magnet.AddSpeckle(b.left / kMmPerInch, b.right / kMmPerInch, e.level,
+                                              rng);
+                        if (e.visible) {
+                            ImageBuffer cov(w, h);
+                            for (int k = 0; k < w * h / 40; ++k)
+                                FillDisc(cov, rng.Uniform(0, w), rng.Uniform(0, h),
+                                         rng.Uniform(0.3, 1.2) * pxX * 0.1);
+                            PaintCoverage(c.image, cov, ox, oy, e.colour);
+                            AccumulateInk(c.ink, cov, ox, oy);
+                        }
+                        t["type"] = "magnetic_noise";
+                        t["level"] = e.level;
+                    }
+                    t["box"] = BoxJson(b.left * pxX, b.top * pxY, b.right * pxX, b.bottom * pxY);
+                    break;
+                }
+            }
+            c.elements.push_back(t);
+        }
+        return c;
+    };
+
+    Canvas front = renderSide(d.front, Side::Front);
+    Canvas rear = renderSide(d.rear, Side::Rear);
+
+    // Holes show the scanner's backdrop on both reflective sides (mirrored
+    // on the rear) and let the full backlight through.
+    PaintCoverage(front.image, holes, 0, 0, kBackdrop);
+    ImageBuffer mirrored(W, H);
+    for (int y = 0; y < H; ++y)
+        for (int x = 0; x < W; ++x) mirrored.At(W - 1 - x, y) = holes.At(x, y);
+    PaintCoverage(rear.image, mirrored, 0, 0, kBackdrop);
+
+    ImageBuffer backlight(W, H, 1);
+    for (int y = 0; y < H; ++y)
+        for (int x = 0; x < W; ++x) {
+            const double t = d.transmission * (1.0 - 0.85 * CoverageShare(front.ink.At(x, y))) *
+                             (1.0 - 0.85 * CoverageShare(rear.ink.At(W - 1 - x, y)));
+            const double h = CoverageShare(holes.At(x, y));
+            backlight.At(x, y) =
+                static_cast<std::uint8_t>(std::lround(255.0 * (t * (1.0 - h) + h)));
+        }
+
+    // Scan: the same skew for every side (the rear turns the other way as it
+    // is seen from the other face), then the sensor's degradations.
+    const double dpi = std::sqrt(d.dpiX * d.dpiY);
+    // The backlight sensor is grey whatever the reflective sides scan in.
+    enum class Tone { AsDescribed, Grey };
+    auto finish = [&](ImageBuffer img, Tone tone, double angle, std::uint64_t stream) {
+        if (tone == Tone::Grey || !d.colour) img = ToGrey(img);
+        if (angle != 0.0) img = RotateImage(img, angle, 0.0, 0.0, kBackdrop);
+        DegradeImage(img, deg, dpi, d.degradation.seed, stream);
+        return img;
+    };
+    if (d.wantFront) out.front = finish(std::move(front.image), Tone::AsDescribed, deg.skewDeg, 1);
+    if (d.wantRear) out.rear = finish(std::move(rear.image), Tone::AsDescribed, -deg.skewDeg, 2);
+    if (d.wantBacklight) out.backlight = finish(std::move(backlight), Tone::Grey, deg.skewDeg, 3);
+
+    const double cx = (W - 1) / 2.0, cy = (H - 1) / 2.0;
+    AddScanBoxes(front.elements, deg.skewDeg, cx, cy);
+    AddScanBoxes(rear.elements, -deg.skewDeg, cx, cy);
+    if (!codelineTruth.is_null()) AddScanBoxes(codelineTruth["chars"], deg.skewDeg, cx, cy);
+
+    Rng magRng(d.degradation.seed ^ 0x6D61676E65746963ULL);
+    out.magnetic = QuantiseSignal(HeadSignal(magnet), mp, magRng);
+
+    out.truth = std::make_shared<const json>(json{
+        {"format", "kvx-synth-truth/1"},
+        {"name", d.name},
+        {"seed", d.degradation.seed},
+        {"level", d.degradation.level},
+        {"paper", {{"width_mm", d.widthMm}, {"height_mm", d.heightMm}}},
+        {"dpi_x", d.dpiX},
+        {"dpi_y", d.dpiY},
+        {"colour", d.colour},
+        {"size_px", json::array({W, H})},
+        {"degradation", ToJson(deg)},
+        {"skew_centre_px", json::array({cx, cy})},
+        {"front", front.elements},
+        {"rear", rear.elements},
+        {"codeline", codelineTruth},
+        {"magnetic",
+         {{"ratio", mp.ratio},
+          {"decimation", mp.decimation},
+          {"raw_per_inch", mp.RawPerInch()},
+          {"decimated_per_inch", mp.DecimatedPerInch()},
+          {"count", out.magnetic.size()},
+          {"baseline", mp.baseline},
+          {"noise", mp.noise},
+          {"edge_level", mp.edgeLevel}}},
+    });
+    return out;
+}
+
+void WriteDocument(const RenderedDocument& doc, const std::string& dir, const std::string& format) {
+    json truth = *doc.truth;
+    json images = json::object();
+    const double dpi = truth.value("dpi_x", 0.0);
+    auto save = [&](const std::optional<ImageBuffer>& img, const char* side) {
+        if (!img) return;
+        const std::string ext = format == "pnm" ? (img->Channels() == 3 ? ".ppm" : ".pgm") : ".png";
+        const std::string file = doc.name + "." + side + ext;
+        images[side] = file;
+        if (format == "pnm")
+            WritePnm(*img, dir + "/" + file);
+        else
+            WritePng(*img, dir + "/" + file, dpi);
+    };
+    save(doc.front, "front");
+    save(doc.rear, "rear");
+    save(doc.backlight, "backlight");
+    truth["images"] = images;
+    truth["magnetic"]["file"] = doc.name + ".mag";
+    {
+        std::ofstream mag(dir + "/" + doc.name + ".mag", std::ios::binary);
+        mag.write(reinterpret_cast<const char*>(doc.magnetic.data()),
+                  static_cast<std::streamsize>(doc.magnetic.size()));
+        if (!mag) throw SynthError("cannot write " + dir + "/" + doc.name + ".mag");
+    }
+    std::ofstream js(dir + "/" + doc.name + ".json");
+    js << truth.dump(1) << "\n";
+    if (!js) throw SynthError("cannot write " + dir + "/" + doc.name + ".json");
+}
+
+}  // namespace kovran::synth
