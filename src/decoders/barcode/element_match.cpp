@@ -1,0 +1,58 @@
+#include "decoders/barcode/element_match.h"
+
+#include <cmath>
+#include <limits>
+
+namespace kovran::decoders::barcode::detail {
+
+double PatternDistance(std::span<const int> widths, std::span<const std::uint8_t> pattern,
+                       double maxElement) {
+    constexpr double kNoMatch = std::numeric_limits<double>::max();
+    if (widths.size() != pattern.size() || widths.empty()) return kNoMatch;
+    long long total = 0;
+    int modules = 0;
+    for (std::size_t i = 0; i < widths.size(); ++i) {
+        if (widths[i] <= 0) return kNoMatch;
+        total += widths[i];
+        modules += pattern[i];
+    }
+    const double scale = static_cast<double>(modules) / static_cast<double>(total);
+    double sum = 0.0;
+    for (std::size_t i = 0; i < widths.size(); ++i) {
+        const double off = std::fabs(widths[i] * scale - pattern[i]);
+        if (off > maxElement) return kNoMatch;
+        sum += off;
+    }
+    return sum / modules;
+}
+
+int BestPattern(std::span<const int> widths, std::span<const std::uint8_t> table, int columns) {
+    double best = std::numeric_limits<double>::max();
+    double second = best;
+    int bestIndex = -1;
+    const std::size_t rows = table.size() / static_cast<std::size_t>(columns);
+    for (std::size_t r = 0; r < rows; ++r) {
+        const double d = PatternDistance(widths, table.subspan(r * columns, columns));
+        if (d < best) {
+            second = best;
+            best = d;
+            bestIndex = static_cast<int>(r);
+        } else if (d < second) {
+            second = d;
+        }
+    }
+    if (best > kMaxMatchDistance || second - best < kMinMatchMargin) return -1;
+    return bestIndex;
+}
+
+int Mod10CheckDigit(const std::string& digits) {
+    int sum = 0;
+    int weight = 3;
+    for (auto it = digits.rbegin(); it != digits.rend(); ++it) {
+        sum += (*it - '0') * weight;
+        weight = 4 - weight;
+    }
+    return (10 - sum % 10) % 10;
+}
+
+}  // namespace kovran::decoders::barcode::detail
