@@ -33,7 +33,7 @@ struct Degradation {
 // paper on both sides and `height` rows (bars over the middle 80%).
 imaging::ImageBuffer RenderSymbol(const std::vector<bool>& modules, const Degradation& d,
                                   int height = 90, int quietModules = 12, int dpi = 300,
-                                  int minWidth = 0);
+                                  int minWidth = 320);
 
 }  // namespace kovran::decoders::barcode::testing
 
