@@ -22,7 +22,8 @@ inline constexpr double kMaxMatchDistance = 0.14;
 inline constexpr double kMinMatchMargin = 0.04;
 
 // The index of the pattern (rows of `columns` modules in `table`) that
-// `widths` match best, or -1 when none matches clearly.
+// `widths` match best, or -1 when none matches clearly. Widths are compared
+// element by element first, then edge to edge (sums of neighbours).
 int BestPattern(std::span<const int> widths, std::span<const std::uint8_t> table, int columns);
 
 // The GS1 mod 10 check digit of a string of digits (weights 3, 1, 3, ...

@@ -59,20 +59,25 @@ std::vector<Edge> FindEdges(const std::vector<double>& profile, double threshold
         const double d = profile[i + 1] - profile[i];
         if (std::fabs(d) < threshold || d == 0.0) continue;
         const int sign = d > 0 ? 1 : -1;
-        // The edge's place: the centroid of the differences of its sign
-        // around it, so that a blurred edge is placed between samples.
+        // The edge's place: where the profile crosses the middle between the
+        // extremes on either side of it. A narrow element that the blur keeps
+        // from full contrast is measured at its own mid-level, not at the
+        // steepest point, which overlapping edges push outward.
         std::size_t lo = i;
         while (lo > 0 && (profile[lo] - profile[lo - 1]) * sign > 0) --lo;
-        std::size_t hi = i;
-        while (hi + 1 < n && (profile[hi + 2] - profile[hi + 1]) * sign > 0) ++hi;
-        double mass = 0.0;
-        double moment = 0.0;
-        for (std::size_t k = lo; k <= hi; ++k) {
-            const double m = (profile[k + 1] - profile[k]) * sign;
-            mass += m;
-            moment += m * (static_cast<double>(k) + 0.5);
+        std::size_t hi = i + 1;
+        while (hi + 1 < profile.size() && (profile[hi + 1] - profile[hi]) * sign > 0) ++hi;
+        const double mid = (profile[lo] + profile[hi]) / 2.0;
+        double crossing = static_cast<double>(i) + 0.5;
+        for (std::size_t k = lo; k < hi; ++k) {
+            const double a = (profile[k] - mid) * sign;
+            const double b = (profile[k + 1] - mid) * sign;
+            if (a <= 0 && b > 0) {
+                crossing = static_cast<double>(k) + (-a) / (b - a);
+                break;
+            }
         }
-        const Edge edge{.position = moment / mass, .strength = std::fabs(d), .sign = sign};
+        const Edge edge{.position = crossing, .strength = std::fabs(d), .sign = sign};
         if (!edges.empty() && edges.back().sign == sign) {
             if (edge.strength > edges.back().strength) edges.back() = edge;
         } else {
