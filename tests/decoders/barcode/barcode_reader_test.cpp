@@ -236,6 +236,16 @@ TEST(BarcodeReader, ZoneGeometryAndLimits) {
     EXPECT_EQ(ReadZone(image.View(), kFontAllBarcodes, {}, 8).count, 0);
     EXPECT_EQ(ReadZone(image.View(), kFontAllBarcodes, {}, 9).reading.text, "LIMITS 42");
 
+    // The least width is r * 64 / 75: a small symbol of 130 pixels reads
+    // only where they are at most 2 / 15 inch.
+    const auto tiny =
+        RenderSymbol(ZintModules(BARCODE_UPCE, "0123456"), {.modulePixels = 2.0}, 60, 7, 300, 0);
+    ASSERT_LT(tiny.Width(), 256);
+    ASSERT_GE(tiny.Width(), 128);
+    EXPECT_EQ(ReadZone(tiny.View(), kFontAllBarcodes).count, 0);
+    EXPECT_EQ(ReadZone(tiny.View().WithResolution({150, 150}), kFontAllBarcodes).reading.text,
+              "01234565");
+
     // A view inside a wider buffer (stride larger than the width), with ink
     // right beside it: only the view is read.
     imaging::ImageBuffer wide(image.Width() + 40, image.Height(), 1, 0, image.Res());
@@ -243,6 +253,12 @@ TEST(BarcodeReader, ZoneGeometryAndLimits) {
         std::copy(image.Row(y), image.Row(y) + image.Width(), wide.Row(y) + 20);
     const auto inner = wide.View().Crop(20, 0, image.Width(), image.Height());
     EXPECT_EQ(ReadZone(inner, kFontAllBarcodes).reading.text, "LIMITS 42");
+
+    // Leaning at 45 degrees, no band crosses every bar: nothing, and never
+    // a wrong text.
+    const auto leaning = RenderSymbol(symbol, {.skewDegrees = 45.0}, 120);
+    const Read lean = ReadZone(leaning.View(), kFontAllBarcodes);
+    EXPECT_TRUE(lean.count == 0 || lean.reading.text == "LIMITS 42") << lean.reading.text;
 
     // A symbol cut by the zone edge reads nothing.
     const auto cut = image.View().Crop(0, 0, image.Width() * 2 / 3, image.Height());

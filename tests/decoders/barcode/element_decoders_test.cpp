@@ -146,6 +146,16 @@ TEST(ElementDecoders, CheckCharacters) {
     EXPECT_FALSE(DecodeEan13(wrong).has_value());
     EXPECT_FALSE(DecodeUpcA(wrong).has_value());
 
+    // A Code 128 whose mod 103 character belongs to another text.
+    const std::vector<int> ab = Widths(ZintModules(BARCODE_CODE128, "AB"));
+    const std::vector<int> ac = Widths(ZintModules(BARCODE_CODE128, "AC"));
+    ASSERT_EQ(ab.size(), ac.size());
+    ASSERT_TRUE(DecodeCode128(ab).has_value());
+    std::vector<int> badCheck = ab;
+    std::copy(ac.end() - 13, ac.end() - 7, badCheck.end() - 13);
+    ASSERT_NE(badCheck, ab);
+    EXPECT_FALSE(DecodeCode128(badCheck).has_value());
+
     // A Code 39 whose mod 43 character is wrong reads unverified.
     const std::vector<int> checked = Widths(ZintModules(BARCODE_CODE39, "KOVRAN42", 1));
     const std::vector<int> other39 = Widths(ZintModules(BARCODE_CODE39, "KOVRAN4V"));
