@@ -81,7 +81,29 @@ double ElementDistance(std::span<const int> widths, std::span<const std::uint8_t
 int BestPattern(std::span<const int> widths, std::span<const std::uint8_t> table, int columns) {
     const int byElements = Best(widths, table, columns, ElementDistance);
     if (byElements >= 0) return byElements;
-    return Best(widths, table, columns, PairDistance);
+    // Edge to edge, some patterns coincide (the retail digits 1 and 7, 2
+    // and 8): among the patterns that match so, the element widths decide,
+    // and must decide clearly.
+    constexpr double kTieBreakMargin = 0.10;
+    constexpr double kAnyElement = 100.0;
+    const std::size_t rows = table.size() / static_cast<std::size_t>(columns);
+    int chosen = -1;
+    double best = std::numeric_limits<double>::max();
+    double second = best;
+    for (std::size_t r = 0; r < rows; ++r) {
+        const auto pattern = table.subspan(r * columns, columns);
+        if (PairDistance(widths, pattern) > kMaxMatchDistance) continue;
+        const double d = PatternDistance(widths, pattern, kAnyElement);
+        if (d < best) {
+            second = best;
+            best = d;
+            chosen = static_cast<int>(r);
+        } else if (d < second) {
+            second = d;
+        }
+    }
+    if (chosen < 0 || second - best < kTieBreakMargin) return -1;
+    return chosen;
 }
 
 int Mod10CheckDigit(const std::string& digits) {

@@ -134,13 +134,13 @@ constexpr const char* kNames[] = {
 constexpr int kMinRead[9][4] = {
     {20, 20, 18, 16},  // Code 39
     {20, 20, 18, 16},  // Interleaved 2 of 5
-    {20, 20, 18, 14},  // Code 128
+    {20, 20, 18, 16},  // Code 128
     {20, 20, 18, 5},   // Codabar
-    {20, 20, 18, 2},   // Code 93
-    {20, 20, 13, 6},   // EAN-8
-    {20, 20, 10, 2},   // UPC-A
-    {20, 20, 11, 4},   // EAN-13
-    {20, 20, 16, 8},   // UPC-E
+    {20, 20, 18, 13},  // Code 93
+    {20, 20, 18, 16},  // EAN-8
+    {20, 20, 18, 16},  // UPC-A
+    {20, 20, 18, 16},  // EAN-13
+    {20, 20, 18, 15},  // UPC-E
 };
 
 TEST(BarcodeReadRates, DegradedSymbolsReadWithoutMisreads) {
