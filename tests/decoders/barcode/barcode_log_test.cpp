@@ -1,0 +1,58 @@
+// What the barcode reader writes to the log.
+#include <zint.h>
+
+#include <gtest/gtest.h>
+
+#include "api/log_fixture.h"
+#include "decoders/barcode/barcode_reader.h"
+#include "decoders/barcode/symbology.h"
+#include "symbol_images.h"
+
+namespace kovran::decoders::barcode {
+namespace {
+
+class BarcodeLog : public test::LogFixture {
+  protected:
+    void SetUp() override {
+        LogFixture::SetUp();
+        Ini("[General]\nLogTimeStamp=0\n");
+        StartAtLoad();
+    }
+
+    int Read(const imaging::ImageBuffer& image, int maxChars, BarcodeSettings settings = {}) {
+        BarcodeState state;
+        BarcodeReading reading;
+        return ReadBarcodes(image.View(), kFontAllBarcodes, maxChars, settings, state, reading);
+    }
+};
+
+TEST_F(BarcodeLog, TooManyCharactersAndWrongCode32) {
+    const auto image = testing::RenderSymbol(testing::ZintModules(BARCODE_CODE128, "TOO LONG"), {});
+    EXPECT_EQ(Read(image, 7), 0);
+    EXPECT_GE(Count("barcode reading - too many char\r\n"), 1);
+    EXPECT_EQ(Read(image, 8), 8);
+
+    // Six Code 39 characters that are no base-32 number.
+    const auto vowels = testing::RenderSymbol(testing::ZintModules(BARCODE_CODE39, "AEIOU0"), {});
+    EXPECT_EQ(Count("wrong decoding"), 0);
+    EXPECT_EQ(Read(vowels, 20, {.pharmaceutical = true}), 0);
+    // An error line, then the text on its own line.
+    const std::string log = LogBytes();
+    const std::size_t at = log.find("wrong decoding\r\nAEIOU0\r\n");
+    ASSERT_NE(at, std::string::npos);
+    const std::size_t lineStart = log.rfind('\n', at) + 1;
+    EXPECT_EQ(log.compare(lineStart, 6, "err - "), 0);
+    EXPECT_GE(Count("AEIOU0\r\n"), 1);
+}
+
+TEST_F(BarcodeLog, ZonesWithoutBarcodeLogNothing) {
+    const std::string before = LogBytes();
+    imaging::ImageBuffer white(400, 90, 1, 255, {300, 300});
+    EXPECT_EQ(Read(white, 20), 0);
+    imaging::ImageBuffer narrow(100, 90, 1, 0, {300, 300});
+    EXPECT_EQ(Read(narrow, 20), 0);
+    EXPECT_EQ(LogBytes(), before);
+}
+
+}  // namespace
+}  // namespace kovran::decoders::barcode
