@@ -70,7 +70,6 @@ class ZoneScanner {
 
     void ReadCleaned(imaging::ConstImageView image);
     bool BarcodeLike() const { return barcodeLike_; }
-    void ClearBarcodeLike() { barcodeLike_ = false; }
 
   private:
     void ScanBand(imaging::ConstImageView band, ConfidenceLevels preset);
@@ -266,8 +265,8 @@ int ReadBarcodes(imaging::ConstImageView zone, int font, int maxChars,
     if (r <= 0 || maxChars <= 0 || !KnownFont(font) || zone.Empty()) return 0;
     if (zone.Width() < Scaled(r, 64, 75) || zone.Height() < Scaled(r, 2, 75)) return 0;
 
-    ZoneReading reading(maxChars);
-    ZoneScanner scanner(r, font, settings, reading);
+    // Each cleaning is read afresh: the same bars seen again at another
+    // brightness are no new evidence for a reading that did not stand.
     for (int offset : kCleaningOffsets) {
         imaging::ImageBuffer cleaned;
         try {
@@ -278,7 +277,8 @@ int ReadBarcodes(imaging::ConstImageView zone, int font, int maxChars,
             SetLastResult(KVX_ERR_OUT_OF_MEMORY);
             return kBarcodeAllocationFailed;
         }
-        scanner.ClearBarcodeLike();
+        ZoneReading reading(maxChars);
+        ZoneScanner scanner(r, font, settings, reading);
         try {
             scanner.ReadCleaned(cleaned.View());
         } catch (const std::bad_alloc&) {
@@ -286,13 +286,12 @@ int ReadBarcodes(imaging::ConstImageView zone, int font, int maxChars,
             LogPairValue("err - ", "read barcode with invalid memory allocation",
                          platform::LastSystemError());
             SetLastResult(KVX_ERR_OUT_OF_MEMORY);
+            out = {};
             return 0;
         }
-        BarcodeReading trial;
-        reading.Finish(trial);
-        if (!trial.text.empty() || !scanner.BarcodeLike()) break;
+        state.lastSymbology = reading.Finish(out);
+        if (!out.text.empty() || !scanner.BarcodeLike()) break;
     }
-    state.lastSymbology = reading.Finish(out);
     return static_cast<int>(out.text.size());
 }
 

@@ -4,6 +4,7 @@
 #include <array>
 #include <cstdint>
 #include <cstdio>
+#include <vector>
 
 #include "decoders/barcode/element_match.h"
 #include "decoders/barcode/symbology.h"
@@ -30,6 +31,43 @@ long long Sum(std::span<const int> w) {
     for (int v : w) s += v;
     return s;
 }
+
+// The narrow and wide elements of a decoded symbol, each class at one
+// width: a spot or a void that merges or splits elements leaves an element
+// far from its class, and a symbol read so is refused rather than misread.
+class WidthClasses {
+  public:
+    void Add(int width, bool wide) { (wide ? wide_ : narrow_).push_back(width); }
+    void AddPattern(std::span<const int> w, int bits) {
+        for (std::size_t i = 0; i < w.size(); ++i)
+            Add(w[i], ((bits >> (w.size() - 1 - i)) & 1) != 0);
+    }
+    bool Consistent() const {
+        if (narrow_.empty() || wide_.empty()) return false;
+        const double n = Mean(narrow_);
+        const double w = Mean(wide_);
+        if (w < kMinWideRatio * n) return false;
+        for (int v : narrow_)
+            if (v < kNarrowLow * n || v > kNarrowHigh * n) return false;
+        for (int v : wide_)
+            if (v < kWideLow * w || v > kWideHigh * w) return false;
+        return true;
+    }
+    double NarrowMean() const { return Mean(narrow_); }
+
+  private:
+    static constexpr double kNarrowLow = 0.4;
+    static constexpr double kNarrowHigh = 1.7;
+    static constexpr double kWideLow = 0.6;
+    static constexpr double kWideHigh = 1.5;
+    static double Mean(const std::vector<int>& v) {
+        double s = 0.0;
+        for (int x : v) s += x;
+        return v.empty() ? 0.0 : s / static_cast<double>(v.size());
+    }
+    std::vector<int> narrow_;
+    std::vector<int> wide_;
+};
 
 // Bit i (from the most significant of `count`) set for a wide element.
 int WidePattern(std::span<const int> w, double threshold) {
@@ -61,6 +99,22 @@ char Code39Char(int bits) {
     for (std::size_t i = 0; i < kCode39Patterns.size(); ++i)
         if (kCode39Patterns[i] == bits) return kCode39Alphabet[i];
     return kNoChar;
+}
+
+int Code39Bits(char c) {
+    if (c == '*') return kCode39Star;
+    for (int i = 0; i < 43; ++i)
+        if (kCode39Alphabet[i] == c) return kCode39Patterns[static_cast<std::size_t>(i)];
+    return 0;
+}
+
+// The gaps between characters are no wider than a few narrow elements.
+bool GapsNarrow(std::span<const int> widths, std::size_t charElements,
+                const WidthClasses& classes) {
+    constexpr double kMaxGapNarrows = 5.0;
+    for (std::size_t at = charElements; at < widths.size(); at += charElements + 1)
+        if (widths[at] > kMaxGapNarrows * classes.NarrowMean()) return false;
+    return true;
 }
 
 int Code39Value(char c) {
@@ -136,15 +190,19 @@ std::optional<SymbolText> DecodeCode39(std::span<const int> widths) {
     const long long reference = Sum(first);
 
     std::string all;
+    WidthClasses classes;
     for (std::size_t i = 0; i < chars; ++i) {
         const auto w = widths.subspan(i * 10, kCode39CharElements);
         if (!SimilarScale(Sum(w), reference)) return std::nullopt;
         const char c = ReadCode39Char(w, threshold);
         if (c == kNoChar) return std::nullopt;
+        classes.AddPattern(w, Code39Bits(c));
         all.push_back(c);
     }
     // Start and stop, and no '*' between them.
     if (all.front() != '*' || all.back() != '*') return std::nullopt;
+    if (!classes.Consistent() || !GapsNarrow(widths, kCode39CharElements, classes))
+        return std::nullopt;
     SymbolText out;
     out.text = all.substr(1, all.size() - 2);
     if (out.text.find('*') != std::string::npos) return std::nullopt;
@@ -177,6 +235,7 @@ std::optional<SymbolText> DecodeInterleaved2of5(std::span<const int> widths) {
     const std::size_t pairs = (count - 7) / 10;
 
     std::string digits;
+    WidthClasses classes;
     long long reference = 0;
     double firstThreshold = 0.0;
     double lastThreshold = 0.0;
@@ -202,6 +261,10 @@ std::optional<SymbolText> DecodeInterleaved2of5(std::span<const int> widths) {
         const int d1 = ItfDigit(bars);
         const int d2 = ItfDigit(spaces);
         if (d1 < 0 || d2 < 0) return std::nullopt;
+        for (int j = 0; j < 5; ++j) {
+            classes.Add(w[static_cast<std::size_t>(2 * j)], ((bars >> (4 - j)) & 1) != 0);
+            classes.Add(w[static_cast<std::size_t>(2 * j + 1)], ((spaces >> (4 - j)) & 1) != 0);
+        }
         digits.push_back(static_cast<char>('0' + d1));
         digits.push_back(static_cast<char>('0' + d2));
     }
@@ -211,6 +274,11 @@ std::optional<SymbolText> DecodeInterleaved2of5(std::span<const int> widths) {
     const auto stop = widths.last(3);
     if (stop[0] <= lastThreshold || stop[1] > lastThreshold || stop[2] > lastThreshold)
         return std::nullopt;
+    for (std::size_t i = 0; i < 4; ++i) classes.Add(widths[i], false);
+    classes.Add(stop[0], true);
+    classes.Add(stop[1], false);
+    classes.Add(stop[2], false);
+    if (!classes.Consistent()) return std::nullopt;
 
     SymbolText out;
     out.text = digits;
@@ -227,6 +295,7 @@ std::optional<SymbolText> DecodeCodabar(std::span<const int> widths) {
     if (chars < 3) return std::nullopt;
 
     std::string all;
+    WidthClasses classes;
     int valueSum = 0;
     double narrowRef = 0.0;
     for (std::size_t i = 0; i < chars; ++i) {
@@ -245,9 +314,12 @@ std::optional<SymbolText> DecodeCodabar(std::span<const int> widths) {
         const bool edge = i == 0 || i + 1 == chars;
         if (IsCodabarStartStop(index) != edge) return std::nullopt;
         if (CountBits(bits) < 2 || CountBits(bits) > 3) return std::nullopt;
+        classes.AddPattern(w, bits);
         all.push_back(kCodabarAlphabet[index]);
         valueSum += index;
     }
+    if (!classes.Consistent() || !GapsNarrow(widths, kCodabarCharElements, classes))
+        return std::nullopt;
     SymbolText out;
     out.text = all.substr(1, all.size() - 2);
     out.verified = out.text.size() >= 2 && valueSum % 16 == 0;

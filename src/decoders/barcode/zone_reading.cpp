@@ -96,36 +96,26 @@ int ZoneReading::Finish(BarcodeReading& out) const {
         box.values[4] = static_cast<std::uint16_t>(std::clamp(s.bottom, 0, 65535));
         box.values[kBoxSymbology] = static_cast<std::uint16_t>(s.symbology);
         box.values[kBoxReversed] = s.reversed ? 1 : 0;
-        bool blankPending = !out.text.empty();
-        bool dropping = false;
+        // A barcode with a character too weak to keep is not returned in
+        // part: the text without that character would be another text.
+        const bool weak = std::any_of(s.chars.begin(), s.chars.end(), [](const ReadChar& c) {
+            return c.confidence < (c.verified ? kAcceptVerified : kAcceptUnverified);
+        });
+        if (weak || s.chars.empty()) continue;
+        if (!out.text.empty()) {
+            out.text.push_back(' ');
+            out.confidence.push_back(kFullConfidence);
+            out.boxes.push_back(box);
+        }
         for (const ReadChar& c : s.chars) {
-            const int accept = c.verified ? kAcceptVerified : kAcceptUnverified;
-            // A weak character goes with the blank before it; a run of very
-            // weak characters goes whole.
-            if (c.confidence < accept || (dropping && c.confidence < kAcceptVerified)) {
-                dropping = true;
-                if (!out.text.empty() && out.text.back() == ' ') {
-                    out.text.pop_back();
-                    out.confidence.pop_back();
-                    out.boxes.pop_back();
-                }
-                continue;
-            }
-            dropping = false;
-            if (blankPending) {
-                out.text.push_back(' ');
-                out.confidence.push_back(kFullConfidence);
-                out.boxes.push_back(box);
-                blankPending = false;
-            }
             CharBox charBox = box;
             charBox.values[kBoxVerified] = c.verified ? 1 : 0;
             out.text.push_back(c.ch);
             out.confidence.push_back(
                 static_cast<std::uint8_t>(std::clamp(c.confidence, 1, kFullConfidence)));
             out.boxes.push_back(charBox);
-            if (symbology == kNoSymbologyRead) symbology = static_cast<int>(s.symbology);
         }
+        if (symbology == kNoSymbologyRead) symbology = static_cast<int>(s.symbology);
     }
     return symbology;
 }

@@ -51,9 +51,9 @@ class ZoneReading {
     bool Complete() const;
     const std::vector<Stretch>& Stretches() const { return stretches_; }
 
-    // The final text: characters below 40 (20 when verified) go, with the
-    // blank before them; the stretches are joined by a blank. Returns the
-    // symbology of the first stretch left, or kNoSymbologyRead.
+    // The final text: a barcode with a character below 40 (20 when
+    // verified) goes whole; the barcodes left are joined by a blank. Returns
+    // the symbology of the first barcode left, or kNoSymbologyRead.
     int Finish(BarcodeReading& out) const;
 
   private:

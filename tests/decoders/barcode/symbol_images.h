@@ -26,7 +26,8 @@ struct Degradation {
     double skewDegrees = 0.0;   // bars leaning this much from vertical
     int ink = 20;               // grey of the bars
     int paper = 235;            // grey of the paper
-    unsigned seed = 1;          // noise generator seed
+    int spots = 0;              // ink specks and voids, 2-5 pixels wide, up to 34 high
+    unsigned seed = 1;          // noise and spot generator seed
 };
 
 // A zone image at `dpi` holding the modules, centred, with `quietModules` of
