@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <exception>
 #include <new>
 #include <optional>
 
@@ -33,6 +34,8 @@ constexpr std::size_t kMaxBoundaries = 3000;
 constexpr int kMinEdges = 16;
 constexpr int kEvenRunRetries = 3;
 constexpr int kBarcodeLikeContrast = 50;
+// Beyond any scanner; a larger value is no resolution at all.
+constexpr double kMaxResolution = 10000.0;
 
 // Resolution-scaled lengths: r * numerator / denominator.
 int Scaled(int r, int numerator, int denominator) {
@@ -261,8 +264,10 @@ int ReadBarcodes(imaging::ConstImageView zone, int font, int maxChars,
                  const BarcodeSettings& settings, BarcodeState& state, BarcodeReading& out) {
     out = {};
     state.lastSymbology = kNoSymbologyRead;
-    const int r = static_cast<int>(std::lround(zone.Res().x));
-    if (r <= 0 || maxChars <= 0 || !KnownFont(font) || zone.Empty()) return 0;
+    const double dpi = zone.Res().x;
+    if (!(dpi >= 1.0 && dpi <= kMaxResolution)) return 0;
+    const int r = static_cast<int>(std::lround(dpi));
+    if (maxChars <= 0 || !KnownFont(font) || zone.Empty()) return 0;
     if (zone.Width() < Scaled(r, 64, 75) || zone.Height() < Scaled(r, 2, 75)) return 0;
 
     // Each cleaning is read afresh: the same bars seen again at another
@@ -271,7 +276,8 @@ int ReadBarcodes(imaging::ConstImageView zone, int font, int maxChars,
         imaging::ImageBuffer cleaned;
         try {
             cleaned = imaging::CleanZone(zone, offset);
-        } catch (const std::bad_alloc&) {
+        } catch (const std::exception&) {
+            // No memory, or more than a buffer may hold.
             platform::SetLastSystemError(platform::kErrorNotEnoughMemory);
             LogPairValue("err - ", "duplicating ocr image", platform::LastSystemError());
             SetLastResult(KVX_ERR_OUT_OF_MEMORY);

@@ -1,8 +1,10 @@
 // What the barcode reader writes to the log.
+#include <sys/mman.h>
 #include <zint.h>
 
 #include <gtest/gtest.h>
 
+#include "KovranMS.h"
 #include "api/log_fixture.h"
 #include "decoders/barcode/barcode_reader.h"
 #include "decoders/barcode/symbology.h"
@@ -43,6 +45,30 @@ TEST_F(BarcodeLog, TooManyCharactersAndWrongCode32) {
     const std::size_t lineStart = log.rfind('\n', at) + 1;
     EXPECT_EQ(log.compare(lineStart, 6, "err - "), 0);
     EXPECT_GE(Count("AEIOU0\r\n"), 1);
+}
+
+TEST_F(BarcodeLog, ZoneTooLargeToCopy) {
+    // 65535 x 20000 pixels of untouched (zero) pages: more than a work copy
+    // may take, so the reading ends before it starts.
+    constexpr int kWidth = 65535;
+    constexpr int kHeight = 20000;
+    const std::size_t bytes = std::size_t{kWidth} * kHeight;
+    void* pages =
+        mmap(nullptr, bytes, PROT_READ, MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE, -1, 0);
+    ASSERT_NE(pages, MAP_FAILED);
+    const imaging::ConstImageView zone(static_cast<const std::uint8_t*>(pages), kWidth, kHeight,
+                                       kWidth, 1, {300, 300});
+    SetLastResult(KVX_OK);
+    BarcodeState state;
+    BarcodeReading reading;
+    EXPECT_EQ(ReadBarcodes(zone, kFontAllBarcodes, 100, {}, state, reading),
+              kBarcodeAllocationFailed);
+    munmap(pages, bytes);
+    EXPECT_EQ(LastResult(), KVX_ERR_OUT_OF_MEMORY);
+    // With the system error: not enough memory (8).
+    EXPECT_EQ(Count("err -  duplicating ocr image  8"), 1) << LogBytes();
+    EXPECT_TRUE(reading.text.empty());
+    EXPECT_EQ(state.lastSymbology, kNoSymbologyRead);
 }
 
 TEST_F(BarcodeLog, ZonesWithoutBarcodeLogNothing) {

@@ -231,6 +231,8 @@ TEST(BarcodeReader, ZoneGeometryAndLimits) {
     const auto image = RenderSymbol(symbol, {});
     // No resolution, no characters wanted: nothing.
     EXPECT_EQ(ReadZone(image.View().WithResolution({}), kFontAllBarcodes).count, 0);
+    EXPECT_EQ(ReadZone(image.View().WithResolution({1e12, 1e12}), kFontAllBarcodes).count, 0);
+    EXPECT_EQ(ReadZone(image.View().WithResolution({-300, 300}), kFontAllBarcodes).count, 0);
     EXPECT_EQ(ReadZone(image.View(), kFontAllBarcodes, {}, 0).count, 0);
     // More characters than wanted: nothing.
     EXPECT_EQ(ReadZone(image.View(), kFontAllBarcodes, {}, 8).count, 0);
