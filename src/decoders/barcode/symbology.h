@@ -42,7 +42,8 @@ struct SymbolText {
 // Element widths are in any unit (the reader gives tenths of a profile
 // sample), bars and spaces alternating, starting and ending with a bar. Each
 // decoder returns nothing when the list does not read as its symbology; it
-// never reads outside the span.
+// never reads outside the span. The retail codes (UPC-A, UPC-E, EAN-8,
+// EAN-13) return only readings whose check digit verified.
 std::optional<SymbolText> DecodeCode39(std::span<const int> widths);
 std::optional<SymbolText> DecodeInterleaved2of5(std::span<const int> widths);
 std::optional<SymbolText> DecodeCode93(std::span<const int> widths);

@@ -152,10 +152,10 @@ std::optional<SymbolText> DecodeUpcE(std::span<const int> widths) {
         expanded += six.substr(0, 4) + "00000" + six[4];
     else
         expanded += six.substr(0, 5) + "0000" + last;
-    SymbolText out;
-    out.text = "0" + six + static_cast<char>('0' + encodedCheck);
-    out.verified = detail::Mod10CheckDigit(expanded) == encodedCheck;
-    return out;
+    // Every UPC-E carries its check digit in the parity: a reading whose
+    // parity disagrees with its digits is known to be wrong.
+    if (detail::Mod10CheckDigit(expanded) != encodedCheck) return std::nullopt;
+    return SymbolText{.text = "0" + six + static_cast<char>('0' + encodedCheck), .verified = true};
 }
 
 std::optional<SymbolText> DecodeSymbology(Symbology symbology, std::span<const int> widths) {
