@@ -146,6 +146,23 @@ TEST(ElementDecoders, CheckCharacters) {
     EXPECT_FALSE(DecodeEan13(wrong).has_value());
     EXPECT_FALSE(DecodeUpcA(wrong).has_value());
 
+    // A UPC-E whose first digit comes from another symbol: its parity no
+    // longer gives the check digit of its digits, unless zint's does.
+    const std::vector<int> upce = Widths(ZintModules(BARCODE_UPCE, "0123456"));
+    int spliced = 0;
+    for (char d = '0'; d <= '9'; ++d) {
+        if (d == '1') continue;
+        const std::string data = std::string("0") + d + "23456";
+        const std::vector<int> other = Widths(ZintModules(BARCODE_UPCE, data));
+        std::vector<int> mixed = upce;
+        std::copy(other.begin() + 3, other.begin() + 7, mixed.begin() + 3);
+        const auto read = DecodeUpcE(mixed);
+        if (!read) continue;
+        ++spliced;
+        EXPECT_EQ(read->text, testing::ZintText(BARCODE_UPCE, data)) << d;
+    }
+    EXPECT_LT(spliced, 9);
+
     // A Code 128 whose mod 103 character belongs to another text.
     const std::vector<int> ab = Widths(ZintModules(BARCODE_CODE128, "AB"));
     const std::vector<int> ac = Widths(ZintModules(BARCODE_CODE128, "AC"));

@@ -61,7 +61,10 @@ TEST(ZoneReading, DifferingCharactersAndLengths) {
     zone.Merge(Reading("12345", 32, true, 100, Symbology::Code39));
     zone.Merge(Reading("QQ", 32, true, 400));
     zone.Merge(Reading("PP", 32, true, 30));
-    ASSERT_EQ(zone.Stretches().size(), 4u);
+    Stretch longer = Reading("LONG", 32, true, 100);
+    longer.right += 50;
+    zone.Merge(longer);
+    ASSERT_EQ(zone.Stretches().size(), 5u);
     EXPECT_EQ(zone.Stretches()[0].chars[0].ch, 'P');  // ordered by position
 }
 
