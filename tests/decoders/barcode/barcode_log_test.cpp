@@ -71,6 +71,17 @@ TEST_F(BarcodeLog, ZoneTooLargeToCopy) {
     EXPECT_EQ(state.lastSymbology, kNoSymbologyRead);
 }
 
+TEST_F(BarcodeLog, TooManyBarsOnlyWithACalibration) {
+    // 5000 bars: past the 3000 boundaries a band may have.
+    imaging::ImageBuffer comb(20000, 40, 1, 235, {300, 300});
+    for (int y = 0; y < comb.Height(); ++y)
+        for (int x = 0; x < comb.Width(); x += 4) comb.At(x, y) = comb.At(x + 1, y) = 20;
+    EXPECT_EQ(Read(comb, 100), 0);
+    EXPECT_EQ(Count("too many bars"), 0);
+    EXPECT_EQ(Read(comb, 100, {.calibrationLoaded = true}), 0);
+    EXPECT_GE(Count("err -  too many bars  "), 1) << LogBytes().substr(0, 300);
+}
+
 TEST_F(BarcodeLog, ZonesWithoutBarcodeLogNothing) {
     const std::string before = LogBytes();
     imaging::ImageBuffer white(400, 90, 1, 255, {300, 300});
