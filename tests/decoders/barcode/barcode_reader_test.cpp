@@ -182,6 +182,15 @@ TEST(BarcodeReader, MirroredSymbolsNeedBarcodeMirror) {
             EXPECT_EQ(on.reading.boxes[0].values[kBoxReversed], 1);
         }
     }
+    // Upside down, a symbol gives the same reversed bars.
+    const auto upright = RenderSymbol(ZintModules(BARCODE_CODE128, "UPSIDE"), {.noiseSigma = 6});
+    imaging::ImageBuffer turned(upright.Width(), upright.Height(), 1, 0, upright.Res());
+    for (int y = 0; y < upright.Height(); ++y)
+        for (int x = 0; x < upright.Width(); ++x)
+            turned.At(upright.Width() - 1 - x, upright.Height() - 1 - y) = upright.At(x, y);
+    EXPECT_EQ(ReadZone(turned.View(), kFontAllBarcodes).count, 0);
+    EXPECT_EQ(ReadZone(turned.View(), kFontAllBarcodes, {.mirror = true}).reading.text, "UPSIDE");
+
     // A symbol printed the right way round is read forwards even with the
     // option on.
     const auto image = RenderSymbol(ZintModules(BARCODE_CODE128, "FORWARD"), {});
