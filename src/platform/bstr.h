@@ -5,11 +5,9 @@
 #include <memory>
 #include <string_view>
 
-#ifndef KOVRAN_BUILDING_LIBRARY
-#ifndef KOVRAN_BUILDING_LIBRARY
-#define KOVRAN_BUILDING_LIBRARY 1
-#endif
-#endif
+// BSTR and OLECHAR come from the public header; the build defines
+// KOVRAN_BUILDING_LIBRARY for every library target, so the declarations
+// there carry the export visibility.
 #include "KovranMS.h"
 
 namespace kovran::platform {
