@@ -14,6 +14,8 @@ namespace kovran::decoders::datamatrix {
 namespace {
 
 constexpr int kMaxLevels = 29;
+constexpr cv::RotateFlags kTurns[] = {cv::ROTATE_90_CLOCKWISE, cv::ROTATE_180,
+                                      cv::ROTATE_90_COUNTERCLOCKWISE};
 constexpr std::uint8_t kDarkBelow = 128;   // grey: dark means below this
 constexpr std::uint8_t kLightAbove = 128;  // binary: light means above this
 // From this value of the list on, failures are counted; five of them end
@@ -230,12 +232,6 @@ std::optional<ModuleMatrix> Sample(const cv::Mat& b, const SymbolSize& size, con
 
 enum class Step { Found, Symbol, Size, Match, Sampling, Read };
 
-struct ValueOutcome {
-    Step failedAt = Step::Found;
-    std::optional<std::string> text;
-    bool sampled = false;
-};
-
 }  // namespace
 
 std::vector<int> BinarisationLevels(int threshold) {
@@ -318,12 +314,31 @@ std::optional<ModuleSize> FindPixelSize(const cv::Mat& binary) {
     return std::nullopt;
 }
 
+bool FailedGrids::FirstTime(const SymbolSize& size, const std::vector<std::uint8_t>& modules) {
+    std::string key{static_cast<char>(size.rows), static_cast<char>(size.columns)};
+    key.append(modules.begin(), modules.end());
+    if (failed_.contains(key)) return false;
+    if (failed_.size() < kMaxKept) failed_.insert(std::move(key));
+    return true;
+}
+
 ModuleReadingOutcome ReadModules(const cv::Mat& straightened, const ModuleReadingInput& input,
-                                 const MessageSink& log) {
+                                 FailedGrids* failedGrids, const MessageSink& log) {
     ModuleReadingOutcome outcome;
     const int threshold = input.threshold;
     const int margin = input.resolution * 14 / 300;  // L: how far the sampling origin may move
     cv::Mat previous;
+    // The L is looked for on the grey image, the same for every value. The
+    // straightening keeps the symbol's quarter turn (a symbol upside down,
+    // or a rectangle taken by its short side), so when the L is not at the
+    // left and bottom the image is turned until it is.
+    std::optional<std::array<cv::Point2f, 4>> corners;
+    cv::Mat turned = straightened;
+    for (int turn = 0; turn < 4 && !corners; ++turn) {
+        if (turn > 0) cv::rotate(straightened, turned, kTurns[turn - 1]);
+        for (int tolerance = 0; tolerance <= 2 && !corners; ++tolerance)
+            corners = FindDataMatrix(turned, tolerance, input.resolution, input.context.typeDoc);
+    }
     int failures = 0;
     const std::vector<int> levels = BinarisationLevels(threshold);
     for (int index = 0; index < static_cast<int>(levels.size()); ++index) {
@@ -339,12 +354,8 @@ ModuleReadingOutcome ReadModules(const cv::Mat& straightened, const ModuleReadin
             return false;
         };
 
-        std::optional<std::array<cv::Point2f, 4>> corners;
-        for (int tolerance = 0; tolerance <= 2 && !corners; ++tolerance)
-            corners =
-                FindDataMatrix(straightened, tolerance, input.resolution, input.context.typeDoc);
         std::optional<cv::Mat> binary;
-        if (corners) binary = Crop(straightened, *corners, v, log);
+        if (corners) binary = Crop(turned, *corners, v, log);
         if (!binary) {
             if (fail(Step::Found)) break;
             continue;
@@ -389,6 +400,9 @@ ModuleReadingOutcome ReadModules(const cv::Mat& straightened, const ModuleReadin
                 }
                 sampled = true;
                 outcome.reachedSampling = true;
+                // A grid seen before (a shift within one module, another
+                // level or candidate) would give the same answer again.
+                if (!failedGrids->FirstTime(*size, matrix->modules)) continue;
                 const CodewordOutcome read = DecodeCodewords(*size, ReadMatrix(*matrix), log);
                 if (read.result == CodewordResult::Read) text = read.text;
             }

@@ -6,13 +6,30 @@
 #include <array>
 #include <optional>
 #include <string>
+#include <unordered_set>
+#include <vector>
 
 #include <opencv2/core/mat.hpp>
 
 #include "decoders/datamatrix/codewords.h"
 #include "decoders/datamatrix/document_context.h"
+#include "decoders/datamatrix/symbol_sizes.h"
 
 namespace kovran::decoders::datamatrix {
+
+// Module grids whose codewords failed, kept over one zone's decoding: the
+// codeword decoder gives the same answer for the same grid, and the many
+// levels, origins and candidates of a zone sample the same grid again and
+// again.
+class FailedGrids {
+  public:
+    // False when the grid failed before; otherwise remembers it.
+    bool FirstTime(const SymbolSize& size, const std::vector<std::uint8_t>& modules);
+
+  private:
+    static constexpr std::size_t kMaxKept = 20000;
+    std::unordered_set<std::string> failed_;
+};
 
 struct ModuleReadingInput {
     int resolution = 0;  // dpi of the zone (R)
@@ -43,6 +60,6 @@ std::optional<ModuleSize> FindPixelSize(const cv::Mat& binary);
 
 // Walks the binarisation levels over a straightened grey candidate.
 ModuleReadingOutcome ReadModules(const cv::Mat& straightened, const ModuleReadingInput& input,
-                                 const MessageSink& log);
+                                 FailedGrids* failedGrids, const MessageSink& log);
 
 }  // namespace kovran::decoders::datamatrix

@@ -72,7 +72,7 @@ class ZoneDecoder {
             if (!straight) continue;
             const ModuleReadingOutcome read = ReadModules(
                 *straight, {.resolution = resolution, .threshold = threshold, .context = context_},
-                log_);
+                &failedGrids_, log_);
             attempt.reachedSampling = attempt.reachedSampling || read.reachedSampling;
             if (read.text) {
                 attempt.text = read.text;
@@ -126,6 +126,7 @@ class ZoneDecoder {
 
     const DocumentContext& context_;
     const MessageSink& log_;
+    FailedGrids failedGrids_;
 };
 
 void Log(const MessageSink& log, std::string_view line) {

@@ -12,6 +12,8 @@ namespace kovran::decoders::datamatrix {
 namespace {
 
 constexpr int kKeptContours = 4;
+// OpenCV's warps take images below 32767 pixels each way.
+constexpr int kMaxWarpSide = 32767;
 
 // A blob with more than one point in an image corner is the document's own
 // edge (dark background of the scanner), not a symbol.
@@ -112,10 +114,19 @@ std::optional<cv::Mat> Straighten(const cv::Mat& zone, const std::vector<cv::Poi
     }
     const int w = static_cast<int>(width);
     const int h = static_cast<int>(height);
-    if (w < 1 || h < 1) return std::nullopt;
+    if (w < 1 || h < 1 || w >= kMaxWarpSide || h >= kMaxWarpSide) return std::nullopt;
+    // Only the part of the zone under the rectangle takes part, so that a
+    // long zone stays within what the warp accepts.
+    const cv::Point2f fourth = source[0] + source[2] - source[1];
+    const std::vector<cv::Point2f> all{source[0], source[1], source[2], fourth};
+    const cv::Rect area = (cv::boundingRect(all) + cv::Size(8, 8) - cv::Point(4, 4)) &
+                          cv::Rect(0, 0, zone.cols, zone.rows);
+    if (area.empty() || area.width >= kMaxWarpSide || area.height >= kMaxWarpSide)
+        return std::nullopt;
+    for (cv::Point2f& p : source) p -= cv::Point2f(area.tl());
     const cv::Point2f destination[3] = {{0, 0}, {width, 0}, {width, height}};
     cv::Mat straight;
-    cv::warpAffine(zone, straight, cv::getAffineTransform(source.data(), destination),
+    cv::warpAffine(zone(area), straight, cv::getAffineTransform(source.data(), destination),
                    cv::Size(w, h), cv::INTER_CUBIC, cv::BORDER_CONSTANT, cv::Scalar(255));
     return straight;
 }
