@@ -206,3 +206,24 @@ TEST(QrReader, ReadsQrAndMicroQr) {
 
 }  // namespace
 }  // namespace kovran::decoders::datamatrix
+
+namespace kovran::decoders::datamatrix {
+namespace {
+
+// A 10 x 10 symbol of 5-pixel modules merges into a blob below the least
+// candidate area at 300 dpi; only the zone doubled to 600 dpi finds it, and
+// the doubling is asked for by the codeline's DataMatrix mark.
+TEST(DataMatrixReader, CodelineMarksDecideTheDoubledZone) {
+    const std::string text = "A42";
+    const imaging::ImageBuffer zone = DmtxZone(text, DmtxSymbol10x10, {.moduleSize = 5});
+    const imaging::ConstImageView view = zone.View();
+    EXPECT_EQ(DataMatrix(&view).result, 0);
+    EXPECT_EQ(DataMatrix(&view, {.dataMatrixMark = true}).text, text);
+    EXPECT_EQ(DataMatrix(&view, {.dataMatrixMark = true, .equalsMark = true}).result, 0);
+    // Only 300 dpi zones are doubled.
+    const imaging::ConstImageView at240 = view.WithResolution({240, 240});
+    EXPECT_EQ(DataMatrix(&at240, {.dataMatrixMark = true}).result, DataMatrix(&at240).result);
+}
+
+}  // namespace
+}  // namespace kovran::decoders::datamatrix
