@@ -232,6 +232,25 @@ std::optional<ModuleMatrix> Sample(const cv::Mat& b, const SymbolSize& size, con
 
 enum class Step { Found, Symbol, Size, Match, Sampling, Read };
 
+// The codewords of a sampled grid, corrected and decoded. Without memory
+// for its buffers the grid is dropped with the failing step's message.
+CodewordOutcome ReadAndDecode(const SymbolSize& size, const ModuleMatrix& matrix,
+                              const MessageSink& log) {
+    std::vector<std::uint8_t> codewords;
+    try {
+        codewords = ReadMatrix(matrix);
+    } catch (const std::bad_alloc&) {
+        if (log) log("error allocating codewords");
+        return {};
+    }
+    try {
+        return DecodeCodewords(size, codewords, log);
+    } catch (const std::bad_alloc&) {
+        if (log) log("memory error");
+        return {};
+    }
+}
+
 }  // namespace
 
 std::vector<int> BinarisationLevels(int threshold) {
@@ -403,7 +422,7 @@ ModuleReadingOutcome ReadModules(const cv::Mat& straightened, const ModuleReadin
                 // A grid seen before (a shift within one module, another
                 // level or candidate) would give the same answer again.
                 if (!failedGrids->FirstTime(*size, matrix->modules)) continue;
-                const CodewordOutcome read = DecodeCodewords(*size, ReadMatrix(*matrix), log);
+                const CodewordOutcome read = ReadAndDecode(*size, *matrix, log);
                 if (read.result == CodewordResult::Read) text = read.text;
             }
             if (outside) break;

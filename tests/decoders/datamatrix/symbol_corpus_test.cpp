@@ -13,7 +13,10 @@
 #include <string>
 #include <vector>
 
+#include <opencv2/imgproc.hpp>
+
 #include "decoders/datamatrix/reader.h"
+#include "imaging/mat_adapter.h"
 #include "symbol_images.h"
 
 namespace kovran::decoders::datamatrix {
@@ -127,6 +130,11 @@ test::ModuleGrid Blot(test::ModuleGrid grid, int side, int row, int column) {
     return grid;
 }
 
+imaging::ImageBuffer FromMat(const cv::Mat& mat) {
+    imaging::ImageBuffer buffer = imaging::ImageBuffer::CopyOf(imaging::ToView(mat, {300, 300}));
+    return buffer;
+}
+
 int DecodeDataMatrix(const imaging::ConstImageView* zone, char* text, int* length) {
     return KDataMatrixDecode(zone, text, length);
 }
@@ -139,7 +147,7 @@ std::vector<Level> DataMatrixLevels() {
     const std::vector<Symbol> symbols = DataMatrixSymbols();
     std::vector<Level> levels;
     Level clean{"clean"}, mild{"blur+noise+skew"}, turned{"turned 90/180/30/45"},
-        small{"small modules (4 px)"}, damaged{"damaged within ECC"}, beyond{"damaged beyond ECC"};
+        small{"small modules (4 px)"}, damaged{"damaged within ECC"}, beyond{"beyond ECC or cut"};
     int seed = 1;
     for (const Symbol& s : symbols) {
         for (double module : {5.0, 7.0, 9.5})
@@ -173,6 +181,14 @@ std::vector<Level> DataMatrixLevels() {
                  test::Render(Blot(s.grid, 2, s.grid.rows / 2, s.grid.columns / 2),
                               {.moduleSize = 7, .blurSigma = 0.8}),
                  s.text});
+        // Cut by the zone edge through the middle of the symbol.
+        {
+            const imaging::ImageBuffer whole =
+                test::Render(s.grid, {.moduleSize = 7, .blurSigma = 0.8});
+            const imaging::ConstImageView cut =
+                whole.View().Crop(0, 0, whole.Width() / 2, whole.Height());
+            beyond.samples.push_back({s.name + " cut", imaging::ImageBuffer::CopyOf(cut), ""});
+        }
         // Half the symbol inverted: far beyond any correction.
         beyond.samples.push_back(
             {s.name,
@@ -185,7 +201,14 @@ std::vector<Level> DataMatrixLevels() {
         noise.samples.push_back({"noise", test::NoiseImage(300, 260, seed2), ""});
     noise.samples.push_back({"white", imaging::ImageBuffer(200, 200, 1, 230, {300, 300}), ""});
     noise.samples.push_back({"black", imaging::ImageBuffer(200, 200, 1, 20, {300, 300}), ""});
-    // QR symbols and 1-D bars are not DataMatrix.
+    // Printed text is not a symbol.
+    cv::Mat words(220, 600, CV_8UC1, cv::Scalar(230));
+    for (int line = 0; line < 5; ++line)
+        cv::putText(words, "PAY 1234,56 EUR KOVRAN " + std::to_string(line),
+                    cv::Point(10, 40 + 40 * line), cv::FONT_HERSHEY_SIMPLEX, 1.0, cv::Scalar(30),
+                    2);
+    noise.samples.push_back({"text", FromMat(words), ""});
+    // QR symbols are not DataMatrix.
     const auto qr = test::EncodeWithZint(BARCODE_QRCODE, "0123456789 not a datamatrix");
     noise.samples.push_back({"qr", test::Render(*qr, {.moduleSize = 6}), ""});
 
