@@ -1,6 +1,7 @@
 #include "decoders/datamatrix/reader.h"
 
 #include <algorithm>
+#include <cmath>
 #include <cstring>
 #include <exception>
 #include <new>
@@ -159,7 +160,9 @@ int KDataMatrixDecode(const imaging::ConstImageView* zone, char* text, int* maxL
         std::optional<std::string> decoded;
         if (zone->Width() >= kLeastZoneSide && zone->Height() >= kLeastZoneSide &&
             zone->Channels() == 1) {
-            const int resolution = static_cast<int>(zone->Res().x);
+            // The zone's resolution is a 16-bit whole number of dpi.
+            const int resolution =
+                static_cast<int>(std::clamp(std::lround(zone->Res().x), 0L, 65535L));
             decoded = ZoneDecoder(context, log).Decode(imaging::ToMat(*zone), resolution);
         }
         if (!decoded || decoded->empty()) {

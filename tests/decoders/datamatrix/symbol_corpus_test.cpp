@@ -2,6 +2,7 @@
 // several module sizes and degradation levels, with the least read count
 // each level must keep and no misread at any level; and sets that must not
 // decode at all.
+#include <ZXing/ReadBarcode.h>
 #include <dmtx.h>
 #include <gtest/gtest.h>
 #include <zint.h>
@@ -63,6 +64,22 @@ Tally Run(const Level& level, const Reader& reader, std::vector<std::string>* mi
         }
     }
     return tally;
+}
+
+// With KOVRAN_CORPUS_PEERS set, the same levels are also read by peer
+// readers and their tallies printed beside ours (nothing is asserted).
+void PrintPeers(const std::vector<Level>& levels,
+                const std::vector<std::pair<std::string, Reader>>& peers) {
+    if (!std::getenv("KOVRAN_CORPUS_PEERS")) return;
+    for (const auto& [name, reader] : peers) {
+        for (const Level& level : levels) {
+            std::vector<std::string> misreads;
+            const Tally t = Run(level, reader, &misreads);
+            std::printf("  peer %-12s %-22s read %3d  misread %d  not read %3d\n", name.c_str(),
+                        level.name.c_str(), t.read, t.misread, t.notRead);
+            for (const std::string& m : misreads) std::printf("    misread %s\n", m.c_str());
+        }
+    }
 }
 
 void Check(const std::string& symbology, const std::vector<Level>& levels, const Reader& reader) {
@@ -133,6 +150,49 @@ test::ModuleGrid Blot(test::ModuleGrid grid, int side, int row, int column) {
 imaging::ImageBuffer FromMat(const cv::Mat& mat) {
     imaging::ImageBuffer buffer = imaging::ImageBuffer::CopyOf(imaging::ToView(mat, {300, 300}));
     return buffer;
+}
+
+int ReturnPeer(const std::optional<std::string>& decoded, char* text, int* length) {
+    if (!decoded || decoded->empty()) return 0;
+    return ReturnText(*decoded, text, length);
+}
+
+int ZxingRead(const imaging::ConstImageView* zone, char* text, int* length,
+              ZXing::BarcodeFormats formats) {
+    const ZXing::ImageView image(zone->Data(), zone->Width(), zone->Height(),
+                                 ZXing::ImageFormat::Lum, static_cast<int>(zone->Stride()));
+    ZXing::DecodeHints hints;
+    hints.setFormats(formats);
+    hints.setTryHarder(true);
+    hints.setTryRotate(true);
+    const ZXing::Result result = ZXing::ReadBarcode(image, hints);
+    if (!result.isValid()) return 0;
+    return ReturnPeer(std::string(result.bytes().begin(), result.bytes().end()), text, length);
+}
+
+int LibdmtxRead(const imaging::ConstImageView* zone, char* text, int* length) {
+    imaging::ImageBuffer packed = imaging::ImageBuffer::CopyOf(*zone);
+    DmtxImage* image =
+        dmtxImageCreate(packed.Data(), packed.Width(), packed.Height(), DmtxPack8bppK);
+    if (!image) return 0;
+    DmtxDecode* decode = dmtxDecodeCreate(image, 1);
+    std::optional<std::string> decoded;
+    if (decode) {
+        // One region, as our reader reads one symbol per zone.
+        DmtxRegion* region = dmtxRegionFindNext(decode, nullptr);
+        if (region) {
+            DmtxMessage* message = dmtxDecodeMatrixRegion(decode, region, DmtxUndefined);
+            if (message) {
+                decoded =
+                    std::string(reinterpret_cast<const char*>(message->output), message->outputIdx);
+                dmtxMessageDestroy(&message);
+            }
+            dmtxRegionDestroy(&region);
+        }
+        dmtxDecodeDestroy(&decode);
+    }
+    dmtxImageDestroy(&image);
+    return ReturnPeer(decoded, text, length);
 }
 
 int DecodeDataMatrix(const imaging::ConstImageView* zone, char* text, int* length) {
@@ -225,7 +285,13 @@ std::vector<Level> DataMatrixLevels() {
 }
 
 TEST(SymbolCorpus, DataMatrix) {
-    Check("DataMatrix", DataMatrixLevels(), DecodeDataMatrix);
+    const std::vector<Level> levels = DataMatrixLevels();
+    Check("DataMatrix", levels, DecodeDataMatrix);
+    PrintPeers(levels, {{"zxing-cpp",
+                         [](const imaging::ConstImageView* z, char* t, int* l) {
+                             return ZxingRead(z, t, l, ZXing::BarcodeFormat::DataMatrix);
+                         }},
+                        {"libdmtx", LibdmtxRead}});
 }
 
 TEST(SymbolCorpus, QrCode) {
@@ -281,7 +347,13 @@ TEST(SymbolCorpus, QrCode) {
     clean.leastRead = 10;
     mild.leastRead = 5;
     turned.leastRead = 8;
-    Check("QR code", {clean, mild, turned, beyond, noise}, DecodeQr);
+    const std::vector<Level> levels{clean, mild, turned, beyond, noise};
+    Check("QR code", levels, DecodeQr);
+    PrintPeers(levels, {{"zxing-cpp", [](const imaging::ConstImageView* z, char* t, int* l) {
+                             return ZxingRead(
+                                 z, t, l,
+                                 ZXing::BarcodeFormat::QRCode | ZXing::BarcodeFormat::MicroQRCode);
+                         }}});
 }
 
 }  // namespace
