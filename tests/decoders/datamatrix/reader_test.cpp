@@ -227,3 +227,29 @@ TEST(DataMatrixReader, CodelineMarksDecideTheDoubledZone) {
 
 }  // namespace
 }  // namespace kovran::decoders::datamatrix
+
+namespace kovran::decoders::datamatrix {
+namespace {
+
+// The scanner's dark background along the top of a zone that reaches the
+// document's edge, a blob from corner to corner: for the document types
+// whose zones reach the edge that blob is not taken for the symbol.
+TEST(DataMatrixReader, CornerBlobSkippedForCornerDocumentTypes) {
+    const std::string text = "CORNER 0123456789";
+    const imaging::ImageBuffer symbol = DmtxZone(text, DmtxSymbol18x18, {.moduleSize = 7});
+    const int width = symbol.Width() + 200;
+    const int height = symbol.Height() + 140;
+    imaging::ImageBuffer zone(width, height, 1, 225, {300, 300});
+    for (int y = 0; y < 100; ++y)
+        for (int x = 0; x < width; ++x) zone.At(x, y) = 15;
+    for (int y = 0; y < symbol.Height(); ++y)
+        std::copy_n(symbol.Row(y), symbol.Width(), zone.Row(height - symbol.Height() + y) + 100);
+    const imaging::ConstImageView view = zone.View();
+    EXPECT_EQ(DataMatrix(&view).result, 0);
+    for (int typeDoc : {3, 4, 6, 7, 8})
+        EXPECT_EQ(DataMatrix(&view, {.typeDoc = typeDoc}).text, text);
+    EXPECT_EQ(DataMatrix(&view, {.typeDoc = 5}).result, 0);
+}
+
+}  // namespace
+}  // namespace kovran::decoders::datamatrix
