@@ -208,6 +208,7 @@ std::vector<Level> DataMatrixLevels() {
     std::vector<Level> levels;
     Level clean{"clean"}, mild{"blur+noise+skew"}, turned{"turned 90/180/30/45"},
         small{"small modules (4 px)"}, damaged{"damaged within ECC"}, beyond{"beyond ECC or cut"};
+    Level resolutions{"600 and 200 dpi"};
     int seed = 1;
     for (const Symbol& s : symbols) {
         for (double module : {5.0, 7.0, 9.5})
@@ -222,6 +223,12 @@ std::vector<Level> DataMatrixLevels() {
                                        .blurSigma = 1.2,
                                        .noiseSigma = 10,
                                        .seed = static_cast<std::uint64_t>(seed++)}),
+                 s.text});
+        for (const auto& [dpi, module] : {std::pair{600, 12.0}, std::pair{200, 5.0}})
+            resolutions.samples.push_back(
+                {s.name + " " + std::to_string(dpi),
+                 test::Render(s.grid,
+                              {.moduleSize = module, .blurSigma = module / 8, .resolution = dpi}),
                  s.text});
         for (int turns : {1, 2})
             turned.samples.push_back(
@@ -278,9 +285,10 @@ std::vector<Level> DataMatrixLevels() {
     clean.leastRead = 38;
     small.leastRead = 11;
     mild.leastRead = 26;
+    resolutions.leastRead = 26;
     turned.leastRead = 49;
     damaged.leastRead = 10;
-    levels = {clean, small, mild, turned, damaged, beyond, noise};
+    levels = {clean, small, mild, resolutions, turned, damaged, beyond, noise};
     return levels;
 }
 
