@@ -105,29 +105,37 @@ struct LineEstimate {
     int runs = 0;
 };
 
-template <typename At>
-std::optional<LineEstimate> EstimateLine(int length, At at) {
-    std::vector<int> runs;
-    int i = 0;
-    while (i < length) {
-        const bool light = at(i) > kLightAbove;
-        const int start = i;
-        while (i < length && (at(i) > kLightAbove) == light) ++i;
-        runs.push_back(i - start);
-    }
+// The estimate of every row of an image (0 dark, 255 light).
+std::vector<std::optional<LineEstimate>> EstimateRows(const cv::Mat& image) {
     constexpr int kGroup = 10;
-    for (std::size_t first = 0; first + kGroup <= runs.size(); ++first) {
-        int sum = 0;
-        for (int k = 0; k < kGroup; ++k) sum += runs[first + k];
-        const double mean = sum / static_cast<double>(kGroup);
-        const double rounded = std::round(mean);
-        const double tolerance = mean < 5 ? mean / 2 : (mean < 8 ? mean / 4 + 1 : mean / 4);
-        bool fits = true;
-        for (int k = 0; k < kGroup && fits; ++k)
-            fits = std::abs(runs[first + k] - rounded) <= tolerance;
-        if (fits) return LineEstimate{mean, sum, static_cast<int>(runs.size())};
+    std::vector<std::optional<LineEstimate>> estimates(image.rows);
+    std::vector<int> runs;
+    for (int y = 0; y < image.rows; ++y) {
+        const std::uint8_t* line = image.ptr<std::uint8_t>(y);
+        runs.clear();
+        int i = 0;
+        while (i < image.cols) {
+            const bool light = line[i] > kLightAbove;
+            const int start = i;
+            while (i < image.cols && (line[i] > kLightAbove) == light) ++i;
+            runs.push_back(i - start);
+        }
+        for (std::size_t first = 0; first + kGroup <= runs.size(); ++first) {
+            int sum = 0;
+            for (int k = 0; k < kGroup; ++k) sum += runs[first + k];
+            const double mean = sum / static_cast<double>(kGroup);
+            const double rounded = std::round(mean);
+            const double tolerance = mean < 5 ? mean / 2 : (mean < 8 ? mean / 4 + 1 : mean / 4);
+            bool fits = true;
+            for (int k = 0; k < kGroup && fits; ++k)
+                fits = std::abs(runs[first + k] - rounded) <= tolerance;
+            if (fits) {
+                estimates[y] = LineEstimate{mean, sum, static_cast<int>(runs.size())};
+                break;
+            }
+        }
     }
-    return std::nullopt;
+    return estimates;
 }
 
 // Whether a line's estimate fits the line: as many modules of the mean run
@@ -139,24 +147,6 @@ bool Accepted(const LineEstimate& e, int length, bool lenient) {
     const int count = lenient ? static_cast<int>(std::lround(modules))
                               : static_cast<int>(static_cast<long long>(length) * 10 / e.sum);
     return count == e.runs && count != 1;
-}
-
-std::optional<double> ModuleWidth(const cv::Mat& b, bool lenient) {
-    std::optional<double> width;
-    for (int y = 0; y < b.rows; ++y) {
-        const std::uint8_t* row = b.ptr<std::uint8_t>(y);
-        const auto e = EstimateLine(b.cols, [&](int x) { return row[x]; });
-        if (e && Accepted(*e, b.cols, lenient)) width = e->mean;
-    }
-    return width;
-}
-
-std::optional<double> ModuleHeight(const cv::Mat& b, bool lenient) {
-    for (int x = b.cols - 1; x >= 0; --x) {
-        const auto e = EstimateLine(b.rows, [&](int y) { return b.at<std::uint8_t>(y, x); });
-        if (e && Accepted(*e, b.rows, lenient)) return e->mean;
-    }
-    return std::nullopt;
 }
 
 struct Starts {
@@ -324,9 +314,20 @@ std::optional<std::array<cv::Point2f, 4>> FindDataMatrix(const cv::Mat& grey, in
 
 std::optional<ModuleSize> FindPixelSize(const cv::Mat& binary) {
     if (std::min(binary.cols, binary.rows) <= 9) return std::nullopt;
+    // Columns are read as the rows of the transposed image.
+    cv::Mat columns;
+    cv::transpose(binary, columns);
+    const auto rowEstimates = EstimateRows(binary);
+    const auto columnEstimates = EstimateRows(columns);
     for (bool lenient : {false, true}) {
-        std::optional<double> width = ModuleWidth(binary, lenient);
-        std::optional<double> height = ModuleHeight(binary, lenient);
+        // The last accepted row from the top, the first accepted column from
+        // the right.
+        std::optional<double> width;
+        for (const auto& e : rowEstimates)
+            if (e && Accepted(*e, binary.cols, lenient)) width = e->mean;
+        std::optional<double> height;
+        for (auto it = columnEstimates.rbegin(); it != columnEstimates.rend() && !height; ++it)
+            if (*it && Accepted(**it, binary.rows, lenient)) height = (*it)->mean;
         if (!width && !height) continue;
         return ModuleSize{width.value_or(*height), height.value_or(*width)};
     }
