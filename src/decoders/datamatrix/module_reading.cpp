@@ -105,6 +105,22 @@ struct LineEstimate {
     int runs = 0;
 };
 
+// Whether ten runs (of total `sum`) all lie within the tolerance of their
+// rounded mean: half the mean below 5 pixels, a quarter of the mean plus 1
+// above 5 and below 8, a quarter otherwise. In tenths of a pixel, so that
+// the test is exact.
+bool GroupFits(const int* runs, int sum) {
+    const int rounded = (sum + 5) / 10;
+    for (int k = 0; k < 10; ++k) {
+        const int off = std::abs(runs[k] - rounded);
+        const bool fits = sum < 50
+                              ? 20 * off <= sum
+                              : (sum > 50 && sum < 80 ? 40 * off <= sum + 40 : 40 * off <= sum);
+        if (!fits) return false;
+    }
+    return true;
+}
+
 // The estimate of every row of an image (0 dark, 255 light).
 std::vector<std::optional<LineEstimate>> EstimateRows(const cv::Mat& image) {
     constexpr int kGroup = 10;
@@ -120,19 +136,17 @@ std::vector<std::optional<LineEstimate>> EstimateRows(const cv::Mat& image) {
             while (i < image.cols && (line[i] > kLightAbove) == light) ++i;
             runs.push_back(i - start);
         }
-        for (std::size_t first = 0; first + kGroup <= runs.size(); ++first) {
-            int sum = 0;
-            for (int k = 0; k < kGroup; ++k) sum += runs[first + k];
-            const double mean = sum / static_cast<double>(kGroup);
-            const double rounded = std::round(mean);
-            const double tolerance = mean < 5 ? mean / 2 : (mean < 8 ? mean / 4 + 1 : mean / 4);
-            bool fits = true;
-            for (int k = 0; k < kGroup && fits; ++k)
-                fits = std::abs(runs[first + k] - rounded) <= tolerance;
-            if (fits) {
-                estimates[y] = LineEstimate{mean, sum, static_cast<int>(runs.size())};
+        if (runs.size() < kGroup) continue;
+        int sum = 0;
+        for (int k = 0; k < kGroup; ++k) sum += runs[k];
+        for (std::size_t first = 0;; ++first) {
+            if (GroupFits(&runs[first], sum)) {
+                estimates[y] = LineEstimate{sum / static_cast<double>(kGroup), sum,
+                                            static_cast<int>(runs.size())};
                 break;
             }
+            if (first + kGroup >= runs.size()) break;
+            sum += runs[first + kGroup] - runs[first];
         }
     }
     return estimates;
