@@ -22,6 +22,8 @@ constexpr int kDoubledResolution = 300;  // only zones at this resolution are do
 constexpr int kLeastTrimmedSide = 200;
 constexpr int kSearchSteps[] = {7, 14, 21};
 
+enum class Copy { Whole, Trimmed };
+
 struct Attempt {
     std::optional<std::string> text;
     bool reachedSampling = false;
@@ -32,10 +34,16 @@ class ZoneDecoder {
     ZoneDecoder(const DocumentContext& context, const MessageSink& log)
         : context_(context), log_(log) {}
 
-    // Steps 1 to 7 for one zone at resolution R.
-    std::optional<std::string> Decode(const cv::Mat& zone, int resolution) {
+    // One zone at resolution R: the searches, then once more with square
+    // targets, then the zone doubled; without any blob, the trimmed zone or
+    // the doubled one as the codeline's marks ask.
+    std::optional<std::string> Decode(const cv::Mat& zone, int resolution,
+                                      Copy copy = Copy::Whole) {
         const CandidateSearch first = SearchCandidate(zone, 0, resolution, context_.typeDoc);
-        if (!first.candidate) return NoCandidate(zone, resolution);
+        // The trimmed copy is not trimmed again: the whole zone's own
+        // fallback (doubling) follows when it fails.
+        if (!first.candidate)
+            return copy == Copy::Trimmed ? std::nullopt : NoCandidate(zone, resolution);
 
         const int b = std::min(first.otsuThreshold + 30, 230);
         bool reachedSampling = false;
@@ -50,7 +58,8 @@ class ZoneDecoder {
     }
 
   private:
-    // Step 2 with steps 3 and 4 for each candidate found.
+    // The search at Otsu's threshold (reused) and at three fixed thresholds
+    // below b; each candidate found is straightened and its modules read.
     Attempt Searches(const cv::Mat& zone, int resolution, const CandidateSearch& first, int b,
                      Target target) {
         Attempt attempt;
@@ -83,7 +92,7 @@ class ZoneDecoder {
         return attempt;
     }
 
-    // Step 7: no blob at all at Otsu's threshold.
+    // No blob at all at Otsu's threshold.
     std::optional<std::string> NoCandidate(const cv::Mat& zone, int resolution) {
         if (context_.productId == 0 && context_.microperforationZone && context_.dataMatrixMark &&
             resolution <= 300) {
@@ -102,14 +111,15 @@ class ZoneDecoder {
             } catch (const std::bad_alloc&) {
                 return Doubled(zone, resolution);
             }
-            std::optional<std::string> text = Decode(trimmed, resolution);
+            std::optional<std::string> text = Decode(trimmed, resolution, Copy::Trimmed);
             if (text && !text->empty()) return text;
         }
         if (context_.dataMatrixMark) return Doubled(zone, resolution);
         return std::nullopt;
     }
 
-    // Step 6: a 300 dpi zone read again at twice the size.
+    // A 300 dpi zone read again at twice the size, as a 600 dpi zone: small
+    // symbols then make blobs above the least candidate area.
     std::optional<std::string> Doubled(const cv::Mat& zone, int resolution) {
         if (resolution != kDoubledResolution || context_.equalsMark) return std::nullopt;
         if (static_cast<double>(zone.cols) * zone.rows * 4 >
