@@ -232,12 +232,12 @@ std::vector<Level> DataMatrixLevels() {
                  s.text});
         for (int turns : {1, 2})
             turned.samples.push_back(
-                {s.name,
+                {s.name + " turned " + std::to_string(90 * turns),
                  test::Render(s.grid, {.moduleSize = 7, .quarterTurns = turns, .blurSigma = 0.8}),
                  s.text});
         for (double angle : {30.0, 45.0})
             turned.samples.push_back(
-                {s.name,
+                {s.name + " at " + std::to_string(static_cast<int>(angle)),
                  test::Render(s.grid, {.moduleSize = 7, .angleDegrees = angle, .blurSigma = 0.8}),
                  s.text});
         // A 2 x 2 blot spoils at most four codewords, within the correction
