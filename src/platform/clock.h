@@ -86,7 +86,8 @@ template <class Ready>
 bool WaitUntil(Ready&& ready, unsigned timeoutMs, unsigned pollMs) {
     const Clock& clock = CurrentClock();
     constexpr std::int64_t kNsPerMs = 1'000'000;
-    const std::int64_t deadline = clock.SteadyNs() + static_cast<std::int64_t>(timeoutMs) * kNsPerMs;
+    const std::int64_t deadline =
+        clock.SteadyNs() + static_cast<std::int64_t>(timeoutMs) * kNsPerMs;
     for (;;) {
         if (ready()) return true;
         const std::int64_t left = deadline - clock.SteadyNs();

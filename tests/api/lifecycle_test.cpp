@@ -27,7 +27,9 @@ class SteppingClock final : public FakeClock {
   public:
     std::int64_t SteadyNs() const override { return mono_.load(); }
     void Sleep(unsigned ms) const override {
-        const std::int64_t ns = static_cast<std::int64_t>(ms) * 1'000'000; mono_.fetch_add(ns); }
+        const std::int64_t ns = static_cast<std::int64_t>(ms) * 1'000'000;
+        mono_.fetch_add(ns);
+    }
 
   private:
     mutable std::atomic<std::int64_t> mono_{0};

@@ -349,6 +349,9 @@ TEST_F(LogWriters, TwoProcessesRotatingOneLogLoseAndDoubleNoLine) {
     // exactly one rotation keeps every line in the log or its ".old". The
     // log lives in memory (/dev/shm) so that lines are quick and the two
     // writers meet at the rotation.
+    // Real time: the writers really wait for each other, and a fake clock's
+    // instant pauses would run their 1000 ms bound out in microseconds.
+    ClockScope realTime(platform::SystemClock());
     constexpr int kLimit = 30000;
     constexpr int kLinesEach = 600;  // 2 x 600 lines of 38 bytes on disk
     const std::string shared = "/dev/shm/kovran-rotate-" + std::to_string(getpid());
