@@ -1,4 +1,5 @@
 #include "platform/named_semaphore.h"
+#include "platform/name_hash.h"
 
 #include <fcntl.h>
 #include <semaphore.h>
@@ -17,15 +18,6 @@ namespace {
 // file name must stay within NAME_MAX (255).
 constexpr std::size_t kMaxNameLength = 250;
 constexpr std::size_t kHashDigits = 16;
-
-std::uint64_t Fnv1a64(std::string_view text) {
-    std::uint64_t h = 0xcbf29ce484222325ull;
-    for (unsigned char c : text) {
-        h ^= c;
-        h *= 0x100000001b3ull;
-    }
-    return h;
-}
 
 sem_t* Handle(void* p) {
     return static_cast<sem_t*>(p);

@@ -1,4 +1,5 @@
 #include "platform/process_lock.h"
+#include "platform/name_hash.h"
 
 #include <fcntl.h>
 #include <pthread.h>
@@ -34,15 +35,6 @@ constexpr mode_t kLockFileMode = 0666;
 constexpr off_t kLockByte = 0;
 constexpr off_t kWaiterByte = 1;
 constexpr unsigned kPollMs = 1;
-
-std::uint64_t Fnv1a64(std::string_view text) {
-    std::uint64_t h = 0xcbf29ce484222325ull;
-    for (unsigned char c : text) {
-        h ^= c;
-        h *= 0x100000001b3ull;
-    }
-    return h;
-}
 
 bool SetByteLock(int fd, short type, off_t byte) {
     struct flock fl {};

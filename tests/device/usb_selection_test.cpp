@@ -7,31 +7,10 @@
 #include "device/usb_selection.h"
 #include "root/composition.h"
 #include "sim/sim_backend.h"
+#include "support/scoped_env.h"
 
 namespace kovran::test {
 namespace {
-
-class EnvScope {
-  public:
-    EnvScope(const char* name, const char* value) : name_(name) {
-        if (const char* old = std::getenv(name)) old_ = old, had_ = true;
-        if (value)
-            ::setenv(name, value, 1);
-        else
-            ::unsetenv(name);
-    }
-    ~EnvScope() {
-        if (had_)
-            ::setenv(name_, old_.c_str(), 1);
-        else
-            ::unsetenv(name_);
-    }
-
-  private:
-    const char* name_;
-    std::string old_;
-    bool had_ = false;
-};
 
 class SelectionTest : public LogFixture {
   protected:
@@ -44,14 +23,14 @@ class SelectionTest : public LogFixture {
 
 TEST_F(SelectionTest, EnvironmentChoosesTheBackend) {
     {
-        EnvScope usb("KOVRAN_USB", nullptr);
+        ScopedEnv usb("KOVRAN_USB", nullptr);
         auto b = root::MakeUsbBackendFromEnvironment();
         ASSERT_TRUE(b);
         EXPECT_STREQ(b->Name(), "libusb");
     }
     {
-        EnvScope usb("KOVRAN_USB", "sim");
-        EnvScope sim("KOVRAN_SIM", nullptr);
+        ScopedEnv usb("KOVRAN_USB", "sim");
+        ScopedEnv sim("KOVRAN_SIM", nullptr);
         auto b = root::MakeUsbBackendFromEnvironment();
         ASSERT_TRUE(b);
         EXPECT_STREQ(b->Name(), "sim");
@@ -60,12 +39,12 @@ TEST_F(SelectionTest, EnvironmentChoosesTheBackend) {
     }
     {
         // A profile that cannot be read is never replaced by the default.
-        EnvScope usb("KOVRAN_USB", "sim");
-        EnvScope sim("KOVRAN_SIM", (dir / "missing.profile").c_str());
+        ScopedEnv usb("KOVRAN_USB", "sim");
+        ScopedEnv sim("KOVRAN_SIM", (dir / "missing.profile").c_str());
         EXPECT_FALSE(root::MakeUsbBackendFromEnvironment());
     }
     {
-        EnvScope usb("KOVRAN_USB", "winusb");
+        ScopedEnv usb("KOVRAN_USB", "winusb");
         root::InstallComposition();
         EXPECT_FALSE(root::MakeUsbBackendFromEnvironment());
         EXPECT_NE(LogBytes().find("unknown USB backend KOVRAN_USB=winusb"), std::string::npos);
