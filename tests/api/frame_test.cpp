@@ -11,17 +11,20 @@
 #include <atomic>
 #include <cstdlib>
 #include <fstream>
+#include <optional>
 
 #include <cstring>
 #include <stdexcept>
 #include <string>
 
 #include "KovranMS.h"
+#include "api/calls_in_flight.h"
 #include "api/error_text.h"
 #include "api/frame.h"
 #include "api/frame_state.h"
 #include "api/host_buffer.h"
 #include "api/log_fixture.h"
+#include "platform/clock.h"
 #include "platform/sys_error.h"
 
 namespace kovran::test {
@@ -350,6 +353,44 @@ TEST_F(FrameTest, AHostThreadEndingInsideACallLeavesTheProcessAlive) {
     GTEST_FLAG_SET(death_test_style, "threadsafe");
     EXPECT_EXIT(std::_Exit(EndThreadsInsideCalls()), ::testing::ExitedWithCode(0), "");
     EXPECT_EQ(Logged().find("excep"), std::string::npos);
+}
+
+// A host thread cancelled while its call waits at the door for the unload
+// to give back the records: the call must neither abort the process nor
+// stay counted once the thread has gone.
+struct DoorThread {
+    std::atomic<bool> started{false};
+};
+
+void* DoorThreadMain(void* arg) {
+    const ForgetUnwoundScopes forget;
+    static_cast<DoorThread*>(arg)->started = true;
+    KVXSetLastResult(KVX_WAR_CANCELLED);
+    return nullptr;
+}
+
+int CancelAtTheDoor() {
+    const ClockScope real(platform::SystemClock());  // the door's pauses really sleep
+    std::optional<CallsHeldOut> held = HoldOutCalls(0);
+    if (!held) return 1;
+    const int shut = CallsInFlight();
+    DoorThread door;
+    pthread_t thread;
+    if (pthread_create(&thread, nullptr, DoorThreadMain, &door) != 0) return 2;
+    for (int i = 0; i < 200000 && CallsInFlight() == shut; ++i) sched_yield();
+    if (CallsInFlight() == shut) return 3;  // never reached the door
+    pthread_cancel(thread);
+    usleep(20'000);  // let the cancellation meet the door's pause
+    held.reset();
+    void* exitValue = nullptr;
+    pthread_join(thread, &exitValue);
+    if (CallsInFlight() != 0) return 4;
+    return 0;
+}
+
+TEST_F(FrameTest, AHostThreadCancelledAtTheUnloadsDoorLeavesTheProcessAlive) {
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    EXPECT_EXIT(std::_Exit(CancelAtTheDoor()), ::testing::ExitedWithCode(0), "");
 }
 
 }  // namespace
