@@ -182,6 +182,44 @@ TEST_F(ProcessLockTest, AChildForkedDuringAHoldGetsNoShareOfIt) {
     ::close(done[1]);
 }
 
+TEST_F(ProcessLockTest, AChildForkedWhileAThreadWaitsGetsNoShareOfTheLock) {
+    const std::string name = Name("fork-wait");
+    auto lock = ProcessLock::Open(name, dir.path());
+    ASSERT_TRUE(lock);
+    ProcessLock::Hold first = lock->Acquire(0);
+    ASSERT_TRUE(first.held());
+    // A second thread waits for the lock, its description already open.
+    std::atomic<bool> taken{false};
+    std::atomic<bool> letGo{false};
+    std::thread waiter([&] {
+        const ProcessLock::Hold hold = lock->Acquire(5000);
+        taken = hold.held();
+        while (!letGo) ::usleep(1000);
+    });
+    ::usleep(50'000);
+    // A host forks (a worker that never execs) while that thread waits.
+    int done[2];
+    ASSERT_EQ(::pipe(done), 0);
+    const pid_t child = ::fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        char c;
+        if (::read(done[0], &c, 1) != 1) _exit(2);
+        _exit(0);
+    }
+    first = ProcessLock::Hold();
+    while (!taken) ::usleep(1000);
+    letGo = true;
+    waiter.join();
+    // The waiter took the lock and gave it back: it is free for everyone.
+    Holder other(name, dir.path());
+    EXPECT_TRUE(other.Holds()) << "the forked child keeps the waiting thread's lock taken";
+    ASSERT_EQ(::write(done[1], "x", 1), 1);
+    ::waitpid(child, nullptr, 0);
+    ::close(done[0]);
+    ::close(done[1]);
+}
+
 TEST_F(ProcessLockTest, ThreadsOfOneProcessExcludeEachOther) {
     const std::string name = Name("threads");
     auto lock = ProcessLock::Open(name, dir.path());
