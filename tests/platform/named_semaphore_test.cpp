@@ -4,9 +4,12 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <atomic>
+#include <cstdint>
 #include <set>
 #include <string>
 
+#include "platform/clock.h"
 #include "platform/sys_error.h"
 #include "platform/text_file.h"
 #include "support/temp_dir.h"
@@ -44,6 +47,35 @@ TEST(SemaphoreName, SanitisesAndShortens) {
     EXPECT_EQ(SemaphoreName(longA), a);
     EXPECT_EQ(SemaphoreName(std::string(249, 'b')).size(), 250u);
     EXPECT_EQ(SemaphoreName(std::string(249, 'b')), "/" + std::string(249, 'b'));
+}
+
+// Monotonic time that moves only when a wait pauses.
+class SteppingClock final : public Clock {
+  public:
+    std::int64_t NowUnixNs() const override { return 0; }
+    std::int64_t LocalOffsetSeconds(std::int64_t) const override { return 0; }
+    std::int64_t SteadyNs() const override { return now_.load(); }
+    void Sleep(unsigned ms) const override {
+        now_.fetch_add(static_cast<std::int64_t>(ms) * 1'000'000);
+    }
+
+  private:
+    mutable std::atomic<std::int64_t> now_{0};
+};
+
+// The endpoint-0 lock waits up to 10 s: its time-out must run on the one
+// installable clock, as every other wait of the library does, not on the
+// system's wall clock.
+TEST(NamedSemaphore, ATimedWaitRunsOnTheInstalledClock) {
+    ScopedName name("clock");
+    auto sem = NamedSemaphore::Open(name.get(), 0);
+    ASSERT_NE(sem, nullptr);
+    SteppingClock clock;
+    InstallClock(&clock);
+    EXPECT_FALSE(sem->Wait(300));
+    const std::int64_t waited = clock.SteadyNs();
+    InstallClock(nullptr);
+    EXPECT_GE(waited, 300'000'000) << "the wait did not go through the installed clock";
 }
 
 TEST(NamedSemaphore, CountsAndTimesOut) {
