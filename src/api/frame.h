@@ -100,8 +100,10 @@ class DeferCancellation {
 template <class Op>
 auto RunExport(const ExportInfo& info, Op&& op) -> std::invoke_result_t<Op&> {
     using R = std::invoke_result_t<Op&>;
-    const CallInFlight inFlight;
+    // Cancellation is deferred first: entering may wait at the unload's door,
+    // and a thread cancelled there must not unwind out of the entry.
     const DeferCancellation deferred;
+    const CallInFlight inFlight;
     try {
         if (info.clearBeforeGuard && !ClearBeforeGuard(*info.clearBeforeGuard)) {
             if constexpr (std::is_void_v<R>)

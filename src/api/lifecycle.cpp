@@ -89,7 +89,7 @@ void ProcessDetach() {
     lib().detaching.store(true);
     MonitorDeviceGone();
     const int handle = Frame().currentHandle.load();
-    if (handle != 0 && handle != -1) LogText("not expected - dll detach");
+    if (handle != 0 && handle != kNoHandle) LogText("not expected - dll detach");
     MonitorUnload();
     CloseLogLock();
     ReleaseRecordsOnceIdle();

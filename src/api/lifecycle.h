@@ -14,8 +14,9 @@ void ProcessAttach();
 // directory of theirs).
 void ProcessAttachAt(const std::string& modulePath, const std::string& hostPath);
 
-// Sets the detaching flag (every guarded call now fails with -17), closes a
-// device that is still open and the log's lock, then waits (bounded) for
+// Sets the detaching flag (every guarded call now fails with -17), reports
+// a device still open ("not expected - dll detach"; closing it comes with
+// the device connection), closes the log's lock, then waits (bounded) for
 // host threads still inside a call and, once none is, gives back the
 // library's records. Calls still running at the bound keep the records.
 void ProcessDetach();

@@ -3,13 +3,25 @@
 #include <dlfcn.h>
 #include <sys/stat.h>
 
+#include <algorithm>
+#include <string>
+
 #include "platform/sys_error.h"
 
 namespace kovran::platform {
 
 namespace {
 
-thread_local std::string tLastLoadError;
+// A plain array: a thread_local with a destructor (a std::string) would make
+// glibc refuse to unload this library at dlclose for as long as the thread
+// that set it lives.
+thread_local char tLastLoadError[512];
+
+void RememberLoadError(const std::string& text) {
+    const std::size_t n = std::min(text.size(), sizeof tLastLoadError - 1);
+    text.copy(tLastLoadError, n);
+    tLastLoadError[n] = '\0';
+}
 
 bool MissingModule(const std::string& path, const std::string& reason) {
     // A bare name is searched along the loader's path, so only the loader
@@ -28,9 +40,9 @@ std::unique_ptr<DynamicLibrary> DynamicLibrary::Open(const std::string& path) {
     void* handle = ::dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
     if (handle == nullptr) {
         const char* reason = ::dlerror();
-        tLastLoadError = reason != nullptr ? reason : "cannot load " + path;
-        SetLastSystemError(MissingModule(path, tLastLoadError) ? kErrorModNotFound
-                                                               : kErrorBadExeFormat);
+        const std::string text = reason != nullptr ? reason : "cannot load " + path;
+        RememberLoadError(text);
+        SetLastSystemError(MissingModule(path, text) ? kErrorModNotFound : kErrorBadExeFormat);
         return nullptr;
     }
     return std::make_unique<DynamicLibrary>(Token{}, handle);

@@ -1,4 +1,5 @@
 #include "platform/named_semaphore.h"
+#include "platform/clock.h"
 #include "platform/name_hash.h"
 
 #include <fcntl.h>
@@ -18,6 +19,8 @@ namespace {
 // file name must stay within NAME_MAX (255).
 constexpr std::size_t kMaxNameLength = 250;
 constexpr std::size_t kHashDigits = 16;
+// Poll step of a bounded wait.
+constexpr unsigned kPollMs = 1;
 
 sem_t* Handle(void* p) {
     return static_cast<sem_t*>(p);
@@ -65,16 +68,22 @@ bool NamedSemaphore::Wait(unsigned timeoutMs) {
         while ((rc = ::sem_wait(Handle(sem_))) != 0 && errno == EINTR) {
         }
     } else {
-        timespec deadline{};
-        ::clock_gettime(CLOCK_REALTIME, &deadline);
-        deadline.tv_sec += static_cast<time_t>(timeoutMs / 1000);
-        deadline.tv_nsec += static_cast<long>(timeoutMs % 1000) * 1'000'000L;
-        if (deadline.tv_nsec >= 1'000'000'000L) {
-            deadline.tv_sec += 1;
-            deadline.tv_nsec -= 1'000'000'000L;
-        }
-        while ((rc = ::sem_timedwait(Handle(sem_), &deadline)) != 0 && errno == EINTR) {
-        }
+        // Polled on the one clock: monotonic, and a test's clock drives it.
+        rc = -1;
+        errno = ETIMEDOUT;
+        WaitUntil(
+            [&] {
+                int r;
+                while ((r = ::sem_trywait(Handle(sem_))) != 0 && errno == EINTR) {
+                }
+                if (r == 0 || errno != EAGAIN) {
+                    rc = r;
+                    return true;
+                }
+                errno = ETIMEDOUT;
+                return false;
+            },
+            timeoutMs, kPollMs);
     }
     if (rc == 0) return true;
     if (errno == EAGAIN || errno == ETIMEDOUT) {

@@ -101,9 +101,24 @@ void CloseHeldInChild() {
     }
 }
 
+// Held by Acquire from the open of a description until it is registered,
+// and by a fork from its start until the child has closed its copies, so a
+// fork never copies a description that nobody closes in the child (a
+// thread waiting for the lock when another thread forks).
+std::mutex gForkGuard;
+
+void InstallForkHandlers() {
+    static std::once_flag once;
+    std::call_once(once, [] {
+        ::pthread_atfork([] { gForkGuard.lock(); }, [] { gForkGuard.unlock(); },
+                         [] {
+                             CloseHeldInChild();
+                             gForkGuard.unlock();
+                         });
+    });
+}
+
 int RegisterHeld(int fd) {
-    static std::once_flag atFork;
-    std::call_once(atFork, [] { ::pthread_atfork(nullptr, nullptr, CloseHeldInChild); });
     for (std::size_t i = 0; i < kHeldSlots; ++i) {
         int free = 0;
         if (gHeld[i].compare_exchange_strong(free, fd + 1)) return static_cast<int>(i);
@@ -113,7 +128,7 @@ int RegisterHeld(int fd) {
 
 }  // namespace
 
-ProcessLock::Hold::Hold(UniqueFd fd) : fd_(std::move(fd)), slot_(RegisterHeld(fd_.get())) {}
+ProcessLock::Hold::Hold(UniqueFd fd, int slot) : fd_(std::move(fd)), slot_(slot) {}
 
 ProcessLock::Hold::~Hold() {
     Drop();
@@ -169,11 +184,21 @@ std::unique_ptr<ProcessLock> ProcessLock::Open(std::string_view name, std::strin
 }
 
 ProcessLock::Hold ProcessLock::Acquire(unsigned timeoutMs) const {
-    UniqueFd fd = OpenLockFile(path_);
-    if (!fd.valid()) {
-        SetLastSystemErrorFromErrno();
-        return Hold();
+    InstallForkHandlers();
+    // The description is registered from its open on: a child forked while
+    // this thread waits closes it too (the hold owns the registration).
+    Hold hold;
+    {
+        const std::lock_guard guard(gForkGuard);
+        UniqueFd opened = OpenLockFile(path_);
+        if (!opened.valid()) {
+            SetLastSystemErrorFromErrno();
+            return Hold();
+        }
+        const int slot = RegisterHeld(opened.get());
+        hold = Hold(std::move(opened), slot);
     }
+    const UniqueFd& fd = hold.fd_;
     bool waiting = false;
     bool steppedAside = false;
     int failure = 0;
@@ -195,7 +220,7 @@ ProcessLock::Hold ProcessLock::Acquire(unsigned timeoutMs) const {
         },
         timeoutMs, kPollMs);
     if (waiting) SetByteLock(fd.get(), F_UNLCK, kWaiterByte);
-    if (taken && failure == 0) return Hold(std::move(fd));
+    if (taken && failure == 0) return hold;
     if (failure != 0) {
         errno = failure;
         SetLastSystemErrorFromErrno();

@@ -49,7 +49,7 @@ class ProcessLock {
 
       private:
         friend class ProcessLock;
-        explicit Hold(UniqueFd fd);
+        Hold(UniqueFd fd, int slot);
         void Drop();
         UniqueFd fd_;  // closing the description drops its lock
         int slot_ = -1;

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <cstdlib>
 #include <filesystem>
 #include <string>
 
@@ -17,6 +18,7 @@
 #include "api/log_fixture.h"
 #include "api/log_state.h"
 #include "support/hosted_library.h"
+#include "support/scoped_env.h"
 
 namespace kovran::test {
 namespace {
@@ -105,8 +107,15 @@ TEST(HostExit, ThreadsInsideTheLibraryNeverCrashTheExit) {
         ASSERT_EQ(RunProgram({BuiltDetachThreadsHostPath(), library, "4", "stop"}), 0)
             << "run " << run;
     // Calls that never leave: the unload waits its bound and keeps the
-    // records.
-    ASSERT_EQ(RunProgram({BuiltDetachThreadsHostPath(), library, "4", "spin"}), 0);
+    // records. LeakSanitizer's own tracer cannot stop threads that still run
+    // at exit (it crashes in any such host, library or not), so this run
+    // leaves the leak check to the runs above.
+    const char* asan = std::getenv("ASAN_OPTIONS");
+    const std::string noLeakCheck = std::string(asan ? asan : "") + ":detect_leaks=0";
+    {
+        ScopedEnv env("ASAN_OPTIONS", noLeakCheck.c_str());
+        ASSERT_EQ(RunProgram({BuiltDetachThreadsHostPath(), library, "4", "spin"}), 0);
+    }
     const std::string log = ReadFileBytes(logDir + "/KovranMS_kovran_detach_threads_host.log");
     EXPECT_NE(log.find("KVXGetLastResult while detaching\r\n"), std::string::npos);
 }
