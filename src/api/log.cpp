@@ -65,16 +65,16 @@ void RotateIfTooLarge(const LogState& log) {
 }
 
 // A line after the unload released the state: straight to the last file.
-void WriteLateLine(std::string_view line, bool noStamp) {
+void WriteLateLine(std::string_view line, Stamp stamp) {
     if (gLate.path[0] == '\0') return;
     std::string text;
-    if (gLate.timeStamp && !noStamp) text = LogTimeStamp();
+    if (gLate.timeStamp && stamp == Stamp::With) text = LogTimeStamp();
     text += line;
     platform::AppendTextCommitted(gLate.path.data(), text);
 }
 
-void WriteLine(std::string_view line, bool noStamp) {
-    if (gLate.active.load(std::memory_order_acquire)) return WriteLateLine(line, noStamp);
+void WriteLine(std::string_view line, Stamp stamp) {
+    if (gLate.active.load(std::memory_order_acquire)) return WriteLateLine(line, stamp);
     LogState& log = LogRecord();
     std::lock_guard lock(log.mutex);
     if (!log.on || log.filePath.empty()) return;
@@ -85,7 +85,7 @@ void WriteLine(std::string_view line, bool noStamp) {
         log.lock ? log.lock->Acquire(kLineLockMs) : platform::ProcessLock::Hold();
     RotateIfTooLarge(log);
     std::string text;
-    if (log.timeStamp && !noStamp) text = LogTimeStamp();
+    if (log.timeStamp && stamp == Stamp::With) text = LogTimeStamp();
     text += line;
     platform::AppendTextCommitted(log.filePath, text);
 }
@@ -102,9 +102,9 @@ void Echo(const std::string& text) {
     std::fflush(stdout);
 }
 
-std::string Number(int value, bool hex) {
+std::string Number(int value, Radix radix) {
     char buf[32];
-    if (hex)
+    if (radix == Radix::Hex)
         std::snprintf(buf, sizeof buf, " 0x%04x\r\n", static_cast<unsigned>(value));
     else
         std::snprintf(buf, sizeof buf, " %d\r\n", value);
@@ -174,51 +174,51 @@ bool LogDebug(std::uint16_t bits) {
     return (LogRecord().debugMask & bits) != 0;
 }
 
-void LogText(const char* text, bool noStamp) {
+void LogText(const char* text, Stamp stamp) {
     if (text == nullptr || *text == '\0') return;
     Guarded([&] {
         const std::string_view t = Cut(text);
         if (Verbose()) Echo(std::string(t) + "\n");
-        WriteLine(std::string(t) + "\n", noStamp);
+        WriteLine(std::string(t) + "\n", stamp);
     });
 }
 
-void LogPair(const char* text1, const char* text2, bool noStamp) {
+void LogPair(const char* text1, const char* text2, Stamp stamp) {
     if (text1 == nullptr || text2 == nullptr) return;
     Guarded([&] {
         const std::string line = Joined({Cut(text1), Cut(text2)}, " ");
         if (Verbose()) Echo(line + "\n");
-        WriteLine(line + "\n", noStamp);
+        WriteLine(line + "\n", stamp);
     });
 }
 
-void LogTriple(const char* text1, const char* text2, const char* text3, bool noStamp) {
+void LogTriple(const char* text1, const char* text2, const char* text3, Stamp stamp) {
     if (text1 == nullptr || text2 == nullptr || text3 == nullptr) return;
     Guarded([&] {
         const std::string line = Joined({Cut(text1), Cut(text2), Cut(text3)}, " ");
         if (Verbose()) Echo(line + "\n");
-        WriteLine(line + "\n", noStamp);
+        WriteLine(line + "\n", stamp);
     });
 }
 
 void LogQuad(const char* text1, const char* text2, const char* text3, const char* text4,
-             bool noStamp) {
+             Stamp stamp) {
     if (text1 == nullptr || text2 == nullptr || text3 == nullptr || text4 == nullptr) return;
     Guarded([&] {
-        WriteLine(Joined({Cut(text1), Cut(text2), Cut(text3), Cut(text4)}, " ") + "\n", noStamp);
+        WriteLine(Joined({Cut(text1), Cut(text2), Cut(text3), Cut(text4)}, " ") + "\n", stamp);
     });
 }
 
-void LogValue(const char* text, int value, bool hex, bool noStamp) {
+void LogValue(const char* text, int value, Radix radix, Stamp stamp) {
     if (text == nullptr || *text == '\0') return;
     Guarded([&] {
         const std::string_view t = Cut(text);
         if (Verbose()) Echo(std::string(t) + " " + std::to_string(value) + "\n");
-        WriteLine(std::string(t) + Number(value, hex), noStamp);
+        WriteLine(std::string(t) + Number(value, radix), stamp);
     });
 }
 
-void LogPairValue(const char* text1, const char* text2, int value, bool noStamp) {
+void LogPairValue(const char* text1, const char* text2, int value, Stamp stamp) {
     if (text1 == nullptr || text2 == nullptr) return;
     Guarded([&] {
         const std::string_view t1 = Cut(text1), t2 = Cut(text2);
@@ -228,20 +228,21 @@ void LogPairValue(const char* text1, const char* text2, int value, bool noStamp)
         // An empty text is written as nothing, without its following blank.
         if (!t1.empty()) (line += t1) += ' ';
         if (!t2.empty()) (line += t2) += ' ';
-        WriteLine(line + Number(value, false), noStamp);
+        WriteLine(line + Number(value, Radix::Decimal), stamp);
     });
 }
 
 void LogConcatValue(const char* text1, const char* text2, const char* text3, int value,
-                    bool noStamp) {
+                    Stamp stamp) {
     if (text1 == nullptr || text2 == nullptr || text3 == nullptr) return;
     Guarded([&] {
         const std::string_view t1 = Cut(text1), t2 = Cut(text2), t3 = Cut(text3);
         if (Verbose())
             Echo(std::string(t1) + " " + std::string(t2) + " " + std::string(t3) + " " +
                  std::to_string(value) + "\n");
-        WriteLine(std::string(t1) + std::string(t2) + std::string(t3) + Number(value, false),
-                  noStamp);
+        WriteLine(
+            std::string(t1) + std::string(t2) + std::string(t3) + Number(value, Radix::Decimal),
+            stamp);
     });
 }
 

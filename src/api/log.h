@@ -15,21 +15,26 @@ inline constexpr std::uint16_t kDebugBackends = 0x10;
 inline constexpr std::uint16_t kDebugMonitor = 0x80;
 inline constexpr std::uint16_t kDebugRetrieval = 0x100;
 
+// Whether a line starts with the time stamp (when "LogTimeStamp" is on).
+enum class Stamp : bool { With, Without };
+// How LogValue writes its number.
+enum class Radix : bool { Decimal, Hex };
+
 // Writers. A null required text writes nothing; each text is cut to its
-// first 256 characters. noStamp suppresses the time stamp.
-void LogText(const char* text, bool noStamp = false);
-void LogPair(const char* text1, const char* text2, bool noStamp = false);
-void LogTriple(const char* text1, const char* text2, const char* text3, bool noStamp = false);
+// first 256 characters.
+void LogText(const char* text, Stamp stamp = Stamp::With);
+void LogPair(const char* text1, const char* text2, Stamp stamp = Stamp::With);
+void LogTriple(const char* text1, const char* text2, const char* text3, Stamp stamp = Stamp::With);
 void LogQuad(const char* text1, const char* text2, const char* text3, const char* text4,
-             bool noStamp = false);
-void LogValue(const char* text, int value, bool hex = false, bool noStamp = false);
-void LogPairValue(const char* text1, const char* text2, int value, bool noStamp = false);
+             Stamp stamp = Stamp::With);
+void LogValue(const char* text, int value, Radix radix = Radix::Decimal, Stamp stamp = Stamp::With);
+void LogPairValue(const char* text1, const char* text2, int value, Stamp stamp = Stamp::With);
 // The three texts with no separator, then the number.
 void LogConcatValue(const char* text1, const char* text2, const char* text3, int value,
-                    bool noStamp = false);
+                    Stamp stamp = Stamp::With);
 
-inline void LogText(const std::string& t, bool noStamp = false) {
-    LogText(t.c_str(), noStamp);
+inline void LogText(const std::string& t, Stamp stamp = Stamp::With) {
+    LogText(t.c_str(), stamp);
 }
 
 // The log start. The first form runs at load before the configuration

@@ -38,11 +38,11 @@ TEST_F(LogWriters, EachWriterPutsItsExactBytesOnDisk) {
     LogTriple("a", "b", "c");
     LogQuad("1", "2", "3", "4");
     LogValue("dec", -5);
-    LogValue("hex", 26, true);
+    LogValue("hex", 26, Radix::Hex);
     LogPairValue("war - ", "count", 12);
     LogPairValue("", "nofirst", 3);
     LogConcatValue("x", "y", "z", 9);
-    LogText("unstamped", true);
+    LogText("unstamped", Stamp::Without);
 
     const std::string s = kStamp;
     EXPECT_EQ(LogBytes().substr(header.size()),
@@ -98,7 +98,7 @@ TEST_F(LogWriters, VerboseEchoesEveryCallButTheQuad) {
     LogPair("a", "b");
     LogTriple("a", "b", "c");
     LogQuad("q", "q", "q", "q");
-    LogValue("v", 26, true);
+    LogValue("v", 26, Radix::Hex);
     LogPairValue("p", "q", 1);
     LogConcatValue("x", "y", "z", 2);
     EXPECT_EQ(testing::internal::GetCapturedStdout(), "t\na b\na b c\nv 26\np q 1\nx y z 2\n");
