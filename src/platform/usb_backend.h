@@ -10,9 +10,15 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace kovran::platform {
+
+// The device interface path of a scanner, as every backend names it:
+// "\\?\USB#VID_<vid>&PID_<pid>#<location>#{6BDD1FC6-810F-11D0-BEC7-08002BE2092F}"
+// with VID and PID in upper-case hex.
+std::string UsbInterfacePath(std::uint16_t vid, std::uint16_t pid, std::string_view location);
 
 // One scanner found by enumeration.
 struct UsbDeviceInfo {

@@ -17,7 +17,6 @@ namespace kovran::platform {
 
 namespace {
 
-constexpr const char* kInterfaceClass = "{6BDD1FC6-810F-11D0-BEC7-08002BE2092F}";
 // USB 3 allows 7 hub tiers.
 constexpr int kMaxPorts = 7;
 // Cancelled transfers normally finish at once; a device object does not
@@ -363,16 +362,12 @@ bool ParseByte(const std::string& s, std::size_t* at, std::uint8_t* v) {
 
 std::string LibusbDevicePath(std::uint16_t vid, std::uint16_t pid, std::uint8_t bus,
                              const std::vector<std::uint8_t>& ports) {
-    char head[48];
-    std::snprintf(head, sizeof head, "\\\\?\\USB#VID_%04X&PID_%04X#%u-", vid, pid, bus);
-    std::string path = head;
+    std::string location = std::to_string(bus) + "-";
     for (std::size_t i = 0; i < ports.size(); ++i) {
-        if (i != 0) path.push_back('.');
-        path += std::to_string(ports[i]);
+        if (i != 0) location.push_back('.');
+        location += std::to_string(ports[i]);
     }
-    path.push_back('#');
-    path += kInterfaceClass;
-    return path;
+    return UsbInterfacePath(vid, pid, location);
 }
 
 std::optional<UsbLocation> ParseLibusbDevicePath(const std::string& path) {

@@ -27,9 +27,7 @@ std::vector<std::uint8_t> AsciiDescriptor(const char* text) {
 }  // namespace
 
 std::string SimDevicePath(std::uint16_t vid, std::uint16_t pid, const std::string& location) {
-    char head[32];
-    std::snprintf(head, sizeof head, "\\\\?\\USB#VID_%04X&PID_%04X#", vid, pid);
-    return head + location + "#{6BDD1FC6-810F-11D0-BEC7-08002BE2092F}";
+    return platform::UsbInterfacePath(vid, pid, location);
 }
 
 SimulatedScanner::SimulatedScanner(const DeviceProfile& profile, std::string path)
