@@ -2,21 +2,40 @@
 
 #include <cmath>
 #include <limits>
+#include <optional>
 
 namespace kovran::decoders::barcode::detail {
 
-double PatternDistance(std::span<const int> widths, std::span<const std::uint8_t> pattern,
-                       double maxElement) {
-    constexpr double kNoMatch = std::numeric_limits<double>::max();
-    if (widths.size() != pattern.size() || widths.empty()) return kNoMatch;
+namespace {
+
+constexpr double kNoMatch = std::numeric_limits<double>::max();
+
+// Modules per pixel that lay the widths over the pattern, and the pattern's
+// module count; nothing when a width is not positive or the sizes differ.
+struct Scale {
+    double modulesPerPixel;
+    int modules;
+};
+std::optional<Scale> ScaleOf(std::span<const int> widths, std::span<const std::uint8_t> pattern) {
+    if (widths.size() != pattern.size() || widths.empty()) return std::nullopt;
     long long total = 0;
     int modules = 0;
     for (std::size_t i = 0; i < widths.size(); ++i) {
-        if (widths[i] <= 0) return kNoMatch;
+        if (widths[i] <= 0) return std::nullopt;
         total += widths[i];
         modules += pattern[i];
     }
-    const double scale = static_cast<double>(modules) / static_cast<double>(total);
+    return Scale{static_cast<double>(modules) / static_cast<double>(total), modules};
+}
+
+}  // namespace
+
+double PatternDistance(std::span<const int> widths, std::span<const std::uint8_t> pattern,
+                       double maxElement) {
+    const std::optional<Scale> s = ScaleOf(widths, pattern);
+    if (!s) return kNoMatch;
+    const double scale = s->modulesPerPixel;
+    const int modules = s->modules;
     double sum = 0.0;
     for (std::size_t i = 0; i < widths.size(); ++i) {
         const double off = std::fabs(widths[i] * scale - pattern[i]);
@@ -32,16 +51,11 @@ namespace {
 // which a blur that widens narrow elements at their neighbours' cost
 // changes less than the elements themselves.
 double PairDistance(std::span<const int> widths, std::span<const std::uint8_t> pattern) {
-    constexpr double kNoMatch = std::numeric_limits<double>::max();
-    if (widths.size() != pattern.size() || widths.size() < 2) return kNoMatch;
-    long long total = 0;
-    int modules = 0;
-    for (std::size_t i = 0; i < widths.size(); ++i) {
-        if (widths[i] <= 0) return kNoMatch;
-        total += widths[i];
-        modules += pattern[i];
-    }
-    const double scale = static_cast<double>(modules) / static_cast<double>(total);
+    if (widths.size() < 2) return kNoMatch;
+    const std::optional<Scale> s = ScaleOf(widths, pattern);
+    if (!s) return kNoMatch;
+    const double scale = s->modulesPerPixel;
+    const int modules = s->modules;
     double sum = 0.0;
     for (std::size_t i = 0; i + 1 < widths.size(); ++i) {
         const double off =

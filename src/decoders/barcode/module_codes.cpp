@@ -236,30 +236,21 @@ std::optional<SymbolText> DecodeCode128(std::span<const int> widths) {
             case kCodeC:
                 set = CodeSet::C;
                 break;
-            case 100:
-                if (now == CodeSet::B) {
-                    if (fnc4Pending) {
-                        fnc4 = fnc4 == 2 ? 0 : 2;
-                        fnc4Pending = false;
-                    } else {
-                        fnc4Pending = true;
-                    }
+            case 100:  // FNC4 in code set B, else a switch to B
+            case 101:  // FNC4 in code set A, else a switch to A
+            {
+                const CodeSet own = v == 100 ? CodeSet::B : CodeSet::A;
+                if (now != own) {
+                    set = own;
+                } else if (fnc4Pending) {
+                    // Two FNC4 in a row latch the extended range on or off.
+                    fnc4 = fnc4 == 2 ? 0 : 2;
+                    fnc4Pending = false;
                 } else {
-                    set = CodeSet::B;
+                    fnc4Pending = true;
                 }
                 break;
-            case 101:
-                if (now == CodeSet::A) {
-                    if (fnc4Pending) {
-                        fnc4 = fnc4 == 2 ? 0 : 2;
-                        fnc4Pending = false;
-                    } else {
-                        fnc4Pending = true;
-                    }
-                } else {
-                    set = CodeSet::A;
-                }
-                break;
+            }
             case kFnc1:
                 if (i > 1) text.push_back('\x1d');
                 break;
