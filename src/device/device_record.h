@@ -9,6 +9,7 @@
 #include <string>
 
 #include "platform/named_semaphore.h"
+#include "platform/shared_slot.h"
 #include "platform/usb_backend.h"
 
 namespace kovran {
@@ -47,8 +48,7 @@ struct UsbTransportState {
 
 struct DeviceRecord {
     // Replaced as a whole (device::SetIdentity); never null.
-    std::atomic<std::shared_ptr<const DeviceIdentity>> identity{
-        std::make_shared<const DeviceIdentity>()};
+    platform::SharedSlot<const DeviceIdentity> identity{std::make_shared<const DeviceIdentity>()};
 
     // --- Live state, read by other threads --------------------------------
     // Set while a reopen runs; other threads wait for it to finish.
@@ -59,7 +59,7 @@ struct DeviceRecord {
     // processes; opened on the first transfer, closed with the device. Shared
     // so that a transfer on another thread keeps its semaphore alive while it
     // holds it, whatever happens to this handle meanwhile.
-    std::atomic<std::shared_ptr<platform::NamedSemaphore>> ep0Semaphore;
+    platform::SharedSlot<platform::NamedSemaphore> ep0Semaphore;
 
     // The backend: chosen once, then only read.
     UsbTransportState usb;

@@ -15,20 +15,20 @@ std::string Ep0SemaphoreName(std::uint16_t vid, std::uint16_t pid, std::int32_t 
 }
 
 std::shared_ptr<platform::NamedSemaphore> Ep0Semaphore(DeviceRecord& device) {
-    const std::shared_ptr<const DeviceIdentity> id = device.identity.load();
+    const std::shared_ptr<const DeviceIdentity> id = device.identity.Load();
     const std::string name = Ep0SemaphoreName(id->vid, id->pid, id->serialLow);
-    std::shared_ptr<platform::NamedSemaphore> sem = device.ep0Semaphore.load();
+    std::shared_ptr<platform::NamedSemaphore> sem = device.ep0Semaphore.Load();
     if (sem && sem->name() == name) return sem;
     // Two threads may both get here; each then holds its own handle on the
     // one system semaphore, which locks the same.
     sem = platform::NamedSemaphore::Open(name, 1);
     if (!sem) LogPairValue("err - ", "creating EP0Semaphore", platform::LastSystemError());
-    device.ep0Semaphore.store(sem);
+    device.ep0Semaphore.Store(sem);
     return sem;
 }
 
 void CloseEp0Semaphore(DeviceRecord& device) {
-    device.ep0Semaphore.store(nullptr);
+    device.ep0Semaphore.Store(nullptr);
 }
 
 Ep0Hold::Ep0Hold(std::shared_ptr<platform::NamedSemaphore> sem, unsigned timeoutMs, const char* tag)

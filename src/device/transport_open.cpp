@@ -26,11 +26,11 @@ DeviceRecord& Device() {
 }
 
 DeviceIdentity Identity() {
-    return *Device().identity.load();
+    return *Device().identity.Load();
 }
 
 void SetIdentity(DeviceIdentity identity) {
-    Device().identity.store(std::make_shared<const DeviceIdentity>(std::move(identity)));
+    Device().identity.Store(std::make_shared<const DeviceIdentity>(std::move(identity)));
 }
 
 namespace {
@@ -277,7 +277,7 @@ bool ReopenDevice() {
     // The identity before the reopen is the identity after it, whatever
     // the open on the way did; it is put back as a whole, so an
     // acquisition thread reading it sees the old or the new one, never a mix.
-    const std::shared_ptr<const DeviceIdentity> kept = device.identity.load();
+    const std::shared_ptr<const DeviceIdentity> kept = device.identity.Load();
     if (kept->serialNumber.empty()) {
         LogText("null sn");
         device.reopening.store(false);
@@ -292,7 +292,7 @@ bool ReopenDevice() {
                           DeviceCheck::Skip);
         LogPair("reopening device - valid device ", kept->serialNumber.c_str());
     }
-    device.identity.store(kept);
+    device.identity.Store(kept);
     if (ok) {
         Frame().deviceState.store(DeviceState::Open);
     } else {
