@@ -23,20 +23,6 @@
 namespace kovran::test {
 namespace {
 
-// Monotonic time moves only when a wait pauses: the unload's bound passes
-// at once.
-class SteppingClock final : public FakeClock {
-  public:
-    std::int64_t SteadyNs() const override { return mono_.load(); }
-    void Sleep(unsigned ms) const override {
-        const std::int64_t ns = static_cast<std::int64_t>(ms) * 1'000'000;
-        mono_.fetch_add(ns);
-    }
-
-  private:
-    mutable std::atomic<std::int64_t> mono_{0};
-};
-
 using Unload = LogFixture;
 
 TEST_F(Unload, GivesBackTheRecordsOnceNoCallIsInside) {
@@ -58,7 +44,7 @@ TEST_F(Unload, KeepsTheRecordsWhileACallStaysInside) {
     Ini("[General]\nLogTimeStamp=0\n");
     StartAtLoad();
     const std::string log = LogRecord().filePath;
-    SteppingClock stepping;
+    FakeClock stepping;
     ClockScope scope(stepping);
     {
         const CallInFlight inside;  // a host thread that does not come back

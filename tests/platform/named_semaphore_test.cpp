@@ -12,6 +12,7 @@
 #include "platform/clock.h"
 #include "platform/sys_error.h"
 #include "platform/text_file.h"
+#include "support/fake_clock.h"
 #include "support/temp_dir.h"
 
 namespace kovran::platform {
@@ -49,20 +50,6 @@ TEST(SemaphoreName, SanitisesAndShortens) {
     EXPECT_EQ(SemaphoreName(std::string(249, 'b')), "/" + std::string(249, 'b'));
 }
 
-// Monotonic time that moves only when a wait pauses.
-class SteppingClock final : public Clock {
-  public:
-    std::int64_t NowUnixNs() const override { return 0; }
-    std::int64_t LocalOffsetSeconds(std::int64_t) const override { return 0; }
-    std::int64_t SteadyNs() const override { return now_.load(); }
-    void Sleep(unsigned ms) const override {
-        now_.fetch_add(static_cast<std::int64_t>(ms) * 1'000'000);
-    }
-
-  private:
-    mutable std::atomic<std::int64_t> now_{0};
-};
-
 // The endpoint-0 lock waits up to 10 s: its time-out must run on the one
 // installable clock, as every other wait of the library does, not on the
 // system's wall clock.
@@ -70,11 +57,13 @@ TEST(NamedSemaphore, ATimedWaitRunsOnTheInstalledClock) {
     ScopedName name("clock");
     auto sem = NamedSemaphore::Open(name.get(), 0);
     ASSERT_NE(sem, nullptr);
-    SteppingClock clock;
-    InstallClock(&clock);
-    EXPECT_FALSE(sem->Wait(300));
-    const std::int64_t waited = clock.SteadyNs();
-    InstallClock(nullptr);
+    test::FakeClock clock;
+    std::int64_t waited = 0;
+    {
+        test::ClockScope scope(clock);
+        EXPECT_FALSE(sem->Wait(300));
+        waited = clock.SteadyNs();
+    }
     EXPECT_GE(waited, 300'000'000) << "the wait did not go through the installed clock";
 }
 

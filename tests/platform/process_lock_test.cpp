@@ -13,35 +13,11 @@
 
 #include "platform/clock.h"
 #include "platform/sys_error.h"
+#include "support/fake_clock.h"
 #include "support/temp_dir.h"
 
 namespace kovran::platform {
 namespace {
-
-// Monotonic time that moves only when a wait pauses: a time-out runs its
-// whole course at once, and a test can count the pauses.
-class SteppingClock final : public Clock {
-  public:
-    std::int64_t NowUnixNs() const override { return 0; }
-    std::int64_t LocalOffsetSeconds(std::int64_t) const override { return 0; }
-    std::int64_t SteadyNs() const override { return now_.load(); }
-    void Sleep(unsigned ms) const override {
-        const std::int64_t ns = static_cast<std::int64_t>(ms) * 1'000'000;
-        now_.fetch_add(ns);
-        pauses_.fetch_add(1);
-    }
-    int pauses() const { return pauses_.load(); }
-
-  private:
-    mutable std::atomic<std::int64_t> now_{0};
-    mutable std::atomic<int> pauses_{0};
-};
-
-class ClockScope {
-  public:
-    explicit ClockScope(const Clock& c) { InstallClock(&c); }
-    ~ClockScope() { InstallClock(nullptr); }
-};
 
 // A child process that takes the lock, reports it through a pipe and then
 // holds it until told to let go or killed.
@@ -126,10 +102,10 @@ TEST_F(ProcessLockTest, ALockOfAKilledHolderIsFreeAtOnce) {
     EXPECT_FALSE(lock->Acquire(0).held());
     child.Kill();
     // The kernel released the lock with the process: no wait at all.
-    SteppingClock clock;
-    ClockScope scope(clock);
+    test::FakeClock clock;
+    test::ClockScope scope(clock);
     EXPECT_TRUE(lock->Acquire(1000).held());
-    EXPECT_EQ(clock.pauses(), 0);
+    EXPECT_TRUE(clock.Sleeps().empty());
 }
 
 TEST_F(ProcessLockTest, AContendedWaitEndsOnTimeOutAndTheHolderReleases) {
@@ -139,13 +115,13 @@ TEST_F(ProcessLockTest, AContendedWaitEndsOnTimeOutAndTheHolderReleases) {
     Holder child(name, dir.path());
     ASSERT_TRUE(child.Holds());
     {
-        SteppingClock clock;
-        ClockScope scope(clock);
+        test::FakeClock clock;
+        test::ClockScope scope(clock);
         SetLastSystemError(0);
         EXPECT_FALSE(lock->Acquire(50).held());
         EXPECT_EQ(LastSystemError(), kErrorTimeout);
         EXPECT_EQ(clock.SteadyNs(), 50'000'000);  // the whole bound, on the clock
-        EXPECT_GE(clock.pauses(), 50);
+        EXPECT_GE(clock.Sleeps().size(), 50u);
     }
     child.Release();
     ProcessLock::Hold hold = lock->Acquire(0);
