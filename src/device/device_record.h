@@ -8,6 +8,7 @@
 #include <mutex>
 #include <string>
 
+#include "device/capabilities.h"
 #include "platform/named_semaphore.h"
 #include "platform/shared_slot.h"
 #include "platform/usb_backend.h"
@@ -35,6 +36,8 @@ struct DeviceIdentity {
     bool highSpeed = false;
     // Block unit of bulk transfers and image sizes: 512 at high speed, else 64.
     std::uint16_t wBlock = 64;
+    // What the identification learned (configuration words, flags, MICR head).
+    DeviceCapabilities capabilities;
 };
 
 // The USB backend the transport speaks through. Chosen on first use from
