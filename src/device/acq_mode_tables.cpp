@@ -453,6 +453,7 @@ KVXResult RunMainTable(ModeInputs& in, int mode, AcqModeRecord& out) {
     acq.firstLineRear = 1;
     acq.lineMultiple = (!frontOn || !rearOn || pid14) ? 16 : 8;
 
+    in.triedMode = mode;
     bool allDisabled = false;
     out.disabled = pid11 ? Pid11DisabledModes(in, &allDisabled) : MainDisabledModes(in);
     if (!acq.forced) {
