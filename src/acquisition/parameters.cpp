@@ -352,6 +352,7 @@ std::optional<std::uint16_t> ReadParameter(std::int32_t id) {
         if (!row->readable) return std::nullopt;
         return static_cast<std::uint16_t>(Scan().*row->flag ? 1 : 0);
     }
+    if (row->kind == Kind::Byte) return Scan().*row->byte;
     if (row->get == nullptr) return std::nullopt;
     return row->get();
 }

@@ -120,7 +120,7 @@ struct ScanSettings {
     // defaults, so an initialise restores them too.
     std::uint8_t bwThreshold = 0;     // parameters 5 and 6
     std::uint8_t parameter6Byte = 0;  // what parameter 6 reads; nothing sets it
-    std::int32_t barcodeTypes = 0;    // parameter 16
+    std::int32_t barcodeTypes = -2;   // parameter 16; -2: none
     bool backlightOn = false;
     bool frontOff = false;
     bool rearOff = false;
