@@ -134,7 +134,11 @@ struct FixedPixels {
     std::uint8_t lineMultiple;
 };
 
-enum class Divisor : std::uint8_t { ChannelLines, ColourChannels };
+enum class Divisor : std::uint8_t {
+    ChannelLines,
+    ColourChannels,
+    None,  // the line rate is the side's resolution
+};
 enum class Pitch : std::uint8_t {
     BothSensors,     // one stream carries both sensors
     EnabledSensors,  // the rear's pixels only while the rear is on
@@ -152,7 +156,7 @@ struct OldFamily {
     Divisor divisor;
     Pitch pitch;
     bool singleBuffer;
-    bool strideIsPitch;       // the stated stride of the two-buffer family
+    bool strideIsPitch;       // the stride the oldest families state, whatever the channels
     bool rearOffDoublesFront; // the front takes the rear's lines when the rear is off
     Request25 request25;
     Chooser chooser;
@@ -389,8 +393,8 @@ constexpr OldFamily k2008Family{.rows = k2008Rows, .fixed = k2008Pixels, .leftDi
                                 .singleBuffer = false, .strideIsPitch = true, .rearOffDoublesFront = false,
                                 .request25 = Request25::FromRow, .chooser = &ChooseOnly0};
 constexpr OldFamily k1005Family{.rows = k1005Rows, .fixed = k1005Pixels, .leftDivisor = 0, .lineMultiple = 4,
-                                .divisor = Divisor::ChannelLines, .pitch = Pitch::EnabledSensors,
-                                .singleBuffer = true, .strideIsPitch = false, .rearOffDoublesFront = true,
+                                .divisor = Divisor::None, .pitch = Pitch::EnabledSensors,
+                                .singleBuffer = true, .strideIsPitch = true, .rearOffDoublesFront = true,
                                 .request25 = Request25::FromRow, .chooser = &ChooseOnly0};
 
 // Which table a firmware version uses. Every version outside is unsupported
@@ -552,7 +556,9 @@ KVXResult RunOldTable(ModeInputs& in, const OldFamily& family, int mode, AcqMode
 
     const ResolutionCode res = ResolutionOf(row->resolutionCode);
     const int lines = LinesPerInch(acq.lineCode, id.firmware);
-    const int divisor = family.divisor == Divisor::ChannelLines ? acq.channelLines : acq.colourChannels;
+    const int divisor = family.divisor == Divisor::ChannelLines     ? acq.channelLines
+                        : family.divisor == Divisor::ColourChannels ? acq.colourChannels
+                                                                    : 1;
     auto& g = out.geometry;
     g[kFront].dpiH = res.front;
     g[kRear].dpiH = res.rear;
