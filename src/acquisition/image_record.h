@@ -25,7 +25,8 @@ class ImageMemory {
     std::size_t Size() const { return size_; }
 
   private:
-    ImageMemory(std::unique_ptr<std::uint8_t[]> bytes, std::size_t size) : bytes_(std::move(bytes)), size_(size) {}
+    ImageMemory(std::unique_ptr<std::uint8_t[]> bytes, std::size_t size)
+        : bytes_(std::move(bytes)), size_(size) {}
     std::unique_ptr<std::uint8_t[]> bytes_;
     std::size_t size_ = 0;
 };

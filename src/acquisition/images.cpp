@@ -64,7 +64,8 @@ void PointViewsIntoFront(ImageSet& set) {
         ImageRecord& view = set[static_cast<std::size_t>(side)];
         if (!front.alloc) continue;
         const std::size_t offset =
-            side == kRear ? front.sensorPixels : static_cast<std::size_t>(front.channelPitch) * set[kRear].channels;
+            side == kRear ? front.sensorPixels
+                          : static_cast<std::size_t>(front.channelPitch) * set[kRear].channels;
         view.alloc = front.alloc;
         view.data = front.data + offset;
         view.write = front.write + offset;
@@ -74,10 +75,12 @@ void PointViewsIntoFront(ImageSet& set) {
     }
 }
 
-bool AllocateRecord(ImageRecord& r, std::int32_t capacityLines, std::size_t stripWidth, std::uint16_t firmware) {
+bool AllocateRecord(ImageRecord& r, std::int32_t capacityLines, std::size_t stripWidth,
+                    std::uint16_t firmware) {
     std::int64_t lines = capacityLines + kSpareLines;
     if (r.dpiV != 0 && r.dpiV < r.dpiH) lines = lines * r.dpiH / r.dpiV;
-    const std::int64_t bytes = lines * (static_cast<std::int64_t>(r.stride) + static_cast<std::int64_t>(stripWidth));
+    const std::int64_t bytes =
+        lines * (static_cast<std::int64_t>(r.stride) + static_cast<std::int64_t>(stripWidth));
     const std::int64_t lead = firmware >= kFirmwareWithLead ? r.stride : 0;
     if (bytes + lead > std::numeric_limits<std::int32_t>::max()) return false;
     auto memory = ImageMemory::Allocate(static_cast<std::size_t>(bytes + lead));
@@ -173,7 +176,8 @@ void ComputeHeights(int height) {
 
     const std::int64_t multiple = std::max<std::int64_t>(acq.lineMultiple, 1);
     const std::int64_t wanted = acq.firstLineFront + lines(m.a) + lines(m.b) + std::max(height, 0);
-    const std::int64_t rounded = std::min<std::int64_t>((wanted + multiple - 1) / multiple * multiple, kMaxLines);
+    const std::int64_t rounded =
+        std::min<std::int64_t>((wanted + multiple - 1) / multiple * multiple, kMaxLines);
     const auto h = static_cast<std::uint16_t>(rounded);
     for (ImageRecord& r : set) r.Height = 0;
     set[kFront].Height = h;
@@ -212,10 +216,12 @@ bool InitMyImg() {
         std::int32_t maxLines = r.Height;
         if (images.twoPartAcq)
             maxLines = std::max<std::int32_t>(r.dpiV * images.twoPartBlockLines / 150, r.Height);
-        r.size = static_cast<std::int32_t>(std::min<std::int64_t>(static_cast<std::int64_t>(r.Height) * r.stride,
-                                                                  std::numeric_limits<std::int32_t>::max()));
+        r.size = static_cast<std::int32_t>(
+            std::min<std::int64_t>(static_cast<std::int64_t>(r.Height) * r.stride,
+                                   std::numeric_limits<std::int32_t>::max()));
         images.capacity[static_cast<std::size_t>(side)] = static_cast<std::int32_t>(
-            std::min<std::int64_t>(static_cast<std::int64_t>(maxLines) * r.stride, std::numeric_limits<std::int32_t>::max()));
+            std::min<std::int64_t>(static_cast<std::int64_t>(maxLines) * r.stride,
+                                   std::numeric_limits<std::int32_t>::max()));
         if (!AllocateRecord(r, maxLines, stripWidth, id.firmware)) {
             LogPair("err - ", "set image buffer with invalid memory allocation");
             return fail();
@@ -234,12 +240,14 @@ bool InitMyImg() {
         // The views of the next set follow their own front.
         for (int side : {kRear, kBacklight})
             if (acq.singleBuffer || images.nextImg[static_cast<std::size_t>(side)].Height == 0)
-                images.nextImg[static_cast<std::size_t>(side)] = images.myImg[static_cast<std::size_t>(side)];
+                images.nextImg[static_cast<std::size_t>(side)] =
+                    images.myImg[static_cast<std::size_t>(side)];
     }
 
     images.cmc7.reset();
     if (strip) {
-        const std::int64_t lines = std::max(images.myImg[kFront].Height, images.myImg[kRear].Height);
+        const std::int64_t lines =
+            std::max(images.myImg[kFront].Height, images.myImg[kRear].Height);
         const std::int64_t bytes = lines * static_cast<std::int64_t>(stripWidth) * 2;
         images.cmc7 = bytes > 0 ? ImageMemory::Allocate(static_cast<std::size_t>(bytes)) : nullptr;
         if (bytes > 0 && !images.cmc7) {
@@ -266,8 +274,10 @@ void SetImgSize() {
         }
         const std::int32_t old = r.size;
         const std::int64_t rounded = (static_cast<std::int64_t>(old) + block - 1) / block * block;
-        r.size = static_cast<std::int32_t>(std::min<std::int64_t>(rounded, std::numeric_limits<std::int32_t>::max()));
-        if (r.size != old && !strip) LogPairValue("err - ", "SetImgSize not multiple of wBlock", old);
+        r.size = static_cast<std::int32_t>(
+            std::min<std::int64_t>(rounded, std::numeric_limits<std::int32_t>::max()));
+        if (r.size != old && !strip)
+            LogPairValue("err - ", "SetImgSize not multiple of wBlock", old);
     }
 }
 
@@ -302,12 +312,21 @@ void ApplyDefaultMaxHeight() {
     Images().maxHeight150 = DefaultMaxHeight150();
 }
 
+void OpenDefaults() {
+    ApplyDefaultMaxHeight();
+    // PID 11 carries its magnetic head, and so the codeline, on the rear.
+    const DeviceIdentity id = device::Identity();
+    const bool rearFirst = id.vid == platform::kMainVendor && id.pid == 11;
+    Images().codelineSide = rearFirst ? kRear : kFront;
+    Images().otherSide = rearFirst ? kFront : kRear;
+}
+
 ImageHooks MakeImageHooks() {
     return {.secondPart = &SecondPart,
             .prepareStamp = nullptr,
             .freeImages = &FreeImages,
             .buildImages = &BuildImages,
-            .defaultMaxHeight = &ApplyDefaultMaxHeight};
+            .openDefaults = &OpenDefaults};
 }
 
 }  // namespace acquisition

@@ -63,6 +63,9 @@ std::int32_t DefaultMaxHeight150();
 std::int32_t AllowedMaxHeight150();
 void ApplyDefaultMaxHeight();
 
+// At an open: the default longest document and codeline sides.
+void OpenDefaults();
+
 // The hooks the mode set-up calls up into this layer.
 ImageHooks MakeImageHooks();
 

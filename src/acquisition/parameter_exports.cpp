@@ -10,7 +10,8 @@ namespace {
 
 // The upper half of KVX_ERR_INV_PARAMETER over a zero value: what the
 // 32-bit getter returns for an identifier that cannot be read.
-constexpr std::uint32_t kUnreadable = static_cast<std::uint32_t>(KVX_ERR_INV_PARAMETER) & 0xFFFF0000u;
+constexpr std::uint32_t kUnreadable =
+    static_cast<std::uint32_t>(KVX_ERR_INV_PARAMETER) & 0xFFFF0000u;
 
 std::optional<std::uint16_t> ReadOrRefuse(int parId) {
     const std::optional<std::uint16_t> value = ReadParameter(parId);
@@ -31,8 +32,9 @@ using namespace kovran;
 extern "C" {
 
 KVX_API KVXResult KVXSetParameter(int parId, int value) {
-    return RunExport({.name = "KVXSetParameter", .tag = "setpar", .guard = Guard::CurrentHandle, .leave = true},
-                     [&] { return acquisition::SetParameter(parId, value); });
+    return RunExport(
+        {.name = "KVXSetParameter", .tag = "setpar", .guard = Guard::CurrentHandle, .leave = true},
+        [&] { return acquisition::SetParameter(parId, value); });
 }
 
 KVX_API KVXResult KVXGetParameter(int parId, int16_t* value) {
@@ -49,7 +51,10 @@ KVX_API KVXResult KVXGetParameter(int parId, int16_t* value) {
 }
 
 KVX_API uint32_t KVXGetParameter0(int parId) {
-    return RunExport({.name = "KVXGetParameter0", .tag = "getpar0", .returns = Returns::Value, .guardFailure = 0},
+    return RunExport({.name = "KVXGetParameter0",
+                      .tag = "getpar0",
+                      .returns = Returns::Value,
+                      .guardFailure = 0},
                      [&]() -> uint32_t {
                          const auto read = acquisition::ReadOrRefuse(parId);
                          return read ? *read : acquisition::kUnreadable;

@@ -19,7 +19,7 @@ std::atomic<bool (*)(int, bool*)> g_secondPart{nullptr};
 std::atomic<bool (*)()> g_prepareStamp{nullptr};
 std::atomic<void (*)()> g_freeImages{nullptr};
 std::atomic<bool (*)(int)> g_buildImages{nullptr};
-std::atomic<void (*)()> g_defaultMaxHeight{nullptr};
+std::atomic<void (*)()> g_openDefaults{nullptr};
 
 constexpr std::uint16_t kFailedResolution = 100;
 // Parameter 1000's value for "choose at every set-up".
@@ -33,7 +33,7 @@ void InstallImageHooks(const ImageHooks& hooks) {
     g_prepareStamp.store(hooks.prepareStamp);
     g_freeImages.store(hooks.freeImages);
     g_buildImages.store(hooks.buildImages);
-    g_defaultMaxHeight.store(hooks.defaultMaxHeight);
+    g_openDefaults.store(hooks.openDefaults);
 }
 
 ImageHooks InstalledImageHooks() {
@@ -41,7 +41,7 @@ ImageHooks InstalledImageHooks() {
             .prepareStamp = g_prepareStamp.load(),
             .freeImages = g_freeImages.load(),
             .buildImages = g_buildImages.load(),
-            .defaultMaxHeight = g_defaultMaxHeight.load()};
+            .openDefaults = g_openDefaults.load()};
 }
 
 namespace device {
@@ -90,7 +90,8 @@ bool SetUpAcqMode(int height) {
     const ColourRequest colour = ColourOf(in.scan.color);
     acq.lineMultiple = 1;
     acq.colourChannels = colour.colour ? 3 : 1;
-    acq.channelLines = static_cast<std::uint8_t>(acq.colourChannels + colour.infrared + colour.ultraviolet);
+    acq.channelLines =
+        static_cast<std::uint8_t>(acq.colourChannels + colour.infrared + colour.ultraviolet);
 
     AcqModeRecord& record = AcqMode();
     AcqModeRecord out = record;
@@ -107,7 +108,8 @@ bool SetUpAcqMode(int height) {
     if (!in.id.alternative) result = RunModeTable(in, acq.mode, out);
     if (result != KVX_OK) {
         if (result == KVX_ERR_INV_PARAMETER) {
-            if (height != 0) LogPairValue("err - ", "Setting invalid Acquisition Mode", in.triedMode);
+            if (height != 0)
+                LogPairValue("err - ", "Setting invalid Acquisition Mode", in.triedMode);
         } else {
             LogUnsupportedVersion(in.id.firmware);
             result = KVX_ERR_SW_UNSUPPORTED;
@@ -120,7 +122,8 @@ bool SetUpAcqMode(int height) {
     SetLastResult(KVX_OK);
 
     auto& g = out.geometry;
-    acq.acquiredRes = {g[kRear].dpiH, g[kFront].dpiH, g[kBacklight].dpiH, std::max(g[kRear].dpiV, g[kFront].dpiV)};
+    acq.acquiredRes = {g[kRear].dpiH, g[kFront].dpiH, g[kBacklight].dpiH,
+                       std::max(g[kRear].dpiV, g[kFront].dpiV)};
     // The first-line offsets are channel lines; the records count scan lines.
     auto lines = [](int offset, int channels) {
         return static_cast<std::int16_t>((offset + channels - 1) / std::max(channels, 1));

@@ -85,8 +85,9 @@ struct ImageHooks {
     // Geometry into the records, margins and heights, InitMyImg and
     // SetImgSize; the outcome of InitMyImg.
     bool (*buildImages)(int height) = nullptr;
-    // The default maximum document height of the device just opened.
-    void (*defaultMaxHeight)() = nullptr;
+    // The image state of the device just opened: the default longest
+    // document and the default codeline side and its opposite.
+    void (*openDefaults)() = nullptr;
 };
 void InstallImageHooks(const ImageHooks& hooks);
 ImageHooks InstalledImageHooks();

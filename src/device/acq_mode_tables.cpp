@@ -36,8 +36,8 @@ struct LineCode {
     std::uint16_t linesAfter2109;
 };
 constexpr LineCode kLineCodes[] = {
-    {14, 150, 150},    {15, 300, 300},    {26, 225, 250},    {1000, 100, 100}, {1001, 200, 200},
-    {1002, 250, 250},  {1003, 600, 600},  {1004, 700, 700},  {1005, 900, 900},
+    {14, 150, 150},   {15, 300, 300},   {26, 225, 250},   {1000, 100, 100}, {1001, 200, 200},
+    {1002, 250, 250}, {1003, 600, 600}, {1004, 700, 700}, {1005, 900, 900},
 };
 
 ResolutionCode ResolutionOf(std::uint16_t code) {
@@ -95,8 +95,8 @@ struct MainRow {
     std::uint16_t lineCode;
 };
 constexpr MainRow kMainModes[8] = {
-    /* 0 */ {kHighSpeed | kNoStrip | kGrey | kNoBacklight, kHighSpeed | kNoStrip | kGrey | kNoBacklight, 1010,
-             1003},
+    /* 0 */ {kHighSpeed | kNoStrip | kGrey | kNoBacklight,
+             kHighSpeed | kNoStrip | kGrey | kNoBacklight, 1010, 1003},
     /* 1 */ {kHighSpeed | kColour, kHighSpeed | kColour, 17, 1005},
     /* 2 */ {kColour, kColour, 17, 1003},
     /* 3 */ {kNotBacklightColour, kNotBacklightColour, 17, 15},
@@ -156,8 +156,8 @@ struct OldFamily {
     Divisor divisor;
     Pitch pitch;
     bool singleBuffer;
-    bool strideIsPitch;       // the stride the oldest families state, whatever the channels
-    bool rearOffDoublesFront; // the front takes the rear's lines when the rear is off
+    bool strideIsPitch;        // the stride the oldest families state, whatever the channels
+    bool rearOffDoublesFront;  // the front takes the rear's lines when the rear is off
     Request25 request25;
     Chooser chooser;
 };
@@ -181,7 +181,11 @@ constexpr OldRow k2201Rows[] = {
     {.speed = Speed::Full, .mode = 4, .resolutionCode = 19, .lineCode = 1002},
     {.speed = Speed::Full, .mode = 5, .resolutionCode = 17, .lineCode = 14},
     {.speed = Speed::Full, .mode = 6, .resolutionCode = 18, .lineCode = 1002, .needs = kColour},
-    {.speed = Speed::Full, .mode = 7, .resolutionCode = 18, .lineCode = 1001, .needs = kGrey,
+    {.speed = Speed::Full,
+     .mode = 7,
+     .resolutionCode = 18,
+     .lineCode = 1001,
+     .needs = kGrey,
      .maxFirmware = 0x2203},
 };
 
@@ -222,10 +226,10 @@ constexpr FixedPixels k1005Pixels[] = {{17, 2592, 2592, 2592, 2592, 2592, 2592, 
 // ---- The needs of the scan ---------------------------------------------------
 
 struct Needs {
-    int R = 0;      // the larger requested resolution of front and rear
-    int H = 0;      // the largest horizontal requirement
-    int V = 0;      // the line-rate requirement, divided as the family says
-    int rawV = 0;   // the larger line-rate requirement of rear and front
+    int R = 0;     // the larger requested resolution of front and rear
+    int H = 0;     // the largest horizontal requirement
+    int V = 0;     // the line-rate requirement, divided as the family says
+    int rawV = 0;  // the larger line-rate requirement of rear and front
     int frontH = 0;
     int rearH = 0;
 };
@@ -372,38 +376,80 @@ int ChooseOnly0(const ModeInputs&) {
     return 0;
 }
 
-constexpr OldFamily k2205Family{.rows = k2205Rows, .fixed = {}, .leftDivisor = 25, .lineMultiple = 1,
-                                .divisor = Divisor::ChannelLines, .pitch = Pitch::BothSensors,
-                                .singleBuffer = true, .strideIsPitch = false, .rearOffDoublesFront = false,
-                                .request25 = Request25::FromRow, .chooser = &Choose2205};
-constexpr OldFamily k2201Family{.rows = k2201Rows, .fixed = {}, .leftDivisor = 20, .lineMultiple = 1,
-                                .divisor = Divisor::ChannelLines, .pitch = Pitch::BothSensors,
-                                .singleBuffer = true, .strideIsPitch = false, .rearOffDoublesFront = false,
-                                .request25 = Request25::FromRow, .chooser = &Choose2201};
-constexpr OldFamily k2104Family{.rows = k2104Rows, .fixed = k21Pixels, .leftDivisor = 0, .lineMultiple = 2,
-                                .divisor = Divisor::ChannelLines, .pitch = Pitch::BothSensors,
-                                .singleBuffer = true, .strideIsPitch = false, .rearOffDoublesFront = false,
-                                .request25 = Request25::HighSpeed, .chooser = &Choose2104};
-constexpr OldFamily k2103Family{.rows = k2103Rows, .fixed = k21Pixels, .leftDivisor = 0, .lineMultiple = 2,
-                                .divisor = Divisor::ColourChannels, .pitch = Pitch::BothSensors,
-                                .singleBuffer = true, .strideIsPitch = false, .rearOffDoublesFront = false,
-                                .request25 = Request25::HighSpeed, .chooser = &Choose2103};
-constexpr OldFamily k2008Family{.rows = k2008Rows, .fixed = k2008Pixels, .leftDivisor = 0, .lineMultiple = 4,
-                                .divisor = Divisor::ChannelLines, .pitch = Pitch::OwnSensor,
-                                .singleBuffer = false, .strideIsPitch = true, .rearOffDoublesFront = false,
-                                .request25 = Request25::FromRow, .chooser = &ChooseOnly0};
-constexpr OldFamily k1005Family{.rows = k1005Rows, .fixed = k1005Pixels, .leftDivisor = 0, .lineMultiple = 4,
-                                .divisor = Divisor::None, .pitch = Pitch::EnabledSensors,
-                                .singleBuffer = true, .strideIsPitch = true, .rearOffDoublesFront = true,
-                                .request25 = Request25::FromRow, .chooser = &ChooseOnly0};
+constexpr OldFamily k2205Family{.rows = k2205Rows,
+                                .fixed = {},
+                                .leftDivisor = 25,
+                                .lineMultiple = 1,
+                                .divisor = Divisor::ChannelLines,
+                                .pitch = Pitch::BothSensors,
+                                .singleBuffer = true,
+                                .strideIsPitch = false,
+                                .rearOffDoublesFront = false,
+                                .request25 = Request25::FromRow,
+                                .chooser = &Choose2205};
+constexpr OldFamily k2201Family{.rows = k2201Rows,
+                                .fixed = {},
+                                .leftDivisor = 20,
+                                .lineMultiple = 1,
+                                .divisor = Divisor::ChannelLines,
+                                .pitch = Pitch::BothSensors,
+                                .singleBuffer = true,
+                                .strideIsPitch = false,
+                                .rearOffDoublesFront = false,
+                                .request25 = Request25::FromRow,
+                                .chooser = &Choose2201};
+constexpr OldFamily k2104Family{.rows = k2104Rows,
+                                .fixed = k21Pixels,
+                                .leftDivisor = 0,
+                                .lineMultiple = 2,
+                                .divisor = Divisor::ChannelLines,
+                                .pitch = Pitch::BothSensors,
+                                .singleBuffer = true,
+                                .strideIsPitch = false,
+                                .rearOffDoublesFront = false,
+                                .request25 = Request25::HighSpeed,
+                                .chooser = &Choose2104};
+constexpr OldFamily k2103Family{.rows = k2103Rows,
+                                .fixed = k21Pixels,
+                                .leftDivisor = 0,
+                                .lineMultiple = 2,
+                                .divisor = Divisor::ColourChannels,
+                                .pitch = Pitch::BothSensors,
+                                .singleBuffer = true,
+                                .strideIsPitch = false,
+                                .rearOffDoublesFront = false,
+                                .request25 = Request25::HighSpeed,
+                                .chooser = &Choose2103};
+constexpr OldFamily k2008Family{.rows = k2008Rows,
+                                .fixed = k2008Pixels,
+                                .leftDivisor = 0,
+                                .lineMultiple = 4,
+                                .divisor = Divisor::ChannelLines,
+                                .pitch = Pitch::OwnSensor,
+                                .singleBuffer = false,
+                                .strideIsPitch = true,
+                                .rearOffDoublesFront = false,
+                                .request25 = Request25::FromRow,
+                                .chooser = &ChooseOnly0};
+constexpr OldFamily k1005Family{.rows = k1005Rows,
+                                .fixed = k1005Pixels,
+                                .leftDivisor = 0,
+                                .lineMultiple = 4,
+                                .divisor = Divisor::None,
+                                .pitch = Pitch::EnabledSensors,
+                                .singleBuffer = true,
+                                .strideIsPitch = true,
+                                .rearOffDoublesFront = true,
+                                .request25 = Request25::FromRow,
+                                .chooser = &ChooseOnly0};
 
 // Which table a firmware version uses. Every version outside is unsupported
 // (0x3000 itself, 0x2200, 0x2208 and 0x2209 among them).
 struct FamilyRange {
     std::uint16_t low;
     std::uint16_t high;
-    const OldFamily* family;  // null: the main family
-    bool above216547 = false; // only for serial low above 216547
+    const OldFamily* family;   // null: the main family
+    bool above216547 = false;  // only for serial low above 216547
 };
 constexpr FamilyRange kFamilies[] = {
     {0x3001, 0xFFFF, nullptr},
@@ -475,7 +521,8 @@ KVXResult RunMainTable(ModeInputs& in, int mode, AcqModeRecord& out) {
         // Every PID 11 mode masked: the forced mode is refused as a device
         // this software cannot drive.
         if (pid11 && allDisabled) return KVX_ERR_SW_UNSUPPORTED;
-        if (mode < 0 || mode > 7 || out.disabled[static_cast<std::size_t>(mode)]) return KVX_ERR_INV_PARAMETER;
+        if (mode < 0 || mode > 7 || out.disabled[static_cast<std::size_t>(mode)])
+            return KVX_ERR_INV_PARAMETER;
     }
     if (mode < 0 || mode > 7) return KVX_ERR_INV_PARAMETER;
     const MainRow& row = kMainModes[mode];
@@ -564,7 +611,8 @@ KVXResult RunOldTable(ModeInputs& in, const OldFamily& family, int mode, AcqMode
     g[kRear].dpiH = res.rear;
     g[kFront].dpiV = static_cast<std::uint16_t>(lines / divisor);
     g[kRear].dpiV = static_cast<std::uint16_t>(lines / divisor);
-    if (family.rearOffDoublesFront && !rearOn) g[kFront].dpiV = static_cast<std::uint16_t>(2 * lines / divisor);
+    if (family.rearOffDoublesFront && !rearOn)
+        g[kFront].dpiV = static_cast<std::uint16_t>(2 * lines / divisor);
 
     const FixedPixels* fixed = nullptr;
     for (const FixedPixels& f : family.fixed)
@@ -574,13 +622,15 @@ KVXResult RunOldTable(ModeInputs& in, const OldFamily& family, int mode, AcqMode
         if (fixed != nullptr) {
             const bool isFront = side == kFront;
             s.width = isFront ? fixed->frontWidth : fixed->rearWidth;
-            s.sensorPixels = id.highSpeed ? (isFront ? fixed->frontSensorHigh : fixed->rearSensorHigh)
-                                          : (isFront ? fixed->frontSensorFull : fixed->rearSensorFull);
+            s.sensorPixels = id.highSpeed
+                                 ? (isFront ? fixed->frontSensorHigh : fixed->rearSensorHigh)
+                                 : (isFront ? fixed->frontSensorFull : fixed->rearSensorFull);
         } else {
             s.width = Truncated(s.dpiH, 864);
             s.sensorPixels = Truncated(s.dpiH, id.highSpeed ? 1024 : 896);
         }
-        s.left = static_cast<std::int16_t>(family.leftDivisor != 0 ? s.dpiH / family.leftDivisor : 0);
+        s.left =
+            static_cast<std::int16_t>(family.leftDivisor != 0 ? s.dpiH / family.leftDivisor : 0);
     }
     if (fixed != nullptr && row->lineMultiple == 0) acq.lineMultiple = fixed->lineMultiple;
 
@@ -588,17 +638,20 @@ KVXResult RunOldTable(ModeInputs& in, const OldFamily& family, int mode, AcqMode
         SideGeometry& s = g[static_cast<std::size_t>(side)];
         switch (family.pitch) {
             case Pitch::BothSensors:
-                s.channelPitch = static_cast<std::uint16_t>(g[kRear].sensorPixels + g[kFront].sensorPixels);
+                s.channelPitch =
+                    static_cast<std::uint16_t>(g[kRear].sensorPixels + g[kFront].sensorPixels);
                 break;
             case Pitch::EnabledSensors:
-                s.channelPitch =
-                    static_cast<std::uint16_t>(g[kFront].sensorPixels + (rearOn ? g[kRear].sensorPixels : 0));
+                s.channelPitch = static_cast<std::uint16_t>(g[kFront].sensorPixels +
+                                                            (rearOn ? g[kRear].sensorPixels : 0));
                 break;
             case Pitch::OwnSensor:
                 s.channelPitch = s.sensorPixels;
                 break;
         }
-        s.stride = family.strideIsPitch ? s.channelPitch : static_cast<std::uint16_t>(acq.channelLines * s.channelPitch);
+        s.stride = family.strideIsPitch
+                       ? s.channelPitch
+                       : static_cast<std::uint16_t>(acq.channelLines * s.channelPitch);
     }
     out.magneticRatio = 0;
     out.stripBytes = 0;
@@ -616,14 +669,9 @@ struct DefaultRow {
     bool unsupported = false;
 };
 constexpr DefaultRow kDefaults[] = {
-    {0x3001, 0xFFFF, 3, 3, 3},
-    {0x2208, 0x2209, 0, 0, 0, true},
-    {0x2205, 0x2207, 3, 7, 6},
-    {0x2201, 0x2204, 3, 5, 6},
-    {0x2103, 0x2103, 1, 2, 2},
-    {0x2101, 0x3000, 1, 2, 1},
-    {0x2021, 0x2100, 3, 7, 6},
-    {0x0000, 0x2020, 0, 0, 0},
+    {0x3001, 0xFFFF, 3, 3, 3}, {0x2208, 0x2209, 0, 0, 0, true}, {0x2205, 0x2207, 3, 7, 6},
+    {0x2201, 0x2204, 3, 5, 6}, {0x2103, 0x2103, 1, 2, 2},       {0x2101, 0x3000, 1, 2, 1},
+    {0x2021, 0x2100, 3, 7, 6}, {0x0000, 0x2020, 0, 0, 0},
 };
 
 }  // namespace

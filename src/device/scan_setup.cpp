@@ -16,7 +16,7 @@ constexpr std::int32_t kGrey = 1;
 }  // namespace
 
 void PrepareScanDefaults() {
-    if (const auto hook = InstalledImageHooks().defaultMaxHeight) hook();
+    if (const auto hook = InstalledImageHooks().openDefaults) hook();
     CopyIniDefaultsToCurrent();
     AcqRequest& request = AcqMode().request;
     request = AcqRequest{};

@@ -36,58 +36,97 @@ struct MainMode {
 // 5 is no mode at all.
 constexpr bool kOffers[8] = {true, true, true, true, true, false, true, true};
 constexpr MainMode kMain[8] = {
-    {1010, 1003, true, true, true, false, false, Colour::GreyOnly, true, true, true, Colour::GreyOnly},
-    {17, 1005, true, false, false, false, false, Colour::ColourOnly, true, false, false, Colour::ColourOnly},
-    {17, 1003, false, false, false, false, false, Colour::ColourOnly, true, false, false, Colour::ColourOnly},
+    {1010, 1003, true, true, true, false, false, Colour::GreyOnly, true, true, true,
+     Colour::GreyOnly},
+    {17, 1005, true, false, false, false, false, Colour::ColourOnly, true, false, false,
+     Colour::ColourOnly},
+    {17, 1003, false, false, false, false, false, Colour::ColourOnly, true, false, false,
+     Colour::ColourOnly},
     {17, 15, false, false, false, true, false, Colour::Either, true, false, false, Colour::Either},
-    {17, 1001, false, true, true, false, false, Colour::GreyOnly, false, false, false, Colour::Either},
+    {17, 1001, false, true, true, false, false, Colour::GreyOnly, false, false, false,
+     Colour::Either},
     {0, 0, false, false, false, false, false, Colour::Either, false, false, false, Colour::Either},
-    {18, 1003, false, true, true, false, true, Colour::ColourOnly, false, false, false, Colour::Either},
-    {18, 1001, false, true, true, false, true, Colour::GreyOnly, true, true, false, Colour::GreyOnly},
+    {18, 1003, false, true, true, false, true, Colour::ColourOnly, false, false, false,
+     Colour::Either},
+    {18, 1001, false, true, true, false, true, Colour::GreyOnly, true, true, false,
+     Colour::GreyOnly},
 };
 
 // ---- Older firmware: the modes per speed ----------------------------------------
 constexpr FirmwareMode k2205[] = {
-    {0, true, 1010, 1003, Colour::GreyOnly}, {2, true, 17, 1003, Colour::ColourOnly}, {3, true, 17, 15},
-    {4, true, 17, 1005, Colour::ColourOnly}, {4, false, 19, 1002},                    {5, false, 17, 14},
-    {6, false, 18, 1002, Colour::ColourOnly}, {7, false, 18, 1001, Colour::GreyOnly},
+    {0, true, 1010, 1003, Colour::GreyOnly},
+    {2, true, 17, 1003, Colour::ColourOnly},
+    {3, true, 17, 15},
+    {4, true, 17, 1005, Colour::ColourOnly},
+    {4, false, 19, 1002},
+    {5, false, 17, 14},
+    {6, false, 18, 1002, Colour::ColourOnly},
+    {7, false, 18, 1001, Colour::GreyOnly},
 };
 constexpr FirmwareMode k2201[] = {
-    {0, true, 1010, 1003, Colour::GreyOnly}, {1, true, 17, 1004, Colour::ColourOnly},
-    {2, true, 17, 1003, Colour::ColourOnly}, {3, true, 17, 15},
-    {4, false, 19, 1002},                    {5, false, 17, 14},
-    {6, false, 18, 1002, Colour::ColourOnly}, {7, false, 18, 1001, Colour::GreyOnly},
+    {0, true, 1010, 1003, Colour::GreyOnly},
+    {1, true, 17, 1004, Colour::ColourOnly},
+    {2, true, 17, 1003, Colour::ColourOnly},
+    {3, true, 17, 15},
+    {4, false, 19, 1002},
+    {5, false, 17, 14},
+    {6, false, 18, 1002, Colour::ColourOnly},
+    {7, false, 18, 1001, Colour::GreyOnly},
 };
 constexpr FirmwareMode k21[] = {
-    {0, true, 17, 15}, {1, true, 17, 26}, {2, false, 17, 14}, {5, false, 18, 26}, {6, false, 19, 26},
+    {0, true, 17, 15},  {1, true, 17, 26},  {2, false, 17, 14},
+    {5, false, 18, 26}, {6, false, 19, 26},
 };
 constexpr FirmwareMode k2103[] = {
-    {1, true, 17, 26}, {2, false, 17, 14}, {5, false, 18, 26}, {6, false, 19, 26},
+    {1, true, 17, 26},
+    {2, false, 17, 14},
+    {5, false, 18, 26},
+    {6, false, 19, 26},
 };
 
 int Lines(std::uint16_t lineCode, std::uint16_t firmware) {
     switch (lineCode) {
-        case 14: return 150;
-        case 15: return 300;
-        case 26: return firmware > 0x2109 ? 250 : 225;
-        case 1000: return 100;
-        case 1001: return 200;
-        case 1002: return 250;
-        case 1003: return 600;
-        case 1004: return 700;
-        case 1005: return 900;
-        default: return 0;
+        case 14:
+            return 150;
+        case 15:
+            return 300;
+        case 26:
+            return firmware > 0x2109 ? 250 : 225;
+        case 1000:
+            return 100;
+        case 1001:
+            return 200;
+        case 1002:
+            return 250;
+        case 1003:
+            return 600;
+        case 1004:
+            return 700;
+        case 1005:
+            return 900;
+        default:
+            return 0;
     }
 }
 
 // Front and rear dots per inch along the sensor.
 void Dpi(std::uint16_t resolutionCode, DeviceStream& s) {
     switch (resolutionCode) {
-        case 17: s.frontDpiH = s.rearDpiH = 300; break;
-        case 18: s.frontDpiH = s.rearDpiH = 200; break;
-        case 19: s.frontDpiH = 300; s.rearDpiH = 100; break;
-        case 1010: s.frontDpiH = s.rearDpiH = 600; break;
-        default: break;
+        case 17:
+            s.frontDpiH = s.rearDpiH = 300;
+            break;
+        case 18:
+            s.frontDpiH = s.rearDpiH = 200;
+            break;
+        case 19:
+            s.frontDpiH = 300;
+            s.rearDpiH = 100;
+            break;
+        case 1010:
+            s.frontDpiH = s.rearDpiH = 600;
+            break;
+        default:
+            break;
     }
 }
 
@@ -133,13 +172,14 @@ std::optional<DeviceStream> MainFamily(const DeviceModeRequest& r) {
     const int sensorHundredths = r.pid == 14 ? 432 : 864;
     s.frontPixels = Pixels(s.frontDpiH, sensorHundredths);
     s.rearPixels = Pixels(s.rearDpiH, sensorHundredths);
-    s.lineBytes = (r.frontOn ? channelLines * s.frontPixels : 0u) + (r.rearOn ? channelLines * s.rearPixels : 0u) +
+    s.lineBytes = (r.frontOn ? channelLines * s.frontPixels : 0u) +
+                  (r.rearOn ? channelLines * s.rearPixels : 0u) +
                   (r.backlight ? s.frontPixels : 0u);
     return s;
 }
 
-std::optional<DeviceStream> OlderFamily(const DeviceModeRequest& r, const FirmwareMode* modes, std::size_t count,
-                                        bool fixedSensor, bool perColourOnly) {
+std::optional<DeviceStream> OlderFamily(const DeviceModeRequest& r, const FirmwareMode* modes,
+                                        std::size_t count, bool fixedSensor, bool perColourOnly) {
     const FirmwareMode* found = nullptr;
     for (std::size_t i = 0; i < count; ++i) {
         const FirmwareMode& m = modes[i];
@@ -188,7 +228,8 @@ std::optional<DeviceStream> OneModeFamily(const DeviceModeRequest& r, bool twoSt
         // over the channels.
         const int channelLines = (r.colour ? 3 : 1) + r.infrared + r.ultraviolet;
         s.lineCode = r.rearOn ? 14 : 15;
-        s.frontDpiV = s.rearDpiV = static_cast<std::uint16_t>(Lines(s.lineCode, r.firmware) / channelLines);
+        s.frontDpiV = s.rearDpiV =
+            static_cast<std::uint16_t>(Lines(s.lineCode, r.firmware) / channelLines);
         s.lineBytes = 2592;
     } else {
         // 0x1005/0x1007: 150 lines per inch shared by the sides; the front

@@ -14,7 +14,8 @@
 
 namespace kovran::test {
 
-inline DeviceIdentity Scanner(std::uint16_t firmware, std::uint16_t pid = 3, bool highSpeed = true) {
+inline DeviceIdentity Scanner(std::uint16_t firmware, std::uint16_t pid = 3,
+                              bool highSpeed = true) {
     DeviceIdentity id;
     id.vid = platform::kMainVendor;
     id.pid = pid;
@@ -47,12 +48,16 @@ class AcqFixture : public LogFixture {
     }
     void Request(int colour, int front, int rear) {
         Settings().scan.color = colour;
-        device::AcqMode().request.requestedDpi = {static_cast<std::int16_t>(rear), static_cast<std::int16_t>(front),
-                                                  0};
+        device::AcqMode().request.requestedDpi = {static_cast<std::int16_t>(rear),
+                                                  static_cast<std::int16_t>(front), 0};
     }
     std::string Logged() const { return LogBytes().substr(mark_); }
-    ImageRecord& Img(int side) { return acquisition::Images().myImg[static_cast<std::size_t>(side)]; }
-    ImageRecord& Next(int side) { return acquisition::Images().nextImg[static_cast<std::size_t>(side)]; }
+    ImageRecord& Img(int side) {
+        return acquisition::Images().myImg[static_cast<std::size_t>(side)];
+    }
+    ImageRecord& Next(int side) {
+        return acquisition::Images().nextImg[static_cast<std::size_t>(side)];
+    }
 
     std::string ini = "[General]\nLogTimeStamp=0\n";
 

@@ -17,7 +17,9 @@ namespace {
 class ParametersTest : public AcqFixture {
   protected:
     void SetUp() override {
-        ini = "[General]\nLogTimeStamp=0\nmsecWaitStart=250\nDoubleFeedBlackVe=30000\n[Ocr]\ntypeDoc=4\n";
+        ini =
+            "[General]\nLogTimeStamp=0\nmsecWaitStart=250\nDoubleFeedBlackVe=30000\n[Ocr]\ntypeDoc="
+            "4\n";
         AcqFixture::SetUp();
         DeviceIdentity id = Scanner(0x5012);
         id.capabilities.adf = true;
@@ -212,6 +214,12 @@ TEST_F(ParametersTest, ResolutionsOfTheCodelineSides) {
     acquisition::Images().otherSide = kFront;
     EXPECT_EQ(Get(121), 0);
     EXPECT_EQ(Get(122), 200);
+    // PID 11 reads its codeline on the rear.
+    Open(Scanner(0x5012, 11));
+    device::PrepareScanDefaults();
+    EXPECT_EQ(KVXSetParameter(121, 240), KVX_OK);
+    EXPECT_EQ(device::AcqMode().request.requestedDpi[kRear], 240);
+    EXPECT_EQ(device::AcqMode().request.requestedDpi[kFront], 300);
 }
 
 TEST_F(ParametersTest, ParameterSixSharesTheThreshold) {

@@ -47,11 +47,14 @@ class AcqModeTest : public LogFixture {
     void Use(const DeviceIdentity& id, int colour, int front, int rear) {
         device::SetIdentity(id);
         Settings().scan.color = colour;
-        device::AcqMode().request.requestedDpi = {static_cast<std::int16_t>(rear), static_cast<std::int16_t>(front), 0};
+        device::AcqMode().request.requestedDpi = {static_cast<std::int16_t>(rear),
+                                                  static_cast<std::int16_t>(front), 0};
     }
     std::string Logged() const { return LogBytes().substr(mark_); }
     const AcqModeSettings& Acq() const { return Settings().scan.acq; }
-    const SideGeometry& Geometry(int side) const { return device::AcqMode().geometry[static_cast<std::size_t>(side)]; }
+    const SideGeometry& Geometry(int side) const {
+        return device::AcqMode().geometry[static_cast<std::size_t>(side)];
+    }
 
   private:
     std::size_t mark_ = 0;
@@ -69,8 +72,8 @@ struct ModeCase {
     int mode;
     int resolutionCode;
     int lineCode;
-    int dpiH;  // front
-    int dpiV;  // front
+    int dpiH;   // front
+    int dpiV;   // front
     int width;  // front
     int pitch;
     int stride;  // front
@@ -105,33 +108,38 @@ std::vector<ModeCase> MainFamilyCases() {
     const DeviceIdentity main = Scanner(0x5012);
     const DeviceIdentity full = Scanner(0x5012, 3, false);
     return {
-        {"colour 300 at high speed", main, kColour, 300, 300, Nothing, 1, 17, 1005, 300, 300, 2592, 5184, 15552, 8},
+        {"colour 300 at high speed", main, kColour, 300, 300, Nothing, 1, 17, 1005, 300, 300, 2592,
+         5184, 15552, 8},
         {"grey 300", main, kGrey, 300, 300, Nothing, 3, 17, 15, 300, 300, 2592, 5184, 5184, 8},
         {"grey 200", main, kGrey, 200, 200, Nothing, 7, 18, 1001, 200, 200, 1728, 3456, 3456, 8},
         // Mode 0 is reached only in the second pass.
         {"grey 600", main, kGrey, 600, 600, Nothing, 3, 17, 15, 300, 300, 2592, 5184, 5184, 8},
-        {"colour 200", main, kColour, 200, 200, Nothing, 6, 18, 1003, 200, 200, 1728, 3456, 10368, 8},
-        {"colour 200 with bit 22", WithBit(main, 22), kColour, 200, 200, Nothing, 2, 17, 1003, 300, 200, 2592, 5184,
-         15552, 8},
-        {"grey 200 with bit 22", WithBit(main, 22), kGrey, 200, 200, Nothing, 4, 17, 1001, 300, 200, 2592, 5184, 5184,
+        {"colour 200", main, kColour, 200, 200, Nothing, 6, 18, 1003, 200, 200, 1728, 3456, 10368,
          8},
-        {"PID 14 grey 300", Scanner(0x5012, 14), kGrey, 300, 300, Nothing, 3, 17, 15, 300, 300, 1296, 2592, 2592, 16},
-        {"PID 14 grey 200: modes 4 and 7 off", Scanner(0x5012, 14), kGrey, 200, 200, Nothing, 3, 17, 15, 300, 300,
+        {"colour 200 with bit 22", WithBit(main, 22), kColour, 200, 200, Nothing, 2, 17, 1003, 300,
+         200, 2592, 5184, 15552, 8},
+        {"grey 200 with bit 22", WithBit(main, 22), kGrey, 200, 200, Nothing, 4, 17, 1001, 300, 200,
+         2592, 5184, 5184, 8},
+        {"PID 14 grey 300", Scanner(0x5012, 14), kGrey, 300, 300, Nothing, 3, 17, 15, 300, 300,
          1296, 2592, 2592, 16},
-        {"front only", main, kGrey, 300, 300, [] { Settings().scan.rearOff = true; }, 3, 17, 15, 300, 300, 2592, 2592,
-         2592, 16},
-        {"backlight grey", main, kGrey, 300, 300, Backlight, 3, 17, 15, 300, 300, 2592, 5184, 7776, 128},
-        {"backlight colour", main, kColour, 300, 300, Backlight, 1, 17, 1005, 300, 300, 2592, 5184, 18144, 128},
+        {"PID 14 grey 200: modes 4 and 7 off", Scanner(0x5012, 14), kGrey, 200, 200, Nothing, 3, 17,
+         15, 300, 300, 1296, 2592, 2592, 16},
+        {"front only", main, kGrey, 300, 300, [] { Settings().scan.rearOff = true; }, 3, 17, 15,
+         300, 300, 2592, 2592, 2592, 16},
+        {"backlight grey", main, kGrey, 300, 300, Backlight, 3, 17, 15, 300, 300, 2592, 5184, 7776,
+         128},
+        {"backlight colour", main, kColour, 300, 300, Backlight, 1, 17, 1005, 300, 300, 2592, 5184,
+         18144, 128},
         {"backlight colour, front off: starts at 16", main, kColour, 300, 300,
          [] {
              Backlight();
              Settings().scan.frontOff = true;
          },
          1, 17, 1005, 300, 300, 2592, 2592, 7776 + 2592, 256},
-        {"strip colour, head colour limit 100", WithHead(main, 100, false), kColour, 300, 300, Strip, 3, 17, 15, 300,
-         100, 2592, 5184, 15552, 8},
-        {"strip grey, head flag 1", WithHead(main, 100, true), kGrey, 300, 300, Strip, 3, 17, 15, 300, 300, 1296, 2592,
-         2592, 16},
+        {"strip colour, head colour limit 100", WithHead(main, 100, false), kColour, 300, 300,
+         Strip, 3, 17, 15, 300, 100, 2592, 5184, 15552, 8},
+        {"strip grey, head flag 1", WithHead(main, 100, true), kGrey, 300, 300, Strip, 3, 17, 15,
+         300, 300, 1296, 2592, 2592, 16},
         {"strip, head flag 1 and backlight", WithHead(main, 100, true), kGrey, 300, 300,
          [] {
              Strip();
@@ -139,46 +147,51 @@ std::vector<ModeCase> MainFamilyCases() {
          },
          3, 17, 15, 300, 300, 1296, 2592, 2592 + 1296, 32},
         // The strip limits n to the grey line-rate limit: 600 dpi grey is 300.
-        {"strip grey 600", WithHead(main, 100, false), kGrey, 600, 600, Strip, 3, 17, 15, 300, 300, 2592, 5184, 5184,
-         8},
+        {"strip grey 600", WithHead(main, 100, false), kGrey, 600, 600, Strip, 3, 17, 15, 300, 300,
+         2592, 5184, 5184, 8},
         // A reading need raises the horizontal resolution past mode 7.
         {"grey 200 with a 300 dpi reading", main, kGrey, 200, 200,
-         [] { device::AcqMode().request.readingNeeds[kFront].dpiH = 300; }, 4, 17, 1001, 300, 200, 2592, 5184, 5184,
-         8},
+         [] { device::AcqMode().request.readingNeeds[kFront].dpiH = 300; }, 4, 17, 1001, 300, 200,
+         2592, 5184, 5184, 8},
         {"reading needs ignored while calibrating", main, kGrey, 200, 200,
          [] {
              device::AcqMode().request.readingNeeds[kFront].dpiH = 300;
              device::AcqMode().request.kind = ScanKind::Calibration;
          },
          7, 18, 1001, 200, 200, 1728, 3456, 3456, 8},
-        {"colour 300 at full speed", full, kColour, 300, 300, Nothing, 2, 17, 1003, 300, 200, 2592, 5184, 15552, 8},
+        {"colour 300 at full speed", full, kColour, 300, 300, Nothing, 2, 17, 1003, 300, 200, 2592,
+         5184, 15552, 8},
         // Modes 1 and 2 masked: the second pass ignores the mask.
-        {"second pass", full, kColour, 300, 300, [] { Settings().scan.disAcqMode = 0x06; }, 2, 17, 1003, 300, 200,
-         2592, 5184, 15552, 8},
+        {"second pass", full, kColour, 300, 300, [] { Settings().scan.disAcqMode = 0x06; }, 2, 17,
+         1003, 300, 200, 2592, 5184, 15552, 8},
         {"slow acquisition colour 200", main, kColour, 200, 200,
          [] {
-             device::UpdateIdentity([](DeviceIdentity& id) { id.capabilities.slowAcquisition = true; });
+             device::UpdateIdentity(
+                 [](DeviceIdentity& id) { id.capabilities.slowAcquisition = true; });
          },
          1, 17, 1005, 300, 300, 2592, 5184, 15552, 8},
-        {"configuration bit 24, grey 100", WithBit(main, 24), kGrey, 100, 100, Nothing, 3, 17, 15, 300, 300, 2592,
-         5184, 5184, 8},
-        {"0x5002 PID 3 grey 100 with bit 22", WithBit(Scanner(0x5002), 22), kGrey, 100, 100, Nothing, 3, 17, 15, 300,
-         300, 2592, 5184, 5184, 8},
-        {"0x4010 inkjet type 1 grey 100", [] {
+        {"configuration bit 24, grey 100", WithBit(main, 24), kGrey, 100, 100, Nothing, 3, 17, 15,
+         300, 300, 2592, 5184, 5184, 8},
+        {"0x5002 PID 3 grey 100 with bit 22", WithBit(Scanner(0x5002), 22), kGrey, 100, 100,
+         Nothing, 3, 17, 15, 300, 300, 2592, 5184, 5184, 8},
+        {"0x4010 inkjet type 1 grey 100",
+         [] {
              DeviceIdentity id = Scanner(0x4010);
              id.capabilities.inkjetType1 = true;
              return id;
-         }(), kGrey, 100, 100, Nothing, 3, 17, 15, 300, 300, 2592, 5184, 5184, 8},
-        {"DisAcqMode bit 7, grey 100", main, kGrey, 100, 100, [] { Settings().scan.disAcqMode = 0x80; }, 4, 17, 1001,
-         300, 200, 2592, 5184, 5184, 8},
+         }(),
+         kGrey, 100, 100, Nothing, 3, 17, 15, 300, 300, 2592, 5184, 5184, 8},
+        {"DisAcqMode bit 7, grey 100", main, kGrey, 100, 100,
+         [] { Settings().scan.disAcqMode = 0x80; }, 4, 17, 1001, 300, 200, 2592, 5184, 5184, 8},
         // PID 11 divides the line rate by the channel lines.
-        {"PID 11 grey 200", Scanner(0x5012, 11), kGrey, 200, 200, Nothing, 7, 18, 1001, 200, 200, 1728, 3456, 3456, 8},
-        {"PID 11 colour 300", Scanner(0x5012, 11), kColour, 300, 300, Nothing, 1, 17, 1005, 300, 300, 2592, 5184,
-         15552, 8},
-        {"PID 11 colour with infrared", Scanner(0x5012, 11), kColour | 0x08, 300, 300, Nothing, 1, 17, 1005, 300, 225,
-         2592, 5184, 20736, 8},
-        {"PID 11 grey 600 at high speed", Scanner(0x5012, 11), kGrey, 600, 600, Nothing, 0, 1010, 1003, 600, 600,
-         5184, 10368, 10368, 8},
+        {"PID 11 grey 200", Scanner(0x5012, 11), kGrey, 200, 200, Nothing, 7, 18, 1001, 200, 200,
+         1728, 3456, 3456, 8},
+        {"PID 11 colour 300", Scanner(0x5012, 11), kColour, 300, 300, Nothing, 1, 17, 1005, 300,
+         300, 2592, 5184, 15552, 8},
+        {"PID 11 colour with infrared", Scanner(0x5012, 11), kColour | 0x08, 300, 300, Nothing, 1,
+         17, 1005, 300, 225, 2592, 5184, 20736, 8},
+        {"PID 11 grey 600 at high speed", Scanner(0x5012, 11), kGrey, 600, 600, Nothing, 0, 1010,
+         1003, 600, 600, 5184, 10368, 10368, 8},
     };
 }
 
@@ -189,55 +202,58 @@ std::vector<ModeCase> OlderFamilyCases() {
     };
     return {
         // 0x2205 to 0x2207: left dpiH / 25, sensor 10.24 inches at high speed.
-        {"0x2205 grey 300 high speed", Scanner(0x2205), kGrey, 300, 300, Nothing, 3, 17, 15, 300, 300, 2592, 6144,
-         6144, 1},
-        {"0x2205 grey 600 high speed", Scanner(0x2206), kGrey, 600, 600, Nothing, 0, 1010, 1003, 600, 600, 5184, 12288,
-         12288, 1},
-        {"0x2205 colour 200 high speed", Scanner(0x2207), kColour, 200, 200, Nothing, 2, 17, 1003, 300, 200, 2592,
-         6144, 18432, 1},
-        {"0x2205 colour 300 high speed", Scanner(0x2207), kColour, 300, 300, Nothing, 4, 17, 1005, 300, 300, 2592,
-         6144, 18432, 1},
-        {"0x2205 grey 200 full speed", Scanner(0x2205, 3, false), kGrey, 200, 200, Nothing, 7, 18, 1001, 200, 200,
-         1728, 3584, 3584, 1},
-        {"0x2205 colour 150 full speed", Scanner(0x2205, 3, false), kColour, 150, 150, Nothing, 6, 18, 1002, 200, 83,
-         1728, 3584, 10752, 1},
-        {"0x2205 grey 300, rear 100: mode 4", Scanner(0x2205, 3, false), kGrey, 300, 100, Nothing, 4, 19, 1002, 300,
-         250, 2592, 2688 + 896, 2688 + 896, 3},
-        {"0x2205 grey 300 full speed", Scanner(0x2205, 3, false), kGrey, 300, 300, Nothing, 5, 17, 14, 300, 150, 2592,
-         5376, 5376, 1},
+        {"0x2205 grey 300 high speed", Scanner(0x2205), kGrey, 300, 300, Nothing, 3, 17, 15, 300,
+         300, 2592, 6144, 6144, 1},
+        {"0x2205 grey 600 high speed", Scanner(0x2206), kGrey, 600, 600, Nothing, 0, 1010, 1003,
+         600, 600, 5184, 12288, 12288, 1},
+        {"0x2205 colour 200 high speed", Scanner(0x2207), kColour, 200, 200, Nothing, 2, 17, 1003,
+         300, 200, 2592, 6144, 18432, 1},
+        {"0x2205 colour 300 high speed", Scanner(0x2207), kColour, 300, 300, Nothing, 4, 17, 1005,
+         300, 300, 2592, 6144, 18432, 1},
+        {"0x2205 grey 200 full speed", Scanner(0x2205, 3, false), kGrey, 200, 200, Nothing, 7, 18,
+         1001, 200, 200, 1728, 3584, 3584, 1},
+        {"0x2205 colour 150 full speed", Scanner(0x2205, 3, false), kColour, 150, 150, Nothing, 6,
+         18, 1002, 200, 83, 1728, 3584, 10752, 1},
+        {"0x2205 grey 300, rear 100: mode 4", Scanner(0x2205, 3, false), kGrey, 300, 100, Nothing,
+         4, 19, 1002, 300, 250, 2592, 2688 + 896, 2688 + 896, 3},
+        {"0x2205 grey 300 full speed", Scanner(0x2205, 3, false), kGrey, 300, 300, Nothing, 5, 17,
+         14, 300, 150, 2592, 5376, 5376, 1},
         // 0x2201 to 0x2204: left dpiH / 20, mode 1 for colour above 600.
-        {"0x2201 colour 300 high speed", Scanner(0x2201), kColour, 300, 300, Nothing, 1, 17, 1004, 300, 233, 2592,
-         6144, 18432, 1},
-        {"0x2203 grey 200 full speed", Scanner(0x2203, 3, false), kGrey, 200, 200, Nothing, 7, 18, 1001, 200, 200,
-         1728, 3584, 3584, 1},
-        {"0x2204 has no mode 7", Scanner(0x2204, 3, false), kGrey, 200, 200, Nothing, 5, 17, 14, 300, 150, 2592, 5376,
-         5376, 1},
+        {"0x2201 colour 300 high speed", Scanner(0x2201), kColour, 300, 300, Nothing, 1, 17, 1004,
+         300, 233, 2592, 6144, 18432, 1},
+        {"0x2203 grey 200 full speed", Scanner(0x2203, 3, false), kGrey, 200, 200, Nothing, 7, 18,
+         1001, 200, 200, 1728, 3584, 3584, 1},
+        {"0x2204 has no mode 7", Scanner(0x2204, 3, false), kGrey, 200, 200, Nothing, 5, 17, 14,
+         300, 150, 2592, 5376, 5376, 1},
         // 0x2104 to 0x21FF, and 0x2103 above serial 216547.
-        {"0x2104 grey 300 high speed", Scanner(0x2104), kGrey, 300, 300, Nothing, 0, 17, 15, 300, 300, 2592, 6144,
-         6144, 2},
-        {"0x2104 grey 100 high speed", Scanner(0x2104), kGrey, 100, 100, Nothing, 1, 17, 26, 300, 225, 2592, 6144,
-         6144, 2},
-        {"0x210A line code 26 is 250", Scanner(0x210A), kGrey, 100, 100, Nothing, 1, 17, 26, 300, 250, 2592, 6144,
-         6144, 2},
-        {"0x2104 full speed no needs", Scanner(0x2104, 3, false), kGrey, 300, 300, Nothing, 5, 18, 26, 200, 225, 1728,
-         3584, 3584, 2},
+        {"0x2104 grey 300 high speed", Scanner(0x2104), kGrey, 300, 300, Nothing, 0, 17, 15, 300,
+         300, 2592, 6144, 6144, 2},
+        {"0x2104 grey 100 high speed", Scanner(0x2104), kGrey, 100, 100, Nothing, 1, 17, 26, 300,
+         225, 2592, 6144, 6144, 2},
+        {"0x210A line code 26 is 250", Scanner(0x210A), kGrey, 100, 100, Nothing, 1, 17, 26, 300,
+         250, 2592, 6144, 6144, 2},
+        {"0x2104 full speed no needs", Scanner(0x2104, 3, false), kGrey, 300, 300, Nothing, 5, 18,
+         26, 200, 225, 1728, 3584, 3584, 2},
         {"0x2104 full speed rear reading 150", Scanner(0x2104, 3, false), kGrey, 100, 100,
-         [] { device::AcqMode().request.readingNeeds[kRear].dpiH = 250; }, 2, 17, 14, 300, 150, 2592, 5376, 5376, 2},
+         [] { device::AcqMode().request.readingNeeds[kRear].dpiH = 250; }, 2, 17, 14, 300, 150,
+         2592, 5376, 5376, 2},
         {"0x2104 front reading 300: mode 6", Scanner(0x2104, 3, false), kGrey, 300, 300,
-         [] { device::AcqMode().request.readingNeeds[kFront].dpiH = 300; }, 6, 19, 26, 300, 225, 2592, 2688 + 896,
-         2688 + 896, 4},
-        {"0x2103 above serial 216547", serial(Scanner(0x2103), 216548), kGrey, 300, 300, Nothing, 0, 17, 15, 300, 300,
-         2592, 6144, 6144, 2},
+         [] { device::AcqMode().request.readingNeeds[kFront].dpiH = 300; }, 6, 19, 26, 300, 225,
+         2592, 2688 + 896, 2688 + 896, 4},
+        {"0x2103 above serial 216547", serial(Scanner(0x2103), 216548), kGrey, 300, 300, Nothing, 0,
+         17, 15, 300, 300, 2592, 6144, 6144, 2},
         // 0x2103: the line rate divided by the colour channels only.
-        {"0x2103 colour high speed", serial(Scanner(0x2103), 216547), kColour | 0x08, 300, 300, Nothing, 1, 17, 26,
-         300, 75, 2592, 6144, 24576, 2},
+        {"0x2103 colour high speed", serial(Scanner(0x2103), 216547), kColour | 0x08, 300, 300,
+         Nothing, 1, 17, 26, 300, 75, 2592, 6144, 24576, 2},
         // Two buffers of their own.
-        {"0x2008 rear on", Scanner(0x2008), kGrey, 300, 300, Nothing, 0, 17, 14, 300, 150, 2592, 2592, 2592, 4},
-        {"0x2009 rear off", Scanner(0x2009), kGrey, 300, 300, [] { Settings().scan.rearOff = true; }, 0, 17, 15, 300,
-         300, 2592, 2592, 2592, 4},
-        {"0x1005 rear on", Scanner(0x1005), kGrey, 300, 300, Nothing, 0, 17, 14, 300, 150, 2592, 5184, 5184, 4},
-        {"0x1007 rear off", Scanner(0x1007), kGrey, 300, 300, [] { Settings().scan.rearOff = true; }, 0, 17, 14, 300,
-         300, 2592, 2592, 2592, 4},
+        {"0x2008 rear on", Scanner(0x2008), kGrey, 300, 300, Nothing, 0, 17, 14, 300, 150, 2592,
+         2592, 2592, 4},
+        {"0x2009 rear off", Scanner(0x2009), kGrey, 300, 300,
+         [] { Settings().scan.rearOff = true; }, 0, 17, 15, 300, 300, 2592, 2592, 2592, 4},
+        {"0x1005 rear on", Scanner(0x1005), kGrey, 300, 300, Nothing, 0, 17, 14, 300, 150, 2592,
+         5184, 5184, 4},
+        {"0x1007 rear off", Scanner(0x1007), kGrey, 300, 300,
+         [] { Settings().scan.rearOff = true; }, 0, 17, 14, 300, 300, 2592, 2592, 2592, 4},
     };
 }
 
@@ -398,9 +414,11 @@ TEST_F(AcqModeTest, ParameterValuesOfDevicesWithoutForcedModes) {
     EXPECT_EQ(device::SetAcqModeParameter(0), KVX_OK);
     EXPECT_EQ(device::SetAcqModeParameter(8), KVX_OK);
     EXPECT_FALSE(Acq().forced);
-    for (int v : {1, 3, 7, 9, 0xFFFF}) EXPECT_EQ(device::SetAcqModeParameter(v), KVX_ERR_INV_PARAMETER) << v;
+    for (int v : {1, 3, 7, 9, 0xFFFF})
+        EXPECT_EQ(device::SetAcqModeParameter(v), KVX_ERR_INV_PARAMETER) << v;
     Use(Scanner(0x5012), kGrey, 300, 300);
-    for (int v : {9, 100, 0xFFFF}) EXPECT_EQ(device::SetAcqModeParameter(v), KVX_ERR_INV_PARAMETER) << v;
+    for (int v : {9, 100, 0xFFFF})
+        EXPECT_EQ(device::SetAcqModeParameter(v), KVX_ERR_INV_PARAMETER) << v;
     EXPECT_FALSE(Acq().forced);
 }
 
@@ -411,7 +429,8 @@ TEST_F(AcqModeTest, DisabledForcedModeIsRefusedAndLoggedWithAHeight) {
     Settings().scan.acq.mode = 3;
     EXPECT_FALSE(device::SetUpAcqMode(100));
     EXPECT_EQ(LastResult(), KVX_ERR_INV_PARAMETER);
-    EXPECT_NE(Logged().find("err -  Setting invalid Acquisition Mode  3"), std::string::npos) << Logged();
+    EXPECT_NE(Logged().find("err -  Setting invalid Acquisition Mode  3"), std::string::npos)
+        << Logged();
     EXPECT_EQ(Acq().acquiredRes, (std::array<std::uint16_t, 4>{100, 100, 100, 100}));
 }
 
@@ -452,11 +471,14 @@ TEST_F(AcqModeTest, Pid11WithEveryModeMasked) {
 TEST_F(AcqModeTest, UnsupportedVersions) {
     for (std::uint16_t fw : {0x2208, 0x2209, 0x3000, 0x2200, 0x2102, 0x1006}) {
         Use(Scanner(fw), kGrey, 300, 300);
-        const int before = Count("err -  This SW version is not supporting this HW version  " + std::to_string(fw));
+        const int before = Count("err -  This SW version is not supporting this HW version  " +
+                                 std::to_string(fw));
         EXPECT_FALSE(device::SetUpAcqMode(0)) << fw;
         EXPECT_EQ(LastResult(), KVX_ERR_SW_UNSUPPORTED) << fw;
         // Logged by the table and again by the set-up.
-        EXPECT_EQ(Count("err -  This SW version is not supporting this HW version  " + std::to_string(fw)), before + 2)
+        EXPECT_EQ(Count("err -  This SW version is not supporting this HW version  " +
+                        std::to_string(fw)),
+                  before + 2)
             << fw;
         EXPECT_EQ(Acq().acquiredRes, (std::array<std::uint16_t, 4>{100, 100, 100, 100}));
     }
@@ -474,12 +496,12 @@ TEST_F(AcqModeTest, DefaultModes) {
         int mode;
     };
     const Row rows[] = {
-        {0x5012, true, kGrey, 3},   {0x3001, false, kColour, 3}, {0x2205, true, kGrey, 3},
-        {0x2207, false, kGrey, 7},  {0x2206, false, kColour, 6}, {0x2201, true, kColour, 3},
-        {0x2204, false, kGrey, 5},  {0x2202, false, kColour, 6}, {0x2103, true, kGrey, 1},
-        {0x2103, false, kColour, 2}, {0x2104, true, kGrey, 1},   {0x2150, false, kGrey, 2},
-        {0x3000, false, kColour, 1}, {0x2100, true, kGrey, 3},   {0x2021, false, kGrey, 7},
-        {0x2050, false, kColour, 6}, {0x2020, true, kGrey, 0},   {0x1005, false, kGrey, 0},
+        {0x5012, true, kGrey, 3},    {0x3001, false, kColour, 3}, {0x2205, true, kGrey, 3},
+        {0x2207, false, kGrey, 7},   {0x2206, false, kColour, 6}, {0x2201, true, kColour, 3},
+        {0x2204, false, kGrey, 5},   {0x2202, false, kColour, 6}, {0x2103, true, kGrey, 1},
+        {0x2103, false, kColour, 2}, {0x2104, true, kGrey, 1},    {0x2150, false, kGrey, 2},
+        {0x3000, false, kColour, 1}, {0x2100, true, kGrey, 3},    {0x2021, false, kGrey, 7},
+        {0x2050, false, kColour, 6}, {0x2020, true, kGrey, 0},    {0x1005, false, kGrey, 0},
     };
     for (const Row& r : rows) {
         Use(Scanner(r.fw, 3, r.highSpeed), r.colour, 300, 300);

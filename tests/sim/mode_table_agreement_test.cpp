@@ -29,14 +29,22 @@ struct Model {
 };
 
 const Model kModels[] = {
-    {"main", 0x5012, 3, 100000, false, true},     {"PID 11", 0x5012, 11, 100000, false, true},
-    {"PID 14", 0x5012, 14, 100000, false, true},  {"bit 22", 0x5012, 3, 100000, true, true},
-    {"0x3001", 0x3001, 4, 100000, false, true},   {"0x2205", 0x2205},
-    {"0x2207", 0x2207},                           {"0x2201", 0x2201},
-    {"0x2204", 0x2204},                           {"0x2104", 0x2104},
-    {"0x21FF", 0x21FF},                           {"0x2103 new", 0x2103, 3, 216548},
-    {"0x2103", 0x2103, 3, 216547},                {"0x2008", 0x2008},
-    {"0x2009", 0x2009},                           {"0x1005", 0x1005},
+    {"main", 0x5012, 3, 100000, false, true},
+    {"PID 11", 0x5012, 11, 100000, false, true},
+    {"PID 14", 0x5012, 14, 100000, false, true},
+    {"bit 22", 0x5012, 3, 100000, true, true},
+    {"0x3001", 0x3001, 4, 100000, false, true},
+    {"0x2205", 0x2205},
+    {"0x2207", 0x2207},
+    {"0x2201", 0x2201},
+    {"0x2204", 0x2204},
+    {"0x2104", 0x2104},
+    {"0x21FF", 0x21FF},
+    {"0x2103 new", 0x2103, 3, 216548},
+    {"0x2103", 0x2103, 3, 216547},
+    {"0x2008", 0x2008},
+    {"0x2009", 0x2009},
+    {"0x1005", 0x1005},
     {"0x1007", 0x1007},
 };
 
@@ -98,7 +106,8 @@ class ModeTableAgreement : public LogFixture {
         const SideGeometry& rear = rec.geometry[kRear];
         std::ostringstream out;
         auto check = [&](const char* what, long library, long device) {
-            if (library != device) out << what << " library " << library << " device " << device << "; ";
+            if (library != device)
+                out << what << " library " << library << " device " << device << "; ";
         };
         check("resolution code", acq.resolutionCode, d.resolutionCode);
         check("line code", acq.lineCode, d.lineCode);
@@ -136,17 +145,19 @@ TEST_F(ModeTableAgreement, EveryForcedModeTheLibraryAcceptsTheFirmwareRuns) {
                     Settings().scan.acq.mode = static_cast<std::uint8_t>(mode);
                     const bool library = device::SetUpAcqMode(0);
                     const auto firmware = sim::DeviceModeStream(Request(m, hs, s, mode));
-                    const std::string where = std::string(m.name) + (hs ? " high" : " full") + " colour " +
-                                              std::to_string(s.color) + " front " + std::to_string(s.frontOn) +
-                                              " rear " + std::to_string(s.rearOn) + " backlight " +
-                                              std::to_string(s.backlight) + " mode " + std::to_string(mode);
+                    const std::string where =
+                        std::string(m.name) + (hs ? " high" : " full") + " colour " +
+                        std::to_string(s.color) + " front " + std::to_string(s.frontOn) + " rear " +
+                        std::to_string(s.rearOn) + " backlight " + std::to_string(s.backlight) +
+                        " mode " + std::to_string(mode);
                     if (library) {
                         ++accepted;
                         ASSERT_TRUE(firmware.has_value()) << where << ": the firmware refuses it";
                         EXPECT_EQ(Differences(*firmware), "") << where;
                     } else if (!m.mainFamily) {
                         // No policy masks the older families' modes.
-                        EXPECT_FALSE(firmware.has_value()) << where << ": the library refuses a mode the firmware runs";
+                        EXPECT_FALSE(firmware.has_value())
+                            << where << ": the library refuses a mode the firmware runs";
                     }
                 }
     EXPECT_GT(accepted, 300);
@@ -163,10 +174,11 @@ TEST_F(ModeTableAgreement, EveryChosenModeTheFirmwareRuns) {
                     if (!device::SetUpAcqMode(0)) continue;  // the chooser has no fallback
                     const int mode = Settings().scan.acq.mode;
                     const auto firmware = sim::DeviceModeStream(Request(m, hs, s, mode));
-                    const std::string where = std::string(m.name) + (hs ? " high" : " full") + " colour " +
-                                              std::to_string(s.color) + " dpi " + std::to_string(dpi) + " mode " +
-                                              std::to_string(mode);
-                    ASSERT_TRUE(firmware.has_value()) << where << ": the firmware refuses the chosen mode";
+                    const std::string where = std::string(m.name) + (hs ? " high" : " full") +
+                                              " colour " + std::to_string(s.color) + " dpi " +
+                                              std::to_string(dpi) + " mode " + std::to_string(mode);
+                    ASSERT_TRUE(firmware.has_value())
+                        << where << ": the firmware refuses the chosen mode";
                     EXPECT_EQ(Differences(*firmware), "") << where;
                 }
 }
