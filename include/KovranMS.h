@@ -148,6 +148,18 @@ KVX_API KVXResult KVXDefaultInitPath(BSTR* dir);
  * Returns 0 or -1. */
 KVX_API KVXResult KVXRestoreDefaultInitPath(void);
 
+/* ---- Parameters --------------------------------------------------------- */
+
+/* Values are 16-bit: the setter uses the low 16 bits of `value` as a signed
+ * number. Setting needs an open device. */
+KVX_API KVXResult KVXSetParameter(int parId, int value);
+/* Writes the value into *value; -3 for an identifier that cannot be read
+ * (the value is left unchanged) and for a null value. */
+KVX_API KVXResult KVXGetParameter(int parId, int16_t* value);
+/* The value zero-extended; 0xFFFF0000 for an identifier that cannot be read,
+ * 0 when the call is refused. */
+KVX_API uint32_t KVXGetParameter0(int parId);
+
 #ifdef __cplusplus
 }
 #endif

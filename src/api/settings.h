@@ -16,10 +16,30 @@
 // replace.
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <string>
 
 namespace kovran {
+
+// The acquisition mode in force and what it fixes, written by the mode
+// set-up (device/acq_mode.h). Part of the scan settings so that a refused
+// mode or parameter puts the previous one back with the rest.
+struct AcqModeSettings {
+    std::uint8_t mode = 0;  // 0 to 7
+    bool forced = false;    // the stored mode is used unchanged
+    std::uint8_t colourChannels = 1;
+    std::uint8_t channelLines = 1;  // colour channels + infrared + ultraviolet
+    std::uint16_t resolutionCode = 0;
+    std::uint16_t lineCode = 0;
+    std::uint16_t lineMultiple = 1;  // heights are rounded up to it
+    std::int16_t firstLineFront = 1;
+    std::int16_t firstLineRear = 1;
+    bool singleBuffer = true;  // front and rear arrive in one stream
+    bool request25 = false;    // older acquisitions send request value 25
+    // Rear dpiH, front dpiH, backlight dpiH, the larger dpiV of rear and front.
+    std::array<std::uint16_t, 4> acquiredRes{};
+};
 
 struct ScanSettings {
     // ---- "General"
@@ -94,6 +114,23 @@ struct ScanSettings {
     bool statusIn = false;   // log each raw status word
     bool statusOut = false;  // log each status word returned
     bool glitch = false;
+
+    // ---- Run-time values without an ini key: parameters, the sides of the
+    // scan and the acquisition mode. The ini-default copy holds their
+    // defaults, so an initialise restores them too.
+    std::uint8_t bwThreshold = 0;     // parameters 5 and 6
+    std::uint8_t parameter6Byte = 0;  // what parameter 6 reads; nothing sets it
+    std::int32_t barcodeTypes = -2;   // parameter 16; -2: none
+    bool backlightOn = false;
+    bool frontOff = false;
+    bool rearOff = false;
+    bool adfContinuous = false;                 // parameter 30
+    std::int32_t msecWaitDoc = 10000;           // parameter 100
+    std::int32_t msecMagstripeTimeout = 10000;  // parameter 101
+    std::int32_t secAcqTimeout = 60;            // parameter 103
+    std::int32_t msecAcqTimeoutExtra = 0;       // cleared by parameter 103
+    bool correct = true;                        // parameter 1001
+    AcqModeSettings acq;
 };
 
 struct OcrSettings {

@@ -40,6 +40,8 @@ struct DeviceCapabilities {
     bool externalPowerSensing = false;
     bool doubleFeedSensor = false;
     bool backlight = false;
+    // The side (0 rear, 1 front) whose resolution the backlight image shares.
+    std::uint8_t backlightSide = 1;
     bool slowAcquisition = false;  // configuration bit 19; parameter 104 changes it
     bool photoTuning = false;
     bool alignerData = false;

@@ -4,6 +4,7 @@
 #include <cstring>
 #include <string>
 
+#include "acquisition/images.h"
 #include "api/device_hooks.h"
 #include "api/log.h"
 #include "device/device_record.h"
@@ -25,6 +26,7 @@ DeviceSummary Summary() {
 void InstallComposition() {
     InstallDeviceHooks({.reopen = &device::ReopenDevice, .summary = &Summary});
     device::InstallUsbBackendFactory(&MakeUsbBackendFromEnvironment);
+    InstallImageHooks(acquisition::MakeImageHooks());
 }
 
 std::unique_ptr<platform::UsbBackend> MakeUsbBackendFromEnvironment() {

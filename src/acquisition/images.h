@@ -1,0 +1,73 @@
+// The two record sets of the document images (the current one, MyImg, and
+// the next buffer of the continuous feeder), their allocation for the mode
+// in force, the heights and margins of a scan and the longest document.
+#pragma once
+
+#include <array>
+#include <atomic>
+#include <cstdint>
+#include <memory>
+
+#include "acquisition/image_record.h"
+#include "device/acq_mode.h"
+
+namespace kovran {
+
+struct ImagesRecord {
+    ImageSet myImg;
+    ImageSet nextImg;  // the continuous feeder's next buffer
+    // Magnetic head samples of a scan with the CMC7 strip.
+    std::shared_ptr<ImageMemory> cmc7;
+    std::array<std::int32_t, 3> capacity{};  // bytes reserved per side
+    // The longest document accepted, in lines at 150 dpi.
+    std::int32_t maxHeight150 = 2048;
+    // Margins in lines handed to the acquisition: after the start of the
+    // document (f) and after its end (c).
+    std::int32_t leadingLines = 0;
+    std::int32_t trailingLines = 0;
+    bool twoPartAcq = false;
+    bool secondPart = false;
+    std::int32_t twoPartBlockLines = 0;  // acquisition block lines of a two-part scan
+    bool buffersConsumed = false;
+    // The codeline side (what side code 9 means) and its opposite.
+    std::int32_t codelineSide = kFront;
+    std::int32_t otherSide = kRear;
+    // The second flag of the scan parameters: set by an ordinary paper
+    // movement, cleared by a pre-feed.
+    bool movementFlag = false;
+    // The continuous feeder's acquisition thread runs.
+    std::atomic<bool> feederThreadRunning{false};
+};
+
+namespace acquisition {
+
+ImagesRecord& Images();
+
+// Every buffer of both sets and the CMC7 buffer freed, the records cleared.
+void FreeImages();
+
+// Margins and heights of the records for a wanted height in lines.
+void ComputeHeights(int height);
+
+// Allocates the buffers of the records for their heights (white). On
+// failure nothing stays allocated and the last result is
+// KVX_ERR_OUT_OF_MEMORY.
+bool InitMyImg();
+
+// Rounds the sizes to the block unit of the bulk pipe.
+void SetImgSize();
+
+// The default longest document of the device and settings in force, and
+// the largest value parameter 9 accepts.
+std::int32_t DefaultMaxHeight150();
+std::int32_t AllowedMaxHeight150();
+void ApplyDefaultMaxHeight();
+
+// At an open: the default longest document and codeline sides.
+void OpenDefaults();
+
+// The hooks the mode set-up calls up into this layer.
+ImageHooks MakeImageHooks();
+
+}  // namespace acquisition
+}  // namespace kovran
