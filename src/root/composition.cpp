@@ -6,6 +6,7 @@
 
 #include "api/device_hooks.h"
 #include "api/log.h"
+#include "device/connection.h"
 #include "device/device_record.h"
 #include "device/transport.h"
 #include "device/usb_selection.h"
@@ -23,7 +24,10 @@ DeviceSummary Summary() {
 }  // namespace
 
 void InstallComposition() {
-    InstallDeviceHooks({.reopen = &device::ReopenDevice, .summary = &Summary});
+    InstallDeviceHooks({.reopen = &device::ReopenDevice,
+                        .summary = &Summary,
+                        .closeAtUnload = &device::CloseAtUnload,
+                        .logIdentityLine = &device::LogIdentityLine});
     device::InstallUsbBackendFactory(&MakeUsbBackendFromEnvironment);
 }
 
