@@ -31,6 +31,7 @@ CommandFeatures DeviceProfile::Features() const {
     f.inkjetCounter = inkjetCounterRegister;
     f.inkjet1Config = inkjet1Config.has_value();
     f.inkjet2Config = inkjet2Config.has_value();
+    f.oldFormVersion = answersOldForm;
     return f;
 }
 

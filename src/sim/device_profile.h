@@ -37,6 +37,8 @@ struct DeviceProfile {
     std::optional<std::vector<std::uint8_t>> serialDescriptor;
     std::uint16_t firmware = 0x5012;  // raw register value, bit 15 included
     bool highSpeed = true;
+    // Register-form firmware that also answers the old-form version read.
+    bool answersOldForm = false;
     // "<bus>-<ports>" in the device path; empty: "1-<position + 1>".
     std::string location;
 
