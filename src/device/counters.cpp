@@ -3,6 +3,7 @@
 #include "api/library.h"
 #include "device/control_request.h"
 #include "device/device_record.h"
+#include "device/refusable_command.h"
 #include "device/transport.h"
 #include "platform/profile.h"
 
@@ -43,7 +44,7 @@ constexpr CounterKind kInkjet{&CounterRecord::inkjetTotal,
 // The total read from the device: 4 bytes little-endian, or nothing.
 std::optional<std::uint32_t> ReadDeviceTotal(std::uint32_t command) {
     std::uint8_t b[kCounterBytes] = {};
-    if (ControlMsg(kClassConfig, command, b, kCounterBytes, Direction::In) !=
+    if (ControlMsgMayRefuse(kClassConfig, command, b, kCounterBytes, Direction::In) !=
         static_cast<int>(kCounterBytes))
         return std::nullopt;
     return static_cast<std::uint32_t>(b[0]) | (std::uint32_t{b[1]} << 8) |

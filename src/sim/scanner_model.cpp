@@ -46,8 +46,7 @@ int ScannerModel::Execute(const DecodedRequest& request, const std::uint8_t* out
         Record(request, nullptr);
         return platform::kErrorSuccess;
     }
-    std::optional<CommandSpec> spec =
-        FindCommand(profile_.firmware, Features(), request.cls, request.sub);
+    std::optional<CommandSpec> spec = FindCommand(Firmware(), Features(), request.cls, request.sub);
     if (!spec) return platform::kErrorGenFailure;
     const std::uint8_t* data = nullptr;
     switch (spec->kind) {
@@ -279,7 +278,7 @@ std::array<std::uint8_t, 8> ScannerModel::StatusBlock() const {
     b[2] = static_cast<std::uint8_t>(word >> 8);
     b[3] = static_cast<std::uint8_t>(word >> 16);
     // The 8-bit flag value of older firmware has no high byte.
-    if (FirmwareVersion(profile_.firmware) > 0x30FF) b[4] = static_cast<std::uint8_t>(word >> 24);
+    if (FirmwareVersion(Firmware()) > 0x30FF) b[4] = static_cast<std::uint8_t>(word >> 24);
     return b;
 }
 

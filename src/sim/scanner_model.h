@@ -47,7 +47,8 @@ class ScannerModel {
     explicit ScannerModel(const DeviceProfile& profile);
 
     const DeviceProfile& Profile() const { return profile_; }
-    std::uint16_t Firmware() const { return profile_.firmware; }
+    // The firmware whose protocol and commands the device has.
+    std::uint16_t Firmware() const { return profile_.ProtocolFirmware(); }
     CommandFeatures Features() const { return profile_.Features(); }
 
     // After the acquisition mode command of older firmware, the next two D1
@@ -91,8 +92,8 @@ class ScannerModel {
                std::vector<std::uint8_t>* reply);
     void Act(const DecodedRequest& request, const std::uint8_t* data);
     void Record(const DecodedRequest& request, const std::uint8_t* data);
-    bool OldForm() const { return FirmwareVersion(profile_.firmware) < kRegisterFormFirmware; }
-    bool Family3000() const { return FirmwareVersion(profile_.firmware) >= 0x3000; }
+    bool OldForm() const { return FirmwareVersion(Firmware()) < kRegisterFormFirmware; }
+    bool Family3000() const { return FirmwareVersion(Firmware()) >= 0x3000; }
 
     DeviceProfile profile_;
     FeederQueue feeder_;
