@@ -58,7 +58,8 @@ constexpr std::uint16_t kFirstRegisterFirmware = 0x1006;
 constexpr std::uint32_t kMaxOpenCount = 0xFFFFFFFF;
 constexpr std::uint32_t kDefaultEp0TimeoutMs = 10000;
 constexpr std::uint16_t kPid14 = 14;
-constexpr int kAllowedIndexFilter = 0;
+// Indexes from this one name a device (below: the first one found).
+constexpr int kFirstIndex = 0;
 
 bool HandleIsOpen(int handle) {
     return handle != 0 && handle != kNoHandle;
@@ -417,7 +418,7 @@ bool PostOpenSetup(const char* configDir) {
 int InitializeDevice(const std::string& serialFilter, int index, const char* configDir) {
     SetLastResult(KVX_OK);
     // An index names one device whatever its serial number.
-    const std::string filter = index >= kAllowedIndexFilter ? std::string() : serialFilter;
+    const std::string filter = index >= kFirstIndex ? std::string() : serialFilter;
     const int handle = OpenAndIdentify(filter, index);
     if (!HandleIsOpen(handle)) return kNoHandle;
     if (!Config().valid) {
@@ -463,7 +464,9 @@ std::int32_t ResetDevice(int handle) {
         LogText("device reopened in reset");
         ok = true;
     }
-    if (HandleIsOpen(Frame().currentHandle.load()) && state.load() == DeviceState::Open) {
+    // Only the host that holds the device stops its feed and its printing:
+    // a stale or foreign handle changes nothing.
+    if (ok && HandleIsOpen(Frame().currentHandle.load()) && state.load() == DeviceState::Open) {
         StopInkjetType2();
         if (FeedRunning()) {
             SetFeed(Feed::Stop);

@@ -138,6 +138,21 @@ TEST_F(FamiliesTest, TheCloseOfTheLastOpenForgetsTheDevice) {
     EXPECT_EQ(Count("device closed"), 2);
 }
 
+TEST_F(FamiliesTest, ResetStopsTheFeedOnlyForTheHandleThatHoldsTheDevice) {
+    const int handle = Open(Default());
+    ASSERT_NE(handle, -1);
+    sim::SimulatedScanner& scanner = usb->Device(0);
+    const auto feeding = [&] {
+        return scanner.Inspect([](const sim::ScannerModel& m) { return m.Feeding(); });
+    };
+    ASSERT_TRUE(device::SetFeed(device::Feed::Start));
+    EXPECT_EQ(device::ResetDevice(handle + 1), KVX_ERR_GENERIC);
+    EXPECT_TRUE(feeding());
+    EXPECT_EQ(device::ResetDevice(handle), KVX_OK);
+    EXPECT_FALSE(feeding());
+    EXPECT_FALSE(device::FeedRunning());
+}
+
 TEST_F(FamiliesTest, AMovedLogRepeatsTheIdentityLine) {
     ASSERT_NE(Open(Default()), -1);
     const std::string moved = dir / "moved";
