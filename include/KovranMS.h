@@ -118,6 +118,63 @@ KVX_API KVXResult KVXVersion(int handle, BSTR* version);
  * buffer or len 0), or 65535 on failure. */
 KVX_API int KVXVersionC(int ignored, char* buf, uint16_t len);
 
+/* ---- Device connection -------------------------------------------------- */
+
+/* Opens the scanner and returns its handle, or -1 (last result -21 when no
+ * scanner is found or it cannot be opened). configDir may be null or empty
+ * (the configuration directory of the load). Further calls while the device
+ * is open return the same handle and count one more open. */
+KVX_API int KVXInitialize(const char* configDir);
+/* The same for the scanner with this serial number (null or empty: any). */
+KVX_API int KVXInitializeSN(const char* configDir, const char* serial);
+/* The same for the index-th scanner found (0-based; -1: the first). */
+KVX_API int KVXInitializeNum(const char* configDir, int index);
+/* Counts one open less; the last one closes the device. Returns 0. */
+KVX_API KVXResult KVXClose(int handle);
+/* Stops the feed and the printing and, when the device was lost, opens it
+ * again. Returns the last result. */
+KVX_API KVXResult KVXReset(int handle);
+/* The device's configuration word, read anew (0 without a device). */
+KVX_API uint32_t KVXComposition(void);
+KVX_API uint32_t KVXCompositionL(void);
+/* The second configuration word (FW 0x4000 and later), else 0. */
+KVX_API uint32_t KVXCompositionH(void);
+
+/* ---- Device status and utility commands ---------------------------------- */
+
+/* The status word (0 on failure). */
+KVX_API uint32_t KVXReadStatusL(int handle);
+/* Sounds the buzzer (tone 0 switches it off) and waits durationMs. */
+KVX_API KVXResult KVXBuzzer(int handle, uint8_t tone, uint16_t durationMs);
+/* The hardware key block into buffer (length bytes, cleared first). */
+KVX_API KVXResult KVXHWKey(int handle, uint8_t* buffer, uint16_t length);
+/* VID, PID and firmware version; each pointer may be null. */
+KVX_API KVXResult KVXDeviceInfo(int handle, uint16_t* vid, uint16_t* pid, uint16_t* fw);
+/* The serial number into *serial. */
+KVX_API KVXResult KVXReadSerialNumber(int handle, BSTR* serial);
+/* The serial number into buffer (length >= 16; cut to length - 1). */
+KVX_API KVXResult KVXReadSerialNumber0(int handle, uint16_t length, char* buffer);
+/* The serial number into buffer; returns its length + 1 (also as a size
+ * query when buffer is null or length <= 0), or -1 (last result -3) when
+ * the buffer is too short. */
+KVX_API int KVXReadSN(int handle, char* buffer, int16_t length);
+/* The eight photo sensor tuning bytes, read and written unchanged. */
+KVX_API KVXResult KVXPhotoTunRead(int handle, uint8_t* buffer);
+KVX_API KVXResult KVXPhotoTunWrite(int handle, const uint8_t* buffer);
+KVX_API KVXResult KVXPhotoTunReadVB(int handle, uint8_t* b0, uint8_t* b1, uint8_t* b2, uint8_t* b3,
+                                    uint8_t* b4, uint8_t* b5, uint8_t* b6, uint8_t* b7);
+KVX_API KVXResult KVXPhotoTunWriteVB(int handle, uint8_t b0, uint8_t b1, uint8_t b2, uint8_t b3,
+                                     uint8_t b4, uint8_t b5, uint8_t b6, uint8_t b7);
+
+/* ---- Page and inkjet counters -------------------------------------------- */
+
+/* Lifetime totals and the current counts (reset != 0 sets the current count
+ * to 0 first); 0x7FFFFFFF at most; -1 when the handle is refused. */
+KVX_API int KVXPagNumTot(int handle);
+KVX_API int KVXPagNumCur(int handle, uint8_t reset);
+KVX_API int KVXInkjetNumTot(int handle);
+KVX_API int KVXInkjetNumCur(int handle, uint8_t reset);
+
 /* ---- Device list (this port's addition) -------------------------------- */
 
 /* The scanners present, one line each: "VID\tPID\tserial\tpath\n" (VID and

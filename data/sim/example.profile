@@ -17,6 +17,9 @@ pid = 3
 serial = 012345
 firmware = 0x5012
 speed = high
+# Register-form firmware may also answer the old-form version read that
+# hosts send first (old_request_form = yes); by default it stalls it.
+old_request_form = no
 # <bus>-<ports> in the device path; "1-<position>" when left out.
 location = 1-2
 # The configuration block 0xD0/1 is built from these in the firmware

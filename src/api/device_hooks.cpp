@@ -9,12 +9,16 @@ namespace {
 // installing its own never races a worker thread's read.
 std::atomic<bool (*)()> g_reopen{nullptr};
 std::atomic<DeviceSummary (*)()> g_summary{nullptr};
+std::atomic<void (*)()> g_closeAtUnload{nullptr};
+std::atomic<void (*)()> g_logIdentityLine{nullptr};
 
 }  // namespace
 
 void InstallDeviceHooks(const DeviceHooks& hooks) {
     g_reopen.store(hooks.reopen);
     g_summary.store(hooks.summary);
+    g_closeAtUnload.store(hooks.closeAtUnload);
+    g_logIdentityLine.store(hooks.logIdentityLine);
 }
 
 bool ReopenDeviceThroughHook() {
@@ -25,6 +29,14 @@ bool ReopenDeviceThroughHook() {
 DeviceSummary CurrentDeviceSummary() {
     auto* summary = g_summary.load();
     return summary != nullptr ? summary() : DeviceSummary{};
+}
+
+void CloseDeviceAtUnloadThroughHook() {
+    if (auto* close = g_closeAtUnload.load()) close();
+}
+
+void LogDeviceIdentityLineThroughHook() {
+    if (auto* line = g_logIdentityLine.load()) line();
 }
 
 }  // namespace kovran

@@ -18,6 +18,11 @@ struct DeviceSummary {
 struct DeviceHooks {
     bool (*reopen)() = nullptr;
     DeviceSummary (*summary)() = nullptr;
+    // The unload's close of a device still open: the reset's stop step,
+    // the open count forced to 0, the close.
+    void (*closeAtUnload)() = nullptr;
+    // The device identity line of the log ("log moved" repeats it).
+    void (*logIdentityLine)() = nullptr;
 };
 
 void InstallDeviceHooks(const DeviceHooks& hooks);
@@ -25,5 +30,8 @@ void InstallDeviceHooks(const DeviceHooks& hooks);
 // Tries to open the lost device again; false without a hook.
 bool ReopenDeviceThroughHook();
 DeviceSummary CurrentDeviceSummary();
+// Nothing without a hook.
+void CloseDeviceAtUnloadThroughHook();
+void LogDeviceIdentityLineThroughHook();
 
 }  // namespace kovran

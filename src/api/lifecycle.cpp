@@ -9,6 +9,7 @@
 
 #include "api/calls_in_flight.h"
 #include "api/config_dir.h"
+#include "api/device_hooks.h"
 #include "api/frame_state.h"
 #include "api/ini_settings.h"
 #include "api/library.h"
@@ -89,7 +90,10 @@ void ProcessDetach() {
     lib().detaching.store(true);
     MonitorDeviceGone();
     const int handle = Frame().currentHandle.load();
-    if (handle != 0 && handle != kNoHandle) LogText("not expected - dll detach");
+    if (handle != 0 && handle != kNoHandle) {
+        LogText("not expected - dll detach");
+        CloseDeviceAtUnloadThroughHook();
+    }
     MonitorUnload();
     CloseLogLock();
     ReleaseRecordsOnceIdle();

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "api/config_dir.h"
+#include "api/device_hooks.h"
 #include "api/library.h"
 #include "api/log.h"
 #include "api/log_move.h"
@@ -161,6 +162,7 @@ void LogStart(LogStartForm form) {
             LogText(oldPath.c_str());
             LogText(path.c_str());
             LogBanner();
+            LogDeviceIdentityLineThroughHook();
         }
         return;
     }

@@ -24,6 +24,9 @@ struct MicrHead {
     std::uint8_t ratioOneSide = 0;
     std::uint8_t ratioBothSides = 0;
     std::uint16_t imageWidth300 = 0;  // head image width in pixels at 300 dpi
+    // The window limits of the reading are fixed.
+    std::int16_t windowHigh = 130;
+    std::int16_t windowLow = -130;
 };
 
 struct DeviceCapabilities {
@@ -31,9 +34,15 @@ struct DeviceCapabilities {
     std::uint16_t configuration2 = 0;  // second configuration word (FW above 0x3FFF)
     std::uint8_t cisVoltage = 0;
     std::uint16_t sensorType = 0;  // bits 3 to 5 of the sensor option byte
+    // Bit 15 of the version register: a flag apart from the version, which
+    // only KVXDeviceInfo hands back.
+    bool firmwareFlag15 = false;
 
     bool rearCamera = false;
     bool adf = false;
+    bool adfDisabledByIni = false;  // "ADF"/"disable": no ADF, photocell bit not reported
+    bool inkjetType1Present = false;
+    bool inkjetType2Present = false;
     bool inkjetType1 = false;  // present and usable
     bool inkjetType2 = false;  // present and usable
     bool micrHeadPresent = false;
@@ -46,6 +55,39 @@ struct DeviceCapabilities {
     bool photoTuning = false;
     bool alignerData = false;
     bool buzzer = false;
+    // Configuration bit 22 (above FW 0x5000): feature flags 1 and 2 off,
+    // acquisition modes 6 and 7 disabled.
+    bool noModes6And7 = false;
+    // Configuration bits 24 and 31 (above FW 0x5009): calibration options
+    // that restrict the acquisition modes.
+    bool calibrationOption24 = false;
+    bool calibrationOption31 = false;
+    // Option flags stored for the device's own sake (no behaviour of the
+    // library depends on them yet).
+    bool optionFlag2 = false;
+    bool optionFlag20 = false;
+    bool optionFlag26 = false;
+    bool optionFlag29 = false;
+    bool optionWord2Bit1 = false;
+
+    // Status bits the device reports (otherwise the status word clears them).
+    bool reportsStatus200 = false;      // bit 4
+    bool reportsStatus400 = false;      // bit 5
+    bool reportsStatus800 = false;      // bit 6
+    bool reportsStatus40000 = false;    // bit 7
+    bool reportsStatus80000 = false;    // bit 11
+    bool reportsStatus100000 = false;   // bit 13
+    bool reportsStatus200000 = false;   // bit 18
+    bool reportsStatus400000 = false;   // bit 25
+    bool reportsStatus4000000 = false;  // second word bit 4
+
+    // The page and inkjet totals live in the device's counter register.
+    bool pageCounterRegister = false;
+
+    // The side the codeline is read on and its opposite, to which every
+    // acquisition resets its sides: front and rear, rear and front on PID 11.
+    std::int32_t codelineSide = 1;
+    std::int32_t otherSide = 0;
 
     // Index 1 to 5 (index 0 unused), as the flags are numbered.
     std::array<bool, 6> sensorOption{};

@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
 #include <climits>
 #include <cstdint>
@@ -192,6 +193,12 @@ std::string DirectoryOf(const std::string& path) {
     return slash == 0 ? "/" : path.substr(0, slash);
 }
 
+std::atomic<ReplaceObserver> g_replaceObserver{nullptr};
+
+void Observe(ReplaceStep step, const std::string& target) {
+    if (ReplaceObserver observer = g_replaceObserver.load()) observer(step, target);
+}
+
 // Replaces target with bytes so that a reader (or a crash) sees either the
 // old file or the new one, never a part.
 bool ReplaceFileAtomically(const std::string& target, std::string_view bytes,
@@ -210,6 +217,7 @@ bool ReplaceFileAtomically(const std::string& target, std::string_view bytes,
         if (errno != EINTR) ok = false;
     }
     ok = fd.Close() && ok;
+    if (ok) Observe(ReplaceStep::TempFileWritten, target);
     ok = ok && ::rename(temp.c_str(), target.c_str()) == 0;
     if (!ok) {
         int saved = errno;
@@ -221,6 +229,7 @@ bool ReplaceFileAtomically(const std::string& target, std::string_view bytes,
     // promised, so it does not fail the write.
     UniqueFd dir(::open(DirectoryOf(target).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
     if (dir.valid()) ::fsync(dir.get());
+    Observe(ReplaceStep::Renamed, target);
     return true;
 }
 
@@ -238,6 +247,10 @@ std::string ResolveTarget(const std::string& path) {
 }
 
 }  // namespace
+
+void SetReplaceObserver(ReplaceObserver observer) {
+    g_replaceObserver.store(observer);
+}
 
 std::string GetProfileString(std::string_view section, std::string_view key, std::string_view def,
                              const std::string& path) {

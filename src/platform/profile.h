@@ -5,6 +5,7 @@
 // matching quotes loses them, and a value is at most 259 characters.
 #pragma once
 
+#include <cstdint>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -33,5 +34,14 @@ int ParseDecimal(std::string_view text);
 // written (the system error is set).
 bool WriteProfileString(std::string_view section, std::string_view key,
                         std::optional<std::string_view> value, const std::string& path);
+
+// The points of WriteProfileString's replacement of the file: the new text
+// complete and synced in its temporary file, and the rename done. A crash
+// at either leaves the old file or the new one whole; tests stop a process
+// there to prove it.
+enum class ReplaceStep : std::uint8_t { TempFileWritten, Renamed };
+using ReplaceObserver = void (*)(ReplaceStep step, const std::string& target);
+// Installs the observer (null: none). For tests.
+void SetReplaceObserver(ReplaceObserver observer);
 
 }  // namespace kovran::platform

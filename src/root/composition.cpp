@@ -7,6 +7,7 @@
 #include "acquisition/images.h"
 #include "api/device_hooks.h"
 #include "api/log.h"
+#include "device/connection.h"
 #include "device/device_record.h"
 #include "device/transport.h"
 #include "device/usb_selection.h"
@@ -24,7 +25,10 @@ DeviceSummary Summary() {
 }  // namespace
 
 void InstallComposition() {
-    InstallDeviceHooks({.reopen = &device::ReopenDevice, .summary = &Summary});
+    InstallDeviceHooks({.reopen = &device::ReopenDevice,
+                        .summary = &Summary,
+                        .closeAtUnload = &device::CloseAtUnload,
+                        .logIdentityLine = &device::LogIdentityLine});
     device::InstallUsbBackendFactory(&MakeUsbBackendFromEnvironment);
     InstallImageHooks(acquisition::MakeImageHooks());
 }

@@ -171,6 +171,12 @@ std::optional<DecodedRequest> DecodeVendorRequest(std::uint16_t firmware,
         if (!FindCommand(firmware, features, req.cls, req.sub)) return std::nullopt;
         return req;
     }
+    if (features.oldFormVersion && setup.requestType == kVendorIn && setup.request == kClassD0 &&
+        setup.value == 0x02) {
+        req.cls = kClassD0;
+        req.sub = 0x02;
+        return req;
+    }
     if (setup.requestType != kVendorIn && setup.requestType != kVendorOut) return std::nullopt;
     std::uint8_t expected = setup.length > 1 ? kRegisterLong : kRegisterShort;
     if (setup.request != expected) return std::nullopt;

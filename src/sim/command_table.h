@@ -61,6 +61,10 @@ struct CommandFeatures {
     bool inkjetCounter = true;   // 0xD0 0x2D / 0x2E answer (firmware above 0x3100)
     bool inkjet1Config = false;  // 0xD0 0x51 answers
     bool inkjet2Config = false;  // 0xD0 0x55 answers
+    // A register-form device that still answers the firmware version read
+    // in the old request form (older register-form firmware kept it for
+    // the hosts that guess the oldest protocol first); others stall it.
+    bool oldFormVersion = false;
 };
 
 // The command, or nothing when the firmware does not know it. `firmware`

@@ -31,6 +31,7 @@ CommandFeatures DeviceProfile::Features() const {
     f.inkjetCounter = inkjetCounterRegister;
     f.inkjet1Config = inkjet1Config.has_value();
     f.inkjet2Config = inkjet2Config.has_value();
+    f.oldFormVersion = answersOldForm;
     return f;
 }
 
@@ -44,7 +45,7 @@ std::array<std::uint8_t, 8> EncodeConfigBlock(const DeviceProfile& p) {
     }
     // Byte 0 is not part of any layout; the firmware puts the sub-code there.
     block[0] = 0x01;
-    const std::uint16_t fw = FirmwareVersion(p.firmware);
+    const std::uint16_t fw = FirmwareVersion(p.ProtocolFirmware());
     const std::uint32_t w = p.configWord;
     block[1] = static_cast<std::uint8_t>(w & 0xFF);
     if (fw <= 0x200F) return block;

@@ -37,6 +37,8 @@ struct DeviceProfile {
     std::optional<std::vector<std::uint8_t>> serialDescriptor;
     std::uint16_t firmware = 0x5012;  // raw register value, bit 15 included
     bool highSpeed = true;
+    // Register-form firmware that also answers the old-form version read.
+    bool answersOldForm = false;
     // "<bus>-<ports>" in the device path; empty: "1-<position + 1>".
     std::string location;
 
@@ -73,6 +75,14 @@ struct DeviceProfile {
     std::vector<Fault> faults;
 
     CommandFeatures Features() const;
+    // The firmware whose commands the device speaks: a FW 0x2207 unit that
+    // carries a newer version block runs that version (the version read
+    // still answers `firmware`).
+    std::uint16_t ProtocolFirmware() const {
+        return fw3000Version && FirmwareVersion(*fw3000Version) > FirmwareVersion(firmware)
+                   ? *fw3000Version
+                   : firmware;
+    }
 };
 
 // The configuration block as the firmware family lays it out (8 bytes; the

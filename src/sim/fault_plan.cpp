@@ -122,13 +122,15 @@ std::optional<Fault> ParseFault(std::string_view text, std::string* error) {
         return AccessDenied{static_cast<int>(a), site, only};
     }
     if (kind == "unplug") {
-        if (w.size() != 3 || (w[1] != "call" && w[1] != "byte" && w[1] != "open") ||
-            !Number(w[2], 1, static_cast<long long>(kMaxPosition), &a)) {
+        if (w.size() < 3 || (w[1] != "call" && w[1] != "byte" && w[1] != "open") ||
+            !Number(w[2], 1, static_cast<long long>(kMaxPosition), &a) ||
+            (w.size() > 3 && w[1] != "call")) {
             Fail(error,
                  "unplug: expected \"call <n>\", \"byte <n>\" or \"open <n>\" with n from 1");
             return std::nullopt;
         }
         Unplug u;
+        if (!CommandTail(w, 3, &u.only, error)) return std::nullopt;
         std::uint64_t& at = w[1] == "call" ? u.atCall : w[1] == "byte" ? u.atByte : u.atOpen;
         at = static_cast<std::uint64_t>(a);
         return u;
@@ -227,7 +229,7 @@ ControlFaults FaultPlan::OnControl(std::optional<std::uint8_t> cls, std::optiona
     ControlFaults out;
     // An unplug is decided first: a device that is gone refuses nothing else.
     for (auto it = faults_.begin(); it != faults_.end(); ++it) {
-        if (auto* u = std::get_if<Unplug>(&*it); u && u->atCall > 0) {
+        if (auto* u = std::get_if<Unplug>(&*it); u && u->atCall > 0 && u->only.Matches(cls, sub)) {
             if (--u->atCall == 0) {
                 faults_.erase(it);
                 out.unplug = true;

@@ -45,10 +45,13 @@ struct AccessDenied {
 // the next one, which then fails), when the bulk pipes have carried atByte
 // more bytes (the transfer crossing it fails), or at the atOpen-th open
 // (found in the enumeration, gone when opened). Exactly one is set.
+// With `only`, atCall counts the transfers of that command only (a host
+// action that sends it pulls the plug).
 struct Unplug {
     std::uint64_t atCall = 0;
     std::uint64_t atByte = 0;
     std::uint64_t atOpen = 0;
+    CommandMatch only = {};
 };
 
 // An unplugged device comes back after this many operations have found it
@@ -96,7 +99,8 @@ struct BulkTooLarge {
 using Fault = std::variant<NotReady, AccessDenied, Unplug, Replug, ZeroStatus, WrongLength,
                            SlowReply, CorruptReply, BulkTooLarge>;
 
-// "not_ready 10", "access_denied 1 open", "unplug call 3", "unplug byte 4096",
+// "not_ready 10", "access_denied 1 open", "unplug call 3",
+// "unplug call 1 cmd 0xD0 0x23", "unplug byte 4096",
 // "unplug open 1", "replug 0", "zero_status 11", "wrong_length 1 -2",
 // "slow_reply 50", "slow_reply 50 3", "corrupt_reply 1 7 0x01",
 // "bulk_limit 65536"; refusals, wrong lengths, slow and corrupt replies may

@@ -21,6 +21,9 @@ struct SimDocument {
     int bandTop = 0;
     int bandHeight = 0;
     std::uint8_t bandGrey = 128;
+    // Two sheets stuck together: the double-sheet sensors see it while it
+    // passes.
+    bool doubleSheet = false;
 
     // The side as 8-bit grey, row by row (width × height bytes).
     std::vector<std::uint8_t> RenderGrey() const;

@@ -131,6 +131,8 @@ class SectionParser {
             } else {
                 why = "\"speed\" is high or full";
             }
+        } else if (key == "old_request_form") {
+            flag(&p_->answersOldForm);
         } else if (key == "location") {
             p_->location = std::string(v);
         } else if (key == "config_word") {

@@ -1,4 +1,5 @@
 #include "sim/scanner_model.h"
+#include "platform/clock.h"
 #include "platform/sys_error.h"
 
 #include <algorithm>
@@ -45,8 +46,7 @@ int ScannerModel::Execute(const DecodedRequest& request, const std::uint8_t* out
         Record(request, nullptr);
         return platform::kErrorSuccess;
     }
-    std::optional<CommandSpec> spec =
-        FindCommand(profile_.firmware, Features(), request.cls, request.sub);
+    std::optional<CommandSpec> spec = FindCommand(Firmware(), Features(), request.cls, request.sub);
     if (!spec) return platform::kErrorGenFailure;
     const std::uint8_t* data = nullptr;
     switch (spec->kind) {
@@ -156,10 +156,10 @@ void ScannerModel::Act(const DecodedRequest& request, const std::uint8_t* data) 
                 if (data) std::copy_n(data, photoTuning_.size(), photoTuning_.begin());
                 break;
             case 0x22:
-                buzzerTone_ = data ? data[0] : 0;
+                SwitchBuzzer(data ? data[0] : 0);
                 break;
             case 0x23:
-                buzzerTone_ = 0;
+                SwitchBuzzer(0);
                 break;
             case 0x2B:
                 Increment(pageCounter_);
@@ -245,9 +245,22 @@ void ScannerModel::Record(const DecodedRequest& request, const std::uint8_t* dat
     history_.push_back(std::move(c));
 }
 
+void ScannerModel::SwitchBuzzer(std::uint8_t tone) {
+    const std::int64_t now = platform::SteadyNowMs();
+    if (!buzzerTones_.empty() && !buzzerTones_.back().endMs) buzzerTones_.back().endMs = now;
+    buzzerTone_ = tone;
+    if (tone != 0) buzzerTones_.push_back({.tone = tone, .startMs = now, .endMs = std::nullopt});
+}
+
 std::uint32_t ScannerModel::StatusWord() const {
     std::uint32_t word = 0;
     if (enabled_) word |= kStatusEnabled;
+    // A scan in progress keeps the device busy; a document of two sheets
+    // stuck together covers the double-sheet sensors while it passes.
+    if (acquiring_) {
+        word |= kStatusBusy;
+        if (!feeder_.Empty() && feeder_.Front().doubleSheet) word |= kStatusDoubleSheet;
+    }
     if (!feeder_.Empty()) {
         word |= kStatusDocumentAtInput;
         if ((profile_.configWord & kConfigFeeder) != 0) word |= kStatusPhotocell;
@@ -265,7 +278,7 @@ std::array<std::uint8_t, 8> ScannerModel::StatusBlock() const {
     b[2] = static_cast<std::uint8_t>(word >> 8);
     b[3] = static_cast<std::uint8_t>(word >> 16);
     // The 8-bit flag value of older firmware has no high byte.
-    if (FirmwareVersion(profile_.firmware) > 0x30FF) b[4] = static_cast<std::uint8_t>(word >> 24);
+    if (FirmwareVersion(Firmware()) > 0x30FF) b[4] = static_cast<std::uint8_t>(word >> 24);
     return b;
 }
 

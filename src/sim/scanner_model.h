@@ -6,6 +6,7 @@
 #include <array>
 #include <cstdint>
 #include <deque>
+#include <optional>
 #include <vector>
 
 #include "sim/command_table.h"
@@ -22,6 +23,16 @@ inline constexpr std::uint32_t kStatusBusy = 0x8;
 inline constexpr std::uint32_t kStatusStripeOn = 0x1000;
 inline constexpr std::uint32_t kStatusExternalPower = 0x10000;  // flag bit 0
 inline constexpr std::uint32_t kStatusPhotocell = 0x20000;      // flag bit 1
+// The three double-sheet sensors: bits 0 to 2 of status byte 4.
+inline constexpr std::uint32_t kStatusDoubleSheet = 0x7000000;
+
+// One tone of the buzzer: from its switch-on to the next buzzer command
+// (installed clock, ms); open while it still sounds.
+struct BuzzerTone {
+    std::uint8_t tone = 0;
+    std::int64_t startMs = 0;
+    std::optional<std::int64_t> endMs;
+};
 
 // One command the device carried out.
 struct ExecutedCommand {
@@ -36,7 +47,8 @@ class ScannerModel {
     explicit ScannerModel(const DeviceProfile& profile);
 
     const DeviceProfile& Profile() const { return profile_; }
-    std::uint16_t Firmware() const { return profile_.firmware; }
+    // The firmware whose protocol and commands the device has.
+    std::uint16_t Firmware() const { return profile_.ProtocolFirmware(); }
     CommandFeatures Features() const { return profile_.Features(); }
 
     // After the acquisition mode command of older firmware, the next two D1
@@ -63,6 +75,8 @@ class ScannerModel {
     bool Acquiring() const { return acquiring_; }
     bool StripeOn() const { return stripeOn_; }
     std::uint8_t BuzzerTone() const { return buzzerTone_; }
+    // Every tone sounded, oldest first.
+    const std::vector<sim::BuzzerTone>& BuzzerTones() const { return buzzerTones_; }
     std::uint32_t PageCounter() const { return pageCounter_; }
     std::uint32_t InkjetCounter() const { return inkjetCounter_; }
     const std::array<std::uint8_t, 8>& PhotoTuning() const { return photoTuning_; }
@@ -78,8 +92,8 @@ class ScannerModel {
                std::vector<std::uint8_t>* reply);
     void Act(const DecodedRequest& request, const std::uint8_t* data);
     void Record(const DecodedRequest& request, const std::uint8_t* data);
-    bool OldForm() const { return FirmwareVersion(profile_.firmware) < kRegisterFormFirmware; }
-    bool Family3000() const { return FirmwareVersion(profile_.firmware) >= 0x3000; }
+    bool OldForm() const { return FirmwareVersion(Firmware()) < kRegisterFormFirmware; }
+    bool Family3000() const { return FirmwareVersion(Firmware()) >= 0x3000; }
 
     DeviceProfile profile_;
     FeederQueue feeder_;
@@ -88,6 +102,8 @@ class ScannerModel {
     bool acquiring_ = false;
     bool stripeOn_ = false;
     std::uint8_t buzzerTone_ = 0;
+    std::vector<sim::BuzzerTone> buzzerTones_;
+    void SwitchBuzzer(std::uint8_t tone);
     std::uint32_t pageCounter_ = 0;
     std::uint32_t inkjetCounter_ = 0;
     std::array<std::uint8_t, 8> photoTuning_{};

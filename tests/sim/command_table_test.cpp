@@ -112,6 +112,20 @@ TEST(CommandTable, RegisterMeaningDependsOnFamily) {
     EXPECT_FALSE(DecodeVendorRequest(0x3101, noInkjetCounter, Packet(0xC0, 0x04, 0x2D, 4)));
 }
 
+TEST(CommandTable, TheOldFormVersionReadIsAProfileChoiceOfRegisterFirmware) {
+    // What a host sends first: the version read in the old form.
+    const UsbSetup oldForm = Packet(0xC0, 0xD0, 0x02, 5);
+    EXPECT_FALSE(DecodeVendorRequest(0x5012, CommandFeatures{}, oldForm));
+    CommandFeatures answering;
+    answering.oldFormVersion = true;
+    const auto decoded = DecodeVendorRequest(0x5012, answering, oldForm);
+    ASSERT_TRUE(decoded);
+    EXPECT_EQ(decoded->cls, 0xD0);
+    EXPECT_EQ(decoded->sub, 0x02);
+    // Only the version read: other old-form commands still stall.
+    EXPECT_FALSE(DecodeVendorRequest(0x5012, answering, Packet(0xC0, 0xD0, 0x03, 8)));
+}
+
 TEST(CommandTable, RefusesMalformedSetupPackets) {
     // The bRequest length rule: 4 above one byte, 12 otherwise.
     EXPECT_FALSE(Decode(0x5012, Packet(0xC0, 0x0C, 3, 8)));

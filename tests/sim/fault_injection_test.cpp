@@ -270,6 +270,10 @@ TEST(FaultInjection, ParsesFaultTexts) {
     f = ParseFault("unplug open 1", &error);
     ASSERT_TRUE(f);
     EXPECT_EQ(std::get<Unplug>(*f).atOpen, 1u);
+    f = ParseFault("unplug call 2 cmd 0xD0 0x23", &error);
+    ASSERT_TRUE(f);
+    EXPECT_EQ(std::get<Unplug>(*f).atCall, 2u);
+    EXPECT_EQ(std::get<Unplug>(*f).only.sub, 0x23);
     f = ParseFault("corrupt_reply 1 7 0x01 cmd 0xD0 0x15", &error);
     ASSERT_TRUE(f);
     EXPECT_EQ(std::get<CorruptReply>(*f).offset, 7u);
@@ -288,6 +292,7 @@ TEST(FaultInjection, ParsesFaultTexts) {
                             "not_ready 1 cmd 0xD0 0x100",
                             "not_ready 1 cmd",
                             "unplug call 0",
+                            "unplug byte 4 cmd 0xD0",
                             "unplug 3",
                             "unplug call 3 4",
                             "replug",

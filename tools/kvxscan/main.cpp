@@ -10,9 +10,11 @@ namespace {
 
 void Usage(std::FILE* out) {
     std::fputs(
-        "usage: kvxscan [--version] [--list] [--help]\n"
+        "usage: kvxscan [--version] [--list] [--info] [--help]\n"
         "  --version   print the library's version text\n"
         "  --list      list the scanners found (VID, PID, serial number, device path)\n"
+        "  --info      open the scanner and print its identity, firmware, capabilities,\n"
+        "              counters and status\n"
         "environment: KOVRAN_USB=sim selects the scanner simulator (KOVRAN_SIM=<profile>)\n",
         out);
 }
@@ -50,6 +52,65 @@ int ListDevices() {
     return 0;
 }
 
+std::string LastMessage() {
+    char msg[256] = {};
+    KVXErrorMsg2(sizeof msg, msg);
+    return msg;
+}
+
+// The configuration bits a host may show, as the device documents them;
+// each means something only from its firmware on.
+struct CapabilityBit {
+    int bit;
+    uint16_t fromFirmware;
+    const char* name;
+};
+constexpr CapabilityBit kCapabilityBits[] = {
+    {1, 0x0000, "rear camera"},          {8, 0x3000, "document feeder"},
+    {9, 0x3000, "inkjet (type 1)"},      {10, 0x3000, "inkjet (type 2)"},
+    {12, 0x3007, "MICR head"},           {14, 0x3104, "external power sensing"},
+    {16, 0x4005, "double feed sensor"},  {17, 0x4000, "backlight"},
+    {27, 0x5003, "photo sensor tuning"},
+};
+
+int PrintInfo() {
+    const int handle = KVXInitialize(nullptr);
+    if (handle == -1) {
+        std::fprintf(stderr, "kvxscan: no scanner opened: %d %s\n", KVXGetLastResult(),
+                     LastMessage().c_str());
+        return 1;
+    }
+    const KVXResult init = KVXGetLastResult();
+    uint16_t vid = 0;
+    uint16_t pid = 0;
+    uint16_t fw = 0;
+    KVXDeviceInfo(handle, &vid, &pid, &fw);
+    char serial[256] = {};
+    KVXReadSN(handle, serial, static_cast<int16_t>(sizeof serial));
+    const uint32_t config = KVXComposition();
+    const uint32_t config2 = KVXCompositionH();
+    const uint16_t version = fw & 0x7FFF;
+    std::printf("handle         %d\n", handle);
+    std::printf("device         VID %04X PID %04X serial %s\n", vid, pid, serial);
+    std::printf("firmware       %04X%s\n", version, (fw & 0x8000) ? " (flag 15)" : "");
+    std::printf("configuration  0x%08X 0x%04X\n", config, config2);
+    std::printf("capabilities  ");
+    for (const CapabilityBit& c : kCapabilityBits) {
+        if (version >= c.fromFirmware && ((config >> c.bit) & 1u) != 0)
+            std::printf(" [%s]", c.name);
+    }
+    if (version > 0x5010 && (config2 & 0x20u) != 0) std::printf(" [buzzer]");
+    std::printf("\n");
+    std::printf("pages          total %d, current %d\n", KVXPagNumTot(handle),
+                KVXPagNumCur(handle, 0));
+    std::printf("inkjet prints  total %d, current %d\n", KVXInkjetNumTot(handle),
+                KVXInkjetNumCur(handle, 0));
+    std::printf("status         0x%08X\n", KVXReadStatusL(handle));
+    if (init != KVX_OK) std::printf("initialise     %d\n", init);
+    KVXClose(handle);
+    return 0;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -60,6 +121,7 @@ int main(int argc, char** argv) {
     const std::string arg = argv[1];
     if (arg == "--version") return PrintVersion();
     if (arg == "--list") return ListDevices();
+    if (arg == "--info") return PrintInfo();
     if (arg == "--help" || arg == "-h") {
         Usage(stdout);
         return 0;
