@@ -314,11 +314,10 @@ void ApplyDefaultMaxHeight() {
 
 void OpenDefaults() {
     ApplyDefaultMaxHeight();
-    // PID 11 carries its magnetic head, and so the codeline, on the rear.
-    const DeviceIdentity id = device::Identity();
-    const bool rearFirst = id.vid == platform::kMainVendor && id.pid == 11;
-    Images().codelineSide = rearFirst ? kRear : kFront;
-    Images().otherSide = rearFirst ? kFront : kRear;
+    // The identification decided the sides (rear first on PID 11).
+    const DeviceCapabilities& caps = device::Identity().capabilities;
+    Images().codelineSide = caps.codelineSide;
+    Images().otherSide = caps.otherSide;
 }
 
 ImageHooks MakeImageHooks() {

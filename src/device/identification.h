@@ -32,10 +32,6 @@ inline constexpr bool Family3000(std::uint16_t fw) {
 inline constexpr bool InRange2021(std::uint16_t fw) {
     return fw >= 0x2021 && fw <= 0x20FF;
 }
-// Firmware the library does not drive.
-inline constexpr bool UnsupportedFirmware(std::uint16_t fw) {
-    return fw == 0x2208 || fw == 0x2209;
-}
 
 // Bytes of the configuration block (command 0xD0, 1) on this firmware.
 unsigned ConfigurationBlockLength(std::uint16_t fw);

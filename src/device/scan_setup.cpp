@@ -37,7 +37,13 @@ bool SelectDefaultAcqMode() {
 
 void CheckDefaultColour() {
     const std::int32_t color = Settings().scan.color;
-    if (ApplyColour(color) == KVX_OK) return;
+    // A valid colour is only checked: what the set-up left (a failed
+    // configuration read, missing external power) stays the result.
+    const std::int32_t before = LastResult();
+    if (ApplyColour(color) == KVX_OK) {
+        SetLastResult(before);
+        return;
+    }
     LogPairValue("err - ", "invalid default color", color);
     Settings().scanIni.color = kGrey;
     Settings().scan.color = kGrey;

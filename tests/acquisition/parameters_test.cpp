@@ -215,7 +215,10 @@ TEST_F(ParametersTest, ResolutionsOfTheCodelineSides) {
     EXPECT_EQ(Get(121), 0);
     EXPECT_EQ(Get(122), 200);
     // PID 11 reads its codeline on the rear.
-    Open(Scanner(0x5012, 11));
+    DeviceIdentity pid11 = Scanner(0x5012, 11);
+    pid11.capabilities.codelineSide = kRear;
+    pid11.capabilities.otherSide = kFront;
+    Open(pid11);
     device::PrepareScanDefaults();
     EXPECT_EQ(KVXSetParameter(121, 240), KVX_OK);
     EXPECT_EQ(device::AcqMode().request.requestedDpi[kRear], 240);
