@@ -1,0 +1,392 @@
+#include "decoders/pdf417/symbol_sampling.h"
+
+#include <algorithm>
+#include <array>
+#include <cmath>
+#include <cstdint>
+#include <map>
+
+#include <opencv2/imgproc.hpp>
+
+#include "api/log.h"
+#include "decoders/pdf417/codeword_table.h"
+#include "decoders/pdf417/codewords.h"
+#include "imaging/mat_adapter.h"
+
+namespace kovran::decoders::pdf417 {
+
+namespace {
+
+constexpr int kLeastZoneWidth = 128;
+constexpr int kLeastZoneHeight = 16;
+constexpr int kLeastSymbolWidth = 32;
+constexpr int kLeastSymbolHeight = 4;
+constexpr int kLeastGridWidth = 150;
+constexpr int kMostGridWidth = 3888;
+constexpr int kSpeckColumns = 3;
+constexpr int kEdgeWindow = 50;
+constexpr int kEdgeInkCount = 10;
+constexpr int kInkLevel = 100;
+constexpr int kLeastSkewHeight = 20;
+constexpr int kLeastSkewWidth = 100;
+constexpr double kLeastAngle = 0.001;
+constexpr float kMidGrey = 128.0F;
+constexpr int kMostCodewordColumns = 63;
+constexpr int kAdjustments = 5;
+constexpr int kUnknown = -1;
+
+using Distances = std::array<int, 6>;
+
+// Edge positions along one line, fractional; even indexes open a bar.
+struct Line {
+    std::vector<float> edges;
+};
+
+Line EdgesOf(const std::uint8_t* row, int width) {
+    Line line;
+    bool dark = false;  // the zone's margin is paper
+    for (int x = 0; x < width; ++x) {
+        const bool isDark = row[x] < kMidGrey;
+        if (isDark == dark) continue;
+        float at = static_cast<float>(x);
+        if (x > 0 && row[x - 1] != row[x])
+            at = static_cast<float>(x - 1) + (row[x - 1] - kMidGrey) / float(row[x - 1] - row[x]);
+        line.edges.push_back(at);
+        dark = isDark;
+    }
+    if (dark) line.edges.push_back(static_cast<float>(width));
+    return line;
+}
+
+// The six distances of the eight elements from bar edge `i`, in modules of
+// the eight elements' own width, with each one's rounding residue.
+struct Measured {
+    Distances rounded{};
+    std::array<float, 6> exact{};
+    float width = 0.0F;
+};
+
+Measured Measure(const Line& line, std::size_t i) {
+    Measured m;
+    m.width = line.edges[i + 8] - line.edges[i];
+    for (int k = 0; k < 6; ++k) {
+        m.exact[k] = (line.edges[i + k + 2] - line.edges[i + k]) * kModulesPerCodeword / m.width;
+        m.rounded[k] = static_cast<int>(std::lround(m.exact[k]));
+    }
+    return m;
+}
+
+int BitsDiffering(std::uint32_t a, std::uint32_t b) { return __builtin_popcount(a ^ b); }
+
+enum class Guard { Start, Stop, None };
+
+Guard GuardOf(const Measured& m) {
+    for (int d : m.rounded)
+        if (d < 1 || d > 15) return Guard::None;
+    const std::uint32_t key = DistanceKey(m.rounded);
+    const int toStart = BitsDiffering(key, kStartDistances);
+    const int toStop = BitsDiffering(key, kStopDistances);
+    if (toStart == 0 || (toStart < 5 && toStart < toStop)) return Guard::Start;
+    if (toStop == 0 || (toStop < 5 && toStop < toStart)) return Guard::Stop;
+    return Guard::None;
+}
+
+struct LineGuards {
+    Line line;
+    std::optional<std::size_t> start;  // edge index of the start pattern
+    std::optional<std::size_t> stop;   // edge index of the stop pattern
+};
+
+LineGuards FindGuards(Line line) {
+    LineGuards g{std::move(line), {}, {}};
+    const std::vector<float>& e = g.line.edges;
+    if (e.size() < 9) return g;
+    for (std::size_t i = 0; i + 8 < e.size(); i += 2) {
+        if (GuardOf(Measure(g.line, i)) == Guard::Start) {
+            g.start = i;
+            break;
+        }
+    }
+    for (std::size_t i = (e.size() - 9) & ~std::size_t{1};; i -= 2) {
+        if (GuardOf(Measure(g.line, i)) == Guard::Stop && (!g.start || i > *g.start)) {
+            g.stop = i;
+            break;
+        }
+        if (i < 2) break;
+    }
+    return g;
+}
+
+// The value of one codeword in the cluster of that index, trying the
+// roundings nearest to their midpoint in turn when the first gives another
+// cluster or no value.
+std::optional<int> DecodeCodeword(const Measured& m, int clusterIndex) {
+    auto lookUp = [clusterIndex](const Distances& d) -> std::optional<int> {
+        for (int x : d)
+            if (x < 2 || x > 11) return std::nullopt;
+        if (ClusterOfDistances(d) != 3 * clusterIndex) return std::nullopt;
+        return LookUpDistances(clusterIndex, DistanceKey(d));
+    };
+    if (auto v = lookUp(m.rounded)) return v;
+    std::array<int, 6> order{0, 1, 2, 3, 4, 5};
+    auto doubt = [&m](int k) {
+        return std::abs(std::abs(m.exact[k] - static_cast<float>(m.rounded[k])) - 0.5F);
+    };
+    std::sort(order.begin(), order.end(), [&](int a, int b) { return doubt(a) < doubt(b); });
+    for (int t = 0; t < kAdjustments; ++t) {
+        Distances d = m.rounded;
+        const int k = order[t];
+        d[k] += m.exact[k] > static_cast<float>(m.rounded[k]) ? 1 : -1;
+        if (auto v = lookUp(d)) return v;
+    }
+    return std::nullopt;
+}
+
+// What one scan line says about its row.
+struct LineCodewords {
+    int clusterIndex = kUnknown;
+    std::vector<int> values;  // codeword columns, indicators included
+};
+
+LineCodewords ReadCodewords(const LineGuards& g, int columns) {
+    LineCodewords out;
+    const std::vector<float>& e = g.line.edges;
+    float first = 0.0F;
+    float pitch = 0.0F;
+    if (g.start && g.stop) {
+        first = e[*g.start];
+        pitch = (e[*g.stop] - first) / static_cast<float>(columns + 1);
+    } else if (g.start) {
+        first = e[*g.start];
+        pitch = e[*g.start + 8] - first;
+    } else if (g.stop) {
+        pitch = e[*g.stop + 8] - e[*g.stop];
+        first = e[*g.stop] - pitch * static_cast<float>(columns + 1);
+    } else {
+        return out;
+    }
+    if (pitch < 8.0F) return out;
+
+    std::vector<std::optional<Measured>> measured(static_cast<std::size_t>(columns));
+    std::array<int, kClusters> clusterVotes{};
+    for (int k = 0; k < columns; ++k) {
+        const float expected = first + pitch * static_cast<float>(k + 1);
+        std::optional<std::size_t> best;
+        float bestDistance = pitch * 0.3F;
+        for (std::size_t i = 0; i + 8 < e.size(); i += 2) {
+            const float d = std::abs(e[i] - expected);
+            if (d < bestDistance) {
+                bestDistance = d;
+                best = i;
+            }
+            if (e[i] > expected + pitch) break;
+        }
+        if (!best) continue;
+        const Measured m = Measure(g.line, *best);
+        if (std::abs(m.width - pitch) > 0.25F * pitch) continue;
+        measured[k] = m;
+        const int cluster = ClusterOfDistances(m.rounded);
+        if (cluster % 3 == 0 && LookUpDistances(cluster / 3, DistanceKey(m.rounded)))
+            ++clusterVotes[cluster / 3];
+    }
+    const auto most = std::max_element(clusterVotes.begin(), clusterVotes.end());
+    if (*most < 2) return out;
+    out.clusterIndex = static_cast<int>(most - clusterVotes.begin());
+    out.values.assign(static_cast<std::size_t>(columns), kErasure);
+    for (int k = 0; k < columns; ++k) {
+        if (!measured[k]) continue;
+        if (auto v = DecodeCodeword(*measured[k], out.clusterIndex)) out.values[k] = *v;
+    }
+    return out;
+}
+
+struct Votes {
+    std::map<int, int> rowGroups, rowRest, columns, ecLevels;
+    std::map<std::pair<int, int>, std::map<int, int>> cells;  // (row, column) -> value -> votes
+    int lastRow = -1;
+};
+
+int Winner(const std::map<int, int>& votes) {
+    int best = kUnknown;
+    int count = 0;
+    for (const auto& [value, n] : votes)
+        if (n > count) {
+            best = value;
+            count = n;
+        }
+    return best;
+}
+
+// Row indicators: by cluster, the left one carries the row groups, the
+// error correction level with the row count's rest, or the data columns; the
+// right one the same in the order columns, row groups, level.
+void VoteIndicator(Votes& votes, int clusterIndex, int value, bool left) {
+    const int info = value % 30;
+    const int slot = left ? clusterIndex : (clusterIndex + 2) % 3;
+    if (slot == 0) ++votes.rowGroups[info];
+    if (slot == 1) {
+        ++votes.ecLevels[info / 3];
+        ++votes.rowRest[info % 3];
+    }
+    if (slot == 2) ++votes.columns[info + 1];
+}
+
+struct Located {
+    int left = 0;
+    int right = 0;
+};
+
+std::optional<Located> LocateColumns(const cv::Mat& grey, int& threshold) {
+    std::vector<long> sums(static_cast<std::size_t>(grey.cols), 0);
+    for (int y = 0; y < grey.rows; ++y) {
+        const std::uint8_t* row = grey.ptr<std::uint8_t>(y);
+        for (int x = 0; x < grey.cols; ++x) sums[x] += 255 - row[x];
+    }
+    const long most = *std::max_element(sums.begin(), sums.end());
+    threshold = static_cast<int>(std::max<long>(most / 5, 10));
+    Located at;
+    int run = 0;
+    bool found = false;
+    for (int x = 0; x < grey.cols && !found; ++x) {
+        run = sums[x] > threshold ? run + 1 : 0;
+        if (run >= kSpeckColumns) {
+            at.left = x - run + 1;
+            found = true;
+        }
+    }
+    if (!found) return std::nullopt;
+    at.right = grey.cols - 1;
+    while (at.right > at.left && sums[at.right] <= threshold) --at.right;
+    return at;
+}
+
+// The first row where more than kEdgeInkCount of the kEdgeWindow columns
+// from `from` on are ink.
+std::optional<int> FirstInkRow(const cv::Mat& grey, int from, int to) {
+    from = std::max(from, 0);
+    to = std::min(to, grey.cols);
+    for (int y = 0; y < grey.rows; ++y) {
+        const std::uint8_t* row = grey.ptr<std::uint8_t>(y);
+        int ink = 0;
+        for (int x = from; x < to; ++x) ink += row[x] < kInkLevel ? 1 : 0;
+        if (ink > kEdgeInkCount) return y;
+    }
+    return std::nullopt;
+}
+
+std::optional<SymbolCodewords> Assemble(const Votes& votes, int codewordColumns) {
+    const int columns = Winner(votes.columns);
+    const int groups = Winner(votes.rowGroups);
+    const int rest = Winner(votes.rowRest);
+    const int ecLevel = Winner(votes.ecLevels);
+    if (columns == kUnknown || groups == kUnknown || rest == kUnknown || ecLevel == kUnknown)
+        return std::nullopt;
+    if (columns != codewordColumns - 2 || ecLevel > kMaxEcLevel) return std::nullopt;
+    const int rows = groups * 3 + rest + 1;
+    if (rows < kMinRows || rows > kMaxRows) return std::nullopt;
+    if (rows * columns > kMaxSymbolCodewords) {
+        LogValue("too many Cdw", rows * columns);
+        return std::nullopt;
+    }
+    SymbolCodewords symbol{rows, columns, ecLevel, {}};
+    symbol.codewords.assign(static_cast<std::size_t>(rows) * columns, kErasure);
+    for (const auto& [cell, values] : votes.cells) {
+        if (cell.first >= rows || cell.second >= columns) continue;
+        symbol.codewords[static_cast<std::size_t>(cell.first) * columns + cell.second] =
+            Winner(values);
+    }
+    return symbol;
+}
+
+}  // namespace
+
+SamplingOutcome SampleSymbol(imaging::ConstImageView cleaned) {
+    SamplingOutcome outcome;
+    if (cleaned.Width() < kLeastZoneWidth || cleaned.Height() < kLeastZoneHeight) return outcome;
+    cv::Mat grey = imaging::ToMat(cleaned).clone();
+
+    int threshold = 0;
+    std::optional<Located> at = LocateColumns(grey, threshold);
+    if (!at) return outcome;
+    outcome.symbolLike = at->right - at->left >= kLeastSymbolWidth;
+
+    // Skew from the top of the start pattern and the top of the stop pattern.
+    const int width = at->right - at->left;
+    const std::optional<int> topLeft = FirstInkRow(grey, at->left, at->left + kEdgeWindow);
+    const std::optional<int> topRight = FirstInkRow(grey, at->right - kEdgeWindow + 1, at->right + 1);
+    if (topLeft && topRight && width >= kLeastSkewWidth && grey.rows >= kLeastSkewHeight) {
+        const double angle = std::atan(double(*topRight - *topLeft) / double(width));
+        if (std::abs(angle) > kLeastAngle) {
+            const cv::Point2f centre(static_cast<float>(grey.cols) / 2.0F,
+                                     static_cast<float>(grey.rows) / 2.0F);
+            const cv::Mat turn = cv::getRotationMatrix2D(centre, angle * 180.0 / CV_PI, 1.0);
+            cv::Mat straight;
+            cv::warpAffine(grey, straight, turn, grey.size(), cv::INTER_LINEAR,
+                           cv::BORDER_CONSTANT, cv::Scalar(255));
+            const int margin = static_cast<int>(std::abs(std::sin(angle)) * width) + 5;
+            if (std::optional<Located> again = LocateColumns(straight, threshold)) {
+                const int left = std::max(again->left - margin, 0);
+                const int right = std::min(again->right + margin, straight.cols - 1);
+                grey = straight.colRange(left, right + 1).clone();
+                at = Located{again->left - left, again->right - left};
+            }
+        }
+    }
+    if (at->right - at->left + 1 < kLeastSymbolWidth || grey.rows < kLeastSymbolHeight)
+        return outcome;
+    if (at->right - at->left + 1 < kLeastGridWidth || at->right - at->left + 1 > kMostGridWidth)
+        return outcome;
+
+    // Every scan line: its start and stop patterns, then the codeword
+    // columns between them, which the lines agree on.
+    std::vector<LineGuards> lines;
+    lines.reserve(static_cast<std::size_t>(grey.rows));
+    std::map<int, int> columnVotes;
+    for (int y = 0; y < grey.rows; ++y) {
+        LineGuards g = FindGuards(EdgesOf(grey.ptr<std::uint8_t>(y), grey.cols));
+        if (g.start && g.stop) {
+            const std::vector<float>& e = g.line.edges;
+            const float pitch = e[*g.start + 8] - e[*g.start];
+            if (pitch > 0.0F) {
+                const int count = static_cast<int>(std::lround((e[*g.stop] - e[*g.start]) / pitch)) - 1;
+                ++columnVotes[count];
+            }
+        }
+        if (g.start || g.stop) lines.push_back(std::move(g));
+    }
+    const int codewordColumns = Winner(columnVotes);
+    if (codewordColumns == kUnknown) return outcome;
+    if (codewordColumns > kMostCodewordColumns) {
+        LogText("too many pdf codeworks");
+        return outcome;
+    }
+    if (codewordColumns - 2 > kMostCodewordColumns) {
+        LogValue("too many Cdw per Row", codewordColumns - 2);
+        return outcome;
+    }
+    if (codewordColumns < 3) return outcome;
+
+    Votes votes;
+    for (const LineGuards& g : lines) {
+        const LineCodewords read = ReadCodewords(g, codewordColumns);
+        if (read.clusterIndex == kUnknown) continue;
+        const int leftIndicator = read.values.front();
+        const int rightIndicator = read.values.back();
+        int row = kUnknown;
+        if (leftIndicator >= 0) row = leftIndicator / 30 * 3 + read.clusterIndex;
+        if (rightIndicator >= 0) {
+            const int other = rightIndicator / 30 * 3 + read.clusterIndex;
+            if (row != kUnknown && other != row) continue;
+            row = other;
+        }
+        if (row == kUnknown) continue;
+        if (leftIndicator >= 0) VoteIndicator(votes, read.clusterIndex, leftIndicator, true);
+        if (rightIndicator >= 0) VoteIndicator(votes, read.clusterIndex, rightIndicator, false);
+        for (int k = 1; k + 1 < codewordColumns; ++k)
+            if (read.values[k] >= 0) ++votes.cells[{row, k - 1}][read.values[k]];
+    }
+    outcome.symbol = Assemble(votes, codewordColumns);
+    return outcome;
+}
+
+}  // namespace kovran::decoders::pdf417

@@ -1,0 +1,29 @@
+// From a cleaned zone to the codewords of its PDF417 symbol: the symbol's
+// columns and skew, the straightened symbol, and the codewords of every
+// scan line voted into their rows by the row indicators.
+#pragma once
+
+#include <optional>
+#include <vector>
+
+#include "imaging/image_view.h"
+
+namespace kovran::decoders::pdf417 {
+
+struct SymbolCodewords {
+    int rows = 0;
+    int columns = 0;  // data columns
+    int ecLevel = 0;
+    std::vector<int> codewords;  // rows x columns, kErasure where unread
+};
+
+struct SamplingOutcome {
+    // Ink that could be a symbol was found: worth another cleaning.
+    bool symbolLike = false;
+    std::optional<SymbolCodewords> symbol;
+};
+
+// `cleaned`: 8-bit grey, ink dark, paper white. Throws std::bad_alloc.
+SamplingOutcome SampleSymbol(imaging::ConstImageView cleaned);
+
+}  // namespace kovran::decoders::pdf417
