@@ -42,15 +42,32 @@ struct Line {
     std::vector<float> edges;
 };
 
-Line EdgesOf(const std::uint8_t* row, int width) {
+// The level between ink and paper of one line: halfway between its darkest
+// and lightest twentieth, so that a darker or lighter cleaning, or blur that
+// greys the narrow elements, does not shift the edges one way.
+float MidLevel(const std::uint8_t* row, int from, int to) {
+    std::array<int, 256> histogram{};
+    for (int x = from; x < to; ++x) ++histogram[row[x]];
+    const int count = to - from;
+    const int tail = count / 20;
+    int seen = 0;
+    int low = 0;
+    while (low < 255 && seen + histogram[low] <= tail) seen += histogram[low++];
+    seen = 0;
+    int high = 255;
+    while (high > 0 && seen + histogram[high] <= tail) seen += histogram[high--];
+    return high - low < 32 ? kMidGrey : 0.5F * static_cast<float>(low + high);
+}
+
+Line EdgesOf(const std::uint8_t* row, int width, float level) {
     Line line;
     bool dark = false;  // the zone's margin is paper
     for (int x = 0; x < width; ++x) {
-        const bool isDark = row[x] < kMidGrey;
+        const bool isDark = row[x] < level;
         if (isDark == dark) continue;
         float at = static_cast<float>(x);
         if (x > 0 && row[x - 1] != row[x])
-            at = static_cast<float>(x - 1) + (row[x - 1] - kMidGrey) / float(row[x - 1] - row[x]);
+            at = static_cast<float>(x - 1) + (row[x - 1] - level) / float(row[x - 1] - row[x]);
         line.edges.push_back(at);
         dark = isDark;
     }
@@ -337,13 +354,19 @@ SamplingOutcome SampleSymbol(imaging::ConstImageView cleaned) {
     if (at->right - at->left + 1 < kLeastGridWidth || at->right - at->left + 1 > kMostGridWidth)
         return outcome;
 
+    // Scan lines average three pixel rows: the rows of a symbol are three
+    // modules high, and grain of the paper and the sensor then weighs less
+    // in the edge positions.
+    cv::blur(grey, grey, cv::Size(1, 3), cv::Point(-1, -1), cv::BORDER_REPLICATE);
+
     // Every scan line: its start and stop patterns, then the codeword
     // columns between them, which the lines agree on.
     std::vector<LineGuards> lines;
     lines.reserve(static_cast<std::size_t>(grey.rows));
     std::map<int, int> columnVotes;
     for (int y = 0; y < grey.rows; ++y) {
-        LineGuards g = FindGuards(EdgesOf(grey.ptr<std::uint8_t>(y), grey.cols));
+        const std::uint8_t* row = grey.ptr<std::uint8_t>(y);
+        LineGuards g = FindGuards(EdgesOf(row, grey.cols, MidLevel(row, at->left, at->right + 1)));
         if (g.start && g.stop) {
             const std::vector<float>& e = g.line.edges;
             const float pitch = e[*g.start + 8] - e[*g.start];

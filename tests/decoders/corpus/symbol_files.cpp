@@ -56,11 +56,11 @@ RenderOptions TwoDLevel(const std::string& level, bool pdf, unsigned seed) {
     }
     if (level == "turned") o.angleDegrees = pdf ? 3.0 + seed % 3 : 10.0 + 7.0 * (seed % 5);
     if (level == "heavy") {
-        o.blurSigma = pdf ? 1.0 : 1.8;
-        o.noiseSigma = 18;
+        o.blurSigma = pdf ? 1.0 : 1.2;
+        o.noiseSigma = pdf ? 22 : 14;
         o.ink = 70;
         o.paper = 190;
-        o.angleDegrees = pdf ? 1.5 : 12.0;
+        o.angleDegrees = pdf ? 2.5 : 12.0;
         o.moduleSize = pdf ? 2.6 : 5.0;
     }
     return o;
