@@ -55,14 +55,16 @@ std::optional<std::string> Zxing(ConstImageView zone, ZXing::BarcodeFormats form
 
 std::optional<std::string> Libdmtx(ConstImageView zone) {
     ImageBuffer packed = ImageBuffer::CopyOf(zone);
-    DmtxImage* image = dmtxImageCreate(packed.Data(), packed.Width(), packed.Height(), DmtxPack8bppK);
+    DmtxImage* image =
+        dmtxImageCreate(packed.Data(), packed.Width(), packed.Height(), DmtxPack8bppK);
     if (image == nullptr) return std::nullopt;
     std::optional<std::string> decoded;
     if (DmtxDecode* decode = dmtxDecodeCreate(image, 1)) {
         DmtxTime timeout = dmtxTimeAdd(dmtxTimeNow(), 2000);
         if (DmtxRegion* region = dmtxRegionFindNext(decode, &timeout)) {
             if (DmtxMessage* message = dmtxDecodeMatrixRegion(decode, region, DmtxUndefined)) {
-                decoded = std::string(reinterpret_cast<const char*>(message->output), message->outputIdx);
+                decoded =
+                    std::string(reinterpret_cast<const char*>(message->output), message->outputIdx);
                 dmtxMessageDestroy(&message);
             }
             dmtxRegionDestroy(&region);
@@ -75,7 +77,8 @@ std::optional<std::string> Libdmtx(ConstImageView zone) {
 
 std::vector<Reader> Readers(const std::string& symbology) {
     std::vector<Reader> r{{"ours", corpus::OurReader(symbology)}};
-    ZXing::BarcodeFormats formats = ZXing::BarcodeFormat::QRCode | ZXing::BarcodeFormat::MicroQRCode;
+    ZXing::BarcodeFormats formats =
+        ZXing::BarcodeFormat::QRCode | ZXing::BarcodeFormat::MicroQRCode;
     if (symbology == "1d")
         formats = ZXing::BarcodeFormat::Code128 | ZXing::BarcodeFormat::Code39 |
                   ZXing::BarcodeFormat::EAN13 | ZXing::BarcodeFormat::ITF;
@@ -165,20 +168,20 @@ int main(int argc, char** argv) {
         for (const auto& [key, zones] : sets) {
             const std::string symbology = key.substr(0, key.find('/'));
             for (const Reader& reader : Readers(symbology)) {
-                benchmark::RegisterBenchmark(
-                    (key + "/" + reader.name).c_str(),
-                    [&zones = zones, reader](benchmark::State& state) {
-                        std::size_t i = 0;
-                        int read = 0;
-                        for (auto _ : state) {
-                            const Zone& zone = zones[i++ % zones.size()];
-                            const auto text = reader.read(zone.image.View());
-                            read += text ? 1 : 0;
-                            benchmark::DoNotOptimize(text);
-                        }
-                        state.counters["decoded"] =
-                            benchmark::Counter(read, benchmark::Counter::kAvgIterations);
-                    })
+                benchmark::RegisterBenchmark((key + "/" + reader.name).c_str(),
+                                             [&zones = zones, reader](benchmark::State& state) {
+                                                 std::size_t i = 0;
+                                                 int read = 0;
+                                                 for (auto _ : state) {
+                                                     const Zone& zone = zones[i++ % zones.size()];
+                                                     const auto text =
+                                                         reader.read(zone.image.View());
+                                                     read += text ? 1 : 0;
+                                                     benchmark::DoNotOptimize(text);
+                                                 }
+                                                 state.counters["decoded"] = benchmark::Counter(
+                                                     read, benchmark::Counter::kAvgIterations);
+                                             })
                     ->Iterations(static_cast<benchmark::IterationCount>(zones.size()))
                     ->Unit(benchmark::kMillisecond);
             }
@@ -188,7 +191,8 @@ int main(int argc, char** argv) {
         benchmark::Shutdown();
 
         std::printf("\n%-11s %-9s | %-28s | %-28s | %-28s\n", "symbology", "level",
-                    "ours: read/total  ms/zone", "zxing-cpp: read/total  ms", "libdmtx: read/total  ms");
+                    "ours: read/total  ms/zone", "zxing-cpp: read/total  ms",
+                    "libdmtx: read/total  ms");
         for (const auto& [key, zones] : sets) {
             const std::string symbology = key.substr(0, key.find('/'));
             const std::string level = key.substr(key.find('/') + 1);

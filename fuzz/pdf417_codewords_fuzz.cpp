@@ -32,7 +32,9 @@ void Check(bool ok) {
 
 // The longest text of n codewords: a macro codeword written as "\%03d" is
 // four characters, a segment index up to seven.
-std::size_t MostText(std::size_t n) { return 4 * n + 8; }
+std::size_t MostText(std::size_t n) {
+    return 4 * n + 8;
+}
 
 }  // namespace
 
@@ -49,7 +51,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             const p::SymbolOutcome a = p::DecodeSymbol(codewords, level, kLimit);
             const p::SymbolOutcome b = p::DecodeSymbol(codewords, level, kLimit);
             Check(a.result == b.result && a.text == b.text);
-            if (a.result == p::SymbolResult::Read) Check(a.text.size() <= MostText(codewords.size()));
+            if (a.result == p::SymbolResult::Read)
+                Check(a.text.size() <= MostText(codewords.size()));
             break;
         }
         case 1: {
@@ -63,7 +66,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         default: {
             const int ec = p::ErrorCorrectionCodewords(level);
             for (int& c : codewords) c = std::max(c, 0);
-            if (codewords.size() + 1 + static_cast<std::size_t>(ec) > p::kMaxCodewordsPerCode) return 0;
+            if (codewords.size() + 1 + static_cast<std::size_t>(ec) > p::kMaxCodewordsPerCode)
+                return 0;
             codewords.insert(codewords.begin(), static_cast<int>(codewords.size()) + 1);
             const std::vector<int> check = p::ComputeErrorCorrection(codewords, ec);
             codewords.insert(codewords.end(), check.begin(), check.end());
@@ -73,7 +77,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             const int erasures = std::min<int>(data[2] % (p::MostErasures(level) + 1),
                                                static_cast<int>(codewords.size()));
             for (int i = 0; i < erasures; ++i)
-                codewords[(static_cast<std::size_t>(i) * 7 + data[2]) % codewords.size()] = p::kErasure;
+                codewords[(static_cast<std::size_t>(i) * 7 + data[2]) % codewords.size()] =
+                    p::kErasure;
             const p::SymbolOutcome erased = p::DecodeSymbol(codewords, level, kLimit);
             Check(erased.result == clean.result && erased.text == clean.text);
             break;

@@ -14,8 +14,8 @@ SymbolOutcome DecodeSymbol(std::vector<int> codewords, int ecLevel, std::size_t 
     const int ecCount = ErrorCorrectionCodewords(ecLevel);
     const int n = static_cast<int>(codewords.size());
     if (n > kMaxSymbolCodewords || n <= ecCount) return outcome;
-    outcome.erasures = static_cast<int>(std::count_if(codewords.begin(), codewords.end(),
-                                                      [](int c) { return c < 0 || c > 928; }));
+    outcome.erasures = static_cast<int>(
+        std::count_if(codewords.begin(), codewords.end(), [](int c) { return c < 0 || c > 928; }));
     if (outcome.erasures > MostErasures(ecLevel)) {
         LogPair("war - ", "unexpedcted lenght in pdf run");
         outcome.result = SymbolResult::TooManyErasures;

@@ -24,7 +24,7 @@ enum class SymbolResult { Read, TooManyErasures, Uncorrectable, Undecodable };
 struct SymbolOutcome {
     SymbolResult result = SymbolResult::Undecodable;
     std::string text;
-    int errors = 0;     // errors corrected besides the erasures
+    int errors = 0;  // errors corrected besides the erasures
     int erasures = 0;
 };
 

@@ -16,7 +16,7 @@ constexpr int kByteGroupCodewords = 5;
 constexpr int kByteGroupBytes = 6;
 constexpr std::uint64_t kByteGroupLimit = std::uint64_t{1} << 48;
 constexpr int kSegmentIndexCodewords = 2;
-constexpr char kMixed[] = "0123456789&\r\t,:#-.$/+%*=^";      // values 0 to 24
+constexpr char kMixed[] = "0123456789&\r\t,:#-.$/+%*=^";               // values 0 to 24
 constexpr char kPunctuation[] = ";<>@[\\]_`~!\r\t,:\n-.$/\"|*()?{}'";  // values 0 to 28
 
 enum class Mode { Text, Byte, Numeric };
@@ -178,7 +178,8 @@ class StreamDecoder {
                 case Sub::Alpha:
                     return ShiftError("two Submode Shift or consecutive Latch in alpha");
                 case Sub::Lower:
-                    return ShiftError("two Submode Shift or consecutive Latch in text punctutation");
+                    return ShiftError(
+                        "two Submode Shift or consecutive Latch in text punctutation");
                 case Sub::Mixed:
                     return ShiftError("two Submode Shift or consecutive Latch in mixed");
                 case Sub::Punctuation:

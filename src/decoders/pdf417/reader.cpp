@@ -46,8 +46,8 @@ int ReadPdf417(imaging::ConstImageView zone, int maxChars, Pdf417Reading& out) {
         if (sampled.symbol) {
             SymbolOutcome decoded;
             try {
-                decoded = DecodeSymbol(std::move(sampled.symbol->codewords), sampled.symbol->ecLevel,
-                                       static_cast<std::size_t>(maxChars));
+                decoded = DecodeSymbol(std::move(sampled.symbol->codewords),
+                                       sampled.symbol->ecLevel, static_cast<std::size_t>(maxChars));
             } catch (const std::bad_alloc&) {
                 return Failed("read pdf (2) with invalid memory allocation");
             }

@@ -29,11 +29,21 @@ const Field& F() {
     return field;
 }
 
-int Add(int a, int b) { return (a + b) % kFieldSize; }
-int Sub(int a, int b) { return (a - b + kFieldSize) % kFieldSize; }
-int Mul(int a, int b) { return a * b % kFieldSize; }
-int Inv(int a) { return F().exp[(kFieldSize - 1 - F().log[a]) % (kFieldSize - 1)]; }
-int Pow3(int e) { return F().exp[((e % (kFieldSize - 1)) + (kFieldSize - 1)) % (kFieldSize - 1)]; }
+int Add(int a, int b) {
+    return (a + b) % kFieldSize;
+}
+int Sub(int a, int b) {
+    return (a - b + kFieldSize) % kFieldSize;
+}
+int Mul(int a, int b) {
+    return a * b % kFieldSize;
+}
+int Inv(int a) {
+    return F().exp[(kFieldSize - 1 - F().log[a]) % (kFieldSize - 1)];
+}
+int Pow3(int e) {
+    return F().exp[((e % (kFieldSize - 1)) + (kFieldSize - 1)) % (kFieldSize - 1)];
+}
 
 // Polynomials as coefficient lists, lowest degree first.
 using Poly = std::vector<int>;
@@ -52,8 +62,12 @@ int Degree(const Poly& p) {
 
 }  // namespace
 
-int ErrorCorrectionCodewords(int ecLevel) { return 2 << ecLevel; }
-int MostErasures(int ecLevel) { return ErrorCorrectionCodewords(ecLevel) - 2; }
+int ErrorCorrectionCodewords(int ecLevel) {
+    return 2 << ecLevel;
+}
+int MostErasures(int ecLevel) {
+    return ErrorCorrectionCodewords(ecLevel) - 2;
+}
 
 CorrectionOutcome CorrectCodewords(std::span<int> codewords, int ecCount) {
     const int n = static_cast<int>(codewords.size());

@@ -93,7 +93,9 @@ Measured Measure(const Line& line, std::size_t i) {
     return m;
 }
 
-int BitsDiffering(std::uint32_t a, std::uint32_t b) { return __builtin_popcount(a ^ b); }
+int BitsDiffering(std::uint32_t a, std::uint32_t b) {
+    return __builtin_popcount(a ^ b);
+}
 
 enum class Guard { Start, Stop, None };
 
@@ -330,7 +332,8 @@ SamplingOutcome SampleSymbol(imaging::ConstImageView cleaned) {
     // Skew from the top of the start pattern and the top of the stop pattern.
     const int width = at->right - at->left;
     const std::optional<int> topLeft = FirstInkRow(grey, at->left, at->left + kEdgeWindow);
-    const std::optional<int> topRight = FirstInkRow(grey, at->right - kEdgeWindow + 1, at->right + 1);
+    const std::optional<int> topRight =
+        FirstInkRow(grey, at->right - kEdgeWindow + 1, at->right + 1);
     if (topLeft && topRight && width >= kLeastSkewWidth && grey.rows >= kLeastSkewHeight) {
         const double angle = std::atan(double(*topRight - *topLeft) / double(width));
         if (std::abs(angle) > kLeastAngle) {
@@ -338,8 +341,8 @@ SamplingOutcome SampleSymbol(imaging::ConstImageView cleaned) {
                                      static_cast<float>(grey.rows) / 2.0F);
             const cv::Mat turn = cv::getRotationMatrix2D(centre, angle * 180.0 / CV_PI, 1.0);
             cv::Mat straight;
-            cv::warpAffine(grey, straight, turn, grey.size(), cv::INTER_LINEAR,
-                           cv::BORDER_CONSTANT, cv::Scalar(255));
+            cv::warpAffine(grey, straight, turn, grey.size(), cv::INTER_LINEAR, cv::BORDER_CONSTANT,
+                           cv::Scalar(255));
             const int margin = static_cast<int>(std::abs(std::sin(angle)) * width) + 5;
             if (std::optional<Located> again = LocateColumns(straight, threshold)) {
                 const int left = std::max(again->left - margin, 0);
@@ -371,7 +374,8 @@ SamplingOutcome SampleSymbol(imaging::ConstImageView cleaned) {
             const std::vector<float>& e = g.line.edges;
             const float pitch = e[*g.start + 8] - e[*g.start];
             if (pitch > 0.0F) {
-                const int count = static_cast<int>(std::lround((e[*g.stop] - e[*g.start]) / pitch)) - 1;
+                const int count =
+                    static_cast<int>(std::lround((e[*g.stop] - e[*g.start]) / pitch)) - 1;
                 ++columnVotes[count];
             }
         }
@@ -379,12 +383,12 @@ SamplingOutcome SampleSymbol(imaging::ConstImageView cleaned) {
     }
     const int codewordColumns = Winner(columnVotes);
     if (codewordColumns == kUnknown) return outcome;
-    if (codewordColumns > kMostCodewordColumns) {
-        LogText("too many pdf codeworks");
-        return outcome;
-    }
     if (codewordColumns - 2 > kMostCodewordColumns) {
         LogValue("too many Cdw per Row", codewordColumns - 2);
+        return outcome;
+    }
+    if (codewordColumns >= kMostCodewordColumns) {
+        LogText("too many pdf codeworks");
         return outcome;
     }
     if (codewordColumns < 3) return outcome;

@@ -8,12 +8,12 @@
 #include <random>
 #include <stdexcept>
 
+#include "../barcode/symbol_images.h"
 #include "decoders/barcode/barcode_reader.h"
 #include "decoders/barcode/symbology.h"
 #include "decoders/datamatrix/reader.h"
 #include "decoders/pdf417/reader.h"
 #include "symbol_images.h"
-#include "../barcode/symbol_images.h"
 
 namespace kovran::test::corpus {
 
@@ -142,8 +142,9 @@ void Damage(imaging::ImageBuffer& image, Band band) {
     const int h = image.Height();
     for (int y = 0; y < h; ++y)
         for (int x = 0; x < w; ++x) {
-            const bool hit = vertical ? (x > w * 3 / 10 && x < w * 6 / 10)
-                                      : (y > h * 3 / 10 && y < h * 6 / 10 && x > w / 5 && x < w * 4 / 5);
+            const bool hit = vertical
+                                 ? (x > w * 3 / 10 && x < w * 6 / 10)
+                                 : (y > h * 3 / 10 && y < h * 6 / 10 && x > w / 5 && x < w * 4 / 5);
             if (hit) image.At(x, y) = 225;
         }
 }
@@ -235,16 +236,18 @@ void GenerateCorpus(const fs::path& root) {
                     const auto image = bc::testing::RenderSymbol(
                         bc::testing::ZintModules(s.zint, s.data), OneDLevel(level, seed), 100);
                     // zint's human-readable Code 39 shows the start and stop '*'.
-                    WriteDocument(folder, i, image,
-                                  {s.zint == BARCODE_CODE39 ? s.data
-                                                            : bc::testing::ZintText(s.zint, s.data)});
+                    WriteDocument(
+                        folder, i, image,
+                        {s.zint == BARCODE_CODE39 ? s.data
+                                                  : bc::testing::ZintText(s.zint, s.data)});
                     continue;
                 }
                 const bool pdf = symbology == "pdf417";
                 const std::string text =
                     pdf ? RandomText(rng, kPrintable, 20 + static_cast<int>(rng() % 60))
                         : RandomText(rng, kUpper, 10 + static_cast<int>(rng() % 30));
-                const auto image = Render(Grid(ZintOf(symbology), text), TwoDLevel(level, pdf, seed));
+                const auto image =
+                    Render(Grid(ZintOf(symbology), text), TwoDLevel(level, pdf, seed));
                 WriteDocument(folder, i, image, {text});
             }
         }
@@ -256,8 +259,8 @@ void GenerateCorpus(const fs::path& root) {
         WriteDocument(folder, 1, TextLike(12), {});
         WriteDocument(folder, 2, TextLike(13), {});
         if (symbology == "1d") {
-            auto image = bc::testing::RenderSymbol(bc::testing::ZintModules(BARCODE_EANX, "400638133393"),
-                                                   {}, 100);
+            auto image = bc::testing::RenderSymbol(
+                bc::testing::ZintModules(BARCODE_EANX, "400638133393"), {}, 100);
             Damage(image, Band::Columns);
             WriteDocument(folder, 3, image, {});
         } else {

@@ -78,7 +78,8 @@ TEST(Pdf417ReedSolomon, BeyondCapacityIsRefused) {
         const int erasures = 4;
         const int errors = (k - erasures) / 2 + 1;
         for (int i = 0; i < erasures; ++i) damaged[i * 5 + trial] = kErasure;
-        for (int i = 0; i < errors; ++i) damaged[i * 5 + trial + 2] = (damaged[i * 5 + trial + 2] + 7) % 929;
+        for (int i = 0; i < errors; ++i)
+            damaged[i * 5 + trial + 2] = (damaged[i * 5 + trial + 2] + 7) % 929;
         EXPECT_NE(CorrectCodewords(damaged, k).result, Correction::Corrected) << trial;
     }
 }
@@ -93,8 +94,8 @@ struct ZintStream {
 
 const ZintStream kStreams[] = {
     {"text_submodes",
-     {16, 237, 131, 344, 853, 808, 687, 437, 333, 880, 780, 32, 808, 32, 119, 900, 851, 161, 512, 675,
-      341, 693, 878, 663},
+     {16,  237, 131, 344, 853, 808, 687, 437, 333, 880, 780, 32,
+      808, 32,  119, 900, 851, 161, 512, 675, 341, 693, 878, 663},
      "Hello, World! abc 123"},
     {"numeric",
      {10, 902, 234, 798, 193, 638, 99, 736, 811, 223, 737, 725, 55, 737, 776, 491, 686, 159},
@@ -104,7 +105,9 @@ const ZintStream kStreams[] = {
      "ab#CD;x@y"},
     {"bytes_whole_groups",
      {7, 924, 1, 625, 808, 248, 418, 467, 222, 50, 508, 6, 630, 709, 524},
-     std::string("\x01\x02\xfe\xff" "AB", 6)},
+     std::string("\x01\x02\xfe\xff"
+                 "AB",
+                 6)},
     {"bytes_last_group_plain",
      {7, 901, 128, 129, 130, 131, 132, 776, 331, 671, 791, 818, 255, 342, 215},
      "\x80\x81\x82\x83\x84"},
@@ -158,7 +161,9 @@ TEST(Pdf417Compaction, NumericGroupsAndByteShift) {
     stream.insert(stream.end(), {kLatchText, 0 * 30 + 29, kShiftByte, 0xE9, 1 * 30 + 29});
     const auto text = DecodeDataCodewords(stream, 100);
     ASSERT_TRUE(text);
-    EXPECT_EQ(*text, digits + "A\xe9" "B");
+    EXPECT_EQ(*text, digits +
+                         "A\xe9"
+                         "B");
 }
 
 class Pdf417CodewordLog : public test::LogFixture {
@@ -178,7 +183,8 @@ TEST_F(Pdf417CodewordLog, RulesOfTheStream) {
     EXPECT_EQ(Count("invalid code in pdf"), 1);
 
     // A byte shift inside byte compaction is noted and the bytes go on.
-    const auto bytes = DecodeDataCodewords(std::vector<int>{kLatchByte, 65, kShiftByte, 66, 67}, 10);
+    const auto bytes =
+        DecodeDataCodewords(std::vector<int>{kLatchByte, 65, kShiftByte, 66, 67}, 10);
     ASSERT_TRUE(bytes);
     EXPECT_EQ(*bytes, "ABC");
     EXPECT_EQ(Count("Shift to Byte while in Byte mode"), 1);
@@ -188,7 +194,8 @@ TEST_F(Pdf417CodewordLog, RulesOfTheStream) {
     EXPECT_EQ(Count("two Submode Shift or consecutive Latch in alpha"), 1);
 
     // Macro control block: segment index, then the file id codewords.
-    EXPECT_EQ(DecodeDataCodewords(std::vector<int>{kMacroControlBlock, 0, 5, 17, 400, kMacroTerminator}, 40),
+    EXPECT_EQ(DecodeDataCodewords(
+                  std::vector<int>{kMacroControlBlock, 0, 5, 17, 400, kMacroTerminator}, 40),
               "\\9285\\017\\400\\922");
     // Extended channel: noted, text goes on.
     EXPECT_EQ(DecodeDataCodewords(std::vector<int>{kEciCharacterSet, 26, 0 * 30 + 1}, 10), "AB");

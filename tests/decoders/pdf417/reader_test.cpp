@@ -73,7 +73,8 @@ TEST(Pdf417Reader, SkewedAndDegradedScans) {
         const auto zone = Zone(kPayment, {.angleDegrees = angle});
         EXPECT_EQ(Read(zone.View()), kPayment) << angle;
     }
-    const auto blurred = Zone(kPayment, {.blurSigma = 0.8, .noiseSigma = 12, .ink = 60, .paper = 200});
+    const auto blurred =
+        Zone(kPayment, {.blurSigma = 0.8, .noiseSigma = 12, .ink = 60, .paper = 200});
     EXPECT_EQ(Read(blurred.View()), kPayment);
     const auto wide = Zone(kPayment, {.moduleSize = 4.5});
     EXPECT_EQ(Read(wide.View()), kPayment);
@@ -81,8 +82,8 @@ TEST(Pdf417Reader, SkewedAndDegradedScans) {
 
 TEST(Pdf417Reader, BadZonesReadNothing) {
     EXPECT_EQ(Read(imaging::ConstImageView{}), "");
-    for (auto [w, h] : {std::pair{1, 1}, std::pair{31, 31}, std::pair{127, 200}, std::pair{65535, 20},
-                        std::pair{400, 15}}) {
+    for (auto [w, h] : {std::pair{1, 1}, std::pair{31, 31}, std::pair{127, 200},
+                        std::pair{65535, 20}, std::pair{400, 15}}) {
         for (std::uint8_t fill : {0, 255}) {
             const imaging::ImageBuffer flat(w, h, 1, fill, {300, 300});
             EXPECT_EQ(Read(flat.View()), "") << w << "x" << h << " " << int{fill};
@@ -110,9 +111,9 @@ TEST(Pdf417Reader, CutTurnedAndUpsideDownSymbolsNeverMisread) {
         const std::string text = Read(cut);
         EXPECT_TRUE(text.empty() || text == kPayment) << text;
     }
-    for (test::RenderOptions turned : {test::RenderOptions{.angleDegrees = 45},
-                                       test::RenderOptions{.quarterTurns = 2},
-                                       test::RenderOptions{.quarterTurns = 1}}) {
+    for (test::RenderOptions turned :
+         {test::RenderOptions{.angleDegrees = 45}, test::RenderOptions{.quarterTurns = 2},
+          test::RenderOptions{.quarterTurns = 1}}) {
         const auto image = Zone(kPayment, turned);
         const std::string text = Read(image.View());
         EXPECT_TRUE(text.empty() || text == kPayment) << text;
