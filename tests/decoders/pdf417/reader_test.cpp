@@ -1,5 +1,6 @@
 // The PDF417 zone reader on rendered zint symbols: clean, skewed, degraded,
 // damaged beyond repair, and the zones that must read nothing.
+#include <sys/mman.h>
 #include <zint.h>
 
 #include <stdexcept>
@@ -7,6 +8,8 @@
 
 #include <gtest/gtest.h>
 
+#include "KovranMS.h"
+#include "api/frame_state.h"
 #include "api/log_fixture.h"
 #include "decoders/pdf417/reader.h"
 #include "symbol_images.h"
@@ -140,6 +143,25 @@ TEST_F(Pdf417ReaderLog, SymbolDamagedBeyondItsLevel) {
         for (int x = from; x < to; ++x) zone.At(x, y) = 225;
     EXPECT_EQ(Read(zone.View()), "");
     EXPECT_GE(Count("unexpedcted lenght in pdf run"), 1);
+}
+
+TEST_F(Pdf417ReaderLog, ZoneTooLargeToCopy) {
+    // 65535 x 20000 pixels of untouched (zero) pages: more than a work copy
+    // may take, so the reading ends before it starts.
+    constexpr int kWidth = 65535;
+    constexpr int kHeight = 20000;
+    const std::size_t bytes = std::size_t{kWidth} * kHeight;
+    void* pages =
+        mmap(nullptr, bytes, PROT_READ, MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE, -1, 0);
+    ASSERT_NE(pages, MAP_FAILED);
+    const imaging::ConstImageView zone(static_cast<const std::uint8_t*>(pages), kWidth, kHeight,
+                                       kWidth, 1, {300, 300});
+    SetLastResult(KVX_OK);
+    Pdf417Reading reading;
+    EXPECT_EQ(ReadPdf417(zone, 100, reading), kPdf417AllocationFailed);
+    EXPECT_EQ(LastResult(), KVX_ERR_OUT_OF_MEMORY);
+    EXPECT_EQ(Count("read pdf invalid memory allocation"), 1);
+    munmap(pages, bytes);
 }
 
 }  // namespace
