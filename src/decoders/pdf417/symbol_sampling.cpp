@@ -34,6 +34,8 @@ constexpr float kMidGrey = 128.0F;
 constexpr int kMostCodewordColumns = 63;
 constexpr int kAdjustments = 5;
 constexpr int kUnknown = -1;
+constexpr int kLocateRetries = 4;
+constexpr double kLocateRaise = 1.2;
 
 using Distances = std::array<int, 6>;
 
@@ -255,14 +257,18 @@ struct Located {
     int right = 0;
 };
 
-std::optional<Located> LocateColumns(const cv::Mat& grey, int& threshold) {
+// The symbol's columns: the first run of ink columns that is no speck, and
+// the last ink column. `raise` lifts the threshold of ink columns when a
+// first attempt took print beside the symbol for its edge.
+std::optional<Located> LocateColumns(const cv::Mat& grey, double raise) {
     std::vector<long> sums(static_cast<std::size_t>(grey.cols), 0);
     for (int y = 0; y < grey.rows; ++y) {
         const std::uint8_t* row = grey.ptr<std::uint8_t>(y);
         for (int x = 0; x < grey.cols; ++x) sums[x] += 255 - row[x];
     }
     const long most = *std::max_element(sums.begin(), sums.end());
-    threshold = static_cast<int>(std::max<long>(most / 5, 10));
+    const long threshold =
+        std::max<long>(static_cast<long>(static_cast<double>(most / 5) * raise), 10);
     Located at;
     int run = 0;
     bool found = false;
@@ -317,18 +323,7 @@ std::optional<SymbolCodewords> Assemble(const Votes& votes, int codewordColumns)
     return symbol;
 }
 
-}  // namespace
-
-SamplingOutcome SampleSymbol(imaging::ConstImageView cleaned) {
-    SamplingOutcome outcome;
-    if (cleaned.Width() < kLeastZoneWidth || cleaned.Height() < kLeastZoneHeight) return outcome;
-    cv::Mat grey = imaging::ToMat(cleaned).clone();
-
-    int threshold = 0;
-    std::optional<Located> at = LocateColumns(grey, threshold);
-    if (!at) return outcome;
-    outcome.symbolLike = at->right - at->left >= kLeastSymbolWidth;
-
+std::optional<SymbolCodewords> ReadLocated(cv::Mat grey, std::optional<Located> at, double raise) {
     // Skew from the top of the start pattern and the top of the stop pattern.
     const int width = at->right - at->left;
     const std::optional<int> topLeft = FirstInkRow(grey, at->left, at->left + kEdgeWindow);
@@ -344,7 +339,7 @@ SamplingOutcome SampleSymbol(imaging::ConstImageView cleaned) {
             cv::warpAffine(grey, straight, turn, grey.size(), cv::INTER_LINEAR, cv::BORDER_CONSTANT,
                            cv::Scalar(255));
             const int margin = static_cast<int>(std::abs(std::sin(angle)) * width) + 5;
-            if (std::optional<Located> again = LocateColumns(straight, threshold)) {
+            if (std::optional<Located> again = LocateColumns(straight, raise)) {
                 const int left = std::max(again->left - margin, 0);
                 const int right = std::min(again->right + margin, straight.cols - 1);
                 grey = straight.colRange(left, right + 1).clone();
@@ -353,9 +348,9 @@ SamplingOutcome SampleSymbol(imaging::ConstImageView cleaned) {
         }
     }
     if (at->right - at->left + 1 < kLeastSymbolWidth || grey.rows < kLeastSymbolHeight)
-        return outcome;
+        return std::nullopt;
     if (at->right - at->left + 1 < kLeastGridWidth || at->right - at->left + 1 > kMostGridWidth)
-        return outcome;
+        return std::nullopt;
 
     // Scan lines average three pixel rows: the rows of a symbol are three
     // modules high, and grain of the paper and the sensor then weighs less
@@ -382,16 +377,16 @@ SamplingOutcome SampleSymbol(imaging::ConstImageView cleaned) {
         if (g.start || g.stop) lines.push_back(std::move(g));
     }
     const int codewordColumns = Winner(columnVotes);
-    if (codewordColumns == kUnknown) return outcome;
+    if (codewordColumns == kUnknown) return std::nullopt;
     if (codewordColumns - 2 > kMostCodewordColumns) {
         LogValue("too many Cdw per Row", codewordColumns - 2);
-        return outcome;
+        return std::nullopt;
     }
     if (codewordColumns >= kMostCodewordColumns) {
         LogText("too many pdf codeworks");
-        return outcome;
+        return std::nullopt;
     }
-    if (codewordColumns < 3) return outcome;
+    if (codewordColumns < 3) return std::nullopt;
 
     Votes votes;
     for (const LineGuards& g : lines) {
@@ -412,7 +407,26 @@ SamplingOutcome SampleSymbol(imaging::ConstImageView cleaned) {
         for (int k = 1; k + 1 < codewordColumns; ++k)
             if (read.values[k] >= 0) ++votes.cells[{row, k - 1}][read.values[k]];
     }
-    outcome.symbol = Assemble(votes, codewordColumns);
+    return Assemble(votes, codewordColumns);
+}
+
+}  // namespace
+
+SamplingOutcome SampleSymbol(imaging::ConstImageView cleaned) {
+    SamplingOutcome outcome;
+    if (cleaned.Width() < kLeastZoneWidth || cleaned.Height() < kLeastZoneHeight) return outcome;
+    const cv::Mat grey = imaging::ToMat(cleaned);
+    std::optional<Located> previous;
+    double raise = 1.0;
+    for (int retry = 0; retry <= kLocateRetries; ++retry, raise *= kLocateRaise) {
+        const std::optional<Located> at = LocateColumns(grey, raise);
+        if (!at) break;
+        outcome.symbolLike = outcome.symbolLike || at->right - at->left >= kLeastSymbolWidth;
+        if (previous && previous->left == at->left && previous->right == at->right) continue;
+        previous = at;
+        outcome.symbol = ReadLocated(grey.clone(), at, raise);
+        if (outcome.symbol) break;
+    }
     return outcome;
 }
 
