@@ -55,6 +55,15 @@ TEST(Pdf417Reader, ReadsCleanSymbolsOfEveryMode) {
     }
 }
 
+TEST(Pdf417Reader, WideAndTallSymbols) {
+    std::string text;
+    for (int i = 0; i < 40; ++i) text += "Line " + std::to_string(i * 7919) + ": pay;";
+    for (int columns : {1, 12, 24}) {
+        const auto zone = Zone(text.substr(0, columns == 1 ? 60 : text.size()), {}, columns);
+        EXPECT_EQ(Read(zone.View()), text.substr(0, columns == 1 ? 60 : text.size())) << columns;
+    }
+}
+
 TEST(Pdf417Reader, CharactersCarryConfidenceAndTheZoneBox) {
     const auto zone = Zone("BOX");
     Pdf417Reading reading;
@@ -81,6 +90,15 @@ TEST(Pdf417Reader, SkewedAndDegradedScans) {
     EXPECT_EQ(Read(blurred.View()), kPayment);
     const auto wide = Zone(kPayment, {.moduleSize = 4.5});
     EXPECT_EQ(Read(wide.View()), kPayment);
+}
+
+TEST(Pdf417Reader, FormRuleBesideTheSymbol) {
+    // A printed rule of the form, as dark as the bars, left of the symbol
+    // and taller than it: the first ink columns are not the symbol's edge.
+    auto zone = Zone(kPayment, {.margin = 60});
+    for (int y = 0; y < zone.Height(); ++y)
+        for (int x = 8; x < 16; ++x) zone.At(x, y) = 20;
+    EXPECT_EQ(Read(zone.View()), kPayment);
 }
 
 TEST(Pdf417Reader, BadZonesReadNothing) {
