@@ -43,11 +43,11 @@ int ReadPdf417(imaging::ConstImageView zone, int maxChars, Pdf417Reading& out) {
             // An image operation refusing its input: nothing to read here.
             return 0;
         }
-        if (sampled.symbol) {
+        for (SymbolCodewords& symbol : sampled.candidates) {
             SymbolOutcome decoded;
             try {
-                decoded = DecodeSymbol(std::move(sampled.symbol->codewords),
-                                       sampled.symbol->ecLevel, static_cast<std::size_t>(maxChars));
+                decoded = DecodeSymbol(std::move(symbol.codewords), symbol.ecLevel,
+                                       static_cast<std::size_t>(maxChars));
             } catch (const std::bad_alloc&) {
                 return Failed("read pdf (2) with invalid memory allocation");
             }

@@ -35,6 +35,9 @@ constexpr int kMostCodewordColumns = 63;
 constexpr int kAdjustments = 5;
 constexpr int kUnknown = -1;
 constexpr int kLocateRetries = 4;
+constexpr long kLeastRowProfile = 100;
+constexpr int kLeastProfileRows = 20;
+constexpr std::size_t kMostBands = 149;
 constexpr double kLocateRaise = 1.2;
 
 using Distances = std::array<int, 6>;
@@ -323,7 +326,146 @@ std::optional<SymbolCodewords> Assemble(const Votes& votes, int codewordColumns)
     return symbol;
 }
 
-std::optional<SymbolCodewords> ReadLocated(cv::Mat grey, std::optional<Located> at, double raise) {
+// One symbol row as the row profile cuts it.
+struct Band {
+    int first = 0;
+    int last = 0;
+};
+
+// The row bands: the profile of differences between each row and the one
+// above is high where symbol rows meet; each peak opens a band that ends
+// two rows before the next one's start. Empty when the profile shows no
+// rows or too many.
+std::vector<Band> RowBands(const cv::Mat& grey, int left, int right, double& meanHeight) {
+    const int h = grey.rows;
+    const int span = std::min(right - left + 1, 2 * h);
+    std::vector<long> profile(static_cast<std::size_t>(h), 0);
+    for (int y = 2; y <= h - 3; ++y) {
+        const std::uint8_t* row = grey.ptr<std::uint8_t>(y) + left;
+        const std::uint8_t* above = grey.ptr<std::uint8_t>(y - 1) + left;
+        long sum = 0;
+        for (int x = 0; x < span; ++x) sum += std::abs(int{row[x]} - int{above[x]});
+        profile[y] = sum;
+    }
+    int start = 2;
+    while (start <= h - 3 && profile[start] < kLeastRowProfile) ++start;
+    if (h - 2 - start < kLeastProfileRows) return {};
+    long total = 0;
+    for (int y = start; y <= h - 3; ++y) total += profile[y];
+    const long mean = total / (h - 2 - start);
+    const long margin = mean / 8;
+    auto at = [&](int y) { return y >= 2 && y <= h - 3 ? profile[y] : 0L; };
+
+    std::vector<int> peaks;
+    int y = start;
+    while (y <= h - 3 && profile[y] < mean) ++y;
+    while (y <= h - 3) {
+        // A peak region: the rows at or above the mean, cut at a dip.
+        int highest = y;
+        for (++y; y <= h - 3 && profile[y] >= mean; ++y) {
+            const long after = std::max({at(y + 1), at(y + 2), at(y + 3)});
+            if (profile[y] + margin < profile[highest] && profile[y] + margin < at(y - 1) &&
+                profile[y] + margin < after)
+                break;
+            if (profile[y] > profile[highest]) highest = y;
+        }
+        peaks.push_back(highest);
+        // A valley: the rows below the mean, cut at a bump.
+        int lowest = y;
+        for (; y <= h - 3 && profile[y] < mean; ++y) {
+            if (profile[y] > profile[lowest] + margin && profile[y] > at(y - 1) + margin &&
+                profile[y] > at(y + 1) + margin)
+                break;
+            if (profile[y] < profile[lowest]) lowest = y;
+        }
+    }
+    if (peaks.size() > kMostBands + 1) return {};
+    std::vector<Band> bands;
+    // The band after the last peak is the paper below the symbol.
+    for (std::size_t i = 0; i + 1 < peaks.size(); ++i) {
+        const int first = peaks[i] + 2;
+        bands.push_back({first, std::max(first, peaks[i + 1] + 2 - 2)});
+    }
+    if (bands.size() < 2) return {};
+    meanHeight = double(bands.back().first - bands.front().first) / double(bands.size() - 1);
+    Band& lastBand = bands.back();
+    if (lastBand.last - lastBand.first + 1 < meanHeight)
+        lastBand.last = std::min(h - 1, lastBand.first + static_cast<int>(meanHeight) - 1);
+    return bands;
+}
+
+// Bands of the mean height from the first band's start, for rows the
+// profile separated badly.
+std::vector<Band> EvenBands(const std::vector<Band>& bands, double meanHeight, int height) {
+    std::vector<Band> even;
+    for (double first = bands.front().first; first + meanHeight <= height + 1;
+         first += meanHeight) {
+        const int f = static_cast<int>(first);
+        even.push_back({f, std::min(height - 1, static_cast<int>(first + meanHeight) - 2)});
+        if (even.size() > kMostBands) return {};
+    }
+    return even;
+}
+
+// Reads each band from its lines: the reading with the most valid
+// codewords and an indicator that agrees with the band's row is kept; a
+// later reading with more than five sixths of the codewords fills its
+// erasures. Fails (badly separated rows) when the indicators disagree with
+// the band rows too often.
+std::optional<SymbolCodewords> ReadBands(const std::vector<Band>& bands,
+                                         const std::vector<std::optional<LineCodewords>>& lines,
+                                         int codewordColumns) {
+    if (bands.size() < static_cast<std::size_t>(kMinRows) ||
+        bands.size() > static_cast<std::size_t>(kMaxRows))
+        return std::nullopt;
+    Votes votes;
+    int disagreeing = 0;
+    for (std::size_t r = 0; r < bands.size(); ++r) {
+        const int row = static_cast<int>(r);
+        const int cluster = row % 3;
+        const LineCodewords* kept = nullptr;
+        int keptScore = -1;
+        std::vector<int> values;
+        auto valid = [](const LineCodewords& l) {
+            return static_cast<int>(
+                std::count_if(l.values.begin(), l.values.end(), [](int v) { return v >= 0; }));
+        };
+        auto agrees = [row](int indicator) { return indicator >= 0 && indicator / 30 == row / 3; };
+        for (int y = bands[r].first; y <= bands[r].last && y < static_cast<int>(lines.size());
+             ++y) {
+            if (!lines[y] || lines[y]->clusterIndex != cluster) continue;
+            const LineCodewords& line = *lines[y];
+            const int score = valid(line) + (agrees(line.values.front()) ? 2 : 0) +
+                              (agrees(line.values.back()) ? 2 : 0);
+            if (kept == nullptr || score > keptScore) {
+                kept = &line;
+                keptScore = score;
+            }
+        }
+        if (kept == nullptr || !(agrees(kept->values.front()) || agrees(kept->values.back()))) {
+            ++disagreeing;
+            continue;
+        }
+        values = kept->values;
+        for (int y = bands[r].first; y <= bands[r].last && y < static_cast<int>(lines.size());
+             ++y) {
+            if (!lines[y] || lines[y]->clusterIndex != cluster || &*lines[y] == kept) continue;
+            if (valid(*lines[y]) * 6 <= 5 * codewordColumns) continue;
+            for (int k = 0; k < codewordColumns; ++k)
+                if (values[k] < 0) values[k] = lines[y]->values[k];
+        }
+        if (agrees(values.front())) VoteIndicator(votes, cluster, values.front(), true);
+        if (agrees(values.back())) VoteIndicator(votes, cluster, values.back(), false);
+        for (int k = 1; k + 1 < codewordColumns; ++k)
+            if (values[k] >= 0) ++votes.cells[{row, k - 1}][values[k]];
+    }
+    if (disagreeing * 4 > static_cast<int>(bands.size())) return std::nullopt;
+    std::optional<SymbolCodewords> symbol = Assemble(votes, codewordColumns);
+    if (symbol && symbol->rows != static_cast<int>(bands.size())) return std::nullopt;
+    return symbol;
+}
+
+std::vector<SymbolCodewords> ReadLocated(cv::Mat grey, std::optional<Located> at, double raise) {
     // Skew from the top of the start pattern and the top of the stop pattern.
     const int width = at->right - at->left;
     const std::optional<int> topLeft = FirstInkRow(grey, at->left, at->left + kEdgeWindow);
@@ -347,10 +489,9 @@ std::optional<SymbolCodewords> ReadLocated(cv::Mat grey, std::optional<Located> 
             }
         }
     }
-    if (at->right - at->left + 1 < kLeastSymbolWidth || grey.rows < kLeastSymbolHeight)
-        return std::nullopt;
+    if (at->right - at->left + 1 < kLeastSymbolWidth || grey.rows < kLeastSymbolHeight) return {};
     if (at->right - at->left + 1 < kLeastGridWidth || at->right - at->left + 1 > kMostGridWidth)
-        return std::nullopt;
+        return {};
 
     // Scan lines average three pixel rows: the rows of a symbol are three
     // modules high, and grain of the paper and the sensor then weighs less
@@ -360,6 +501,7 @@ std::optional<SymbolCodewords> ReadLocated(cv::Mat grey, std::optional<Located> 
     // Every scan line: its start and stop patterns, then the codeword
     // columns between them, which the lines agree on.
     std::vector<LineGuards> lines;
+    std::vector<int> lineRows;
     lines.reserve(static_cast<std::size_t>(grey.rows));
     std::map<int, int> columnVotes;
     for (int y = 0; y < grey.rows; ++y) {
@@ -374,40 +516,65 @@ std::optional<SymbolCodewords> ReadLocated(cv::Mat grey, std::optional<Located> 
                 ++columnVotes[count];
             }
         }
-        if (g.start || g.stop) lines.push_back(std::move(g));
+        if (g.start || g.stop) {
+            lines.push_back(std::move(g));
+            lineRows.push_back(y);
+        }
     }
     const int codewordColumns = Winner(columnVotes);
-    if (codewordColumns == kUnknown) return std::nullopt;
+    if (codewordColumns == kUnknown) return {};
     if (codewordColumns - 2 > kMostCodewordColumns) {
         LogValue("too many Cdw per Row", codewordColumns - 2);
-        return std::nullopt;
+        return {};
     }
     if (codewordColumns >= kMostCodewordColumns) {
         LogText("too many pdf codeworks");
-        return std::nullopt;
+        return {};
     }
-    if (codewordColumns < 3) return std::nullopt;
+    if (codewordColumns < 3) return {};
 
+    std::vector<std::optional<LineCodewords>> perRow(static_cast<std::size_t>(grey.rows));
+    for (std::size_t i = 0; i < lines.size(); ++i) {
+        LineCodewords read = ReadCodewords(lines[i], codewordColumns);
+        if (read.clusterIndex != kUnknown) perRow[lineRows[i]] = std::move(read);
+    }
+
+    std::vector<SymbolCodewords> candidates;
+    // The symbol's rows as the row profile cuts them; rebuilt at equal
+    // spacing when the profile separated them badly.
+    double meanHeight = 0.0;
+    const std::vector<Band> bands = RowBands(grey, at->left, at->right, meanHeight);
+    if (!bands.empty()) {
+        std::optional<SymbolCodewords> read = ReadBands(bands, perRow, codewordColumns);
+        if (!read && meanHeight > 1.0)
+            read = ReadBands(EvenBands(bands, meanHeight, grey.rows), perRow, codewordColumns);
+        if (read) candidates.push_back(std::move(*read));
+    }
+
+    // Every line placed by its own row indicators and cluster, voting per
+    // codeword: rows that no band split finds (a remaining skew, uneven
+    // row heights) are read this way.
     Votes votes;
-    for (const LineGuards& g : lines) {
-        const LineCodewords read = ReadCodewords(g, codewordColumns);
-        if (read.clusterIndex == kUnknown) continue;
-        const int leftIndicator = read.values.front();
-        const int rightIndicator = read.values.back();
+    for (const std::optional<LineCodewords>& read : perRow) {
+        if (!read) continue;
+        const int leftIndicator = read->values.front();
+        const int rightIndicator = read->values.back();
         int row = kUnknown;
-        if (leftIndicator >= 0) row = leftIndicator / 30 * 3 + read.clusterIndex;
+        if (leftIndicator >= 0) row = leftIndicator / 30 * 3 + read->clusterIndex;
         if (rightIndicator >= 0) {
-            const int other = rightIndicator / 30 * 3 + read.clusterIndex;
+            const int other = rightIndicator / 30 * 3 + read->clusterIndex;
             if (row != kUnknown && other != row) continue;
             row = other;
         }
         if (row == kUnknown) continue;
-        if (leftIndicator >= 0) VoteIndicator(votes, read.clusterIndex, leftIndicator, true);
-        if (rightIndicator >= 0) VoteIndicator(votes, read.clusterIndex, rightIndicator, false);
+        if (leftIndicator >= 0) VoteIndicator(votes, read->clusterIndex, leftIndicator, true);
+        if (rightIndicator >= 0) VoteIndicator(votes, read->clusterIndex, rightIndicator, false);
         for (int k = 1; k + 1 < codewordColumns; ++k)
-            if (read.values[k] >= 0) ++votes.cells[{row, k - 1}][read.values[k]];
+            if (read->values[k] >= 0) ++votes.cells[{row, k - 1}][read->values[k]];
     }
-    return Assemble(votes, codewordColumns);
+    if (std::optional<SymbolCodewords> voted = Assemble(votes, codewordColumns))
+        candidates.push_back(std::move(*voted));
+    return candidates;
 }
 
 }  // namespace
@@ -424,8 +591,8 @@ SamplingOutcome SampleSymbol(imaging::ConstImageView cleaned) {
         outcome.symbolLike = outcome.symbolLike || at->right - at->left >= kLeastSymbolWidth;
         if (previous && previous->left == at->left && previous->right == at->right) continue;
         previous = at;
-        outcome.symbol = ReadLocated(grey.clone(), at, raise);
-        if (outcome.symbol) break;
+        outcome.candidates = ReadLocated(grey.clone(), at, raise);
+        if (!outcome.candidates.empty()) break;
     }
     return outcome;
 }

@@ -20,7 +20,9 @@ struct SymbolCodewords {
 struct SamplingOutcome {
     // Ink that could be a symbol was found: worth another cleaning.
     bool symbolLike = false;
-    std::optional<SymbolCodewords> symbol;
+    // What the symbol's rows gave, in the order to try: the row bands' own
+    // reading first, then the lines voted into rows by their indicators.
+    std::vector<SymbolCodewords> candidates;
 };
 
 // `cleaned`: 8-bit grey, ink dark, paper white. Throws std::bad_alloc.
