@@ -465,7 +465,10 @@ std::optional<SymbolCodewords> ReadBands(const std::vector<Band>& bands,
     return symbol;
 }
 
-std::vector<SymbolCodewords> ReadLocated(cv::Mat grey, std::optional<Located> at, double raise) {
+// `guardsSeen` tells whether any line showed a start or stop pattern: the
+// sign of a symbol worth another cleaning or threshold.
+std::vector<SymbolCodewords> ReadLocated(cv::Mat grey, std::optional<Located> at, double raise,
+                                         bool& guardsSeen) {
     // Skew from the top of the start pattern and the top of the stop pattern.
     const int width = at->right - at->left;
     const std::optional<int> topLeft = FirstInkRow(grey, at->left, at->left + kEdgeWindow);
@@ -521,6 +524,7 @@ std::vector<SymbolCodewords> ReadLocated(cv::Mat grey, std::optional<Located> at
             lineRows.push_back(y);
         }
     }
+    guardsSeen = guardsSeen || !lines.empty();
     const int codewordColumns = Winner(columnVotes);
     if (codewordColumns == kUnknown) return {};
     if (codewordColumns - 2 > kMostCodewordColumns) {
@@ -588,11 +592,13 @@ SamplingOutcome SampleSymbol(imaging::ConstImageView cleaned) {
     for (int retry = 0; retry <= kLocateRetries; ++retry, raise *= kLocateRaise) {
         const std::optional<Located> at = LocateColumns(grey, raise);
         if (!at) break;
-        outcome.symbolLike = outcome.symbolLike || at->right - at->left >= kLeastSymbolWidth;
+
         if (previous && previous->left == at->left && previous->right == at->right) continue;
         previous = at;
-        outcome.candidates = ReadLocated(grey.clone(), at, raise);
-        if (!outcome.candidates.empty()) break;
+        bool guardsSeen = false;
+        outcome.candidates = ReadLocated(grey.clone(), at, raise, guardsSeen);
+        outcome.symbolLike = outcome.symbolLike || guardsSeen;
+        if (!outcome.candidates.empty() || !guardsSeen) break;
     }
     return outcome;
 }

@@ -18,7 +18,7 @@ struct SymbolCodewords {
 };
 
 struct SamplingOutcome {
-    // Ink that could be a symbol was found: worth another cleaning.
+    // A start or stop pattern was seen: worth another cleaning.
     bool symbolLike = false;
     // What the symbol's rows gave, in the order to try: the row bands' own
     // reading first, then the lines voted into rows by their indicators.
