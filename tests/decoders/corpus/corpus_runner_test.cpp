@@ -4,7 +4,8 @@
 // documents than its recorded minimum (read_minimums.txt) or when any text
 // is misread, and every document of a must-not-decode set that yields a
 // text counts as misread. KOVRAN_CORPUS_RECORD=1 rewrites the minimums with
-// the counts of this run.
+// the counts of this run where they are higher.
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -89,6 +90,7 @@ TEST(SymbolCorpusRunner, ReadRatesHoldAndNothingIsMisread) {
                     ADD_FAILURE() << doc.image << " misread \"" << *text << "\"";
                 } else {
                     ++t.notRead;
+                    std::printf("  not read: %s\n", doc.image.string().c_str());
                 }
             }
             const std::string key = symbology + " " + level;
@@ -96,7 +98,9 @@ TEST(SymbolCorpusRunner, ReadRatesHoldAndNothingIsMisread) {
             const int minimum = found == minimums.end() ? -1 : found->second;
             std::printf("%-11s %-9s %5d %8d %8d %8d\n", symbology.c_str(), level.c_str(), t.read,
                         t.misread, t.notRead, minimum);
-            recorded << key << " " << t.read << "\n";
+            // Recording only ever raises a minimum: a run that reads less
+            // is a regression to look into, not a new standard.
+            recorded << key << " " << std::max(t.read, minimum) << "\n";
             if (record) continue;
             EXPECT_NE(minimum, -1) << key << " has no recorded minimum";
             EXPECT_GE(t.read, minimum) << key;
