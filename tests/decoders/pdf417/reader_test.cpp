@@ -141,6 +141,30 @@ TEST(Pdf417Reader, CutTurnedAndUpsideDownSymbolsNeverMisread) {
     }
 }
 
+TEST(Pdf417Reader, MirroredSymbolsAndNoRoomForText) {
+    // A symbol seen through the paper (columns mirrored) reads nothing; one
+    // printed upside down in its rows (rows mirrored) is still the symbol.
+    const test::ModuleGrid grid = Pdf417Grid(kPayment);
+    test::ModuleGrid columns = grid;
+    test::ModuleGrid rows = grid;
+    for (int r = 0; r < grid.rows; ++r)
+        for (int c = 0; c < grid.columns; ++c) {
+            columns.dark[static_cast<std::size_t>(r) * grid.columns + c] =
+                grid.At(r, grid.columns - 1 - c);
+            rows.dark[static_cast<std::size_t>(r) * grid.columns + c] =
+                grid.At(grid.rows - 1 - r, c);
+        }
+    const auto seenThrough = test::Render(columns, {.moduleSize = 3.0});
+    const std::string text = Read(seenThrough.View());
+    EXPECT_TRUE(text.empty() || text == kPayment) << text;
+    const auto flipped = test::Render(rows, {.moduleSize = 3.0});
+    EXPECT_EQ(Read(flipped.View()), kPayment);
+
+    const auto zone = Zone(kPayment);
+    for (int maxChars : {-1, 0, 1}) EXPECT_EQ(Read(zone.View(), maxChars), "") << maxChars;
+    EXPECT_EQ(Read(zone.View(), static_cast<int>(kPayment.size())), kPayment);
+}
+
 class Pdf417ReaderLog : public test::LogFixture {
   protected:
     void SetUp() override {
