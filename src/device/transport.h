@@ -66,6 +66,16 @@ enum class OpenRetry : bool { No, Yes };
 // is marked failed. Null when it cannot be opened.
 DeviceHandle OpenDevice(const std::string& path, OpenRetry retry);
 
+// The device at path, kept open for the control commands: opened (with
+// OpenRetry::Yes) on first use and reused until a command on it fails or
+// CloseKeptDevice. Shared by the threads that send commands; acquisition
+// and printing open their own device objects, which the backend puts on
+// the same device file. Null when it cannot be opened.
+std::shared_ptr<platform::UsbDevice> KeptDevice(const std::string& path);
+
+// Closes the kept device (device close, unload, and a failed command).
+void CloseKeptDevice();
+
 // Opens and closes the device and marks it valid (failed when it cannot).
 bool TestOpen(const std::string& path);
 
@@ -79,7 +89,7 @@ using platform::Direction;
 // (which may reopen the device).
 enum class DeviceCheck : bool { Skip, Run };
 
-// A control command on its own short-lived handle: class 0xD0, 0xD1 or
+// A control command on the kept device (KeptDevice): class 0xD0, 0xD1 or
 // 0xD2, sub-code, at most 64 bytes. Returns `length`, or -1 (last result
 // set, device marked failed when the transfer itself failed).
 int BaseContrlMsg(std::uint8_t cls, std::uint32_t subCode, std::uint8_t* buffer, unsigned length,

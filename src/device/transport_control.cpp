@@ -220,12 +220,14 @@ int BaseContrlMsg(std::uint8_t cls, std::uint32_t subCode, std::uint8_t* buffer,
     }
     // The check may have reopened the device: its identity is read after.
     const DeviceIdentity id = Identity();
-    DeviceHandle handle = OpenDevice(id.path, OpenRetry::Yes);
+    std::shared_ptr<platform::UsbDevice> handle = KeptDevice(id.path);
     int error = kErrorSuccess;
     const int result =
         Transfer(handle.get(), kOwn, id.firmware, cls, subCode, buffer, length, direction, &error);
     if (result >= 0) return static_cast<int>(length);
+    // A file that failed is not used again: the reopen makes a new one.
     handle.reset();
+    CloseKeptDevice();
     Frame().deviceState.store(DeviceState::Failed);
     ReportTransportError("BaseContrlMsg", error);
     return KVX_ERR_GENERIC;

@@ -38,11 +38,7 @@ class SimTransportTest : public LogFixture {
         root::InstallComposition();  // the guard's reopen and the device summary
         Ini("[General]\nLog=1\nLogSize=0\n");
         StartAtLoad();
-    }
-    void TearDown() override {
-        platform::NamedSemaphore::Unlink(device::Ep0SemaphoreName(
-            0x7E51, 3, device::ParseSerialNumbers(OwnSerial(), platform::kMainVendor).low));
-        LogFixture::TearDown();
+        device::Device().lockDirectory = lockDir();
     }
 
     // Finds and opens the simulated scanner as an initialise would, then
