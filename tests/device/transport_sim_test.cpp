@@ -17,6 +17,8 @@
 #include "device/transport.h"
 #include "device/usb_selection.h"
 #include "platform/clock.h"
+#include "platform/sys_error.h"
+#include "platform/usb_sync.h"
 #include "root/composition.h"
 #include "sim/sim_backend.h"
 
@@ -198,6 +200,81 @@ TEST_F(SimTransportTest, AReopenLeavesTheIdentityToOtherThreads) {
     acquisition.join();
     EXPECT_EQ(failures.load(), 0);
     EXPECT_EQ(Frame().deviceState.load(), DeviceState::Open);
+}
+
+// The kernel's rule: one open device file claims the interface, a bulk
+// transfer through a second file gets "busy". Every device object the
+// backend opens on a path shares the one file, so acquisition and printing
+// both move bulk data; another program's file does not.
+TEST_F(SimTransportTest, DeviceObjectsOfOnePathShareOneClaim) {
+    sim::SimulatedScanner& scanner = Start(0x5012);
+    const std::string path = device::Identity().path;
+    int error = -1;
+    auto acquisition = simBackend->Open(path, &error);
+    auto printing = simBackend->Open(path, &error);
+    ASSERT_TRUE(acquisition && printing);
+    scanner.SetBulkIn(sim::SimulatedScanner::BulkIn::Held);
+    std::vector<std::uint8_t> image(4096);
+    platform::BulkTransferId readId = 0;
+    ASSERT_EQ(acquisition->SubmitBulk(platform::BulkPipe::In, image.data(), image.size(), &readId),
+              platform::kErrorSuccess);
+    std::vector<std::uint8_t> stamp(484, 0x5A);
+    std::size_t sent = 0;
+    EXPECT_EQ(platform::BulkTransfer(*printing, platform::BulkPipe::Out, stamp.data(), stamp.size(),
+                                     &sent, 100),
+              platform::kErrorSuccess);
+    EXPECT_EQ(sent, stamp.size());
+
+    // Another program's file: refused while this process holds the claim.
+    auto stranger = simBackend->OpenSeparateFile(path, &error);
+    ASSERT_TRUE(stranger);
+    platform::BulkTransferId id = 0;
+    EXPECT_EQ(stranger->SubmitBulk(platform::BulkPipe::Out, stamp.data(), stamp.size(), &id),
+              platform::kErrorBusy);
+    // Control transfers need no claim.
+    std::array<std::uint8_t, 8> status{};
+    EXPECT_EQ(ControlMsg(0xD0, 3, status.data(), 8, Direction::In), 8);
+
+    // One device object closing keeps the claim for the other ...
+    std::size_t got = 0;
+    EXPECT_EQ(platform::CancelAndReap(*acquisition, platform::BulkPipe::In, readId, &got),
+              platform::kErrorOperationAborted);
+    acquisition.reset();
+    EXPECT_EQ(stranger->SubmitBulk(platform::BulkPipe::Out, stamp.data(), stamp.size(), &id),
+              platform::kErrorBusy);
+    // ... and the file gives it back when the last one goes (the kept
+    // device of the control commands is one of them).
+    printing.reset();
+    device::CloseKeptDevice();
+    ASSERT_EQ(stranger->SubmitBulk(platform::BulkPipe::Out, stamp.data(), stamp.size(), &id),
+              platform::kErrorSuccess);
+    EXPECT_EQ(stranger->WaitBulk(id, &got, 100), platform::kErrorSuccess);
+    auto late = simBackend->Open(path, &error);
+    ASSERT_TRUE(late);
+    EXPECT_EQ(late->SubmitBulk(platform::BulkPipe::Out, stamp.data(), stamp.size(), &id),
+              platform::kErrorBusy);
+}
+
+TEST_F(SimTransportTest, ControlCommandsReuseTheKeptDevice) {
+    sim::SimulatedScanner& scanner = Start(0x5012);
+    const std::uint64_t opens = scanner.OpenCount();
+    std::array<std::uint8_t, 8> status{};
+    for (int i = 0; i < 5; ++i) ASSERT_EQ(ControlMsg(0xD0, 3, status.data(), 8, Direction::In), 8);
+    EXPECT_EQ(scanner.OpenCount(), opens + 1);
+
+    // A command that fails closes it; the reopen and the next command open
+    // a new one on the replugged scanner.
+    scanner.Inject(sim::Unplug{1, 0});
+    EXPECT_EQ(ControlMsg(0xD0, 3, status.data(), 8, Direction::In), -1);
+    scanner.Replug();
+    Frame().deviceState.store(DeviceState::Open);
+    EXPECT_EQ(ControlMsg(0xD0, 3, status.data(), 8, Direction::In), 8);
+    EXPECT_EQ(ControlMsg(0xD0, 3, status.data(), 8, Direction::In), 8);
+    EXPECT_EQ(scanner.OpenCount(), opens + 2);
+
+    device::CloseKeptDevice();
+    EXPECT_EQ(ControlMsg(0xD0, 3, status.data(), 8, Direction::In), 8);
+    EXPECT_EQ(scanner.OpenCount(), opens + 3);
 }
 
 }  // namespace
