@@ -94,8 +94,8 @@ void KeepForever(std::shared_ptr<SharedHandle> handle) {
 // transfer and released when the last user closes.
 class SharedHandle {
   public:
-    SharedHandle(ContextPtr ctx, HandlePtr handle, int iface, std::uint8_t epIn,
-                 std::uint8_t epOut, int maxPacketIn, std::size_t usbfsLimit)
+    SharedHandle(ContextPtr ctx, HandlePtr handle, int iface, std::uint8_t epIn, std::uint8_t epOut,
+                 int maxPacketIn, std::size_t usbfsLimit)
         : ctx(std::move(ctx)),
           handle(std::move(handle)),
           iface(iface),
@@ -339,7 +339,8 @@ class LibusbDevice final : public UsbDevice {
         // The host controller keeps a stalled endpoint halted until told
         // otherwise; cleared before the stall is reported, the caller's next
         // transfer reaches the scanner again.
-        if (t.status == LIBUSB_TRANSFER_STALL) libusb_clear_halt(shared_->handle.get(), slot->endpoint);
+        if (t.status == LIBUSB_TRANSFER_STALL)
+            libusb_clear_halt(shared_->handle.get(), slot->endpoint);
         return shared_->Note(WinErrorFromTransferStatus(t.status));
     }
 

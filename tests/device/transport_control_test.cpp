@@ -363,8 +363,8 @@ TEST_F(TransportTest, TheAcquisitionLockIsPerDeviceAndFreedWithItsHolder) {
     auto lock = device::OpenAcqSemaphore(device::Device(), id);
     ASSERT_TRUE(lock);
     EXPECT_EQ(lock->path(), lockDir() + "/" +
-                                platform::ProcessLockFileName(device::AcqSemaphoreName(
-                                    id.vid, id.pid, id.serialLow)));
+                                platform::ProcessLockFileName(
+                                    device::AcqSemaphoreName(id.vid, id.pid, id.serialLow)));
     const pid_t child = ::fork();
     ASSERT_GE(child, 0);
     if (child == 0) {

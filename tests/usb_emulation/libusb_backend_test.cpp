@@ -468,9 +468,9 @@ TEST_F(LibusbOnEmulatedScanner, TheUsbfsLimitCountsWhatIsInFlightOnTheScanner) {
     std::size_t got = 0;
     EXPECT_EQ(CancelAndReap(*acquisition, BulkPipe::In, id, &got), kErrorOperationAborted);
     // Reaped, its room is free again.
-    EXPECT_EQ(BulkTransfer(*printing, BulkPipe::Out, out.data(), out.size(), &got,
-                           kTransferTimeoutMs),
-              kErrorSuccess);
+    EXPECT_EQ(
+        BulkTransfer(*printing, BulkPipe::Out, out.data(), out.size(), &got, kTransferTimeoutMs),
+        kErrorSuccess);
     EXPECT_EQ(got, out.size());
 }
 

@@ -69,7 +69,8 @@ class TransportOnEmulatedScanner : public LogFixture {
         id.firmware = 0x3000;
         device::SetIdentity(id);
         Frame().deviceState.store(DeviceState::Open);
-        scanner_->SetControlReply(kRegisterRead, kStatusRegister, std::vector<std::uint8_t>(8, 0x11));
+        scanner_->SetControlReply(kRegisterRead, kStatusRegister,
+                                  std::vector<std::uint8_t>(8, 0x11));
     }
     void TearDown() override {
         // libusb goes before the testbed it was started in.
@@ -107,8 +108,7 @@ class TransportOnEmulatedScanner : public LogFixture {
                 device::InstallUsbBackend(std::move(backend));
                 ::_exit(StatusRead() == 8 ? 0 : 1);
             }
-            inside_ = pid_ > 0 &&
-                      Reach([&] { return scanner.PendingControls() > before; });
+            inside_ = pid_ > 0 && Reach([&] { return scanner.PendingControls() > before; });
         }
         ~ChildInsideATransfer() {
             if (pid_ > 0) Kill();
@@ -153,9 +153,9 @@ class TransportOnEmulatedScanner : public LogFixture {
     std::unique_ptr<EmulatedScanner> scanner_;
 };
 
-#define KOVRAN_REQUIRE_EMULATION()                                             \
-    do {                                                                       \
-        if (!scanner_->Ready()) GTEST_SKIP() << scanner_->Problem();           \
+#define KOVRAN_REQUIRE_EMULATION()                                   \
+    do {                                                             \
+        if (!scanner_->Ready()) GTEST_SKIP() << scanner_->Problem(); \
     } while (0)
 
 TEST_F(TransportOnEmulatedScanner, AProcessKilledInsideATransferCostsTheNextNoWait) {
