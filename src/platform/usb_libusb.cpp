@@ -149,6 +149,26 @@ class SharedHandle {
     }
     bool Gone() const { return gone_.load(); }
 
+    // Bulk transfers of a pipe submitted through any device object of this
+    // file and not yet reaped.
+    void Submitted(BulkPipe pipe) { Pending(pipe).fetch_add(1); }
+    void Reaped(BulkPipe pipe) { Pending(pipe).fetch_sub(1); }
+
+    // Clears the halt of the pipe's endpoint now when nothing is in flight
+    // on it, else at the next submit that finds it idle: a clear resets the
+    // data toggle on both sides, which a transfer still moving (of this or
+    // another device object: printing while acquisition cancels) would
+    // lose packets to.
+    int ClearHaltWhenIdle(BulkPipe pipe) {
+        ClearNeeded(pipe).store(true);
+        return ClearHaltIfDue(pipe);
+    }
+    int ClearHaltIfDue(BulkPipe pipe) {
+        if (Pending(pipe).load() != 0 || !ClearNeeded(pipe).exchange(false)) return kErrorSuccess;
+        const int rc = libusb_clear_halt(handle.get(), pipe == BulkPipe::In ? epIn : epOut);
+        return rc == LIBUSB_ERROR_NO_DEVICE ? Note(kErrorFileNotFound) : kErrorSuccess;
+    }
+
     const ContextPtr ctx;
     const HandlePtr handle;
     const int iface;
@@ -162,6 +182,17 @@ class SharedHandle {
     bool claimed_ = false;
     std::atomic<std::size_t> inFlight_{0};
     std::atomic<bool> gone_{false};
+    std::atomic<int> pendingIn_{0};
+    std::atomic<int> pendingOut_{0};
+    std::atomic<bool> clearIn_{false};
+    std::atomic<bool> clearOut_{false};
+
+    std::atomic<int>& Pending(BulkPipe pipe) {
+        return pipe == BulkPipe::In ? pendingIn_ : pendingOut_;
+    }
+    std::atomic<bool>& ClearNeeded(BulkPipe pipe) {
+        return pipe == BulkPipe::In ? clearIn_ : clearOut_;
+    }
 };
 
 class LibusbDevice final : public UsbDevice {
@@ -187,6 +218,7 @@ class LibusbDevice final : public UsbDevice {
         for (auto& [id, slot] : slots_) {
             if (Completed(*slot)) {
                 shared_->Unreserve(slot->reserved);
+                shared_->Reaped(slot->pipe);
                 continue;
             }
             // libusb still owns a transfer that never finished; freeing it,
@@ -221,12 +253,12 @@ class LibusbDevice final : public UsbDevice {
         if (length > static_cast<std::size_t>(INT_MAX)) return kErrorNoSystemResources;
         if (buffer == nullptr && length != 0) return kErrorInvalidParameter;
         if (int rc = shared_->Claim(); rc != kErrorSuccess) return rc;
+        if (int rc = shared_->ClearHaltIfDue(pipe); rc != kErrorSuccess) return rc;
         const std::size_t reserved = shared_->Reserve(length);
         if (reserved == 0) return kErrorNoSystemResources;
 
         auto slot = std::make_unique<Slot>();
         slot->pipe = pipe;
-        slot->endpoint = ep;
         slot->reserved = reserved;
         slot->transfer.reset(libusb_alloc_transfer(0));
         if (!slot->transfer) {
@@ -241,6 +273,7 @@ class LibusbDevice final : public UsbDevice {
             shared_->Unreserve(reserved);
             return shared_->Note(WinErrorFromLibusb(rc));
         }
+        shared_->Submitted(pipe);
         *id = next_++;
         slots_.emplace(*id, std::move(slot));
         return kErrorSuccess;
@@ -275,9 +308,7 @@ class LibusbDevice final : public UsbDevice {
         // transfer would fail the same way until the scanner is replugged.
         const std::uint8_t ep = pipe == BulkPipe::In ? shared_->epIn : shared_->epOut;
         if (ep == 0 || shared_->Gone()) return kErrorSuccess;
-        const int rc = libusb_clear_halt(shared_->handle.get(), ep);
-        if (rc == LIBUSB_ERROR_NO_DEVICE) return shared_->Note(kErrorFileNotFound);
-        return kErrorSuccess;
+        return shared_->ClearHaltWhenIdle(pipe);
     }
 
     int BulkInPacketSize(std::uint32_t* size) override {
@@ -293,7 +324,6 @@ class LibusbDevice final : public UsbDevice {
     struct Slot {
         TransferPtr transfer;
         BulkPipe pipe = BulkPipe::In;
-        std::uint8_t endpoint = 0;
         std::size_t reserved = 0;
         int completed = 0;  // libusb's completion flag; set by OnDone
     };
@@ -332,15 +362,16 @@ class LibusbDevice final : public UsbDevice {
             slots_.erase(it);
         }
         shared_->Unreserve(slot->reserved);
+        shared_->Reaped(slot->pipe);
         const libusb_transfer& t = *slot->transfer;
         const int asked = t.length;
         const int got = t.actual_length < 0 ? 0 : std::min(t.actual_length, asked);
         *transferred = static_cast<std::size_t>(got);
         // The host controller keeps a stalled endpoint halted until told
-        // otherwise; cleared before the stall is reported, the caller's next
-        // transfer reaches the scanner again.
-        if (t.status == LIBUSB_TRANSFER_STALL)
-            libusb_clear_halt(shared_->handle.get(), slot->endpoint);
+        // otherwise; cleared before the stall is reported (once the last
+        // transfer queued on it is back), the caller's next transfer
+        // reaches the scanner again.
+        if (t.status == LIBUSB_TRANSFER_STALL) shared_->ClearHaltWhenIdle(slot->pipe);
         return shared_->Note(WinErrorFromTransferStatus(t.status));
     }
 

@@ -405,6 +405,34 @@ TEST_F(LibusbOnEmulatedScanner, AcquisitionAndPrintingRunBulkAtOnceOnTwoDevices)
     EXPECT_TRUE(scanner_->UnknownIoctls().empty());
 }
 
+TEST_F(LibusbOnEmulatedScanner, ACancelClearsThePipesHaltOnlyWhenNothingMovesOnIt) {
+    if (!Start()) GTEST_SKIP() << skipReason_;
+    auto acquisition = OpenScanner();
+    auto printing = OpenScanner();
+    ASSERT_TRUE(acquisition && printing);
+    // The printing thread's columns are on their way ...
+    scanner_->HoldBulkOut(test::Hold::On);
+    std::vector<std::uint8_t> columns = Pattern(484, 1);
+    BulkTransferId outId = 0;
+    ASSERT_EQ(printing->SubmitBulk(BulkPipe::Out, columns.data(), columns.size(), &outId),
+              kErrorSuccess);
+    // ... when the acquisition cancels both pipes of its own device object:
+    // a clear now would reset the data toggle under the moving transfer.
+    EXPECT_EQ(acquisition->CancelBulk(BulkPipe::Out), kErrorSuccess);
+    EXPECT_EQ(scanner_->ClearHaltCount(test::kBulkOutEndpoint), 0u);
+    std::size_t got = 0;
+    EXPECT_EQ(printing->PollBulk(outId, &got), kErrorIoIncomplete);
+    scanner_->HoldBulkOut(test::Hold::Off);
+    EXPECT_EQ(printing->WaitBulk(outId, &got, kTransferTimeoutMs), kErrorSuccess);
+    EXPECT_EQ(got, columns.size());
+    // The next transfer on the idle pipe clears it first.
+    EXPECT_EQ(BulkTransfer(*printing, BulkPipe::Out, columns.data(), columns.size(), &got,
+                           kTransferTimeoutMs),
+              kErrorSuccess);
+    EXPECT_EQ(scanner_->ClearHaltCount(test::kBulkOutEndpoint), 1u);
+    EXPECT_EQ(scanner_->BulkOutData().size(), 2 * columns.size());
+}
+
 // The block-size ladder of the acquisition: a read refused with 1450 is
 // tried again at d / 32 x 16 until it is accepted. The first size accepted.
 std::size_t LadderStart(UsbDevice& device, std::vector<std::uint8_t>& buffer, int* refusals) {
