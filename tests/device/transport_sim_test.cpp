@@ -180,6 +180,37 @@ TEST_F(SimTransportTest, TwoProcessesNeverOverlapOnEndpointZero) {
     EXPECT_EQ(s.malformed, 0u);
 }
 
+TEST_F(SimTransportTest, TwoThreadsShareTheKeptDeviceAndNeverOverlap) {
+    // Real time: slow replies leave room for the other thread to cut in.
+    ClockScope realTime(platform::SystemClock());
+    sim::SimulatedScanner& scanner = Start(0x5012);
+    scanner.Inject(sim::SlowReply{1, sim::kForever, {}});
+    constexpr int kEach = 30;
+    std::atomic<int> good{0};
+    std::atomic<bool> done{false};
+    auto commands = [&] {
+        std::array<std::uint8_t, 8> status{};
+        for (int i = 0; i < kEach; ++i)
+            if (ControlMsg(0xD0, 3, status.data(), 8, Direction::In) == 8) ++good;
+    };
+    // The host closing the device between the commands of the others.
+    std::thread closer([&] {
+        while (!done.load()) {
+            device::CloseKeptDevice();
+            platform::Sleep(2);
+        }
+    });
+    std::thread first(commands);
+    std::thread second(commands);
+    first.join();
+    second.join();
+    done.store(true);
+    closer.join();
+    EXPECT_EQ(good.load(), 2 * kEach);
+    EXPECT_EQ(scanner.MaxConcurrentControl(), 1);
+    EXPECT_EQ(Count("EP0Sem"), 0);
+}
+
 TEST_F(SimTransportTest, AReopenLeavesTheIdentityToOtherThreads) {
     // The host's thread reopens while an acquisition thread reads the status
     // on its own handle. A reopen changes nothing of the device's identity,
