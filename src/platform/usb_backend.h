@@ -115,7 +115,9 @@ class UsbBackend {
     // (the interface claimed once for it), so that bulk transfers run on
     // each: acquisition reads on one while printing writes on another. A
     // bulk transfer fails with 170 only when another program holds the
-    // interface.
+    // interface. The interface is given back when the last device object
+    // that moved bulk data closes, even while others (control only) stay
+    // open, so that another program can scan between this one's scans.
     virtual std::unique_ptr<UsbDevice> Open(const std::string& path, int* error) = 0;
 
     // A name for the log ("libusb", "sim").

@@ -91,7 +91,8 @@ void KeepForever(std::shared_ptr<SharedHandle> handle) {
 // object opened on its path: usbfs lets only one open file claim the
 // interface, so acquisition (bulk in) and printing (bulk out) must both go
 // through the same file. The interface is claimed at the first bulk
-// transfer and released when the last user closes.
+// transfer and released when the last device object that moved bulk data
+// closes.
 class SharedHandle {
   public:
     SharedHandle(ContextPtr ctx, HandlePtr handle, int iface, std::uint8_t epIn, std::uint8_t epOut,
@@ -109,15 +110,30 @@ class SharedHandle {
     SharedHandle(const SharedHandle&) = delete;
     SharedHandle& operator=(const SharedHandle&) = delete;
 
+    // One device object starts moving bulk data; the first claims the
+    // interface.
     int Claim() {
         std::lock_guard<std::mutex> lock(mutex_);
-        if (claimed_) return kErrorSuccess;
-        if (iface < 0) return kErrorGenFailure;
-        libusb_set_auto_detach_kernel_driver(handle.get(), 1);
-        const int rc = libusb_claim_interface(handle.get(), iface);
-        if (rc < 0) return Note(WinErrorFromLibusb(rc));
-        claimed_ = true;
+        if (!claimed_) {
+            if (iface < 0) return kErrorGenFailure;
+            libusb_set_auto_detach_kernel_driver(handle.get(), 1);
+            const int rc = libusb_claim_interface(handle.get(), iface);
+            if (rc < 0) return Note(WinErrorFromLibusb(rc));
+            claimed_ = true;
+        }
+        ++claimUsers_;
         return kErrorSuccess;
+    }
+    // A device object that claimed is closed, its transfers reaped. The
+    // last gives the interface back although the file stays open (the
+    // device kept for the control commands lives as long as the library):
+    // another program may then scan or print on the scanner, as it could
+    // before this one ever moved bulk data.
+    void Unclaim() {
+        std::lock_guard<std::mutex> lock(mutex_);
+        if (claimUsers_ == 0 || --claimUsers_ != 0 || !claimed_) return;
+        libusb_release_interface(handle.get(), iface);
+        claimed_ = false;
     }
 
     // Reserves room for a transfer within the usbfs memory limit. The
@@ -180,6 +196,7 @@ class SharedHandle {
   private:
     std::mutex mutex_;
     bool claimed_ = false;
+    int claimUsers_ = 0;
     std::atomic<std::size_t> inFlight_{0};
     std::atomic<bool> gone_{false};
     std::atomic<int> pendingIn_{0};
@@ -215,12 +232,14 @@ class LibusbDevice final : public UsbDevice {
             libusb_handle_events_timeout_completed(shared_->ctx.get(), &tv, &pending->completed);
         }
         std::lock_guard<std::mutex> lock(mutex_);
+        bool abandoned = false;
         for (auto& [id, slot] : slots_) {
             if (Completed(*slot)) {
                 shared_->Unreserve(slot->reserved);
                 shared_->Reaped(slot->pipe);
                 continue;
             }
+            abandoned = true;
             // libusb still owns a transfer that never finished; freeing it,
             // or the slot its callback writes into, would let the completion
             // write into freed memory. Both are left to the process, and the
@@ -230,6 +249,8 @@ class LibusbDevice final : public UsbDevice {
             KeepForever(shared_);
         }
         slots_.clear();
+        // A transfer still in libusb's hands keeps the interface claimed.
+        if (claimed_ && !abandoned) shared_->Unclaim();
     }
 
     int Control(const UsbSetup& setup, std::uint8_t* data, std::size_t* transferred,
@@ -252,7 +273,10 @@ class LibusbDevice final : public UsbDevice {
         if (ep == 0) return kErrorGenFailure;
         if (length > static_cast<std::size_t>(INT_MAX)) return kErrorNoSystemResources;
         if (buffer == nullptr && length != 0) return kErrorInvalidParameter;
-        if (int rc = shared_->Claim(); rc != kErrorSuccess) return rc;
+        if (!claimed_) {
+            if (int rc = shared_->Claim(); rc != kErrorSuccess) return rc;
+            claimed_ = true;
+        }
         if (int rc = shared_->ClearHaltIfDue(pipe); rc != kErrorSuccess) return rc;
         const std::size_t reserved = shared_->Reserve(length);
         if (reserved == 0) return kErrorNoSystemResources;
@@ -379,6 +403,7 @@ class LibusbDevice final : public UsbDevice {
     std::mutex mutex_;
     std::map<BulkTransferId, std::unique_ptr<Slot>> slots_;
     BulkTransferId next_ = 1;
+    bool claimed_ = false;  // counted in the shared handle's claim
 };
 
 // The first interface with bulk endpoints, and its first bulk IN and OUT.

@@ -47,7 +47,9 @@ struct LibusbOptions {
 // Every device object opened on one path shares one libusb handle (one
 // usbfs file), which claims the interface once, at the first bulk
 // transfer: the kernel lets one open file claim it, so a second file
-// could not move bulk data while the first holds it. A bulk transfer that
+// could not move bulk data while the first holds it. The last device
+// object that moved bulk data gives the claim back when it closes. A bulk
+// transfer that
 // ends in a stall clears the endpoint's halt before it reports 31, and
 // CancelBulk clears the pipe's halt. Null when libusb cannot start.
 std::unique_ptr<UsbBackend> MakeLibusbBackend(LibusbOptions options = {});

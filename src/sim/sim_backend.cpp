@@ -32,7 +32,8 @@ struct SimBackend::Claims {
 };
 
 // One open device file of a scanner. The interface is claimed through it
-// at its first bulk transfer and given back when the file closes.
+// at its first bulk transfer and given back when the last device object
+// that moved bulk data closes (at the latest when the file closes).
 class SimBackend::File {
   public:
     File(std::shared_ptr<Claims> claims, std::uint64_t generation)
@@ -44,16 +45,27 @@ class SimBackend::File {
     File(const File&) = delete;
     File& operator=(const File&) = delete;
 
+    // A device object starts moving bulk data through this file.
     int Claim() {
         const std::lock_guard lock(claims_->mutex);
         if (claims_->owner == nullptr) claims_->owner = this;
-        return claims_->owner == this ? kErrorSuccess : platform::kErrorBusy;
+        if (claims_->owner != this) return platform::kErrorBusy;
+        ++users_;
+        return kErrorSuccess;
+    }
+    // The last device object that moved bulk data is closed: the
+    // interface is given back, the file stays open.
+    void Unclaim() {
+        const std::lock_guard lock(claims_->mutex);
+        if (users_ == 0 || --users_ != 0) return;
+        if (claims_->owner == this) claims_->owner = nullptr;
     }
     std::uint64_t Generation() const { return generation_; }
 
   private:
     std::shared_ptr<Claims> claims_;
     const std::uint64_t generation_;
+    int users_ = 0;  // under claims_->mutex
 };
 
 namespace {
@@ -65,6 +77,11 @@ class SimDevice : public platform::UsbDevice {
   public:
     SimDevice(std::shared_ptr<SimulatedScanner> scanner, std::shared_ptr<SimBackend::File> file)
         : scanner_(std::move(scanner)), file_(std::move(file)), generation_(file_->Generation()) {}
+    ~SimDevice() override {
+        if (claimed_) file_->Unclaim();
+    }
+    SimDevice(const SimDevice&) = delete;
+    SimDevice& operator=(const SimDevice&) = delete;
 
     int Control(const platform::UsbSetup& setup, std::uint8_t* data, std::size_t* transferred,
                 unsigned timeoutMs) override {
@@ -77,7 +94,10 @@ class SimDevice : public platform::UsbDevice {
                    platform::BulkTransferId* id) override {
         if (id == nullptr || (buffer == nullptr && length > 0)) return kErrorInvalidParameter;
         if (int error = scanner_->BulkAdmit(generation_, length)) return error;
-        if (int error = file_->Claim()) return error;
+        if (!claimed_) {
+            if (int error = file_->Claim()) return error;
+            claimed_ = true;
+        }
         Transfer t;
         t.pipe = pipe;
         if (pipe == platform::BulkPipe::Out) {
@@ -174,6 +194,7 @@ class SimDevice : public platform::UsbDevice {
     std::shared_ptr<SimulatedScanner> scanner_;
     std::shared_ptr<SimBackend::File> file_;
     const std::uint64_t generation_;
+    bool claimed_ = false;  // counted in the file's claim
     std::mutex mutex_;
     std::condition_variable changed_;
     platform::BulkTransferId lastId_ = 0;

@@ -405,6 +405,44 @@ TEST_F(LibusbOnEmulatedScanner, AcquisitionAndPrintingRunBulkAtOnceOnTwoDevices)
     EXPECT_TRUE(scanner_->UnknownIoctls().empty());
 }
 
+TEST_F(LibusbOnEmulatedScanner, TheClaimGoesWithTheLastDeviceThatMovedBulkData) {
+    if (!Start()) GTEST_SKIP() << skipReason_;
+    // The device kept for the control commands, open as long as the library.
+    auto kept = OpenScanner();
+    auto acquisition = OpenScanner();
+    ASSERT_TRUE(kept && acquisition);
+    scanner_->QueueBulkIn(Pattern(100, 1));
+    std::vector<std::uint8_t> buffer(4096);
+    std::size_t got = 0;
+    ASSERT_EQ(BulkTransfer(*acquisition, BulkPipe::In, buffer.data(), buffer.size(), &got,
+                           kTransferTimeoutMs),
+              kErrorSuccess);
+    // Another program (its own libusb, its own usbfs file) is refused while
+    // the scan runs ...
+    auto otherProgram = MakeLibusbBackend();
+    ASSERT_TRUE(otherProgram);
+    int error = -1;
+    auto other = otherProgram->Open(kScannerPath, &error);
+    ASSERT_TRUE(other);
+    std::vector<std::uint8_t> print = Pattern(512, 3);
+    EXPECT_EQ(
+        BulkTransfer(*other, BulkPipe::Out, print.data(), print.size(), &got, kTransferTimeoutMs),
+        kErrorBusy);
+    // ... and may print once it ended, the kept device still open.
+    acquisition.reset();
+    EXPECT_EQ(
+        BulkTransfer(*other, BulkPipe::Out, print.data(), print.size(), &got, kTransferTimeoutMs),
+        kErrorSuccess);
+    EXPECT_EQ(scanner_->BulkOutData(), print);
+    std::uint8_t reg = 0;
+    scanner_->SetControlReply(0x0C, 1, {0x5A});
+    EXPECT_EQ(kept->Control({.requestType = 0xC0, .request = 0x0C, .value = 1, .length = 1}, &reg,
+                            &got, kTransferTimeoutMs),
+              kErrorSuccess);
+    other.reset();
+    otherProgram.reset();
+}
+
 TEST_F(LibusbOnEmulatedScanner, ACancelClearsThePipesHaltOnlyWhenNothingMovesOnIt) {
     if (!Start()) GTEST_SKIP() << skipReason_;
     auto acquisition = OpenScanner();
