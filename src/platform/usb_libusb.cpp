@@ -437,14 +437,23 @@ BulkEndpoints FindBulkEndpoints(libusb_device* dev) {
 }
 
 // The usbfs memory limit in bytes (0: none). An unreadable parameter
-// (usbcore built without it, or a kernel before 3.17) means the kernel's
-// old fixed limit of 16 MiB.
+// (usbcore built without it, or a kernel before 3.17) or one that is not a
+// plain decimal number means the kernel's old fixed limit of 16 MiB: a
+// stream extractor would read "-1" as a huge number, that is no limit.
 std::size_t UsbfsLimitBytes(const std::string& parameterPath) {
+    constexpr std::size_t kDefaultBytes = std::size_t{kDefaultUsbfsMemoryMb} << 20;
     std::ifstream in(parameterPath);
-    unsigned long megabytes = kDefaultUsbfsMemoryMb;
-    if (!(in >> megabytes)) megabytes = kDefaultUsbfsMemoryMb;
-    // More than the address space is no limit at all.
-    if (megabytes > (SIZE_MAX >> 20)) return 0;
+    std::string text;
+    if (!std::getline(in, text)) return kDefaultBytes;
+    while (!text.empty() && std::isspace(static_cast<unsigned char>(text.back()))) text.pop_back();
+    if (text.empty()) return kDefaultBytes;
+    std::uint64_t megabytes = 0;
+    for (char c : text) {
+        if (!std::isdigit(static_cast<unsigned char>(c))) return kDefaultBytes;
+        megabytes = megabytes * 10 + static_cast<std::uint64_t>(c - '0');
+        // More than the address space is no limit at all.
+        if (megabytes > (SIZE_MAX >> 20)) return 0;
+    }
     return static_cast<std::size_t>(megabytes) << 20;
 }
 

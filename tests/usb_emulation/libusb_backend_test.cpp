@@ -562,6 +562,25 @@ TEST_F(LibusbOnEmulatedScanner, TheUsbfsLimitIsReadWhereTheOptionsSay) {
     ASSERT_TRUE(device);
     EXPECT_EQ(LadderStart(*device, buffer, &refusals), 2u << 20);
     EXPECT_EQ(refusals, 4);
+    device.reset();
+
+    // What is not a plain number of MiB, and a missing parameter, mean the
+    // kernel's old fixed 16 MiB; a number beyond the address space, none.
+    struct Case {
+        const char* text;
+        std::size_t start;
+    };
+    for (const Case& c : {Case{"-1\n", 8u << 20}, Case{"garbage\n", 8u << 20}, Case{"\n", 8u << 20},
+                          Case{"16 MiB\n", 8u << 20}, Case{"99999999999999999999999\n", 32u << 20},
+                          Case{nullptr, 8u << 20}}) {
+        std::remove(parameter.c_str());
+        if (c.text != nullptr) std::ofstream(parameter) << c.text;
+        device = OpenScanner();
+        ASSERT_TRUE(device);
+        EXPECT_EQ(LadderStart(*device, buffer, &refusals), c.start)
+            << (c.text != nullptr ? c.text : "(missing)");
+        device.reset();
+    }
     std::remove(parameter.c_str());
 }
 
