@@ -70,11 +70,17 @@ DeviceHandle OpenDevice(const std::string& path, OpenRetry retry);
 // OpenRetry::Yes) on first use and reused until a command on it fails or
 // CloseKeptDevice. Shared by the threads that send commands; acquisition
 // and printing open their own device objects, which the backend puts on
-// the same device file. Null when it cannot be opened.
-std::shared_ptr<platform::UsbDevice> KeptDevice(const std::string& path);
+// the same device file. Null when it cannot be opened. *origin (when
+// given) tells whether an earlier command's device was reused.
+enum class KeptOrigin : bool { Opened, Reused };
+std::shared_ptr<platform::UsbDevice> KeptDevice(const std::string& path,
+                                                KeptOrigin* origin = nullptr);
 
-// Closes the kept device (device close, unload, and a failed command).
+// Closes the kept device (device close, unload).
 void CloseKeptDevice();
+// Closes the kept device if it is still `failed` (a command on it failed):
+// another thread may have put a new one in its place meanwhile.
+void CloseKeptDevice(const platform::UsbDevice* failed);
 
 // Opens and closes the device and marks it valid (failed when it cannot).
 bool TestOpen(const std::string& path);

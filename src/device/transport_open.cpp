@@ -241,13 +241,17 @@ DeviceHandle OpenDevice(const std::string& path, OpenRetry retry) {
     return nullptr;
 }
 
-std::shared_ptr<platform::UsbDevice> KeptDevice(const std::string& path) {
+std::shared_ptr<platform::UsbDevice> KeptDevice(const std::string& path, KeptOrigin* origin) {
     const platform::UsbBackend* backend = UsbBackendInUse();
     UsbTransportState& usb = Device().usb;
+    KeptOrigin scratch = KeptOrigin::Opened;
+    KeptOrigin& from = origin != nullptr ? *origin : scratch;
+    from = KeptOrigin::Reused;
     {
         const std::lock_guard lock(usb.mutex);
         if (usb.kept && usb.keptPath == path && usb.keptBackend == backend) return usb.kept;
     }
+    from = KeptOrigin::Opened;
     std::shared_ptr<platform::UsbDevice> opened = OpenDevice(path, OpenRetry::Yes);
     if (!opened) return nullptr;
     std::shared_ptr<platform::UsbDevice> replaced;
@@ -265,6 +269,16 @@ void CloseKeptDevice() {
     UsbTransportState& usb = Device().usb;
     std::shared_ptr<platform::UsbDevice> closed;
     const std::lock_guard lock(usb.mutex);
+    closed = std::exchange(usb.kept, nullptr);
+    usb.keptPath.clear();
+    usb.keptBackend = nullptr;
+}
+
+void CloseKeptDevice(const platform::UsbDevice* failed) {
+    UsbTransportState& usb = Device().usb;
+    std::shared_ptr<platform::UsbDevice> closed;
+    const std::lock_guard lock(usb.mutex);
+    if (failed == nullptr || usb.kept.get() != failed) return;
     closed = std::exchange(usb.kept, nullptr);
     usb.keptPath.clear();
     usb.keptBackend = nullptr;

@@ -307,6 +307,38 @@ TEST_F(SimTransportTest, ControlCommandsReuseTheKeptDevice) {
     device::CloseKeptDevice();
     EXPECT_EQ(ControlMsg(0xD0, 3, status.data(), 8, Direction::In), 8);
     EXPECT_EQ(scanner.OpenCount(), opens + 3);
+
+    // Unplugged and plugged in again between two commands: the kept file is
+    // dead, but the command reaches the scanner as one that opened its own
+    // file would.
+    scanner.Unplug();
+    scanner.Replug();
+    EXPECT_EQ(ControlMsg(0xD0, 3, status.data(), 8, Direction::In), 8);
+    EXPECT_EQ(Frame().deviceState.load(), DeviceState::Open);
+    EXPECT_EQ(scanner.OpenCount(), opens + 4);
+    // Unplugged for good: the command fails as before, device not found.
+    scanner.Unplug();
+    EXPECT_EQ(ControlMsg(0xD0, 3, status.data(), 8, Direction::In), -1);
+    EXPECT_EQ(Frame().lastResult.load(), KVX_ERR_DEVICE_NOT_FOUND);
+}
+
+// A command that failed closes its own kept device only: another thread may
+// have opened a new one meanwhile.
+TEST_F(SimTransportTest, AFailedCommandClosesOnlyItsOwnKeptDevice) {
+    Start(0x5012);
+    const std::string path = device::Identity().path;
+    const std::shared_ptr<platform::UsbDevice> failed = device::KeptDevice(path);
+    ASSERT_TRUE(failed);
+    device::CloseKeptDevice();
+    device::KeptOrigin origin = device::KeptOrigin::Reused;
+    const std::shared_ptr<platform::UsbDevice> fresh = device::KeptDevice(path, &origin);
+    EXPECT_EQ(origin, device::KeptOrigin::Opened);
+    device::CloseKeptDevice(failed.get());
+    EXPECT_EQ(device::KeptDevice(path, &origin), fresh);
+    EXPECT_EQ(origin, device::KeptOrigin::Reused);
+    device::CloseKeptDevice(fresh.get());
+    EXPECT_NE(device::KeptDevice(path, &origin), fresh);
+    EXPECT_EQ(origin, device::KeptOrigin::Opened);
 }
 
 }  // namespace
