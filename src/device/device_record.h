@@ -9,7 +9,7 @@
 #include <string>
 
 #include "device/capabilities.h"
-#include "platform/named_semaphore.h"
+#include "platform/process_lock.h"
 #include "platform/shared_slot.h"
 #include "platform/usb_backend.h"
 
@@ -47,6 +47,13 @@ struct UsbTransportState {
     std::mutex mutex;
     std::unique_ptr<platform::UsbBackend> backend;
     bool backendChosen = false;
+    // The device kept open for the control commands of the host's calls
+    // (device::KeptDevice), so that a command costs no open and the scanner
+    // is not left closed (and autosuspended) between commands.
+    // Under mutex, as the backend.
+    std::shared_ptr<platform::UsbDevice> kept;
+    std::string keptPath;
+    const platform::UsbBackend* keptBackend = nullptr;
 };
 
 struct DeviceRecord {
@@ -60,9 +67,11 @@ struct DeviceRecord {
     std::atomic<bool> stripeReaderEnabled{false};
     // Serialises control transfers to this device across threads and
     // processes; opened on the first transfer, closed with the device. Shared
-    // so that a transfer on another thread keeps its semaphore alive while it
+    // so that a transfer on another thread keeps its lock alive while it
     // holds it, whatever happens to this handle meanwhile.
-    platform::SharedSlot<platform::NamedSemaphore> ep0Semaphore;
+    platform::SharedSlot<platform::ProcessLock> ep0Semaphore;
+    // Where the device locks live (tests point it elsewhere).
+    std::string lockDirectory = platform::kProcessLockDirectory;
 
     // The backend: chosen once, then only read.
     UsbTransportState usb;

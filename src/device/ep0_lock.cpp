@@ -8,44 +8,59 @@
 
 namespace kovran::device {
 
-std::string Ep0SemaphoreName(std::uint16_t vid, std::uint16_t pid, std::int32_t serialLow) {
+namespace {
+
+std::string DeviceLockName(std::uint16_t vid, std::uint16_t pid, std::int32_t serialLow,
+                           const char* what) {
     char name[64];
-    std::snprintf(name, sizeof name, "vid_%04x_pid_%04x_snLow_%d_EP0", vid, pid, serialLow);
+    std::snprintf(name, sizeof name, "vid_%04x_pid_%04x_snLow_%d_%s", vid, pid, serialLow, what);
     return name;
 }
 
-std::shared_ptr<platform::NamedSemaphore> Ep0Semaphore(DeviceRecord& device) {
+}  // namespace
+
+std::string Ep0SemaphoreName(std::uint16_t vid, std::uint16_t pid, std::int32_t serialLow) {
+    return DeviceLockName(vid, pid, serialLow, "EP0");
+}
+
+std::string AcqSemaphoreName(std::uint16_t vid, std::uint16_t pid, std::int32_t serialLow) {
+    return DeviceLockName(vid, pid, serialLow, "Acq");
+}
+
+std::shared_ptr<platform::ProcessLock> Ep0Semaphore(DeviceRecord& device) {
     const std::shared_ptr<const DeviceIdentity> id = device.identity.Load();
     const std::string name = Ep0SemaphoreName(id->vid, id->pid, id->serialLow);
-    std::shared_ptr<platform::NamedSemaphore> sem = device.ep0Semaphore.Load();
-    if (sem && sem->name() == name) return sem;
-    // Two threads may both get here; each then holds its own handle on the
-    // one system semaphore, which locks the same.
-    sem = platform::NamedSemaphore::Open(name, 1);
-    if (!sem) LogPairValue("err - ", "creating EP0Semaphore", platform::LastSystemError());
-    device.ep0Semaphore.Store(sem);
-    return sem;
+    std::shared_ptr<platform::ProcessLock> lock = device.ep0Semaphore.Load();
+    if (lock && lock->name() == name) return lock;
+    // Two threads may both get here; each then has its own object on the
+    // one lock file, which locks the same.
+    lock = platform::ProcessLock::Open(name, device.lockDirectory);
+    if (!lock) LogPairValue("err - ", "creating EP0Semaphore", platform::LastSystemError());
+    device.ep0Semaphore.Store(lock);
+    return lock;
 }
 
 void CloseEp0Semaphore(DeviceRecord& device) {
     device.ep0Semaphore.Store(nullptr);
 }
 
-Ep0Hold::Ep0Hold(std::shared_ptr<platform::NamedSemaphore> sem, unsigned timeoutMs, const char* tag)
-    : sem_(std::move(sem)) {
-    if (sem_ == nullptr) return;
-    held_ = sem_->Wait(timeoutMs);
-    if (held_) return;
+std::unique_ptr<platform::ProcessLock> OpenAcqSemaphore(const DeviceRecord& device,
+                                                        const DeviceIdentity& identity) {
+    return platform::ProcessLock::Open(
+        AcqSemaphoreName(identity.vid, identity.pid, identity.serialLow), device.lockDirectory);
+}
+
+Ep0Hold::Ep0Hold(std::shared_ptr<platform::ProcessLock> lock, unsigned timeoutMs, const char* tag)
+    : lock_(std::move(lock)) {
+    if (lock_ == nullptr) return;
+    hold_ = lock_->Acquire(timeoutMs);
+    if (hold_.held()) return;
     const int err = platform::LastSystemError();
     const std::string which = std::string("waiting EP0Sem (") + tag + ")";
     if (err == platform::kErrorTimeout)
         LogText("timeout " + which);
     else
         LogValue(which.c_str(), err);
-}
-
-Ep0Hold::~Ep0Hold() {
-    if (held_) sem_->Release();
 }
 
 }  // namespace kovran::device

@@ -66,6 +66,22 @@ enum class OpenRetry : bool { No, Yes };
 // is marked failed. Null when it cannot be opened.
 DeviceHandle OpenDevice(const std::string& path, OpenRetry retry);
 
+// The device at path, kept open for the control commands: opened (with
+// OpenRetry::Yes) on first use and reused until a command on it fails or
+// CloseKeptDevice. Shared by the threads that send commands; acquisition
+// and printing open their own device objects, which the backend puts on
+// the same device file. Null when it cannot be opened. *origin (when
+// given) tells whether an earlier command's device was reused.
+enum class KeptOrigin : bool { Opened, Reused };
+std::shared_ptr<platform::UsbDevice> KeptDevice(const std::string& path,
+                                                KeptOrigin* origin = nullptr);
+
+// Closes the kept device (device close, unload).
+void CloseKeptDevice();
+// Closes the kept device if it is still `failed` (a command on it failed):
+// another thread may have put a new one in its place meanwhile.
+void CloseKeptDevice(const platform::UsbDevice* failed);
+
 // Opens and closes the device and marks it valid (failed when it cannot).
 bool TestOpen(const std::string& path);
 
@@ -79,7 +95,7 @@ using platform::Direction;
 // (which may reopen the device).
 enum class DeviceCheck : bool { Skip, Run };
 
-// A control command on its own short-lived handle: class 0xD0, 0xD1 or
+// A control command on the kept device (KeptDevice): class 0xD0, 0xD1 or
 // 0xD2, sub-code, at most 64 bytes. Returns `length`, or -1 (last result
 // set, device marked failed when the transfer itself failed).
 int BaseContrlMsg(std::uint8_t cls, std::uint32_t subCode, std::uint8_t* buffer, unsigned length,

@@ -220,11 +220,24 @@ int BaseContrlMsg(std::uint8_t cls, std::uint32_t subCode, std::uint8_t* buffer,
     }
     // The check may have reopened the device: its identity is read after.
     const DeviceIdentity id = Identity();
-    DeviceHandle handle = OpenDevice(id.path, OpenRetry::Yes);
+    KeptOrigin origin = KeptOrigin::Opened;
+    std::shared_ptr<platform::UsbDevice> handle = KeptDevice(id.path, &origin);
     int error = kErrorSuccess;
-    const int result =
+    int result =
         Transfer(handle.get(), kOwn, id.firmware, cls, subCode, buffer, length, direction, &error);
+    if (result < 0 && error == kErrorFileNotFound && origin == KeptOrigin::Reused) {
+        // The scanner was unplugged since an earlier command opened this
+        // file, and maybe plugged in again: the command goes to a file
+        // opened now, as it would if every command opened its own.
+        CloseKeptDevice(handle.get());
+        handle = KeptDevice(id.path);
+        error = kErrorSuccess;
+        result = Transfer(handle.get(), kOwn, id.firmware, cls, subCode, buffer, length, direction,
+                          &error);
+    }
     if (result >= 0) return static_cast<int>(length);
+    // A file that failed is not used again: the reopen makes a new one.
+    CloseKeptDevice(handle.get());
     handle.reset();
     Frame().deviceState.store(DeviceState::Failed);
     ReportTransportError("BaseContrlMsg", error);

@@ -4,6 +4,7 @@
 #include <cctype>
 #include <cstdio>
 #include <cstdlib>
+#include <utility>
 
 #include "api/frame_state.h"
 #include "api/library.h"
@@ -238,6 +239,49 @@ DeviceHandle OpenDevice(const std::string& path, OpenRetry retry) {
     LogPairValue("err - ", "Create file returning invalid handle", error);
     platform::SetLastSystemError(error);
     return nullptr;
+}
+
+std::shared_ptr<platform::UsbDevice> KeptDevice(const std::string& path, KeptOrigin* origin) {
+    const platform::UsbBackend* backend = UsbBackendInUse();
+    UsbTransportState& usb = Device().usb;
+    KeptOrigin scratch = KeptOrigin::Opened;
+    KeptOrigin& from = origin != nullptr ? *origin : scratch;
+    from = KeptOrigin::Reused;
+    {
+        const std::lock_guard lock(usb.mutex);
+        if (usb.kept && usb.keptPath == path && usb.keptBackend == backend) return usb.kept;
+    }
+    from = KeptOrigin::Opened;
+    std::shared_ptr<platform::UsbDevice> opened = OpenDevice(path, OpenRetry::Yes);
+    if (!opened) return nullptr;
+    std::shared_ptr<platform::UsbDevice> replaced;
+    {
+        const std::lock_guard lock(usb.mutex);
+        if (usb.kept && usb.keptPath == path && usb.keptBackend == backend) return usb.kept;
+        replaced = std::exchange(usb.kept, opened);
+        usb.keptPath = path;
+        usb.keptBackend = backend;
+    }
+    return opened;  // `replaced` closes outside the lock
+}
+
+void CloseKeptDevice() {
+    UsbTransportState& usb = Device().usb;
+    std::shared_ptr<platform::UsbDevice> closed;
+    const std::lock_guard lock(usb.mutex);
+    closed = std::exchange(usb.kept, nullptr);
+    usb.keptPath.clear();
+    usb.keptBackend = nullptr;
+}
+
+void CloseKeptDevice(const platform::UsbDevice* failed) {
+    UsbTransportState& usb = Device().usb;
+    std::shared_ptr<platform::UsbDevice> closed;
+    const std::lock_guard lock(usb.mutex);
+    if (failed == nullptr || usb.kept.get() != failed) return;
+    closed = std::exchange(usb.kept, nullptr);
+    usb.keptPath.clear();
+    usb.keptBackend = nullptr;
 }
 
 bool TestOpen(const std::string& path) {

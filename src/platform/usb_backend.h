@@ -68,21 +68,25 @@ class UsbDevice {
     // sends length bytes from buffer. The buffer must stay valid until the
     // transfer is reaped by PollBulk or WaitBulk (done, failed or cancelled). Returns 0
     // with *id set, or an error: 1450 when the transfer is too large for the
-    // system, 2 / 21 when the device is gone.
+    // system (above the usbfs memory limit on Linux, with what is already in
+    // flight on the scanner), 2 / 21 when the device is gone, 170 when
+    // another program holds the scanner's interface.
     virtual int SubmitBulk(BulkPipe pipe, std::uint8_t* buffer, std::size_t length,
                            BulkTransferId* id) = 0;
 
     // Reaps a submitted transfer without waiting: 996 (still running), 0 (done,
     // *transferred set; a short read is success with fewer bytes), 995 (it was
-    // cancelled) or another error. A finished transfer is forgotten once
-    // reported.
+    // cancelled) or another error (31 a stall, whose halt is cleared before
+    // it is reported). A finished transfer is forgotten once reported.
     virtual int PollBulk(BulkTransferId id, std::size_t* transferred) = 0;
 
     // Waits up to timeoutMs for a transfer to finish, then reports as PollBulk.
     virtual int WaitBulk(BulkTransferId id, std::size_t* transferred, unsigned timeoutMs) = 0;
 
-    // Cancels every pending transfer of the pipe; they then report 995
-    // (still to be reaped by PollBulk or WaitBulk). Returns 0 or an error.
+    // Cancels every pending transfer of the pipe on this device object;
+    // they then report 995 (still to be reaped by PollBulk or WaitBulk).
+    // Clears the pipe's halt, so that a transfer after a stall reaches the
+    // scanner again. Returns 0 or an error.
     virtual int CancelBulk(BulkPipe pipe) = 0;
 
     // The bulk IN endpoint's maximum packet size (512 high speed, 64 full):
@@ -90,7 +94,9 @@ class UsbDevice {
     virtual int BulkInPacketSize(std::uint32_t* size) = 0;
 
     // A device object is used by one thread at a time, except that
-    // CancelBulk may be called from another thread while one polls or waits.
+    // CancelBulk may be called from another thread while one polls or waits
+    // and Control from several threads at once (the endpoint-0 lock orders
+    // the commands).
     // Destroying it cancels and reaps what is still pending.
 };
 
@@ -105,8 +111,13 @@ class UsbBackend {
     // Opens the device at path (a path given by Enumerate, maybe from an
     // earlier listing). Null with *error set (2 not found, 5 access denied,
     // 21 not ready, 170 in use) on failure. Several devices may be open on
-    // one path at once: control transfers work on each, bulk transfers on
-    // one at a time.
+    // one path at once, and all of them share the scanner's one device file
+    // (the interface claimed once for it), so that bulk transfers run on
+    // each: acquisition reads on one while printing writes on another. A
+    // bulk transfer fails with 170 only when another program holds the
+    // interface. The interface is given back when the last device object
+    // that moved bulk data closes, even while others (control only) stay
+    // open, so that another program can scan between this one's scans.
     virtual std::unique_ptr<UsbDevice> Open(const std::string& path, int* error) = 0;
 
     // A name for the log ("libusb", "sim").

@@ -35,7 +35,23 @@ int WinErrorFromLibusb(int libusbError);
 // cancelled transfer is 995.
 int WinErrorFromTransferStatus(int status);
 
-// Null when libusb cannot start.
-std::unique_ptr<UsbBackend> MakeLibusbBackend();
+// The kernel's default usbfs memory limit (usbcore.usbfs_memory_mb).
+inline constexpr unsigned kDefaultUsbfsMemoryMb = 16;
+
+struct LibusbOptions {
+    // Where the usbfs memory limit is read (in MiB; 0 means none): bulk
+    // transfers above it are refused with 1450 before anything is sent.
+    std::string usbfsMemoryParameter = "/sys/module/usbcore/parameters/usbfs_memory_mb";
+};
+
+// Every device object opened on one path shares one libusb handle (one
+// usbfs file), which claims the interface once, at the first bulk
+// transfer: the kernel lets one open file claim it, so a second file
+// could not move bulk data while the first holds it. The last device
+// object that moved bulk data gives the claim back when it closes. A bulk
+// transfer that
+// ends in a stall clears the endpoint's halt before it reports 31, and
+// CancelBulk clears the pipe's halt. Null when libusb cannot start.
+std::unique_ptr<UsbBackend> MakeLibusbBackend(LibusbOptions options = {});
 
 }  // namespace kovran::platform

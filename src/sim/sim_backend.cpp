@@ -22,12 +22,66 @@ using platform::kErrorSuccess;
 
 constexpr unsigned kBulkPollMs = 10;
 
-// An open handle on a simulated scanner. Its bulk transfers are its own:
-// a handle that is closed forgets them, as closing a device file does.
+}  // namespace
+
+// Who holds a scanner's interface: the kernel lets one open device file
+// claim it, and a claim through a second file fails with "busy".
+struct SimBackend::Claims {
+    std::mutex mutex;
+    const void* owner = nullptr;
+};
+
+// One open device file of a scanner. The interface is claimed through it
+// at its first bulk transfer and given back when the last device object
+// that moved bulk data closes (at the latest when the file closes).
+class SimBackend::File {
+  public:
+    File(std::shared_ptr<Claims> claims, std::uint64_t generation)
+        : claims_(std::move(claims)), generation_(generation) {}
+    ~File() {
+        const std::lock_guard lock(claims_->mutex);
+        if (claims_->owner == this) claims_->owner = nullptr;
+    }
+    File(const File&) = delete;
+    File& operator=(const File&) = delete;
+
+    // A device object starts moving bulk data through this file.
+    int Claim() {
+        const std::lock_guard lock(claims_->mutex);
+        if (claims_->owner == nullptr) claims_->owner = this;
+        if (claims_->owner != this) return platform::kErrorBusy;
+        ++users_;
+        return kErrorSuccess;
+    }
+    // The last device object that moved bulk data is closed: the
+    // interface is given back, the file stays open.
+    void Unclaim() {
+        const std::lock_guard lock(claims_->mutex);
+        if (users_ == 0 || --users_ != 0) return;
+        if (claims_->owner == this) claims_->owner = nullptr;
+    }
+    std::uint64_t Generation() const { return generation_; }
+
+  private:
+    std::shared_ptr<Claims> claims_;
+    const std::uint64_t generation_;
+    int users_ = 0;  // under claims_->mutex
+};
+
+namespace {
+
+// A device object on a simulated scanner, through a device file it may
+// share with others. Its bulk transfers are its own: a device object that
+// is closed forgets them.
 class SimDevice : public platform::UsbDevice {
   public:
-    SimDevice(std::shared_ptr<SimulatedScanner> scanner, std::uint64_t generation)
-        : scanner_(std::move(scanner)), generation_(generation) {}
+    SimDevice(std::shared_ptr<SimulatedScanner> scanner, std::shared_ptr<SimBackend::File> file)
+        : scanner_(std::move(scanner)), file_(std::move(file)), generation_(file_->Generation()) {}
+    ~SimDevice() override {
+        if (claimed_) file_->Unclaim();
+    }
+    SimDevice(const SimDevice&) = delete;
+    SimDevice& operator=(const SimDevice&) = delete;
 
     int Control(const platform::UsbSetup& setup, std::uint8_t* data, std::size_t* transferred,
                 unsigned timeoutMs) override {
@@ -40,6 +94,10 @@ class SimDevice : public platform::UsbDevice {
                    platform::BulkTransferId* id) override {
         if (id == nullptr || (buffer == nullptr && length > 0)) return kErrorInvalidParameter;
         if (int error = scanner_->BulkAdmit(generation_, length)) return error;
+        if (!claimed_) {
+            if (int error = file_->Claim()) return error;
+            claimed_ = true;
+        }
         Transfer t;
         t.pipe = pipe;
         if (pipe == platform::BulkPipe::Out) {
@@ -134,7 +192,9 @@ class SimDevice : public platform::UsbDevice {
     }
 
     std::shared_ptr<SimulatedScanner> scanner_;
+    std::shared_ptr<SimBackend::File> file_;
     const std::uint64_t generation_;
+    bool claimed_ = false;  // counted in the file's claim
     std::mutex mutex_;
     std::condition_variable changed_;
     platform::BulkTransferId lastId_ = 0;
@@ -189,6 +249,16 @@ std::vector<platform::UsbDeviceInfo> SimBackend::Enumerate() {
 }
 
 std::unique_ptr<platform::UsbDevice> SimBackend::Open(const std::string& path, int* error) {
+    return OpenFile(path, error, FileSharing::Shared);
+}
+
+std::unique_ptr<platform::UsbDevice> SimBackend::OpenSeparateFile(const std::string& path,
+                                                                  int* error) {
+    return OpenFile(path, error, FileSharing::Separate);
+}
+
+std::unique_ptr<platform::UsbDevice> SimBackend::OpenFile(const std::string& path, int* error,
+                                                          FileSharing sharing) {
     int scratch = 0;
     int& err = error ? *error : scratch;
     std::shared_ptr<SimulatedScanner> found;
@@ -203,13 +273,27 @@ std::unique_ptr<platform::UsbDevice> SimBackend::Open(const std::string& path, i
         err = kErrorFileNotFound;
         return nullptr;
     }
+    // Every open is a try of the device (its open faults and count), also
+    // where the file is shared.
     std::uint64_t generation = 0;
     if (int e = found->Open(&generation)) {
         err = e;
         return nullptr;
     }
+    std::shared_ptr<File> file;
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        Files& files = files_[found.get()];
+        if (!files.claims) files.claims = std::make_shared<Claims>();
+        if (sharing == FileSharing::Shared) file = files.shared.lock();
+        // A replugged scanner is a new device: its old file stays dead.
+        if (!file || file->Generation() != generation) {
+            file = std::make_shared<File>(files.claims, generation);
+            if (sharing == FileSharing::Shared) files.shared = file;
+        }
+    }
     err = kErrorSuccess;
-    return std::make_unique<SimDevice>(std::move(found), generation);
+    return std::make_unique<SimDevice>(std::move(found), std::move(file));
 }
 
 std::unique_ptr<SimBackend> MakeSimBackend(const char* profilePath, std::string* error) {

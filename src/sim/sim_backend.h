@@ -15,6 +15,7 @@
 #pragma once
 
 #include <cstddef>
+#include <map>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -32,8 +33,16 @@ class SimBackend : public platform::UsbBackend {
     explicit SimBackend(const std::vector<DeviceProfile>& profiles);
 
     std::vector<platform::UsbDeviceInfo> Enumerate() override;
+    // Devices opened on one path share one device file, as the libusb
+    // backend's do, and so claim the interface once between them.
     std::unique_ptr<platform::UsbDevice> Open(const std::string& path, int* error) override;
     const char* Name() const override { return "sim"; }
+
+    // Opens the scanner through a device file of its own, as another
+    // program would (or a backend that opened a file per device object):
+    // its bulk transfers fail with 170 while another file holds the
+    // interface, as the kernel's do.
+    std::unique_ptr<platform::UsbDevice> OpenSeparateFile(const std::string& path, int* error);
 
     // Adds a scanner (hot plug of a new device); returns it.
     SimulatedScanner& AddDevice(const DeviceProfile& profile);
@@ -43,9 +52,22 @@ class SimBackend : public platform::UsbBackend {
     // By serial number; null when there is none.
     SimulatedScanner* FindBySerial(const std::string& serial);
 
+    struct Claims;
+    class File;
+
   private:
+    enum class FileSharing : bool { Separate, Shared };
+    std::unique_ptr<platform::UsbDevice> OpenFile(const std::string& path, int* error,
+                                                  FileSharing sharing);
+
+    struct Files {
+        std::shared_ptr<Claims> claims;
+        std::weak_ptr<File> shared;
+    };
+
     mutable std::mutex mutex_;
     std::vector<std::shared_ptr<SimulatedScanner>> scanners_;
+    std::map<const SimulatedScanner*, Files> files_;
 };
 
 // The device presented when no profile is given: a main-family scanner

@@ -1,5 +1,7 @@
 // Control commands as they reach the wire, their limits, the "not ready"
 // ladder, the error report and the endpoint-0 lock.
+#include <signal.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -9,6 +11,7 @@
 #include "api/frame_state.h"
 #include "api/settings.h"
 #include "device/device_record.h"
+#include "device/ep0_lock.h"
 #include "device/transport.h"
 #include "device/transport_fixture.h"
 
@@ -196,70 +199,100 @@ TEST_F(TransportTest, CallersHandleUsesItsOwnRules) {
     ExpectScriptDone();
 }
 
-TEST_F(TransportTest, StaleEp0SemaphoreDelaysButNeverStopsATransfer) {
+TEST_F(TransportTest, AHeldEp0LockDelaysButNeverStopsATransfer) {
     Open(0x3000);
-    // A crashed process left the semaphore taken.
-    auto stale = platform::NamedSemaphore::Open(Ep0Name(), 1);
-    ASSERT_TRUE(stale);
-    ASSERT_TRUE(stale->Wait(0));
+    // Another process's transfer holds the lock.
+    auto other = Ep0Lock();
+    ASSERT_TRUE(other);
+    platform::ProcessLock::Hold held = other->Acquire(0);
+    ASSERT_TRUE(held.held());
     Settings().scan.ep0SemaphoreTimeoutMs = 0;
     std::array<std::uint8_t, 8> status{};
     ExpectIn(0xC0, 0x04, 3, 8);
     EXPECT_EQ(ControlMsg(0xD0, 3, status.data(), 8, Direction::In), 8);
     EXPECT_EQ(Count("timeout waiting EP0Sem (BB)"), 1);
-    // Not obtained, so not released: still taken.
-    EXPECT_FALSE(stale->Wait(0));
-    stale->Release();
+    held = platform::ProcessLock::Hold();
     ExpectIn(0xC0, 0x04, 3, 8);
     EXPECT_EQ(ControlMsg(0xD0, 3, status.data(), 8, Direction::In), 8);
     EXPECT_EQ(Count("EP0Sem"), 1);
-    EXPECT_TRUE(stale->Wait(0));
-    stale->Release();
+    // Taken by the transfer and given back after it.
+    EXPECT_TRUE(other->Acquire(0).held());
     ExpectScriptDone();
 }
 
-TEST_F(TransportTest, Ep0SemaphoreSurvivesACloseDuringATransfer) {
+TEST_F(TransportTest, Ep0LockSurvivesACloseDuringATransfer) {
     // The device is closed (by the host's thread) while a transfer of an
-    // acquisition thread holds the semaphore: that transfer still gives it
-    // back, on a semaphore that is still there.
+    // acquisition thread holds the lock: that transfer still gives it back.
     Open(0x3000);
-    ExpectIn(0xC0, 0x04, 3, 8).During([] { device::CloseEp0Semaphore(device::Device()); });
+    auto other = Ep0Lock();
+    ASSERT_TRUE(other);
+    bool heldDuring = true;
+    ExpectIn(0xC0, 0x04, 3, 8).During([&] {
+        device::CloseEp0Semaphore(device::Device());
+        heldDuring = !other->Acquire(0).held();
+    });
     std::array<std::uint8_t, 8> status{};
     EXPECT_EQ(ControlMsg(0xD0, 3, status.data(), 8, Direction::In), 8);
-    auto sem = platform::NamedSemaphore::Open(Ep0Name(), 1);
-    ASSERT_TRUE(sem);
-    EXPECT_TRUE(sem->Wait(0)) << "the semaphore was not given back";
-    sem->Release();
+    EXPECT_TRUE(heldDuring) << "the transfer did not hold the lock";
+    EXPECT_TRUE(other->Acquire(0).held()) << "the lock was not given back";
     ExpectScriptDone();
 }
 
-TEST_F(TransportTest, TwoProcessesSerialiseOnTheEp0Semaphore) {
-    Open(0x3000);
-    int entered[2];
-    int release[2];
-    ASSERT_EQ(::pipe(entered), 0);
-    ASSERT_EQ(::pipe(release), 0);
-    // The child's transfer stops inside the device until the parent lets
-    // it go, so the parent looks while the child holds the semaphore.
-    ExpectIn(0xC0, 0x04, 3, 8).During([&] {
-        char c = 'i';
-        (void)!::write(entered[1], &c, 1);
-        (void)!::read(release[0], &c, 1);
-    });
-    const pid_t child = ::fork();
-    ASSERT_GE(child, 0);
-    if (child == 0) {
-        std::array<std::uint8_t, 8> status{};
-        const int r = ControlMsg(0xD0, 3, status.data(), 8, Direction::In);
-        ::_exit(r == 8 ? 0 : 1);
+// The child's transfer stops inside the device until it is told to go on
+// (or killed), so the parent looks while the child holds the lock.
+class ChildInsideATransfer {
+  public:
+    explicit ChildInsideATransfer(sim::ScriptedChat::Step step) {
+        if (::pipe(entered_) != 0 || ::pipe(release_) != 0) return;
+        step.During([this] {
+            char c = 'i';
+            (void)!::write(entered_[1], &c, 1);
+            (void)!::read(release_[0], &c, 1);
+        });
+        pid_ = ::fork();
+        if (pid_ == 0) {
+            std::array<std::uint8_t, 8> status{};
+            const int r = ControlMsg(0xD0, 3, status.data(), 8, Direction::In);
+            ::_exit(r == 8 ? 0 : 1);
+        }
     }
-    chat->Clear();
-    char c = 0;
-    ASSERT_EQ(::read(entered[0], &c, 1), 1);
+    ~ChildInsideATransfer() {
+        if (pid_ > 0) Kill();
+        for (int fd : {entered_[0], entered_[1], release_[0], release_[1]}) ::close(fd);
+    }
+    bool Entered() {
+        char c = 0;
+        return pid_ > 0 && ::read(entered_[0], &c, 1) == 1;
+    }
+    // True when the child's transfer ended well.
+    bool Release() {
+        const char c = 'g';
+        int wstatus = 0;
+        const bool ok = ::write(release_[1], &c, 1) == 1 && ::waitpid(pid_, &wstatus, 0) == pid_;
+        pid_ = -1;
+        return ok && WIFEXITED(wstatus) && WEXITSTATUS(wstatus) == 0;
+    }
+    void Kill() {
+        ::kill(pid_, SIGKILL);
+        ::waitpid(pid_, nullptr, 0);
+        pid_ = -1;
+    }
 
-    auto sem = platform::NamedSemaphore::Open(Ep0Name(), 1);
-    ASSERT_TRUE(sem);
-    EXPECT_FALSE(sem->Wait(0)) << "the other process's transfer does not hold the semaphore";
+  private:
+    pid_t pid_ = -1;
+    int entered_[2] = {-1, -1};
+    int release_[2] = {-1, -1};
+};
+
+TEST_F(TransportTest, TwoProcessesSerialiseOnTheEp0Lock) {
+    Open(0x3000);
+    ChildInsideATransfer child(ExpectIn(0xC0, 0x04, 3, 8));
+    chat->Clear();
+    ASSERT_TRUE(child.Entered());
+
+    auto other = Ep0Lock();
+    ASSERT_TRUE(other);
+    EXPECT_FALSE(other->Acquire(0).held()) << "the other process's transfer does not hold the lock";
     // This process's transfer waits (here: not at all) and goes ahead.
     Settings().scan.ep0SemaphoreTimeoutMs = 0;
     ExpectIn(0xC0, 0x04, 3, 8);
@@ -267,14 +300,89 @@ TEST_F(TransportTest, TwoProcessesSerialiseOnTheEp0Semaphore) {
     EXPECT_EQ(ControlMsg(0xD0, 3, status.data(), 8, Direction::In), 8);
     EXPECT_EQ(Count("timeout waiting EP0Sem (BB)"), 1);
 
-    ASSERT_EQ(::write(release[1], &c, 1), 1);
+    EXPECT_TRUE(child.Release());
+    EXPECT_TRUE(other->Acquire(0).held()) << "the lock was not given back";
+    ExpectScriptDone();
+}
+
+TEST_F(TransportTest, AProcessKilledInsideATransferCostsTheNextNoWait) {
+    Open(0x3000);
+    {
+        ChildInsideATransfer child(ExpectIn(0xC0, 0x04, 3, 8));
+        chat->Clear();
+        ASSERT_TRUE(child.Entered());
+        child.Kill();
+    }
+    // The full bound: a lock the dead child still held would cost its
+    // 10 s here, on the fixture's clock.
+    const std::int64_t before = clock.SteadyNs();
+    ExpectIn(0xC0, 0x04, 3, 8);
+    std::array<std::uint8_t, 8> status{};
+    EXPECT_EQ(ControlMsg(0xD0, 3, status.data(), 8, Direction::In), 8);
+    EXPECT_EQ(clock.SteadyNs(), before);
+    EXPECT_EQ(Count("EP0Sem"), 0);
+    ExpectScriptDone();
+}
+
+TEST_F(TransportTest, WithoutALockDirectoryTransfersGoAheadUnlocked) {
+    Open(0x3000);
+    std::array<std::uint8_t, 8> status{};
+    // Missing, and read-only even for root.
+    for (const std::string& dir : {lockDir() + "/missing", std::string("/proc")}) {
+        device::Device().lockDirectory = dir;
+        device::CloseEp0Semaphore(device::Device());
+        ExpectIn(0xC0, 0x04, 3, 8);
+        EXPECT_EQ(ControlMsg(0xD0, 3, status.data(), 8, Direction::In), 8) << dir;
+    }
+    EXPECT_EQ(Count("creating EP0Semaphore"), 2);
+    EXPECT_EQ(Count("EP0Sem ("), 0);
+    EXPECT_EQ(Frame().deviceState.load(), DeviceState::Open);
+    ExpectScriptDone();
+}
+
+TEST_F(TransportTest, AStaleLockFileIsTakenAtOnce) {
+    Open(0x3000);
+    // Left by an earlier boot's process, or a process that died: a file
+    // with no lock on it, whatever its content and mode.
+    const std::string path = lockDir() + "/" + platform::ProcessLockFileName(Ep0Name());
+    WriteFileBytes(path, "stale");
+    ASSERT_EQ(::chmod(path.c_str(), 0600), 0);
+    const std::int64_t before = clock.SteadyNs();
+    ExpectIn(0xC0, 0x04, 3, 8);
+    std::array<std::uint8_t, 8> status{};
+    EXPECT_EQ(ControlMsg(0xD0, 3, status.data(), 8, Direction::In), 8);
+    EXPECT_EQ(clock.SteadyNs(), before);
+    EXPECT_EQ(Count("EP0Sem"), 0);
+    ExpectScriptDone();
+}
+
+TEST_F(TransportTest, TheAcquisitionLockIsPerDeviceAndFreedWithItsHolder) {
+    Open(0x2100);
+    const DeviceIdentity id = device::Identity();
+    EXPECT_EQ(device::AcqSemaphoreName(0x7E51, 3, 1234), "vid_7e51_pid_0003_snLow_1234_Acq");
+    auto lock = device::OpenAcqSemaphore(device::Device(), id);
+    ASSERT_TRUE(lock);
+    EXPECT_EQ(lock->path(), lockDir() + "/" +
+                                platform::ProcessLockFileName(
+                                    device::AcqSemaphoreName(id.vid, id.pid, id.serialLow)));
+    const pid_t child = ::fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        auto mine = device::OpenAcqSemaphore(device::Device(), id);
+        platform::ProcessLock::Hold hold = mine ? mine->Acquire(0) : platform::ProcessLock::Hold();
+        if (!hold.held()) ::_exit(1);
+        ::raise(SIGKILL);
+    }
     int wstatus = 0;
     ASSERT_EQ(::waitpid(child, &wstatus, 0), child);
-    EXPECT_TRUE(WIFEXITED(wstatus) && WEXITSTATUS(wstatus) == 0);
-    EXPECT_TRUE(sem->Wait(0)) << "the semaphore was not given back";
-    sem->Release();
-    for (int fd : {entered[0], entered[1], release[0], release[1]}) ::close(fd);
-    ExpectScriptDone();
+    ASSERT_TRUE(WIFSIGNALED(wstatus)) << "the child could not take the lock";
+    const std::int64_t before = clock.SteadyNs();
+    EXPECT_TRUE(lock->Acquire(100).held());
+    EXPECT_EQ(clock.SteadyNs(), before);
+    // The endpoint-0 lock is another one.
+    auto ep0 = Ep0Lock();
+    ASSERT_TRUE(ep0);
+    EXPECT_NE(ep0->path(), lock->path());
 }
 
 }  // namespace

@@ -32,10 +32,12 @@ class TransportTest : public LogFixture {
         auto backend = std::make_unique<sim::SimBackend>(std::vector<sim::DeviceProfile>{});
         usb = backend.get();
         device::InstallUsbBackend(std::move(backend));
+        device::Device().lockDirectory = lockDir();
     }
-    void TearDown() override {
-        platform::NamedSemaphore::Unlink(Ep0Name());
-        LogFixture::TearDown();
+
+    // The device's endpoint-0 lock as another process would open it.
+    std::unique_ptr<platform::ProcessLock> Ep0Lock() const {
+        return platform::ProcessLock::Open(Ep0Name(), lockDir());
     }
 
     // A serial number of this process, so that parallel runs never share

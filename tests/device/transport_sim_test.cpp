@@ -17,6 +17,8 @@
 #include "device/transport.h"
 #include "device/usb_selection.h"
 #include "platform/clock.h"
+#include "platform/sys_error.h"
+#include "platform/usb_sync.h"
 #include "root/composition.h"
 #include "sim/sim_backend.h"
 
@@ -38,11 +40,7 @@ class SimTransportTest : public LogFixture {
         root::InstallComposition();  // the guard's reopen and the device summary
         Ini("[General]\nLog=1\nLogSize=0\n");
         StartAtLoad();
-    }
-    void TearDown() override {
-        platform::NamedSemaphore::Unlink(device::Ep0SemaphoreName(
-            0x7E51, 3, device::ParseSerialNumbers(OwnSerial(), platform::kMainVendor).low));
-        LogFixture::TearDown();
+        device::Device().lockDirectory = lockDir();
     }
 
     // Finds and opens the simulated scanner as an initialise would, then
@@ -182,6 +180,37 @@ TEST_F(SimTransportTest, TwoProcessesNeverOverlapOnEndpointZero) {
     EXPECT_EQ(s.malformed, 0u);
 }
 
+TEST_F(SimTransportTest, TwoThreadsShareTheKeptDeviceAndNeverOverlap) {
+    // Real time: slow replies leave room for the other thread to cut in.
+    ClockScope realTime(platform::SystemClock());
+    sim::SimulatedScanner& scanner = Start(0x5012);
+    scanner.Inject(sim::SlowReply{1, sim::kForever, {}});
+    constexpr int kEach = 30;
+    std::atomic<int> good{0};
+    std::atomic<bool> done{false};
+    auto commands = [&] {
+        std::array<std::uint8_t, 8> status{};
+        for (int i = 0; i < kEach; ++i)
+            if (ControlMsg(0xD0, 3, status.data(), 8, Direction::In) == 8) ++good;
+    };
+    // The host closing the device between the commands of the others.
+    std::thread closer([&] {
+        while (!done.load()) {
+            device::CloseKeptDevice();
+            platform::Sleep(2);
+        }
+    });
+    std::thread first(commands);
+    std::thread second(commands);
+    first.join();
+    second.join();
+    done.store(true);
+    closer.join();
+    EXPECT_EQ(good.load(), 2 * kEach);
+    EXPECT_EQ(scanner.MaxConcurrentControl(), 1);
+    EXPECT_EQ(Count("EP0Sem"), 0);
+}
+
 TEST_F(SimTransportTest, AReopenLeavesTheIdentityToOtherThreads) {
     // The host's thread reopens while an acquisition thread reads the status
     // on its own handle. A reopen changes nothing of the device's identity,
@@ -202,6 +231,114 @@ TEST_F(SimTransportTest, AReopenLeavesTheIdentityToOtherThreads) {
     acquisition.join();
     EXPECT_EQ(failures.load(), 0);
     EXPECT_EQ(Frame().deviceState.load(), DeviceState::Open);
+}
+
+// The kernel's rule: one open device file claims the interface, a bulk
+// transfer through a second file gets "busy". Every device object the
+// backend opens on a path shares the one file, so acquisition and printing
+// both move bulk data; another program's file does not.
+TEST_F(SimTransportTest, DeviceObjectsOfOnePathShareOneClaim) {
+    sim::SimulatedScanner& scanner = Start(0x5012);
+    const std::string path = device::Identity().path;
+    int error = -1;
+    auto acquisition = simBackend->Open(path, &error);
+    auto printing = simBackend->Open(path, &error);
+    ASSERT_TRUE(acquisition && printing);
+    scanner.SetBulkIn(sim::SimulatedScanner::BulkIn::Held);
+    std::vector<std::uint8_t> image(4096);
+    platform::BulkTransferId readId = 0;
+    ASSERT_EQ(acquisition->SubmitBulk(platform::BulkPipe::In, image.data(), image.size(), &readId),
+              platform::kErrorSuccess);
+    std::vector<std::uint8_t> stamp(484, 0x5A);
+    std::size_t sent = 0;
+    EXPECT_EQ(platform::BulkTransfer(*printing, platform::BulkPipe::Out, stamp.data(), stamp.size(),
+                                     &sent, 100),
+              platform::kErrorSuccess);
+    EXPECT_EQ(sent, stamp.size());
+
+    // Another program's file: refused while this process holds the claim.
+    auto stranger = simBackend->OpenSeparateFile(path, &error);
+    ASSERT_TRUE(stranger);
+    platform::BulkTransferId id = 0;
+    EXPECT_EQ(stranger->SubmitBulk(platform::BulkPipe::Out, stamp.data(), stamp.size(), &id),
+              platform::kErrorBusy);
+    // Control transfers need no claim.
+    std::array<std::uint8_t, 8> status{};
+    EXPECT_EQ(ControlMsg(0xD0, 3, status.data(), 8, Direction::In), 8);
+
+    // One device object closing keeps the claim for the other ...
+    std::size_t got = 0;
+    EXPECT_EQ(platform::CancelAndReap(*acquisition, platform::BulkPipe::In, readId, &got),
+              platform::kErrorOperationAborted);
+    acquisition.reset();
+    EXPECT_EQ(stranger->SubmitBulk(platform::BulkPipe::Out, stamp.data(), stamp.size(), &id),
+              platform::kErrorBusy);
+    // ... and gives it back when the last one that moved bulk data goes,
+    // though the kept device of the control commands still has the file
+    // open: another program can scan between this one's scans.
+    printing.reset();
+    EXPECT_EQ(ControlMsg(0xD0, 3, status.data(), 8, Direction::In), 8);
+    ASSERT_EQ(stranger->SubmitBulk(platform::BulkPipe::Out, stamp.data(), stamp.size(), &id),
+              platform::kErrorSuccess);
+    EXPECT_EQ(stranger->WaitBulk(id, &got, 100), platform::kErrorSuccess);
+    auto late = simBackend->Open(path, &error);
+    ASSERT_TRUE(late);
+    EXPECT_EQ(late->SubmitBulk(platform::BulkPipe::Out, stamp.data(), stamp.size(), &id),
+              platform::kErrorBusy);
+}
+
+TEST_F(SimTransportTest, ControlCommandsReuseTheKeptDevice) {
+    sim::SimulatedScanner& scanner = Start(0x5012);
+    const std::uint64_t opens = scanner.OpenCount();
+    std::array<std::uint8_t, 8> status{};
+    for (int i = 0; i < 5; ++i) ASSERT_EQ(ControlMsg(0xD0, 3, status.data(), 8, Direction::In), 8);
+    EXPECT_EQ(scanner.OpenCount(), opens + 1);
+
+    // A command that fails closes it; the reopen and the next command open
+    // a new one on the replugged scanner.
+    scanner.Inject(sim::Unplug{1, 0});
+    EXPECT_EQ(ControlMsg(0xD0, 3, status.data(), 8, Direction::In), -1);
+    scanner.Replug();
+    Frame().deviceState.store(DeviceState::Open);
+    EXPECT_EQ(ControlMsg(0xD0, 3, status.data(), 8, Direction::In), 8);
+    EXPECT_EQ(ControlMsg(0xD0, 3, status.data(), 8, Direction::In), 8);
+    EXPECT_EQ(scanner.OpenCount(), opens + 2);
+
+    device::CloseKeptDevice();
+    EXPECT_EQ(ControlMsg(0xD0, 3, status.data(), 8, Direction::In), 8);
+    EXPECT_EQ(scanner.OpenCount(), opens + 3);
+
+    // Unplugged and plugged in again between two commands: the kept file is
+    // dead, but the command reaches the scanner as one that opened its own
+    // file would.
+    scanner.Unplug();
+    scanner.Replug();
+    EXPECT_EQ(ControlMsg(0xD0, 3, status.data(), 8, Direction::In), 8);
+    EXPECT_EQ(Frame().deviceState.load(), DeviceState::Open);
+    EXPECT_EQ(scanner.OpenCount(), opens + 4);
+    // Unplugged for good: the command fails as before, device not found.
+    scanner.Unplug();
+    EXPECT_EQ(ControlMsg(0xD0, 3, status.data(), 8, Direction::In), -1);
+    EXPECT_EQ(Frame().lastResult.load(), KVX_ERR_DEVICE_NOT_FOUND);
+}
+
+// A command that failed closes its own kept device only: another thread may
+// have opened a new one meanwhile.
+TEST_F(SimTransportTest, AFailedCommandClosesOnlyItsOwnKeptDevice) {
+    Start(0x5012);
+    const std::string path = device::Identity().path;
+    const std::shared_ptr<platform::UsbDevice> failed = device::KeptDevice(path);
+    ASSERT_TRUE(failed);
+    device::CloseKeptDevice();
+    device::KeptOrigin origin = device::KeptOrigin::Reused;
+    const std::shared_ptr<platform::UsbDevice> fresh = device::KeptDevice(path, &origin);
+    EXPECT_EQ(origin, device::KeptOrigin::Opened);
+    device::CloseKeptDevice(failed.get());
+    EXPECT_EQ(device::KeptDevice(path, &origin), fresh);
+    EXPECT_EQ(origin, device::KeptOrigin::Reused);
+    device::CloseKeptDevice(fresh.get());
+    EXPECT_NE(device::KeptDevice(path, &origin), fresh);
+    EXPECT_EQ(origin, device::KeptOrigin::Opened);
 }
 
 }  // namespace

@@ -138,17 +138,26 @@ TEST_F(ProcessLockTest, AChildForkedDuringAHoldGetsNoShareOfIt) {
     ProcessLock::Hold hold = lock->Acquire(0);
     ASSERT_TRUE(hold.held());
     int done[2];
+    int running[2];
     ASSERT_EQ(::pipe(done), 0);
+    ASSERT_EQ(::pipe(running), 0);
     const pid_t child = ::fork();
     ASSERT_GE(child, 0);
     if (child == 0) {
         // Lives on without ever touching the lock, with the parent's hold
-        // copied on its stack; its end ends that copy as well.
+        // copied on its stack; its end ends that copy as well. It says when
+        // it runs (its fork handlers have run by then): until that moment
+        // the kernel cannot know it will not keep the lock.
+        if (::write(running[1], "r", 1) != 1) _exit(3);
         char c;
         if (::read(done[0], &c, 1) != 1) _exit(2);
         hold = ProcessLock::Hold();
         _exit(0);
     }
+    char c;
+    ASSERT_EQ(::read(running[0], &c, 1), 1);
+    ::close(running[0]);
+    ::close(running[1]);
     hold = ProcessLock::Hold();
     Holder other(name, dir.path());
     EXPECT_TRUE(other.Holds()) << "the forked child kept the lock taken";
@@ -175,14 +184,22 @@ TEST_F(ProcessLockTest, AChildForkedWhileAThreadWaitsGetsNoShareOfTheLock) {
     ::usleep(50'000);
     // A host forks (a worker that never execs) while that thread waits.
     int done[2];
+    int running[2];
     ASSERT_EQ(::pipe(done), 0);
+    ASSERT_EQ(::pipe(running), 0);
     const pid_t child = ::fork();
     ASSERT_GE(child, 0);
     if (child == 0) {
+        // Running, so past its fork handlers.
+        if (::write(running[1], "r", 1) != 1) _exit(3);
         char c;
         if (::read(done[0], &c, 1) != 1) _exit(2);
         _exit(0);
     }
+    char c;
+    ASSERT_EQ(::read(running[0], &c, 1), 1);
+    ::close(running[0]);
+    ::close(running[1]);
     first = ProcessLock::Hold();
     while (!taken) ::usleep(1000);
     letGo = true;

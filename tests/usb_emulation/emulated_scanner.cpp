@@ -248,6 +248,22 @@ std::size_t EmulatedScanner::InFlightUrbs() const {
     return urbs_.size();
 }
 
+std::size_t EmulatedScanner::PendingControlsLocked() const {
+    return static_cast<std::size_t>(std::count_if(urbs_.begin(), urbs_.end(), [](const Urb& u) {
+        return u.type == USBDEVFS_URB_TYPE_CONTROL && !u.done;
+    }));
+}
+
+std::size_t EmulatedScanner::PendingControls() const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return PendingControlsLocked();
+}
+
+std::size_t EmulatedScanner::MostPendingControls() const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return mostPendingControls_;
+}
+
 std::set<unsigned long> EmulatedScanner::UnknownIoctls() const {
     std::lock_guard<std::mutex> lock(mutex_);
     return unknown_;
@@ -416,6 +432,8 @@ Result EmulatedScanner::Submit(UMockdevIoctlClient* client, UMockdevIoctlData* a
         largestBulk_[urb.endpoint] = std::max(largestBulk_[urb.endpoint], urb.length);
     }
     urbs_.push_back(urb);
+    // Counted before the device answers: what overlapped on the bus.
+    mostPendingControls_ = std::max(mostPendingControls_, PendingControlsLocked());
     Progress();
     return kOk;
 }

@@ -116,6 +116,10 @@ class EmulatedScanner {
     std::size_t LargestBulkUrb(std::uint8_t endpoint) const;
     // URBs submitted and not yet reaped, of every open file.
     std::size_t InFlightUrbs() const;
+    // Control URBs the device has taken and not yet answered, now and at
+    // most at once so far (two means two transfers overlapped on EP0).
+    std::size_t PendingControls() const;
+    std::size_t MostPendingControls() const;
     // ioctl request numbers that were not modelled and answered ENOTTY.
     std::set<unsigned long> UnknownIoctls() const;
 
@@ -146,6 +150,7 @@ class EmulatedScanner {
     void Progress();
     void Release(Urb& urb);
     std::size_t InFlightBytes() const;
+    std::size_t PendingControlsLocked() const;
 
     bool ready_ = false;
     std::string problem_;
@@ -171,6 +176,7 @@ class EmulatedScanner {
     std::map<std::uint8_t, unsigned> bulkUrbs_;
     std::map<std::uint8_t, std::size_t> largestBulk_;
     std::set<unsigned long> unknown_;
+    std::size_t mostPendingControls_ = 0;
 };
 
 }  // namespace kovran::test

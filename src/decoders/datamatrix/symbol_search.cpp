@@ -102,9 +102,12 @@ std::optional<cv::Mat> Straighten(const cv::Mat& zone, const std::vector<cv::Poi
     };
     if (inside(topLeft) && inside(topRight) && inside(bottomRight) && inside(bottomLeft)) {
         // A quiet margin around the symbol keeps its border whole after the
-        // transform.
-        source = {topLeft + cv::Point2f(-m, -m), topRight + cv::Point2f(m, -m),
-                  bottomRight + cv::Point2f(m, m)};
+        // transform. The corners move outward along the rectangle's own
+        // sides: moved along the zone's axes instead, a turned rectangle
+        // (a long symbol standing on its short side) comes out sheared.
+        const cv::Point2f across = (topRight - topLeft) * (m / std::max(width, 1.0f));
+        const cv::Point2f down = (bottomRight - topRight) * (m / std::max(height, 1.0f));
+        source = {topLeft - across - down, topRight + across - down, bottomRight + across + down};
         width += 4 * m;
         height += 4 * m;
     }

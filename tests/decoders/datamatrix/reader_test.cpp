@@ -148,6 +148,21 @@ TEST(DataMatrixReader, ReadsSymbolsInStridedAndRotatedZones) {
     EXPECT_EQ(call.text, text.substr(0, 5));
 }
 
+// A long rectangle turned by more than a few degrees lies on its short
+// side in the enclosing rectangle: its quiet margin must follow the turned
+// sides, or the straightened symbol comes out sheared.
+TEST(DataMatrixReader, ReadsTurnedRectangularSymbols) {
+    const std::string text = "GY7 MKT15B37";
+    for (int size : {DmtxSymbol8x32, DmtxSymbol12x36, DmtxSymbol16x48}) {
+        for (double angle : {-24.0, -17.0, 10.0, 17.0, 24.0}) {
+            const imaging::ImageBuffer zone =
+                DmtxZone(text, size, {.moduleSize = 6, .angleDegrees = angle});
+            const imaging::ConstImageView view = zone.View();
+            EXPECT_EQ(DataMatrix(&view).text, text) << "size " << size << " at " << angle;
+        }
+    }
+}
+
 TEST(DataMatrixReader, LargerSymbolsThanAcceptedReadNothing) {
     const std::string text(150, '7');
     const imaging::ImageBuffer zone = DmtxZone(text, DmtxSymbol64x64, {.moduleSize = 5});
