@@ -445,9 +445,12 @@ void CloseDevice() {
     SetFeed(Feed::Stop);
     ResetLineCorrection();
     const std::uint32_t count = Connection().openCount.load();
-    if (count <= 1)
+    if (count <= 1) {
         ForgetDevice();
-    else
+        // The last close gives the device file back: the scanner may
+        // autosuspend and another program may open it.
+        CloseKeptDevice();
+    } else
         Connection().openCount.store(count - 1);
     CloseEp0Semaphore(Device());
     LogText(kClosedBanner);

@@ -387,10 +387,10 @@ TEST_F(HostConnection, MissingExternalPowerIsAWarningOfTheInitialise) {
 }
 
 TEST_F(HostConnection, ResetReopensAnUnpluggedAndReturnedDevice) {
-    // The buzzer-off command pulls the plug; the device is back at the
-    // third look for it: the guard's reopen (two looks) fails,
-    // the reset's own succeeds.
-    LoadWith(Scanner("123456", "1-1", "fault = unplug call 1 cmd 0xD0 0x23\nfault = replug 2\n"));
+    // The buzzer-off command pulls the plug; the device comes back only
+    // after the buzzer's own tries and the reset guard's reopen have
+    // missed it (eight looks), so the reset's own reopen finds it.
+    LoadWith(Scanner("123456", "1-1", "fault = unplug call 1 cmd 0xD0 0x23\nfault = replug 8\n"));
     const int handle = Init();
     ASSERT_NE(handle, -1);
     EXPECT_EQ(KVX(KVXBuzzer)(handle, 0, 0), KVX_ERR_DEVICE_NOT_FOUND);

@@ -14,7 +14,6 @@
 #include "device/device_record.h"
 #include "device/ep0_lock.h"
 #include "device/usb_selection.h"
-#include "platform/named_semaphore.h"
 #include "root/composition.h"
 #include "sim/sim_backend.h"
 
@@ -28,13 +27,8 @@ class ConnectionTest : public LogFixture {
         Ini("[General]\nLog=1\nLogSize=0\n" + ini);
         StartAtLoad();
     }
-    void TearDown() override {
-        for (const std::string& name : semaphores_) platform::NamedSemaphore::Unlink(name);
-        LogFixture::TearDown();
-    }
 
-    // A serial number of this process (so that parallel runs never share
-    // an EP0 semaphore), made of `prefix` and the process id.
+    // A serial number of this process, made of `prefix` and the process id.
     static std::string OwnSerial(int prefix = 1) {
         return std::to_string(prefix * 100000 + static_cast<int>(::getpid()) % 100000);
     }
@@ -51,10 +45,8 @@ class ConnectionTest : public LogFixture {
         auto backend = std::make_unique<sim::SimBackend>(profiles);
         usb = backend.get();
         device::InstallUsbBackend(std::move(backend));
-        for (const sim::DeviceProfile& p : profiles)
-            semaphores_.push_back(device::Ep0SemaphoreName(
-                p.vid, p.pid,
-                std::atoi(p.serial.substr(p.serial.size() > 8 ? p.serial.size() - 8 : 0).c_str())));
+        // The test's own lock files, gone with its folder.
+        device::Device().lockDirectory = lockDir();
         return usb->Device(0);
     }
 
@@ -66,9 +58,6 @@ class ConnectionTest : public LogFixture {
 
     std::string ini;
     sim::SimBackend* usb = nullptr;
-
-  private:
-    std::vector<std::string> semaphores_;
 };
 
 }  // namespace kovran::test
