@@ -17,6 +17,7 @@
 #include "device/device_record.h"
 #include "device/status.h"
 #include "device/utility_commands.h"
+#include "platform/usb_vendors.h"
 
 using namespace kovran;
 
@@ -25,9 +26,6 @@ namespace {
 constexpr std::uint16_t kFirmwareFlag15 = 0x8000;
 constexpr std::uint16_t kMinSerialBuffer = 16;
 constexpr std::size_t kMaxSerialCopy = 254;
-// The other vendor's feeder scanner reports a document in bit 0.
-constexpr std::uint16_t kFeederVendor = 0x0638;
-constexpr std::uint16_t kFeederPid = 0x1A2A;
 constexpr std::uint16_t kFirstSecondWordFirmware = 0x4000;
 
 std::string Text(const char* text) {
@@ -186,7 +184,7 @@ KVX_API uint32_t KVXReadStatusL(int handle) {
                          const DeviceIdentity id = device::Identity();
                          if (device::FeederAcquisitionRunning())
                              word |= device::kStatusDocumentAtInput;
-                         if (id.vid == kFeederVendor && id.pid == kFeederPid && (word & 1u) != 0)
+                         if (platform::IsFeederScanner(id.vid, id.pid) && (word & 1u) != 0)
                              word |= device::kStatusDocumentAtInput;
                          if (Settings().scan.statusOut) {
                              char line[32];

@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "api/log.h"
+#include "platform/usb_vendors.h"
 
 namespace kovran::device {
 
@@ -289,7 +290,7 @@ std::array<bool, 12> FeatureFlags(const DeviceFacts& d, const DeviceCapabilities
 }
 
 std::uint16_t HandlePid(std::uint16_t vid, std::uint16_t pid) {
-    return vid == 0x0638 && pid == 0x1A2A ? 5 : pid;
+    return platform::IsFeederScanner(vid, pid) ? 5 : pid;
 }
 
 std::int32_t HandleFor(std::uint16_t handlePid, std::int32_t serialLow, int random) {
