@@ -104,11 +104,11 @@ CounterRecord& Counters() {
     return lib().Get<CounterRecord>();
 }
 
-void SetCounterStore(std::string registerFile, bool deviceRegister) {
+void SetCounterStore(std::string registerFile, TotalsKeeper totals) {
     CounterRecord& c = Counters();
     std::lock_guard lock(c.mutex);
     c.registerFile = std::move(registerFile);
-    c.deviceRegister = deviceRegister;
+    c.deviceRegister = totals == TotalsKeeper::Device;
 }
 
 std::string RegisterFile() {

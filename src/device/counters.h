@@ -40,7 +40,8 @@ CounterRecord& Counters();
 
 // The open's decisions: where the register file is and whether the device
 // keeps the totals.
-void SetCounterStore(std::string registerFile, bool deviceRegister);
+enum class TotalsKeeper : bool { RegisterFile, Device };
+void SetCounterStore(std::string registerFile, TotalsKeeper totals);
 std::string RegisterFile();
 bool UsesDeviceRegister();
 
