@@ -4,8 +4,11 @@
 // open learned; the log's move repeats the identity line.
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <filesystem>
+#include <thread>
 
+#include "KovranMS.h"
 #include "api/frame.h"
 #include "api/log.h"
 #include "device/connection_fixture.h"
@@ -163,6 +166,41 @@ TEST_F(FamiliesTest, AMovedLogRepeatsTheIdentityLine) {
     const std::size_t at = log.find("log moved");
     ASSERT_NE(at, std::string::npos) << log;
     EXPECT_NE(log.find(device::IdentityLine(), at), std::string::npos) << log;
+}
+
+// A host thread polling the exports while another closes and opens the
+// device again: every call ends with a value, none crashes or races.
+TEST_F(FamiliesTest, ExportsRunWhileAnotherThreadClosesAndReopens) {
+    const int handle = Open(Default());
+    ASSERT_NE(handle, -1);
+    std::atomic<bool> stop{false};
+    std::thread host([&] {
+        char text[32];
+        std::uint16_t word = 0;
+        std::uint8_t block[8];
+        while (!stop.load()) {
+            KVXReadStatusL(handle);
+            KVXPagNumTot(handle);
+            KVXPagNumCur(handle, 0);
+            KVXInkjetNumCur(handle, 0);
+            KVXDeviceInfo(handle, &word, &word, &word);
+            KVXReadSN(handle, text, sizeof text);
+            KVXReadSerialNumber0(handle, sizeof text, text);
+            KVXPhotoTunRead(handle, block);
+            KVXComposition();
+            KVXCompositionH();
+            std::int16_t value = 0;
+            KVXGetParameter(9, &value);
+            KVXSetParameter(121, 200);
+        }
+    });
+    for (int i = 0; i < 20; ++i) {
+        KVXClose(handle);
+        ASSERT_EQ(KVXInitialize(nullptr), handle) << LogBytes();
+    }
+    stop.store(true);
+    host.join();
+    EXPECT_EQ(KVXClose(handle), KVX_OK);
 }
 
 }  // namespace
