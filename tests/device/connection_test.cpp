@@ -179,7 +179,7 @@ TEST_F(FamiliesTest, AnOpenIsNeverLostToALastResultWrittenByAnotherThread) {
     std::thread acquisitionEnding([&] {
         while (!stop.load()) KVXSetLastResult(KVX_OK);
     });
-    for (int i = 0; i < 20; ++i) {
+    for (int i = 0; i < 10; ++i) {
         KVXClose(handle);
         const int again = KVXInitialize(nullptr);
         EXPECT_EQ(again, handle) << LogBytes();
@@ -219,7 +219,7 @@ TEST_F(FamiliesTest, ExportsRunWhileAnotherThreadClosesTheDevice) {
             polling.store(false);
         }
     });
-    for (int i = 0; i < 20; ++i) {
+    for (int i = 0; i < 10; ++i) {
         KVXClose(handle);
         pollAllowed.store(false);
         while (polling.load()) std::this_thread::yield();
