@@ -557,7 +557,11 @@ KVXResult RunMainTable(ModeInputs& in, int mode, AcqModeRecord& out) {
         s.left = 0;
         s.width = Truncated(s.dpiH, pid14 ? 432 : 864);
         if (strip && head.flag1) {
-            s.width = static_cast<std::uint16_t>(head.imageWidth300 * s.dpiH / 300);
+            // The head image width comes from the device's MICR block; a
+            // value wider than the sensor is no width the device can stream,
+            // and would overflow the 16-bit stride.
+            const int headWidth = head.imageWidth300 * s.dpiH / 300;
+            s.width = static_cast<std::uint16_t>(std::min<int>(headWidth, s.width));
             acq.lineMultiple = 16;
         }
         // Per record, as the device counts it: the backlight alone ends at

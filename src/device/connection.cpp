@@ -146,6 +146,9 @@ void ReadSensorOptions() {
     });
 }
 
+// The front camera and the reading are on every device.
+constexpr bool kAlwaysPresent = true;
+
 void AnnounceCapability(const char* word, bool present) {
     MonitorEvent(4, 4, 2, present ? 1 : 0, "", word);
 }
@@ -295,10 +298,10 @@ void AnnounceDevice() {
     }
     AnnounceCapability("CLEAN", !CleaningRequired());
     MonitorEvent(4, 4, 3, 0, "DLL", kLibraryVersion);
-    AnnounceCapability("FRONT", true);
+    AnnounceCapability("FRONT", kAlwaysPresent);
     AnnounceCapability("REAR", c.rearCamera);
     AnnounceCapability("MICR", c.micr.usable);
-    AnnounceCapability("OCR", true);
+    AnnounceCapability("OCR", kAlwaysPresent);
     AnnounceCapability("BACKLIGHT", c.backlight);
     AnnounceCapability("ADF", c.adf);
     AnnounceCapability("INKJET", c.inkjetType1 || c.inkjetType2);
@@ -342,7 +345,7 @@ int OpenAndIdentify(const std::string& serialFilter, int index) {
     // which the MICR head and the image blocks depend on.
     GetChannelAlignment();
     DeviceIdentity id = Identity();
-    SetCounterStore(RegisterFilePath(id.pid, id.serialNumber), false);
+    SetCounterStore(RegisterFilePath(id.pid, id.serialNumber), TotalsKeeper::RegisterFile);
     LogText(kOpenedBanner);
     LogText(id.path);
 
@@ -350,12 +353,14 @@ int OpenAndIdentify(const std::string& serialFilter, int index) {
         if (!ReadFirmwareVersion()) return kNoHandle;
         ReadFirmware3000Version();
         id = Identity();
-        bool deviceRegister = false;
+        TotalsKeeper totals = TotalsKeeper::RegisterFile;
         if (id.firmware > 0x3100) {
-            deviceRegister = Settings().scan.nPageEn;
-            if (!deviceRegister) LogText("nPage reg disabled");
+            if (Settings().scan.nPageEn)
+                totals = TotalsKeeper::Device;
+            else
+                LogText("nPage reg disabled");
         }
-        SetCounterStore(RegisterFile(), deviceRegister);
+        SetCounterStore(RegisterFile(), totals);
         ReadSensorOptions();
         ReadPageCounters({.total = true, .current = true});
         ReadInkjetCounters({.total = true, .current = true});

@@ -60,21 +60,41 @@ std::uint32_t Increment(std::atomic<std::uint32_t>& count) {
     return count.load();
 }
 
+std::string CountText(std::uint32_t value) {
+    // Counts stop at kCounterLimit, so the decimal text is never negative.
+    return std::to_string(value > kCounterLimit ? kCounterLimit : value);
+}
+
 void Count(const CounterKind& kind) {
     CounterRecord& c = Counters();
-    const std::uint32_t total = Increment(c.*kind.total);
-    const std::uint32_t current = Increment(c.*kind.current);
     const bool deviceRegister = UsesDeviceRegister();
-    if (deviceRegister) ControlMsg(kClassConfig, kind.incrementCommand, nullptr, 0, Direction::In);
     const std::string file = RegisterFile();
-    if (file.empty()) return;
-    if (!deviceRegister) WriteRegisterValue(file, kind.totalKey, total);
-    WriteRegisterValue(file, kind.currentKey, current);
+    {
+        // The host's refresh and reset see the count and the file change
+        // together; total and current go in one replacement, so a crash
+        // keeps both or neither.
+        std::lock_guard lock(c.fileMutex);
+        const std::string total = CountText(Increment(c.*kind.total));
+        const std::string current = CountText(Increment(c.*kind.current));
+        if (!file.empty()) {
+            if (deviceRegister) {
+                platform::WriteProfileString(kSection, kind.currentKey, current, file);
+            } else {
+                const platform::ProfileEntry entries[] = {
+                    {.key = kind.totalKey, .value = total},
+                    {.key = kind.currentKey, .value = current}};
+                platform::WriteProfileStrings(kSection, entries, file);
+            }
+        }
+    }
+    if (deviceRegister) ControlMsg(kClassConfig, kind.incrementCommand, nullptr, 0, Direction::In);
 }
 
 void ResetCurrent(const CounterKind& kind) {
-    (Counters().*kind.current).store(0);
+    CounterRecord& c = Counters();
     const std::string file = RegisterFile();
+    std::lock_guard lock(c.fileMutex);
+    (c.*kind.current).store(0);
     if (!file.empty()) WriteRegisterValue(file, kind.currentKey, 0);
 }
 
@@ -84,11 +104,11 @@ CounterRecord& Counters() {
     return lib().Get<CounterRecord>();
 }
 
-void SetCounterStore(std::string registerFile, bool deviceRegister) {
+void SetCounterStore(std::string registerFile, TotalsKeeper totals) {
     CounterRecord& c = Counters();
     std::lock_guard lock(c.mutex);
     c.registerFile = std::move(registerFile);
-    c.deviceRegister = deviceRegister;
+    c.deviceRegister = totals == TotalsKeeper::Device;
 }
 
 std::string RegisterFile() {
@@ -112,11 +132,14 @@ void ReadPageCounters(CounterRefresh which) {
         if (UsesDeviceRegister()) {
             if (auto total = ReadDeviceTotal(kPageCounterRead)) c.pageTotal.store(*total);
         } else if (!file.empty()) {
+            std::lock_guard lock(c.fileMutex);
             c.pageTotal.store(ReadRegisterValue(file, kPages.totalKey));
         }
     }
-    if (which.current && !file.empty())
+    if (which.current && !file.empty()) {
+        std::lock_guard lock(c.fileMutex);
         c.pageCurrent.store(ReadRegisterValue(file, kPages.currentKey));
+    }
 }
 
 void ReadInkjetCounters(CounterRefresh which) {
@@ -130,11 +153,14 @@ void ReadInkjetCounters(CounterRefresh which) {
             const auto total = ReadDeviceTotal(kInkjetCounterRead);
             c.inkjetTotal.store(total ? *total : c.pageTotal.load());
         } else if (!file.empty()) {
+            std::lock_guard lock(c.fileMutex);
             c.inkjetTotal.store(ReadRegisterValue(file, kInkjet.totalKey));
         }
     }
-    if (which.current && !file.empty())
+    if (which.current && !file.empty()) {
+        std::lock_guard lock(c.fileMutex);
         c.inkjetCurrent.store(ReadRegisterValue(file, kInkjet.currentKey));
+    }
 }
 
 void CountPage() {
@@ -159,9 +185,7 @@ std::uint32_t ReadRegisterValue(const std::string& file, const char* key) {
 }
 
 bool WriteRegisterValue(const std::string& file, const char* key, std::uint32_t value) {
-    // Counts stop at kCounterLimit, so the decimal text is never negative.
-    const std::string text = std::to_string(value > kCounterLimit ? kCounterLimit : value);
-    return platform::WriteProfileString(kSection, key, text, file);
+    return platform::WriteProfileString(kSection, key, CountText(value), file);
 }
 
 }  // namespace kovran::device

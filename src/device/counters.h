@@ -24,6 +24,12 @@ struct CounterRecord {
     std::atomic<std::uint32_t> inkjetTotal{0};
     std::atomic<std::uint32_t> inkjetCurrent{0};
 
+    // Held while a count and the register file change together: the
+    // counting thread and the host's reset each rewrite the whole file, and
+    // the host's refresh loads the file into the counts; none may put back
+    // another's old count.
+    std::mutex fileMutex;
+
     // Set at open, read by every count.
     std::mutex mutex;
     std::string registerFile;  // empty: no configuration directory
@@ -34,7 +40,8 @@ CounterRecord& Counters();
 
 // The open's decisions: where the register file is and whether the device
 // keeps the totals.
-void SetCounterStore(std::string registerFile, bool deviceRegister);
+enum class TotalsKeeper : bool { RegisterFile, Device };
+void SetCounterStore(std::string registerFile, TotalsKeeper totals);
 std::string RegisterFile();
 bool UsesDeviceRegister();
 

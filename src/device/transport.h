@@ -112,6 +112,13 @@ int BaseContrlMsgWO(platform::UsbDevice* handle, std::uint16_t firmware, std::ui
 int ControlMsg(std::uint8_t cls, std::uint32_t subCode, std::uint8_t* buffer, unsigned length,
                Direction direction);
 
+// ControlMsg for a command that some firmware does not know: a transfer the
+// device refuses (neither "not found" nor "not ready") is logged and gives
+// -1 with last result -1 as usual, but leaves the device state alone, so
+// that no other thread ever sees the device failed for an answer.
+int ControlMsgKeepingStateOnRefusal(std::uint8_t cls, std::uint32_t subCode, std::uint8_t* buffer,
+                                    unsigned length, Direction direction);
+
 // Which handle ControlMsgOnHandle tries first.
 enum class HandleChoice : bool { CallersFirst, OwnOnly };
 

@@ -199,8 +199,14 @@ void ReportTransportError(const std::string& name, int code) {
     }
 }
 
-int BaseContrlMsg(std::uint8_t cls, std::uint32_t subCode, std::uint8_t* buffer, unsigned length,
-                  Direction direction, DeviceCheck check) {
+namespace {
+
+// What a failed transfer does to the device state.
+enum class OnRefusal : bool { MarkFailed, KeepState };
+
+int ControlOnOwnHandle(std::uint8_t cls, std::uint32_t subCode, std::uint8_t* buffer,
+                       unsigned length, Direction direction, DeviceCheck check,
+                       OnRefusal onRefusal) {
     if (Identity().alternative) {
         LogPairValue("err - ", "Base control message with invalid twain device - val",
                      static_cast<long>(subCode));
@@ -239,9 +245,25 @@ int BaseContrlMsg(std::uint8_t cls, std::uint32_t subCode, std::uint8_t* buffer,
     // A file that failed is not used again: the reopen makes a new one.
     CloseKeptDevice(handle.get());
     handle.reset();
-    Frame().deviceState.store(DeviceState::Failed);
+    const bool refused = error != kErrorFileNotFound && error != kErrorNotReady;
+    if (!refused || onRefusal == OnRefusal::MarkFailed)
+        Frame().deviceState.store(DeviceState::Failed);
     ReportTransportError("BaseContrlMsg", error);
     return KVX_ERR_GENERIC;
+}
+
+}  // namespace
+
+int BaseContrlMsg(std::uint8_t cls, std::uint32_t subCode, std::uint8_t* buffer, unsigned length,
+                  Direction direction, DeviceCheck check) {
+    return ControlOnOwnHandle(cls, subCode, buffer, length, direction, check,
+                              OnRefusal::MarkFailed);
+}
+
+int ControlMsgKeepingStateOnRefusal(std::uint8_t cls, std::uint32_t subCode, std::uint8_t* buffer,
+                                    unsigned length, Direction direction) {
+    return ControlOnOwnHandle(cls, subCode, buffer, length, direction, DeviceCheck::Run,
+                              OnRefusal::KeepState);
 }
 
 int BaseContrlMsgWO(platform::UsbDevice* handle, std::uint16_t firmware, std::uint8_t cls,

@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <climits>
@@ -284,25 +285,17 @@ int ParseDecimal(std::string_view text) {
     return magnitude > INT_MAX ? INT_MAX : static_cast<int>(magnitude);
 }
 
-bool WriteProfileString(std::string_view section, std::string_view key,
-                        std::optional<std::string_view> value, const std::string& path) {
-    if (!WritableEntry(section, key, value)) {
-        SetLastSystemError(kErrorInvalidParameter);
-        return false;
-    }
-    const std::string target = ResolveTarget(path);
-    std::string text;
-    mode_t mode = 0;
-    const ReadResult read = ReadProfileFile(target, text, &mode);
-    if (read == ReadResult::kFailed) {
-        SetLastSystemErrorFromErrno();
-        return false;
-    }
+namespace {
+
+// Puts one entry into the text of a profile file: replaced where the key
+// is, added at the end of its section (or in a new section), or deleted.
+void ApplyEntry(std::string& text, std::string_view section, std::string_view key,
+                std::optional<std::string_view> value) {
     const std::vector<Line> lines = SplitLines(text);
     const Location loc = Locate(text, lines, Trim(section), Trim(key));
 
     if (!value) {
-        if (!loc.keyFound) return true;  // nothing to delete: the file stays untouched
+        if (!loc.keyFound) return;
         const Line& l = lines[loc.keyLine];
         text.erase(l.begin, l.next - l.begin);
     } else if (loc.keyFound) {
@@ -323,6 +316,38 @@ bool WriteProfileString(std::string_view section, std::string_view key,
             text += "[" + std::string(section) + "]\r\n" + entry;
         }
     }
+}
+
+}  // namespace
+
+bool WriteProfileString(std::string_view section, std::string_view key,
+                        std::optional<std::string_view> value, const std::string& path) {
+    const ProfileEntry entry{.key = key, .value = value};
+    return WriteProfileStrings(section, std::span(&entry, 1), path);
+}
+
+bool WriteProfileStrings(std::string_view section, std::span<const ProfileEntry> entries,
+                         const std::string& path) {
+    for (const ProfileEntry& e : entries) {
+        if (!WritableEntry(section, e.key, e.value)) {
+            SetLastSystemError(kErrorInvalidParameter);
+            return false;
+        }
+    }
+    const std::string target = ResolveTarget(path);
+    std::string text;
+    mode_t mode = 0;
+    const ReadResult read = ReadProfileFile(target, text, &mode);
+    if (read == ReadResult::kFailed) {
+        SetLastSystemErrorFromErrno();
+        return false;
+    }
+    const std::string before = text;
+    for (const ProfileEntry& e : entries) ApplyEntry(text, section, e.key, e.value);
+    // Deleting keys that are not there leaves the file untouched.
+    if (text == before &&
+        std::all_of(entries.begin(), entries.end(), [](const ProfileEntry& e) { return !e.value; }))
+        return true;
 
     std::optional<mode_t> keepMode;
     if (read == ReadResult::kRead) keepMode = mode;

@@ -7,6 +7,7 @@
 
 #include <cstdint>
 #include <optional>
+#include <span>
 #include <string>
 #include <string_view>
 
@@ -34,6 +35,16 @@ int ParseDecimal(std::string_view text);
 // written (the system error is set).
 bool WriteProfileString(std::string_view section, std::string_view key,
                         std::optional<std::string_view> value, const std::string& path);
+
+// One key of a section and its new value (nullopt: delete the key).
+struct ProfileEntry {
+    std::string_view key;
+    std::optional<std::string_view> value;
+};
+// Writes several keys of one section in a single replacement of the file,
+// so that a crash leaves all of them old or all of them new.
+bool WriteProfileStrings(std::string_view section, std::span<const ProfileEntry> entries,
+                         const std::string& path);
 
 // The points of WriteProfileString's replacement of the file: the new text
 // complete and synced in its temporary file, and the rename done. A crash

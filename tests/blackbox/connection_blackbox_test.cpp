@@ -320,6 +320,57 @@ TEST_F(HostConnection, CountersKeptInTheRegisterFile) {
     ::chmod(configDir().c_str(), 0700);
 }
 
+TEST_F(HostConnection, AHandleKeptAfterTheCloseIsRefusedEverywhere) {
+    LoadWith(Scanner("123456", "1-1"));
+    const int handle = Init();
+    ASSERT_NE(handle, -1);
+    ASSERT_EQ(KVX(KVXClose)(handle), KVX_OK);
+    char text[64];
+    uint8_t block[8];
+    uint16_t word = 0;
+    BSTR bstr = nullptr;
+    EXPECT_EQ(KVX(KVXReadStatusL)(handle), 0u);
+    EXPECT_EQ(KVX(KVXPagNumTot)(handle), -1);
+    EXPECT_EQ(KVX(KVXPagNumCur)(handle, 1), -1);
+    EXPECT_EQ(KVX(KVXBuzzer)(handle, 10, 0), KVX_ERR_GENERIC);
+    EXPECT_EQ(KVX(KVXHWKey)(handle, block, 8), KVX_ERR_GENERIC);
+    EXPECT_EQ(KVX(KVXDeviceInfo)(handle, &word, &word, &word), KVX_ERR_GENERIC);
+    EXPECT_EQ(KVX(KVXReadSerialNumber)(handle, &bstr), KVX_ERR_GENERIC);
+    EXPECT_EQ(KVX(KVXReadSerialNumber0)(handle, sizeof text, text), KVX_ERR_GENERIC);
+    EXPECT_EQ(KVX(KVXReadSN)(handle, text, sizeof text), -1);
+    uint8_t b[8] = {9, 9, 9, 9, 9, 9, 9, 9};
+    EXPECT_EQ(
+        KVX(KVXPhotoTunReadVB)(handle, &b[0], &b[1], &b[2], &b[3], &b[4], &b[5], &b[6], &b[7]),
+        KVX_ERR_GENERIC);
+    EXPECT_EQ(b[0], 0) << "zeros after a refused read";
+    EXPECT_EQ(KVX(KVXReset)(handle), KVX_ERR_GENERIC);
+    EXPECT_EQ(KVX(KVXClose)(handle), KVX_ERR_GENERIC);
+    EXPECT_EQ(KVX(KVXComposition)(), 0u);
+    EXPECT_EQ(KVX(KVXSetParameter)(9, 0), KVX_ERR_GENERIC);
+    EXPECT_EQ(Init(), handle) << "the device opens again";
+}
+
+TEST_F(HostConnection, RegisterFilesOutOfRangeOrNotAFileGiveLimitedCounts) {
+    LoadWith("[device]\npid = 3\nserial = 220601\nfirmware = 0x2206\nconfig_word = 2\n");
+    std::filesystem::create_directories(configDir());
+    const std::string file = RegisterFile("220601");
+    WriteFileBytes(file,
+                   "[General]\r\nnPages=99999999999999999999\r\nnPagesCur=4294967295\r\n"
+                   "InkjetCnt=2147483648\r\nInkjetCntCur= 12abc\r\n");
+    const int handle = Init();
+    ASSERT_NE(handle, -1);
+    EXPECT_EQ(KVX(KVXPagNumTot)(handle), 0x7FFFFFFF);
+    EXPECT_EQ(KVX(KVXPagNumCur)(handle, 0), 0x7FFFFFFF);
+    EXPECT_EQ(KVX(KVXInkjetNumTot)(handle), 0x7FFFFFFF);
+    EXPECT_EQ(KVX(KVXInkjetNumCur)(handle, 0), 12);
+    // A directory where the file should be: nothing to read, nothing written.
+    std::filesystem::remove(file);
+    std::filesystem::create_directories(file);
+    EXPECT_EQ(KVX(KVXPagNumTot)(handle), 0);
+    EXPECT_EQ(KVX(KVXPagNumCur)(handle, 1), 0);
+    EXPECT_TRUE(std::filesystem::is_directory(file));
+}
+
 TEST_F(HostConnection, TheOpenFindsTheFirmwareWhateverTheDeviceAnswersTheOldForm) {
     // Register-form firmware that stalls the old-form read, one that
     // answers it, and old-form firmware itself.

@@ -335,6 +335,19 @@ TEST_F(AcqModeTest, TheStripTakesTheHeadRatioOfTheSidesOn) {
     EXPECT_EQ(device::AcqMode().stripBytes, 12);
 }
 
+TEST_F(AcqModeTest, AHeadImageWiderThanTheSensorKeepsTheSensorWidth) {
+    // A MICR block holding garbage in the head image width: the lines
+    // still fit the sensor and the stride its 16 bits.
+    DeviceIdentity id = WithHead(Scanner(0x5012), 100, true);
+    id.capabilities.micr.imageWidth300 = 30000;
+    Use(id, kColour, 300, 300);
+    Strip();
+    ASSERT_TRUE(device::SetUpAcqMode(0));
+    EXPECT_EQ(Geometry(kFront).width, 2592);
+    EXPECT_EQ(Geometry(kFront).stride, 3 * 2 * 2592);
+    EXPECT_EQ(Geometry(kFront).channelPitch, 2 * 2592);
+}
+
 TEST_F(AcqModeTest, OlderFamilyGeometryOfBothSides) {
     // 0x2205 at full speed, mode 4: 300 dpi front, 100 dpi rear.
     Use(Scanner(0x2205, 3, false), kGrey, 300, 100);

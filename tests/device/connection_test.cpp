@@ -4,8 +4,11 @@
 // open learned; the log's move repeats the identity line.
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <filesystem>
+#include <thread>
 
+#include "KovranMS.h"
 #include "api/frame.h"
 #include "api/log.h"
 #include "device/connection_fixture.h"
@@ -163,6 +166,71 @@ TEST_F(FamiliesTest, AMovedLogRepeatsTheIdentityLine) {
     const std::size_t at = log.find("log moved");
     ASSERT_NE(at, std::string::npos) << log;
     EXPECT_NE(log.find(device::IdentityLine(), at), std::string::npos) << log;
+}
+
+// The last result is one for the whole library, and an acquisition thread
+// writes it when it ends: a command that the firmware refuses during an
+// open (the old-form version read of register-form firmware) must not take
+// the device with it when such a write lands in between.
+TEST_F(FamiliesTest, AnOpenIsNeverLostToALastResultWrittenByAnotherThread) {
+    const int handle = Open(Default());
+    ASSERT_NE(handle, -1);
+    std::atomic<bool> stop{false};
+    std::thread acquisitionEnding([&] {
+        while (!stop.load()) KVXSetLastResult(KVX_OK);
+    });
+    for (int i = 0; i < 10; ++i) {
+        KVXClose(handle);
+        const int again = KVXInitialize(nullptr);
+        EXPECT_EQ(again, handle) << LogBytes();
+        if (again != handle) break;
+    }
+    stop.store(true);
+    acquisitionEnding.join();
+    EXPECT_EQ(Count("Device with invalid ver"), 0);
+}
+
+// A host thread polling the status, the identity and the counters while
+// another closes the device: every call ends with a value, none crashes or
+// races. (The poll pauses while the device opens: the open rewrites the
+// current settings, which the library is not called to share then.)
+TEST_F(FamiliesTest, ExportsRunWhileAnotherThreadClosesTheDevice) {
+    const int handle = Open(Default());
+    ASSERT_NE(handle, -1);
+    std::atomic<bool> stop{false};
+    std::atomic<bool> pollAllowed{true};
+    std::atomic<bool> polling{false};
+    std::thread host([&] {
+        char text[32];
+        std::uint16_t word = 0;
+        while (!stop.load()) {
+            polling.store(true);
+            if (!pollAllowed.load()) {
+                polling.store(false);
+                continue;
+            }
+            KVXReadStatusL(handle);
+            KVXPagNumTot(handle);
+            KVXPagNumCur(handle, 0);
+            KVXInkjetNumCur(handle, 0);
+            KVXDeviceInfo(handle, &word, &word, &word);
+            KVXReadSN(handle, text, sizeof text);
+            KVXReadSerialNumber0(handle, sizeof text, text);
+            polling.store(false);
+        }
+    });
+    for (int i = 0; i < 10; ++i) {
+        KVXClose(handle);
+        pollAllowed.store(false);
+        while (polling.load()) std::this_thread::yield();
+        const int again = KVXInitialize(nullptr);
+        pollAllowed.store(true);
+        EXPECT_EQ(again, handle) << LogBytes();
+        if (again != handle) break;
+    }
+    stop.store(true);
+    host.join();
+    EXPECT_EQ(KVXClose(handle), KVX_OK);
 }
 
 }  // namespace

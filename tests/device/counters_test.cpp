@@ -5,6 +5,11 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <chrono>
+#include <condition_variable>
+#include <mutex>
+#include <thread>
+
 #include "api/config_dir.h"
 #include "device/connection_fixture.h"
 #include "device/counters.h"
@@ -121,6 +126,68 @@ TEST_F(FileCountersTest, AProcessKilledWhileWritingLeavesTheOldOrTheNewFile) {
     }
     // The count the killed process was making is the only one missing.
     EXPECT_EQ(device::ReadRegisterValue(file, "nPages"), 6u);
+}
+
+TEST_F(FileCountersTest, AProcessKilledAfterItsReplacementKeepsBothCountsOfThePage) {
+    ASSERT_NE(Open(Default()), -1);
+    for (int i = 0; i < 5; ++i) device::CountPage();
+    const std::string file = File();
+    const pid_t child = ::fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        // Killed as soon as the first replacement of the file is done.
+        g_killAt.store(static_cast<int>(platform::ReplaceStep::Renamed));
+        platform::SetReplaceObserver(&KillAtStep);
+        device::CountPage();
+        ::_exit(0);
+    }
+    int status = 0;
+    ASSERT_EQ(::waitpid(child, &status, 0), child);
+    ASSERT_TRUE(WIFSIGNALED(status));
+    // The total and the current count of one page land together.
+    EXPECT_EQ(device::ReadRegisterValue(file, "nPages"), 6u);
+    EXPECT_EQ(device::ReadRegisterValue(file, "nPagesCur"), 6u);
+}
+
+// The host's reset lands while the counting thread is replacing the file:
+// neither the counted page nor the reset is lost.
+std::mutex g_raceMutex;
+std::condition_variable g_raceDone;
+bool g_resetDone = false;
+std::atomic<bool> g_raceArmed{false};
+void ResetWhileReplacing(platform::ReplaceStep step, const std::string&) {
+    if (step != platform::ReplaceStep::TempFileWritten || !g_raceArmed.exchange(false)) return;
+    std::thread host([] {
+        device::ResetPageCurrent();
+        std::lock_guard lock(g_raceMutex);
+        g_resetDone = true;
+        g_raceDone.notify_all();
+    });
+    {
+        // Gives the reset its chance to overtake the count; a store that
+        // serialises its writes makes it wait for the count instead.
+        std::unique_lock lock(g_raceMutex);
+        g_raceDone.wait_for(lock, std::chrono::milliseconds(200), [] { return g_resetDone; });
+    }
+    host.detach();
+}
+
+TEST_F(FileCountersTest, AResetDuringACountLosesNeitherOfThem) {
+    ASSERT_NE(Open(Default()), -1);
+    for (int i = 0; i < 5; ++i) device::CountPage();
+    const std::string file = File();
+    g_resetDone = false;
+    g_raceArmed.store(true);
+    platform::SetReplaceObserver(&ResetWhileReplacing);
+    device::CountPage();
+    {
+        std::unique_lock lock(g_raceMutex);
+        g_raceDone.wait(lock, [] { return g_resetDone; });
+    }
+    platform::SetReplaceObserver(nullptr);
+    EXPECT_EQ(device::ReadRegisterValue(file, "nPages"), 6u);
+    EXPECT_EQ(device::ReadRegisterValue(file, "nPagesCur"), 0u);
+    EXPECT_EQ(Counters().pageCurrent.load(), 0u);
 }
 
 }  // namespace
