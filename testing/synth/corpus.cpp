@@ -1,6 +1,10 @@
 #include "testing/synth/corpus.h"
 
+#include <algorithm>
+#include <atomic>
 #include <filesystem>
+#include <mutex>
+#include <thread>
 #include <fstream>
 #include <nlohmann/json.hpp>
 
@@ -75,6 +79,41 @@ json text(const std::string& t, const std::string& font, double size, double x, 
             {"size_pt", size}, {"x_mm", x}, {"y_mm", y}};
 }
 
+// The resolutions of the scan modes, by level: level 0 is the nominal
+// 300 dpi; higher levels add the low and mixed resolutions (a horizontal
+// resolution other than the line resolution) that the modes deliver.
+json ScanFor(Rng& r, int level) {
+    static const int modes[][2] = {{300, 300}, {240, 240}, {200, 200}, {600, 600},
+                                   {300, 150}, {200, 100}, {150, 150}, {100, 100}};
+    // How many of the modes above each level may draw from.
+    static const int upTo[] = {1, 3, 5, 7, 8};
+    const auto m = modes[r.Integer(0, upTo[level] - 1)];
+    return {{"dpi", m[0]},
+            {"dpi_y", m[1]},
+            {"colour", false},
+            {"sides", json::array({"front", "rear"})}};
+}
+
+// The magnetic track varies with the ink, the transport and the head: a
+// weak or strong load, speed jitter, drift, interference and spikes grow
+// with the level; one document in ten has the reversed head wiring, and the
+// two-sided modes sample at ratio 5.
+json MagneticFor(Rng& r, int level) {
+    const double k = level / 4.0;
+    json m = {{"noise", 0.6 + 0.6 * level},
+              {"ratio", r.Uniform() < 0.3 ? 5 : 10},
+              {"strength", level == 0 ? 1.0 : r.Uniform(1.0 - 0.6 * k, 1.0 + 0.6 * k)},
+              {"char_strength_sd", 0.01 + 0.04 * k},
+              {"speed_jitter", 0.03 * k},
+              {"drift", 8.0 * k},
+              {"hum", r.Uniform() < 0.5 ? 0.0 : 4.0 * k},
+              {"hum_per_inch", r.Uniform(40.0, 120.0)},
+              {"spikes", static_cast<int>(10 * k)},
+              {"spike_level", 60.0}};
+    if (level > 0 && r.Uniform() < 0.1) m["polarity"] = "reversed";
+    return m;
+}
+
 }  // namespace
 
 json ChequeDescription(const std::string& font, int index, int level, std::uint64_t seed) {
@@ -128,9 +167,9 @@ json ChequeDescription(const std::string& font, int index, int level, std::uint6
             {"paper", {{"width_mm", w}, {"height_mm", h}, {"colour", hex(r, 225, 250)}}},
             {"front", {{"background", json::array({background(r)})}, {"elements", front}}},
             {"rear", {{"elements", rear}}},
-            {"scan", {{"dpi", 300}, {"colour", false}, {"sides", json::array({"front", "rear"})}}},
+            {"scan", ScanFor(r, level)},
             {"degradation", {{"level", level}, {"seed", seed}}},
-            {"magnetic", {{"noise", 0.6 + 0.6 * level}}}};
+            {"magnetic", MagneticFor(r, level)}};
 }
 
 json PaymentFormDescription(int index, int level, std::uint64_t seed) {
@@ -147,6 +186,9 @@ json PaymentFormDescription(int index, int level, std::uint64_t seed) {
         text("di Euro  " + digits(r, 3) + "," + digits(r, 2), "Nimbus Sans", 8.0, 8.0, 28.0));
     front.push_back(text("INTESTATO A  SOCIETA DI PROVA", "Nimbus Roman", 8.0, 8.0, 36.0));
     front.push_back({{"type", "ocrb_line"}, {"text", line}, {"size_pt", r.Uniform(9.0, 10.8)}});
+    // A reference line in OCR-A (font 2's characters), as some forms carry.
+    front.push_back(text(digits(r, 10) + "<" + digits(r, 6) + ">" + digits(r, 4) + "+", "OCRA",
+                         r.Uniform(9.5, 11.0), 8.0, 50.0));
     return {{"name", "payment-form-l" + std::to_string(level) + "-" + std::to_string(index)},
             {"paper", {{"width_mm", 240.0}, {"height_mm", 102.0}, {"colour", hex(r, 230, 250)}}},
             {"front", {{"background", json::array({background(r)})}, {"elements", front}}},
@@ -267,49 +309,73 @@ void MakeCorpus(const CorpusOptions& options,
     std::vector<Item> items;
     const int perLevel = options.large ? 200 : 2;
     for (const char* font : {"e13b", "cmc7"})
-        for (int level = 1; level <= 3; ++level)
+        for (int level = 0; level <= kMaxDegradationLevel; ++level)
             for (int i = 0; i < perLevel; ++i)
                 items.push_back(
                     {std::string("cheques-") + font, level,
                      ChequeDescription(font, i, level, DocSeed(options.seed, font, i, level))});
     const int forms = options.large ? 60 : 2;
     for (int i = 0; i < forms; ++i) {
-        const int level = i % 3 + 1;
+        const int level = i % (kMaxDegradationLevel + 1);
         items.push_back(
             {"payment-forms", level,
              PaymentFormDescription(i, level, DocSeed(options.seed, "form", i, level))});
     }
     const int sheets = options.large ? 30 : 1;
     for (int i = 0; i < sheets; ++i) {
-        const int level = options.large ? i % 3 + 1 : 1;
+        const int level = options.large ? i % (kMaxDegradationLevel + 1) : 1;
         items.push_back({"symbols", level,
                          SymbolSheetDescription(i, level, DocSeed(options.seed, "sym", i, level))});
     }
     for (json& d : SpecialDescriptions(options.seed))
         items.push_back({"special", d["degradation"]["level"], d});
 
-    SynthFontLibrary fonts;
-    DocumentRenderer renderer(fonts);
     json index = {{"format", "kvx-synth-corpus/1"},
                   {"seed", options.seed},
                   {"large", options.large},
                   {"documents", json::array()}};
     for (Item& item : items) {
-        item.desc["scan"]["dpi"] = options.dpi;
-        item.desc["scan"]["colour"] = options.colour;
-        try {
-            const Description d = ParseDescription(item.desc);
-            const RenderedDocument doc = renderer.Render(d);
-            WriteDocument(doc, options.dir, d.format);
-            index["documents"].push_back({{"name", d.name},
-                                          {"set", item.set},
-                                          {"level", item.level},
-                                          {"truth", d.name + ".json"}});
-            if (progress) progress(d.name);
-        } catch (const SynthError& e) {
-            throw SynthError(item.desc.value("name", "?") + ": " + e.what());
+        if (options.dpi > 0) {
+            item.desc["scan"]["dpi"] = options.dpi;
+            item.desc["scan"]["dpi_y"] = options.dpi;
         }
+        item.desc["scan"]["colour"] = options.colour;
     }
+    // Documents are independent: the workers take them in turn, each with
+    // its own fonts and renderer, and the index keeps the items' order.
+    std::vector<json> entries(items.size());
+    std::atomic<std::size_t> next{0};
+    std::mutex reportMutex;
+    std::string failure;
+    auto work = [&] {
+        SynthFontLibrary fonts;
+        DocumentRenderer renderer(fonts);
+        for (std::size_t i = next++; i < items.size(); i = next++) {
+            Item& item = items[i];
+            try {
+                const Description d = ParseDescription(item.desc);
+                const RenderedDocument doc = renderer.Render(d);
+                WriteDocument(doc, options.dir, d.format);
+                entries[i] = {{"name", d.name},
+                              {"set", item.set},
+                              {"level", item.level},
+                              {"truth", d.name + ".json"}};
+                std::lock_guard lock(reportMutex);
+                if (progress) progress(d.name);
+            } catch (const SynthError& e) {
+                std::lock_guard lock(reportMutex);
+                if (failure.empty()) failure = item.desc.value("name", "?") + ": " + e.what();
+                next = items.size();
+            }
+        }
+    };
+    const int threads = std::clamp(options.threads, 1, 16);
+    std::vector<std::thread> pool;
+    for (int t = 1; t < threads; ++t) pool.emplace_back(work);
+    work();
+    for (std::thread& t : pool) t.join();
+    if (!failure.empty()) throw SynthError(failure);
+    for (json& e : entries) index["documents"].push_back(std::move(e));
     std::ofstream(options.dir + "/index.json") << index.dump(1) << "\n";
     std::ofstream readme(options.dir + "/README.md");
     readme << CorpusReadme();
@@ -328,7 +394,8 @@ options give the same files.
   "documents": [{"name", "set", "level", "truth"}]}`. Sets: `cheques-e13b`,
   `cheques-cmc7`, `payment-forms`, `symbols`, `special` (non-magnetic
   look-alike codeline, magnetic noise, microperforation with backlight).
-  Levels: 0 clean, 1 light, 2 medium, 3 heavy degradation.
+  Levels: 0 clean, 1 light, 2 medium, 3 heavy, 4 hard (see
+  testing/synth/degradation.h for what each applies).
 - `<name>.front.png`, `<name>.rear.png`, `<name>.backlight.png`: 8-bit grey
   (or RGB) images of the document as the scanner sees each side, at the
   resolution given in the ground truth (`dpi_x`, `dpi_y`). The rear is seen
