@@ -143,14 +143,21 @@ class Cmc7Font final : public CodelineFont {
         } else {
             SymbolSpans(c, rows);
         }
-        // Every stroke keeps at least a third of the height, centred where
-        // it has ink (or on the middle): the code must stay readable.
+        // Every stroke keeps at least a third of the height: the code must
+        // stay readable. Short pieces grow where they are, so that a counter
+        // (the hole of the '0') stays open.
         for (auto& r : rows) {
-            if (r.Length() >= 1.0 / 3.0) continue;
-            double mid = 0.5;
-            if (!r.spans.empty()) mid = (r.spans.front().first + r.spans.back().second) / 2;
-            mid = std::clamp(mid, 1.0 / 6.0, 5.0 / 6.0);
-            r.spans.push_back({mid - 1.0 / 6.0, mid + 1.0 / 6.0});
+            const double missing = 1.0 / 3.0 - r.Length();
+            if (missing <= 0) continue;
+            if (r.spans.empty()) {
+                r.spans.push_back({1.0 / 3.0, 2.0 / 3.0});
+                continue;
+            }
+            const double each = missing / (2.0 * static_cast<double>(r.spans.size()));
+            for (auto& [a, b] : r.spans) {
+                a = std::max(0.0, a - each);
+                b = std::min(1.0, b + each);
+            }
         }
         return rows;
     }
@@ -258,34 +265,53 @@ std::unique_ptr<CodelineFont> MakeCmc7Font(SynthFontLibrary& fonts, Cmc7Geometry
 }
 
 char DecodeCmc7Strokes(const ImageBuffer& coverage, double dpiX, const Cmc7Geometry& g) {
-    std::vector<double> profile(coverage.Width(), 0.0);
+    const int w = coverage.Width();
+    std::vector<double> profile(w, 0.0);
     double top = 0.0;
-    for (int x = 0; x < coverage.Width(); ++x) {
-        for (int y = 0; y < coverage.Height(); ++y) profile[x] += CoverageShare(coverage.At(x, y));
+    for (int x = 0; x < w; ++x) {
+        for (int y = 0; y < coverage.Height(); ++y)
+            profile[x] = std::max<double>(profile[x], CoverageShare(coverage.At(x, y)));
         top = std::max(top, profile[x]);
     }
     if (top <= 0.0) return '?';
-    // A column belongs to a stroke when it carries a fifth of the heaviest
-    // column's ink; the stroke's centre is the ink-weighted mean column.
-    std::vector<double> centres;
-    double sum = 0.0, moment = 0.0;
-    for (int x = 0; x <= coverage.Width(); ++x) {
-        const bool in = x < coverage.Width() && profile[x] >= 0.2 * top;
-        if (in) {
-            sum += profile[x];
-            moment += profile[x] * (x + 0.5);
-        } else if (sum > 0.0) {
-            centres.push_back(moment / sum);
-            sum = moment = 0.0;
+    // Strokes are the peaks of the column profile (the heaviest coverage in
+    // each column, so that a short stroke counts as much as a long one): at
+    // low resolution a gap of 0.15 mm is about one pixel and never quite
+    // empty, so a stroke is a maximum that stands out from the dips beside it.
+    struct Peak {
+        int x;
+        double v;
+    };
+    std::vector<Peak> peaks;
+    for (int x = 0; x < w; ++x) {
+        const double l = x > 0 ? profile[x - 1] : 0.0, r = x + 1 < w ? profile[x + 1] : 0.0;
+        if (profile[x] >= 0.1 * top && profile[x] >= l && profile[x] > r) peaks.push_back({x, profile[x]});
+    }
+    // Two neighbouring peaks without a clear dip between them are one stroke.
+    for (bool merged = true; merged;) {
+        merged = false;
+        for (std::size_t k = 0; k + 1 < peaks.size(); ++k) {
+            double dip = peaks[k].v;
+            for (int x = peaks[k].x; x <= peaks[k + 1].x; ++x) dip = std::min(dip, profile[x]);
+            if (dip < 0.85 * std::min(peaks[k].v, peaks[k + 1].v)) continue;
+            peaks.erase(peaks.begin() + static_cast<long>(peaks[k].v >= peaks[k + 1].v ? k + 1 : k));
+            merged = true;
+            break;
         }
     }
-    if (centres.size() != 7) return '?';
+    if (peaks.size() != 7) return '?';
+    // Sub-pixel centres from the parabola through each peak and its neighbours.
+    std::vector<double> centres;
+    for (const Peak& p : peaks) {
+        const double l = p.x > 0 ? profile[p.x - 1] : 0.0, r = p.x + 1 < w ? profile[p.x + 1] : 0.0;
+        const double d = l - 2 * p.v + r;
+        centres.push_back(p.x + 0.5 + (d < 0 ? 0.5 * (l - r) / d : 0.0));
+    }
     const double split = (g.shortIntervalMm + g.longIntervalMm) / 2 * dpiX / 25.4;
     int code = 0;
     for (int k = 0; k < 6; ++k)
         if (centres[k + 1] - centres[k] > split) code |= 1 << k;
-    const char ch = kCmc7Table[code];
-    return ch;
+    return kCmc7Table[code];
 }
 
 }  // namespace kovran::synth

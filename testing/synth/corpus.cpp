@@ -307,7 +307,7 @@ void MakeCorpus(const CorpusOptions& options,
         json desc;
     };
     std::vector<Item> items;
-    const int perLevel = options.large ? 200 : 2;
+    const int perLevel = options.large ? 100 : 2;
     for (const char* font : {"e13b", "cmc7"})
         for (int level = 0; level <= kMaxDegradationLevel; ++level)
             for (int i = 0; i < perLevel; ++i)

@@ -14,7 +14,7 @@ namespace kovran::synth {
 
 struct CorpusOptions {
     std::string dir;
-    bool large = false;  // 200 cheques per font and level instead of 2
+    bool large = false;  // 100 cheques per font and level instead of 2
     std::uint64_t seed = 2026;
     int dpi = 0;  // 0: each document's own resolution (by level); else all at this one
     bool colour = false;
