@@ -23,7 +23,10 @@ struct FineMask {
 
     FineMask() = default;
     FineMask(int w, int h, double px, double py)
-        : width(w), height(h), pitchXMm(px), pitchYMm(py),
+        : width(w),
+          height(h),
+          pitchXMm(px),
+          pitchYMm(py),
           bits(static_cast<std::size_t>(w) * static_cast<std::size_t>(h), 0) {}
     std::uint8_t& At(int x, int y) { return bits[static_cast<std::size_t>(y) * width + x]; }
     std::uint8_t At(int x, int y) const { return bits[static_cast<std::size_t>(y) * width + x]; }

@@ -376,7 +376,8 @@ std::optional<RenderedGlyph> GlyphSet::Render(char c, const GlyphRenderOptions& 
         const int y1 = std::min(mask.height, firstAt(hole.cy + radius, pitchY, top) + 1);
         for (int y = y0; y < y1; ++y)
             for (int x = x0; x < x1; ++x) {
-                const double dx = (x + 0.5) * pitchX - hole.cx, dy = top + (y + 0.5) * pitchY - hole.cy;
+                const double dx = (x + 0.5) * pitchX - hole.cx,
+                             dy = top + (y + 0.5) * pitchY - hole.cy;
                 if (dx * dx + dy * dy <= radius * radius) mask.At(x, y) = 1;
             }
     }

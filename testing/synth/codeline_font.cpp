@@ -36,6 +36,7 @@ class E13bFont final : public CodelineFont {
         const char32_t g = GlyphFor(c);
         return g != 0 && face_.HasChar(g);
     }
+
   protected:
     CodelineGlyph Draw(char c, double dpiX, double dpiY, double /*growMm*/) const override {
         CodelineGlyph out;
@@ -188,7 +189,8 @@ class Cmc7Font final : public CodelineFont {
             double start = -1;
             for (int i = 0; i <= samples; ++i) {
                 const double v = static_cast<double>(i) / samples;
-                const int sy = std::clamp(y0 + static_cast<int>(std::lround(v * (y1 - y0))), y0, y1);
+                const int sy =
+                    std::clamp(y0 + static_cast<int>(std::lround(v * (y1 - y0))), y0, y1);
                 const bool in = i < samples && p.At(sx, sy) >= 128;
                 if (in && start < 0) start = v;
                 if (!in && start >= 0) {
@@ -285,7 +287,8 @@ char DecodeCmc7Strokes(const ImageBuffer& coverage, double dpiX, const Cmc7Geome
     std::vector<Peak> peaks;
     for (int x = 0; x < w; ++x) {
         const double l = x > 0 ? profile[x - 1] : 0.0, r = x + 1 < w ? profile[x + 1] : 0.0;
-        if (profile[x] >= 0.1 * top && profile[x] >= l && profile[x] > r) peaks.push_back({x, profile[x]});
+        if (profile[x] >= 0.1 * top && profile[x] >= l && profile[x] > r)
+            peaks.push_back({x, profile[x]});
     }
     // Two neighbouring peaks without a clear dip between them are one stroke.
     for (bool merged = true; merged;) {
@@ -294,7 +297,8 @@ char DecodeCmc7Strokes(const ImageBuffer& coverage, double dpiX, const Cmc7Geome
             double dip = peaks[k].v;
             for (int x = peaks[k].x; x <= peaks[k + 1].x; ++x) dip = std::min(dip, profile[x]);
             if (dip < 0.85 * std::min(peaks[k].v, peaks[k + 1].v)) continue;
-            peaks.erase(peaks.begin() + static_cast<long>(peaks[k].v >= peaks[k + 1].v ? k + 1 : k));
+            peaks.erase(peaks.begin() +
+                        static_cast<long>(peaks[k].v >= peaks[k + 1].v ? k + 1 : k));
             merged = true;
             break;
         }

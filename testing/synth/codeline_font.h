@@ -9,8 +9,8 @@
 #include <map>
 #include <memory>
 #include <mutex>
-#include <tuple>
 #include <string>
+#include <tuple>
 
 #include "testing/synth/font_render.h"
 #include "testing/synth/image.h"

@@ -3,10 +3,10 @@
 #include <algorithm>
 #include <atomic>
 #include <filesystem>
-#include <mutex>
-#include <thread>
 #include <fstream>
+#include <mutex>
 #include <nlohmann/json.hpp>
+#include <thread>
 
 #include "testing/synth/description.h"
 #include "testing/synth/document_renderer.h"
@@ -403,14 +403,48 @@ options give the same files.
   backlight image has the front's orientation. With format `pnm` the files
   are `.pgm` / `.ppm`.
 - `<name>.mag`: the magnetic head's raw samples, unsigned 8-bit, no header.
-  Sample 0 lies at the left edge of the front (the leading edge); samples
-  run left to right at `magnetic.raw_per_inch`. The reader averages
-  3 x `magnetic.decimation` raw samples into one decimated sample
-  (`magnetic.decimated_per_inch` = 100 x `magnetic.ratio`). The idle level
-  is `magnetic.baseline` (128). A simulator delivers the raw samples
-  after each channel line: at a line resolution of L dpi that is
-  raw_per_inch / L samples per line; head offset and head direction are
-  properties of the simulated device, not of the document.
+  Sample 0 lies at the leading edge of the document (the left edge of the
+  front image); samples run along the document at `magnetic.raw_per_inch` =
+  300 x `magnetic.ratio` x `magnetic.decimation` per inch. The idle level is
+  `magnetic.baseline` (128). Polarity: with `magnetic.polarity` "normal" an
+  ink onset (the leading edge of a stroke) takes the signal below the
+  baseline (`magnetic.onset` "below_baseline"), as the decoder's smoothing
+  (mean - value) expects; "reversed" is the opposite wiring, for testing the
+  reversed-polarity retry.
+
+## Feeding a `.mag` track as the device's stream
+
+The decoder averages u = 3 x f raw samples into one decimated sample (f the
+mode's decimation) and converts positions with
+sample = trunc(r x (x + s - o) / 3), x in pixels at 300 dpi, r the mode's
+magnetic ratio, o the head offset in 300-dpi pixels (half the 16-bit value
+of the device's MICR configuration; 200 for the default simulated device),
+s the image shift (0 for an unshifted image). Hence decimated stream sample
+k belongs to document position x = 3 k / r + o, and raw stream sample j to
+
+    position(j) = j / (300 r f) + o / 300   (inches from the leading edge)
+
+A simulated device delivers, for its mode's r, f and o:
+
+    stream[j] = mag[position(j) x raw_per_inch]    (the `.mag`'s own rate)
+
+- When the mode's r and f equal the track's (`magnetic.ratio`,
+  `magnetic.decimation`), this is stream[j] = mag[j + o r f]: the first
+  o r f raw samples (2000 for o = 200, r = 10, f = 1) are skipped, and
+  samples past the end of the track are the baseline. A negative o
+  prepends -o r f baseline samples.
+- Otherwise the track is resampled linearly at those positions (for a
+  two-sided mode with r = 5, a track rendered at ratio 10 gives every other
+  raw sample); rendering the corpus at the mode's ratio (`magnetic.ratio`,
+  5 on about 30 % of the cheques) avoids the resampling.
+- Count: the stream holds count = floor((track length in inches - o / 300)
+  x 300 r f) raw samples; the decoder drops a remainder below u.
+- A head configured as reversed (MICR configuration bit 5) delivers the
+  stream back to front: stream'[j] = stream[count - 1 - j]. This is the
+  head's direction, independent of the polarity above.
+- The raw samples of each image line follow that line: at a line
+  resolution of L dpi, 300 r f / L raw samples per line.
+
 - `<name>.json`: the ground truth:
   - `paper` (mm), `size_px` [width, height], `dpi_x`, `dpi_y`, `colour`,
     `seed`, `level`, `degradation` (the values actually applied: skew in
@@ -428,8 +462,37 @@ options give the same files.
   - `front`, `rear`: the elements printed on each side with `type`,
     `text` or `data`, `font`, `font_file`, `symbology`, `generator`,
     `box` (pixels before skew) and `box_scan` (in the image as written);
+  - codeline `chars` also carry `jitter_mm` [x, y] (pitch and baseline
+    jitter applied), `defects` (local defects: `void`, `spatter`, `break`,
+    `smudge`, `touching`), `magnetic_strength` (the character's ink load)
+    and `under_intrusion` (foreign ink inside its box: score these apart);
+    `codeline.intrusions` lists the strokes across the clear band (`kind`
+    `signature`, `handwriting`, `stamp`, `endorsement`, and `box`);
+  - text elements carry per-character `chars` boxes (OCR-A, OCR-B lines);
+  - `degradation` also holds the codeline print values: `stroke_mm`
+    (growth of the stroke, < 0 light print), `ink_darkness`,
+    `pitch_jitter_mm`, `baseline_jitter_mm`, `defects`, `intrusions`;
   - `magnetic`: `file`, `ratio`, `decimation`, `raw_per_inch`,
-    `decimated_per_inch`, `count`, `baseline`, `noise`, `edge_level`.
+    `decimated_per_inch`, `count`, `baseline`, `noise`, `edge_level`,
+    `polarity`, `onset`, `strength` (document load), `char_strength_sd`,
+    `speed_jitter`, `drift`, `hum`, `hum_per_inch`, `spikes`, `spike_level`,
+    `skew_deg` (the head track crosses the characters at this angle).
+
+## Levels
+
+- 0 clean: nominal print, 300 dpi, nominal magnetic track.
+- 1 light: noise, skew up to 0.5 degree, stroke -0.01 to +0.03 mm, slight
+  jitter, at most one local defect; 240 or 300 dpi; magnetic load 85-115 %.
+- 2 medium: skew up to 1.2 degrees, JPEG 55-75, stroke -0.02 to +0.06 mm,
+  grey print, two defects, an intrusion on half of the cheques; 200 to
+  600 dpi; load 70-130 %, speed jitter, drift, interference, spikes.
+- 3 heavy: skew up to 2 degrees, stroke -0.03 to +0.09 mm, low contrast,
+  two to four defects, one intrusion; also 300 x 150 and 200 x 100 dpi;
+  load 55-145 %.
+- 4 hard: skew up to 3 degrees, strong blur and noise, stroke -0.03 to
+  +0.12 mm (counters fill), grey print, three to seven defects, two
+  intrusions; down to 100 dpi; load 40-160 %.
+One magnetic track in ten above level 0 has the reversed polarity.
 )";
 }
 

@@ -32,8 +32,8 @@ struct DegradationValues {
     double noise = 0.0;  // grey levels
     double contrast = 1.0;
     double brightness = 0.0;
-    double inkSpread = 0.0;  // pixels at 300 dpi
-    int jpegQuality = 0;     // 0: no JPEG round trip
+    double inkSpread = 0.0;         // pixels at 300 dpi
+    int jpegQuality = 0;            // 0: no JPEG round trip
     double strokeMm = 0.0;          // codeline stroke growth (< 0 light print)
     double inkDarkness = 1.0;       // codeline ink: 1 black, lower grey
     double pitchJitterMm = 0.0;     // per-character sideways jitter (standard deviation)

@@ -138,7 +138,6 @@ void AddScanBoxes(json& items, double angleDeg, double cx, double cy) {
     }
 }
 
-
 // Printed E13B has no sharp corners: toner rounds them over about 0.05 mm.
 constexpr double kPrintedCornerMm = 0.05;
 
@@ -173,8 +172,8 @@ std::vector<std::vector<std::string>> PlanDefects(const std::string& text, int c
     for (std::size_t i = 0; i < text.size(); ++i)
         if (text[i] != ' ') printed.push_back(i);
     for (int k = 0; k < count && !printed.empty(); ++k) {
-        const std::size_t i =
-            printed[static_cast<std::size_t>(rng.Integer(0, static_cast<long>(printed.size()) - 1))];
+        const std::size_t i = printed[static_cast<std::size_t>(
+            rng.Integer(0, static_cast<long>(printed.size()) - 1))];
         out[i].push_back(kinds[rng.Integer(0, 4)]);
     }
     return out;
@@ -189,7 +188,8 @@ void ApplyDefect(const std::string& kind, ImageBuffer& cov, int gx, int gy, Imag
     const double pxX = dpiX / kMmPerInch, pxY = dpiY / kMmPerInch;
     if (kind == "void") {
         // Toner missing over a patch: the ink and its magnetic load are gone.
-        const double cx = rng.Uniform(b.left, b.right + 1.0), cy = rng.Uniform(b.top, b.bottom + 1.0);
+        const double cx = rng.Uniform(b.left, b.right + 1.0),
+                     cy = rng.Uniform(b.top, b.bottom + 1.0);
         const double rx = rng.Uniform(0.12, 0.3) * pxX, ry = rng.Uniform(0.12, 0.3) * pxY;
         for (int y = 0; y < cov.Height(); ++y)
             for (int x = 0; x < cov.Width(); ++x) {
@@ -200,8 +200,10 @@ void ApplyDefect(const std::string& kind, ImageBuffer& cov, int gx, int gy, Imag
     } else if (kind == "break") {
         // A horizontal break across the stroke (a dry line of the ribbon or drum).
         const double hh = rng.Uniform(0.06, 0.12) * pxY;
-        const double y0 = rng.Uniform(b.top + 0.2 * (b.bottom - b.top), b.top + 0.8 * (b.bottom - b.top));
-        for (int y = static_cast<int>(y0); y < std::min(cov.Height(), static_cast<int>(y0 + hh + 1)); ++y)
+        const double y0 =
+            rng.Uniform(b.top + 0.2 * (b.bottom - b.top), b.top + 0.8 * (b.bottom - b.top));
+        for (int y = static_cast<int>(y0);
+             y < std::min(cov.Height(), static_cast<int>(y0 + hh + 1)); ++y)
             for (int x = 0; x < cov.Width(); ++x) cov.At(x, y) = 0;
         magFactor *= 0.9;
     } else if (kind == "spatter") {
@@ -223,7 +225,8 @@ void ApplyDefect(const std::string& kind, ImageBuffer& cov, int gx, int gy, Imag
         smudged = true;
     } else if (kind == "touching") {
         // A bridge of ink to the next character.
-        const double y = rng.Uniform(b.top + 0.2 * (b.bottom - b.top), b.top + 0.8 * (b.bottom - b.top));
+        const double y =
+            rng.Uniform(b.top + 0.2 * (b.bottom - b.top), b.top + 0.8 * (b.bottom - b.top));
         FillRect(extras, gx + b.right - 0.1 * pxX, gy + y, gx + b.right + 1.0 * pxX,
                  gy + y + rng.Uniform(0.08, 0.15) * pxY);
     }
@@ -248,7 +251,8 @@ std::string DrawIntrusion(ImageBuffer& plane, const BoxMm& band, const Descripti
         const double loop = kind == "handwriting" ? 1.2 : 0.0;
         for (double t = 0; t < len; t += 0.02) {
             const double x = x0 + t + loop * std::cos(t * 2.0);
-            const double y = midY - 2.0 + amp * std::sin(t * f1) + 0.6 * amp * std::sin(t * f2 + 1.0);
+            const double y =
+                midY - 2.0 + amp * std::sin(t * f1) + 0.6 * amp * std::sin(t * f2 + 1.0);
             if (x < 0 || x > d.widthMm || y < 0 || y > d.heightMm) continue;
             pen(x, y, r);
         }
@@ -266,8 +270,8 @@ std::string DrawIntrusion(ImageBuffer& plane, const BoxMm& band, const Descripti
     } else {
         colour = Rgb{40, 40, 60};
         const SynthFont& face = fonts.Open("Nimbus Sans");
-        const TextLine line = RenderLine(face, U"FOR DEPOSIT ONLY 0123 4567", rng.Uniform(7.0, 9.0),
-                                         d.dpiX, d.dpiY);
+        const TextLine line =
+            RenderLine(face, U"FOR DEPOSIT ONLY 0123 4567", rng.Uniform(7.0, 9.0), d.dpiX, d.dpiY);
         const int ox = static_cast<int>(std::lround(x0 * pxX));
         const int oy = static_cast<int>(std::lround((midY + 0.8) * pxY)) - line.baseline;
         AccumulateInk(plane, line.coverage, ox, oy);
@@ -472,8 +476,7 @@ RenderedDocument DocumentRenderer::Render(const Description& d) {
                     const std::vector<std::vector<std::string>> defects =
                         PlanDefects(e.text, deg.defects, printRng);
                     // A skewed document crosses the head track at an angle.
-                    const double shear =
-                        std::tan(deg.skewDeg * M_PI / 180.0) * magDpiX / magDpiY;
+                    const double shear = std::tan(deg.skewDeg * M_PI / 180.0) * magDpiX / magDpiY;
                     ImageBuffer extras(W, H);  // spatter, smudges and bridges beside the glyphs
                     const float darkness = static_cast<float>(deg.inkDarkness);
                     auto jitter = [&](double sd) {
@@ -497,8 +500,8 @@ RenderedDocument DocumentRenderer::Render(const Description& d) {
                         double magFactor = 1.0;
                         bool smudged = false;
                         for (const std::string& kind : defects[i])
-                            ApplyDefect(kind, g.coverage, gx, gy, extras, d.dpiX, d.dpiY,
-                                        printRng, magFactor, smudged);
+                            ApplyDefect(kind, g.coverage, gx, gy, extras, d.dpiX, d.dpiY, printRng,
+                                        magFactor, smudged);
                         PaintCoverage(c.image, g.coverage, gx, gy, e.colour, darkness);
                         AccumulateInk(c.ink, g.coverage, gx, gy, darkness);
                         const InkBox ib = InkBoxOf(g.coverage);
@@ -514,8 +517,9 @@ RenderedDocument DocumentRenderer::Render(const Description& d) {
                             cell + mg.leftInch + (mb.empty ? 0 : mb.right + 1) / magDpiX;
                         double load = d.magnetic.strength * magFactor;
                         if (d.magnetic.charStrengthSd > 0.0)
-                            load *= std::max(0.3, 1.0 + d.magnetic.charStrengthSd *
-                                                            std::clamp(printRng.Normal(), -2.5, 2.5));
+                            load *=
+                                std::max(0.3, 1.0 + d.magnetic.charStrengthSd *
+                                                        std::clamp(printRng.Normal(), -2.5, 2.5));
                         load *= e.strength;
                         if (e.magnetic) {
                             magnet.AddCoverage(mg.coverage, cell + mg.leftInch, magDpiX, magDpiY,
@@ -699,10 +703,10 @@ RenderedDocument DocumentRenderer::Render(const Description& d) {
                 AccumulateInk(c.ink, plane, 0, 0);
                 AccumulateInk(all, plane, 0, 0);
                 const InkBox ib = InkBoxOf(plane);
-                list.push_back({{"kind", kind},
-                                {"box", ib.empty ? BoxJson(0, 0, 0, 0)
-                                                 : BoxJson(ib.left, ib.top, ib.right + 1,
-                                                           ib.bottom + 1)}});
+                list.push_back(
+                    {{"kind", kind},
+                     {"box", ib.empty ? BoxJson(0, 0, 0, 0)
+                                      : BoxJson(ib.left, ib.top, ib.right + 1, ib.bottom + 1)}});
             }
             // Characters with foreign ink inside their box are scored apart.
             for (auto& cj : codelineTruth["chars"]) {

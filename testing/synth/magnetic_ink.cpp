@@ -73,7 +73,8 @@ void ApplySpeedJitter(Magnetisation& ink, double speedJitter, Rng& rng) {
         const long a = static_cast<long>(std::floor(pos));
         const double f = pos - a;
         if (a + 1 < static_cast<long>(n))
-            out[i] = (1.0 - f) * v[static_cast<std::size_t>(a)] + f * v[static_cast<std::size_t>(a + 1)];
+            out[i] =
+                (1.0 - f) * v[static_cast<std::size_t>(a)] + f * v[static_cast<std::size_t>(a + 1)];
         double s = 0.0;
         for (int k = 0; k < 3; ++k) s += amp[k] * std::sin(2.0 * M_PI * i / per[k] + ph[k]);
         pos += 1.0 + speedJitter * s / norm;
@@ -156,7 +157,8 @@ std::vector<std::uint8_t> QuantiseSignal(const std::vector<double>& signal,
     }
     std::vector<std::uint8_t> out(n);
     for (std::size_t i = 0; i < n; ++i) {
-        const double v = params.baseline + sign * signal[i] + extra[i] + params.noise * rng.Normal();
+        const double v =
+            params.baseline + sign * signal[i] + extra[i] + params.noise * rng.Normal();
         out[i] = static_cast<std::uint8_t>(std::clamp(std::lround(v), 0L, 255L));
     }
     return out;

@@ -85,12 +85,12 @@ std::vector<double> HeadSignal(const Magnetisation& ink);
 
 // Disturbances of a real transport and head, all zero by default.
 struct MagneticDisturbance {
-    double speedJitter = 0.0;      // relative speed change, e.g. 0.03 for +-3 %
-    double driftCounts = 0.0;      // slow baseline wander, peak counts
-    double humCounts = 0.0;        // periodic interference, peak counts
-    double humPerInch = 0.0;       // its period along the document (cycles per inch)
-    int spikes = 0;                // isolated one-sample spikes
-    double spikeCounts = 0.0;      // their height
+    double speedJitter = 0.0;  // relative speed change, e.g. 0.03 for +-3 %
+    double driftCounts = 0.0;  // slow baseline wander, peak counts
+    double humCounts = 0.0;    // periodic interference, peak counts
+    double humPerInch = 0.0;   // its period along the document (cycles per inch)
+    int spikes = 0;            // isolated one-sample spikes
+    double spikeCounts = 0.0;  // their height
 };
 
 // Transport speed jitter: the ink passes the gap at a varying speed, so the

@@ -48,8 +48,7 @@ class ProjectCodelineFont final : public CodelineFont {
 
 }  // namespace
 
-std::unique_ptr<CodelineFont> MakeProjectCodelineFont(const std::string& family,
-                                                      double cornerMm) {
+std::unique_ptr<CodelineFont> MakeProjectCodelineFont(const std::string& family, double cornerMm) {
     if (family == "cmc7")
         return std::make_unique<ProjectCodelineFont>(GlyphSet::Builtin(GlyphFamily::CMC7), "CMC7",
                                                      cornerMm);

@@ -225,7 +225,8 @@ const std::set<std::pair<char, char>> kConfusable = [] {
         s.insert({b, a});
     };
     for (char c = 'a'; c <= 'z'; ++c)
-        if (std::string("cosuvwxz").find(c) != std::string::npos) pair(c, static_cast<char>(c - 32));
+        if (std::string("cosuvwxz").find(c) != std::string::npos)
+            pair(c, static_cast<char>(c - 32));
     // Short marks and plain vertical strokes normalise to a solid block: only
     // their box size tells them apart. In a dot matrix 'I' and 'T' differ by
     // the foot alone.
@@ -243,16 +244,13 @@ const std::set<std::pair<char, char>> kConfusable = [] {
 // narrow character; a bold cut closes small counters). They are listed here
 // so that every other model is held to the rule and a new fault shows.
 const std::set<std::pair<std::string, char>> kUnresolvedFaceModels = {
-    {"courier04.db", '1'},  {"courier04.db", 'l'},   {"courier04.db", 'i'},
-    {"courier04.db", 'B'},  {"courier04.db", 'E'},   {"courier04.db", 'G'},
-    {"courier04.db", 'H'},  {"courier04.db", 'M'},   {"courier04.db", 'N'},
-    {"courier04.db", 'W'},  {"courier04.db", 'Z'},   {"courier04.db", 'e'},
-    {"courier04.db", 'q'},  {"courier04.db", 's'},   {"courier04.db", 'w'},
-    {"courier04.db", 'z'},  {"serifabt404.db", '1'}, {"calibriA04.db", '1'},
-    {"IBMgotA04.db", '0'},  {"IBMgotA04.db", '6'},   {"ABIBenA04.db", 'I'},
-    {"IBMgotA04.db", 'I'},  {"V3RIDFS04.db", 'B'},   {"V3RIDFS04.db", 'D'},
-    {"V3RIDFS04.db", 'F'},  {"V3RIDFS04.db", 'N'},   {"V3RIDFS04.db", 'i'},
-    {"arial04.db", 'D'},
+    {"courier04.db", '1'},   {"courier04.db", 'l'},  {"courier04.db", 'i'}, {"courier04.db", 'B'},
+    {"courier04.db", 'E'},   {"courier04.db", 'G'},  {"courier04.db", 'H'}, {"courier04.db", 'M'},
+    {"courier04.db", 'N'},   {"courier04.db", 'W'},  {"courier04.db", 'Z'}, {"courier04.db", 'e'},
+    {"courier04.db", 'q'},   {"courier04.db", 's'},  {"courier04.db", 'w'}, {"courier04.db", 'z'},
+    {"serifabt404.db", '1'}, {"calibriA04.db", '1'}, {"IBMgotA04.db", '0'}, {"IBMgotA04.db", '6'},
+    {"ABIBenA04.db", 'I'},   {"IBMgotA04.db", 'I'},  {"V3RIDFS04.db", 'B'}, {"V3RIDFS04.db", 'D'},
+    {"V3RIDFS04.db", 'F'},   {"V3RIDFS04.db", 'N'},  {"V3RIDFS04.db", 'i'}, {"arial04.db", 'D'},
 };
 
 // Decodes the gap pattern of a CMC7 glyph: the columns holding ink make seven
@@ -304,9 +302,7 @@ TEST(FontDbBuild, EveryModelLiesNearestItsOwnNominalModel) {
             if (m.extra[4] == 0) nominal[static_cast<char>(m.code)] = &m;
         // The magnetic fonts are drawn from the project's data with bounded
         // print changes; system fonts vary more between weights.
-        const int bound = !spec.family                            ? 330
-                          : *spec.family == ocr::GlyphFamily::E13B ? 260
-                                                                   : 400;
+        const int bound = !spec.family ? 330 : *spec.family == ocr::GlyphFamily::E13B ? 260 : 400;
         for (const auto& m : r.models) {
             const char c = static_cast<char>(m.code);
             if (kUnresolvedFaceModels.count({spec.name, c})) continue;

@@ -88,12 +88,12 @@ std::vector<FaceVariant> Emboldened(const FaceSource& f) {
 // nominal and light print, B the heavy print. Each variant is the whole
 // outline grown or thinned, never its pieces, and sampled by area.
 const std::vector<DataVariant> kE13bSetA = {
-    {300, 0.0, 0.0},    {300, -0.03, 0.03}, {300, 0.03, 0.03}, {300, 0.06, 0.04},
-    {240, 0.0, 0.03},   {240, 0.04, 0.04},  {200, 0.02, 0.03}, {150, 0.03, 0.04},
+    {300, 0.0, 0.0},  {300, -0.03, 0.03}, {300, 0.03, 0.03}, {300, 0.06, 0.04},
+    {240, 0.0, 0.03}, {240, 0.04, 0.04},  {200, 0.02, 0.03}, {150, 0.03, 0.04},
 };
 const std::vector<DataVariant> kE13bSetB = {
-    {300, 0.09, 0.05}, {300, 0.12, 0.06},  {240, 0.09, 0.05}, {200, 0.06, 0.04},
-    {200, 0.12, 0.06}, {150, 0.09, 0.05},  {250, -0.02, 0.02}, {300, 0.045, 0.02},
+    {300, 0.09, 0.05}, {300, 0.12, 0.06}, {240, 0.09, 0.05},  {200, 0.06, 0.04},
+    {200, 0.12, 0.06}, {150, 0.09, 0.05}, {250, -0.02, 0.02}, {300, 0.045, 0.02},
 };
 // CMC7 strokes stand 0.15 mm apart at the short gaps: growth beyond about
 // 0.04 mm joins them, and below 300 dpi the gaps close in the 32 x 32 glyph
@@ -103,7 +103,8 @@ const std::vector<DataVariant> kCmc7SetA = {
     {300, 0.0, 0.0}, {300, 0.03, 0.02}, {350, 0.0, 0.02}, {400, 0.015, 0.02}, {300, 0.015, 0.03},
 };
 const std::vector<DataVariant> kCmc7SetB = {
-    {300, -0.015, 0.02}, {350, 0.03, 0.03}, {400, -0.01, 0.02}, {330, 0.02, 0.02}, {320, 0.025, 0.03},
+    {300, -0.015, 0.02}, {350, 0.03, 0.03},  {400, -0.01, 0.02},
+    {330, 0.02, 0.02},   {320, 0.025, 0.03},
 };
 const std::vector<DataVariant> kMicroVariants = {{300, 0.0}, {300, 0.04}, {300, -0.05}, {240, 0.0}};
 

@@ -19,10 +19,10 @@
 #include <string>
 #include <vector>
 
+#include "measure.h"
 #include "testing/synth/corpus.h"
 #include "testing/synth/description.h"
 #include "testing/synth/document_renderer.h"
-#include "measure.h"
 #include "testing/synth/synth_error.h"
 
 using namespace kovran::synth;

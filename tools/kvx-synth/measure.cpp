@@ -166,10 +166,10 @@ void MeasureCorpus(const std::string& dir, const std::string& dbDir) {
         {"OCR-A", LoadModels(dbDir, {"ocraeb204.db"})},
         {"OCR-B", LoadModels(dbDir, {"ocrbA04.db"})},
     };
-    std::map<std::pair<std::string, int>, Tally> nearest;   // font, level
-    std::map<int, Tally> matcher, matcherUnder;             // level (E13B)
-    std::map<std::pair<int, char>, Tally> matcherChar;      // level, character
-    std::map<std::pair<char, char>, long> confusions;       // truth, read (E13B misreads)
+    std::map<std::pair<std::string, int>, Tally> nearest;  // font, level
+    std::map<int, Tally> matcher, matcherUnder;            // level (E13B)
+    std::map<std::pair<int, char>, Tally> matcherChar;     // level, character
+    std::map<std::pair<char, char>, long> confusions;      // truth, read (E13B misreads)
     const MatcherRules e13b;
     for (const CorpusEntry& entry : ReadCorpusIndex(dir)) {
         if (entry.set != "cheques-e13b" && entry.set != "cheques-cmc7" &&
@@ -232,14 +232,15 @@ void MeasureCorpus(const std::string& dir, const std::string& dbDir) {
         std::printf("\n");
     }
     std::printf("\nE13B template matcher, true boxes (characters clear of intrusions):\n\n");
-    std::printf("| level | chars | read | rejected | misread | under intrusions: chars, read, "
-                "misread |\n|---|---|---|---|---|---|\n");
+    std::printf(
+        "| level | chars | read | rejected | misread | under intrusions: chars, read, "
+        "misread |\n|---|---|---|---|---|---|\n");
     for (int level = 0; level <= 4; ++level) {
         const Tally& t = matcher[level];
         const Tally& u = matcherUnder[level];
         if (t.n == 0) continue;
-        std::printf("| %d | %ld | %.2f %% | %.2f %% | %.3f %% | %ld, %.1f %%, %.1f %% |\n", level, t.n,
-                    100.0 * t.read / t.n, 100.0 * (t.n - t.read - t.misread) / t.n,
+        std::printf("| %d | %ld | %.2f %% | %.2f %% | %.3f %% | %ld, %.1f %%, %.1f %% |\n", level,
+                    t.n, 100.0 * t.read / t.n, 100.0 * (t.n - t.read - t.misread) / t.n,
                     100.0 * t.misread / t.n, u.n, u.n ? 100.0 * u.read / u.n : 0.0,
                     u.n ? 100.0 * u.misread / u.n : 0.0);
     }
@@ -297,8 +298,8 @@ void WriteModelSheet(const std::string& dbFile, const std::string& png) {
     std::size_t cols = 0;
     for (const auto& [c, v] : byChar) cols = std::max(cols, v.size());
     constexpr int kCell = 32 * 3 + 6;
-    ImageBuffer sheet(static_cast<int>(cols) * kCell + 6, static_cast<int>(order.size()) * kCell + 6,
-                      1, 255);
+    ImageBuffer sheet(static_cast<int>(cols) * kCell + 6,
+                      static_cast<int>(order.size()) * kCell + 6, 1, 255);
     for (std::size_t row = 0; row < order.size(); ++row) {
         const auto& v = byChar[order[row]];
         for (std::size_t col = 0; col < v.size(); ++col)
@@ -324,7 +325,8 @@ void WriteDrawingSheet(const std::string& drawing, double dpi, const std::string
         font = MakeProjectCodelineFont("e13b", drawing == "e13b" ? 0.05 : 0.0);
         chars = "0123456789:=<;";
     } else {
-        throw SynthError("unknown drawing " + drawing + " (cmc7, cmc7-project, e13b, e13b-project)");
+        throw SynthError("unknown drawing " + drawing +
+                         " (cmc7, cmc7-project, e13b, e13b-project)");
     }
     const double grows[] = {-0.03, 0.0, 0.04};
     const int cell = static_cast<int>(std::ceil(0.16 * dpi));

@@ -25,9 +25,8 @@ using nlohmann::json;
 json OneLine(const std::string& font, const std::string& text) {
     return {{"name", "line"},
             {"paper", {{"width_mm", 80.0}, {"height_mm", 40.0}}},
-            {"front", {{"elements", json::array({{{"type", "codeline"},
-                                                  {"font", font},
-                                                  {"text", text}}})}}},
+            {"front",
+             {{"elements", json::array({{{"type", "codeline"}, {"font", font}, {"text", text}}})}}},
             {"scan", {{"dpi", 300}, {"sides", json::array({"front"})}}},
             {"magnetic", {{"noise", 0.0}}}};
 }
@@ -64,9 +63,15 @@ TEST(MagneticVariation, SeededRecordedAndRefusedWhenImpossible) {
     SynthFontLibrary fonts;
     DocumentRenderer renderer(fonts);
     json j = OneLine("e13b", "<123456< :021000021:");
-    j["magnetic"] = {{"noise", 1.0},        {"strength", 0.5},   {"char_strength_sd", 0.05},
-                     {"speed_jitter", 0.03}, {"drift", 6.0},      {"hum", 4.0},
-                     {"hum_per_inch", 60.0}, {"spikes", 5},       {"spike_level", 50.0},
+    j["magnetic"] = {{"noise", 1.0},
+                     {"strength", 0.5},
+                     {"char_strength_sd", 0.05},
+                     {"speed_jitter", 0.03},
+                     {"drift", 6.0},
+                     {"hum", 4.0},
+                     {"hum_per_inch", 60.0},
+                     {"spikes", 5},
+                     {"spike_level", 50.0},
                      {"ratio", 5}};
     j["degradation"] = {{"level", 2}, {"seed", 7}, {"skew_deg", 2.0}};
     const RenderedDocument a = renderer.Render(ParseDescription(j));
