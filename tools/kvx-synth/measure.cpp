@@ -170,7 +170,13 @@ void MeasureCorpus(const std::string& dir, const std::string& dbDir) {
     std::map<int, Tally> matcher, matcherUnder;            // level (E13B)
     std::map<std::pair<int, char>, Tally> matcherChar;     // level, character
     std::map<std::pair<char, char>, long> confusions;      // truth, read (E13B misreads)
+    // Per E13B database variant (file, variant): how often it is the
+    // nearest model of the right character, and how often that character's
+    // model of the variant lies within the font's limits.
+    std::map<std::pair<int, int>, long> variantNearest, variantWithin;
+    long variantChars = 0;
     const MatcherRules e13b;
+    const std::size_t e13bFirstFileModels = LoadModels(dbDir, {"e13bA04.db"}).size();
     for (const CorpusEntry& entry : ReadCorpusIndex(dir)) {
         if (entry.set != "cheques-e13b" && entry.set != "cheques-cmc7" &&
             entry.set != "payment-forms")
@@ -189,6 +195,24 @@ void MeasureCorpus(const std::string& dir, const std::string& dbDir) {
                 ++t.n;
                 if (g && Nearest(g->glyph, dbs[font]) == want) ++t.right;
                 if (!matcherToo) continue;
+                if (g && !c.value("under_intrusion", false)) {
+                    ++variantChars;
+                    int best = 1 << 30, bestKey = -1;
+                    for (std::size_t k = 0; k < dbs[font].size(); ++k) {
+                        const ocr::FontModel& m = dbs[font][k];
+                        if (static_cast<char>(m.code) != want) continue;
+                        const int file = k < e13bFirstFileModels ? 0 : 1;
+                        const int key = file * 256 + m.extra[4];
+                        if (ocr::GlyphDistance(g->glyph, m.glyph, e13b.limits) <= e13b.maxDistance)
+                            ++variantWithin[{file, m.extra[4]}];
+                        const int d = ocr::GlyphDistance(g->glyph, m.glyph);
+                        if (d < best) {
+                            best = d;
+                            bestKey = key;
+                        }
+                    }
+                    if (bestKey >= 0) ++variantNearest[{bestKey / 256, bestKey % 256}];
+                }
                 const bool under = c.value("under_intrusion", false);
                 Tally& m = under ? matcherUnder[entry.level] : matcher[entry.level];
                 Tally& mc = matcherChar[{entry.level, want}];
@@ -258,6 +282,16 @@ void MeasureCorpus(const std::string& dir, const std::string& dbDir) {
         }
         std::printf("\n");
     }
+    std::printf(
+        "\nE13B database variants on the E13B cheques (characters clear of "
+        "intrusions, %ld): nearest variant of the right character, and the share of "
+        "characters whose model of that variant lies within the font's limits:\n\n"
+        "| file | variant | nearest | within limits |\n|---|---|---|---|\n",
+        variantChars);
+    for (const auto& [key, n] : variantWithin)
+        std::printf("| %s | %d | %.1f %% | %.1f %% |\n", key.first ? "e13bB04" : "e13bA04",
+                    key.second, 100.0 * variantNearest[key] / std::max(1L, variantChars),
+                    100.0 * n / std::max(1L, variantChars));
     std::printf("\nE13B misreads (truth -> read: count):");
     for (const auto& [k, n] : confusions) std::printf(" %c->%c: %ld", k.first, k.second, n);
     std::printf("\n");
