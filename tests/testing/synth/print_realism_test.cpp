@@ -137,8 +137,7 @@ TEST(Cmc7Drawing, EveryCharacterDecodesFromItsStrokes) {
                     << "'" << c << "' at " << dpi << " dpi, stroke " << grow << " mm";
             }
     // The '0' is cut as printed: its middle stroke has no ink at mid-height
-    // (the hole), while the same stroke of '1' ... '9' symbols stays inked
-    // for the symbols that are not cut there.
+    // (the hole).
     const CodelineGlyph zero = font->Render('0', 600, 600, 0.0);
     int hole = 0;
     const int mid = zero.coverage.Height() / 2;
