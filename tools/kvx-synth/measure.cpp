@@ -170,6 +170,10 @@ void MeasureCorpus(const std::string& dir, const std::string& dbDir) {
     std::map<int, Tally> matcher, matcherUnder;            // level (E13B)
     std::map<std::pair<int, char>, Tally> matcherChar;     // level, character
     std::map<std::pair<char, char>, long> confusions;      // truth, read (E13B misreads)
+    // CMC7 by level and character: characters, nearest right, and the wrong
+    // nearest characters (to tell a drawing fault from a database one).
+    std::map<std::pair<int, char>, Tally> cmc7Char;
+    std::map<std::pair<char, char>, long> cmc7Confusions;
     // Per E13B database variant (file, variant): how often it is the
     // nearest model of the right character, and how often that character's
     // model of the variant lies within the font's limits.
@@ -193,7 +197,16 @@ void MeasureCorpus(const std::string& dir, const std::string& dbDir) {
                 const auto g = GlyphOf(img, c["box_scan"]);
                 Tally& t = nearest[{font, entry.level}];
                 ++t.n;
-                if (g && Nearest(g->glyph, dbs[font]) == want) ++t.right;
+                const char near = g ? Nearest(g->glyph, dbs[font]) : '?';
+                if (near == want) ++t.right;
+                if (font == "CMC7") {
+                    Tally& cc = cmc7Char[{entry.level, want}];
+                    ++cc.n;
+                    if (near == want)
+                        ++cc.right;
+                    else
+                        ++cmc7Confusions[{want, near}];
+                }
                 if (!matcherToo) continue;
                 if (g && !c.value("under_intrusion", false)) {
                     ++variantChars;
@@ -255,6 +268,24 @@ void MeasureCorpus(const std::string& dir, const std::string& dbDir) {
         }
         std::printf("\n");
     }
+    std::printf(
+        "\nCMC7 nearest model per character (share right, characters), by level:\n\n| char |");
+    for (int level = 0; level <= 4; ++level) std::printf(" L%d |", level);
+    std::printf("\n|---|---|---|---|---|---|\n");
+    for (char c : std::string("0123456789:;<=>")) {
+        std::printf("| %c |", c);
+        for (int level = 0; level <= 4; ++level) {
+            const Tally& t = cmc7Char[{level, c}];
+            if (t.n == 0)
+                std::printf(" - |");
+            else
+                std::printf(" %.0f %% (%ld) |", 100.0 * t.right / t.n, t.n);
+        }
+        std::printf("\n");
+    }
+    std::printf("\nCMC7 wrong nearest (truth -> nearest: count):");
+    for (const auto& [k, n] : cmc7Confusions) std::printf(" %c->%c: %ld", k.first, k.second, n);
+    std::printf("\n");
     std::printf("\nE13B template matcher, true boxes (characters clear of intrusions):\n\n");
     std::printf(
         "| level | chars | read | rejected | misread | under intrusions: chars, read, "
