@@ -765,7 +765,21 @@ RenderedDocument DocumentRenderer::Render(const Description& d) {
     if (!codelineTruth.is_null()) AddScanBoxes(codelineTruth["chars"], deg.skewDeg, cx, cy);
 
     Rng magRng(d.degradation.seed ^ 0x6D61676E65746963ULL);
-    ApplySpeedJitter(magnet, d.magnetic.speedJitter, magRng);
+    const std::vector<double> shown = ApplySpeedJitter(magnet, d.magnetic.speedJitter, magRng);
+    // The characters' sample ranges follow the jittered track.
+    if (!shown.empty() && !codelineTruth.is_null()) {
+        const double rawPerDecimated = mp.RawPerInch() / mp.DecimatedPerInch();
+        for (auto& cj : codelineTruth["chars"]) {
+            if (!cj.contains("samples")) continue;
+            auto& s = cj["samples"];
+            s = json::array(
+                {static_cast<long>(std::floor(
+                     JitteredSample(shown, s[0].get<long>() * rawPerDecimated) / rawPerDecimated)),
+                 static_cast<long>(
+                     std::ceil(JitteredSample(shown, s[1].get<long>() * rawPerDecimated) /
+                               rawPerDecimated))});
+        }
+    }
     MagneticDisturbance dist;
     dist.speedJitter = d.magnetic.speedJitter;
     dist.driftCounts = d.magnetic.driftCounts;

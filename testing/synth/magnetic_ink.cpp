@@ -52,11 +52,11 @@ void Magnetisation::AddCoverage(const ImageBuffer& coverage, double xInch, doubl
     }
 }
 
-void ApplySpeedJitter(Magnetisation& ink, double speedJitter, Rng& rng) {
-    if (speedJitter <= 0.0) return;
+std::vector<double> ApplySpeedJitter(Magnetisation& ink, double speedJitter, Rng& rng) {
+    if (speedJitter <= 0.0) return {};
     std::vector<double>& v = ink.MutableValues();
     const std::size_t n = v.size();
-    if (n < 2) return;
+    if (n < 2) return {};
     // A smooth speed profile: three slow sine components of seeded phase
     // and period (a quarter inch to a few inches), scaled to the jitter.
     const double rate = ink.Params().RawPerInch();
@@ -67,9 +67,10 @@ void ApplySpeedJitter(Magnetisation& ink, double speedJitter, Rng& rng) {
         ph[k] = rng.Uniform(0.0, 2.0 * M_PI);
     }
     const double norm = amp[0] + amp[1] + amp[2];
-    std::vector<double> out(n, 0.0);
+    std::vector<double> out(n, 0.0), positions(n, 0.0);
     double pos = 0.0;  // position on the document of output sample i, in raw samples
     for (std::size_t i = 0; i < n; ++i) {
+        positions[i] = pos;
         const long a = static_cast<long>(std::floor(pos));
         const double f = pos - a;
         if (a + 1 < static_cast<long>(n))
@@ -80,6 +81,13 @@ void ApplySpeedJitter(Magnetisation& ink, double speedJitter, Rng& rng) {
         pos += 1.0 + speedJitter * s / norm;
     }
     v = std::move(out);
+    return positions;
+}
+
+double JitteredSample(const std::vector<double>& positions, double rawSample) {
+    if (positions.empty()) return rawSample;
+    const auto it = std::lower_bound(positions.begin(), positions.end(), rawSample);
+    return static_cast<double>(it - positions.begin());
 }
 
 void Magnetisation::AddSpeckle(double fromInch, double toInch, double level, Rng& rng) {

@@ -95,8 +95,16 @@ struct MagneticDisturbance {
 
 // Transport speed jitter: the ink passes the gap at a varying speed, so the
 // samples stretch and squeeze; the track is resampled along a seeded smooth
-// speed profile of +-speedJitter.
-void ApplySpeedJitter(Magnetisation& ink, double speedJitter, Rng& rng);
+// speed profile of +-speedJitter. Gives, for each sample of the new track,
+// the document position it shows (in raw samples of the even track), so
+// that positions recorded on the even track can follow; empty when nothing
+// moved.
+std::vector<double> ApplySpeedJitter(Magnetisation& ink, double speedJitter, Rng& rng);
+
+// Where a position of the even track (raw samples) lies on the jittered
+// one: the first sample that shows it (positions as ApplySpeedJitter gives
+// them; the position itself when they are empty).
+double JitteredSample(const std::vector<double>& positions, double rawSample);
 
 // The samples the device delivers: baseline -+ signal (see Polarity) + noise
 // + drift, interference and spikes, 8 bits.

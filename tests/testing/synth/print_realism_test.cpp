@@ -124,6 +124,37 @@ TEST(MagneticVariation, SeededRecordedAndRefusedWhenImpossible) {
     EXPECT_EQ(refused("degradation", "level", 5), "degradation.level");
 }
 
+TEST(MagneticVariation, CharacterSamplesFollowTheSpeedJitter) {
+    // Under speed jitter a character's recorded samples must still frame its
+    // signal: where the signal's weight lies within the recorded range is the
+    // same as on an even transport.
+    SynthFontLibrary fonts;
+    DocumentRenderer renderer(fonts);
+    json j = OneLine("e13b", "<123456789< :021000021: 0123456789;");
+    j["paper"]["width_mm"] = 200.0;
+    j["degradation"] = {{"level", 0}, {"seed", 5}};
+    auto centres = [&](double jitter) {
+        j["magnetic"]["speed_jitter"] = jitter;
+        const RenderedDocument doc = renderer.Render(ParseDescription(j));
+        const auto dec = DecimateSamples(doc.magnetic, 3);
+        std::vector<double> out;
+        for (const auto& c : (*doc.truth)["codeline"]["chars"]) {
+            if (c["c"] == " ") continue;
+            const long a = c["samples"][0], b = c["samples"][1];
+            double w = 0, m = 0;
+            for (long i = std::max(0L, a); i <= b && i < static_cast<long>(dec.size()); ++i) {
+                w += std::abs(dec[i] - 128);
+                m += std::abs(dec[i] - 128) * static_cast<double>(i - a);
+            }
+            out.push_back(w > 0 ? m / w / static_cast<double>(b - a) : -1.0);
+        }
+        return out;
+    };
+    const auto even = centres(0.0), jittered = centres(0.2);
+    ASSERT_EQ(even.size(), jittered.size());
+    for (std::size_t i = 0; i < even.size(); ++i) EXPECT_NEAR(jittered[i], even[i], 0.12) << i;
+}
+
 TEST(Cmc7Drawing, EveryCharacterDecodesFromItsStrokes) {
     SynthFontLibrary fonts;
     const Cmc7Geometry geometry;
