@@ -482,12 +482,14 @@ A simulated device delivers, for its mode's r, f and o:
 
 - 0 clean: nominal print, 300 dpi, nominal magnetic track.
 - 1 light: noise, skew up to 0.5 degree, stroke -0.01 to +0.03 mm, slight
-  jitter, at most one local defect; 240 or 300 dpi; magnetic load 85-115 %.
+  jitter, at most one local defect; 300, 240 or 200 dpi; magnetic load
+  85-115 %.
 - 2 medium: skew up to 1.2 degrees, JPEG 55-75, stroke -0.02 to +0.06 mm,
-  grey print, two defects, an intrusion on half of the cheques; 200 to
-  600 dpi; load 70-130 %, speed jitter, drift, interference, spikes.
+  grey print, one or two defects, an intrusion on half of the cheques;
+  also 600 and 300 x 150 dpi; load 70-130 %, speed jitter, drift,
+  interference, spikes.
 - 3 heavy: skew up to 2 degrees, stroke -0.03 to +0.09 mm, low contrast,
-  two to four defects, one intrusion; also 300 x 150 and 200 x 100 dpi;
+  two to four defects, one intrusion; also 200 x 100 and 150 dpi;
   load 55-145 %.
 - 4 hard: skew up to 3 degrees, strong blur and noise, stroke -0.03 to
   +0.12 mm (counters fill), grey print, three to seven defects, two
