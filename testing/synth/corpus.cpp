@@ -189,11 +189,15 @@ json PaymentFormDescription(int index, int level, std::uint64_t seed) {
     // A reference line in OCR-A (font 2's characters), as some forms carry.
     front.push_back(text(digits(r, 10) + "<" + digits(r, 6) + ">" + digits(r, 4) + "+", "OCRA",
                          r.Uniform(9.5, 11.0), 8.0, 50.0));
-    return {{"name", "payment-form-l" + std::to_string(level) + "-" + std::to_string(index)},
-            {"paper", {{"width_mm", 240.0}, {"height_mm", 102.0}, {"colour", hex(r, 230, 250)}}},
-            {"front", {{"background", json::array({background(r)})}, {"elements", front}}},
-            {"scan", {{"dpi", 300}, {"colour", false}, {"sides", json::array({"front"})}}},
-            {"degradation", {{"level", level}, {"seed", seed}}}};
+    json out = {
+        {"name", "payment-form-l" + std::to_string(level) + "-" + std::to_string(index)},
+        {"paper", {{"width_mm", 240.0}, {"height_mm", 102.0}, {"colour", hex(r, 230, 250)}}},
+        {"front", {{"background", json::array({background(r)})}, {"elements", front}}},
+        {"degradation", {{"level", level}, {"seed", seed}}}};
+    // Forms are scanned in the same modes as cheques.
+    out["scan"] = ScanFor(r, level);
+    out["scan"]["sides"] = json::array({"front"});
+    return out;
 }
 
 json SymbolSheetDescription(int index, int level, std::uint64_t seed) {

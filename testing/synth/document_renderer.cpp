@@ -7,6 +7,7 @@
 #include <fstream>
 #include <nlohmann/json.hpp>
 
+#include "ocr/glyph_raster.h"
 #include "platform/utf8.h"
 #include "testing/synth/backgrounds.h"
 #include "testing/synth/degradation.h"
@@ -232,6 +233,49 @@ void ApplyDefect(const std::string& kind, ImageBuffer& cov, int gx, int gy, Imag
     }
 }
 
+// A machine-read print line (OCR-A, OCR-B) as the printer leaves it: the
+// line rendered four times finer, its outline grown (bold print, ink
+// spread) or thinned (light print) as a whole by `strokeMm`, and sampled
+// back by area. The character boxes widen with a grown stroke.
+TextLine PrintedLine(const SynthFont& face, const std::u32string& text, double sizePt, double dpiX,
+                     double dpiY, double pitch, double strokeMm) {
+    if (strokeMm == 0.0) return RenderLine(face, text, sizePt, dpiX, dpiY, pitch);
+    constexpr int k = 4;
+    const TextLine fine = RenderLine(face, text, sizePt, dpiX * k, dpiY * k, pitch * k);
+    const int pad =
+        strokeMm > 0 ? static_cast<int>(std::ceil(strokeMm * dpiX / kMmPerInch)) + 1 : 0;
+    // Whole target pixels around the fine line, the baseline on a pixel edge.
+    const int offX = pad * k, offY = pad * k + (k - fine.baseline % k) % k;
+    const int w = (fine.coverage.Width() + offX + pad * k + k - 1) / k;
+    const int h = (fine.coverage.Height() + offY + pad * k + k - 1) / k;
+    ocr::FineMask mask(w * k, h * k, kMmPerInch / dpiX / k, kMmPerInch / dpiY / k);
+    for (int y = 0; y < fine.coverage.Height(); ++y)
+        for (int x = 0; x < fine.coverage.Width(); ++x)
+            if (fine.coverage.At(x, y) >= 128) mask.At(x + offX, y + offY) = 1;
+    ocr::OffsetOutline(mask, strokeMm);
+    const std::vector<std::uint8_t> cov = ocr::AreaCoverage(mask, k, k);
+    TextLine out;
+    out.coverage = ImageBuffer(w, h, 1, 0);
+    std::copy(cov.begin(), cov.end(), out.coverage.Data());
+    out.baseline = (fine.baseline + offY) / k;
+    const int gx = std::max(0, static_cast<int>(std::ceil(strokeMm * dpiX / kMmPerInch)));
+    const int gy = std::max(0, static_cast<int>(std::ceil(strokeMm * dpiY / kMmPerInch)));
+    for (const auto& b : fine.boxes) {
+        TextLine::CharBox o = b;
+        if (b.right > b.left) {
+            o.left = std::max(0, (b.left + offX) / k - gx);
+            o.top = std::max(0, (b.top + offY) / k - gy);
+            o.right = std::min(w, (b.right + offX + k - 1) / k + gx);
+            o.bottom = std::min(h, (b.bottom + offY + k - 1) / k + gy);
+        } else {
+            o.left = o.right = (b.left + offX) / k;
+            o.top = o.bottom = (b.top + offY) / k;
+        }
+        out.boxes.push_back(o);
+    }
+    return out;
+}
+
 // Draws one intrusion across the codeline band into `plane` and gives its kind.
 std::string DrawIntrusion(ImageBuffer& plane, const BoxMm& band, const Description& d,
                           SynthFontLibrary& fonts, Rng& rng, Rgb& colour) {
@@ -397,8 +441,14 @@ RenderedDocument DocumentRenderer::Render(const Description& d) {
                             throw DescriptionError(
                                 e.path + ".text",
                                 "character " + CharName(ch) + " is not in font '" + e.font + "'");
+                    // The machine-read lines carry the level's print weight and
+                    // darkness, as the codeline does.
+                    const bool ocrLine =
+                        e.kind == Element::Kind::OcrbLine || face->Family().starts_with("OCR");
                     const TextLine line =
-                        RenderLine(*face, text, e.sizePt, d.dpiX, d.dpiY, e.pitchMm * pxX);
+                        PrintedLine(*face, text, e.sizePt, d.dpiX, d.dpiY, e.pitchMm * pxX,
+                                    ocrLine ? deg.strokeMm : 0.0);
+                    const float lineDarkness = ocrLine ? static_cast<float>(deg.inkDarkness) : 1.0f;
                     double penX, baseY;
                     if (e.kind == Element::Kind::OcrbLine && !e.xMm) {
                         // Payment forms: the line ends 8 mm from the right edge.
@@ -421,8 +471,8 @@ RenderedDocument DocumentRenderer::Render(const Description& d) {
                         b = BoxMm{penX / pxX, baseY / pxY, penX / pxX, baseY / pxY};
                     CheckInside(b, d, e.path);
                     checkBand(b, e);
-                    PaintCoverage(c.image, line.coverage, ox, oy, e.colour);
-                    AccumulateInk(c.ink, line.coverage, ox, oy);
+                    PaintCoverage(c.image, line.coverage, ox, oy, e.colour, lineDarkness);
+                    AccumulateInk(c.ink, line.coverage, ox, oy, lineDarkness);
                     if (e.magnetic && isFront && b.bottom > bandTopMm) {
                         const TextLine m = RenderLine(*face, text, e.sizePt, magDpiX, magDpiY,
                                                       e.pitchMm / kMmPerInch * magDpiX);

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <map>
 #include <nlohmann/json.hpp>
 #include <set>
 
@@ -252,6 +253,47 @@ TEST(PrintDefects, LevelsGrowHarder) {
     EXPECT_GT(skew4, 2.5);
     EXPECT_LT(skew1, 0.6);
     EXPECT_GT(defects4, 3 * defects1);
+}
+
+TEST(PrintDefects, OcrLinesCarryThePrintWeightAndDarkness) {
+    // The OCR-A and OCR-B lines of a form are printed as the level says: a
+    // heavier stroke puts more ink in each character box, a lighter one less,
+    // and grey print is lighter.
+    SynthFontLibrary fonts;
+    DocumentRenderer renderer(fonts);
+    json j = PaymentFormDescription(0, 0, 21);
+    j["scan"] = {{"dpi", 300}, {"sides", json::array({"front"})}};
+    auto ink = [&](double stroke, double darkness) {
+        json d = j;
+        d["degradation"]["stroke_mm"] = stroke;
+        d["degradation"]["ink_darkness"] = darkness;
+        const RenderedDocument doc = renderer.Render(ParseDescription(d));
+        const ImageBuffer& img = *doc.front;
+        std::map<std::string, double> perFont;
+        for (const auto& el : (*doc.truth)["front"]) {
+            if (!el.contains("chars")) continue;
+            const std::string font = el.value("font", std::string());
+            if (font != "OCRA" && font != "OCR B") continue;
+            for (const auto& c : el["chars"]) {
+                const auto& b = c["box"];
+                double n = 0;
+                for (int y = b[1]; y < b[3].get<int>(); ++y)
+                    for (int x = b[0]; x < b[2].get<int>(); ++x)
+                        n += (255.0 - img.At(x, y)) / 255.0;
+                perFont[font] += n;
+            }
+        }
+        return perFont;
+    };
+    const auto nominal = ink(0.0, 1.0), heavy = ink(0.1, 1.0), light = ink(-0.03, 1.0),
+               grey = ink(0.0, 0.5);
+    for (const char* font : {"OCRA", "OCR B"}) {
+        SCOPED_TRACE(font);
+        ASSERT_GT(nominal.at(font), 0.0);
+        EXPECT_GT(heavy.at(font), 1.3 * nominal.at(font));
+        EXPECT_LT(light.at(font), 0.9 * nominal.at(font));
+        EXPECT_LT(grey.at(font), 0.7 * nominal.at(font));
+    }
 }
 
 TEST(E13bDrawing, DefaultPrintHasRoundedCorners) {
