@@ -498,7 +498,9 @@ A simulated device delivers, for its mode's r, f and o:
 - 4 hard: skew up to 3 degrees, strong blur and noise, stroke -0.03 to
   +0.12 mm (counters fill), grey print, three to seven defects, two
   intrusions; down to 100 dpi; load 40-160 %.
-One magnetic track in ten above level 0 has the reversed polarity.
+One magnetic track in ten above level 0 has the reversed polarity. The
+stroke and ink darkness also apply to the OCR-A and OCR-B lines of the
+payment forms, which are scanned in the same modes as the cheques.
 )";
 }
 
