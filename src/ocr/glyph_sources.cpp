@@ -1,5 +1,7 @@
 #include "ocr/glyph_sources.h"
 
+#include "ocr/glyph_raster.h"
+
 #include <algorithm>
 #include <charconv>
 #include <cmath>
@@ -338,41 +340,63 @@ std::optional<RenderedGlyph> GlyphSet::Render(char c, const GlyphRenderOptions& 
     const double dpiY = options.dpiV > 0 ? options.dpiV : options.dpi;
     if (s == nullptr || !(dpiX >= 50 && dpiX <= 2400) || !(dpiY >= 50 && dpiY <= 2400))
         return std::nullopt;
-    // Growth beyond half a stroke would only merge everything into one blot.
-    const double grow = std::clamp(options.growMm, -0.2, 0.2);
+    // Growth beyond a few strokes would only merge everything into one blot.
+    const double grow = std::clamp(options.growMm, -0.2, 0.3);
+    const double corner = std::clamp(options.cornerMm, 0.0, 0.3);
 
     RenderedGlyph out;
-    out.image = imaging::ImageBuffer(
-        std::max(1, static_cast<int>(std::lround(data_->pitchMm * dpiX / kMmPerInch))),
-        std::max(1, static_cast<int>(std::lround(data_->heightMm * dpiY / kMmPerInch))), 1, 0,
-        {dpiX, dpiY});
-    imaging::ImageBuffer& img = out.image;
-    const double radius = data_->holeDiameterMm / 2 + grow;
-
-    for (int y = 0; y < img.Height(); ++y) {
-        const double my = (y + 0.5) * kMmPerInch / dpiY;
-        for (int x = 0; x < img.Width(); ++x) {
-            const double mx = (x + 0.5) * kMmPerInch / dpiX;
-            bool ink = false;
-            for (const Rect& r : s->rects) {
-                if (mx >= r.x0 - grow && mx < r.x1 + grow && my >= r.y0 - grow &&
-                    my < r.y1 + grow) {
-                    ink = true;
-                    break;
-                }
+    const int w = std::max(1, static_cast<int>(std::lround(data_->pitchMm * dpiX / kMmPerInch)));
+    const int pad = grow > 0 ? static_cast<int>(std::ceil(grow * dpiY / kMmPerInch)) + 1 : 0;
+    const int h =
+        std::max(1, static_cast<int>(std::lround(data_->heightMm * dpiY / kMmPerInch))) + 2 * pad;
+    out.padRows = pad;
+    // The fine grid: whole fine pixels per pixel, at least 2400 dpi.
+    const int fx = std::max(2, static_cast<int>(std::ceil(2400.0 / dpiX)));
+    const int fy = std::max(2, static_cast<int>(std::ceil(2400.0 / dpiY)));
+    const double pitchX = kMmPerInch / dpiX / fx, pitchY = kMmPerInch / dpiY / fy;
+    FineMask mask(w * fx, h * fy, pitchX, pitchY);
+    const double top = -pad * kMmPerInch / dpiY;  // mm of fine row 0's top edge
+    // A fine pixel is ink when its centre lies in a rectangle or a hole.
+    auto firstAt = [](double mm, double pitch, double origin) {
+        return static_cast<int>(std::ceil((mm - origin) / pitch - 0.5));
+    };
+    for (const Rect& r : s->rects) {
+        const int x0 = std::max(0, firstAt(r.x0, pitchX, 0.0));
+        const int x1 = std::min(mask.width, firstAt(r.x1, pitchX, 0.0));
+        const int y0 = std::max(0, firstAt(r.y0, pitchY, top));
+        const int y1 = std::min(mask.height, firstAt(r.y1, pitchY, top));
+        for (int y = y0; y < y1; ++y)
+            for (int x = x0; x < x1; ++x) mask.At(x, y) = 1;
+    }
+    const double radius = data_->holeDiameterMm / 2;
+    for (const Hole& hole : s->holes) {
+        const int x0 = std::max(0, firstAt(hole.cx - radius, pitchX, 0.0));
+        const int x1 = std::min(mask.width, firstAt(hole.cx + radius, pitchX, 0.0) + 1);
+        const int y0 = std::max(0, firstAt(hole.cy - radius, pitchY, top));
+        const int y1 = std::min(mask.height, firstAt(hole.cy + radius, pitchY, top) + 1);
+        for (int y = y0; y < y1; ++y)
+            for (int x = x0; x < x1; ++x) {
+                const double dx = (x + 0.5) * pitchX - hole.cx,
+                             dy = top + (y + 0.5) * pitchY - hole.cy;
+                if (dx * dx + dy * dy <= radius * radius) mask.At(x, y) = 1;
             }
-            for (std::size_t h = 0; !ink && h < s->holes.size(); ++h) {
-                const double dx = mx - s->holes[h].cx, dy = my - s->holes[h].cy;
-                ink = radius > 0 && dx * dx + dy * dy <= radius * radius;
-            }
-            if (!ink) continue;
-            img.At(x, y) = 1;
+    }
+    RoundCorners(mask, corner);
+    OffsetOutline(mask, grow);
+    const std::vector<std::uint8_t> cov = AreaCoverage(mask, fx, fy);
+    out.image = imaging::ImageBuffer(w, h, 1, 0, {dpiX, dpiY});
+    out.coverage = imaging::ImageBuffer(w, h, 1, 0, {dpiX, dpiY});
+    for (int y = 0; y < h; ++y)
+        for (int x = 0; x < w; ++x) {
+            const std::uint8_t c = cov[static_cast<std::size_t>(y) * w + x];
+            out.coverage.At(x, y) = c;
+            if (c < 128) continue;
+            out.image.At(x, y) = 1;
             if (out.inkLeft < 0 || x < out.inkLeft) out.inkLeft = x;
             if (out.inkTop < 0) out.inkTop = y;
             out.inkRight = std::max(out.inkRight, x);
             out.inkBottom = y;
         }
-    }
     return out;
 }
 

@@ -20,17 +20,23 @@ namespace kovran::ocr {
 enum class GlyphFamily { E13B, CMC7, Microperforation };
 
 struct GlyphRenderOptions {
-    double dpi = 300.0;   // horizontal resolution (across the character)
-    double dpiV = 0.0;    // vertical resolution; 0: the same as dpi
-    double growMm = 0.0;  // widens (> 0) or thins (< 0) every inked edge, as heavy or light print
+    double dpi = 300.0;     // horizontal resolution (across the character)
+    double dpiV = 0.0;      // vertical resolution; 0: the same as dpi
+    double growMm = 0.0;    // grows (> 0) or thins (< 0) the whole outline, as heavy or light print
+    double cornerMm = 0.0;  // rounds the corners with a disc of this radius, as printed ink does
 };
 
 // One character in its pitch cell: the image is the cell (the character
-// pitch wide, the family's full character height high, the baseline at the
-// bottom row); the ink box is the bounding box of the ink, edges inclusive
-// (all -1 when nothing is inked).
+// pitch wide, the family's full character height high plus `padRows` rows
+// above and below for a grown outline); the ink box is the bounding box of
+// the ink, edges inclusive (all -1 when nothing is inked). The shape is
+// drawn on a grid at least 2400 dpi fine, grown, thinned or rounded there as
+// a whole, and each pixel takes its area coverage: `coverage` (0..255) and
+// `image` (ink where at least half the pixel is covered).
 struct RenderedGlyph {
-    imaging::ImageBuffer image;  // one byte per pixel, 1 ink and 0 paper, at the rendered dpi
+    imaging::ImageBuffer image;     // one byte per pixel, 1 ink and 0 paper, at the rendered dpi
+    imaging::ImageBuffer coverage;  // 0 paper to 255 fully inked
+    int padRows = 0;
     int inkLeft = -1;
     int inkTop = -1;
     int inkRight = -1;

@@ -4,6 +4,7 @@
 #include <cmath>
 #include <cstring>
 
+#include "ocr/glyph_raster.h"
 #include "testing/synth/synth_error.h"
 
 namespace kovran::synth {
@@ -35,7 +36,9 @@ class E13bFont final : public CodelineFont {
         const char32_t g = GlyphFor(c);
         return g != 0 && face_.HasChar(g);
     }
-    CodelineGlyph Render(char c, double dpiX, double dpiY) const override {
+
+  protected:
+    CodelineGlyph Draw(char c, double dpiX, double dpiY, double /*growMm*/) const override {
         CodelineGlyph out;
         if (c == ' ') return out;
         imaging::TextGlyph g = face_.Render(GlyphFor(c), emInch_ * dpiX, emInch_ * dpiY);
@@ -68,79 +71,183 @@ class E13bFont final : public CodelineFont {
 class Cmc7Font final : public CodelineFont {
   public:
     Cmc7Font(const SynthFont& shapes, Cmc7Geometry g) : shapes_(shapes), g_(g) {}
-    std::string Name() const override { return "CMC7 (bars)"; }
+    std::string Name() const override { return "CMC7 (printed strokes)"; }
     bool HasChar(char c) const override { return c == ' ' || Cmc7Code(c) >= 0; }
     double HeightInch() const override { return g_.heightMm / 25.4; }
 
-    CodelineGlyph Render(char c, double dpiX, double dpiY) const override {
+  protected:
+    CodelineGlyph Draw(char c, double dpiX, double dpiY, double growMm) const override {
         CodelineGlyph out;
         const int code = Cmc7Code(c);
         if (code < 0) return out;
-        // Bar left edges in mm from the first bar.
         double starts[7];
         starts[0] = 0.0;
         for (int k = 1; k < 7; ++k)
             starts[k] =
                 starts[k - 1] + ((code >> (k - 1)) & 1 ? g_.longIntervalMm : g_.shortIntervalMm);
-        const double widthMm = starts[6] + g_.barWidthMm;
+        const double spanMm = starts[6] + g_.barWidthMm;
+        const double grow = std::clamp(growMm, -0.05, 0.1);
+        const double marginMm = std::max(0.0, grow) + 0.05;
         const double pxX = dpiX / 25.4, pxY = dpiY / 25.4;
-        const int w = std::max(1, static_cast<int>(std::ceil(widthMm * pxX)) + 1);
-        const int h = std::max(1, static_cast<int>(std::lround(g_.heightMm * pxY)));
-        out.coverage = ImageBuffer(w, h);
-        const auto mask = ShapeMask(c, h);
-        for (int k = 0; k < 7; ++k) {
-            const double x0 = starts[k] * pxX, x1 = (starts[k] + g_.barWidthMm) * pxX;
-            const auto& rows = mask[k];
-            for (int x = static_cast<int>(std::floor(x0)); x < std::ceil(x1) && x < w; ++x) {
-                // Area coverage of the pixel by the bar.
-                const double a = std::min<double>(x + 1, x1) - std::max<double>(x, x0);
-                if (a <= 0.0) continue;
-                for (int y = 0; y < h; ++y)
-                    if (rows[y])
-                        out.coverage.At(x, y) = static_cast<std::uint8_t>(std::min<long>(
-                            kFullInk, out.coverage.At(x, y) + std::lround(a * kFullInk)));
+        const int w = static_cast<int>(std::ceil((spanMm + 2 * marginMm) * pxX));
+        const int h = static_cast<int>(std::ceil((g_.heightMm + 2 * marginMm) * pxY));
+        const int fx = std::max(2, static_cast<int>(std::ceil(2400.0 / dpiX)));
+        const int fy = std::max(2, static_cast<int>(std::ceil(2400.0 / dpiY)));
+        ocr::FineMask mask(w * fx, h * fy, 1.0 / pxX / fx, 1.0 / pxY / fy);
+        const auto rows = StrokeRows(c, starts);
+        for (int y = 0; y < mask.height; ++y) {
+            const double my = (y + 0.5) * mask.pitchYMm - marginMm;  // from the top of the strokes
+            if (my < 0.0 || my >= g_.heightMm) continue;
+            const double v = my / g_.heightMm;
+            for (int x = 0; x < mask.width; ++x) {
+                const double mx = (x + 0.5) * mask.pitchXMm - marginMm;
+                for (int k = 0; k < 7; ++k) {
+                    if (mx < starts[k] || mx >= starts[k] + g_.barWidthMm) continue;
+                    if (rows[k].Inked(v)) mask.At(x, y) = 1;
+                    break;
+                }
             }
         }
+        // Printed strokes have soft ends, and print weight varies.
+        ocr::RoundCorners(mask, 0.03);
+        ocr::OffsetOutline(mask, grow);
+        const auto cov = ocr::AreaCoverage(mask, fx, fy);
+        out.coverage = ImageBuffer(w, h, 1, 0, {dpiX, dpiY});
+        std::copy(cov.begin(), cov.end(), out.coverage.Data());
         // Centre the character in its 1/8 inch cell.
-        out.leftInch = (PitchInch() - widthMm / 25.4) / 2.0;
-        out.bottomInch = 0.0;
+        out.leftInch = (PitchInch() * 25.4 - spanMm) / 2.0 / 25.4 - marginMm / 25.4;
+        out.bottomInch = -marginMm / 25.4;
         return out;
     }
 
   private:
-    // Per bar, which rows carry ink: the digit's outline sampled in seven
-    // vertical bands. A bar that would keep less than half of its height is
-    // drawn whole, so that every bar stays readable for the gap decoder.
-    std::vector<std::vector<bool>> ShapeMask(char c, int h) const {
-        std::vector<std::vector<bool>> mask(7, std::vector<bool>(h, true));
-        if (c < '0' || c > '9') return mask;
-        const auto box = shapes_.Bounds(static_cast<char32_t>(c));
-        const double bh = box.yMax - box.yMin, bw = box.xMax - box.xMin;
-        if (bh <= 0.0 || bw <= 0.0) return mask;
-        const double em = h / bh;
-        const imaging::TextGlyph g = shapes_.Render(static_cast<char32_t>(c), em * 1.0, em);
-        if (g.coverage.Empty()) return mask;
-        const ImageBuffer& p = g.coverage;
-        for (int k = 0; k < 7; ++k) {
-            const int a = static_cast<int>(std::floor(k * p.Width() / 7.0));
-            const int b = std::max(a + 1, static_cast<int>(std::ceil((k + 1) * p.Width() / 7.0)));
-            int inked = 0;
-            std::vector<bool> rows(h, false);
-            for (int y = 0; y < h; ++y) {
-                const int sy = std::clamp(y * p.Height() / h, 0, p.Height() - 1);
-                for (int x = a; x < b && x < p.Width(); ++x)
-                    if (CoverageShare(p.At(x, sy)) > 0.4f) rows[y] = true;
-                inked += rows[y];
-            }
-            if (inked * 2 >= h) mask[k] = rows;
+    // The inked spans of one stroke, as shares of the character height
+    // from the top.
+    struct StrokeSpans {
+        std::vector<std::pair<double, double>> spans;
+        bool Inked(double v) const {
+            for (auto [a, b] : spans)
+                if (v >= a && v < b) return true;
+            return false;
         }
-        return mask;
+        double Length() const {
+            double n = 0;
+            for (auto [a, b] : spans) n += b - a;
+            return n;
+        }
+    };
+
+    std::vector<StrokeSpans> StrokeRows(char c, const double* starts) const {
+        std::vector<StrokeSpans> rows(7);
+        if (c >= '0' && c <= '9') {
+            DigitSpans(c, starts, rows);
+        } else {
+            SymbolSpans(c, rows);
+        }
+        // Every stroke keeps at least a third of the height: the code must
+        // stay readable. Short pieces grow where they are, so that a counter
+        // (the hole of the '0') stays open.
+        for (auto& r : rows) {
+            const double missing = 1.0 / 3.0 - r.Length();
+            if (missing <= 0) continue;
+            if (r.spans.empty()) {
+                r.spans.push_back({1.0 / 3.0, 2.0 / 3.0});
+                continue;
+            }
+            const double each = missing / (2.0 * static_cast<double>(r.spans.size()));
+            for (auto& [a, b] : r.spans) {
+                a = std::max(0.0, a - each);
+                b = std::min(1.0, b + each);
+            }
+        }
+        return rows;
     }
+
+    // The digit outline of the shape face, stretched over the seven strokes
+    // and the full height; each stroke is inked where its centre line lies
+    // inside the outline.
+    void DigitSpans(char c, const double* starts, std::vector<StrokeSpans>& rows) const {
+        constexpr double kEm = 600.0;
+        const imaging::TextGlyph g = shapes_.Render(static_cast<char32_t>(c), kEm, kEm);
+        const ImageBuffer& p = g.coverage;
+        if (p.Empty()) return;
+        int x0 = p.Width(), x1 = -1, y0 = p.Height(), y1 = -1;
+        for (int y = 0; y < p.Height(); ++y)
+            for (int x = 0; x < p.Width(); ++x)
+                if (p.At(x, y) >= 128) {
+                    x0 = std::min(x0, x);
+                    x1 = std::max(x1, x);
+                    y0 = std::min(y0, y);
+                    y1 = std::max(y1, y);
+                }
+        if (x1 < x0) return;
+        const double span = starts[6] + g_.barWidthMm;
+        const int samples = 400;
+        for (int k = 0; k < 7; ++k) {
+            const double u = (starts[k] + g_.barWidthMm / 2) / span;
+            const int sx = std::clamp(x0 + static_cast<int>(std::lround(u * (x1 - x0))), x0, x1);
+            double start = -1;
+            for (int i = 0; i <= samples; ++i) {
+                const double v = static_cast<double>(i) / samples;
+                const int sy =
+                    std::clamp(y0 + static_cast<int>(std::lround(v * (y1 - y0))), y0, y1);
+                const bool in = i < samples && p.At(sx, sy) >= 128;
+                if (in && start < 0) start = v;
+                if (!in && start >= 0) {
+                    rows[k].spans.push_back({start, v});
+                    start = -1;
+                }
+            }
+        }
+    }
+
+    // The symbols have no digit outline: each has a cut of its own.
+    static void SymbolSpans(char c, std::vector<StrokeSpans>& rows) {
+        for (int k = 0; k < 7; ++k) {
+            auto& s = rows[k].spans;
+            const double t = k / 6.0;
+            switch (c) {
+                case ':':  // S1: full strokes with a window in the middle
+                    if (k >= 2 && k <= 4)
+                        s = {{0.0, 0.38}, {0.62, 1.0}};
+                    else
+                        s = {{0.0, 1.0}};
+                    break;
+                case ';':  // S2: strokes alternately short at the top and bottom
+                    s = k % 2 ? std::vector<std::pair<double, double>>{{0.22, 1.0}}
+                              : std::vector<std::pair<double, double>>{{0.0, 0.78}};
+                    break;
+                case '<':  // S3: tapering from left to right
+                    s = {{0.3 * t, 1.0 - 0.3 * t}};
+                    break;
+                case '=':  // S4: two cuts across
+                    s = {{0.0, 0.28}, {0.4, 0.6}, {0.72, 1.0}};
+                    break;
+                default:  // '>' S5: tapering from right to left
+                    s = {{0.3 * (1 - t), 1.0 - 0.3 * (1 - t)}};
+                    break;
+            }
+        }
+    }
+
     const SynthFont& shapes_;
     Cmc7Geometry g_;
 };
 
 }  // namespace
+
+CodelineGlyph CodelineFont::Render(char c, double dpiX, double dpiY, double growMm) const {
+    const long step = std::lround(growMm / kGrowStepMm);
+    const auto key = std::make_tuple(c, dpiX, dpiY, step);
+    {
+        std::lock_guard lock(cacheMutex_);
+        if (auto it = cache_.find(key); it != cache_.end()) return it->second;
+    }
+    CodelineGlyph g = Draw(c, dpiX, dpiY, step * kGrowStepMm);
+    std::lock_guard lock(cacheMutex_);
+    cache_.emplace(key, g);
+    return g;
+}
 
 int Cmc7Code(char c) {
     if (c == '?' || c == 0) return -1;
@@ -156,7 +263,59 @@ std::unique_ptr<CodelineFont> MakeE13bFont(SynthFontLibrary& fonts, const std::s
 }
 
 std::unique_ptr<CodelineFont> MakeCmc7Font(SynthFontLibrary& fonts, Cmc7Geometry geometry) {
-    return std::make_unique<Cmc7Font>(fonts.Open("DejaVu Sans:style=Bold"), geometry);
+    return std::make_unique<Cmc7Font>(fonts.Open("Nimbus Sans:style=Bold"), geometry);
+}
+
+char DecodeCmc7Strokes(const ImageBuffer& coverage, double dpiX, const Cmc7Geometry& g) {
+    const int w = coverage.Width();
+    std::vector<double> profile(w, 0.0);
+    double top = 0.0;
+    for (int x = 0; x < w; ++x) {
+        for (int y = 0; y < coverage.Height(); ++y)
+            profile[x] = std::max<double>(profile[x], CoverageShare(coverage.At(x, y)));
+        top = std::max(top, profile[x]);
+    }
+    if (top <= 0.0) return '?';
+    // Strokes are the peaks of the column profile (the heaviest coverage in
+    // each column, so that a short stroke counts as much as a long one): at
+    // low resolution a gap of 0.15 mm is about one pixel and never quite
+    // empty, so a stroke is a maximum that stands out from the dips beside it.
+    struct Peak {
+        int x;
+        double v;
+    };
+    std::vector<Peak> peaks;
+    for (int x = 0; x < w; ++x) {
+        const double l = x > 0 ? profile[x - 1] : 0.0, r = x + 1 < w ? profile[x + 1] : 0.0;
+        if (profile[x] >= 0.1 * top && profile[x] >= l && profile[x] > r)
+            peaks.push_back({x, profile[x]});
+    }
+    // Two neighbouring peaks without a clear dip between them are one stroke.
+    for (bool merged = true; merged;) {
+        merged = false;
+        for (std::size_t k = 0; k + 1 < peaks.size(); ++k) {
+            double dip = peaks[k].v;
+            for (int x = peaks[k].x; x <= peaks[k + 1].x; ++x) dip = std::min(dip, profile[x]);
+            if (dip < 0.85 * std::min(peaks[k].v, peaks[k + 1].v)) continue;
+            peaks.erase(peaks.begin() +
+                        static_cast<long>(peaks[k].v >= peaks[k + 1].v ? k + 1 : k));
+            merged = true;
+            break;
+        }
+    }
+    if (peaks.size() != 7) return '?';
+    // Sub-pixel centres from the parabola through each peak and its neighbours.
+    std::vector<double> centres;
+    for (const Peak& p : peaks) {
+        const double l = p.x > 0 ? profile[p.x - 1] : 0.0, r = p.x + 1 < w ? profile[p.x + 1] : 0.0;
+        const double d = l - 2 * p.v + r;
+        centres.push_back(p.x + 0.5 + (d < 0 ? 0.5 * (l - r) / d : 0.0));
+    }
+    const double split = (g.shortIntervalMm + g.longIntervalMm) / 2 * dpiX / 25.4;
+    int code = 0;
+    for (int k = 0; k < 6; ++k)
+        if (centres[k + 1] - centres[k] > split) code |= 1 << k;
+    return kCmc7Table[code];
 }
 
 }  // namespace kovran::synth

@@ -6,8 +6,11 @@
 // glyph data the font databases are built from.
 #pragma once
 
+#include <map>
 #include <memory>
+#include <mutex>
 #include <string>
+#include <tuple>
 
 #include "testing/synth/font_render.h"
 #include "testing/synth/image.h"
@@ -27,9 +30,21 @@ class CodelineFont {
     // Characters as the library writes them (E13B '0'-'9' ':' '=' '<' ';',
     // CMC7 '0'-'9' ':' ';' '<' '=' '>'); a space is always accepted.
     virtual bool HasChar(char c) const = 0;
-    virtual CodelineGlyph Render(char c, double dpiX, double dpiY) const = 0;
+    // growMm grows (> 0) or thins (< 0) the stroke, as heavy or light print,
+    // in steps of kGrowStepMm; a font that cannot do so ignores it. Renderings
+    // are kept, as a corpus draws the same characters again and again.
+    CodelineGlyph Render(char c, double dpiX, double dpiY, double growMm = 0.0) const;
     virtual double PitchInch() const { return 0.125; }
     virtual double HeightInch() const { return 0.117; }
+
+    static constexpr double kGrowStepMm = 0.005;
+
+  protected:
+    virtual CodelineGlyph Draw(char c, double dpiX, double dpiY, double growMm) const = 0;
+
+  private:
+    mutable std::mutex cacheMutex_;
+    mutable std::map<std::tuple<char, double, double, long>, CodelineGlyph> cache_;
 };
 
 // E13B from a MICR TrueType font whose transit, amount, on-us and dash
@@ -46,10 +61,21 @@ struct Cmc7Geometry {
     double heightMm = 2.98;
 };
 
-// CMC7 drawn from the bar code table; the digit shapes are cut into the bars
-// from a bold sans face (shape only: the bars and gaps carry the code).
-// Throws SynthError when the shape face is not installed.
+// CMC7 as printed: seven strokes at the long and short intervals of the
+// code table, with the digit's outline cut out of them (the outline of a
+// bold sans digit, Nimbus Sans Bold, stretched over the seven strokes: the
+// '0' keeps its hole) and the five symbols cut by rules of their own. The
+// strokes are drawn on a fine grid, rounded, grown or thinned as a whole and
+// sampled by area. A stroke keeps at least a third of the character height,
+// so the gap pattern always stands. Throws SynthError when the shape face
+// is not installed.
 std::unique_ptr<CodelineFont> MakeCmc7Font(SynthFontLibrary& fonts, Cmc7Geometry geometry);
+
+// Reads the gap code of one rendered CMC7 character from its column
+// profile: the seven strokes, the six intervals between their centres, each
+// long when above the middle of the short and long intervals (dpiX pixels).
+// Gives the character, or '?' when not exactly seven strokes show.
+char DecodeCmc7Strokes(const ImageBuffer& coverage, double dpiX, const Cmc7Geometry& geometry);
 
 // The six long-gap flags of a CMC7 character (bit k-1 for gap k), or -1.
 int Cmc7Code(char c);

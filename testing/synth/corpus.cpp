@@ -1,8 +1,12 @@
 #include "testing/synth/corpus.h"
 
+#include <algorithm>
+#include <atomic>
 #include <filesystem>
 #include <fstream>
+#include <mutex>
 #include <nlohmann/json.hpp>
+#include <thread>
 
 #include "testing/synth/description.h"
 #include "testing/synth/document_renderer.h"
@@ -75,6 +79,41 @@ json text(const std::string& t, const std::string& font, double size, double x, 
             {"size_pt", size}, {"x_mm", x}, {"y_mm", y}};
 }
 
+// The resolutions of the scan modes, by level: level 0 is the nominal
+// 300 dpi; higher levels add the low and mixed resolutions (a horizontal
+// resolution other than the line resolution) that the modes deliver.
+json ScanFor(Rng& r, int level) {
+    static const int modes[][2] = {{300, 300}, {240, 240}, {200, 200}, {600, 600},
+                                   {300, 150}, {200, 100}, {150, 150}, {100, 100}};
+    // How many of the modes above each level may draw from.
+    static const int upTo[] = {1, 3, 5, 7, 8};
+    const auto m = modes[r.Integer(0, upTo[level] - 1)];
+    return {{"dpi", m[0]},
+            {"dpi_y", m[1]},
+            {"colour", false},
+            {"sides", json::array({"front", "rear"})}};
+}
+
+// The magnetic track varies with the ink, the transport and the head: a
+// weak or strong load, speed jitter, drift, interference and spikes grow
+// with the level; one document in ten has the reversed head wiring, and the
+// two-sided modes sample at ratio 5.
+json MagneticFor(Rng& r, int level) {
+    const double k = level / 4.0;
+    json m = {{"noise", 0.6 + 0.6 * level},
+              {"ratio", r.Uniform() < 0.3 ? 5 : 10},
+              {"strength", level == 0 ? 1.0 : r.Uniform(1.0 - 0.6 * k, 1.0 + 0.6 * k)},
+              {"char_strength_sd", 0.01 + 0.04 * k},
+              {"speed_jitter", 0.03 * k},
+              {"drift", 8.0 * k},
+              {"hum", r.Uniform() < 0.5 ? 0.0 : 4.0 * k},
+              {"hum_per_inch", r.Uniform(40.0, 120.0)},
+              {"spikes", static_cast<int>(10 * k)},
+              {"spike_level", 60.0}};
+    if (level > 0 && r.Uniform() < 0.1) m["polarity"] = "reversed";
+    return m;
+}
+
 }  // namespace
 
 json ChequeDescription(const std::string& font, int index, int level, std::uint64_t seed) {
@@ -128,9 +167,9 @@ json ChequeDescription(const std::string& font, int index, int level, std::uint6
             {"paper", {{"width_mm", w}, {"height_mm", h}, {"colour", hex(r, 225, 250)}}},
             {"front", {{"background", json::array({background(r)})}, {"elements", front}}},
             {"rear", {{"elements", rear}}},
-            {"scan", {{"dpi", 300}, {"colour", false}, {"sides", json::array({"front", "rear"})}}},
+            {"scan", ScanFor(r, level)},
             {"degradation", {{"level", level}, {"seed", seed}}},
-            {"magnetic", {{"noise", 0.6 + 0.6 * level}}}};
+            {"magnetic", MagneticFor(r, level)}};
 }
 
 json PaymentFormDescription(int index, int level, std::uint64_t seed) {
@@ -147,11 +186,18 @@ json PaymentFormDescription(int index, int level, std::uint64_t seed) {
         text("di Euro  " + digits(r, 3) + "," + digits(r, 2), "Nimbus Sans", 8.0, 8.0, 28.0));
     front.push_back(text("INTESTATO A  SOCIETA DI PROVA", "Nimbus Roman", 8.0, 8.0, 36.0));
     front.push_back({{"type", "ocrb_line"}, {"text", line}, {"size_pt", r.Uniform(9.0, 10.8)}});
-    return {{"name", "payment-form-l" + std::to_string(level) + "-" + std::to_string(index)},
-            {"paper", {{"width_mm", 240.0}, {"height_mm", 102.0}, {"colour", hex(r, 230, 250)}}},
-            {"front", {{"background", json::array({background(r)})}, {"elements", front}}},
-            {"scan", {{"dpi", 300}, {"colour", false}, {"sides", json::array({"front"})}}},
-            {"degradation", {{"level", level}, {"seed", seed}}}};
+    // A reference line in OCR-A (font 2's characters), as some forms carry.
+    front.push_back(text(digits(r, 10) + "<" + digits(r, 6) + ">" + digits(r, 4) + "+", "OCRA",
+                         r.Uniform(9.5, 11.0), 8.0, 50.0));
+    json out = {
+        {"name", "payment-form-l" + std::to_string(level) + "-" + std::to_string(index)},
+        {"paper", {{"width_mm", 240.0}, {"height_mm", 102.0}, {"colour", hex(r, 230, 250)}}},
+        {"front", {{"background", json::array({background(r)})}, {"elements", front}}},
+        {"degradation", {{"level", level}, {"seed", seed}}}};
+    // Forms are scanned in the same modes as cheques.
+    out["scan"] = ScanFor(r, level);
+    out["scan"]["sides"] = json::array({"front"});
+    return out;
 }
 
 json SymbolSheetDescription(int index, int level, std::uint64_t seed) {
@@ -265,51 +311,75 @@ void MakeCorpus(const CorpusOptions& options,
         json desc;
     };
     std::vector<Item> items;
-    const int perLevel = options.large ? 200 : 2;
+    const int perLevel = options.large ? 100 : 2;
     for (const char* font : {"e13b", "cmc7"})
-        for (int level = 1; level <= 3; ++level)
+        for (int level = 0; level <= kMaxDegradationLevel; ++level)
             for (int i = 0; i < perLevel; ++i)
                 items.push_back(
                     {std::string("cheques-") + font, level,
                      ChequeDescription(font, i, level, DocSeed(options.seed, font, i, level))});
     const int forms = options.large ? 60 : 2;
     for (int i = 0; i < forms; ++i) {
-        const int level = i % 3 + 1;
+        const int level = i % (kMaxDegradationLevel + 1);
         items.push_back(
             {"payment-forms", level,
              PaymentFormDescription(i, level, DocSeed(options.seed, "form", i, level))});
     }
     const int sheets = options.large ? 30 : 1;
     for (int i = 0; i < sheets; ++i) {
-        const int level = options.large ? i % 3 + 1 : 1;
+        const int level = options.large ? i % (kMaxDegradationLevel + 1) : 1;
         items.push_back({"symbols", level,
                          SymbolSheetDescription(i, level, DocSeed(options.seed, "sym", i, level))});
     }
     for (json& d : SpecialDescriptions(options.seed))
         items.push_back({"special", d["degradation"]["level"], d});
 
-    SynthFontLibrary fonts;
-    DocumentRenderer renderer(fonts);
     json index = {{"format", "kvx-synth-corpus/1"},
                   {"seed", options.seed},
                   {"large", options.large},
                   {"documents", json::array()}};
     for (Item& item : items) {
-        item.desc["scan"]["dpi"] = options.dpi;
-        item.desc["scan"]["colour"] = options.colour;
-        try {
-            const Description d = ParseDescription(item.desc);
-            const RenderedDocument doc = renderer.Render(d);
-            WriteDocument(doc, options.dir, d.format);
-            index["documents"].push_back({{"name", d.name},
-                                          {"set", item.set},
-                                          {"level", item.level},
-                                          {"truth", d.name + ".json"}});
-            if (progress) progress(d.name);
-        } catch (const SynthError& e) {
-            throw SynthError(item.desc.value("name", "?") + ": " + e.what());
+        if (options.dpi > 0) {
+            item.desc["scan"]["dpi"] = options.dpi;
+            item.desc["scan"]["dpi_y"] = options.dpi;
         }
+        item.desc["scan"]["colour"] = options.colour;
     }
+    // Documents are independent: the workers take them in turn, each with
+    // its own fonts and renderer, and the index keeps the items' order.
+    std::vector<json> entries(items.size());
+    std::atomic<std::size_t> next{0};
+    std::mutex reportMutex;
+    std::string failure;
+    auto work = [&] {
+        SynthFontLibrary fonts;
+        DocumentRenderer renderer(fonts);
+        for (std::size_t i = next++; i < items.size(); i = next++) {
+            Item& item = items[i];
+            try {
+                const Description d = ParseDescription(item.desc);
+                const RenderedDocument doc = renderer.Render(d);
+                WriteDocument(doc, options.dir, d.format);
+                entries[i] = {{"name", d.name},
+                              {"set", item.set},
+                              {"level", item.level},
+                              {"truth", d.name + ".json"}};
+                std::lock_guard lock(reportMutex);
+                if (progress) progress(d.name);
+            } catch (const SynthError& e) {
+                std::lock_guard lock(reportMutex);
+                if (failure.empty()) failure = item.desc.value("name", "?") + ": " + e.what();
+                next = items.size();
+            }
+        }
+    };
+    const int threads = std::clamp(options.threads, 1, 16);
+    std::vector<std::thread> pool;
+    for (int t = 1; t < threads; ++t) pool.emplace_back(work);
+    work();
+    for (std::thread& t : pool) t.join();
+    if (!failure.empty()) throw SynthError(failure);
+    for (json& e : entries) index["documents"].push_back(std::move(e));
     std::ofstream(options.dir + "/index.json") << index.dump(1) << "\n";
     std::ofstream readme(options.dir + "/README.md");
     readme << CorpusReadme();
@@ -328,7 +398,8 @@ options give the same files.
   "documents": [{"name", "set", "level", "truth"}]}`. Sets: `cheques-e13b`,
   `cheques-cmc7`, `payment-forms`, `symbols`, `special` (non-magnetic
   look-alike codeline, magnetic noise, microperforation with backlight).
-  Levels: 0 clean, 1 light, 2 medium, 3 heavy degradation.
+  Levels: 0 clean, 1 light, 2 medium, 3 heavy, 4 hard (see
+  testing/synth/degradation.h for what each applies).
 - `<name>.front.png`, `<name>.rear.png`, `<name>.backlight.png`: 8-bit grey
   (or RGB) images of the document as the scanner sees each side, at the
   resolution given in the ground truth (`dpi_x`, `dpi_y`). The rear is seen
@@ -336,14 +407,48 @@ options give the same files.
   backlight image has the front's orientation. With format `pnm` the files
   are `.pgm` / `.ppm`.
 - `<name>.mag`: the magnetic head's raw samples, unsigned 8-bit, no header.
-  Sample 0 lies at the left edge of the front (the leading edge); samples
-  run left to right at `magnetic.raw_per_inch`. The reader averages
-  3 x `magnetic.decimation` raw samples into one decimated sample
-  (`magnetic.decimated_per_inch` = 100 x `magnetic.ratio`). The idle level
-  is `magnetic.baseline` (128). A simulator delivers the raw samples
-  after each channel line: at a line resolution of L dpi that is
-  raw_per_inch / L samples per line; head offset and head direction are
-  properties of the simulated device, not of the document.
+  Sample 0 lies at the leading edge of the document (the left edge of the
+  front image); samples run along the document at `magnetic.raw_per_inch` =
+  300 x `magnetic.ratio` x `magnetic.decimation` per inch. The idle level is
+  `magnetic.baseline` (128). Polarity: with `magnetic.polarity` "normal" an
+  ink onset (the leading edge of a stroke) takes the signal below the
+  baseline (`magnetic.onset` "below_baseline"), as the decoder's smoothing
+  (mean - value) expects; "reversed" is the opposite wiring, for testing the
+  reversed-polarity retry.
+
+## Feeding a `.mag` track as the device's stream
+
+The decoder averages u = 3 x f raw samples into one decimated sample (f the
+mode's decimation) and converts positions with
+sample = trunc(r x (x + s - o) / 3), x in pixels at 300 dpi, r the mode's
+magnetic ratio, o the head offset in 300-dpi pixels (half the 16-bit value
+of the device's MICR configuration; 200 for the default simulated device),
+s the image shift (0 for an unshifted image). Hence decimated stream sample
+k belongs to document position x = 3 k / r + o, and raw stream sample j to
+
+    position(j) = j / (300 r f) + o / 300   (inches from the leading edge)
+
+A simulated device delivers, for its mode's r, f and o:
+
+    stream[j] = mag[position(j) x raw_per_inch]    (the `.mag`'s own rate)
+
+- When the mode's r and f equal the track's (`magnetic.ratio`,
+  `magnetic.decimation`), this is stream[j] = mag[j + o r f]: the first
+  o r f raw samples (2000 for o = 200, r = 10, f = 1) are skipped, and
+  samples past the end of the track are the baseline. A negative o
+  prepends -o r f baseline samples.
+- Otherwise the track is resampled linearly at those positions (for a
+  two-sided mode with r = 5, a track rendered at ratio 10 gives every other
+  raw sample); rendering the corpus at the mode's ratio (`magnetic.ratio`,
+  5 on about 30 % of the cheques) avoids the resampling.
+- Count: the stream holds count = floor((track length in inches - o / 300)
+  x 300 r f) raw samples; the decoder drops a remainder below u.
+- A head configured as reversed (MICR configuration bit 5) delivers the
+  stream back to front: stream'[j] = stream[count - 1 - j]. This is the
+  head's direction, independent of the polarity above.
+- The raw samples of each image line follow that line: at a line
+  resolution of L dpi, 300 r f / L raw samples per line.
+
 - `<name>.json`: the ground truth:
   - `paper` (mm), `size_px` [width, height], `dpi_x`, `dpi_y`, `colour`,
     `seed`, `level`, `degradation` (the values actually applied: skew in
@@ -361,8 +466,41 @@ options give the same files.
   - `front`, `rear`: the elements printed on each side with `type`,
     `text` or `data`, `font`, `font_file`, `symbology`, `generator`,
     `box` (pixels before skew) and `box_scan` (in the image as written);
+  - codeline `chars` also carry `jitter_mm` [x, y] (pitch and baseline
+    jitter applied), `defects` (local defects: `void`, `spatter`, `break`,
+    `smudge`, `touching`), `magnetic_strength` (the character's ink load)
+    and `under_intrusion` (foreign ink inside its box: score these apart);
+    `codeline.intrusions` lists the strokes across the clear band (`kind`
+    `signature`, `handwriting`, `stamp`, `endorsement`, and `box`);
+  - text elements carry per-character `chars` boxes (OCR-A, OCR-B lines);
+  - `degradation` also holds the codeline print values: `stroke_mm`
+    (growth of the stroke, < 0 light print), `ink_darkness`,
+    `pitch_jitter_mm`, `baseline_jitter_mm`, `defects`, `intrusions`;
   - `magnetic`: `file`, `ratio`, `decimation`, `raw_per_inch`,
-    `decimated_per_inch`, `count`, `baseline`, `noise`, `edge_level`.
+    `decimated_per_inch`, `count`, `baseline`, `noise`, `edge_level`,
+    `polarity`, `onset`, `strength` (document load), `char_strength_sd`,
+    `speed_jitter`, `drift`, `hum`, `hum_per_inch`, `spikes`, `spike_level`,
+    `skew_deg` (the head track crosses the characters at this angle).
+
+## Levels
+
+- 0 clean: nominal print, 300 dpi, nominal magnetic track.
+- 1 light: noise, skew up to 0.5 degree, stroke -0.01 to +0.03 mm, slight
+  jitter, at most one local defect; 300, 240 or 200 dpi; magnetic load
+  85-115 %.
+- 2 medium: skew up to 1.2 degrees, JPEG 55-75, stroke -0.02 to +0.06 mm,
+  grey print, one or two defects, an intrusion on half of the cheques;
+  also 600 and 300 x 150 dpi; load 70-130 %, speed jitter, drift,
+  interference, spikes.
+- 3 heavy: skew up to 2 degrees, stroke -0.03 to +0.09 mm, low contrast,
+  two to four defects, one intrusion; also 200 x 100 and 150 dpi;
+  load 55-145 %.
+- 4 hard: skew up to 3 degrees, strong blur and noise, stroke -0.03 to
+  +0.12 mm (counters fill), grey print, three to seven defects, two
+  intrusions; down to 100 dpi; load 40-160 %.
+One magnetic track in ten above level 0 has the reversed polarity. The
+stroke and ink darkness also apply to the OCR-A and OCR-B lines of the
+payment forms, which are scanned in the same modes as the cheques.
 )";
 }
 

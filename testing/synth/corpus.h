@@ -14,10 +14,11 @@ namespace kovran::synth {
 
 struct CorpusOptions {
     std::string dir;
-    bool large = false;  // 200 cheques per font and level instead of 2
+    bool large = false;  // 100 cheques per font and level instead of 2
     std::uint64_t seed = 2026;
-    int dpi = 300;
+    int dpi = 0;  // 0: each document's own resolution (by level); else all at this one
     bool colour = false;
+    int threads = 2;  // documents rendered at once
 };
 
 // Descriptions of single documents (as JSON, ready for parseDescription).

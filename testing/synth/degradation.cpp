@@ -14,20 +14,26 @@ namespace {
 struct LevelRange {
     double skew, blur, noise, contrastLoss, brightness, inkSpread;
     int jpegFrom, jpegTo;
+    double strokeLo, strokeHi, darknessLo;
+    double pitchJitter, baselineJitter;
+    int defects, intrusionsLo, intrusionsHi;
 };
 
-// Upper ends of each level; the seed draws between 60 % and 100 % of them.
-constexpr LevelRange kLevels[4] = {
-    {0.0, 0.0, 0.0, 0.0, 0.0, 0.0, 0, 0},
-    {0.5, 0.5, 2.5, 0.06, 6.0, 0.3, 80, 92},
-    {1.2, 0.9, 5.0, 0.15, 14.0, 0.7, 55, 75},
-    {2.2, 1.4, 9.0, 0.30, 24.0, 1.2, 30, 50},
+// Upper ends of each level; the seed draws between 60 % and 100 % of the
+// image effects, and uniformly within the print ranges.
+constexpr LevelRange kLevels[kMaxDegradationLevel + 1] = {
+    {0.0, 0.0, 0.0, 0.0, 0.0, 0.0, 0, 0, 0.0, 0.0, 1.0, 0.0, 0.0, 0, 0, 0},
+    {0.5, 0.5, 2.5, 0.06, 6.0, 0.3, 80, 92, -0.01, 0.03, 0.9, 0.02, 0.02, 1, 0, 0},
+    {1.2, 0.8, 5.0, 0.15, 14.0, 0.5, 55, 75, -0.02, 0.06, 0.7, 0.04, 0.04, 2, 0, 1},
+    {2.0, 1.1, 8.0, 0.25, 20.0, 0.6, 40, 60, -0.03, 0.09, 0.55, 0.06, 0.06, 4, 1, 1},
+    {3.0, 1.4, 10.0, 0.35, 24.0, 0.8, 30, 50, -0.03, 0.12, 0.45, 0.09, 0.09, 7, 2, 2},
 };
 
 }  // namespace
 
 DegradationValues ResolveDegradation(const Degradation& d) {
-    if (d.level < 0 || d.level > 3) throw std::invalid_argument("degradation level");
+    if (d.level < 0 || d.level > kMaxDegradationLevel)
+        throw std::invalid_argument("degradation level");
     const LevelRange& L = kLevels[d.level];
     Rng rng(d.seed * 0x9E3779B97F4A7C15ULL + 17);
     auto draw = [&](double top) { return top * rng.Uniform(0.6, 1.0); };
@@ -40,6 +46,12 @@ DegradationValues ResolveDegradation(const Degradation& d) {
     v.brightness = sign() * draw(L.brightness);
     v.inkSpread = draw(L.inkSpread);
     v.jpegQuality = L.jpegTo == 0 ? 0 : static_cast<int>(rng.Integer(L.jpegFrom, L.jpegTo));
+    v.strokeMm = rng.Uniform(L.strokeLo, L.strokeHi);
+    v.inkDarkness = rng.Uniform(L.darknessLo, 1.0);
+    v.pitchJitterMm = L.pitchJitter;
+    v.baselineJitterMm = L.baselineJitter;
+    v.defects = static_cast<int>(rng.Integer(L.defects / 2, L.defects));
+    v.intrusions = static_cast<int>(rng.Integer(L.intrusionsLo, L.intrusionsHi));
     if (d.skewDeg) v.skewDeg = *d.skewDeg;
     if (d.blur) v.blur = *d.blur;
     if (d.noise) v.noise = *d.noise;
@@ -47,6 +59,12 @@ DegradationValues ResolveDegradation(const Degradation& d) {
     if (d.brightness) v.brightness = *d.brightness;
     if (d.inkSpread) v.inkSpread = *d.inkSpread;
     if (d.jpegQuality) v.jpegQuality = *d.jpegQuality;
+    if (d.strokeMm) v.strokeMm = *d.strokeMm;
+    if (d.inkDarkness) v.inkDarkness = *d.inkDarkness;
+    if (d.pitchJitterMm) v.pitchJitterMm = *d.pitchJitterMm;
+    if (d.baselineJitterMm) v.baselineJitterMm = *d.baselineJitterMm;
+    if (d.defects) v.defects = *d.defects;
+    if (d.intrusions) v.intrusions = *d.intrusions;
     return v;
 }
 
@@ -57,7 +75,13 @@ nlohmann::json ToJson(const DegradationValues& v) {
             {"contrast", v.contrast},
             {"brightness", v.brightness},
             {"ink_spread", v.inkSpread},
-            {"jpeg_quality", v.jpegQuality}};
+            {"jpeg_quality", v.jpegQuality},
+            {"stroke_mm", v.strokeMm},
+            {"ink_darkness", v.inkDarkness},
+            {"pitch_jitter_mm", v.pitchJitterMm},
+            {"baseline_jitter_mm", v.baselineJitterMm},
+            {"defects", v.defects},
+            {"intrusions", v.intrusions}};
 }
 
 void DegradeImage(ImageBuffer& image, const DegradationValues& v, double dpi, std::uint64_t seed,

@@ -1,7 +1,20 @@
-// Print and scan degradations. A level (0 clean to 3 poor) picks ranges
-// from which the seed draws the actual values; values given explicitly in
-// the description win. Sizes are in pixels at 300 dpi and scaled to the
-// image's resolution.
+// Print and scan degradations. A level picks ranges from which the seed
+// draws the actual values; values given explicitly in the description win.
+// Sizes of the image effects are in pixels at 300 dpi and scaled to the
+// image's resolution; codeline print effects are in millimetres.
+//
+// Levels:
+//   0 clean: nominal print and scan, nothing applied;
+//   1 light: office-scanner noise, skew up to 0.5 degree, stroke -0.01 to
+//     +0.03 mm, slight pitch and baseline jitter, at most one local defect;
+//   2 medium: skew up to 1.2 degrees, JPEG 55-75, stroke -0.02 to +0.06 mm,
+//     grey print possible, two local defects, an intrusion on half of the
+//     documents;
+//   3 heavy: skew up to 2 degrees, stroke -0.03 to +0.09 mm, low contrast,
+//     four defects, one intrusion;
+//   4 hard: skew up to 3 degrees, strong blur and noise, stroke -0.03 to
+//     +0.12 mm (ink spread fills the counters), grey print, seven defects,
+//     two intrusions.
 #pragma once
 
 #include <cstdint>
@@ -19,8 +32,14 @@ struct DegradationValues {
     double noise = 0.0;  // grey levels
     double contrast = 1.0;
     double brightness = 0.0;
-    double inkSpread = 0.0;  // pixels at 300 dpi
-    int jpegQuality = 0;     // 0: no JPEG round trip
+    double inkSpread = 0.0;         // pixels at 300 dpi
+    int jpegQuality = 0;            // 0: no JPEG round trip
+    double strokeMm = 0.0;          // codeline stroke growth (< 0 light print)
+    double inkDarkness = 1.0;       // codeline ink: 1 black, lower grey
+    double pitchJitterMm = 0.0;     // per-character sideways jitter (standard deviation)
+    double baselineJitterMm = 0.0;  // per-character vertical jitter (standard deviation)
+    int defects = 0;                // local defects on codeline characters
+    int intrusions = 0;             // strokes, stamps or endorsements across the codeline
 };
 
 DegradationValues ResolveDegradation(const Degradation& d);

@@ -311,7 +311,7 @@ Description ParseDescription(const nlohmann::json& j) {
     }
     if (top.Has("degradation")) {
         Fields g(top.Raw("degradation"), "degradation");
-        d.degradation.level = g.Integer("level", 0, 0, 3);
+        d.degradation.level = g.Integer("level", 0, 0, kMaxDegradationLevel);
         const json* seed = g.Has("seed") ? &g.Raw("seed") : nullptr;
         if (seed) {
             if (seed->is_number_unsigned()) {
@@ -330,6 +330,12 @@ Description ParseDescription(const nlohmann::json& j) {
         d.degradation.inkSpread = g.OptNumber("ink_spread", 0.0, 5.0);
         if (g.Has("jpeg_quality"))
             d.degradation.jpegQuality = g.Integer("jpeg_quality", 90, 1, 100);
+        d.degradation.strokeMm = g.OptNumber("stroke_mm", -0.06, 0.2);
+        d.degradation.inkDarkness = g.OptNumber("ink_darkness", 0.1, 1.0);
+        d.degradation.pitchJitterMm = g.OptNumber("pitch_jitter_mm", 0.0, 0.5);
+        d.degradation.baselineJitterMm = g.OptNumber("baseline_jitter_mm", 0.0, 0.5);
+        if (g.Has("defects")) d.degradation.defects = g.Integer("defects", 0, 0, 60);
+        if (g.Has("intrusions")) d.degradation.intrusions = g.Integer("intrusions", 0, 0, 6);
         g.Finish();
     }
     if (top.Has("magnetic")) {
@@ -340,6 +346,18 @@ Description ParseDescription(const nlohmann::json& j) {
         d.magnetic.edgeLevel = m.Number("edge_level", d.magnetic.edgeLevel, 0.0, 400.0);
         d.magnetic.gapInch = m.Number("gap_in", d.magnetic.gapInch, 0.0001, 0.05);
         d.magnetic.spacingInch = m.Number("spacing_in", d.magnetic.spacingInch, 0.0001, 0.05);
+        d.magnetic.reversedPolarity =
+            m.Choice("polarity", "normal", {"normal", "reversed"}) == "reversed";
+        // A load of 0 would be a non-magnetic look-alike: that is the
+        // codeline's "magnetic": false, not a strength.
+        d.magnetic.strength = m.Number("strength", 1.0, 0.05, 3.0);
+        d.magnetic.charStrengthSd = m.Number("char_strength_sd", 0.0, 0.0, 0.3);
+        d.magnetic.speedJitter = m.Number("speed_jitter", 0.0, 0.0, 0.2);
+        d.magnetic.driftCounts = m.Number("drift", 0.0, 0.0, 60.0);
+        d.magnetic.humCounts = m.Number("hum", 0.0, 0.0, 60.0);
+        d.magnetic.humPerInch = m.Number("hum_per_inch", 50.0, 0.1, 2000.0);
+        d.magnetic.spikes = m.Integer("spikes", 0, 0, 1000);
+        d.magnetic.spikeCounts = m.Number("spike_level", 60.0, 0.0, 127.0);
         m.Finish();
     }
     top.Finish();

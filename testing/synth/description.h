@@ -84,11 +84,18 @@ struct SideDescription {
     std::vector<Element> elements;
 };
 
+inline constexpr int kMaxDegradationLevel = 4;
+
 struct Degradation {
     int level = 0;
     std::uint64_t seed = 1;
     std::optional<double> skewDeg, blur, noise, contrast, brightness, inkSpread;
     std::optional<int> jpegQuality;
+    // Codeline print: stroke growth (mm, < 0 light print), ink darkness
+    // (1 black, lower grey), per-character pitch and baseline jitter (mm),
+    // local defects and clear-band intrusions (counts).
+    std::optional<double> strokeMm, inkDarkness, pitchJitterMm, baselineJitterMm;
+    std::optional<int> defects, intrusions;
 };
 
 struct MagneticDescription {
@@ -98,6 +105,15 @@ struct MagneticDescription {
     double edgeLevel = 60.0;
     double gapInch = 0.002;
     double spacingInch = 0.003;
+    bool reversedPolarity = false;
+    double strength = 1.0;        // the document's ink load against nominal
+    double charStrengthSd = 0.0;  // per-character spread of the load (share)
+    double speedJitter = 0.0;
+    double driftCounts = 0.0;
+    double humCounts = 0.0;
+    double humPerInch = 0.0;
+    int spikes = 0;
+    double spikeCounts = 0.0;
 };
 
 struct Description {

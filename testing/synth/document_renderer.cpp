@@ -7,6 +7,7 @@
 #include <fstream>
 #include <nlohmann/json.hpp>
 
+#include "ocr/glyph_raster.h"
 #include "platform/utf8.h"
 #include "testing/synth/backgrounds.h"
 #include "testing/synth/degradation.h"
@@ -138,6 +139,189 @@ void AddScanBoxes(json& items, double angleDeg, double cx, double cy) {
     }
 }
 
+// Printed E13B has no sharp corners: toner rounds them over about 0.05 mm.
+constexpr double kPrintedCornerMm = 0.05;
+
+struct InkBox {
+    bool empty = true;
+    int left = 0, top = 0, right = 0, bottom = 0;  // inclusive
+};
+
+// The box of the pixels at least half covered.
+InkBox InkBoxOf(const ImageBuffer& cov) {
+    InkBox b;
+    for (int y = 0; y < cov.Height(); ++y)
+        for (int x = 0; x < cov.Width(); ++x) {
+            if (cov.At(x, y) < 128) continue;
+            if (b.empty) {
+                b = InkBox{false, x, y, x, y};
+                continue;
+            }
+            b.left = std::min(b.left, x);
+            b.right = std::max(b.right, x);
+            b.top = std::min(b.top, y);
+            b.bottom = std::max(b.bottom, y);
+        }
+    return b;
+}
+
+// Which characters get which local defects.
+std::vector<std::vector<std::string>> PlanDefects(const std::string& text, int count, Rng& rng) {
+    static const char* kinds[] = {"void", "spatter", "break", "smudge", "touching"};
+    std::vector<std::vector<std::string>> out(text.size());
+    std::vector<std::size_t> printed;
+    for (std::size_t i = 0; i < text.size(); ++i)
+        if (text[i] != ' ') printed.push_back(i);
+    for (int k = 0; k < count && !printed.empty(); ++k) {
+        const std::size_t i = printed[static_cast<std::size_t>(
+            rng.Integer(0, static_cast<long>(printed.size()) - 1))];
+        out[i].push_back(kinds[rng.Integer(0, 4)]);
+    }
+    return out;
+}
+
+// One local defect of a printed character: `cov` is the glyph placed at
+// (gx, gy) on the page; marks beside the glyph go to `extras`.
+void ApplyDefect(const std::string& kind, ImageBuffer& cov, int gx, int gy, ImageBuffer& extras,
+                 double dpiX, double dpiY, Rng& rng, double& magFactor, bool& smudged) {
+    const InkBox b = InkBoxOf(cov);
+    if (b.empty) return;
+    const double pxX = dpiX / kMmPerInch, pxY = dpiY / kMmPerInch;
+    if (kind == "void") {
+        // Toner missing over a patch: the ink and its magnetic load are gone.
+        const double cx = rng.Uniform(b.left, b.right + 1.0),
+                     cy = rng.Uniform(b.top, b.bottom + 1.0);
+        const double rx = rng.Uniform(0.12, 0.3) * pxX, ry = rng.Uniform(0.12, 0.3) * pxY;
+        for (int y = 0; y < cov.Height(); ++y)
+            for (int x = 0; x < cov.Width(); ++x) {
+                const double u = (x + 0.5 - cx) / rx, v = (y + 0.5 - cy) / ry;
+                if (u * u + v * v <= 1.0) cov.At(x, y) = 0;
+            }
+        magFactor *= rng.Uniform(0.6, 0.9);
+    } else if (kind == "break") {
+        // A horizontal break across the stroke (a dry line of the ribbon or drum).
+        const double hh = rng.Uniform(0.06, 0.12) * pxY;
+        const double y0 =
+            rng.Uniform(b.top + 0.2 * (b.bottom - b.top), b.top + 0.8 * (b.bottom - b.top));
+        for (int y = static_cast<int>(y0);
+             y < std::min(cov.Height(), static_cast<int>(y0 + hh + 1)); ++y)
+            for (int x = 0; x < cov.Width(); ++x) cov.At(x, y) = 0;
+        magFactor *= 0.9;
+    } else if (kind == "spatter") {
+        const int dots = static_cast<int>(rng.Integer(4, 14));
+        for (int k = 0; k < dots; ++k)
+            FillDisc(extras, gx + rng.Uniform(b.left - 0.5 * pxX, b.right + 0.5 * pxX),
+                     gy + rng.Uniform(b.top - 0.4 * pxY, b.bottom + 0.4 * pxY),
+                     rng.Uniform(0.03, 0.08) * pxX);
+    } else if (kind == "smudge") {
+        // Wet toner dragged along the document: a faint, shifted copy.
+        const int shift = static_cast<int>(std::lround(rng.Uniform(0.1, 0.25) * pxX));
+        for (int y = 0; y < cov.Height(); ++y)
+            for (int x = 0; x < cov.Width(); ++x) {
+                const int tx = gx + x + shift, ty = gy + y;
+                if (tx < 0 || ty < 0 || tx >= extras.Width() || ty >= extras.Height()) continue;
+                std::uint8_t& v = extras.At(tx, ty);
+                v = std::max<std::uint8_t>(v, static_cast<std::uint8_t>(cov.At(x, y) * 0.4));
+            }
+        smudged = true;
+    } else if (kind == "touching") {
+        // A bridge of ink to the next character.
+        const double y =
+            rng.Uniform(b.top + 0.2 * (b.bottom - b.top), b.top + 0.8 * (b.bottom - b.top));
+        FillRect(extras, gx + b.right - 0.1 * pxX, gy + y, gx + b.right + 1.0 * pxX,
+                 gy + y + rng.Uniform(0.08, 0.15) * pxY);
+    }
+}
+
+// A machine-read print line (OCR-A, OCR-B) as the printer leaves it: the
+// line rendered four times finer, its outline grown (bold print, ink
+// spread) or thinned (light print) as a whole by `strokeMm`, and sampled
+// back by area. The character boxes widen with a grown stroke.
+TextLine PrintedLine(const SynthFont& face, const std::u32string& text, double sizePt, double dpiX,
+                     double dpiY, double pitch, double strokeMm) {
+    if (strokeMm == 0.0) return RenderLine(face, text, sizePt, dpiX, dpiY, pitch);
+    constexpr int k = 4;
+    const TextLine fine = RenderLine(face, text, sizePt, dpiX * k, dpiY * k, pitch * k);
+    const int pad =
+        strokeMm > 0 ? static_cast<int>(std::ceil(strokeMm * dpiX / kMmPerInch)) + 1 : 0;
+    // Whole target pixels around the fine line, the baseline on a pixel edge.
+    const int offX = pad * k, offY = pad * k + (k - fine.baseline % k) % k;
+    const int w = (fine.coverage.Width() + offX + pad * k + k - 1) / k;
+    const int h = (fine.coverage.Height() + offY + pad * k + k - 1) / k;
+    ocr::FineMask mask(w * k, h * k, kMmPerInch / dpiX / k, kMmPerInch / dpiY / k);
+    for (int y = 0; y < fine.coverage.Height(); ++y)
+        for (int x = 0; x < fine.coverage.Width(); ++x)
+            if (fine.coverage.At(x, y) >= 128) mask.At(x + offX, y + offY) = 1;
+    ocr::OffsetOutline(mask, strokeMm);
+    const std::vector<std::uint8_t> cov = ocr::AreaCoverage(mask, k, k);
+    TextLine out;
+    out.coverage = ImageBuffer(w, h, 1, 0);
+    std::copy(cov.begin(), cov.end(), out.coverage.Data());
+    out.baseline = (fine.baseline + offY) / k;
+    const int gx = std::max(0, static_cast<int>(std::ceil(strokeMm * dpiX / kMmPerInch)));
+    const int gy = std::max(0, static_cast<int>(std::ceil(strokeMm * dpiY / kMmPerInch)));
+    for (const auto& b : fine.boxes) {
+        TextLine::CharBox o = b;
+        if (b.right > b.left) {
+            o.left = std::max(0, (b.left + offX) / k - gx);
+            o.top = std::max(0, (b.top + offY) / k - gy);
+            o.right = std::min(w, (b.right + offX + k - 1) / k + gx);
+            o.bottom = std::min(h, (b.bottom + offY + k - 1) / k + gy);
+        } else {
+            o.left = o.right = (b.left + offX) / k;
+            o.top = o.bottom = (b.top + offY) / k;
+        }
+        out.boxes.push_back(o);
+    }
+    return out;
+}
+
+// Draws one intrusion across the codeline band into `plane` and gives its kind.
+std::string DrawIntrusion(ImageBuffer& plane, const BoxMm& band, const Description& d,
+                          SynthFontLibrary& fonts, Rng& rng, Rgb& colour) {
+    const double pxX = d.dpiX / kMmPerInch, pxY = d.dpiY / kMmPerInch;
+    static const char* kinds[] = {"signature", "handwriting", "stamp", "endorsement"};
+    const std::string kind = kinds[rng.Integer(0, 3)];
+    const double midY = (band.top + band.bottom) / 2;
+    const double x0 = rng.Uniform(band.left, std::max(band.left, band.right - 40.0));
+    auto pen = [&](double xmm, double ymm, double rmm) {
+        FillDisc(plane, xmm * pxX, ymm * pxY, rmm * pxX);
+    };
+    if (kind == "signature" || kind == "handwriting") {
+        colour = kind == "signature" ? Rgb{30, 40, 120} : Rgb{20, 20, 40};
+        const double len = rng.Uniform(20.0, 45.0), amp = rng.Uniform(2.5, 6.0);
+        const double f1 = rng.Uniform(0.15, 0.4), f2 = rng.Uniform(0.5, 1.2);
+        const double r = rng.Uniform(0.15, 0.3);
+        const double loop = kind == "handwriting" ? 1.2 : 0.0;
+        for (double t = 0; t < len; t += 0.02) {
+            const double x = x0 + t + loop * std::cos(t * 2.0);
+            const double y =
+                midY - 2.0 + amp * std::sin(t * f1) + 0.6 * amp * std::sin(t * f2 + 1.0);
+            if (x < 0 || x > d.widthMm || y < 0 || y > d.heightMm) continue;
+            pen(x, y, r);
+        }
+    } else if (kind == "stamp") {
+        colour = Rgb{110, 40, 140};
+        const double rx = rng.Uniform(10.0, 16.0), ry = rng.Uniform(6.0, 9.0);
+        const double cx = x0 + rx, cy = band.top - ry * 0.4;
+        for (double a = 0; a < 2 * M_PI; a += 0.002) {
+            const double x = cx + rx * std::cos(a), y = cy + ry * std::sin(a);
+            if (x < 0 || x > d.widthMm || y < 0 || y > d.heightMm) continue;
+            pen(x, y, 0.25);
+            const double x2 = cx + 0.8 * rx * std::cos(a), y2 = cy + 0.8 * ry * std::sin(a);
+            pen(x2, y2, 0.15);
+        }
+    } else {
+        colour = Rgb{40, 40, 60};
+        const SynthFont& face = fonts.Open("Nimbus Sans");
+        const TextLine line =
+            RenderLine(face, U"FOR DEPOSIT ONLY 0123 4567", rng.Uniform(7.0, 9.0), d.dpiX, d.dpiY);
+        const int ox = static_cast<int>(std::lround(x0 * pxX));
+        const int oy = static_cast<int>(std::lround((midY + 0.8) * pxY)) - line.baseline;
+        AccumulateInk(plane, line.coverage, ox, oy);
+    }
+    return kind;
+}
 }  // namespace
 
 std::string DefaultE13bFontPath() {
@@ -154,15 +338,18 @@ const CodelineFont& DocumentRenderer::CodelineFontFor(const Element& e) {
               std::to_string(e.cmc7LongMm);
     } else {
         const std::string file = e.fontFile.empty() ? DefaultE13bFontPath() : e.fontFile;
-        // Without a font file the project's own E13B drawing stands in, so
-        // that a clone of the repository renders cheques with nothing beside it.
-        key = file.empty() ? "project:e13b" : "e13b:" + file;
+        // Without a font file the E13B print drawing stands in (the glyph
+        // outlines with printed, rounded corners, sampled by area), so that a
+        // clone of the repository renders cheques with nothing beside it.
+        key = file.empty() ? "print:e13b" : "e13b:" + file;
     }
     if (auto it = codelineFonts_.find(key); it != codelineFonts_.end()) return *it->second;
     std::unique_ptr<CodelineFont> font;
     try {
         if (key.starts_with("project:")) {
             font = MakeProjectCodelineFont(key.substr(8));
+        } else if (key == "print:e13b") {
+            font = MakeProjectCodelineFont("e13b", kPrintedCornerMm);
         } else if (e.font == "cmc7") {
             Cmc7Geometry g;
             g.barWidthMm = e.cmc7BarMm;
@@ -201,6 +388,7 @@ RenderedDocument DocumentRenderer::Render(const Description& d) {
     mp.edgeLevel = d.magnetic.edgeLevel;
     mp.gapInch = d.magnetic.gapInch;
     mp.spacingInch = d.magnetic.spacingInch;
+    mp.polarity = d.magnetic.reversedPolarity ? Polarity::Reversed : Polarity::Normal;
     Magnetisation magnet(mp, d.widthMm / kMmPerInch);
     // Magnetic ink is drawn at a fine resolution and resampled to the raw
     // sample grid; 1200 dpi resolves the narrowest CMC7 bar in 7 columns.
@@ -210,6 +398,7 @@ RenderedDocument DocumentRenderer::Render(const Description& d) {
 
     ImageBuffer holes(W, H);  // microperforation, front coordinates
     json codelineTruth = nullptr;
+    BoxMm codelineBand;
 
     auto renderSide = [&](const SideDescription& side, Side face) {
         const bool isFront = face == Side::Front;
@@ -252,8 +441,14 @@ RenderedDocument DocumentRenderer::Render(const Description& d) {
                             throw DescriptionError(
                                 e.path + ".text",
                                 "character " + CharName(ch) + " is not in font '" + e.font + "'");
+                    // The machine-read lines carry the level's print weight and
+                    // darkness, as the codeline does.
+                    const bool ocrLine =
+                        e.kind == Element::Kind::OcrbLine || face->Family().starts_with("OCR");
                     const TextLine line =
-                        RenderLine(*face, text, e.sizePt, d.dpiX, d.dpiY, e.pitchMm * pxX);
+                        PrintedLine(*face, text, e.sizePt, d.dpiX, d.dpiY, e.pitchMm * pxX,
+                                    ocrLine ? deg.strokeMm : 0.0);
+                    const float lineDarkness = ocrLine ? static_cast<float>(deg.inkDarkness) : 1.0f;
                     double penX, baseY;
                     if (e.kind == Element::Kind::OcrbLine && !e.xMm) {
                         // Payment forms: the line ends 8 mm from the right edge.
@@ -276,8 +471,8 @@ RenderedDocument DocumentRenderer::Render(const Description& d) {
                         b = BoxMm{penX / pxX, baseY / pxY, penX / pxX, baseY / pxY};
                     CheckInside(b, d, e.path);
                     checkBand(b, e);
-                    PaintCoverage(c.image, line.coverage, ox, oy, e.colour);
-                    AccumulateInk(c.ink, line.coverage, ox, oy);
+                    PaintCoverage(c.image, line.coverage, ox, oy, e.colour, lineDarkness);
+                    AccumulateInk(c.ink, line.coverage, ox, oy, lineDarkness);
                     if (e.magnetic && isFront && b.bottom > bandTopMm) {
                         const TextLine m = RenderLine(*face, text, e.sizePt, magDpiX, magDpiY,
                                                       e.pitchMm / kMmPerInch * magDpiX);
@@ -290,6 +485,17 @@ RenderedDocument DocumentRenderer::Render(const Description& d) {
                     t["font_file"] = face->File();
                     t["size_pt"] = e.sizePt;
                     t["magnetic"] = e.magnetic;
+                    {
+                        // Per character boxes, for scoring a reader character by character.
+                        json cb = json::array();
+                        for (const auto& b : line.boxes) {
+                            if (b.right <= b.left || b.ch > 0x7F) continue;
+                            cb.push_back({{"c", std::string(1, static_cast<char>(b.ch))},
+                                          {"box", BoxJson(ox + b.left, oy + b.top, ox + b.right,
+                                                          oy + b.bottom)}});
+                        }
+                        t["chars"] = cb;
+                    }
                     t["box"] = BoxJson(b.left * pxX, b.top * pxY, b.right * pxX, b.bottom * pxY);
                     break;
                 }
@@ -316,32 +522,73 @@ RenderedDocument DocumentRenderer::Render(const Description& d) {
                                       (x0 + n * pitch) * kMmPerInch, base * kMmPerInch},
                                 d, e.path);
                     json chars = json::array();
+                    Rng printRng(d.degradation.seed ^ 0x636F64656C696E65ULL);
+                    const std::vector<std::vector<std::string>> defects =
+                        PlanDefects(e.text, deg.defects, printRng);
+                    // A skewed document crosses the head track at an angle.
+                    const double shear = std::tan(deg.skewDeg * M_PI / 180.0) * magDpiX / magDpiY;
+                    ImageBuffer extras(W, H);  // spatter, smudges and bridges beside the glyphs
+                    const float darkness = static_cast<float>(deg.inkDarkness);
+                    auto jitter = [&](double sd) {
+                        return sd <= 0.0 ? 0.0 : std::clamp(printRng.Normal(), -2.0, 2.0) * sd;
+                    };
                     for (std::size_t i = 0; i < e.text.size(); ++i) {
                         const char ch = e.text[i];
-                        const double cell = x0 + static_cast<double>(i) * pitch;
                         json cj = {{"c", std::string(1, ch)}};
-                        if (ch != ' ') {
-                            const CodelineGlyph g = font.Render(ch, d.dpiX, d.dpiY);
-                            const int gx =
-                                static_cast<int>(std::lround((cell + g.leftInch) * d.dpiX));
-                            const int gy =
-                                static_cast<int>(std::lround((base - g.bottomInch) * d.dpiY)) -
-                                g.coverage.Height();
-                            PaintCoverage(c.image, g.coverage, gx, gy, e.colour);
-                            AccumulateInk(c.ink, g.coverage, gx, gy);
-                            cj["box"] =
-                                BoxJson(gx, gy, gx + g.coverage.Width(), gy + g.coverage.Height());
-                            const CodelineGlyph mg = font.Render(ch, magDpiX, magDpiY);
-                            const double left = cell + mg.leftInch;
-                            const double right = left + mg.coverage.Width() / magDpiX;
-                            if (e.magnetic)
-                                magnet.AddCoverage(mg.coverage, left, magDpiX, magDpiY, e.strength);
-                            cj["samples"] = json::array(
-                                {static_cast<long>(std::floor(left * mp.DecimatedPerInch())),
-                                 static_cast<long>(std::ceil(right * mp.DecimatedPerInch()))});
+                        if (ch == ' ') {
+                            chars.push_back(cj);
+                            continue;
                         }
+                        const double jx = jitter(deg.pitchJitterMm) / kMmPerInch;
+                        const double jy = jitter(deg.baselineJitterMm) / kMmPerInch;
+                        const double cell = x0 + static_cast<double>(i) * pitch + jx;
+                        CodelineGlyph g = font.Render(ch, d.dpiX, d.dpiY, deg.strokeMm);
+                        const int gx = static_cast<int>(std::lround((cell + g.leftInch) * d.dpiX));
+                        const int gy =
+                            static_cast<int>(std::lround((base + jy - g.bottomInch) * d.dpiY)) -
+                            g.coverage.Height();
+                        double magFactor = 1.0;
+                        bool smudged = false;
+                        for (const std::string& kind : defects[i])
+                            ApplyDefect(kind, g.coverage, gx, gy, extras, d.dpiX, d.dpiY, printRng,
+                                        magFactor, smudged);
+                        PaintCoverage(c.image, g.coverage, gx, gy, e.colour, darkness);
+                        AccumulateInk(c.ink, g.coverage, gx, gy, darkness);
+                        const InkBox ib = InkBoxOf(g.coverage);
+                        cj["box"] = ib.empty ? BoxJson(gx, gy, gx, gy)
+                                             : BoxJson(gx + ib.left, gy + ib.top, gx + ib.right + 1,
+                                                       gy + ib.bottom + 1);
+                        if (!defects[i].empty()) cj["defects"] = defects[i];
+                        cj["jitter_mm"] = json::array({jx * kMmPerInch, jy * kMmPerInch});
+                        const CodelineGlyph mg = font.Render(ch, magDpiX, magDpiY, deg.strokeMm);
+                        const InkBox mb = InkBoxOf(mg.coverage);
+                        const double left = cell + mg.leftInch + (mb.empty ? 0 : mb.left) / magDpiX;
+                        const double right =
+                            cell + mg.leftInch + (mb.empty ? 0 : mb.right + 1) / magDpiX;
+                        double load = d.magnetic.strength * magFactor;
+                        if (d.magnetic.charStrengthSd > 0.0)
+                            load *=
+                                std::max(0.3, 1.0 + d.magnetic.charStrengthSd *
+                                                        std::clamp(printRng.Normal(), -2.5, 2.5));
+                        load *= e.strength;
+                        if (e.magnetic) {
+                            magnet.AddCoverage(mg.coverage, cell + mg.leftInch, magDpiX, magDpiY,
+                                               load, shear);
+                            // A smudge drags magnetic ink after the character.
+                            if (smudged)
+                                magnet.AddCoverage(mg.coverage, cell + mg.leftInch + 0.006, magDpiX,
+                                                   magDpiY, 0.35 * load, shear);
+                        }
+                        cj["magnetic_strength"] = e.magnetic ? load : 0.0;
+                        cj["samples"] = json::array(
+                            {static_cast<long>(std::floor(left * mp.DecimatedPerInch())),
+                             static_cast<long>(std::ceil(right * mp.DecimatedPerInch()))});
                         chars.push_back(cj);
                     }
+                    PaintCoverage(c.image, extras, 0, 0, e.colour, darkness);
+                    AccumulateInk(c.ink, extras, 0, 0, darkness);
+                    codelineBand = BoxMm{x0 * kMmPerInch, (base - font.HeightInch()) * kMmPerInch,
+                                         (x0 + n * pitch) * kMmPerInch, base * kMmPerInch};
                     codelineTruth = {{"font", e.font},
                                      {"font_name", font.Name()},
                                      {"text", e.text},
@@ -493,6 +740,36 @@ RenderedDocument DocumentRenderer::Render(const Description& d) {
             }
             c.elements.push_back(t);
         }
+        if (isFront && !codelineTruth.is_null() && deg.intrusions > 0) {
+            Rng irng(d.degradation.seed ^ 0x696E74727573696FULL);
+            json list = json::array();
+            ImageBuffer all(W, H);
+            for (int k = 0; k < deg.intrusions; ++k) {
+                ImageBuffer plane(W, H);
+                Rgb colour;
+                const std::string kind =
+                    DrawIntrusion(plane, codelineBand, d, fonts_, irng, colour);
+                PaintCoverage(c.image, plane, 0, 0, colour, 0.9f);
+                AccumulateInk(c.ink, plane, 0, 0);
+                AccumulateInk(all, plane, 0, 0);
+                const InkBox ib = InkBoxOf(plane);
+                list.push_back(
+                    {{"kind", kind},
+                     {"box", ib.empty ? BoxJson(0, 0, 0, 0)
+                                      : BoxJson(ib.left, ib.top, ib.right + 1, ib.bottom + 1)}});
+            }
+            // Characters with foreign ink inside their box are scored apart.
+            for (auto& cj : codelineTruth["chars"]) {
+                if (!cj.contains("box")) continue;
+                const auto& bx = cj["box"];
+                bool hit = false;
+                for (long y = bx[1].get<long>(); !hit && y < bx[3].get<long>(); ++y)
+                    for (long x = bx[0].get<long>(); !hit && x < bx[2].get<long>(); ++x)
+                        hit = x >= 0 && y >= 0 && x < W && y < H && all.At(x, y) >= 64;
+                cj["under_intrusion"] = hit;
+            }
+            codelineTruth["intrusions"] = list;
+        }
         return c;
     };
 
@@ -538,7 +815,29 @@ RenderedDocument DocumentRenderer::Render(const Description& d) {
     if (!codelineTruth.is_null()) AddScanBoxes(codelineTruth["chars"], deg.skewDeg, cx, cy);
 
     Rng magRng(d.degradation.seed ^ 0x6D61676E65746963ULL);
-    out.magnetic = QuantiseSignal(HeadSignal(magnet), mp, magRng);
+    const std::vector<double> shown = ApplySpeedJitter(magnet, d.magnetic.speedJitter, magRng);
+    // The characters' sample ranges follow the jittered track.
+    if (!shown.empty() && !codelineTruth.is_null()) {
+        const double rawPerDecimated = mp.RawPerInch() / mp.DecimatedPerInch();
+        for (auto& cj : codelineTruth["chars"]) {
+            if (!cj.contains("samples")) continue;
+            auto& s = cj["samples"];
+            s = json::array(
+                {static_cast<long>(std::floor(
+                     JitteredSample(shown, s[0].get<long>() * rawPerDecimated) / rawPerDecimated)),
+                 static_cast<long>(
+                     std::ceil(JitteredSample(shown, s[1].get<long>() * rawPerDecimated) /
+                               rawPerDecimated))});
+        }
+    }
+    MagneticDisturbance dist;
+    dist.speedJitter = d.magnetic.speedJitter;
+    dist.driftCounts = d.magnetic.driftCounts;
+    dist.humCounts = d.magnetic.humCounts;
+    dist.humPerInch = d.magnetic.humPerInch;
+    dist.spikes = d.magnetic.spikes;
+    dist.spikeCounts = d.magnetic.spikeCounts;
+    out.magnetic = QuantiseSignal(HeadSignal(magnet), mp, magRng, dist);
 
     out.truth = std::make_shared<const json>(json{
         {"format", "kvx-synth-truth/1"},
@@ -563,7 +862,18 @@ RenderedDocument DocumentRenderer::Render(const Description& d) {
           {"count", out.magnetic.size()},
           {"baseline", mp.baseline},
           {"noise", mp.noise},
-          {"edge_level", mp.edgeLevel}}},
+          {"edge_level", mp.edgeLevel},
+          {"polarity", d.magnetic.reversedPolarity ? "reversed" : "normal"},
+          {"onset", d.magnetic.reversedPolarity ? "above_baseline" : "below_baseline"},
+          {"strength", d.magnetic.strength},
+          {"char_strength_sd", d.magnetic.charStrengthSd},
+          {"speed_jitter", d.magnetic.speedJitter},
+          {"drift", d.magnetic.driftCounts},
+          {"hum", d.magnetic.humCounts},
+          {"hum_per_inch", d.magnetic.humPerInch},
+          {"spikes", d.magnetic.spikes},
+          {"spike_level", d.magnetic.spikeCounts},
+          {"skew_deg", deg.skewDeg}}},
     });
     return out;
 }

@@ -19,26 +19,75 @@ std::size_t Magnetisation::SampleAt(double xInch) const {
 }
 
 void Magnetisation::AddCoverage(const ImageBuffer& coverage, double xInch, double dpiX, double dpiY,
-                                double strength) {
+                                double strength, double shear) {
     const double rate = params_.RawPerInch();
-    const double perColumn = strength / (dpiY * params_.nominalHeightInch);
+    const double perPixel = strength / (dpiY * params_.nominalHeightInch);
     const double step = rate / dpiX;  // raw samples per source column
     const double origin = xInch * rate;
     const long n = static_cast<long>(values_.size());
-    for (int x = 0; x < coverage.Width(); ++x) {
-        double sum = 0.0;
-        for (int y = 0; y < coverage.Height(); ++y) sum += CoverageShare(coverage.At(x, y));
-        if (sum == 0.0) continue;
-        // The column spans [a, b) in raw samples; each sample it overlaps
-        // gets the column's ink density in proportion to the overlap.
-        const double a = origin + x * step, b = a + step;
-        const double density = sum * perColumn;
+    auto add = [&](double a, double density) {
+        // The column spans [a, a + step) in raw samples; each sample it
+        // overlaps gets the column's ink density in proportion to the overlap.
+        const double b = a + step;
         for (long s = static_cast<long>(std::floor(a)); s < static_cast<long>(std::ceil(b)); ++s) {
             if (s < 0 || s >= n) continue;
             const double overlap = std::min<double>(b, s + 1) - std::max<double>(a, s);
             if (overlap > 0.0) values_[static_cast<std::size_t>(s)] += density * overlap;
         }
+    };
+    if (shear == 0.0) {
+        for (int x = 0; x < coverage.Width(); ++x) {
+            double sum = 0.0;
+            for (int y = 0; y < coverage.Height(); ++y) sum += CoverageShare(coverage.At(x, y));
+            if (sum != 0.0) add(origin + x * step, sum * perPixel);
+        }
+        return;
     }
+    for (int y = 0; y < coverage.Height(); ++y) {
+        const double dx = shear * (coverage.Height() - 1 - y) * step;
+        for (int x = 0; x < coverage.Width(); ++x) {
+            const float v = CoverageShare(coverage.At(x, y));
+            if (v != 0.0f) add(origin + x * step + dx, v * perPixel);
+        }
+    }
+}
+
+std::vector<double> ApplySpeedJitter(Magnetisation& ink, double speedJitter, Rng& rng) {
+    if (speedJitter <= 0.0) return {};
+    std::vector<double>& v = ink.MutableValues();
+    const std::size_t n = v.size();
+    if (n < 2) return {};
+    // A smooth speed profile: three slow sine components of seeded phase
+    // and period (a quarter inch to a few inches), scaled to the jitter.
+    const double rate = ink.Params().RawPerInch();
+    double amp[3], per[3], ph[3];
+    for (int k = 0; k < 3; ++k) {
+        amp[k] = rng.Uniform(0.3, 1.0);
+        per[k] = rate * rng.Uniform(0.25, 3.0);
+        ph[k] = rng.Uniform(0.0, 2.0 * M_PI);
+    }
+    const double norm = amp[0] + amp[1] + amp[2];
+    std::vector<double> out(n, 0.0), positions(n, 0.0);
+    double pos = 0.0;  // position on the document of output sample i, in raw samples
+    for (std::size_t i = 0; i < n; ++i) {
+        positions[i] = pos;
+        const long a = static_cast<long>(std::floor(pos));
+        const double f = pos - a;
+        if (a + 1 < static_cast<long>(n))
+            out[i] =
+                (1.0 - f) * v[static_cast<std::size_t>(a)] + f * v[static_cast<std::size_t>(a + 1)];
+        double s = 0.0;
+        for (int k = 0; k < 3; ++k) s += amp[k] * std::sin(2.0 * M_PI * i / per[k] + ph[k]);
+        pos += 1.0 + speedJitter * s / norm;
+    }
+    v = std::move(out);
+    return positions;
+}
+
+double JitteredSample(const std::vector<double>& positions, double rawSample) {
+    if (positions.empty()) return rawSample;
+    const auto it = std::lower_bound(positions.begin(), positions.end(), rawSample);
+    return static_cast<double>(it - positions.begin());
 }
 
 void Magnetisation::AddSpeckle(double fromInch, double toInch, double level, Rng& rng) {
@@ -93,10 +142,31 @@ std::vector<double> HeadSignal(const Magnetisation& ink) {
 }
 
 std::vector<std::uint8_t> QuantiseSignal(const std::vector<double>& signal,
-                                         const MagneticParams& params, Rng& rng) {
-    std::vector<std::uint8_t> out(signal.size());
-    for (std::size_t i = 0; i < signal.size(); ++i) {
-        const double v = params.baseline + signal[i] + params.noise * rng.Normal();
+                                         const MagneticParams& params, Rng& rng,
+                                         const MagneticDisturbance& dist) {
+    const double sign = params.polarity == Polarity::Normal ? -1.0 : 1.0;
+    const std::size_t n = signal.size();
+    std::vector<double> extra(n, 0.0);
+    const double rate = params.RawPerInch();
+    if (dist.driftCounts > 0.0) {
+        // Slow wander: one seeded sine of a few inches' period.
+        const double per = rate * rng.Uniform(2.0, 6.0), ph = rng.Uniform(0.0, 2.0 * M_PI);
+        for (std::size_t i = 0; i < n; ++i)
+            extra[i] += dist.driftCounts * std::sin(2.0 * M_PI * i / per + ph);
+    }
+    if (dist.humCounts > 0.0 && dist.humPerInch > 0.0) {
+        const double ph = rng.Uniform(0.0, 2.0 * M_PI);
+        for (std::size_t i = 0; i < n; ++i)
+            extra[i] += dist.humCounts * std::sin(2.0 * M_PI * dist.humPerInch * i / rate + ph);
+    }
+    for (int k = 0; k < dist.spikes && n > 0; ++k) {
+        const auto at = static_cast<std::size_t>(rng.Integer(0, static_cast<long>(n) - 1));
+        extra[at] += (rng.Uniform() < 0.5 ? -1.0 : 1.0) * dist.spikeCounts;
+    }
+    std::vector<std::uint8_t> out(n);
+    for (std::size_t i = 0; i < n; ++i) {
+        const double v =
+            params.baseline + sign * signal[i] + extra[i] + params.noise * rng.Normal();
         out[i] = static_cast<std::uint8_t>(std::clamp(std::lround(v), 0L, 255L));
     }
     return out;

@@ -13,41 +13,47 @@ using ocr::GlyphSet;
 
 class ProjectCodelineFont final : public CodelineFont {
   public:
-    ProjectCodelineFont(GlyphSet set, std::string name)
-        : set_(std::move(set)), name_(std::move(name)) {}
+    ProjectCodelineFont(GlyphSet set, std::string name, double cornerMm)
+        : set_(std::move(set)), name_(std::move(name)), cornerMm_(cornerMm) {}
     std::string Name() const override { return name_ + " (project glyphs)"; }
     bool HasChar(char c) const override { return c == ' ' || set_.Contains(c); }
     double PitchInch() const override { return set_.PitchMm() / 25.4; }
     double HeightInch() const override { return set_.HeightMm() / 25.4; }
 
-    CodelineGlyph Render(char c, double dpiX, double dpiY) const override {
+  protected:
+    CodelineGlyph Draw(char c, double dpiX, double dpiY, double growMm) const override {
         CodelineGlyph out;
         ocr::GlyphRenderOptions options;
         options.dpi = std::clamp(dpiX, 50.0, 2400.0);
         options.dpiV = std::clamp(dpiY, 50.0, 2400.0);
+        options.growMm = growMm;
+        options.cornerMm = cornerMm_;
         const auto g = set_.Render(c, options);
         if (!g || g->inkLeft < 0) return out;
         const int w = g->inkRight - g->inkLeft + 1, h = g->inkBottom - g->inkTop + 1;
         out.coverage = ImageBuffer(w, h, 1, 0, {options.dpi, options.dpiV});
         for (int y = 0; y < h; ++y)
             for (int x = 0; x < w; ++x)
-                out.coverage.At(x, y) = g->image.At(g->inkLeft + x, g->inkTop + y) ? kFullInk : 0;
+                out.coverage.At(x, y) = g->coverage.At(g->inkLeft + x, g->inkTop + y);
         out.leftInch = g->inkLeft / options.dpi;
-        out.bottomInch = (g->image.Height() - 1 - g->inkBottom) / options.dpiV;
+        out.bottomInch = (g->image.Height() - 1 - g->padRows - g->inkBottom) / options.dpiV;
         return out;
     }
 
   private:
     GlyphSet set_;
     std::string name_;
+    double cornerMm_ = 0.0;
 };
 
 }  // namespace
 
-std::unique_ptr<CodelineFont> MakeProjectCodelineFont(const std::string& family) {
+std::unique_ptr<CodelineFont> MakeProjectCodelineFont(const std::string& family, double cornerMm) {
     if (family == "cmc7")
-        return std::make_unique<ProjectCodelineFont>(GlyphSet::Builtin(GlyphFamily::CMC7), "CMC7");
-    return std::make_unique<ProjectCodelineFont>(GlyphSet::Builtin(GlyphFamily::E13B), "E13B");
+        return std::make_unique<ProjectCodelineFont>(GlyphSet::Builtin(GlyphFamily::CMC7), "CMC7",
+                                                     cornerMm);
+    return std::make_unique<ProjectCodelineFont>(GlyphSet::Builtin(GlyphFamily::E13B), "E13B",
+                                                 cornerMm);
 }
 
 bool ProjectPerforationHasChar(char c) {

@@ -14,8 +14,10 @@
 
 namespace kovran::synth {
 
-// family: "e13b" or "cmc7".
-std::unique_ptr<CodelineFont> MakeProjectCodelineFont(const std::string& family);
+// family: "e13b" or "cmc7". cornerMm rounds the corners of every character
+// (printed ink has no sharp corners).
+std::unique_ptr<CodelineFont> MakeProjectCodelineFont(const std::string& family,
+                                                      double cornerMm = 0.0);
 
 // Microperforation from the project's glyph data: holes as coverage of a
 // character cell (pitch wide, full height) at the given resolution; an empty

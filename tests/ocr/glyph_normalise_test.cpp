@@ -26,6 +26,113 @@ int InkInRow(const Glyph32& g, int r) {
     return n;
 }
 
+// The glyphs below are worked out by hand from the sampling rule: point
+// (i, j) of a box lies at row t + i (b - t) / 32 and column l + j (r - l) / 32,
+// its ink is interpolated bilinearly and the bit is set above 10/21. Each
+// box has an inked frame on its sampled border so that no edge is trimmed,
+// unless the case is about trimming.
+Glyph32 FramedGlyph() {
+    Glyph32 g;
+    for (int k = 0; k < 32; ++k) {
+        g.Set(0, k);
+        g.Set(31, k);
+        g.Set(k, 0);
+        g.Set(k, 31);
+    }
+    return g;
+}
+
+TEST(GlyphNormaliseByHand, SamplesAtTheBoxStepsFromTheTopLeftCorner) {
+    // Box 0..32 both ways: the step is exactly one pixel and the points are
+    // the pixels 0..31 themselves (not the centres of 32 cells, and not a
+    // step of 33/32 over the inclusive box).
+    Canvas c(40, 40);
+    c.Fill(0, 0, 32, 0);
+    c.Fill(0, 31, 32, 31);
+    c.Fill(0, 0, 0, 32);
+    c.Fill(31, 0, 31, 32);
+    c.Fill(10, 12, 10, 12);
+    Glyph32 want = FramedGlyph();
+    want.Set(12, 10);
+    const auto got = NormaliseGlyph(c.View(), {0, 0, 32, 32});
+    EXPECT_EQ(got.glyph, want);
+    EXPECT_EQ(got.box, (GlyphBox{0, 0, 32, 32}));
+}
+
+TEST(GlyphNormaliseByHand, BitIsSetAboveTenTwentyFirsts) {
+    // Box rows 0..32 (step 1), columns 0..31 (step 31/32): point j lies at
+    // column 31 j / 32, so j = 16 sits at 15.5 and j = 17 at 16.46875.
+    //  - ink at column 16 alone in row 10: j = 16 sees 0.5 (set: 0.5 > 10/21),
+    //    j = 17 sees 1 - 0.46875 = 0.53125 (set);
+    //  - ink at column 17 alone in row 20: j = 17 sees 0.46875 (not set:
+    //    below 10/21), j = 18 (at 17.4375) sees 0.5625 (set).
+    Canvas c(40, 40);
+    c.Fill(0, 0, 31, 0);
+    c.Fill(0, 31, 31, 32);
+    c.Fill(0, 0, 0, 32);
+    c.Fill(30, 0, 31, 32);
+    c.Fill(16, 10, 16, 10);
+    c.Fill(17, 20, 17, 20);
+    Glyph32 want = FramedGlyph();
+    want.Set(10, 16);
+    want.Set(10, 17);
+    want.Set(20, 18);
+    EXPECT_EQ(NormaliseGlyph(c.View(), {0, 0, 32, 31}).glyph, want);
+}
+
+TEST(GlyphNormaliseByHand, TrimmingMovesOneEdgePixelPerPassAtMostEightTimes) {
+    // A solid block on rows 10..41 of a box that starts at row 0: the first
+    // glyph row stays blank while the top moves down one row per pass, and
+    // the trimming stops after eight passes with the top at row 8.
+    Canvas c(40, 50);
+    c.Fill(0, 10, 31, 41);
+    const auto got = NormaliseGlyph(c.View(), {0, 0, 41, 31});
+    EXPECT_EQ(got.box, (GlyphBox{8, 0, 41, 31}));
+    // Hand-worked glyph at the final box 8..41 (step 33/32): row i samples
+    // y = 8 + 33 i / 32; rows 0 and 1 (y = 8, 9.03) see at most 0.03125 of
+    // ink, row 2 (y = 10.06) is inked; every column is inked.
+    Glyph32 want;
+    for (int i = 2; i < 32; ++i) want.rows[i] = 0xFFFFFFFFu;
+    EXPECT_EQ(got.glyph, want);
+}
+
+TEST(GlyphNormaliseByHand, StrayInkAtTheTopIsTrimmedOnceThenTheRowIsKept) {
+    // One stray pixel on row 0 over a block on rows 2..33 (box 0..33 high,
+    // columns 0..31): glyph row 0 holds one bit, so the top moves to 1; row 1
+    // is blank, so it moves to 2; the block's first row is full and stays.
+    Canvas c(40, 40);
+    c.Fill(5, 0, 5, 0);
+    c.Fill(0, 2, 31, 33);
+    const auto got = NormaliseGlyph(c.View(), {0, 0, 33, 31});
+    EXPECT_EQ(got.box, (GlyphBox{2, 0, 33, 31}));
+    Glyph32 full;
+    full.rows.fill(0xFFFFFFFFu);
+    EXPECT_EQ(got.glyph, full);
+}
+
+TEST(GlyphNormaliseByHand, TallNarrowBoxesSampleASecondTimeHalfAStepLower) {
+    // Box rows 0..64 (step 2): the points lie on even rows, and a one-pixel
+    // line on row 21 falls between them. A box narrower than 64 pixels and
+    // at least 64 high samples again one row lower and keeps row 10 (21 =
+    // 2 x 10 + 1); a box 64 pixels wide does not.
+    for (int width : {32, 64}) {
+        Canvas c(70, 70);
+        const int r = width - 1;
+        c.Fill(0, 0, r, 0);
+        c.Fill(0, 62, r, 64);
+        c.Fill(0, 0, 0, 64);
+        // Point 31 lies at column 30.03 (r = 31) or 61.03 (r = 63), point 30
+        // at 29.06 or 59.06: the frame's right edge covers the one, not the other.
+        c.Fill(width < 64 ? r - 1 : r - 2, 0, r, 64);
+        c.Fill(0, 21, r, 21);
+        Glyph32 want = FramedGlyph();
+        if (width < 64) want.rows[10] = 0xFFFFFFFFu;
+        // The second sampling also finds the frame's inner rows one step on:
+        // row 0 again (y = 1 is paper, y = 0 is ink) and row 31 (y = 63).
+        EXPECT_EQ(NormaliseGlyph(c.View(), {0, 0, 64, r}).glyph, want) << width;
+    }
+}
+
 TEST(GlyphNormalise, SolidAndEmptyBoxes) {
     Canvas c(40, 50);
     c.Fill(5, 5, 34, 44);

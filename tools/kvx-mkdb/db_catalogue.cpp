@@ -81,12 +81,31 @@ std::vector<FaceVariant> Emboldened(const FaceSource& f) {
     return {{f, {44, 128, 96}}, {f, {40, 128, 160}}, {f, {54, 96, 64}}};
 }
 
-// Print of the magnetic fonts varies in weight and in the resolution of the
-// printer; the two files of a font cover different ranges.
-const std::vector<DataVariant> kDataSetA = {
-    {300, 0.0}, {300, 0.03}, {300, -0.03}, {240, 0.0}, {400, 0.0}};
-const std::vector<DataVariant> kDataSetB = {
-    {200, 0.02}, {250, -0.02}, {350, 0.05}, {300, 0.06}, {300, -0.05}};
+// Print of the magnetic fonts: the stroke of real E13B print is up to about
+// 0.12 mm heavier than the nominal design (toner spread fills the counters)
+// and a little lighter on worn printers, its corners are rounded, and it is
+// scanned at 150 to 300 dpi. The two files of a font split that range: A the
+// nominal and light print, B the heavy print. Each variant is the whole
+// outline grown or thinned, never its pieces, and sampled by area.
+const std::vector<DataVariant> kE13bSetA = {
+    {300, 0.0, 0.0},  {300, -0.03, 0.03}, {300, 0.03, 0.03}, {300, 0.06, 0.04},
+    {240, 0.0, 0.03}, {240, 0.04, 0.04},  {200, 0.02, 0.03}, {150, 0.03, 0.04},
+};
+const std::vector<DataVariant> kE13bSetB = {
+    {300, 0.09, 0.05}, {300, 0.12, 0.06}, {240, 0.09, 0.05},  {200, 0.06, 0.04},
+    {200, 0.12, 0.06}, {150, 0.09, 0.05}, {250, -0.02, 0.02}, {300, 0.045, 0.02},
+};
+// CMC7 strokes stand 0.15 mm apart at the short gaps: growth beyond about
+// 0.04 mm joins them, and below 300 dpi the gaps close in the 32 x 32 glyph
+// of a character 2.35 mm wide, so the models keep to the range in which all
+// seven strokes and their gap pattern stand.
+const std::vector<DataVariant> kCmc7SetA = {
+    {300, 0.0, 0.0}, {300, 0.03, 0.02}, {350, 0.0, 0.02}, {400, 0.015, 0.02}, {300, 0.015, 0.03},
+};
+const std::vector<DataVariant> kCmc7SetB = {
+    {300, -0.015, 0.02}, {350, 0.03, 0.03},  {400, -0.01, 0.02},
+    {330, 0.02, 0.02},   {320, 0.025, 0.03},
+};
 const std::vector<DataVariant> kMicroVariants = {{300, 0.0}, {300, 0.04}, {300, -0.05}, {240, 0.0}};
 
 DbSpec DataDb(std::string name, std::string chars, ocr::GlyphFamily family,
@@ -115,10 +134,10 @@ DbSpec FaceDb(std::string name, std::string chars, std::vector<FaceVariant> vari
 std::vector<DbSpec> MakeCatalogue() {
     using ocr::GlyphFamily;
     return {
-        DataDb("e13bA04.db", kDigits + ":=<;", GlyphFamily::E13B, kDataSetA, "1",
-               "data/glyphs/e13b.txt, 240-400 dpi"),
-        DataDb("e13bB04.db", kDigits + ":=<;", GlyphFamily::E13B, kDataSetB, "1",
-               "data/glyphs/e13b.txt, 200-350 dpi, heavy and light print"),
+        DataDb("e13bA04.db", kDigits + ":=<;", GlyphFamily::E13B, kE13bSetA, "1",
+               "data/glyphs/e13b.txt, 150-300 dpi, light to nominal print, rounded corners"),
+        DataDb("e13bB04.db", kDigits + ":=<;", GlyphFamily::E13B, kE13bSetB, "1",
+               "data/glyphs/e13b.txt, 150-300 dpi, heavy print (+0.045 to +0.12 mm)"),
         FaceDb("ocraeb204.db", kDigits + "#*+,-./<>CPRUXZ]", WithBold(kOcrA, kOcrABold), "2",
                "OCR-A (fonts-ocr-a: OCRA, OCRABold)"),
         FaceDb("ocrbA04.db", kMultiFontWide, Weights(kOcrB),
@@ -139,10 +158,10 @@ std::vector<DbSpec> MakeCatalogue() {
                "DejaVu Serif Bold"),
         DataDb("microC04.db", kDigits + kUpper + "/@&*#'-,", GlyphFamily::Microperforation,
                kMicroVariants, "35, 40, 41, 935-943", "data/glyphs/microperf.txt"),
-        DataDb("cmc7aa04.db", kDigits + ":;<=>", GlyphFamily::CMC7, kDataSetA, "202",
-               "data/glyphs/cmc7.txt, 240-400 dpi"),
-        DataDb("cmc7ab04.db", kDigits + ":;<=>", GlyphFamily::CMC7, kDataSetB, "202",
-               "data/glyphs/cmc7.txt, 200-350 dpi, heavy and light print"),
+        DataDb("cmc7aa04.db", kDigits + ":;<=>", GlyphFamily::CMC7, kCmc7SetA, "202",
+               "data/glyphs/cmc7.txt, 300-400 dpi, 0 to +0.03 mm"),
+        DataDb("cmc7ab04.db", kDigits + ":;<=>", GlyphFamily::CMC7, kCmc7SetB, "202",
+               "data/glyphs/cmc7.txt, 300-400 dpi, -0.015 to +0.03 mm"),
         FaceDb("ABIImpA04.db", kAmount, Emboldened(kDejaVuSansMonoBold), "944",
                "DejaVu Sans Mono Bold, emboldened (cheque-writer amounts)"),
         FaceDb("ABIBenA04.db", kBeneficiary, Weights(kDejaVuSansMono), "944, 945",

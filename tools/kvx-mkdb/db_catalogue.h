@@ -15,7 +15,8 @@ namespace kovran::mkdb {
 // A model rendered from the project's glyph data.
 struct DataVariant {
     double dpi = 300;
-    double growMm = 0;
+    double growMm = 0;    // whole-outline growth (> 0) or thinning (< 0)
+    double cornerMm = 0;  // corner rounding radius
 };
 
 // A model rendered from a system font.

@@ -4,6 +4,10 @@
 //   kvx-synth render [options] DESCRIPTION.json...   render into --out
 //   kvx-synth check DESCRIPTION.json...              validate only
 //   kvx-synth corpus --out DIR [--large] [--seed N] [--dpi N] [--colour]
+//   kvx-synth measure CORPUS_DIR DB_DIR              nearest-model and matcher tables
+//   kvx-synth trace DOCUMENT.json INDEX              raw magnetic samples around a character
+//   kvx-synth model-sheet FILE.db OUT.png            contact sheet of a database's models
+//   kvx-synth drawing-sheet DRAWING DPI OUT.png      contact sheet of a codeline drawing
 //
 // render options: --out DIR (default .), --dpi N, --dpi-y N, --colour,
 // --grey, --level N, --seed N, --format png|pnm, --sides front,rear,backlight
@@ -15,6 +19,7 @@
 #include <string>
 #include <vector>
 
+#include "measure.h"
 #include "testing/synth/corpus.h"
 #include "testing/synth/description.h"
 #include "testing/synth/document_renderer.h"
@@ -36,7 +41,11 @@ int Usage() {
         "usage: kvx-synth render [--out DIR] [--dpi N] [--dpi-y N] [--colour|--grey] [--level N]\n"
         "                        [--seed N] [--format png|pnm] [--sides LIST] DESCRIPTION.json...\n"
         "       kvx-synth check DESCRIPTION.json...\n"
-        "       kvx-synth corpus --out DIR [--large] [--seed N] [--dpi N] [--colour]\n");
+        "       kvx-synth corpus --out DIR [--large] [--seed N] [--dpi N] [--colour]\n"
+        "       kvx-synth measure CORPUS_DIR DB_DIR\n"
+        "       kvx-synth trace DOCUMENT.json INDEX\n"
+        "       kvx-synth model-sheet FILE.db OUT.png\n"
+        "       kvx-synth drawing-sheet cmc7|cmc7-project|e13b|e13b-project DPI OUT.png\n");
     return 2;
 }
 
@@ -61,6 +70,23 @@ long long ParseNumber(const std::string& option, const char* s, long long lo, lo
 int Run(int argc, char** argv) {
     if (argc < 2) return Usage();
     const std::string command = argv[1];
+    if (command == "measure" && argc == 4) {
+        MeasureCorpus(argv[2], argv[3]);
+        return 0;
+    }
+    if (command == "trace" && argc == 4) {
+        PrintMagneticTrace(argv[2], static_cast<int>(ParseNumber("INDEX", argv[3], 0, 1000)));
+        return 0;
+    }
+    if (command == "model-sheet" && argc == 4) {
+        WriteModelSheet(argv[2], argv[3]);
+        return 0;
+    }
+    if (command == "drawing-sheet" && argc == 5) {
+        WriteDrawingSheet(argv[2], static_cast<double>(ParseNumber("DPI", argv[3], 50, 1200)),
+                          argv[4]);
+        return 0;
+    }
     std::string out = ".";
     json overrides = json::object();
     bool large = false, colourFlag = false;
@@ -82,7 +108,7 @@ int Run(int argc, char** argv) {
             overrides["scan"]["colour"] = a == "--colour";
             colourFlag = a == "--colour";
         } else if (a == "--level") {
-            overrides["degradation"]["level"] = ParseNumber(a, value(), 0, 3);
+            overrides["degradation"]["level"] = ParseNumber(a, value(), 0, 4);
         } else if (a == "--seed") {
             seed = ParseNumber(a, value(), 0, 1LL << 62);
             overrides["degradation"]["seed"] = seed;

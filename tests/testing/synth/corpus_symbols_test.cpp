@@ -107,8 +107,9 @@ TEST(Corpus, SmallCorpusIsCompleteAndItsSymbolsDecode) {
         EXPECT_EQ(doc.backlight.has_value(), e.set == "special" && e.name.rfind("micro", 0) == 0);
         EXPECT_FALSE(doc.magnetic.empty());
     }
-    EXPECT_EQ(perSet["cheques-e13b"], 6);
-    EXPECT_EQ(perSet["cheques-cmc7"], 6);
+    // Two cheques per font and level, levels 0 to 4.
+    EXPECT_EQ(perSet["cheques-e13b"], 10);
+    EXPECT_EQ(perSet["cheques-cmc7"], 10);
     EXPECT_GE(perSet["payment-forms"], 1);
     EXPECT_GE(perSet["special"], 3);
     ASSERT_EQ(perSet["symbols"], 1);

@@ -101,8 +101,13 @@ TEST(MagneticInk, QuantisingAddsBaselineAndClampsAndDecimationAverages) {
     MagneticParams p;
     p.noise = 0.0;
     Rng rng(1);
+    // An ink onset (a positive flux change) goes below the idle level as the
+    // head delivers it; the reversed wiring mirrors it.
     const auto q = QuantiseSignal({0.0, 10.4, -10.6, 500.0, -500.0}, p, rng);
-    EXPECT_EQ(q, (std::vector<std::uint8_t>{128, 138, 117, 255, 0}));
+    EXPECT_EQ(q, (std::vector<std::uint8_t>{128, 118, 139, 0, 255}));
+    p.polarity = Polarity::Reversed;
+    const auto r = QuantiseSignal({0.0, 10.4, -10.6, 500.0, -500.0}, p, rng);
+    EXPECT_EQ(r, (std::vector<std::uint8_t>{128, 138, 117, 255, 0}));
     EXPECT_EQ(DecimateSamples({1, 2, 3, 4, 5, 6, 7}, 3), (std::vector<int>{2, 5}));
     EXPECT_TRUE(DecimateSamples({1, 2}, 3).empty());
     EXPECT_THROW(Magnetisation(p, -1.0), std::invalid_argument);

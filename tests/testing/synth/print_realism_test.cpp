@@ -1,0 +1,317 @@
+// What makes the test documents realistic: the magnetic polarity the decoder
+// expects and the variations of ink, transport and head; the printed CMC7
+// drawing whose strokes carry the code; the codeline print defects and
+// clear-band intrusions, all seeded and in the ground truth.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <map>
+#include <nlohmann/json.hpp>
+#include <set>
+
+#include "testing/synth/codeline_font.h"
+#include "testing/synth/corpus.h"
+#include "testing/synth/degradation.h"
+#include "testing/synth/description.h"
+#include "testing/synth/document_renderer.h"
+#include "testing/synth/image_io.h"
+#include "testing/synth/magnetic_ink.h"
+#include "testing/synth/project_glyphs.h"
+
+namespace kovran::synth {
+namespace {
+
+using nlohmann::json;
+
+json OneLine(const std::string& font, const std::string& text) {
+    return {{"name", "line"},
+            {"paper", {{"width_mm", 80.0}, {"height_mm", 40.0}}},
+            {"front",
+             {{"elements", json::array({{{"type", "codeline"}, {"font", font}, {"text", text}}})}}},
+            {"scan", {{"dpi", 300}, {"sides", json::array({"front"})}}},
+            {"magnetic", {{"noise", 0.0}}}};
+}
+
+TEST(MagneticPolarity, InkOnsetsGoBelowTheBaselineUnlessReversed) {
+    SynthFontLibrary fonts;
+    DocumentRenderer renderer(fonts);
+    for (const char* font : {"e13b", "cmc7"}) {
+        SCOPED_TRACE(font);
+        json j = OneLine(font, "0");
+        const RenderedDocument normal = renderer.Render(ParseDescription(j));
+        j["magnetic"]["polarity"] = "reversed";
+        const RenderedDocument reversed = renderer.Render(ParseDescription(j));
+        const auto dec = DecimateSamples(normal.magnetic, 3);
+        const auto& c = (*normal.truth)["codeline"]["chars"][0];
+        // The first clear excursion at the character's leading edge is a dip.
+        int first = 0;
+        for (long i = c["samples"][0].get<long>() - 5; i <= c["samples"][1].get<long>(); ++i)
+            if (std::abs(dec[i] - 128) > 5) {
+                first = dec[i] - 128;
+                break;
+            }
+        EXPECT_LT(first, 0);
+        EXPECT_EQ((*normal.truth)["magnetic"]["onset"], "below_baseline");
+        EXPECT_EQ((*reversed.truth)["magnetic"]["polarity"], "reversed");
+        // The reversed head mirrors every sample about the baseline.
+        ASSERT_EQ(normal.magnetic.size(), reversed.magnetic.size());
+        for (std::size_t i = 0; i < normal.magnetic.size(); ++i)
+            ASSERT_NEAR(normal.magnetic[i] - 128, 128 - reversed.magnetic[i], 1) << i;
+    }
+}
+
+TEST(MagneticVariation, SeededRecordedAndRefusedWhenImpossible) {
+    SynthFontLibrary fonts;
+    DocumentRenderer renderer(fonts);
+    json j = OneLine("e13b", "<123456< :021000021:");
+    j["magnetic"] = {{"noise", 1.0},
+                     {"strength", 0.5},
+                     {"char_strength_sd", 0.05},
+                     {"speed_jitter", 0.03},
+                     {"drift", 6.0},
+                     {"hum", 4.0},
+                     {"hum_per_inch", 60.0},
+                     {"spikes", 5},
+                     {"spike_level", 50.0},
+                     {"ratio", 5}};
+    j["degradation"] = {{"level", 2}, {"seed", 7}, {"skew_deg", 2.0}};
+    const RenderedDocument a = renderer.Render(ParseDescription(j));
+    const RenderedDocument b = renderer.Render(ParseDescription(j));
+    EXPECT_EQ(a.magnetic, b.magnetic);
+    const json& m = (*a.truth)["magnetic"];
+    EXPECT_EQ(m["strength"], 0.5);
+    EXPECT_EQ(m["speed_jitter"], 0.03);
+    EXPECT_EQ(m["spikes"], 5);
+    EXPECT_EQ(m["ratio"], 5);
+    EXPECT_EQ(m["skew_deg"], 2.0);
+    // Each character records its own load, near the document's.
+    std::set<double> loads;
+    for (const auto& c : (*a.truth)["codeline"]["chars"])
+        if (c["c"] != " ") {
+            const double load = c["magnetic_strength"];
+            EXPECT_NEAR(load, 0.5, 0.5 * 0.2);
+            loads.insert(load);
+        }
+    EXPECT_GT(loads.size(), 5u);
+    // A weaker load gives a weaker signal.
+    json strong = j;
+    strong["magnetic"]["strength"] = 1.5;
+    strong["magnetic"]["hum"] = 0.0;
+    strong["magnetic"]["drift"] = 0.0;
+    strong["magnetic"]["spikes"] = 0;
+    json weak = strong;
+    weak["magnetic"]["strength"] = 0.5;
+    auto swing = [&](const json& d) {
+        const auto s = renderer.Render(ParseDescription(d)).magnetic;
+        const auto [lo, hi] = std::minmax_element(s.begin(), s.end());
+        return *hi - *lo;
+    };
+    EXPECT_GT(swing(strong), 2 * swing(weak));
+
+    auto refused = [&](const std::string& group, const std::string& field, json value) {
+        json bad = j;
+        bad[group][field] = std::move(value);
+        try {
+            ParseDescription(bad);
+        } catch (const DescriptionError& e) {
+            return e.field;
+        }
+        return std::string("accepted");
+    };
+    EXPECT_EQ(refused("magnetic", "strength", 0.0), "magnetic.strength");
+    EXPECT_EQ(refused("magnetic", "polarity", "sideways"), "magnetic.polarity");
+    EXPECT_EQ(refused("scan", "dpi", 1300), "scan.dpi");
+    EXPECT_EQ(refused("scan", "dpi_y", 40), "scan.dpi_y");
+    EXPECT_EQ(refused("degradation", "level", 5), "degradation.level");
+}
+
+TEST(MagneticVariation, CharacterSamplesFollowTheSpeedJitter) {
+    // Under speed jitter a character's recorded samples must still frame its
+    // signal: where the signal's weight lies within the recorded range is the
+    // same as on an even transport.
+    SynthFontLibrary fonts;
+    DocumentRenderer renderer(fonts);
+    json j = OneLine("e13b", "<123456789< :021000021: 0123456789;");
+    j["paper"]["width_mm"] = 200.0;
+    j["degradation"] = {{"level", 0}, {"seed", 5}};
+    auto centres = [&](double jitter) {
+        j["magnetic"]["speed_jitter"] = jitter;
+        const RenderedDocument doc = renderer.Render(ParseDescription(j));
+        const auto dec = DecimateSamples(doc.magnetic, 3);
+        std::vector<double> out;
+        for (const auto& c : (*doc.truth)["codeline"]["chars"]) {
+            if (c["c"] == " ") continue;
+            const long a = c["samples"][0], b = c["samples"][1];
+            double w = 0, m = 0;
+            for (long i = std::max(0L, a); i <= b && i < static_cast<long>(dec.size()); ++i) {
+                w += std::abs(dec[i] - 128);
+                m += std::abs(dec[i] - 128) * static_cast<double>(i - a);
+            }
+            out.push_back(w > 0 ? m / w / static_cast<double>(b - a) : -1.0);
+        }
+        return out;
+    };
+    const auto even = centres(0.0), jittered = centres(0.2);
+    ASSERT_EQ(even.size(), jittered.size());
+    for (std::size_t i = 0; i < even.size(); ++i) EXPECT_NEAR(jittered[i], even[i], 0.12) << i;
+}
+
+TEST(Cmc7Drawing, EveryCharacterDecodesFromItsStrokes) {
+    SynthFontLibrary fonts;
+    const Cmc7Geometry geometry;
+    const auto font = MakeCmc7Font(fonts, geometry);
+    const std::string chars = "0123456789:;<=>";
+    for (double dpi : {200.0, 300.0, 600.0})
+        for (double grow : {-0.03, 0.0, 0.04})
+            for (char c : chars) {
+                const CodelineGlyph g = font->Render(c, dpi, dpi, grow);
+                EXPECT_EQ(DecodeCmc7Strokes(g.coverage, dpi, geometry), c)
+                    << "'" << c << "' at " << dpi << " dpi, stroke " << grow << " mm";
+            }
+    // The '0' is cut as printed: its middle stroke has no ink at mid-height
+    // (the hole).
+    const CodelineGlyph zero = font->Render('0', 600, 600, 0.0);
+    int hole = 0;
+    const int mid = zero.coverage.Height() / 2;
+    for (int x = zero.coverage.Width() / 2 - 3; x <= zero.coverage.Width() / 2 + 3; ++x)
+        hole += zero.coverage.At(x, mid);
+    EXPECT_EQ(hole, 0);
+    // Two different characters never render the same strokes.
+    EXPECT_NE(PixelBytes(font->Render('3', 300, 300).coverage),
+              PixelBytes(font->Render('8', 300, 300).coverage));
+
+    // Contact sheet for the eye: the printed drawing (top three rows: light,
+    // nominal, heavy) and the database drawing (bottom row), at 600 dpi.
+    const auto project = MakeProjectCodelineFont("cmc7");
+    const int cell = 100;
+    ImageBuffer sheet(static_cast<int>(chars.size()) * cell, 4 * cell, 1, 255);
+    for (std::size_t i = 0; i < chars.size(); ++i)
+        for (int row = 0; row < 4; ++row) {
+            const double grows[] = {-0.03, 0.0, 0.04};
+            const CodelineGlyph g = row < 3 ? font->Render(chars[i], 600, 600, grows[row])
+                                            : project->Render(chars[i], 600, 600);
+            for (int y = 0; y < std::min(cell, g.coverage.Height()); ++y)
+                for (int x = 0; x < std::min(cell, g.coverage.Width()); ++x)
+                    sheet.At(static_cast<int>(i) * cell + x, row * cell + y) =
+                        static_cast<std::uint8_t>(255 - g.coverage.At(x, y));
+        }
+    WritePng(sheet, std::string(KOVRAN_TEST_OUTPUT_DIR) + "/cmc7-contact-sheet.png", 600);
+}
+
+TEST(PrintDefects, SeededRecordedAndIntrusionsMarked) {
+    SynthFontLibrary fonts;
+    DocumentRenderer renderer(fonts);
+    json j = ChequeDescription("e13b", 0, 4, 11);
+    j["degradation"]["defects"] = 6;
+    j["degradation"]["intrusions"] = 2;
+    j["degradation"]["stroke_mm"] = 0.1;
+    const RenderedDocument a = renderer.Render(ParseDescription(j));
+    const json& t = *a.truth;
+    EXPECT_EQ(t["level"], 4);
+    EXPECT_EQ(t["degradation"]["defects"], 6);
+    EXPECT_EQ(t["degradation"]["stroke_mm"], 0.1);
+    int defects = 0, under = 0;
+    for (const auto& c : t["codeline"]["chars"]) {
+        if (c.contains("defects")) defects += static_cast<int>(c["defects"].size());
+        if (c.value("under_intrusion", false)) ++under;
+        if (c["c"] != " ") {
+            EXPECT_TRUE(c.contains("jitter_mm"));
+        }
+    }
+    EXPECT_EQ(defects, 6);
+    ASSERT_EQ(t["codeline"]["intrusions"].size(), 2u);
+    for (const auto& in : t["codeline"]["intrusions"])
+        EXPECT_TRUE(std::set<std::string>({"signature", "handwriting", "stamp", "endorsement"})
+                        .count(in["kind"].get<std::string>()));
+    EXPECT_GT(under, 0);
+    // The same seed draws the same document; another seed another one.
+    EXPECT_EQ(PixelBytes(*renderer.Render(ParseDescription(j)).front), PixelBytes(*a.front));
+    j["degradation"]["seed"] = 12;
+    EXPECT_NE(PixelBytes(*renderer.Render(ParseDescription(j)).front), PixelBytes(*a.front));
+}
+
+TEST(PrintDefects, LevelsGrowHarder) {
+    // The level ranges are ordered: level 4 draws more skew, heavier or
+    // lighter stroke and more defects than level 1 for the same seeds.
+    double skew1 = 0, skew4 = 0;
+    int defects1 = 0, defects4 = 0;
+    for (std::uint64_t seed = 1; seed <= 40; ++seed) {
+        Degradation d;
+        d.seed = seed;
+        d.level = 1;
+        const DegradationValues v1 = ResolveDegradation(d);
+        d.level = 4;
+        const DegradationValues v4 = ResolveDegradation(d);
+        skew1 = std::max(skew1, std::abs(v1.skewDeg));
+        skew4 = std::max(skew4, std::abs(v4.skewDeg));
+        defects1 += v1.defects;
+        defects4 += v4.defects;
+        EXPECT_LE(std::abs(v4.skewDeg), 3.0);
+        EXPECT_GE(v4.strokeMm, -0.03);
+        EXPECT_LE(v4.strokeMm, 0.12);
+    }
+    EXPECT_GT(skew4, 2.5);
+    EXPECT_LT(skew1, 0.6);
+    EXPECT_GT(defects4, 3 * defects1);
+}
+
+TEST(PrintDefects, OcrLinesCarryThePrintWeightAndDarkness) {
+    // The OCR-A and OCR-B lines of a form are printed as the level says: a
+    // heavier stroke puts more ink in each character box, a lighter one less,
+    // and grey print is lighter.
+    SynthFontLibrary fonts;
+    DocumentRenderer renderer(fonts);
+    json j = PaymentFormDescription(0, 0, 21);
+    j["scan"] = {{"dpi", 300}, {"sides", json::array({"front"})}};
+    auto ink = [&](double stroke, double darkness) {
+        json d = j;
+        d["degradation"]["stroke_mm"] = stroke;
+        d["degradation"]["ink_darkness"] = darkness;
+        const RenderedDocument doc = renderer.Render(ParseDescription(d));
+        const ImageBuffer& img = *doc.front;
+        std::map<std::string, double> perFont;
+        for (const auto& el : (*doc.truth)["front"]) {
+            if (!el.contains("chars")) continue;
+            const std::string font = el.value("font", std::string());
+            if (font != "OCRA" && font != "OCR B") continue;
+            for (const auto& c : el["chars"]) {
+                const auto& b = c["box"];
+                double n = 0;
+                for (int y = b[1]; y < b[3].get<int>(); ++y)
+                    for (int x = b[0]; x < b[2].get<int>(); ++x)
+                        n += (255.0 - img.At(x, y)) / 255.0;
+                perFont[font] += n;
+            }
+        }
+        return perFont;
+    };
+    const auto nominal = ink(0.0, 1.0), heavy = ink(0.1, 1.0), light = ink(-0.03, 1.0),
+               grey = ink(0.0, 0.5);
+    for (const char* font : {"OCRA", "OCR B"}) {
+        SCOPED_TRACE(font);
+        ASSERT_GT(nominal.at(font), 0.0);
+        EXPECT_GT(heavy.at(font), 1.3 * nominal.at(font));
+        EXPECT_LT(light.at(font), 0.9 * nominal.at(font));
+        EXPECT_LT(grey.at(font), 0.7 * nominal.at(font));
+    }
+}
+
+TEST(E13bDrawing, DefaultPrintHasRoundedCorners) {
+    // The default E13B of the test documents is not the databases' sharp
+    // drawing: its corners are rounded as printed toner leaves them.
+    const auto sharp = MakeProjectCodelineFont("e13b", 0.0);
+    const auto printed = MakeProjectCodelineFont("e13b", 0.05);
+    const CodelineGlyph a = sharp->Render('0', 600, 600);
+    const CodelineGlyph b = printed->Render('0', 600, 600);
+    auto ink = [](const ImageBuffer& cov) {
+        long n = 0;
+        for (std::size_t i = 0; i < cov.Bytes(); ++i) n += cov.Data()[i];
+        return n;
+    };
+    const long inkA = ink(a.coverage), inkB = ink(b.coverage);
+    EXPECT_LT(inkB, inkA);
+    EXPECT_GT(inkB, inkA * 9 / 10);
+}
+
+}  // namespace
+}  // namespace kovran::synth

@@ -1,0 +1,410 @@
+#include "measure.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <fstream>
+#include <map>
+#include <nlohmann/json.hpp>
+#include <vector>
+
+#include "ocr/font_db_file.h"
+#include "ocr/glyph_normalise.h"
+#include "testing/synth/codeline_font.h"
+#include "testing/synth/corpus_reader.h"
+#include "testing/synth/font_render.h"
+#include "testing/synth/image_io.h"
+#include "testing/synth/magnetic_ink.h"
+#include "testing/synth/project_glyphs.h"
+#include "testing/synth/synth_error.h"
+
+namespace kovran::synth {
+
+namespace {
+
+using nlohmann::json;
+
+std::vector<ocr::FontModel> LoadModels(const std::string& dbDir,
+                                       const std::vector<std::string>& files) {
+    std::vector<ocr::FontModel> all;
+    for (const std::string& f : files) {
+        const ocr::FontDbRead r = ocr::ReadFontDbFile(dbDir + "/" + f);
+        if (!r.Ok()) throw SynthError(dbDir + "/" + f + ": " + ocr::FontDbErrorText(r.error));
+        all.insert(all.end(), r.models.begin(), r.models.end());
+    }
+    return all;
+}
+
+// Otsu's threshold over the grey values of a box (ink is dark).
+int OtsuThreshold(const ImageBuffer& img, int l, int t, int r, int b) {
+    long hist[256] = {};
+    long n = 0;
+    for (int y = t; y < b; ++y)
+        for (int x = l; x < r; ++x) {
+            ++hist[img.At(x, y)];
+            ++n;
+        }
+    if (n == 0) return 128;
+    double sum = 0;
+    for (int i = 0; i < 256; ++i) sum += static_cast<double>(i) * hist[i];
+    double sumB = 0, best = -1;
+    long wB = 0;
+    int thr = 128;
+    for (int i = 0; i < 256; ++i) {
+        wB += hist[i];
+        if (wB == 0) continue;
+        const long wF = n - wB;
+        if (wF == 0) break;
+        sumB += static_cast<double>(i) * hist[i];
+        const double mB = sumB / wB, mF = (sum - sumB) / wF;
+        const double between = static_cast<double>(wB) * wF * (mB - mF) * (mB - mF);
+        if (between > best) {
+            best = between;
+            thr = i + 1;
+        }
+    }
+    return thr;
+}
+
+// The glyph of one character: its true box (as scanned), binarised at the
+// box's Otsu threshold, tightened to the ink, normalised.
+std::optional<ocr::NormalisedGlyph> GlyphOf(const ImageBuffer& img, const json& box) {
+    const int l = std::max(0, box[0].get<int>() - 1), t = std::max(0, box[1].get<int>() - 1);
+    const int r = std::min(img.Width(), box[2].get<int>() + 1);
+    const int b = std::min(img.Height(), box[3].get<int>() + 1);
+    if (r - l < 2 || b - t < 2) return std::nullopt;
+    const int thr = OtsuThreshold(img, l, t, r, b);
+    ocr::GlyphBox ink{b, r, -1, -1};
+    for (int y = t; y < b; ++y)
+        for (int x = l; x < r; ++x)
+            if (img.At(x, y) < thr) {
+                ink.top = std::min(ink.top, y);
+                ink.left = std::min(ink.left, x);
+                ink.bottom = std::max(ink.bottom, y);
+                ink.right = std::max(ink.right, x);
+            }
+    if (ink.bottom < 0) return std::nullopt;
+    return ocr::NormaliseGlyph(img.View(), ink, ocr::InkRule{thr});
+}
+
+// The template matcher's decision for one glyph (distance limits, reference
+// distance, confidences, acceptance): the character or '?' for a reject.
+struct MatcherRules {
+    int maxDistance = 409;
+    ocr::DistanceLimits limits{140, 50};
+    int referenceCap = 0;  // 0: none
+    int acceptance = 40;
+};
+
+char Match(const ocr::NormalisedGlyph& g, const std::vector<ocr::FontModel>& models,
+           const MatcherRules& rules) {
+    const bool thin = g.box.Width() <= 3;
+    ocr::DistanceLimits ref = rules.limits;
+    ref.band *= thin ? 3 : 2;
+    ref.cell *= thin ? 3 : 2;
+    ocr::DistanceLimits lim = rules.limits;
+    if (thin) {
+        lim.band *= 2;
+        lim.cell *= 2;
+    }
+    int R = ocr::GlyphDistance(g.glyph, ocr::Glyph32{}, ref);
+    if (rules.referenceCap > 0) R = std::min(R, rules.referenceCap);
+    int best = 1 << 30, second = 1 << 30;
+    char bestC = 0, secondC = 0;
+    for (const ocr::FontModel& m : models) {
+        int D = ocr::GlyphDistance(g.glyph, m.glyph, lim);
+        if (D > rules.maxDistance) continue;
+        if (D > R) D = 5 * D - 4 * R;
+        const char c = static_cast<char>(m.code);
+        if (D < best) {
+            if (bestC != c) {
+                second = best;
+                secondC = bestC;
+            }
+            best = D;
+            bestC = c;
+        } else if (c != bestC && D < second) {
+            second = D;
+            secondC = c;
+        }
+    }
+    if (bestC == 0) return '?';
+    auto conf = [](int D) { return 100 - std::min(D / 5, 99); };
+    const int c1 = conf(best), c2 = secondC ? conf(second) : 0;
+    if (c1 < rules.acceptance) return '?';
+    if (c1 >= 30 && (c2 == 0 || c1 - c2 >= 3)) return bestC;
+    return '?';
+}
+
+char Nearest(const ocr::Glyph32& g, const std::vector<ocr::FontModel>& models) {
+    int best = 1 << 30;
+    char c = '?';
+    for (const ocr::FontModel& m : models) {
+        const int d = ocr::GlyphDistance(g, m.glyph);
+        if (d < best) {
+            best = d;
+            c = static_cast<char>(m.code);
+        }
+    }
+    return c;
+}
+
+struct Tally {
+    long n = 0, right = 0, read = 0, misread = 0;
+};
+
+}  // namespace
+
+void MeasureCorpus(const std::string& dir, const std::string& dbDir) {
+    struct Font {
+        const char* name;
+        std::vector<ocr::FontModel> models;
+    };
+    std::map<std::string, std::vector<ocr::FontModel>> dbs = {
+        {"E13B", LoadModels(dbDir, {"e13bA04.db", "e13bB04.db"})},
+        {"CMC7", LoadModels(dbDir, {"cmc7aa04.db", "cmc7ab04.db"})},
+        {"OCR-A", LoadModels(dbDir, {"ocraeb204.db"})},
+        {"OCR-B", LoadModels(dbDir, {"ocrbA04.db"})},
+    };
+    std::map<std::pair<std::string, int>, Tally> nearest;  // font, level
+    std::map<int, Tally> matcher, matcherUnder;            // level (E13B)
+    std::map<std::pair<int, char>, Tally> matcherChar;     // level, character
+    std::map<std::pair<char, char>, long> confusions;      // truth, read (E13B misreads)
+    // CMC7 by level and character: characters, nearest right, and the wrong
+    // nearest characters (to tell a drawing fault from a database one).
+    std::map<std::pair<int, char>, Tally> cmc7Char;
+    std::map<std::pair<char, char>, long> cmc7Confusions;
+    // Per E13B database variant (file, variant): how often it is the
+    // nearest model of the right character, and how often that character's
+    // model of the variant lies within the font's limits.
+    std::map<std::pair<int, int>, long> variantNearest, variantWithin;
+    long variantChars = 0;
+    const MatcherRules e13b;
+    const std::size_t e13bFirstFileModels = LoadModels(dbDir, {"e13bA04.db"}).size();
+    for (const CorpusEntry& entry : ReadCorpusIndex(dir)) {
+        if (entry.set != "cheques-e13b" && entry.set != "cheques-cmc7" &&
+            entry.set != "payment-forms")
+            continue;
+        const CorpusDocument doc = LoadCorpusDocument(dir, entry.name);
+        if (!doc.front) continue;
+        ImageBuffer img = doc.front->Channels() == 1 ? *doc.front : ToGrey(*doc.front);
+        const json& truth = *doc.truth;
+        auto score = [&](const std::string& font, const json& chars, bool matcherToo) {
+            for (const json& c : chars) {
+                const std::string s = c.value("c", std::string(" "));
+                if (s == " " || !c.contains("box_scan")) continue;
+                const char want = s[0];
+                const auto g = GlyphOf(img, c["box_scan"]);
+                Tally& t = nearest[{font, entry.level}];
+                ++t.n;
+                const char near = g ? Nearest(g->glyph, dbs[font]) : '?';
+                if (near == want) ++t.right;
+                if (font == "CMC7") {
+                    Tally& cc = cmc7Char[{entry.level, want}];
+                    ++cc.n;
+                    if (near == want)
+                        ++cc.right;
+                    else
+                        ++cmc7Confusions[{want, near}];
+                }
+                if (!matcherToo) continue;
+                if (g && !c.value("under_intrusion", false)) {
+                    ++variantChars;
+                    int best = 1 << 30, bestKey = -1;
+                    for (std::size_t k = 0; k < dbs[font].size(); ++k) {
+                        const ocr::FontModel& m = dbs[font][k];
+                        if (static_cast<char>(m.code) != want) continue;
+                        const int file = k < e13bFirstFileModels ? 0 : 1;
+                        const int key = file * 256 + m.extra[4];
+                        if (ocr::GlyphDistance(g->glyph, m.glyph, e13b.limits) <= e13b.maxDistance)
+                            ++variantWithin[{file, m.extra[4]}];
+                        const int d = ocr::GlyphDistance(g->glyph, m.glyph);
+                        if (d < best) {
+                            best = d;
+                            bestKey = key;
+                        }
+                    }
+                    if (bestKey >= 0) ++variantNearest[{bestKey / 256, bestKey % 256}];
+                }
+                const bool under = c.value("under_intrusion", false);
+                Tally& m = under ? matcherUnder[entry.level] : matcher[entry.level];
+                Tally& mc = matcherChar[{entry.level, want}];
+                const char got = g ? Match(*g, dbs[font], e13b) : '?';
+                ++m.n;
+                if (!under) ++mc.n;
+                if (got == want) {
+                    ++m.read;
+                    if (!under) ++mc.read;
+                } else if (got != '?') {
+                    ++m.misread;
+                    if (!under) {
+                        ++mc.misread;
+                        ++confusions[{want, got}];
+                    }
+                }
+            }
+        };
+        if (!truth["codeline"].is_null()) {
+            const bool isE13b = truth["codeline"]["font"] == "e13b";
+            score(isE13b ? "E13B" : "CMC7", truth["codeline"]["chars"], isE13b);
+        }
+        for (const json& el : truth["front"]) {
+            if (!el.contains("chars") || el["type"] == "codeline") continue;
+            const std::string font = el.value("font", std::string());
+            if (font == "OCRA") score("OCR-A", el["chars"], false);
+            if (font == "OCR B") score("OCR-B", el["chars"], false);
+        }
+    }
+    std::printf("Nearest database model is the right character (share, characters):\n\n");
+    std::printf("| level | E13B | CMC7 | OCR-A | OCR-B |\n|---|---|---|---|---|\n");
+    for (int level = 0; level <= 4; ++level) {
+        std::printf("| %d |", level);
+        for (const char* f : {"E13B", "CMC7", "OCR-A", "OCR-B"}) {
+            const Tally& t = nearest[{f, level}];
+            if (t.n == 0)
+                std::printf(" - |");
+            else
+                std::printf(" %.1f %% (%ld) |", 100.0 * t.right / t.n, t.n);
+        }
+        std::printf("\n");
+    }
+    std::printf(
+        "\nCMC7 nearest model per character (share right, characters), by level:\n\n| char |");
+    for (int level = 0; level <= 4; ++level) std::printf(" L%d |", level);
+    std::printf("\n|---|---|---|---|---|---|\n");
+    for (char c : std::string("0123456789:;<=>")) {
+        std::printf("| %c |", c);
+        for (int level = 0; level <= 4; ++level) {
+            const Tally& t = cmc7Char[{level, c}];
+            if (t.n == 0)
+                std::printf(" - |");
+            else
+                std::printf(" %.0f %% (%ld) |", 100.0 * t.right / t.n, t.n);
+        }
+        std::printf("\n");
+    }
+    std::printf("\nCMC7 wrong nearest (truth -> nearest: count):");
+    for (const auto& [k, n] : cmc7Confusions) std::printf(" %c->%c: %ld", k.first, k.second, n);
+    std::printf("\n");
+    std::printf("\nE13B template matcher, true boxes (characters clear of intrusions):\n\n");
+    std::printf(
+        "| level | chars | read | rejected | misread | under intrusions: chars, read, "
+        "misread |\n|---|---|---|---|---|---|\n");
+    for (int level = 0; level <= 4; ++level) {
+        const Tally& t = matcher[level];
+        const Tally& u = matcherUnder[level];
+        if (t.n == 0) continue;
+        std::printf("| %d | %ld | %.2f %% | %.2f %% | %.3f %% | %ld, %.1f %%, %.1f %% |\n", level,
+                    t.n, 100.0 * t.read / t.n, 100.0 * (t.n - t.read - t.misread) / t.n,
+                    100.0 * t.misread / t.n, u.n, u.n ? 100.0 * u.read / u.n : 0.0,
+                    u.n ? 100.0 * u.misread / u.n : 0.0);
+    }
+    std::printf("\nPer character (read %% / misread count), by level:\n\n| char |");
+    for (int level = 0; level <= 4; ++level) std::printf(" L%d |", level);
+    std::printf("\n|---|---|---|---|---|---|\n");
+    for (char c : std::string("0123456789:=<;")) {
+        std::printf("| %c |", c);
+        for (int level = 0; level <= 4; ++level) {
+            const Tally& t = matcherChar[{level, c}];
+            if (t.n == 0)
+                std::printf(" - |");
+            else
+                std::printf(" %.1f %% / %ld (%ld) |", 100.0 * t.read / t.n, t.misread, t.n);
+        }
+        std::printf("\n");
+    }
+    std::printf(
+        "\nE13B database variants on the E13B cheques (characters clear of "
+        "intrusions, %ld): nearest variant of the right character, and the share of "
+        "characters whose model of that variant lies within the font's limits:\n\n"
+        "| file | variant | nearest | within limits |\n|---|---|---|---|\n",
+        variantChars);
+    for (const auto& [key, n] : variantWithin)
+        std::printf("| %s | %d | %.1f %% | %.1f %% |\n", key.first ? "e13bB04" : "e13bA04",
+                    key.second, 100.0 * variantNearest[key] / std::max(1L, variantChars),
+                    100.0 * n / std::max(1L, variantChars));
+    std::printf("\nE13B misreads (truth -> read: count):");
+    for (const auto& [k, n] : confusions) std::printf(" %c->%c: %ld", k.first, k.second, n);
+    std::printf("\n");
+}
+
+void PrintMagneticTrace(const std::string& truthFile, int index) {
+    std::ifstream in(truthFile);
+    if (!in) throw SynthError(truthFile + ": cannot read");
+    const json t = json::parse(in);
+    const std::string dir = truthFile.substr(0, truthFile.find_last_of('/') + 1);
+    const CorpusDocument doc = LoadCorpusDocument(dir.empty() ? "." : dir, t["name"]);
+    const auto& chars = t["codeline"]["chars"];
+    if (index < 0 || index >= static_cast<int>(chars.size()) || !chars[index].contains("samples"))
+        throw SynthError("no printed codeline character " + std::to_string(index));
+    const std::vector<int> dec = DecimateSamples(doc.magnetic, 3 * doc.decimation);
+    const long a = chars[index]["samples"][0].get<long>() - 10;
+    const long b = chars[index]["samples"][1].get<long>() + 10;
+    std::printf("%s character %d '%s', decimated samples %ld..%ld, polarity %s (ink onset %s):\n",
+                t["name"].get<std::string>().c_str(), index,
+                chars[index]["c"].get<std::string>().c_str(), a, b,
+                t["magnetic"].value("polarity", std::string("?")).c_str(),
+                t["magnetic"].value("onset", std::string("?")).c_str());
+    for (long i = std::max(0L, a); i <= b && i < static_cast<long>(dec.size()); ++i)
+        std::printf("%ld %d%s", i, dec[i], (i - a) % 8 == 7 ? "\n" : "\t");
+    std::printf("\n");
+}
+
+void WriteModelSheet(const std::string& dbFile, const std::string& png) {
+    const ocr::FontDbRead r = ocr::ReadFontDbFile(dbFile);
+    if (!r.Ok()) throw SynthError(dbFile + ": " + ocr::FontDbErrorText(r.error));
+    std::vector<char> order;
+    std::map<char, std::vector<const ocr::FontModel*>> byChar;
+    for (const auto& m : r.models) {
+        const char c = static_cast<char>(m.code);
+        if (!byChar.count(c)) order.push_back(c);
+        byChar[c].push_back(&m);
+    }
+    std::size_t cols = 0;
+    for (const auto& [c, v] : byChar) cols = std::max(cols, v.size());
+    constexpr int kCell = 32 * 3 + 6;
+    ImageBuffer sheet(static_cast<int>(cols) * kCell + 6,
+                      static_cast<int>(order.size()) * kCell + 6, 1, 255);
+    for (std::size_t row = 0; row < order.size(); ++row) {
+        const auto& v = byChar[order[row]];
+        for (std::size_t col = 0; col < v.size(); ++col)
+            for (int y = 0; y < 96; ++y)
+                for (int x = 0; x < 96; ++x) {
+                    const int sx = 6 + static_cast<int>(col) * kCell + x;
+                    const int sy = 6 + static_cast<int>(row) * kCell + y;
+                    sheet.At(sx, sy) = v[col]->glyph.Bit(y / 3, x / 3) ? 0 : 230;
+                }
+    }
+    WritePng(sheet, png);
+}
+
+void WriteDrawingSheet(const std::string& drawing, double dpi, const std::string& png) {
+    SynthFontLibrary fonts;
+    std::unique_ptr<CodelineFont> font;
+    std::string chars = "0123456789:;<=>";
+    if (drawing == "cmc7") {
+        font = MakeCmc7Font(fonts, Cmc7Geometry{});
+    } else if (drawing == "cmc7-project") {
+        font = MakeProjectCodelineFont("cmc7");
+    } else if (drawing == "e13b" || drawing == "e13b-project") {
+        font = MakeProjectCodelineFont("e13b", drawing == "e13b" ? 0.05 : 0.0);
+        chars = "0123456789:=<;";
+    } else {
+        throw SynthError("unknown drawing " + drawing +
+                         " (cmc7, cmc7-project, e13b, e13b-project)");
+    }
+    const double grows[] = {-0.03, 0.0, 0.04};
+    const int cell = static_cast<int>(std::ceil(0.16 * dpi));
+    ImageBuffer sheet(static_cast<int>(chars.size()) * cell + 10, 3 * cell + 10, 1, 255);
+    for (int row = 0; row < 3; ++row)
+        for (std::size_t i = 0; i < chars.size(); ++i) {
+            const CodelineGlyph g = font->Render(chars[i], dpi, dpi, grows[row]);
+            const int ox = 5 + static_cast<int>(i) * cell, oy = 5 + row * cell;
+            for (int y = 0; y < g.coverage.Height() && y < cell; ++y)
+                for (int x = 0; x < g.coverage.Width() && x < cell; ++x)
+                    sheet.At(ox + x, oy + y) = static_cast<std::uint8_t>(255 - g.coverage.At(x, y));
+        }
+    WritePng(sheet, png, dpi);
+}
+
+}  // namespace kovran::synth
