@@ -175,6 +175,74 @@ KVX_API int KVXPagNumCur(int handle, uint8_t reset);
 KVX_API int KVXInkjetNumTot(int handle);
 KVX_API int KVXInkjetNumCur(int handle, uint8_t reset);
 
+/* ---- Scan and image buffers ------------------------------------------- */
+
+/* The host's OCR zone list: little-endian, packed. Positions and sizes in
+ * 150 dpi units; a negative left or top is measured from the opposite edge. */
+#pragma pack(push, 1)
+typedef struct OcrZone {
+    int32_t left;
+    int32_t top;
+    int32_t width;  /* 0: up to the right edge */
+    int32_t height; /* 0: up to the bottom edge */
+    int16_t side;   /* 0 rear, 1 front */
+    int16_t font;   /* -1: no reading; after a read, the font that read */
+    int16_t spaces; /* above 0: blanks are kept */
+    int16_t count;  /* out: characters read */
+} OcrZone;
+typedef struct OcrZoneList {
+    int16_t expectedWidth;  /* 0: no check */
+    int16_t expectedHeight; /* 0: no check */
+    int16_t count;          /* at most 20 */
+    int16_t rotation;       /* 0, 256, 512 or 768 */
+    OcrZone zones[20];
+} OcrZoneList;
+#pragma pack(pop)
+
+/* Creates the image buffers for a scan at these resolutions (0: the side is
+ * not wanted). */
+KVX_API KVXResult KVXImgCreate(int handle, int16_t dpiFront, int16_t dpiRear);
+KVX_API KVXResult KVXImgCreate1(int handle, int16_t dpiFront, int16_t dpiRear,
+                                int16_t dpiBacklight);
+/* Stores the resolutions; the next asynchronous scan creates the images. */
+KVX_API KVXResult KVXImgCreate1Async(int handle, int16_t dpiFront, int16_t dpiRear,
+                                     int16_t dpiBacklight);
+KVX_API KVXResult KVXImgFree(int handle);
+/* Scans one document; with zones, reads them into codeline and confidence
+ * (length bytes each). */
+KVX_API KVXResult KVXImgScan1(int handle, OcrZoneList* zones, char* codeline, char* confidence,
+                              int16_t length);
+KVX_API KVXResult KVXImgScan(int handle, OcrZoneList* zones, BSTR* codeline, BSTR* confidence);
+/* Asynchronous scan driven by *status: 0 starts it (status 2 once
+ * started), any other value polls (status 3 once finished, the scan's
+ * result returned). */
+KVX_API KVXResult KVXImgScan1Async(int handle, OcrZoneList* zones, char* codeline, char* confidence,
+                                   int16_t length, int16_t* status);
+KVX_API KVXResult KVXImgScanAsync(int handle, OcrZoneList* zones, BSTR* codeline, BSTR* confidence,
+                                  int16_t* status);
+/* Moves paper without keeping an image: for a time (direction > 0
+ * forward), or by a length in lines at a resolution. */
+KVX_API KVXResult KVXMoveScanner(int handle, int16_t direction, int32_t timeMs);
+KVX_API KVXResult KVXMoveScanner_mSec(int handle, int16_t direction, int16_t endOption,
+                                      int32_t timeMs);
+KVX_API KVXResult KVXMoveScannerLines(int handle, int16_t direction, int16_t lines, int16_t dpi);
+/* Pre-feeds a document on feeder models; always 0. */
+KVX_API KVXResult KVXPreScan(int handle, int16_t timeMs);
+/* set > 0 stops running work and makes every scan and movement fail with
+ * -19 until it is called again with set <= 0. */
+KVX_API KVXResult KVXStop(int handle, int16_t set);
+/* Clears the stop request. */
+KVX_API KVXResult KVXScanEnable(int handle, int16_t ignored);
+/* The acquired height of a side (0, 1, 2, 8, 9) in lines at dpi; 0 on a
+ * bad side or dpi. Leaves the last result alone. */
+KVX_API uint16_t KVXGetAcqHeight(int handle, int16_t side, int16_t dpi);
+/* The resolutions of a mode forced by parameter; each pointer may be null. */
+KVX_API KVXResult KVXGetForcedRes(int handle, int16_t* dpiFrontH, int16_t* dpiRearH,
+                                  int16_t* dpiFrontV, int16_t* dpiRearV);
+/* Brightness and contrast of the front and rear images, -100..100. */
+KVX_API KVXResult KVXBrightness(int handle, int16_t front, int16_t rear);
+KVX_API KVXResult KVXContrast(int handle, int16_t front, int16_t rear);
+
 /* ---- Device list (this port's addition) -------------------------------- */
 
 /* The scanners present, one line each: "VID\tPID\tserial\tpath\n" (VID and

@@ -283,7 +283,6 @@ class PauseReportingClock final : public FakeClock {
     explicit PauseReportingClock(int fd) : fd_(fd) {}
     std::int64_t SteadyNs() const override { return platform::Clock::SteadyNs(); }
     void Sleep(unsigned ms) const override {
-        const std::int64_t ns = static_cast<std::int64_t>(ms) * 1'000'000;
         if (!reported_.exchange(true) && write(fd_, "W", 1) != 1) _exit(3);
         platform::Clock::Sleep(ms);
     }
