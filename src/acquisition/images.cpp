@@ -173,6 +173,8 @@ void ComputeHeights(int height) {
     auto lines = [d](int v) { return d * v / 300; };
     images.leadingLines = static_cast<std::int32_t>(lines(m.f));
     images.trailingLines = static_cast<std::int32_t>(lines(m.c));
+    images.frontLeadingLines = static_cast<std::int32_t>(lines(m.a));
+    images.frontTrailingLines = static_cast<std::int32_t>(lines(m.b));
 
     const std::int64_t multiple = std::max<std::int64_t>(acq.lineMultiple, 1);
     const std::int64_t wanted = acq.firstLineFront + lines(m.a) + lines(m.b) + std::max(height, 0);

@@ -25,6 +25,9 @@ struct ImagesRecord {
     // document (f) and after its end (c).
     std::int32_t leadingLines = 0;
     std::int32_t trailingLines = 0;
+    // The same for the front: its leading (a) and trailing (b) margins.
+    std::int32_t frontLeadingLines = 0;
+    std::int32_t frontTrailingLines = 0;
     bool twoPartAcq = false;
     bool secondPart = false;
     std::int32_t twoPartBlockLines = 0;  // acquisition block lines of a two-part scan

@@ -5,9 +5,11 @@
 #include <string>
 
 #include "acquisition/images.h"
+#include "acquisition/scan.h"
 #include "api/device_hooks.h"
 #include "api/log.h"
 #include "device/connection.h"
+#include "device/connection_seams.h"
 #include "device/device_record.h"
 #include "device/transport.h"
 #include "device/usb_selection.h"
@@ -31,6 +33,9 @@ void InstallComposition() {
                         .logIdentityLine = &device::LogIdentityLine});
     device::InstallUsbBackendFactory(&MakeUsbBackendFromEnvironment);
     InstallImageHooks(acquisition::MakeImageHooks());
+    device::ConnectionSeams seams;
+    acquisition::AddScanSeams(seams);
+    device::InstallConnectionSeams(seams);
 }
 
 std::unique_ptr<platform::UsbBackend> MakeUsbBackendFromEnvironment() {

@@ -1,0 +1,438 @@
+#include "acquisition/acquire.h"
+
+#include <algorithm>
+#include <cstring>
+#include <memory>
+#include <thread>
+#include <vector>
+
+#include "acquisition/images.h"
+#include "api/frame_state.h"
+#include "api/log.h"
+#include "api/settings.h"
+#include "device/acq_mode.h"
+#include "device/control_request.h"
+#include "device/ep0_lock.h"
+#include "device/status.h"
+#include "device/transport.h"
+#include "platform/clock.h"
+#include "platform/sys_error.h"
+#include "platform/usb_vendors.h"
+
+namespace kovran::acquisition {
+namespace {
+
+constexpr std::uint16_t kFirmware3000 = 0x3000;
+constexpr std::uint16_t kFirmwareThreads = 0x2100;
+constexpr std::uint16_t kFirmwareThreadsEarly = 0x2021;
+constexpr std::int64_t kMaxHeightLines = 65535;
+constexpr unsigned kStartPollMs = 100;
+constexpr unsigned kStartPollCalibrationMs = 10;
+constexpr int kStartPolls = 1000;
+constexpr std::int64_t kAcqExtraMs = 500;
+constexpr std::int64_t kMoveExtraMs = 10;
+constexpr std::int64_t kCalibrationExtraMs = 5000;
+constexpr unsigned kAcqWaitLimitMs = 4000;
+constexpr unsigned kSeqWaitLimitMs = 4000;
+constexpr unsigned kCorWaitLimitMs = 120000;
+constexpr unsigned kJoinPollMs = 1;
+constexpr unsigned kJoinPollAfterFailureMs = 10;
+constexpr unsigned kEndFlagAfterMs = 100;
+constexpr std::uint8_t kArrivalMark = 255;
+constexpr std::size_t kArrivalByte2 = 3;
+constexpr unsigned kConfirmDocumentMs = 300;
+constexpr std::uint32_t kEnableDevice = 9;
+constexpr std::size_t kMovementScratch = 1024;
+
+bool Moving(AcqPurpose p) {
+    return p == AcqPurpose::MoveByTime || p == AcqPurpose::Movement;
+}
+
+bool EnableModel(const DeviceIdentity& id) {
+    if (id.vid != platform::kMainVendor) return false;
+    switch (id.pid) {
+        case 3:
+        case 4:
+        case 8:
+        case 9:
+        case 14:
+            return true;
+        default:
+            return false;
+    }
+}
+
+// A worker of this acquisition, always joined.
+class Worker {
+  public:
+    template <class Body, class Arg>
+    bool Start(Body body, Arg* arg, std::atomic<bool>& active) {
+        active_ = &active;
+        active.store(true);
+        try {
+            thread_ = std::thread(body, arg);
+        } catch (const std::system_error&) {
+            active.store(false);
+            return false;
+        }
+        return true;
+    }
+    bool Started() const { return thread_.joinable(); }
+    void Join() {
+        if (thread_.joinable()) thread_.join();
+        if (active_ != nullptr) active_->store(false);
+    }
+    ~Worker() { Join(); }
+
+  private:
+    std::thread thread_;
+    std::atomic<bool>* active_ = nullptr;
+};
+
+// Waits for a worker's done flag; its thread is joined in every case (a
+// late one sees the end flag and leaves its loop).
+bool WaitWorker(Worker& w, const WorkerFlags& flags, StreamState& stream, unsigned limitMs,
+                bool earlierFailure, const char* name, const char* timeoutLine) {
+    if (!w.Started()) return true;
+    const unsigned poll = earlierFailure ? kJoinPollAfterFailureMs : kJoinPollMs;
+    const std::int64_t start = platform::SteadyNowMs();
+    const bool ended = platform::WaitUntil(
+        [&] {
+            if (platform::SteadyNowMs() - start >= kEndFlagAfterMs) stream.endFlag.store(true);
+            return flags.done.load();
+        },
+        limitMs, poll);
+    stream.endFlag.store(true);
+    bool ok = true;
+    if (!ended) {
+        LogText(timeoutLine);
+        ok = false;
+    }
+    w.Join();
+    if (!flags.done.load()) LogTriple("war - ", name, "end not set");
+    return ok;
+}
+
+std::size_t RoundUp(std::size_t v, std::size_t unit) {
+    return unit == 0 ? v : (v + unit - 1) / unit * unit;
+}
+
+// Marks every raw line not yet arrived: the correction thread takes a line
+// as arrived once bytes 0 and 3 are no longer 255.
+void MarkRawLines(std::uint8_t* raw, std::size_t length, std::size_t lineLength) {
+    std::memset(raw, 0, length);
+    if (lineLength <= kArrivalByte2) return;
+    for (std::size_t at = 0; at + kArrivalByte2 < length; at += lineLength) {
+        raw[at] = kArrivalMark;
+        raw[at + kArrivalByte2] = kArrivalMark;
+    }
+}
+
+}  // namespace
+
+KVXResult WaitForDocument(const AcquireCall& call) {
+    const DeviceIdentity id = device::Identity();
+    const ScanSettings& scan = Settings().scan;
+    const std::int32_t w = std::max<std::int32_t>(scan.msecWaitDoc, 0);
+    const bool inputSensor = id.capabilities.adf;
+    if (inputSensor && !Moving(call.purpose) && call.purpose != AcqPurpose::Calibration &&
+        !Images().secondPart) {
+        const unsigned interval = w == 0 ? 50 : w < 50 ? 1 : w < 200 ? 10 : 50;
+        const std::int64_t polls = w == 0 ? -1 : std::max<std::int64_t>(w / interval, 1);
+        for (std::int64_t n = 0;; ++n) {
+            if (StopRequested()) return KVX_ERR_ABORTED;
+            if (polls >= 0 && n >= polls) {
+                LogValue("acquisition timeout 1", w);
+                return KVX_ERR_TIMEOUT;
+            }
+            const std::uint32_t status = device::ReadStatus();
+            if (status == 0) return LastResult() < 0 ? LastResult() : KVX_ERR_GENERIC;
+            const std::uint32_t present = device::kStatusDocumentAtInput | device::kStatusPhotocell;
+            if ((status & present) != 0) {
+                platform::Sleep(kConfirmDocumentMs);
+                const std::uint32_t again = device::ReadStatus();
+                if (again == 0) return LastResult() < 0 ? LastResult() : KVX_ERR_GENERIC;
+                if ((again & present) != 0) break;
+            }
+            platform::Sleep(interval);
+        }
+    }
+    if (EnableModel(id) && !Moving(call.purpose)) {
+        const std::uint32_t status = device::ReadStatus();
+        if (status != 0 && (status & device::kStatusEnabled) == 0) {
+            LogText("enabling device");
+            device::ControlMsg(device::kClassConfig, kEnableDevice, nullptr, 0,
+                               platform::Direction::Out);
+            const std::uint32_t again = device::ReadStatus();
+            if ((again & device::kStatusEnabled) == 0) {
+                LogText("enable scanner first");
+                return KVX_ERR_DEVICE;
+            }
+        }
+    }
+    if (LogDebug(4))
+        LogText(Images().feederThreadRunning.load() ? "start with ADF thread"
+                                                    : "start without ADF thread");
+    return KVX_OK;
+}
+
+KVXResult RunAcquisitionThreads(ImageSet& work, const AcquireCall& call) {
+    const DeviceIdentity id = device::Identity();
+    ImagesRecord& images = Images();
+    ScanRecord& state = ScanState();
+    const ScanSettings& scan = Settings().scan;
+    const AcqModeRecord& mode = device::AcqMode();
+    ImageRecord& front = work[kFront];
+
+    StreamState stream;
+    CorrectionBlock cor;
+    AcqBlock acq;
+
+    if (!PrepareCorrectionCoefficients(call.purpose)) {
+        LogText("error creating correction coef");
+        return KVX_ERR_GENERIC;
+    }
+    struct FreeCoefficients {
+        ~FreeCoefficients() { FreeCorrectionCoefficients(); }
+    } freeCoefficients;
+
+    device::DeviceHandle bulk = device::OpenDevice(id.path, device::OpenRetry::No);
+    if (!bulk) {
+        LogText("Bulk read with invalid device");
+        return KVX_ERR_GENERIC;
+    }
+    // Paper movement keeps nothing of what it reads.
+    std::vector<std::uint8_t> scratch;
+    if (Moving(call.purpose)) scratch.assign(kMovementScratch, 0);
+    std::uint8_t* target = Moving(call.purpose) ? scratch.data() : front.write;
+    if (target == nullptr) {
+        LogText("Null bulk buffer");
+        return KVX_ERR_INV_PARAMETER;
+    }
+    const std::size_t strip = mode.request.cmc7Strip ? mode.stripBytes : 0;
+    const std::size_t rawLine = static_cast<std::size_t>(front.stride) + strip;
+    std::size_t transfer = static_cast<std::size_t>(std::max(front.size, 0));
+    if (strip != 0)
+        transfer = RoundUp(static_cast<std::size_t>(front.Height) * rawLine,
+                           std::max<std::size_t>(id.wBlock, 1));
+    // The lead line and the spare lines are inside the allocation; the
+    // stream never runs past it, whatever the rounding gave.
+    transfer = std::min(transfer, static_cast<std::size_t>(std::max(front.allocSize, 0)));
+    if (transfer == 0 && !Moving(call.purpose)) {
+        if (images.secondPart) return KVX_OK;
+        LogText("Wrong bulk size request");
+        return KVX_ERR_INV_PARAMETER;
+    }
+
+    std::unique_ptr<platform::ProcessLock> semaphore;
+    if (id.firmware < kFirmware3000) {
+        semaphore = device::OpenAcqSemaphore(device::Device(), id);
+        if (!semaphore) {
+            LogText("error creating semaphore");
+            return KVX_ERR_GENERIC;
+        }
+    }
+
+    cor.records = work;
+    cor.raw = front.write;
+    cor.transferLength = transfer;
+    cor.rawLineLength = rawLine;
+    cor.waitLimitMs = kCorWaitLimitMs;
+    cor.kind = call.purpose;
+    cor.firmware = id.firmware;
+    cor.hardwareAligner = id.capabilities.alignerData;
+    cor.correctionOn = scan.correct;
+    cor.mirrorFront = id.vid == platform::kMainVendor && id.pid == 11;
+    cor.stripBytes = strip;
+    if (strip != 0 && images.cmc7) {
+        cor.cmc7 = images.cmc7->Bytes();
+        cor.cmc7Capacity = images.cmc7->Size();
+    }
+    cor.stream = &stream;
+
+    acq.stream = &stream;
+    acq.device = bulk.get();
+    acq.identity = id;
+    acq.target = target;
+    acq.transferLength = transfer;
+    acq.rawLineLength = rawLine;
+    acq.frontDpiV = front.dpiV;
+    acq.purpose = call.purpose;
+    acq.sidesOff = !work[kFront].enabled && !work[kRear].enabled;
+    acq.twoPart = images.twoPartAcq;
+    acq.firstPart = images.twoPartAcq && !images.secondPart;
+    acq.direction = call.direction;
+    acq.mode = scan.acq.mode;
+    acq.request25 = scan.acq.request25;
+    acq.blockSize = &state.blockSize;
+    acq.stopRequested = &state.stopRequested;
+    acq.semaphore = semaphore.get();
+    acq.start = BuildStartCommand({.records = &work,
+                                   .transferLength = transfer,
+                                   .purpose = call.purpose,
+                                   .direction = call.direction,
+                                   .secondPart = images.secondPart});
+    stream.documentComplete.store(true);
+    if (transfer != 0 && !Moving(call.purpose)) MarkRawLines(front.write, transfer, rawLine);
+
+    state.activeStream.store(&stream);
+    struct ForgetStream {
+        ScanRecord& s;
+        ~ForgetStream() { s.activeStream.store(nullptr); }
+    } forget{state};
+
+    // Declared after the blocks they read, so that they are joined first
+    // on every path.
+    Worker acqThread;
+    Worker corThread;
+    bool failed = false;
+    if (!acqThread.Start(id.firmware >= kFirmware3000 ? &ThrAcq_0x3000 : &ThrAcqOld, &acq,
+                         state.workers.acq)) {
+        LogText("error creating acquisition thread");
+        stream.acq.error.store(true);
+        stream.endFlag.store(true);
+        failed = true;
+    }
+    if (!corThread.Start(id.firmware >= kFirmware3000 ? &ThrCor_0x3000 : &ThrCorOld, &cor,
+                         state.workers.cor)) {
+        LogText("error creating correction thread");
+        cor.flags.error.store(true);
+        stream.endFlag.store(true);
+        failed = true;
+    }
+    const bool sequence = StartSequenceThread(stream);
+
+    const bool calibrating = call.purpose == AcqPurpose::Calibration;
+    bool waitOk = true;
+    if (acqThread.Started()) {
+        const unsigned poll = calibrating ? kStartPollCalibrationMs : kStartPollMs;
+        platform::WaitUntil(
+            [&] {
+                return stream.dataFlowing.load() || stream.acq.done.load() || StopRequested();
+            },
+            poll * kStartPolls, poll);
+        std::int64_t limit =
+            static_cast<std::int64_t>(scan.secAcqTimeout) * 1000 + scan.msecAcqTimeoutExtra;
+        limit += Moving(call.purpose) ? kMoveExtraMs : kAcqExtraMs;
+        if (calibrating) limit += kCalibrationExtraMs;
+        const bool ended =
+            platform::WaitUntil([&] { return stream.acq.done.load(); },
+                                static_cast<unsigned>(std::max<std::int64_t>(limit, 0)), poll);
+        if (!ended) {
+            stream.endFlag.store(true);
+            if (!Moving(call.purpose) && !calibrating && !failed) {
+                LogText("acquisition timeout Z");
+                EndOfAcquisition(acq, EndKind::Normal);
+                waitOk = false;
+            }
+        }
+    }
+
+    bool joinOk = WaitWorker(acqThread, stream.acq, stream, kAcqWaitLimitMs, failed, "\t\t\tacq",
+                             "timeout waiting acq thread end A");
+    if (sequence) JoinSequenceThread();
+    (void)kSeqWaitLimitMs;
+    joinOk = WaitWorker(corThread, cor.flags, stream, kCorWaitLimitMs, failed || !joinOk,
+                        "\t\tcor", "timeout waiting cor thread end A") &&
+             joinOk;
+    // The pipe is no longer read once the threads are joined.
+    bulk.reset();
+
+    if (StopRequested() && call.purpose != AcqPurpose::MoveByTime) return KVX_ERR_ABORTED;
+
+    const std::size_t received = stream.receivedBytes.load(std::memory_order_acquire);
+    const auto lines = static_cast<std::int32_t>(std::min<std::size_t>(
+        received / rawLine, static_cast<std::size_t>(std::max(front.allocSize, 0)) /
+                                std::max<std::size_t>(front.stride, 1)));
+    for (int side : {kRear, kFront, kBacklight}) {
+        ImageRecord& r = work[static_cast<std::size_t>(side)];
+        const bool on = side == kFront || (side == kRear && !scan.rearOff) ||
+                        (side == kBacklight && scan.backlightOn);
+        r.Height = on ? static_cast<std::uint16_t>(std::min<std::int64_t>(lines, 65535)) : 0;
+    }
+    if (state.sequenceResult < 0) return state.sequenceResult;
+    const bool ok = stream.acq.ok.load() && cor.flags.ok.load() && waitOk && joinOk;
+    if (!ok) {
+        const std::int32_t last = LastResult();
+        return last < 0 ? last : KVX_ERR_GENERIC;
+    }
+    return PostProcess(work, call, stream.documentComplete.load());
+}
+
+KVXResult AcquireImg(const AcquireCall& call) {
+    ImagesRecord& images = Images();
+    ScanRecord& state = ScanState();
+    // The feeder's background acquisition leaves the host's state alone:
+    // the host reads it meanwhile.
+    if (!call.background) {
+        images.buffersConsumed = true;
+        state.sequenceResult = KVX_OK;
+    }
+    state.direction.store(call.direction);
+    state.documentHeld.store(false);
+
+    if (!device::HasExternalPower()) {
+        LogText("The device is missing external power");
+        return KVX_ERR_NO_POWER;
+    }
+    if (call.height > kMaxHeightLines) {
+        LogValue("invalid height", call.height);
+        LogValue("dpi", images.myImg[kFront].dpiV);
+        return KVX_ERR_INV_PARAMETER;
+    }
+    if (!call.background) {
+        SetLastResult(KVX_OK);
+        const bool setUp = device::SetUpAcqMode(call.height) &&
+                           (call.height == 0 || !StampArmed() || StartInkjetPrint(call.height));
+        if (!setUp) {
+            LogText("init image");
+            const std::int32_t last = LastResult();
+            return last < 0 ? last : KVX_ERR_GENERIC;
+        }
+    }
+    ImageSet& work = call.background ? images.nextImg : images.myImg;
+    const AcqModeRecord& mode = device::AcqMode();
+    for (int side : {kRear, kFront, kBacklight}) {
+        ImageRecord& r = work[static_cast<std::size_t>(side)];
+        const auto i = static_cast<std::size_t>(side);
+        if (Moving(call.purpose))
+            r.enabled = false;
+        else if (call.purpose == AcqPurpose::Calibration)
+            r.enabled = true;
+        else
+            r.enabled = mode.request.requestedDpi[i] > 0 || mode.request.readingNeeds[i].dpiH > 0;
+    }
+    if (work[kFront].size == 0 && work[kRear].size == 0 && !Moving(call.purpose)) {
+        for (ImageRecord& r : work) r.Height = 0;
+        return KVX_OK;
+    }
+    if (!call.background) {
+        if (!device::HasExternalPower()) {
+            LogText("The device is missing external power");
+            return KVX_ERR_NO_POWER;
+        }
+        const KVXResult waited = WaitForDocument(call);
+        if (waited != KVX_OK) return waited;
+    }
+    if (images.twoPartAcq)
+        LogText(images.secondPart ? "start acquisition - second part"
+                                  : "start acquisition - first part");
+    else
+        LogText("start acquisition");
+
+    const DeviceIdentity id = device::Identity();
+    if (id.firmware < kFirmwareThreads && id.firmware != kFirmwareThreadsEarly) {
+        // The two-pipe stream of the oldest scanners is not driven.
+        LogValue("err - acquisition not supported for firmware", id.firmware, Radix::Hex);
+        return KVX_ERR_SW_UNSUPPORTED;
+    }
+    if (id.firmware < kFirmware3000) SendOlderSetUp(work, call);
+    const KVXResult r = RunAcquisitionThreads(work, call);
+    if (r < 0) {
+        if (LastResult() >= 0 && r == KVX_ERR_GENERIC) LogText("aquiring image");
+        LogValue("AcquireImg returns", r);
+    }
+    return r;
+}
+
+}  // namespace kovran::acquisition

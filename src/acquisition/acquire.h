@@ -1,0 +1,62 @@
+// One acquisition into the image records: the set-up, the wait for the
+// document, the worker threads around the bulk stream and the
+// post-processing of what arrived.
+#pragma once
+
+#include <cstdint>
+
+#include "KovranMS.h"
+#include "acquisition/image_record.h"
+#include "acquisition/scan_state.h"
+#include "acquisition/thr_acq.h"
+
+namespace kovran::acquisition {
+
+struct AcquireCall {
+    int height = 0;  // lines at the front's vertical resolution; 0: none
+    ScanDirection direction = ScanDirection::Forward;
+    AcqPurpose purpose = AcqPurpose::Ordinary;
+    // The feeder's background acquisition: the buffers of the working set
+    // are already set up and the document already waited for.
+    bool background = false;
+};
+
+// One acquisition into MyImg (the feeder's background acquisition: into
+// the next set). Returns 0, a negative error or a positive warning.
+KVXResult AcquireImg(const AcquireCall& call);
+
+// The threads around one stream into `work`; the post-processing is apart.
+KVXResult RunAcquisitionThreads(ImageSet& work, const AcquireCall& call);
+
+// Waits for a document at the input as the scan parameters ask.
+KVXResult WaitForDocument(const AcquireCall& call);
+
+// The start command for the records and settings in force.
+struct StartInputs {
+    const ImageSet* records = nullptr;
+    std::size_t transferLength = 0;
+    AcqPurpose purpose = AcqPurpose::Ordinary;
+    ScanDirection direction = ScanDirection::Forward;
+    bool secondPart = false;
+};
+StartCommand BuildStartCommand(const StartInputs& in);
+
+// Firmware below 0x3000 takes the acquisition's parameters as single
+// requests before the stream.
+void SendOlderSetUp(const ImageSet& work, const AcquireCall& call);
+
+// Turns the received lines into finished per-side records.
+KVXResult PostProcess(ImageSet& work, const AcquireCall& call, bool documentComplete);
+
+// Seams of the work that comes with its own subsystems: each does nothing
+// yet and is called exactly where that work belongs.
+//   The sequence and double-feed thread (started beside the correction).
+bool StartSequenceThread(StreamState& stream);
+void JoinSequenceThread();
+//   The inkjet's print start with the set-up, and the virtual endorsement
+//   drawn into the front after the deskew.
+bool StartInkjetPrint(int height);
+void DrawVirtualEndorsement(ImageRecord& front);
+bool StampArmed();
+
+}  // namespace kovran::acquisition

@@ -1,0 +1,145 @@
+// The continuous feeder: while the host reads the current document, a
+// background acquisition takes the next one into the other record set.
+#include <algorithm>
+#include <cstring>
+#include <utility>
+
+#include "acquisition/acquire.h"
+#include "acquisition/images.h"
+#include "acquisition/scan.h"
+#include "api/log.h"
+#include "api/settings.h"
+#include "device/status.h"
+#include "platform/clock.h"
+
+namespace kovran::acquisition {
+namespace {
+
+constexpr unsigned kPendingPollMs = 100;
+constexpr unsigned kGoPolls = 99;
+constexpr unsigned kGoPollMs = 10;
+constexpr unsigned kClosePolls = 1000;
+constexpr unsigned kClosePollMs = 10;
+
+void FeederBody(int height) {
+    ScanRecord& state = ScanState();
+    const KVXResult r = AcquireImg({.height = height, .background = true});
+    state.feederResult.store(r);
+    Images().feederThreadRunning.store(false);
+}
+
+bool NextBuffersExist() {
+    const ImageSet& next = Images().nextImg;
+    return next[kFront].alloc != nullptr && next[kFront].alloc != Images().myImg[kFront].alloc;
+}
+
+void WhitenNext() {
+    ImageSet& next = Images().nextImg;
+    for (ImageRecord& r : next)
+        if (r.alloc && r.allocSize > 0) std::memset(r.alloc->Bytes(), 0xFF, r.alloc->Size());
+}
+
+// The next set takes the current geometry (the acquisition writes it).
+void CopyGeometryToNext() {
+    ImagesRecord& images = Images();
+    for (std::size_t i = 0; i < images.myImg.size(); ++i) {
+        ImageRecord& n = images.nextImg[i];
+        const ImageRecord& m = images.myImg[i];
+        auto alloc = n.alloc;
+        const std::ptrdiff_t dataAt = n.data && n.alloc ? n.data - n.alloc->Bytes() : 0;
+        const std::ptrdiff_t writeAt = n.write && n.alloc ? n.write - n.alloc->Bytes() : 0;
+        const std::int32_t allocSize = n.allocSize;
+        n = m;
+        n.alloc = alloc;
+        n.allocSize = allocSize;
+        n.data = alloc ? alloc->Bytes() + dataAt : nullptr;
+        n.write = alloc ? alloc->Bytes() + writeAt : nullptr;
+        n.completed = n.processed = n.deskewed = false;
+    }
+}
+
+}  // namespace
+
+KVXResult ADFAcq(int height) {
+    ImagesRecord& images = Images();
+    ScanRecord& state = ScanState();
+    KVXResult result = KVX_OK;
+    bool fromBackground = false;
+    if (state.feederThread.joinable()) {
+        LogText("pending thread");
+        const std::int64_t limit =
+            static_cast<std::int64_t>(Settings().scan.secAcqTimeout) * 1000 +
+            Settings().scan.msecAcqTimeoutExtra;
+        const bool ended = platform::WaitUntil([&] { return !images.feederThreadRunning.load(); },
+                                               static_cast<unsigned>(std::max<std::int64_t>(limit, 0)),
+                                               kPendingPollMs);
+        if (!ended) {
+            LogText("timout waiting previous thread end");
+            return ADFThrClose() == KVX_OK ? KVX_ERR_TIMEOUT : KVX_ERR_TIMEOUT;
+        }
+        state.feederThread.join();
+        result = state.feederResult.load();
+        if (result < 0) {
+            LogText("previous thread end with error");
+            return result;
+        }
+        LogText("new scan at end");
+        std::swap(images.myImg, images.nextImg);
+        images.buffersConsumed = true;
+        fromBackground = true;
+    }
+    if (!fromBackground) {
+        LogText("new scan");
+        result = AcquireImg({.height = height});
+        if (result < 0) return result;
+    }
+    if (!NextBuffersExist()) {
+        LogText("next buffer not allocated");
+        return result;
+    }
+    const std::uint32_t present = device::kStatusDocumentAtInput | device::kStatusPhotocell;
+    if (StopRequested() || (device::ReadStatus() & present) == 0) return result;
+    CopyGeometryToNext();
+    WhitenNext();
+    images.feederThreadRunning.store(true);
+    state.feederResult.store(KVX_OK);
+    try {
+        state.feederThread = std::thread(&FeederBody, height);
+    } catch (const std::system_error&) {
+        images.feederThreadRunning.store(false);
+        LogText("error creating acquisition thread");
+        return result;
+    }
+    const bool go = platform::WaitUntil(
+        [&] {
+            const StreamState* s = state.activeStream.load();
+            return (s != nullptr && s->dataFlowing.load()) || !images.feederThreadRunning.load();
+        },
+        kGoPolls * kGoPollMs, kGoPollMs);
+    if (!go) LogText("no go");
+    return result;
+}
+
+KVXResult ADFThrClose() {
+    ScanRecord& state = ScanState();
+    if (!state.feederThread.joinable()) return KVX_OK;
+    KVXResult result = KVX_OK;
+    if (Images().feederThreadRunning.load()) {
+        LogText("ADFThrClose with pending thread");
+        const bool before = state.stopRequested.exchange(true);
+        const bool ended =
+            platform::WaitUntil([&] { return !Images().feederThreadRunning.load(); },
+                                kClosePolls * kClosePollMs, kClosePollMs);
+        if (!ended) {
+            LogText("timeout waiting ADF thread end ");
+            result = KVX_ERR_TIMEOUT;
+        }
+        state.feederThread.join();
+        state.stopRequested.store(before);
+    } else {
+        state.feederThread.join();
+    }
+    return result;
+}
+
+}  // namespace kovran::acquisition

@@ -1,0 +1,50 @@
+// The points where the scan hands over to work that comes with its own
+// subsystems (the sequence check, the inkjet, the stamp), and the steps of
+// the device connection that belong to the scan. (The open's brief feeder
+// movement of three firmware versions is not wired yet: it would add a
+// whole acquisition to every open of those devices.)
+#include "acquisition/acquire.h"
+#include "acquisition/images.h"
+#include "acquisition/scan.h"
+
+namespace kovran::acquisition {
+
+// The sequence and double-feed check runs as a third thread beside the
+// correction on the models that have the sensors; until it exists no
+// thread is started and the stream is never stopped for a sequence error.
+bool StartSequenceThread(StreamState&) {
+    return false;
+}
+void JoinSequenceThread() {}
+
+// The inkjet's print start comes with the set-up of a scan with a stamp
+// armed; nothing is armed until the inkjet exists.
+bool StartInkjetPrint(int) {
+    return true;
+}
+bool StampArmed() {
+    return false;
+}
+// The virtual endorsement drawn into the front after its deskew.
+void DrawVirtualEndorsement(ImageRecord&) {}
+
+namespace {
+
+void StopRunningAcquisitions() {
+    AsyncThrClose();
+    ADFThrClose();
+}
+
+bool FeederRunning() {
+    return Images().feederThreadRunning.load();
+}
+
+}  // namespace
+
+void AddScanSeams(device::ConnectionSeams& seams) {
+    seams.clearStopRequest = &ClearStop;
+    seams.stopAcquisition = &StopRunningAcquisitions;
+    seams.feederAcquisitionRunning = &FeederRunning;
+}
+
+}  // namespace kovran::acquisition

@@ -1,0 +1,86 @@
+// What the scan functions keep between calls: the sticky stop request, the
+// bulk block size the system allows, the direction and kind of the running
+// acquisition, the asynchronous scan and the feeder's background
+// acquisition. One record per loaded library.
+#pragma once
+
+#include <array>
+#include <atomic>
+#include <cstdint>
+#include <mutex>
+#include <thread>
+
+#include "KovranMS.h"
+#include "acquisition/correction.h"
+
+namespace kovran::acquisition {
+
+// The largest single bulk read until the system refuses one.
+inline constexpr std::uint32_t kDefaultBlockSize = 0x2000000;
+// The host's codeline and confidence buffers of the asynchronous scan.
+inline constexpr std::size_t kAsyncTextBytes = 4096;
+
+enum class ScanDirection : std::uint8_t { Forward, Backward };
+
+// The asynchronous scan (one at a time). Written by the host's thread
+// before the worker starts and after it has been joined; the worker writes
+// result and the texts, and publishes them with `finished`.
+struct AsyncScan {
+    std::thread thread;
+    std::atomic<bool> finished{false};
+    KVXResult result = KVX_OK;
+    bool hasZones = false;
+    OcrZoneList zones{};
+    std::array<char, kAsyncTextBytes> codeline{};
+    std::array<char, kAsyncTextBytes> confidence{};
+    std::int16_t length = 0;
+    // The resolutions KVXImgCreate1Async stored (front, rear, backlight);
+    // the worker creates the images with them.
+    bool createPending = false;
+    std::array<std::int16_t, 3> createDpi{};
+};
+
+// The running acquisition's threads, as KVXStop sees them.
+struct ActiveWorkers {
+    std::atomic<bool> acq{false};
+    std::atomic<bool> cor{false};
+    std::atomic<bool> seq{false};
+};
+
+struct ScanRecord {
+    // Sticky: set by KVXStop, read by every loop of a scan.
+    std::atomic<bool> stopRequested{false};
+    // Lowered by the bulk retry ladder and kept for later acquisitions.
+    std::atomic<std::uint32_t> blockSize{0};
+    std::atomic<ScanDirection> direction{ScanDirection::Forward};
+    ActiveWorkers workers;
+    // The end flag of the running acquisition (null between acquisitions),
+    // raised by KVXStop.
+    std::atomic<StreamState*> activeStream{nullptr};
+    // A backlight image was asked for at the last creation.
+    bool backlightOn = false;
+    // The document stayed at the input after the scan (moved back later).
+    std::atomic<bool> documentHeld{false};
+    // The document type the last scan forced (restored by the next).
+    bool typeDocForced = false;
+    std::int32_t typeDocBefore = 0;
+    // The scan parameters' movement flags, the paper movement's time limit
+    // and end option, and the pre-feed flag.
+    bool prefeed = false;
+    bool endOption = false;
+    std::int32_t moveLimitMs = 0;
+    // The sequence thread's result of the last acquisition.
+    KVXResult sequenceResult = KVX_OK;
+    std::mutex asyncMutex;  // the host's calls against the async worker's start
+    AsyncScan async;
+    // The continuous feeder's background acquisition.
+    std::thread feederThread;
+    std::atomic<KVXResult> feederResult{KVX_OK};
+    std::atomic<bool> feederGo{false};
+};
+
+ScanRecord& ScanState();
+
+bool StopRequested();
+
+}  // namespace kovran::acquisition
