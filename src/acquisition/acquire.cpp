@@ -26,18 +26,11 @@ constexpr std::uint16_t kFirmware3000 = 0x3000;
 constexpr std::uint16_t kFirmwareThreads = 0x2100;
 constexpr std::uint16_t kFirmwareThreadsEarly = 0x2021;
 constexpr std::int64_t kMaxHeightLines = 65535;
-constexpr unsigned kStartPollMs = 100;
-constexpr unsigned kStartPollCalibrationMs = 10;
-constexpr int kStartPolls = 1000;
 constexpr std::int64_t kAcqExtraMs = 500;
 constexpr std::int64_t kMoveExtraMs = 10;
 constexpr std::int64_t kCalibrationExtraMs = 5000;
 constexpr unsigned kAcqWaitLimitMs = 4000;
-constexpr unsigned kSeqWaitLimitMs = 4000;
 constexpr unsigned kCorWaitLimitMs = 120000;
-constexpr unsigned kJoinPollMs = 1;
-constexpr unsigned kJoinPollAfterFailureMs = 10;
-constexpr unsigned kEndFlagAfterMs = 100;
 constexpr std::uint8_t kArrivalMark = 255;
 constexpr std::size_t kArrivalByte2 = 3;
 constexpr unsigned kConfirmDocumentMs = 300;
@@ -89,26 +82,18 @@ class Worker {
     std::atomic<bool>* active_ = nullptr;
 };
 
-// Waits for a worker's done flag; its thread is joined in every case (a
-// late one sees the end flag and leaves its loop).
-bool WaitWorker(Worker& w, const WorkerFlags& flags, StreamState& stream, unsigned limitMs,
-                bool earlierFailure, const char* name, const char* timeoutLine) {
+// Joins a worker. It ends by itself (its loop reads the end flag and keeps
+// its own limit); one that took longer than its limit is reported.
+bool JoinWorker(Worker& w, const WorkerFlags& flags, unsigned limitMs, const char* name,
+                const char* timeoutLine) {
     if (!w.Started()) return true;
-    const unsigned poll = earlierFailure ? kJoinPollAfterFailureMs : kJoinPollMs;
     const std::int64_t start = platform::SteadyNowMs();
-    const bool ended = platform::WaitUntil(
-        [&] {
-            if (platform::SteadyNowMs() - start >= kEndFlagAfterMs) stream.endFlag.store(true);
-            return flags.done.load();
-        },
-        limitMs, poll);
-    stream.endFlag.store(true);
+    w.Join();
     bool ok = true;
-    if (!ended) {
+    if (platform::SteadyNowMs() - start > static_cast<std::int64_t>(limitMs)) {
         LogText(timeoutLine);
         ok = false;
     }
-    w.Join();
     if (!flags.done.load()) LogTriple("war - ", name, "end not set");
     return ok;
 }
@@ -267,6 +252,13 @@ KVXResult RunAcquisitionThreads(ImageSet& work, const AcquireCall& call) {
     acq.blockSize = &state.blockSize;
     acq.stopRequested = &state.stopRequested;
     acq.semaphore = semaphore.get();
+    {
+        std::int64_t limit =
+            static_cast<std::int64_t>(scan.secAcqTimeout) * 1000 + scan.msecAcqTimeoutExtra;
+        limit += Moving(call.purpose) ? kMoveExtraMs : kAcqExtraMs;
+        if (call.purpose == AcqPurpose::Calibration) limit += kCalibrationExtraMs;
+        acq.limitMs = std::max<std::int64_t>(limit, 1);
+    }
     acq.start = BuildStartCommand({.records = &work,
                                    .transferLength = transfer,
                                    .purpose = call.purpose,
@@ -303,37 +295,24 @@ KVXResult RunAcquisitionThreads(ImageSet& work, const AcquireCall& call) {
     const bool sequence = StartSequenceThread(stream);
 
     const bool calibrating = call.purpose == AcqPurpose::Calibration;
+    // The acquisition thread keeps the scan's time limit itself: it polls
+    // the stream every few milliseconds on the installed clock, so it always
+    // ends, and joining it is the wait for the document.
+    bool joinOk = JoinWorker(acqThread, stream.acq,
+                             static_cast<unsigned>(acq.limitMs) + kAcqWaitLimitMs, "\t\t\tacq",
+                             "timeout waiting acq thread end A");
     bool waitOk = true;
-    if (acqThread.Started()) {
-        const unsigned poll = calibrating ? kStartPollCalibrationMs : kStartPollMs;
-        platform::WaitUntil(
-            [&] {
-                return stream.dataFlowing.load() || stream.acq.done.load() || StopRequested();
-            },
-            poll * kStartPolls, poll);
-        std::int64_t limit =
-            static_cast<std::int64_t>(scan.secAcqTimeout) * 1000 + scan.msecAcqTimeoutExtra;
-        limit += Moving(call.purpose) ? kMoveExtraMs : kAcqExtraMs;
-        if (calibrating) limit += kCalibrationExtraMs;
-        const bool ended =
-            platform::WaitUntil([&] { return stream.acq.done.load(); },
-                                static_cast<unsigned>(std::max<std::int64_t>(limit, 0)), poll);
-        if (!ended) {
-            stream.endFlag.store(true);
-            if (!Moving(call.purpose) && !calibrating && !failed) {
-                LogText("acquisition timeout Z");
-                EndOfAcquisition(acq, EndKind::Normal);
-                waitOk = false;
-            }
+    if (acq.timedOut.load()) {
+        stream.endFlag.store(true);
+        if (!Moving(call.purpose) && !calibrating && !failed) {
+            LogText("acquisition timeout Z");
+            waitOk = false;
         }
     }
-
-    bool joinOk = WaitWorker(acqThread, stream.acq, stream, kAcqWaitLimitMs, failed, "\t\t\tacq",
-                             "timeout waiting acq thread end A");
+    stream.endFlag.store(true);
     if (sequence) JoinSequenceThread();
-    (void)kSeqWaitLimitMs;
-    joinOk = WaitWorker(corThread, cor.flags, stream, kCorWaitLimitMs, failed || !joinOk,
-                        "\t\tcor", "timeout waiting cor thread end A") &&
+    joinOk = JoinWorker(corThread, cor.flags, kCorWaitLimitMs, "\t\tcor",
+                        "timeout waiting cor thread end A") &&
              joinOk;
     // The pipe is no longer read once the threads are joined.
     bulk.reset();
@@ -423,7 +402,8 @@ KVXResult AcquireImg(const AcquireCall& call) {
     const DeviceIdentity id = device::Identity();
     if (id.firmware < kFirmwareThreads && id.firmware != kFirmwareThreadsEarly) {
         // The two-pipe stream of the oldest scanners is not driven.
-        LogValue("err - acquisition not supported for firmware", id.firmware, Radix::Hex);
+        LogPair("err - ", "acquisition of two-pipe firmware not supported");
+        LogValue("firmware", id.firmware, Radix::Hex);
         return KVX_ERR_SW_UNSUPPORTED;
     }
     if (id.firmware < kFirmware3000) SendOlderSetUp(work, call);

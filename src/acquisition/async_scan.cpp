@@ -21,8 +21,7 @@ constexpr std::int16_t kRunning = 2;
 constexpr std::int16_t kFinished = 3;
 constexpr unsigned kDocumentPollMs = 100;
 constexpr unsigned kConfirmMs = 300;
-constexpr unsigned kClosePolls = 1000;
-constexpr unsigned kClosePollMs = 10;
+constexpr std::int64_t kCloseLimitMs = 10000;
 
 // Waits for a document at the input of a device that can see one; false
 // when the stop request came first.
@@ -168,15 +167,16 @@ KVXResult AsyncThrClose() {
     if (!async.finished.load()) {
         LogText("AsyncThrClose with pending thread");
         const bool before = state.stopRequested.exchange(true);
-        const bool ended = platform::WaitUntil([&] { return async.finished.load(); },
-                                               kClosePolls * kClosePollMs, kClosePollMs);
-        if (!ended) {
+        // Every loop of the scan reads the stop request, so the worker
+        // ends; it is joined with the stop still raised, and only then is
+        // the host's flag put back. A worker slower than the limit is
+        // reported.
+        const std::int64_t start = platform::SteadyNowMs();
+        async.thread.join();
+        if (platform::SteadyNowMs() - start > kCloseLimitMs) {
             LogText("timeout waiting acquisiton end ");
             result = KVX_ERR_TIMEOUT;
         }
-        // Joined with the stop still raised, so that every loop of the scan
-        // leaves; only then is the host's flag put back.
-        async.thread.join();
         state.stopRequested.store(before);
     } else {
         async.thread.join();

@@ -15,11 +15,9 @@
 namespace kovran::acquisition {
 namespace {
 
-constexpr unsigned kPendingPollMs = 100;
 constexpr unsigned kGoPolls = 99;
 constexpr unsigned kGoPollMs = 10;
-constexpr unsigned kClosePolls = 1000;
-constexpr unsigned kClosePollMs = 10;
+constexpr std::int64_t kCloseLimitMs = 10000;
 
 void FeederBody(int height) {
     ScanRecord& state = ScanState();
@@ -67,17 +65,16 @@ KVXResult ADFAcq(int height) {
     bool fromBackground = false;
     if (state.feederThread.joinable()) {
         LogText("pending thread");
+        // The background acquisition keeps the scan's time limit itself.
         const std::int64_t limit =
             static_cast<std::int64_t>(Settings().scan.secAcqTimeout) * 1000 +
             Settings().scan.msecAcqTimeoutExtra;
-        const bool ended = platform::WaitUntil([&] { return !images.feederThreadRunning.load(); },
-                                               static_cast<unsigned>(std::max<std::int64_t>(limit, 0)),
-                                               kPendingPollMs);
-        if (!ended) {
-            LogText("timout waiting previous thread end");
-            return ADFThrClose() == KVX_OK ? KVX_ERR_TIMEOUT : KVX_ERR_TIMEOUT;
-        }
+        const std::int64_t start = platform::SteadyNowMs();
         state.feederThread.join();
+        if (platform::SteadyNowMs() - start > limit) {
+            LogText("timout waiting previous thread end");
+            return KVX_ERR_TIMEOUT;
+        }
         result = state.feederResult.load();
         if (result < 0) {
             LogText("previous thread end with error");
@@ -127,14 +124,12 @@ KVXResult ADFThrClose() {
     if (Images().feederThreadRunning.load()) {
         LogText("ADFThrClose with pending thread");
         const bool before = state.stopRequested.exchange(true);
-        const bool ended =
-            platform::WaitUntil([&] { return !Images().feederThreadRunning.load(); },
-                                kClosePolls * kClosePollMs, kClosePollMs);
-        if (!ended) {
+        const std::int64_t start = platform::SteadyNowMs();
+        state.feederThread.join();
+        if (platform::SteadyNowMs() - start > kCloseLimitMs) {
             LogText("timeout waiting ADF thread end ");
             result = KVX_ERR_TIMEOUT;
         }
-        state.feederThread.join();
         state.stopRequested.store(before);
     } else {
         state.feederThread.join();

@@ -78,7 +78,9 @@ KVXResult ImgCreate(std::int16_t front, std::int16_t rear, std::int16_t backligh
     state.backlightOn = backlightOn;
     Settings().scan.backlightOn = backlightOn;
     if (!Settings().scan.acq.forced) {
-        if (!device::SetUpAcqMode(AcquisitionHeight())) {
+        // The height comes from the mode's vertical resolution: the
+        // geometry first, then the buffers.
+        if (!device::SetUpAcqMode(0) || !device::SetUpAcqMode(AcquisitionHeight())) {
             LogText("ImgCreate - error setting mode for dpi");
             return KVX_ERR_INV_PARAMETER;
         }
@@ -216,6 +218,8 @@ KVXResult Stop(std::int16_t set) {
     if (ADFThrClose() != KVX_OK) result = KVX_ERR_TIMEOUT;
     state.stopRequested.store(true);
     if (ImgFree() != KVX_OK) result = KVX_ERR_GENERIC;
+    // The scans that ran are joined by now; a worker still marked running
+    // belongs to a scan of another thread of the host.
     const bool ended = platform::WaitUntil(
         [&] {
             return !state.workers.acq.load() && !state.workers.cor.load() &&

@@ -92,6 +92,7 @@ class Stream {
     bool pending_ = false;
     int budget_ = kRetryBudget;
     int retries_ = 0;
+    std::int64_t start_ = platform::SteadyNowMs();
 };
 
 std::size_t Stream::NextLength() const {
@@ -207,6 +208,12 @@ bool Stream::Run() {
             LogText(Line(p_, "cancel for stop"));
             return true;
         }
+        if (b_.limitMs > 0 && platform::SteadyNowMs() - start_ >= b_.limitMs) {
+            // Paper moved for a time ends here; a document that never
+            // ended is the orchestration's time-out.
+            b_.timedOut.store(true);
+            return true;
+        }
         if (s.sequenceStopped.load()) {
             LogText(Line(p_, "cancel for seq"));
             return false;
@@ -216,7 +223,6 @@ bool Stream::Run() {
         if (r == platform::kErrorIoIncomplete) {
             s.dataFlowing.store(true);
             platform::Sleep(pollMs);
-            notReady = 0;
             continue;
         }
         if (r != platform::kErrorSuccess) pending_ = false;
@@ -250,6 +256,9 @@ bool Stream::Run() {
             return false;
         }
         pending_ = false;
+        // A re-queued read answers "incomplete" first: the not-ready count
+        // is reset only by data.
+        notReady = 0;
         s.dataFlowing.store(true);
         // A device that sends more than was asked is not believed.
         n = std::min(n, length_);

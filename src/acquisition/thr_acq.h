@@ -70,6 +70,10 @@ struct AcqBlock {
     const std::atomic<bool>* stopRequested = nullptr;
     // Older firmware: the lock of the received count.
     const platform::ProcessLock* semaphore = nullptr;
+    // The scan's time limit from the thread's start, on the installed
+    // clock; set by the thread when the limit ended the stream.
+    std::int64_t limitMs = 0;
+    std::atomic<bool> timedOut{false};
 };
 
 // Thread bodies: firmware 0x3000 and later, and 0x2100 to 0x2FFF.
