@@ -2,9 +2,52 @@
 
 #include <algorithm>
 
+#include "api/log.h"
+#include "platform/clock.h"
 #include "sim/scanner_model.h"
+#include "sim/start_command.h"
 
 namespace kovran::sim {
+
+AcquisitionModel::AcquisitionModel() = default;
+AcquisitionModel::~AcquisitionModel() = default;
+
+void AcquisitionModel::BeginStream(ScannerModel& model) {
+    stream_.reset();
+    current_.reset();
+    refusal_.clear();
+    SimDocument document;
+    if (model.Feeder().Take(&document)) current_ = std::move(document);
+    DocumentFaults faults;
+    if (model.Faults() != nullptr) faults = model.Faults()->TakeDocumentFaults();
+    state_ = StreamState::Ended;
+    sim::StartCommand start;
+    StreamPlan plan;
+    std::string why;
+    if (startCommand_.empty()) {
+        refusal_ = "GO without a start command";
+    } else if (!DecodeStartCommand(startCommand_, &start, &why) ||
+               !PlanStream(model.Profile(), start, &plan, &why)) {
+        refusal_ = why;
+    }
+    DocumentImages images;
+    if (refusal_.empty() && current_ && !current_->Render(&images, &why)) refusal_ = why;
+    if (!refusal_.empty()) {
+        // The firmware streams nothing; the host sees an empty document.
+        LogPair("war - ", ("sim: " + refusal_).c_str());
+        return;
+    }
+    stream_ = std::make_unique<AcquisitionStream>(
+        plan, model.Profile().stream, current_ ? &*current_ : nullptr, current_ ? &images : nullptr,
+        std::move(faults), platform::SteadyNowNs());
+    state_ = StreamState::Streaming;
+}
+
+void AcquisitionModel::EndStream() {
+    stream_.reset();
+    current_.reset();
+    state_ = StreamState::Idle;
+}
 
 void AcquisitionModel::TakeModeParameter(std::uint8_t code) {
     if (modeParameters_ == 0) return;
@@ -20,15 +63,23 @@ void AcquisitionModel::OnSensorConfiguration(ScannerModel& model, const CommandC
 }
 
 void AcquisitionModel::OnStartCommand(ScannerModel& model, const CommandCall& call) {
-    if (call.data) model.Acquisition().startCommand_.assign(call.data, call.data + 33);
+    AcquisitionModel& a = model.Acquisition();
+    if (call.data) a.startCommand_.assign(call.data, call.data + 33);
+    // The old request form carries no data: the device keeps what it had.
+    if (a.state_ != StreamState::Streaming) a.state_ = StreamState::Armed;
 }
 
 void AcquisitionModel::OnStart(ScannerModel& model, const CommandCall&) {
-    model.Acquisition().acquiring_ = true;
+    AcquisitionModel& a = model.Acquisition();
+    a.acquiring_ = true;
+    // GO of the streaming firmware takes the next document.
+    if (FirmwareVersion(model.Firmware()) >= 0x3000) a.BeginStream(model);
 }
 
 void AcquisitionModel::OnStop(ScannerModel& model, const CommandCall&) {
-    model.Acquisition().acquiring_ = false;
+    AcquisitionModel& a = model.Acquisition();
+    a.acquiring_ = false;
+    a.EndStream();
 }
 
 void AcquisitionModel::OnLampLevels(ScannerModel& model, const CommandCall& call) {

@@ -8,7 +8,9 @@ namespace kovran::sim {
 
 ScannerModel::ScannerModel(const DeviceProfile& profile)
     : profile_(profile), eeprom_(profile), printer_(profile) {
-    status_.Feeder().Load(PlaceholderCheques(profile.documents));
+    status_.Feeder().Load(
+        GeneratedCheques(profile.documents, profile.documentsColour, profile.documentsSeed));
+    status_.Feeder().Load(profile.feeder);
 }
 
 int ScannerModel::Execute(const DecodedRequest& request, const std::uint8_t* outData,
@@ -82,12 +84,17 @@ std::uint32_t ScannerModel::StatusWord() const {
     // stuck together covers the double-sheet sensors while it passes.
     if (acquisition_.Acquiring()) {
         word |= kStatusBusy;
-        if (!feeder.Empty() && feeder.Front().doubleSheet) word |= kStatusDoubleSheet;
+        const auto& current = acquisition_.Current();
+        const bool doubled =
+            current ? current->doubleSheet : (!feeder.Empty() && feeder.Front().doubleSheet);
+        if (doubled) word |= kStatusDoubleSheet;
     }
-    if (!feeder.Empty()) {
+    // The input sensor sees the paper until its trailing edge has passed;
+    // the feeder's photocell sees the documents still waiting.
+    const AcquisitionStream* stream = acquisition_.Stream();
+    if (!feeder.Empty() || (stream != nullptr && stream->DocumentAtInput()))
         word |= kStatusDocumentAtInput;
-        if ((profile_.configWord & kConfigFeeder) != 0) word |= kStatusPhotocell;
-    }
+    if (!feeder.Empty() && (profile_.configWord & kConfigFeeder) != 0) word |= kStatusPhotocell;
     if (stripe_.On()) word |= kStatusStripeOn;
     if (profile_.externalPower) word |= kStatusExternalPower;
     return status_.Forced(word);

@@ -78,6 +78,11 @@ class ScannerModel {
     PrinterModel& Printer() { return printer_; }
     const PrinterModel& Printer() const { return printer_; }
 
+    // The fault plan the stream takes its document faults from (owned by
+    // the simulated scanner; null in a model alone).
+    void SetFaults(FaultPlan* faults) { faults_ = faults; }
+    FaultPlan* Faults() { return faults_; }
+
     FeederQueue& Feeder() { return status_.Feeder(); }
     const FeederQueue& Feeder() const { return status_.Feeder(); }
 
@@ -109,6 +114,7 @@ class ScannerModel {
     EepromModel eeprom_;
     PrinterModel printer_;
     std::deque<ExecutedCommand> history_;
+    FaultPlan* faults_ = nullptr;
 };
 
 }  // namespace kovran::sim
