@@ -118,8 +118,10 @@ std::uint8_t AcquisitionStream::Reflectance(SensorSide side, std::uint32_t line,
     if (side == SensorSide::Rear) k -= rearDelayLines_;
     const std::uint8_t outside = backlight ? kBacklightOpen : settings_.background;
     if (!hasDocument_) return outside;
-    const double u = static_cast<double>(k) / plan_.dpiV;
-    const double v = static_cast<double>(pixel) / dpiH - settings_.documentOffset300 / 300.0;
+    // Each line and pixel sees the paper at its centre.
+    const double u = (static_cast<double>(k) + 0.5) / plan_.dpiV;
+    const double v =
+        (static_cast<double>(pixel) + 0.5) / dpiH - settings_.documentOffset300 / 300.0;
     if (backlight) {
         if (images_.backlight && !images_.backlight->Empty())
             return SampleAt(*images_.backlight, false, u, v, -1, outside);
