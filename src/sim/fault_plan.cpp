@@ -409,7 +409,10 @@ std::optional<std::uint64_t> FaultPlan::StreamBytesBeforeEvent() const {
     };
     for (const Fault& f : faults_) {
         if (auto* u = std::get_if<Unplug>(&f); u && u->atByte > 0) consider(u->atByte);
-        if (auto* e = std::get_if<BulkError>(&f); e && e->count != 0) consider(e->atByte);
+        // A due read error waits for the next read; it does not hold the
+        // stream.
+        if (auto* e = std::get_if<BulkError>(&f); e && e->count != 0 && e->atByte > 0)
+            consider(e->atByte);
         if (auto* s = std::get_if<BulkStall>(&f); s && s->count != 0) consider(s->atByte);
     }
     return first;

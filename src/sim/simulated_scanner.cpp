@@ -314,7 +314,11 @@ SimulatedScanner::BulkInStep SimulatedScanner::PumpBulkIn(std::uint64_t generati
     if (acquisition.State() == StreamState::Armed) return {};
     if (acquisition.State() != StreamState::Streaming || stream == nullptr)
         return {BulkInState::Done, 0};
-    if (int error = faults_.TakeBulkError()) return {BulkInState::Failed, error};
+    // A read error hits a read before its first byte: the bytes of a read
+    // under way are never lost, the next read fails.
+    if (*progress == 0) {
+        if (int error = faults_.TakeBulkError()) return {BulkInState::Failed, error};
+    }
     if (faults_.Stalled()) return {};
     std::size_t room = length - *progress;
     if (std::optional<std::uint64_t> event = faults_.StreamBytesBeforeEvent())
