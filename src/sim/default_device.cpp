@@ -41,6 +41,7 @@ page_counter = 0
 inkjet_counter = 0
 external_power = yes
 documents = 5
+bulk_limit = 16777216
 )";
 
 }  // namespace

@@ -12,6 +12,8 @@
 #include "platform/usb_vendors.h"
 #include "sim/command_table.h"
 #include "sim/fault_plan.h"
+#include "sim/feeder.h"
+#include "sim/sensor_model.h"
 
 namespace kovran::sim {
 
@@ -26,6 +28,30 @@ inline constexpr std::uint32_t kConfigRear = 1u << 1;
 inline constexpr std::uint32_t kConfigFeeder = 1u << 8;
 inline constexpr std::uint32_t kConfigMicr = 1u << 12;
 inline constexpr std::uint32_t kConfigPowerSensing = 1u << 14;
+
+// How the device streams its lines.
+struct StreamSettings {
+    // Marks every channel line with a leading 0 byte (a hardware aligner).
+    bool aligner = false;
+    // Paced: lines come at the mode's line rate as the installed clock
+    // passes; free-running: as fast as the host reads.
+    enum class Pace : std::uint8_t { FreeRunning, Paced };
+    Pace pace = Pace::FreeRunning;
+    double paperInchesPerSecond = 20.0;
+    SensorSettings sensor;
+    // Where the paper lies: its edge this far from the sensors' pixel 0,
+    // and the rear sensor this far downstream of the front (1/300 inch).
+    int documentOffset300 = 60;
+    int rearDelay300 = 270;
+    // Background before the document's leading edge reaches the front
+    // sensor (1/300 inch).
+    int leadGap300 = 30;
+    // What the sensors see where there is no paper.
+    std::uint8_t background = 20;
+};
+
+// Linux's default usbfs limit on one bulk transfer.
+inline constexpr std::size_t kUsbfsDefaultLimit = 16u << 20;
 
 struct DeviceProfile {
     std::string name;  // for messages only
@@ -65,7 +91,14 @@ struct DeviceProfile {
 
     bool externalPower = true;  // status flag bit 0
     bool plugged = true;        // present at start
-    unsigned documents = 0;     // placeholder cheques in the feeder at start
+    unsigned documents = 0;     // generated cheques in the feeder at start
+    bool documentsColour = false;
+    std::uint32_t documentsSeed = 1;
+    // Documents from files or a corpus, after the generated ones.
+    std::vector<SimDocument> feeder;
+    StreamSettings stream;
+    // Bulk transfers above this many bytes are refused with 1450 (0: none).
+    std::size_t bulkLimit = kUsbfsDefaultLimit;
 
     // Cross-process tracing of control transfers (transfer_log.h): every
     // transfer appends a begin and an end line to this file.

@@ -1,6 +1,7 @@
 #include "sim/fault_plan.h"
 #include "platform/sys_error.h"
 
+#include <algorithm>
 #include <charconv>
 #include <cstdlib>
 #include <type_traits>
@@ -196,6 +197,86 @@ std::optional<Fault> ParseFault(std::string_view text, std::string* error) {
         }
         return BulkTooLarge{static_cast<std::size_t>(a)};
     }
+    if (kind == "bulk_error") {
+        BulkError e;
+        if (w.size() < 2 || !Number(w[1], 1, 0xFFFF, &a)) {
+            Fail(error, "bulk_error: expected a Windows error code");
+            return std::nullopt;
+        }
+        e.error = static_cast<int>(a);
+        std::size_t i = 2;
+        if (i < w.size() && w[i] != "at") {
+            if (!count(i, &b)) {
+                Fail(error, "bulk_error: bad count");
+                return std::nullopt;
+            }
+            e.count = static_cast<int>(b);
+            ++i;
+        }
+        if (i < w.size()) {
+            if (w[i] != "at" || i + 2 != w.size() ||
+                !Number(w[i + 1], 0, static_cast<long long>(kMaxPosition), &b)) {
+                Fail(error, "bulk_error: expected \"at <byte>\" at the end");
+                return std::nullopt;
+            }
+            e.atByte = static_cast<std::uint64_t>(b);
+        }
+        return e;
+    }
+    if (kind == "bulk_stall") {
+        if (w.size() != 2 || !Number(w[1], 0, static_cast<long long>(kMaxPosition), &a)) {
+            Fail(error, "bulk_stall: expected a byte position");
+            return std::nullopt;
+        }
+        return BulkStall{static_cast<std::uint64_t>(a), 1};
+    }
+    if (kind == "early_completion") {
+        long long n = 1;
+        if (w.size() > 2 || (w.size() == 2 && !count(1, &n))) {
+            Fail(error, "early_completion: expected an optional count");
+            return std::nullopt;
+        }
+        return EarlyCompletion{static_cast<int>(n)};
+    }
+    if (kind == "short_document") {
+        long long n = 1;
+        if (w.size() < 2 || w.size() > 3 || !Number(w[1], 0, 0xFFFFFF, &a) ||
+            (w.size() == 3 && !count(2, &n))) {
+            Fail(error, "short_document: expected scan lines and an optional count");
+            return std::nullopt;
+        }
+        return ShortDocument{static_cast<std::uint32_t>(a), static_cast<int>(n)};
+    }
+    if (kind == "aligner_glitch") {
+        long long channel = 0;
+        if (w.size() < 3 || w.size() > 4 || !Number(w[1], 0, 0xFFFFFF, &a) ||
+            !Number(w[2].front() == '+' ? w[2].substr(1) : w[2], -1, 1, &b) || b == 0 ||
+            (w.size() == 4 && !Number(w[3], 0, 5, &channel))) {
+            Fail(error, "aligner_glitch: expected a scan line, +1 or -1 and an optional channel");
+            return std::nullopt;
+        }
+        return AlignerGlitch{static_cast<std::uint32_t>(a), static_cast<int>(b),
+                             static_cast<int>(channel), 1};
+    }
+    if (kind == "noise_dropout") {
+        long long len = 0;
+        long long lines = 1;
+        if (w.size() < 4 || w.size() > 5 || !Number(w[1], 0, 0xFFFFFF, &a) ||
+            !Number(w[2], 0, 0xFFFF, &b) || !Number(w[3], 1, 0xFFFF, &len) ||
+            (w.size() == 5 && !Number(w[4], 1, 0xFFFFFF, &lines))) {
+            Fail(error, "noise_dropout: expected a scan line, a pixel, a length and lines");
+            return std::nullopt;
+        }
+        return NoiseDropout{static_cast<std::uint32_t>(a), static_cast<std::uint32_t>(b),
+                            static_cast<std::uint32_t>(len), static_cast<std::uint32_t>(lines), 1};
+    }
+    if (kind == "rate_limit") {
+        if (w.size() != 2 || !Number(w[1], 1, static_cast<long long>(kMaxPosition), &a)) {
+            Fail(error, "rate_limit: expected bytes per second from 1");
+            return std::nullopt;
+        }
+        return RateLimit{static_cast<std::uint64_t>(a)};
+    }
     Fail(error, "unknown fault \"" + std::string(kind) + "\"");
     return std::nullopt;
 }
@@ -214,7 +295,7 @@ void FaultPlan::DropSpent() {
             [](const auto& x) {
                 using T = std::decay_t<decltype(x)>;
                 if constexpr (std::is_same_v<T, Unplug> || std::is_same_v<T, Replug> ||
-                              std::is_same_v<T, BulkTooLarge>) {
+                              std::is_same_v<T, BulkTooLarge> || std::is_same_v<T, RateLimit>) {
                     return false;
                 } else {
                     return x.count == 0;
@@ -319,6 +400,89 @@ int FaultPlan::OnBulkSubmit(std::size_t length) const {
             return platform::kErrorNoSystemResources;
     }
     return platform::kErrorSuccess;
+}
+
+std::optional<std::uint64_t> FaultPlan::StreamBytesBeforeEvent() const {
+    std::optional<std::uint64_t> first;
+    auto consider = [&](std::uint64_t at) {
+        if (!first || at < *first) first = at;
+    };
+    for (const Fault& f : faults_) {
+        if (auto* u = std::get_if<Unplug>(&f); u && u->atByte > 0) consider(u->atByte);
+        // A due read error waits for the next read; it does not hold the
+        // stream.
+        if (auto* e = std::get_if<BulkError>(&f); e && e->count != 0 && e->atByte > 0)
+            consider(e->atByte);
+        if (auto* s = std::get_if<BulkStall>(&f); s && s->count != 0) consider(s->atByte);
+    }
+    return first;
+}
+
+bool FaultPlan::OnStreamBytes(std::uint64_t bytes) {
+    for (Fault& f : faults_) {
+        if (auto* e = std::get_if<BulkError>(&f)) e->atByte -= std::min(e->atByte, bytes);
+        if (auto* s = std::get_if<BulkStall>(&f)) s->atByte -= std::min(s->atByte, bytes);
+    }
+    return OnBulkBytes(bytes);
+}
+
+int FaultPlan::TakeBulkError() {
+    int error = platform::kErrorSuccess;
+    for (Fault& f : faults_) {
+        if (auto* e = std::get_if<BulkError>(&f); e && e->atByte == 0 && Take(e->count)) {
+            error = e->error;
+            break;
+        }
+    }
+    DropSpent();
+    return error;
+}
+
+bool FaultPlan::Stalled() const {
+    for (const Fault& f : faults_) {
+        if (auto* s = std::get_if<BulkStall>(&f); s && s->count != 0 && s->atByte == 0) return true;
+    }
+    return false;
+}
+
+bool FaultPlan::TakeEarlyCompletion() {
+    bool hit = false;
+    for (Fault& f : faults_) {
+        if (auto* e = std::get_if<EarlyCompletion>(&f); e && Take(e->count)) {
+            hit = true;
+            break;
+        }
+    }
+    DropSpent();
+    return hit;
+}
+
+DocumentFaults FaultPlan::TakeDocumentFaults() {
+    DocumentFaults out;
+    for (Fault& f : faults_) {
+        if (auto* s = std::get_if<ShortDocument>(&f); s && !out.shortLines && Take(s->count)) {
+            out.shortLines = s->lines;
+        } else if (auto* g = std::get_if<AlignerGlitch>(&f); g && Take(g->count)) {
+            out.glitches.push_back(*g);
+        } else if (auto* n = std::get_if<NoiseDropout>(&f); n && Take(n->count)) {
+            out.dropouts.push_back(*n);
+        }
+    }
+    // A stall belongs to one acquisition: the next one flows again.
+    for (Fault& f : faults_) {
+        if (auto* s = std::get_if<BulkStall>(&f); s && s->atByte == 0) s->count = 0;
+    }
+    DropSpent();
+    return out;
+}
+
+std::uint64_t FaultPlan::RateLimitBytesPerSecond() const {
+    std::uint64_t limit = 0;
+    for (const Fault& f : faults_) {
+        if (auto* r = std::get_if<RateLimit>(&f); r && (limit == 0 || r->bytesPerSecond < limit))
+            limit = r->bytesPerSecond;
+    }
+    return limit;
 }
 
 bool FaultPlan::OnMissing() {

@@ -9,6 +9,7 @@
 #include <tuple>
 
 #include "platform/file_descriptor.h"
+#include "sim/document_source.h"
 
 namespace kovran::sim {
 
@@ -94,7 +95,7 @@ class SectionParser {
 
     // Empty when accepted, else the reason.
     std::string Apply(std::string_view key, std::string_view v) {
-        if (key != "fault" && !seen_.insert(std::string(key)).second) {
+        if (key != "fault" && key != "feeder" && !seen_.insert(std::string(key)).second) {
             return "key \"" + std::string(key) + "\" given twice";
         }
         std::string why;
@@ -174,8 +175,71 @@ class SectionParser {
             flag(&p_->externalPower);
         } else if (key == "plugged") {
             flag(&p_->plugged);
+        } else if (key == "documents" && v.substr(0, 7) == "corpus:") {
+            const std::string dir(Trim(v.substr(7)));
+            std::string corpusWhy;
+            if (dir.empty() || !LoadCorpus(dir, &p_->feeder, &corpusWhy))
+                why = "documents: " +
+                      (dir.empty() ? std::string("corpus folder missing") : corpusWhy);
         } else if (key == "documents") {
             number(kMaxPlaceholderDocuments, &p_->documents);
+        } else if (key == "documents_colour") {
+            flag(&p_->documentsColour);
+        } else if (key == "documents_seed") {
+            number(0xFFFFFFFFull, &p_->documentsSeed);
+        } else if (key == "feeder") {
+            SimDocument d;
+            std::string feederWhy;
+            if (ParseFeederLine(v, &d, &feederWhy)) {
+                p_->feeder.push_back(std::move(d));
+            } else {
+                why = feederWhy;
+            }
+        } else if (key == "aligner") {
+            flag(&p_->stream.aligner);
+        } else if (key == "stream") {
+            if (v == "paced" || v == "free") {
+                p_->stream.pace =
+                    v == "paced" ? StreamSettings::Pace::Paced : StreamSettings::Pace::FreeRunning;
+            } else {
+                why = "\"stream\" is paced or free";
+            }
+        } else if (key == "paper_speed") {
+            unsigned ips = 0;
+            number(1000, &ips);
+            if (why.empty() && ips == 0) why = "\"paper_speed\" needs 1 to 1000 inches per second";
+            if (why.empty()) p_->stream.paperInchesPerSecond = ips;
+        } else if (key == "sensor_seed") {
+            number(0xFFFFFFFFull, &p_->stream.sensor.seed);
+        } else if (key == "sensor_gain" || key == "sensor_dark") {
+            // Two numbers: the lowest and highest value (gain in percent of
+            // full scale, dark offset in raw counts).
+            const std::size_t blank = v.find_first_of(" \t");
+            unsigned long long lo = 0;
+            unsigned long long hi = 0;
+            const bool gain = key == "sensor_gain";
+            const unsigned long long max = gain ? 100 : 100;
+            if (blank == std::string_view::npos ||
+                !ParseNumber(Trim(v.substr(0, blank)), max, &lo) ||
+                !ParseNumber(Trim(v.substr(blank)), max, &hi) || lo > hi || (gain && lo == 0)) {
+                why = "\"" + std::string(key) + "\" needs a lowest and a highest value up to 100";
+            } else if (gain) {
+                p_->stream.sensor.gainMin = lo / 100.0;
+                p_->stream.sensor.gainMax = hi / 100.0;
+            } else {
+                p_->stream.sensor.darkMin = static_cast<double>(lo);
+                p_->stream.sensor.darkMax = static_cast<double>(hi);
+            }
+        } else if (key == "document_offset") {
+            number(3000, &p_->stream.documentOffset300);
+        } else if (key == "rear_delay") {
+            number(3000, &p_->stream.rearDelay300);
+        } else if (key == "lead_gap") {
+            number(3000, &p_->stream.leadGap300);
+        } else if (key == "background") {
+            number(254, &p_->stream.background);
+        } else if (key == "bulk_limit") {
+            number(1ull << 40, &p_->bulkLimit);
         } else if (key == "transfer_log") {
             if (v.empty()) why = "\"transfer_log\" needs a path";
             p_->transferLog = std::string(v);

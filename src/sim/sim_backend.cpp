@@ -108,9 +108,12 @@ class SimDevice : public platform::UsbDevice {
                 t.state = State::Failed;
                 t.error = kErrorFileNotFound;
             }
-        } else if (!scanner_->BulkInHeld()) {
-            // Nothing to stream yet: the short read that ends a stream.
-            t.state = State::Done;
+        } else {
+            t.buffer = buffer;
+            t.length = length;
+            // No acquisition (or a read completed before GO): the short
+            // read that ends a stream.
+            if (scanner_->BulkInEndsAtOnce()) t.state = State::Done;
         }
         std::lock_guard<std::mutex> lock(mutex_);
         *id = ++lastId_;
@@ -159,13 +162,33 @@ class SimDevice : public platform::UsbDevice {
     struct Transfer {
         platform::BulkPipe pipe = platform::BulkPipe::In;
         State state = State::Pending;
-        std::size_t transferred = 0;
+        std::size_t transferred = 0;  // the progress of a read
         int error = kErrorSuccess;
+        std::uint8_t* buffer = nullptr;  // the host's buffer of a read
+        std::size_t length = 0;
     };
 
     bool StillPendingLocked(platform::BulkTransferId id) const {
         auto it = transfers_.find(id);
         return it != transfers_.end() && it->second.state == State::Pending;
+    }
+
+    // Moves the stream into the pending reads, oldest first, as the device
+    // fills the transfers the host queued in their order.
+    void PumpLocked(platform::BulkTransferId upTo) {
+        for (auto& [id, t] : transfers_) {
+            if (id > upTo) break;
+            if (t.state != State::Pending || t.pipe != platform::BulkPipe::In) continue;
+            const SimulatedScanner::BulkInStep step =
+                scanner_->PumpBulkIn(generation_, t.buffer, t.length, &t.transferred);
+            if (step.state == SimulatedScanner::BulkInState::Pending) break;
+            if (step.state == SimulatedScanner::BulkInState::Failed) {
+                t.state = State::Failed;
+                t.error = step.error;
+            } else {
+                t.state = State::Done;
+            }
+        }
     }
 
     int ReapLocked(platform::BulkTransferId id, std::size_t* transferred) {
@@ -177,10 +200,9 @@ class SimDevice : public platform::UsbDevice {
             if (!scanner_->Alive(generation_)) {
                 t.state = State::Failed;
                 t.error = kErrorFileNotFound;
-            } else if (!scanner_->BulkInHeld()) {
-                t.state = State::Done;  // released: still nothing to stream
             } else {
-                return kErrorIoIncomplete;
+                PumpLocked(id);
+                if (t.state == State::Pending) return kErrorIoIncomplete;
             }
         }
         int result = kErrorSuccess;

@@ -38,6 +38,7 @@ SimulatedScanner::SimulatedScanner(const DeviceProfile& profile, std::string pat
       plugged_(profile.plugged),
       speed_(profile.highSpeed ? BusSpeed::High : BusSpeed::Full) {
     for (const Fault& f : profile.faults) faults_.Arm(f);
+    model_.SetFaults(&faults_);
 }
 
 bool SimulatedScanner::Plugged() const {
@@ -276,7 +277,77 @@ int SimulatedScanner::BulkAdmit(std::uint64_t generation, std::size_t length) {
         if (!plugged_ && faults_.OnMissing()) plugged_ = true;
         return platform::kErrorFileNotFound;
     }
+    if (profile_.bulkLimit > 0 && length > profile_.bulkLimit)
+        return platform::kErrorNoSystemResources;
     return faults_.OnBulkSubmit(length);
+}
+
+bool SimulatedScanner::BulkInEndsAtOnce() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (holdBulkIn_) return false;
+    switch (model_.Acquisition().State()) {
+        case StreamState::Armed:
+            return faults_.TakeEarlyCompletion();
+        case StreamState::Streaming:
+            return false;
+        case StreamState::Idle:
+        case StreamState::Ended:
+            break;
+    }
+    return true;
+}
+
+std::uint64_t SimulatedScanner::BulkInBytes() const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return bulkInBytes_;
+}
+
+SimulatedScanner::BulkInStep SimulatedScanner::PumpBulkIn(std::uint64_t generation,
+                                                          std::uint8_t* buffer, std::size_t length,
+                                                          std::size_t* progress) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (!plugged_ || generation != generation_)
+        return {BulkInState::Failed, platform::kErrorFileNotFound};
+    if (holdBulkIn_) return {};
+    AcquisitionModel& acquisition = model_.Acquisition();
+    AcquisitionStream* stream = acquisition.Stream();
+    if (acquisition.State() == StreamState::Armed) return {};
+    if (acquisition.State() != StreamState::Streaming || stream == nullptr)
+        return {BulkInState::Done, 0};
+    // A read error hits a read before its first byte: the bytes of a read
+    // under way are never lost, the next read fails.
+    if (*progress == 0) {
+        if (int error = faults_.TakeBulkError()) return {BulkInState::Failed, error};
+    }
+    if (faults_.Stalled()) return {};
+    std::size_t room = length - *progress;
+    if (std::optional<std::uint64_t> event = faults_.StreamBytesBeforeEvent())
+        room = static_cast<std::size_t>(std::min<std::uint64_t>(room, *event));
+    const std::int64_t now = platform::SteadyNowNs();
+    if (std::uint64_t rate = faults_.RateLimitBytesPerSecond()) {
+        if (rateStartNs_ < 0) rateStartNs_ = now;
+        const double allowed =
+            static_cast<double>(now - rateStartNs_) / 1e9 * static_cast<double>(rate);
+        const std::uint64_t budget = allowed > static_cast<double>(rateBytes_)
+                                         ? static_cast<std::uint64_t>(allowed) - rateBytes_
+                                         : 0;
+        room = static_cast<std::size_t>(std::min<std::uint64_t>(room, budget));
+    }
+    bool ended = false;
+    const std::size_t n = stream->Produce(buffer + *progress, room, now, &ended);
+    *progress += n;
+    bulkInBytes_ += n;
+    rateBytes_ += n;
+    if (faults_.OnStreamBytes(n)) {
+        UnplugLocked();
+        return {BulkInState::Failed, platform::kErrorFileNotFound};
+    }
+    if (ended) {
+        acquisition.MarkEnded();
+        return {BulkInState::Done, 0};
+    }
+    if (*progress == length) return {BulkInState::Done, 0};
+    return {};
 }
 
 bool SimulatedScanner::BulkOut(const std::uint8_t* data, std::size_t length) {

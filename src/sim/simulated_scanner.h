@@ -85,6 +85,21 @@ class SimulatedScanner {
     bool BulkInHeld() const;
     std::uint32_t BulkPacketSize() const;
 
+    // A bulk-in read is queued: true when it ends at once with nothing
+    // (no acquisition, or a read completed before GO).
+    bool BulkInEndsAtOnce();
+    // Where a queued bulk-in read stands after moving the stream's due
+    // bytes into buffer[*progress..length).
+    enum class BulkInState : std::uint8_t { Pending, Done, Failed };
+    struct BulkInStep {
+        BulkInState state = BulkInState::Pending;
+        int error = 0;  // Failed
+    };
+    BulkInStep PumpBulkIn(std::uint64_t generation, std::uint8_t* buffer, std::size_t length,
+                          std::size_t* progress);
+    // Bytes the bulk-in stream has sent since power-on.
+    std::uint64_t BulkInBytes() const;
+
   private:
     int StandardRequest(const platform::UsbSetup& setup, std::vector<std::uint8_t>* reply) const;
     void UnplugLocked();
@@ -105,6 +120,10 @@ class SimulatedScanner {
     int active_ = 0;
     int maxActive_ = 0;
     std::uint64_t bulkOutBytes_ = 0;
+    std::uint64_t bulkInBytes_ = 0;
+    // Rate limiting: bytes sent since the limit's clock started.
+    std::int64_t rateStartNs_ = -1;
+    std::uint64_t rateBytes_ = 0;
 };
 
 }  // namespace kovran::sim
