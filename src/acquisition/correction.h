@@ -10,6 +10,7 @@
 #include <atomic>
 #include <cstddef>
 #include <cstdint>
+#include <string>
 
 #include "acquisition/image_record.h"
 
@@ -73,12 +74,41 @@ struct CorrectionBlock {
     std::size_t cmc7Capacity = 0;
     // The acquisition thread's progress; never null while the thread runs.
     const StreamState* stream = nullptr;
+    // Filled by the acquisition: its end flag (&StreamState::endFlag), which
+    // the correction raises when no line came within the wait limit, and
+    // the stop flag of KVXStop. Either may be null.
+    std::atomic<bool>* endRequest = nullptr;
+    const std::atomic<bool>* stopFlag = nullptr;
+    // Options of this acquisition (FillCorrectionOptions sets them from the
+    // settings and the device; the acquisition calls it on its own thread).
+    bool swGlitchDetection = false;
+    bool swNoiseDetection = false;
+    bool debugGlitch = false;
+    std::string glitchDirectory;    // where the debug glitch images go
+    std::int32_t msecValLines = 1;  // older thread: pause per arrived line
+    // Filled by the sequence check when it watches the lines: on, the
+    // correction runs every 5 ms and hands it fresh lines in small steps.
+    bool lineCheck = false;
+    void (*checkLines)(CorrectionBlock& block, std::int32_t firstLine,
+                       std::int32_t lines) = nullptr;
     // Written by the correction thread: lines and bytes finished per side,
     // and the magnetic samples appended so far.
     std::array<std::atomic<std::int32_t>, 3> lines{};
     std::array<std::atomic<std::int64_t>, 3> bytes{};
     std::atomic<std::size_t> cmc7Samples{0};
 };
+
+// The options of an acquisition from the settings in force and the device
+// (firmware, aligner, mirrored front, correction flag, glitch and noise
+// detection, debug glitch images); the block's kind must be set first.
+void FillCorrectionOptions(CorrectionBlock& block);
+
+// Writes one debug image of raw lines (grey, `lineLength` bytes per line)
+// as a JPEG file; installed by a layer that has the encoder.
+using GlitchImageWriter = void (*)(const char* path, const std::uint8_t* lines,
+                                   std::size_t lineLength, std::int32_t count);
+// Null: no debug glitch images are written.
+void InstallGlitchImageWriter(GlitchImageWriter writer);
 
 // Builds the per-side gain coefficients for this acquisition from the
 // loaded references (1.0 without calibration). False when they cannot be
