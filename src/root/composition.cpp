@@ -11,6 +11,7 @@
 #include "device/device_record.h"
 #include "device/transport.h"
 #include "device/usb_selection.h"
+#include "imaging/deskew.h"
 #include "platform/usb_libusb.h"
 #include "sim/sim_backend.h"
 
@@ -31,6 +32,7 @@ void InstallComposition() {
                         .logIdentityLine = &device::LogIdentityLine});
     device::InstallUsbBackendFactory(&MakeUsbBackendFromEnvironment);
     InstallImageHooks(acquisition::MakeImageHooks());
+    acquisition::InstallPostProcessHooks(imaging::MakePostProcessHooks());
 }
 
 std::unique_ptr<platform::UsbBackend> MakeUsbBackendFromEnvironment() {
