@@ -38,7 +38,7 @@ struct DeskewCall {
         int x = 0;
         int y = 0;
     };
-    StampMark stamp;
+    StampMark stamp{};
 };
 
 struct PostProcessHooks {
