@@ -39,11 +39,18 @@ void DeskewCheque(benchmark::State& state, bool fullTransform) {
     state.counters["height"] = side.Height;
 }
 
-void BM_DeskewWrapFull(benchmark::State& state) { DeskewCheque(state, true); }
-void BM_DeskewWrapCropOnly(benchmark::State& state) { DeskewCheque(state, false); }
+void BM_DeskewWrapFull(benchmark::State& state) {
+    DeskewCheque(state, true);
+}
+void BM_DeskewWrapCropOnly(benchmark::State& state) {
+    DeskewCheque(state, false);
+}
 
 BENCHMARK(BM_DeskewWrapFull)->Unit(benchmark::kMillisecond)->MeasureProcessCPUTime()->UseRealTime();
-BENCHMARK(BM_DeskewWrapCropOnly)->Unit(benchmark::kMillisecond)->MeasureProcessCPUTime()->UseRealTime();
+BENCHMARK(BM_DeskewWrapCropOnly)
+    ->Unit(benchmark::kMillisecond)
+    ->MeasureProcessCPUTime()
+    ->UseRealTime();
 
 }  // namespace
 

@@ -61,8 +61,8 @@ void UprightSize(const cv::RotatedRect& rect, double* width, double* height) {
 
 enum class Verdict { Accept, Reject };
 
-Verdict CheckSize(const cv::RotatedRect& rect, const cv::Rect& box, const cv::Size& image,
-                  int dpi, double threshold) {
+Verdict CheckSize(const cv::RotatedRect& rect, const cv::Rect& box, const cv::Size& image, int dpi,
+                  double threshold) {
     double width = 0.0;
     double height = 0.0;
     UprightSize(rect, &width, &height);
@@ -82,7 +82,9 @@ Verdict CheckSize(const cv::RotatedRect& rect, const cv::Rect& box, const cv::Si
     return Verdict::Accept;
 }
 
-double LowerThreshold(double threshold) { return threshold - (threshold < 51 ? 5 : 10); }
+double LowerThreshold(double threshold) {
+    return threshold - (threshold < 51 ? 5 : 10);
+}
 
 }  // namespace
 
@@ -93,8 +95,7 @@ std::optional<cv::RotatedRect> findImgContours(const cv::Mat& grey, int dpi,
     cv::Mat blurred;
     cv::GaussianBlur(grey, blurred, cv::Size(kBlurSize, kBlurSize), 0);
     cv::Mat binary;
-    double threshold =
-        cv::threshold(blurred, binary, 0, 255, cv::THRESH_BINARY | cv::THRESH_OTSU);
+    double threshold = cv::threshold(blurred, binary, 0, 255, cv::THRESH_BINARY | cv::THRESH_OTSU);
     if (threshold < kLowestOtsu || threshold > kHighestOtsu) {
         threshold = std::clamp(threshold, kLowestOtsu, kHighestOtsu);
         cv::threshold(blurred, binary, threshold, 255, cv::THRESH_BINARY);

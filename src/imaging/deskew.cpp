@@ -71,7 +71,9 @@ double TopEdgeAngle(const Corners& c) {
     return std::atan(dy / dx) * kRadToDeg;
 }
 
-double Distance(cv::Point2f a, cv::Point2f b) { return std::hypot(a.x - b.x, a.y - b.y); }
+double Distance(cv::Point2f a, cv::Point2f b) {
+    return std::hypot(a.x - b.x, a.y - b.y);
+}
 
 cv::Rect2f BoxOf(const Corners& c, cv::Size image) {
     const float x0 = std::max(0.0f, std::min({c.topLeft.x, c.bottomLeft.x, c.topRight.x}));
@@ -83,7 +85,9 @@ cv::Rect2f BoxOf(const Corners& c, cv::Size image) {
     return {x0, y0, std::max(1.0f, x1 - x0), std::max(1.0f, y1 - y0)};
 }
 
-float DropSmall(float v) { return std::abs(v) < kDroppedOffset ? 0.0f : v; }
+float DropSmall(float v) {
+    return std::abs(v) < kDroppedOffset ? 0.0f : v;
+}
 
 cv::Mat GreyOf(const ImageRecord& side) {
     if (side.bytesPerPixel != 3 || side.channels < 3) return ChannelPlane(side, 0);
@@ -242,7 +246,8 @@ bool DeskewSide(ImageRecord& side, const DeskewCall& call, std::string* message)
         from = {inRecord(corners.topLeft), inRecord(corners.topRight),
                 inRecord(corners.bottomLeft)};
         to = {place(0, 0, true), place(width, 0, true), place(0, height, true)};
-        size = cv::Size(static_cast<int>(std::lround(width)), static_cast<int>(std::lround(height)));
+        size =
+            cv::Size(static_cast<int>(std::lround(width)), static_cast<int>(std::lround(height)));
     } else {
         width = std::min<double>(box.width, widest);
         height = std::min<double>(box.height, highest);
@@ -250,7 +255,8 @@ bool DeskewSide(ImageRecord& side, const DeskewCall& call, std::string* message)
         from = {inRecord(box.tl()), inRecord({box.x + box.width, box.y}),
                 inRecord({box.x, box.y + box.height})};
         to = {place(0, 0, mirror), place(box.width, 0, mirror), place(0, box.height, mirror)};
-        size = cv::Size(static_cast<int>(std::lround(width)), static_cast<int>(std::lround(height)));
+        size =
+            cv::Size(static_cast<int>(std::lround(width)), static_cast<int>(std::lround(height)));
     }
     size.width = std::max(size.width, 1);
     size.height = std::max(size.height, 1);

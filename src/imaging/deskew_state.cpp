@@ -4,7 +4,9 @@
 
 namespace kovran::imaging {
 
-DeskewRecord& DeskewStates() { return lib().Get<DeskewRecord>(); }
+DeskewRecord& DeskewStates() {
+    return lib().Get<DeskewRecord>();
+}
 
 SideDeskew* DeskewState(int side) {
     if (side != 0 && side != 1) return nullptr;

@@ -42,7 +42,9 @@ cv::Mat ChannelPlane(const ImageRecord& record, int channel) {
     return cv::Mat(record.Height, record.width, CV_8UC1, first, record.stride);
 }
 
-int PaddedPitch(int width) { return (width + 7) / 8 * 8; }
+int PaddedPitch(int width) {
+    return (width + 7) / 8 * 8;
+}
 
 bool MakeRoom(ImageRecord& record, int width, int height) {
     if (width <= 0 || height <= 0) return false;

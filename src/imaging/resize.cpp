@@ -24,7 +24,9 @@ std::string SideText(const char* text, int side) {
     return buffer;
 }
 
-cv::Point2f PointOf(const CornerPoint& p) { return {p.x, p.y}; }
+cv::Point2f PointOf(const CornerPoint& p) {
+    return {p.x, p.y};
+}
 
 // Carries the side's identity into a derived record.
 void DeriveFrom(const ImageRecord& from, ImageRecord& to) {
@@ -69,7 +71,8 @@ bool DeskWrapInt(const ImageRecord& record, ImageRecord& temp, int side, std::st
             Flip(plane, state->flipY, state->flipX);
         }
     } catch (const std::bad_alloc&) {
-        return Fail(message, record.channels > 1 ? "no memory for color copy" : "no memory for map B");
+        return Fail(message,
+                    record.channels > 1 ? "no memory for color copy" : "no memory for map B");
     } catch (const cv::Exception&) {
         return Fail(message, "DeskWrapInt warpAffine with null buffer");
     }
@@ -83,14 +86,13 @@ bool DeskWrapInt(const ImageRecord& record, ImageRecord& temp, int side, std::st
 
 bool KVXResize(const ImageRecord& input, int side, ImageRecord& output,
                const ResizeRequest& request, std::string* message) {
-    if (output.data == nullptr)
-        return Fail(message, "KVXResize - NULL output image buffer");
+    if (output.data == nullptr) return Fail(message, "KVXResize - NULL output image buffer");
     if (output.width == 0)
-        return Fail(message, SideText("KVXResize - null width for output image buffer - side %d",
-                                      side));
+        return Fail(message,
+                    SideText("KVXResize - null width for output image buffer - side %d", side));
     if (output.Height == 0)
-        return Fail(message, SideText("KVXResize - null height for output image buffer - side %d",
-                                      side));
+        return Fail(message,
+                    SideText("KVXResize - null height for output image buffer - side %d", side));
     if (!RecordUsable(input)) return Fail(message, "KVXResize - allocating image buffer A");
     long long width = output.width;
     long long height = output.Height;
@@ -104,17 +106,16 @@ bool KVXResize(const ImageRecord& input, int side, ImageRecord& output,
         source = &temp;
     }
     if (width < 1 || height < 1)
-        return Fail(message, SideText("KVXResize - null width for output image buffer - side %d",
-                                      side));
-    const bool merge =
-        request.greyMerge && source->bytesPerPixel == 3 && source->channels >= 3;
+        return Fail(message,
+                    SideText("KVXResize - null width for output image buffer - side %d", side));
+    const bool merge = request.greyMerge && source->bytesPerPixel == 3 && source->channels >= 3;
     std::vector<cv::Mat> planes;
     try {
         std::vector<cv::Mat> inputs;
         if (merge) {
             cv::Mat grey;
-            cv::addWeighted(ChannelPlane(*source, 0), 1.0 / 3, ChannelPlane(*source, 1), 1.0 / 3,
-                            0, grey);
+            cv::addWeighted(ChannelPlane(*source, 0), 1.0 / 3, ChannelPlane(*source, 1), 1.0 / 3, 0,
+                            grey);
             cv::addWeighted(grey, 1.0, ChannelPlane(*source, 2), 1.0 / 3, 0, grey);
             inputs.push_back(grey);
         } else {

@@ -60,8 +60,8 @@ bool KVXFixVRes(ImageRecord* record, double factor, int spareLines) {
     return true;
 }
 
-bool Stretch(ConstImageView input, ImageBuffer* output, const StretchFactors& factors,
-             double angle, int colours, std::string* message) {
+bool Stretch(ConstImageView input, ImageBuffer* output, const StretchFactors& factors, double angle,
+             int colours, std::string* message) {
     if (factors.numH <= 0 || factors.denH <= 0 || factors.numV <= 0 || factors.denV <= 0)
         return Fail(message, "null or negative strech factors");
     if (colours == 0) return Fail(message, "null nColRGB in Stretch");

@@ -28,7 +28,7 @@ struct StretchFactors {
 // by angle (radians, counter-clockwise); beyond a quarter of pi the axes are
 // exchanged. colours is the samples per pixel the caller expects of both
 // images. False with *message set on bad factors or memory.
-bool Stretch(ConstImageView input, ImageBuffer* output, const StretchFactors& factors,
-             double angle, int colours, std::string* message);
+bool Stretch(ConstImageView input, ImageBuffer* output, const StretchFactors& factors, double angle,
+             int colours, std::string* message);
 
 }  // namespace kovran::imaging

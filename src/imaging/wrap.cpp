@@ -35,8 +35,8 @@ bool Wrap(const ImageRecord& input, const WrapRequest& request, ImageRecord* out
     if (width < 1 || height < 1 || width > 65535 || height > 65535)
         return Fail(message, "allocating image buffer");
     const bool quarter = rotation == kRotateClockwise || rotation == kRotateCounterClockwise;
-    const bool merge = request.channels == ChannelChoice::Grey && input.bytesPerPixel == 3 &&
-                       input.channels >= 3;
+    const bool merge =
+        request.channels == ChannelChoice::Grey && input.bytesPerPixel == 3 && input.channels >= 3;
 
     ImageRecord out;
     out.side = input.side;
@@ -62,12 +62,12 @@ bool Wrap(const ImageRecord& input, const WrapRequest& request, ImageRecord* out
         }
     } else {
         const unsigned mirror = static_cast<unsigned>(request.mirror);
-        ResizeRequest resize{.deskew = deskewOn && !input.deskewed,
-                             .greyMerge = merge,
-                             .flipUpDown = rotation == kRotateClockwise || rotation == kRotateHalf,
-                             .flipLeftRight = rotation == kRotateCounterClockwise ||
-                                              rotation == kRotateHalf,
-                             .transpose = quarter};
+        ResizeRequest resize{
+            .deskew = deskewOn && !input.deskewed,
+            .greyMerge = merge,
+            .flipUpDown = rotation == kRotateClockwise || rotation == kRotateHalf,
+            .flipLeftRight = rotation == kRotateCounterClockwise || rotation == kRotateHalf,
+            .transpose = quarter};
         if ((mirror & 1u) != 0) resize.flipLeftRight = !resize.flipLeftRight;
         if ((mirror & 2u) != 0) resize.flipUpDown = !resize.flipUpDown;
         if (request.invertBacklightFlip) resize.flipLeftRight = !resize.flipLeftRight;

@@ -59,8 +59,10 @@ TEST_P(DeskewAngles, CropOnlyStoresTheAngleAndBox) {
     EXPECT_NEAR(state.angle, spec.angleDeg, 0.2);
     EXPECT_FALSE(side.deskewed);
     const double a = spec.angleDeg * CV_PI / 180.0;
-    const double boxWidth = spec.docWidth * std::cos(std::abs(a)) + spec.docHeight * std::sin(std::abs(a));
-    const double boxHeight = spec.docWidth * std::sin(std::abs(a)) + spec.docHeight * std::cos(std::abs(a));
+    const double boxWidth =
+        spec.docWidth * std::cos(std::abs(a)) + spec.docHeight * std::sin(std::abs(a));
+    const double boxHeight =
+        spec.docWidth * std::sin(std::abs(a)) + spec.docHeight * std::cos(std::abs(a));
     EXPECT_NEAR(side.width, boxWidth, 4);
     EXPECT_NEAR(side.Height, boxHeight, 4);
     EXPECT_NEAR(state.width, spec.docWidth, 3);
@@ -113,8 +115,8 @@ TEST(Deskew, DarkPhotographAcrossTheDocumentStillGivesOneDocument) {
 TEST(Deskew, SidesWithoutPaperEdgeStayAsAcquired) {
     for (std::uint8_t level : {std::uint8_t{0}, std::uint8_t{255}}) {
         SCOPED_TRACE(static_cast<int>(level));
-        ImageRecord side = testing_side::RecordOf(
-            cv::Mat(1100, 2688, CV_8UC1, cv::Scalar(level)), 300, 300);
+        ImageRecord side =
+            testing_side::RecordOf(cv::Mat(1100, 2688, CV_8UC1, cv::Scalar(level)), 300, 300);
         const ImageRecord before = side;
         std::string message;
         EXPECT_TRUE(KVXDeskewWrap(side, {}, &message));
@@ -171,7 +173,8 @@ TEST(Deskew, StampIsMarkedAndClipped) {
         for (int x = 0; x < 10; ++x) stamp[static_cast<std::size_t>(y * 20 + x)] = 0;
     acquisition::DeskewCall call;
     call.sharpen = false;
-    call.stamp = {.pixels = stamp.data(), .width = 20, .height = 10, .stride = 20, .x = 1795, .y = 400};
+    call.stamp = {
+        .pixels = stamp.data(), .width = 20, .height = 10, .stride = 20, .x = 1795, .y = 400};
     std::string message;
     ASSERT_TRUE(KVXDeskewWrap(side, call, &message)) << message;
     ASSERT_GE(side.width, 1797);

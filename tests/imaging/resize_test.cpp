@@ -18,13 +18,16 @@ namespace {
 using testing_side::Plane;
 using testing_side::RecordOf;
 
-ConstImageView ToViewOf(const cv::Mat& mat) { return ToView(mat); }
+ConstImageView ToViewOf(const cv::Mat& mat) {
+    return ToView(mat);
+}
 
 // A small side whose every pixel differs: value = 10 y + x (+ 100 c).
 ImageRecord Numbered(int width, int height, int channels = 1) {
     cv::Mat image(height, width, CV_8UC1);
     for (int y = 0; y < height; ++y)
-        for (int x = 0; x < width; ++x) image.at<std::uint8_t>(y, x) = static_cast<std::uint8_t>(10 * y + x);
+        for (int x = 0; x < width; ++x)
+            image.at<std::uint8_t>(y, x) = static_cast<std::uint8_t>(10 * y + x);
     ImageRecord r = RecordOf(image, 200, 200, channels, 3, 5);
     for (int c = 1; c < channels; ++c) Plane(r, c) += 100 * c;
     r.completed = true;
@@ -198,7 +201,8 @@ TEST(FixVRes, LeavesShortOrBrokenRecords) {
 TEST(Stretch, ScalesTurnsAndReduces) {
     cv::Mat source(6, 8, CV_8UC1);
     for (int y = 0; y < 6; ++y)
-        for (int x = 0; x < 8; ++x) source.at<std::uint8_t>(y, x) = static_cast<std::uint8_t>(20 * y + 3 * x);
+        for (int x = 0; x < 8; ++x)
+            source.at<std::uint8_t>(y, x) = static_cast<std::uint8_t>(20 * y + 3 * x);
     const ConstImageView in = ToViewOf(source);
     ImageBuffer out;
     std::string message;

@@ -69,8 +69,8 @@ inline cv::Mat DrawSide(const SideSpec& s) {
 
 // A record holding the image (channels copies of it) below `top` spare
 // lines and right of `left` spare pixels, as the acquisition leaves a side.
-inline ImageRecord RecordOf(const cv::Mat& image, int dpiH, int dpiV, int channels = 1,
-                            int top = 7, int left = 24) {
+inline ImageRecord RecordOf(const cv::Mat& image, int dpiH, int dpiV, int channels = 1, int top = 7,
+                            int left = 24) {
     ImageRecord r;
     r.side = 1;
     r.channels = static_cast<std::uint8_t>(channels);
