@@ -48,9 +48,15 @@ int PaddedPitch(int width) {
 
 bool MakeRoom(ImageRecord& record, int width, int height) {
     if (width <= 0 || height <= 0) return false;
-    if (record.channelPitch >= width && record.data != nullptr) {
-        const std::size_t needed = static_cast<std::size_t>(height) * record.stride;
-        if (needed <= RecordCapacity(record)) return true;
+    // In place the side keeps its own columns: on devices that deliver both
+    // sides in one stream the other side's pixels share these lines.
+    if (record.data != nullptr && record.left >= 0 &&
+        static_cast<std::size_t>(record.channelPitch) >=
+            static_cast<std::size_t>(record.left) + static_cast<std::size_t>(width)) {
+        const std::size_t end = static_cast<std::size_t>(height - 1) * record.stride +
+                                (record.channels - 1u) * record.channelPitch +
+                                static_cast<std::size_t>(record.left) + width;
+        if (end <= RecordCapacity(record)) return true;
     }
     const std::size_t pitch = static_cast<std::size_t>(PaddedPitch(width));
     const std::size_t stride = pitch * record.channels;
@@ -64,6 +70,7 @@ bool MakeRoom(ImageRecord& record, int width, int height) {
     record.data = record.alloc->Bytes();
     record.write = record.data;
     record.lead = 0;
+    record.left = 0;
     record.channelPitch = static_cast<std::uint16_t>(pitch);
     record.stride = static_cast<std::uint16_t>(stride);
     record.size = static_cast<std::int32_t>(bytes);
@@ -88,6 +95,7 @@ bool ShapeDerived(ImageRecord& record, int width, int height, int planes) {
     }
     record.write = record.data;
     record.lead = 0;
+    record.left = 0;
     record.channels = static_cast<std::uint8_t>(planes);
     record.channelPitch = static_cast<std::uint16_t>(pitch);
     record.stride = static_cast<std::uint16_t>(stride);
@@ -97,17 +105,19 @@ bool ShapeDerived(ImageRecord& record, int width, int height, int planes) {
 }
 
 void StorePlane(ImageRecord& record, int channel, const cv::Mat& plane) {
-    std::uint8_t* base = record.data + static_cast<std::size_t>(channel) * record.channelPitch;
+    std::uint8_t* base =
+        record.data + static_cast<std::size_t>(channel) * record.channelPitch + record.left;
     const std::size_t bytes = static_cast<std::size_t>(plane.cols);
     for (int y = 0; y < plane.rows; ++y)
         std::memmove(base + static_cast<std::size_t>(y) * record.stride, plane.ptr(y), bytes);
 }
 
 void SetCropped(ImageRecord& record, int width, int height) {
-    record.top = record.left = record.top0 = record.left0 = 0;
+    record.top = record.top0 = 0;
+    record.left0 = record.left;
     record.width = record.width0 = static_cast<std::uint16_t>(width);
     record.Height = record.height0 = static_cast<std::uint16_t>(height);
-    record.right = static_cast<std::uint16_t>(width);
+    record.right = static_cast<std::uint16_t>(record.left + width);
 }
 
 }  // namespace kovran::imaging

@@ -28,10 +28,10 @@ cv::Mat ChannelPlane(const ImageRecord& record, int channel);
 // Line length of a derived record: rounded up to 8 bytes.
 int PaddedPitch(int width);
 
-// Gives the record room for lines of `width` pixels in `height` lines at
-// (0, 0), with a padded pitch when it must grow: in place when its memory
-// holds them, otherwise in fresh white memory. False when the memory is not
-// there.
+// Gives the record room for `height` lines of `width` pixels from its first
+// line: in place (in its own columns, from `left`) when its memory holds
+// them, otherwise in fresh white memory with a padded pitch and `left` 0.
+// False when the memory is not there.
 bool MakeRoom(ImageRecord& record, int width, int height);
 
 // Lays a derived record out for `planes` channel lines of `width` pixels
@@ -39,10 +39,11 @@ bool MakeRoom(ImageRecord& record, int width, int height);
 // them, otherwise in fresh white memory. False when the memory is not there.
 bool ShapeDerived(ImageRecord& record, int width, int height, int planes);
 
-// Copies plane into channel c of the record at (0, 0).
+// Copies plane into channel c of the record from line 0, column `left`.
 void StorePlane(ImageRecord& record, int channel, const cv::Mat& plane);
 
-// Sets the record's geometry to an image of width x height at (0, 0).
+// Sets the record's geometry to an image of width x height from line 0 at
+// its column `left`.
 void SetCropped(ImageRecord& record, int width, int height);
 
 }  // namespace kovran::imaging

@@ -82,7 +82,8 @@ bool Wrap(const ImageRecord& input, const WrapRequest& request, ImageRecord* out
         }
     }
     out.processed = out.enabled = out.completed = true;
-    out.deskewed = input.deskewed;
+    // Deskewed now, so that a second wrap of it does not turn it again.
+    out.deskewed = input.deskewed || (deskewOn && !plain);
     *output = std::move(out);
     return true;
 }

@@ -42,7 +42,7 @@ TEST_P(DeskewAngles, FullTransformGivesTheUprightDocument) {
     EXPECT_NEAR(side.width, spec.docWidth, 3);
     EXPECT_NEAR(side.Height, spec.docHeight, 3);
     EXPECT_EQ(side.top, 0);
-    EXPECT_EQ(side.left, 0);
+    EXPECT_EQ(side.left, 24);  // its own columns of the line
     EXPECT_TRUE(side.deskewed);
     EXPECT_FALSE(DeskewState(1)->stored);
     ExpectUpright(side);
@@ -70,6 +70,53 @@ TEST_P(DeskewAngles, CropOnlyStoresTheAngleAndBox) {
 }
 
 INSTANTIATE_TEST_SUITE_P(KnownAngles, DeskewAngles, ::testing::Values(-4.0, -1.2, 0.8, 2.5, 7.0));
+
+TEST(Deskew, DocumentShorterThanTheStripIsMeasuredAgainUpright) {
+    SideSpec spec;
+    spec.docWidth = 1000;
+    spec.docHeight = 700;
+    spec.angleDeg = 5.0;
+    ImageRecord side = SideRecord(spec);
+    std::string message;
+    ASSERT_TRUE(KVXDeskewWrap(side, {.fullTransform = false}, &message)) << message;
+    EXPECT_NEAR(DeskewState(1)->angle, 5.0, 0.2);
+    side = SideRecord(spec);
+    ASSERT_TRUE(KVXDeskewWrap(side, {}, &message)) << message;
+    EXPECT_NEAR(side.width, 1000, 3);
+    EXPECT_NEAR(side.Height, 700, 3);
+    ExpectUpright(side);
+}
+
+TEST(Deskew, SidesSharingLinesKeepToTheirColumns) {
+    // One stream: each line holds the rear's pixels, then the front's; the
+    // rear is a view into the front's memory.
+    SideSpec rearSpec;
+    rearSpec.stripWidth = 1300;
+    rearSpec.docWidth = 1000;
+    rearSpec.docHeight = 700;
+    rearSpec.centre = {650, 550};
+    rearSpec.angleDeg = -3.0;
+    SideSpec frontSpec = rearSpec;
+    frontSpec.angleDeg = 4.0;
+    cv::Mat line(1100, 2600, CV_8UC1);
+    testing_side::DrawSide(rearSpec).copyTo(line(cv::Rect(0, 0, 1300, 1100)));
+    testing_side::DrawSide(frontSpec).copyTo(line(cv::Rect(1300, 0, 1300, 1100)));
+    ImageRecord front = testing_side::RecordOf(line, 300, 300, 1, 7, 0);
+    front.left = 1300;
+    front.width = 1300;
+    ImageRecord rear = front;
+    rear.side = 0;
+    rear.left = 0;
+    rear.allocSize = 0;
+    std::string message;
+    ASSERT_TRUE(KVXDeskewWrap(front, {}, &message)) << message;
+    ASSERT_TRUE(KVXDeskewWrap(rear, {}, &message)) << message;
+    for (const ImageRecord* r : {&front, &rear}) {
+        EXPECT_NEAR(r->width, 1000, 3);
+        EXPECT_NEAR(r->Height, 700, 3);
+        ExpectUpright(*r);
+    }
+}
 
 TEST(Deskew, SmallAngleIsCroppedButNotTurned) {
     SideSpec spec;
