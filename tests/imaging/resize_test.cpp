@@ -166,6 +166,10 @@ TEST(Resize, HostileInputFailsCleanly) {
     in = Numbered(9, 5);
     in.dpiV = 0;
     EXPECT_FALSE(Wrap(in, {}, &out, &message));
+    // An output no record can describe.
+    in = Numbered(9, 5);
+    EXPECT_FALSE(Wrap(in, {.dpi = 2000000}, &out, &message));
+    EXPECT_EQ(message, "allocating image buffer");
 }
 
 TEST(FixVRes, StretchesWhenTheSpareLinesHoldIt) {
@@ -235,6 +239,8 @@ TEST(Stretch, RefusesBadFactorsAndColours) {
     EXPECT_FALSE(Stretch(ToViewOf(source), &out, {}, 0.0, 0, &message));
     EXPECT_EQ(message, "null nColRGB in Stretch");
     EXPECT_FALSE(Stretch(ToViewOf(source), &out, {}, 0.0, 3, &message));
+    EXPECT_EQ(message, "strech with invalid memory allocation");
+    EXPECT_FALSE(Stretch(ToViewOf(source), &out, {.numH = 100000}, 0.0, 1, &message));
     EXPECT_EQ(message, "strech with invalid memory allocation");
 }
 
