@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <array>
 #include <cmath>
+#include <iterator>
 #include <new>
 #include <optional>
 #include <vector>
@@ -76,12 +77,14 @@ double Distance(cv::Point2f a, cv::Point2f b) {
 }
 
 cv::Rect2f BoxOf(const Corners& c, cv::Size image) {
-    const float x0 = std::max(0.0f, std::min({c.topLeft.x, c.bottomLeft.x, c.topRight.x}));
-    const float y0 = std::max(0.0f, std::min({c.topLeft.y, c.topRight.y, c.bottomLeft.y}));
-    const float x1 = std::min(static_cast<float>(image.width),
-                              std::max({c.topRight.x, c.bottomRight.x, c.bottomLeft.x}));
-    const float y1 = std::min(static_cast<float>(image.height),
-                              std::max({c.bottomLeft.y, c.bottomRight.y, c.topRight.y}));
+    const float xs[] = {c.topLeft.x, c.topRight.x, c.bottomRight.x, c.bottomLeft.x};
+    const float ys[] = {c.topLeft.y, c.topRight.y, c.bottomRight.y, c.bottomLeft.y};
+    const float x0 = std::max(0.0f, *std::min_element(std::begin(xs), std::end(xs)));
+    const float y0 = std::max(0.0f, *std::min_element(std::begin(ys), std::end(ys)));
+    const float x1 =
+        std::min(static_cast<float>(image.width), *std::max_element(std::begin(xs), std::end(xs)));
+    const float y1 =
+        std::min(static_cast<float>(image.height), *std::max_element(std::begin(ys), std::end(ys)));
     return {x0, y0, std::max(1.0f, x1 - x0), std::max(1.0f, y1 - y0)};
 }
 
