@@ -4,6 +4,7 @@
 // layer) the sides stay as acquired.
 #pragma once
 
+#include <cstdint>
 #include <string>
 
 #include "acquisition/image_record.h"
@@ -24,6 +25,20 @@ struct DeskewCall {
     bool microperforation = false;
     // The first part of a two-part scan (no minimum document size).
     bool firstPart = false;
+    // Sharpen the deskewed side (every acquisition does).
+    bool sharpen = true;
+    // The virtual endorsement marked into the deskewed side, or none: one
+    // 8-bit channel (255 blank), its top-left corner at x columns and y
+    // lines of the output image.
+    struct StampMark {
+        const std::uint8_t* pixels = nullptr;
+        int width = 0;
+        int height = 0;
+        int stride = 0;
+        int x = 0;
+        int y = 0;
+    };
+    StampMark stamp{};
 };
 
 struct PostProcessHooks {

@@ -13,6 +13,7 @@
 #include "device/device_record.h"
 #include "device/transport.h"
 #include "device/usb_selection.h"
+#include "imaging/deskew.h"
 #include "platform/usb_libusb.h"
 #include "sim/sim_backend.h"
 
@@ -36,6 +37,7 @@ void InstallComposition() {
     device::ConnectionSeams seams;
     acquisition::AddScanSeams(seams);
     device::InstallConnectionSeams(seams);
+    acquisition::InstallPostProcessHooks(imaging::MakePostProcessHooks());
 }
 
 std::unique_ptr<platform::UsbBackend> MakeUsbBackendFromEnvironment() {

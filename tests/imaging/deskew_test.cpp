@@ -1,0 +1,282 @@
+// The deskew and crop at the end of an acquisition, on sides drawn with
+// known angles and sizes.
+#include "imaging/deskew.h"
+
+#include <gtest/gtest.h>
+
+#include <opencv2/imgproc.hpp>
+
+#include "imaging/deskew_state.h"
+#include "imaging/synthetic_side.h"
+
+namespace kovran::imaging {
+namespace {
+
+using testing_side::Plane;
+using testing_side::SideRecord;
+using testing_side::SideSpec;
+
+double Mean(const cv::Mat& plane, int x, int y, int size) {
+    return cv::mean(plane(cv::Rect(x, y, size, size)))[0];
+}
+
+// The upright document: paper at its corners, the solid square where it was
+// drawn (so neither turned the wrong way nor mirrored).
+void ExpectUpright(const ImageRecord& r) {
+    const cv::Mat p = Plane(r);
+    EXPECT_LT(Mean(p, 95, 95, 50), 60) << "square not at the top left";
+    EXPECT_GT(Mean(p, 12, 12, 30), 150) << "top-left corner is not paper";
+    EXPECT_GT(Mean(p, r.width - 45, 12, 30), 150) << "top-right corner";
+    EXPECT_GT(Mean(p, 12, r.Height - 45, 30), 150) << "bottom-left corner";
+    EXPECT_GT(Mean(p, r.width - 45, r.Height - 45, 30), 150) << "bottom-right corner";
+}
+
+class DeskewAngles : public ::testing::TestWithParam<double> {};
+
+TEST_P(DeskewAngles, FullTransformGivesTheUprightDocument) {
+    SideSpec spec;
+    spec.angleDeg = GetParam();
+    ImageRecord side = SideRecord(spec);
+    std::string message;
+    ASSERT_TRUE(KVXDeskewWrap(side, {.fullTransform = true}, &message)) << message;
+    EXPECT_NEAR(side.width, spec.docWidth, 3);
+    EXPECT_NEAR(side.Height, spec.docHeight, 3);
+    EXPECT_EQ(side.top, 0);
+    EXPECT_EQ(side.left, 24);  // its own columns of the line
+    EXPECT_TRUE(side.deskewed);
+    EXPECT_FALSE(DeskewState(1)->stored);
+    ExpectUpright(side);
+}
+
+TEST_P(DeskewAngles, CropOnlyStoresTheAngleAndBox) {
+    SideSpec spec;
+    spec.angleDeg = GetParam();
+    ImageRecord side = SideRecord(spec);
+    std::string message;
+    ASSERT_TRUE(KVXDeskewWrap(side, {.fullTransform = false}, &message)) << message;
+    const SideDeskew& state = *DeskewState(1);
+    ASSERT_TRUE(state.stored);
+    EXPECT_NEAR(state.angle, spec.angleDeg, 0.2);
+    EXPECT_FALSE(side.deskewed);
+    const double a = spec.angleDeg * CV_PI / 180.0;
+    const double boxWidth =
+        spec.docWidth * std::cos(std::abs(a)) + spec.docHeight * std::sin(std::abs(a));
+    const double boxHeight =
+        spec.docWidth * std::sin(std::abs(a)) + spec.docHeight * std::cos(std::abs(a));
+    EXPECT_NEAR(side.width, boxWidth, 4);
+    EXPECT_NEAR(side.Height, boxHeight, 4);
+    EXPECT_NEAR(state.width, spec.docWidth, 3);
+    EXPECT_NEAR(state.height, spec.docHeight, 3);
+}
+
+INSTANTIATE_TEST_SUITE_P(KnownAngles, DeskewAngles, ::testing::Values(-4.0, -1.2, 0.8, 2.5, 7.0));
+
+TEST(Deskew, DocumentShorterThanTheStripIsMeasuredAgainUpright) {
+    SideSpec spec;
+    spec.docWidth = 1000;
+    spec.docHeight = 700;
+    spec.angleDeg = 5.0;
+    ImageRecord side = SideRecord(spec);
+    std::string message;
+    ASSERT_TRUE(KVXDeskewWrap(side, {.fullTransform = false}, &message)) << message;
+    EXPECT_NEAR(DeskewState(1)->angle, 5.0, 0.2);
+    side = SideRecord(spec);
+    ASSERT_TRUE(KVXDeskewWrap(side, {}, &message)) << message;
+    EXPECT_NEAR(side.width, 1000, 3);
+    EXPECT_NEAR(side.Height, 700, 3);
+    ExpectUpright(side);
+}
+
+TEST(Deskew, SidesSharingLinesKeepToTheirColumns) {
+    // One stream: each line holds the rear's pixels, then the front's; the
+    // rear is a view into the front's memory.
+    SideSpec rearSpec;
+    rearSpec.stripWidth = 1300;
+    rearSpec.docWidth = 1000;
+    rearSpec.docHeight = 700;
+    rearSpec.centre = {650, 550};
+    rearSpec.angleDeg = -3.0;
+    SideSpec frontSpec = rearSpec;
+    frontSpec.angleDeg = 4.0;
+    cv::Mat line(1100, 2600, CV_8UC1);
+    testing_side::DrawSide(rearSpec).copyTo(line(cv::Rect(0, 0, 1300, 1100)));
+    testing_side::DrawSide(frontSpec).copyTo(line(cv::Rect(1300, 0, 1300, 1100)));
+    ImageRecord front = testing_side::RecordOf(line, 300, 300, 1, 7, 0);
+    front.left = 1300;
+    front.width = 1300;
+    ImageRecord rear = front;
+    rear.side = 0;
+    rear.left = 0;
+    rear.allocSize = 0;
+    std::string message;
+    ASSERT_TRUE(KVXDeskewWrap(front, {}, &message)) << message;
+    ASSERT_TRUE(KVXDeskewWrap(rear, {}, &message)) << message;
+    for (const ImageRecord* r : {&front, &rear}) {
+        EXPECT_NEAR(r->width, 1000, 3);
+        EXPECT_NEAR(r->Height, 700, 3);
+        ExpectUpright(*r);
+    }
+}
+
+TEST(Deskew, SmallAngleIsCroppedButNotTurned) {
+    SideSpec spec;
+    spec.angleDeg = 0.3;
+    ImageRecord side = SideRecord(spec);
+    std::string message;
+    ASSERT_TRUE(KVXDeskewWrap(side, {.fullTransform = false}, &message)) << message;
+    EXPECT_FALSE(DeskewState(1)->stored);
+    EXPECT_TRUE(side.deskewed);
+    const double a = 0.3 * CV_PI / 180.0;
+    EXPECT_NEAR(side.width, 1800 * std::cos(a) + 850 * std::sin(a), 3);
+    EXPECT_NEAR(side.Height, 1800 * std::sin(a) + 850 * std::cos(a), 3);
+}
+
+TEST(Deskew, HalfVerticalResolutionIsMadeSquareFirst) {
+    SideSpec spec;
+    spec.angleDeg = 1.5;
+    spec.dpiV = 150;
+    ImageRecord side = SideRecord(spec);
+    ASSERT_EQ(side.Height, 550);
+    std::string message;
+    ASSERT_TRUE(KVXDeskewWrap(side, {}, &message)) << message;
+    EXPECT_EQ(side.dpiV, 300);
+    EXPECT_NEAR(side.width, 1800, 4);
+    EXPECT_NEAR(side.Height, 850, 4);
+    ExpectUpright(side);
+}
+
+TEST(Deskew, DarkPhotographAcrossTheDocumentStillGivesOneDocument) {
+    SideSpec spec;
+    spec.angleDeg = 2.0;
+    // Each piece alone is just above the smallest document (7 square
+    // inches); joined they make the whole document.
+    spec.bandFrom = 750;
+    spec.bandTo = 1050;
+    ImageRecord side = SideRecord(spec);
+    std::string message;
+    ASSERT_TRUE(KVXDeskewWrap(side, {}, &message)) << message;
+    EXPECT_NEAR(side.width, 1800, 4);
+    EXPECT_NEAR(side.Height, 850, 4);
+}
+
+TEST(Deskew, SidesWithoutPaperEdgeStayAsAcquired) {
+    for (std::uint8_t level : {std::uint8_t{0}, std::uint8_t{255}}) {
+        SCOPED_TRACE(static_cast<int>(level));
+        ImageRecord side =
+            testing_side::RecordOf(cv::Mat(1100, 2688, CV_8UC1, cv::Scalar(level)), 300, 300);
+        const ImageRecord before = side;
+        std::string message;
+        EXPECT_TRUE(KVXDeskewWrap(side, {}, &message));
+        EXPECT_EQ(side.width, before.width);
+        EXPECT_EQ(side.Height, before.Height);
+        EXPECT_EQ(side.top, before.top);
+        EXPECT_FALSE(side.deskewed);
+        EXPECT_EQ(cv::countNonZero(Plane(side) != level), 0);
+    }
+}
+
+TEST(Deskew, DocumentCutByTheStripBorderIsKeptAsCut) {
+    SideSpec spec;
+    spec.docHeight = 520;
+    spec.centre = {1344, 200};  // 60 lines above the strip
+    ImageRecord side = SideRecord(spec);
+    std::string message;
+    ASSERT_TRUE(KVXDeskewWrap(side, {}, &message)) << message;
+    // A cut document is only taken at a low threshold, where the blurred
+    // edge lies a few pixels out in the background.
+    EXPECT_NEAR(side.width, 1800, 8);
+    EXPECT_NEAR(side.Height, 460, 5);
+}
+
+TEST(Deskew, BacklightFollowsItsSide) {
+    SideSpec spec;
+    spec.angleDeg = 3.0;
+    ImageRecord side = SideRecord(spec);
+    ImageRecord backlight = SideRecord(spec);
+    backlight.side = 2;
+    std::string message;
+    ASSERT_TRUE(KVXDeskewWrap(side, {.backlight = &backlight}, &message)) << message;
+    EXPECT_EQ(backlight.width, side.width);
+    EXPECT_EQ(backlight.Height, side.Height);
+    EXPECT_EQ(cv::countNonZero(Plane(side) != Plane(backlight)), 0);
+}
+
+TEST(Deskew, ColourChannelsAreAllWarped) {
+    SideSpec spec;
+    spec.angleDeg = -2.0;
+    ImageRecord side = SideRecord(spec, 3);
+    std::string message;
+    ASSERT_TRUE(KVXDeskewWrap(side, {}, &message)) << message;
+    EXPECT_NEAR(side.width, 1800, 3);
+    for (int c = 1; c < 3; ++c) EXPECT_EQ(cv::countNonZero(Plane(side, c) != Plane(side, 0)), 0);
+}
+
+TEST(Deskew, StampIsMarkedAndClipped) {
+    SideSpec spec;
+    ImageRecord side = SideRecord(spec);
+    // A 20 x 10 stamp with ink in its left half, hanging over the right border.
+    std::vector<std::uint8_t> stamp(20 * 10, 255);
+    for (int y = 0; y < 10; ++y)
+        for (int x = 0; x < 10; ++x) stamp[static_cast<std::size_t>(y * 20 + x)] = 0;
+    acquisition::DeskewCall call;
+    call.sharpen = false;
+    call.stamp = {
+        .pixels = stamp.data(), .width = 20, .height = 10, .stride = 20, .x = 1795, .y = 400};
+    std::string message;
+    ASSERT_TRUE(KVXDeskewWrap(side, call, &message)) << message;
+    ASSERT_GE(side.width, 1797);
+    const cv::Mat p = Plane(side);
+    EXPECT_EQ(p.at<std::uint8_t>(405, 1796), 50);
+    EXPECT_NE(p.at<std::uint8_t>(399, 1796), 50);
+    EXPECT_NE(p.at<std::uint8_t>(410, 1796), 50);
+    EXPECT_NE(p.at<std::uint8_t>(405, 1794), 50);
+}
+
+TEST(Deskew, SharpeningRaisesEdgeContrast) {
+    SideSpec spec;
+    ImageRecord plain = SideRecord(spec);
+    ImageRecord sharp = SideRecord(spec);
+    std::string message;
+    acquisition::DeskewCall call;
+    call.sharpen = false;
+    ASSERT_TRUE(KVXDeskewWrap(plain, call, &message));
+    call.sharpen = true;
+    ASSERT_TRUE(KVXDeskewWrap(sharp, call, &message));
+    // Paper far from marks: 1.4 v - 0.3 v + 20 = 1.1 v + 20.
+    const int v = Plane(plain).at<std::uint8_t>(700, 1700);
+    EXPECT_NEAR(Plane(sharp).at<std::uint8_t>(700, 1700), std::min(255.0, 1.1 * v + 20), 2);
+}
+
+TEST(Deskew, HostileGeometryFailsCleanly) {
+    SideSpec spec;
+    const ImageRecord good = SideRecord(spec);
+    auto expectRefused = [](ImageRecord r, const char* what) {
+        std::string message;
+        EXPECT_FALSE(KVXDeskewWrap(r, {}, &message)) << what;
+        EXPECT_EQ(message, "KVXDeskewWrap setting img buffer A") << what;
+    };
+    ImageRecord r = good;
+    r.width = 0;
+    expectRefused(r, "zero width");
+    r = good;
+    r.Height = 0;
+    expectRefused(r, "zero height");
+    r = good;
+    r.stride = static_cast<std::uint16_t>(r.channelPitch - 1);
+    expectRefused(r, "stride shorter than a line");
+    r = good;
+    r.Height = static_cast<std::uint16_t>(r.Height + 100);
+    expectRefused(r, "lines past the allocation");
+    r = good;
+    r.data = nullptr;
+    expectRefused(r, "no lines");
+    r = good;
+    r.dpiV = 0;
+    expectRefused(r, "no resolution");
+    r = good;
+    r.left = static_cast<std::int16_t>(r.channelPitch);
+    expectRefused(r, "left past the line");
+}
+
+}  // namespace
+}  // namespace kovran::imaging
