@@ -220,20 +220,19 @@ KVXResult RunAcquisitionThreads(ImageSet& work, const AcquireCall& call) {
 
     cor.records = work;
     cor.raw = front.write;
-    cor.transferLength = transfer;
+    cor.transferLength = Moving(call.purpose) ? 0 : transfer;
     cor.rawLineLength = rawLine;
     cor.waitLimitMs = kCorWaitLimitMs;
     cor.kind = call.purpose;
-    cor.firmware = id.firmware;
-    cor.hardwareAligner = id.capabilities.alignerData;
-    cor.correctionOn = scan.correct;
-    cor.mirrorFront = id.vid == platform::kMainVendor && id.pid == 11;
+    FillCorrectionOptions(cor);
     cor.stripBytes = strip;
     if (strip != 0 && images.cmc7) {
         cor.cmc7 = images.cmc7->Bytes();
         cor.cmc7Capacity = images.cmc7->Size();
     }
     cor.stream = &stream;
+    cor.endRequest = &stream.endFlag;
+    cor.stopFlag = &state.stopRequested;
 
     acq.stream = &stream;
     acq.device = bulk.get();

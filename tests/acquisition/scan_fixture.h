@@ -8,6 +8,7 @@
 
 #include "acquisition/acq_fixture.h"
 #include "acquisition/fake_scanner.h"
+#include "acquisition/virtual_clock.h"
 #include "acquisition/scan.h"
 #include "acquisition/scan_state.h"
 #include "device/device_record.h"
@@ -19,6 +20,8 @@ class ScanFixture : public AcqFixture {
   protected:
     void SetUp() override {
         AcqFixture::SetUp();
+        // The workers' pauses run on virtual time (see virtual_clock.h).
+        workerClock_ = std::make_unique<ClockScope>(virtualClock);
         device::InstallUsbBackend(std::make_unique<FakeScannerBackend>(scanner));
         device::Device().lockDirectory = lockDir();
     }
@@ -27,6 +30,7 @@ class ScanFixture : public AcqFixture {
         acquisition::AsyncThrClose();
         acquisition::ADFThrClose();
         device::InstallUsbBackend(nullptr);
+        workerClock_.reset();
         AcqFixture::TearDown();
     }
     // A scanner of the main family, open, with a short longest document so
@@ -52,6 +56,10 @@ class ScanFixture : public AcqFixture {
     }
 
     std::shared_ptr<FakeScanner> scanner = std::make_shared<FakeScanner>();
+    VirtualClock virtualClock;
+
+  private:
+    std::unique_ptr<ClockScope> workerClock_;
 };
 
 }  // namespace kovran::test

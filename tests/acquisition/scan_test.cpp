@@ -125,10 +125,10 @@ TEST_F(ScanTest, AStreamThatNeverEndsTimesOutOnTheClock) {
     scanner->endless = true;
     Settings().scan.secAcqTimeout = 2;
     Settings().scan.msecAcqTimeoutExtra = 0;
-    const std::int64_t before = clock.SteadyNs();
+    const std::int64_t before = virtualClock.SteadyNs();
     EXPECT_EQ(ImgScan(nullptr, {}), KVX_ERR_GENERIC);
     EXPECT_EQ(Count("acquisition timeout Z"), 1);
-    EXPECT_GE(clock.SteadyNs() - before, 2500LL * 1000000);
+    EXPECT_GE(virtualClock.SteadyNs() - before, 2500LL * 1000000);
     EXPECT_TRUE(NoWorkerRunning());
     EXPECT_EQ(scanner->Pending(), 0u);
 }

@@ -1,0 +1,99 @@
+// A manual clock for tests whose worker threads poll: time moves only when
+// every worker that polls is asleep, and then straight to the earliest
+// wake-up. A worker that loops on pauses can never run ahead of one that is
+// still busy (sending a command, copying lines), so time-outs between
+// threads come out the same on every run, however the threads are
+// scheduled, and nothing waits for real.
+//
+// Workers join the clock at their first pause and leave it when their
+// thread ends. The test's own thread is no worker: its pauses move the
+// time at once (as FakeClock does), since it only waits for workers it has
+// already joined.
+#pragma once
+
+#include <algorithm>
+#include <condition_variable>
+#include <cstdint>
+#include <mutex>
+#include <set>
+#include <thread>
+
+#include "platform/clock.h"
+
+namespace kovran::test {
+
+class VirtualClock : public platform::Clock {
+  public:
+    VirtualClock() : host_(std::this_thread::get_id()) {}
+
+    std::int64_t NowUnixNs() const override { return kEpochNs + SteadyNs(); }
+    std::int64_t LocalOffsetSeconds(std::int64_t) const override { return 0; }
+    std::int64_t SteadyNs() const override {
+        std::lock_guard<std::mutex> lock(mutex_);
+        return now_;
+    }
+
+    void Sleep(unsigned ms) const override {
+        const std::int64_t ns = static_cast<std::int64_t>(ms) * kNsPerMs;
+        std::unique_lock<std::mutex> lock(mutex_);
+        if (std::this_thread::get_id() == host_) {
+            now_ += ns;
+            cv_.notify_all();
+            return;
+        }
+        Join(lock);
+        const std::int64_t target = now_ + ns;
+        const auto at = wakeups_.insert(target);
+        ++sleeping_;
+        AdvanceIfIdle();
+        cv_.wait(lock, [&] { return now_ >= target; });
+        --sleeping_;
+        wakeups_.erase(at);
+    }
+
+    bool WaitFor(std::condition_variable&, std::unique_lock<std::mutex>&, unsigned timeoutMs,
+                 const std::function<bool()>& ready) const override {
+        if (ready()) return true;
+        Sleep(timeoutMs);
+        return ready();
+    }
+
+  private:
+    static constexpr std::int64_t kNsPerMs = 1000000;
+    static constexpr std::int64_t kEpochNs = 1796821507LL * 1000000000LL;
+
+    // Leaves the clock when the worker's thread ends.
+    struct Membership {
+        const VirtualClock* clock = nullptr;
+        ~Membership() {
+            if (clock != nullptr) clock->Leave();
+        }
+    };
+
+    void Join(std::unique_lock<std::mutex>&) const {
+        thread_local Membership membership;
+        if (membership.clock == this) return;
+        membership.clock = this;
+        ++workers_;
+    }
+    void Leave() const {
+        std::lock_guard<std::mutex> lock(mutex_);
+        --workers_;
+        AdvanceIfIdle();
+    }
+    void AdvanceIfIdle() const {
+        if (workers_ == 0 || sleeping_ < workers_ || wakeups_.empty()) return;
+        now_ = std::max(now_, *wakeups_.begin());
+        cv_.notify_all();
+    }
+
+    const std::thread::id host_;
+    mutable std::mutex mutex_;
+    mutable std::condition_variable cv_;
+    mutable std::int64_t now_ = 0;
+    mutable int workers_ = 0;
+    mutable int sleeping_ = 0;
+    mutable std::multiset<std::int64_t> wakeups_;
+};
+
+}  // namespace kovran::test
