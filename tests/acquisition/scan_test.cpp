@@ -208,7 +208,7 @@ TEST_F(ScanTest, AsyncScanCreatesTheStoredImagesItself) {
 TEST_F(ScanTest, AcquiredHeightFollowsTheSideCodes) {
     ASSERT_EQ(ImgCreate(300, 300, 0), KVX_OK);
     scanner->documentBytes = static_cast<std::size_t>(Img(kFront).stride) * 101;
-    ASSERT_EQ(ImgScan(nullptr, {}), KVX_OK);
+    ASSERT_EQ(ImgScan(nullptr, {}), KVX_OK) << Logged();
     const std::uint16_t h = Img(kFront).Height;
     EXPECT_EQ(GetAcqHeight(1, 150), h * 150 / Img(kFront).dpiV);
     EXPECT_EQ(GetAcqHeight(9, Img(kFront).dpiV), h);

@@ -6,7 +6,10 @@
 // scheduled, and nothing waits for real.
 //
 // Workers join the clock at their first pause and leave it when their
-// thread ends. The test's own thread is no worker: its pauses move the
+// thread ends. A test names how many workers run at once (the acquisition
+// and the correction thread of a scan), so that a worker that has started
+// never runs ahead of one that has not yet reached its first pause; once
+// one of them has left, the others go on alone. The test's own thread is no worker: its pauses move the
 // time at once (as FakeClock does), since it only waits for workers it has
 // already joined.
 #pragma once
@@ -25,6 +28,11 @@ namespace kovran::test {
 class VirtualClock : public platform::Clock {
   public:
     VirtualClock() : host_(std::this_thread::get_id()) {}
+
+    void ExpectWorkers(int n) {
+        std::lock_guard<std::mutex> lock(mutex_);
+        expected_ = n;
+    }
 
     std::int64_t NowUnixNs() const override { return kEpochNs + SteadyNs(); }
     std::int64_t LocalOffsetSeconds(std::int64_t) const override { return 0; }
@@ -79,10 +87,13 @@ class VirtualClock : public platform::Clock {
     void Leave() const {
         std::lock_guard<std::mutex> lock(mutex_);
         --workers_;
+        ++left_;
+        if (workers_ == 0) left_ = 0;
         AdvanceIfIdle();
     }
     void AdvanceIfIdle() const {
         if (workers_ == 0 || sleeping_ < workers_ || wakeups_.empty()) return;
+        if (workers_ + left_ < expected_) return;
         now_ = std::max(now_, *wakeups_.begin());
         cv_.notify_all();
     }
@@ -93,6 +104,8 @@ class VirtualClock : public platform::Clock {
     mutable std::int64_t now_ = 0;
     mutable int workers_ = 0;
     mutable int sleeping_ = 0;
+    mutable int left_ = 0;
+    int expected_ = 1;
     mutable std::multiset<std::int64_t> wakeups_;
 };
 
