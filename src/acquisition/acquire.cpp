@@ -297,9 +297,9 @@ KVXResult RunAcquisitionThreads(ImageSet& work, const AcquireCall& call) {
     // The acquisition thread keeps the scan's time limit itself: it polls
     // the stream every few milliseconds on the installed clock, so it always
     // ends, and joining it is the wait for the document.
-    bool joinOk = JoinWorker(acqThread, stream.acq,
-                             static_cast<unsigned>(acq.limitMs) + kAcqWaitLimitMs, "\t\t\tacq",
-                             "timeout waiting acq thread end A");
+    bool joinOk =
+        JoinWorker(acqThread, stream.acq, static_cast<unsigned>(acq.limitMs) + kAcqWaitLimitMs,
+                   "\t\t\tacq", "timeout waiting acq thread end A");
     bool waitOk = true;
     if (acq.timedOut.load()) {
         stream.endFlag.store(true);

@@ -122,9 +122,8 @@ KVXResult ScanAsync(OcrZoneList* zones, const ScanTexts& texts, std::int16_t* st
         }
         async.hasZones = zones != nullptr;
         if (zones != nullptr) async.zones = *zones;
-        async.length = static_cast<std::int16_t>(
-            std::min<std::int32_t>(std::max<std::int16_t>(texts.length, 0),
-                                   static_cast<std::int32_t>(kAsyncTextBytes)));
+        async.length = static_cast<std::int16_t>(std::min<std::int32_t>(
+            std::max<std::int16_t>(texts.length, 0), static_cast<std::int32_t>(kAsyncTextBytes)));
         async.result = KVX_OK;
         async.finished.store(false);
         try {

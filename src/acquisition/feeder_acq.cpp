@@ -66,9 +66,8 @@ KVXResult ADFAcq(int height) {
     if (state.feederThread.joinable()) {
         LogText("pending thread");
         // The background acquisition keeps the scan's time limit itself.
-        const std::int64_t limit =
-            static_cast<std::int64_t>(Settings().scan.secAcqTimeout) * 1000 +
-            Settings().scan.msecAcqTimeoutExtra;
+        const std::int64_t limit = static_cast<std::int64_t>(Settings().scan.secAcqTimeout) * 1000 +
+                                   Settings().scan.msecAcqTimeoutExtra;
         const std::int64_t start = platform::SteadyNowMs();
         state.feederThread.join();
         if (platform::SteadyNowMs() - start > limit) {

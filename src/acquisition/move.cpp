@@ -108,20 +108,22 @@ KVXResult MoveScannerForTime(std::int16_t direction, bool endOption, std::int32_
     std::int32_t length = 0;
     if (id.firmware < kFirmware3000 && ms < kShortMoveMs)
         length = std::max<std::int32_t>(kLinesPerTimedMove * ms / kShortMoveMs, 1);
-    return MoveScanner({.direction = direction > 0 ? ScanDirection::Forward : ScanDirection::Backward,
-                        .length = length,
-                        .dpi = 150,
-                        .limitMs = std::max<std::int32_t>(ms, 0),
-                        .endOption = endOption});
+    return MoveScanner(
+        {.direction = direction > 0 ? ScanDirection::Forward : ScanDirection::Backward,
+         .length = length,
+         .dpi = 150,
+         .limitMs = std::max<std::int32_t>(ms, 0),
+         .endOption = endOption});
 }
 
 KVXResult MoveScannerLines(std::int16_t direction, std::int16_t lines, std::int16_t dpi) {
     const std::int32_t seconds =
         std::max<std::int32_t>(Settings().scan.secAcqTimeout, kMinLinesLimitSeconds);
-    return MoveScanner({.direction = direction > 0 ? ScanDirection::Forward : ScanDirection::Backward,
-                        .length = std::max<std::int16_t>(lines, 0),
-                        .dpi = std::max<std::int16_t>(dpi, 0),
-                        .limitMs = seconds * 1000});
+    return MoveScanner(
+        {.direction = direction > 0 ? ScanDirection::Forward : ScanDirection::Backward,
+         .length = std::max<std::int16_t>(lines, 0),
+         .dpi = std::max<std::int16_t>(dpi, 0),
+         .limitMs = seconds * 1000});
 }
 
 KVXResult PreScan(std::int16_t ms) {

@@ -37,8 +37,8 @@ bool HoldModel(const DeviceIdentity& id) {
 }
 
 // Height and first line of a side once the margins are dropped.
-void TrimSide(ImageRecord& r, std::int32_t received, std::int32_t leading,
-              std::int32_t trailing, bool inputSensor, bool complete) {
+void TrimSide(ImageRecord& r, std::int32_t received, std::int32_t leading, std::int32_t trailing,
+              bool inputSensor, bool complete) {
     r.height0 = static_cast<std::uint16_t>(std::min(r.Height + r.top, 65535));
     std::int32_t lead = r.top;
     if (inputSensor) lead = std::max<std::int32_t>(r.top, leading);
@@ -52,8 +52,8 @@ void TrimSide(ImageRecord& r, std::int32_t received, std::int32_t leading,
 
 SkewPair CombineSkew(SkewPair in, const SkewContext& ctx) {
     SkewPair out = in;
-    if (out.front == kNoSkew && out.rear == kNoSkew) return {0.0f, 0.0f, in.frontWeight,
-                                                              in.rearWeight};
+    if (out.front == kNoSkew && out.rear == kNoSkew)
+        return {0.0f, 0.0f, in.frontWeight, in.rearWeight};
     if (out.front == kNoSkew) out.front = -out.rear;
     if (out.rear == kNoSkew) out.rear = -out.front;
     auto zero = [&] {
@@ -150,9 +150,8 @@ KVXResult PostProcess(ImageSet& work, const AcquireCall& call, bool documentComp
     if (id.firmware == kFirmwareStretch && hooks.fixVRes != nullptr) {
         for (ImageRecord& r : work) {
             if (r.Height == 0 || r.dpiH == 0 || r.stride == 0) continue;
-            const std::int64_t allocated = r.allocSize > 0
-                                               ? r.allocSize / r.stride
-                                               : work[kFront].allocSize / r.stride;
+            const std::int64_t allocated =
+                r.allocSize > 0 ? r.allocSize / r.stride : work[kFront].allocSize / r.stride;
             const int spare = static_cast<int>(std::max<std::int64_t>(allocated - r.Height, 0));
             hooks.fixVRes(r, kStretch, spare);
         }

@@ -74,7 +74,8 @@ KVXResult ImgCreate(std::int16_t front, std::int16_t rear, std::int16_t backligh
         }
     }
     AcqModeRecord& mode = device::AcqMode();
-    mode.request.requestedDpi = {rear, front, static_cast<std::int16_t>(backlightOn ? backlight : 0)};
+    mode.request.requestedDpi = {rear, front,
+                                 static_cast<std::int16_t>(backlightOn ? backlight : 0)};
     state.backlightOn = backlightOn;
     Settings().scan.backlightOn = backlightOn;
     if (!Settings().scan.acq.forced) {
@@ -155,10 +156,8 @@ KVXResult ImgScan(OcrZoneList* zones, const ScanTexts& texts) {
         }
         if (scan.autoMoveBack && state.documentHeld.load() && r != KVX_ERR_ABORTED) {
             LogText("moving back");
-            MoveScanner({.direction = ScanDirection::Backward,
-                         .length = 300,
-                         .dpi = 300,
-                         .limitMs = 1000});
+            MoveScanner(
+                {.direction = ScanDirection::Backward, .length = 300, .dpi = 300, .limitMs = 1000});
             state.documentHeld.store(false);
         }
         if (withZones) LogValue("nChar returned", 0);
@@ -176,15 +175,15 @@ KVXResult ImgScan(OcrZoneList* zones, const ScanTexts& texts) {
     if (StopRequested()) return finish(KVX_ERR_ABORTED);
 
     if (images.buffersConsumed && !twoPart) {
-        LogPair("war - ", "patch - image free and create should be called before calling this again");
+        LogPair("war - ",
+                "patch - image free and create should be called before calling this again");
         FreeForRecreate();
         result = ImgCreate(requested[kFront], requested[kRear], requested[kBacklight]);
         if (result != KVX_OK) return finish(result);
     }
 
     const int height = AcquisitionHeight();
-    const KVXResult acquired = scan.adfContinuous ? ADFAcq(height)
-                                                  : AcquireImg({.height = height});
+    const KVXResult acquired = scan.adfContinuous ? ADFAcq(height) : AcquireImg({.height = height});
     if (acquired < 0) return finish(acquired);
     if (withZones) {
         result = ReadZones(*zones, texts);
@@ -257,7 +256,8 @@ std::uint16_t GetAcqHeight(std::int16_t side, std::int16_t dpi) {
         LogText("KVXGetAcqHeight with invalid dpiV");
         return 0;
     }
-    const auto height = static_cast<std::uint16_t>(static_cast<std::int32_t>(r.Height) * dpi / r.dpiV);
+    const auto height =
+        static_cast<std::uint16_t>(static_cast<std::int32_t>(r.Height) * dpi / r.dpiV);
     const bool backward = ScanState().direction.load() == ScanDirection::Backward;
     LogText(std::string("KVXGetAcqHeight - ") + (backward ? "backward" : "forward") + " - side " +
             std::to_string(index) + ", height " + std::to_string(height) + " at " +

@@ -37,74 +37,68 @@ KVXResult StoreTexts(KVXResult result, const char* codeline, const char* confide
 extern "C" {
 
 KVX_API KVXResult KVXImgCreate(int handle, int16_t dpiFront, int16_t dpiRear) {
-    return RunExport({.name = "KVXImgCreate", .tag = "create", .guard = Guard::Handle,
-                      .handle = handle},
-                     [&] { return ImgCreate(dpiFront, dpiRear, 0); });
+    return RunExport(
+        {.name = "KVXImgCreate", .tag = "create", .guard = Guard::Handle, .handle = handle},
+        [&] { return ImgCreate(dpiFront, dpiRear, 0); });
 }
 
 KVX_API KVXResult KVXImgCreate1(int handle, int16_t dpiFront, int16_t dpiRear,
                                 int16_t dpiBacklight) {
-    return RunExport({.name = "KVXImgCreate1", .tag = "create", .guard = Guard::Handle,
-                      .handle = handle},
-                     [&] { return ImgCreate(dpiFront, dpiRear, dpiBacklight); });
+    return RunExport(
+        {.name = "KVXImgCreate1", .tag = "create", .guard = Guard::Handle, .handle = handle},
+        [&] { return ImgCreate(dpiFront, dpiRear, dpiBacklight); });
 }
 
 KVX_API KVXResult KVXImgCreate1Async(int handle, int16_t dpiFront, int16_t dpiRear,
                                      int16_t dpiBacklight) {
-    return RunExport({.name = "KVXImgCreate1Async", .tag = "create1async",
-                      .guard = Guard::Handle, .handle = handle},
+    return RunExport({.name = "KVXImgCreate1Async",
+                      .tag = "create1async",
+                      .guard = Guard::Handle,
+                      .handle = handle},
                      [&] { return ImgCreateAsync(dpiFront, dpiRear, dpiBacklight); });
 }
 
 KVX_API KVXResult KVXImgFree(int handle) {
-    return RunExport({.name = "KVXImgFree", .tag = "free", .guard = Guard::Handle,
-                      .handle = handle},
-                     [] { return ImgFree(); });
+    return RunExport(
+        {.name = "KVXImgFree", .tag = "free", .guard = Guard::Handle, .handle = handle},
+        [] { return ImgFree(); });
 }
 
 KVX_API KVXResult KVXImgScan1(int handle, OcrZoneList* zones, char* codeline, char* confidence,
                               int16_t length) {
-    return RunExport({.name = "KVXImgScan1", .tag = "scan1", .guard = Guard::Handle,
-                      .handle = handle},
-                     [&] {
-                         return ImgScan(zones, {.codeline = codeline,
-                                                .confidence = confidence,
-                                                .length = length});
-                     });
+    return RunExport(
+        {.name = "KVXImgScan1", .tag = "scan1", .guard = Guard::Handle, .handle = handle}, [&] {
+            return ImgScan(zones,
+                           {.codeline = codeline, .confidence = confidence, .length = length});
+        });
 }
 
 KVX_API KVXResult KVXImgScan(int handle, OcrZoneList* zones, BSTR* codeline, BSTR* confidence) {
-    return RunExport({.name = "KVXImgScan", .tag = "scan", .guard = Guard::Handle,
-                      .handle = handle},
-                     [&] {
-                         std::string c(kAsyncTextBytes, '\0');
-                         std::string k(kAsyncTextBytes, '\0');
-                         const KVXResult r = ImgScan(
-                             zones, {.codeline = c.data(), .confidence = k.data(),
-                                     .length = kInternalLength});
-                         const auto n = static_cast<int>(std::strlen(k.c_str()));
-                         return StoreTexts(r, c.c_str(), k.c_str(), codeline, confidence, n);
-                     });
-}
-
-KVX_API KVXResult KVXImgScan1Async(int handle, OcrZoneList* zones, char* codeline,
-                                   char* confidence, int16_t length, int16_t* status) {
-    return RunExport({.name = "KVXImgScan1Async", .tag = "scan1", .guard = Guard::Handle,
-                      .handle = handle},
-                     [&] {
-                         return ScanAsync(zones,
-                                          {.codeline = codeline,
-                                           .confidence = confidence,
-                                           .length = length},
-                                          status);
-                     });
-}
-
-KVX_API KVXResult KVXImgScanAsync(int handle, OcrZoneList* zones, BSTR* codeline,
-                                  BSTR* confidence, int16_t* status) {
     return RunExport(
-        {.name = "KVXImgScanAsync", .tag = "scan", .guard = Guard::Handle, .handle = handle},
+        {.name = "KVXImgScan", .tag = "scan", .guard = Guard::Handle, .handle = handle}, [&] {
+            std::string c(kAsyncTextBytes, '\0');
+            std::string k(kAsyncTextBytes, '\0');
+            const KVXResult r = ImgScan(
+                zones, {.codeline = c.data(), .confidence = k.data(), .length = kInternalLength});
+            const auto n = static_cast<int>(std::strlen(k.c_str()));
+            return StoreTexts(r, c.c_str(), k.c_str(), codeline, confidence, n);
+        });
+}
+
+KVX_API KVXResult KVXImgScan1Async(int handle, OcrZoneList* zones, char* codeline, char* confidence,
+                                   int16_t length, int16_t* status) {
+    return RunExport(
+        {.name = "KVXImgScan1Async", .tag = "scan1", .guard = Guard::Handle, .handle = handle},
         [&] {
+            return ScanAsync(
+                zones, {.codeline = codeline, .confidence = confidence, .length = length}, status);
+        });
+}
+
+KVX_API KVXResult KVXImgScanAsync(int handle, OcrZoneList* zones, BSTR* codeline, BSTR* confidence,
+                                  int16_t* status) {
+    return RunExport(
+        {.name = "KVXImgScanAsync", .tag = "scan", .guard = Guard::Handle, .handle = handle}, [&] {
             std::string c(kAsyncTextBytes, '\0');
             std::string k(kAsyncTextBytes, '\0');
             const KVXResult r = ScanAsync(
@@ -117,28 +111,28 @@ KVX_API KVXResult KVXImgScanAsync(int handle, OcrZoneList* zones, BSTR* codeline
 }
 
 KVX_API KVXResult KVXMoveScanner(int handle, int16_t direction, int32_t timeMs) {
-    return RunExport({.name = "KVXMoveScanner", .tag = "move", .guard = Guard::Handle,
-                      .handle = handle},
-                     [&] { return MoveScannerForTime(direction, false, timeMs); });
+    return RunExport(
+        {.name = "KVXMoveScanner", .tag = "move", .guard = Guard::Handle, .handle = handle},
+        [&] { return MoveScannerForTime(direction, false, timeMs); });
 }
 
 KVX_API KVXResult KVXMoveScanner_mSec(int handle, int16_t direction, int16_t endOption,
                                       int32_t timeMs) {
-    return RunExport({.name = "KVXMoveScanner_mSec", .tag = "move", .guard = Guard::Handle,
-                      .handle = handle},
-                     [&] { return MoveScannerForTime(direction, endOption > 0, timeMs); });
+    return RunExport(
+        {.name = "KVXMoveScanner_mSec", .tag = "move", .guard = Guard::Handle, .handle = handle},
+        [&] { return MoveScannerForTime(direction, endOption > 0, timeMs); });
 }
 
 KVX_API KVXResult KVXMoveScannerLines(int handle, int16_t direction, int16_t lines, int16_t dpi) {
-    return RunExport({.name = "KVXMoveScannerLines", .tag = "move", .guard = Guard::Handle,
-                      .handle = handle},
-                     [&] { return MoveScannerLines(direction, lines, dpi); });
+    return RunExport(
+        {.name = "KVXMoveScannerLines", .tag = "move", .guard = Guard::Handle, .handle = handle},
+        [&] { return MoveScannerLines(direction, lines, dpi); });
 }
 
 KVX_API KVXResult KVXPreScan(int handle, int16_t timeMs) {
-    return RunExport({.name = "KVXPreScan", .tag = "move", .guard = Guard::Handle,
-                      .handle = handle},
-                     [&] { return PreScan(timeMs); });
+    return RunExport(
+        {.name = "KVXPreScan", .tag = "move", .guard = Guard::Handle, .handle = handle},
+        [&] { return PreScan(timeMs); });
 }
 
 KVX_API KVXResult KVXStop(int handle, int16_t set) {

@@ -104,8 +104,7 @@ std::size_t Stream::NextLength() const {
 Stream::Queued Stream::Queue(char label) {
     const std::string tag(1, label);
     for (;;) {
-        const int r =
-            b_.device->SubmitBulk(BulkPipe::In, b_.target + received_, length_, &id_);
+        const int r = b_.device->SubmitBulk(BulkPipe::In, b_.target + received_, length_, &id_);
         if (r == platform::kErrorSuccess) {
             pending_ = true;
             if (p_.old && retries_ > 0) LogText("resetting trySmallerBlock for fw0x2XXX");
@@ -129,9 +128,9 @@ Stream::Queued Stream::Queue(char label) {
                     LogValue(("retring bulk read " + tag + " with BlockSize").c_str(),
                              static_cast<int>(length_));
                 } else {
-                    LogValue(("ERROR_NO_SYSTEM_RESOURCES - retry (" + tag + ") with BlockSize")
-                                 .c_str(),
-                             static_cast<int>(length_));
+                    LogValue(
+                        ("ERROR_NO_SYSTEM_RESOURCES - retry (" + tag + ") with BlockSize").c_str(),
+                        static_cast<int>(length_));
                 }
                 continue;
             }
@@ -195,8 +194,7 @@ bool Stream::Run() {
         platform::Sleep(kOldModePauseMs);
         Send(b_, kForcedModeBase + b_.mode);
         Send(b_, b_.request25 ? kRequest25 : kRequest39);
-        Send(b_, b_.direction == ScanDirection::Forward ? AcqControl::Go
-                                                        : AcqControl::GoBackward);
+        Send(b_, b_.direction == ScanDirection::Forward ? AcqControl::Go : AcqControl::GoBackward);
     } else {
         Send(b_, AcqControl::Go3000);
     }
@@ -241,8 +239,7 @@ bool Stream::Run() {
             LogValue(flowing ? "ERROR_GEN_FAILURE - retry after go"
                              : "ERROR_GEN_FAILURE - retry before go",
                      genFailures);
-            const bool retryable =
-                b_.purpose == AcqPurpose::MoveByTime || b_.sidesOff || !flowing;
+            const bool retryable = b_.purpose == AcqPurpose::MoveByTime || b_.sidesOff || !flowing;
             if (!retryable || ++genFailures > kGenFailureRetries) {
                 LogText("ERROR_GEN_FAILURE");
                 return false;

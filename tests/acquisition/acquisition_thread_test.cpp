@@ -53,8 +53,7 @@ class AcquisitionThreadTest : public ScanFixture {
         block.blockSize = &blockSize;
         block.stopRequested = &stop;
         block.start = start;
-        std::thread t(firmware >= 0x3000 ? &acquisition::ThrAcq_0x3000
-                                         : &acquisition::ThrAcqOld,
+        std::thread t(firmware >= 0x3000 ? &acquisition::ThrAcq_0x3000 : &acquisition::ThrAcqOld,
                       &block);
         t.join();
         EXPECT_EQ(block.target, buffer.data());

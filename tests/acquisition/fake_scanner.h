@@ -123,7 +123,8 @@ class FakeScanner {
             transfers_.erase(it);
             return fault;
         }
-        const std::size_t n = std::min(t.length, documentBytes - std::min(documentBytes, streamed_));
+        const std::size_t n =
+            std::min(t.length, documentBytes - std::min(documentBytes, streamed_));
         for (std::size_t i = 0; i < n; ++i)
             t.buffer[i] = static_cast<std::uint8_t>((streamed_ + i) % 251);
         streamed_ += n;

@@ -8,9 +8,9 @@
 
 #include "acquisition/acq_fixture.h"
 #include "acquisition/fake_scanner.h"
-#include "acquisition/virtual_clock.h"
 #include "acquisition/scan.h"
 #include "acquisition/scan_state.h"
+#include "acquisition/virtual_clock.h"
 #include "device/device_record.h"
 #include "device/usb_selection.h"
 

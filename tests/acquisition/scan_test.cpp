@@ -137,7 +137,8 @@ TEST_F(ScanTest, OldestFirmwareIsRefused) {
     // A family the mode tables know, which streams on two pipes.
     device::UpdateIdentity([](DeviceIdentity& id) { id.firmware = 0x2008; });
     EXPECT_EQ(AcquireImg({.height = 100}), KVX_ERR_SW_UNSUPPORTED) << Logged();
-    EXPECT_NE(Logged().find("err -  acquisition of two-pipe firmware not supported"), std::string::npos);
+    EXPECT_NE(Logged().find("err -  acquisition of two-pipe firmware not supported"),
+              std::string::npos);
     EXPECT_TRUE(scanner->Submitted().empty());
 }
 

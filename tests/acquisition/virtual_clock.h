@@ -9,9 +9,8 @@
 // thread ends. A test names how many workers run at once (the acquisition
 // and the correction thread of a scan), so that a worker that has started
 // never runs ahead of one that has not yet reached its first pause; once
-// one of them has left, the others go on alone. The test's own thread is no worker: its pauses move the
-// time at once (as FakeClock does), since it only waits for workers it has
-// already joined.
+// one of them has left, the others go on alone. The test's own thread is no worker: its pauses move
+// the time at once (as FakeClock does), since it only waits for workers it has already joined.
 #pragma once
 
 #include <algorithm>
