@@ -174,7 +174,11 @@ KVXResult ImgScan(OcrZoneList* zones, const ScanTexts& texts) {
     scan.rearOff = requested[kRear] < 1 && !scan.backlightOn;
     if (StopRequested()) return finish(KVX_ERR_ABORTED);
 
-    if (images.buffersConsumed && !twoPart) {
+    // In the continuous feeder mode the next document is already being
+    // acquired into the other set: re-creating the buffers would stop it
+    // and lose the document.
+    const bool feederPending = scan.adfContinuous && state.feederThread.joinable();
+    if (images.buffersConsumed && !twoPart && !feederPending) {
         LogPair("war - ",
                 "patch - image free and create should be called before calling this again");
         FreeForRecreate();

@@ -86,5 +86,23 @@ TEST_F(HostScan, AnAsyncScanIsPolledToItsEndAndTheCloseJoinsAPendingOne) {
     handle = 0;
 }
 
+TEST_F(HostScan, TheContinuousFeederTakesTheNextDocumentWhileTheHostReads) {
+    ASSERT_EQ(KVX(KVXSetParameter)(30, 1), KVX_OK) << Log();
+    ASSERT_EQ(KVX(KVXImgCreate)(handle, 300, 300), KVX_OK);
+    for (int document = 0; document < 3; ++document) {
+        ASSERT_EQ(KVX(KVXImgScan1)(handle, nullptr, nullptr, nullptr, 0), KVX_OK)
+            << "document " << document << "\n"
+            << Log();
+        EXPECT_GT(KVX(KVXGetAcqHeight)(handle, 1, 300), 300) << "document " << document;
+    }
+    const std::string log = Log();
+    EXPECT_NE(log.find("new scan at end"), std::string::npos) << log;
+    // No document taken in the background was stopped and lost.
+    EXPECT_EQ(log.find("AcquireImg returns -19"), std::string::npos) << log;
+    // The close ends the background acquisition of the next document.
+    EXPECT_EQ(KVX(KVXClose)(handle), KVX_OK);
+    handle = 0;
+}
+
 }  // namespace
 }  // namespace kovran::test
