@@ -239,10 +239,11 @@ void ThrCor_0x3000(CorrectionBlock* block) {
             if (!ended && b.lineCheck) ready = std::min(ready, split + kLineCheckStep);
             if (ready > split && (ready - split > kBatchLines || ended)) {
                 const std::int32_t first = split;
+                // The raw lines as they came, before the split overwrites them.
+                if (debugGlitch) DebugGlitchImage(b, glitchImage, first, ready - first);
                 for (; split < ready; ++split) splitter.Split(split, received);
                 if (b.checkLines != nullptr) b.checkLines(b, first, split - first);
                 Publish(b, split);
-                if (debugGlitch) DebugGlitchImage(b, glitchImage, first, split - first);
             }
             // Stage two: correct what stage one split.
             while (corrected < split) {

@@ -391,3 +391,112 @@ TEST_F(CorrectionTest, BrightnessAndContrastExports) {
 
 }  // namespace
 }  // namespace kovran::test
+
+namespace kovran::test {
+namespace {
+
+using namespace acquisition;
+
+class CorrectionSetupTest : public AcqFixture {
+  protected:
+    void TearDown() override {
+        FreeCorrInfo();
+        AcqFixture::TearDown();
+    }
+};
+
+TEST_F(CorrectionSetupTest, DefaultReferencesFollowTheMode) {
+    Open(Scanner(0x5012));
+    Request(2, 300, 300);
+    ASSERT_TRUE(device::SetUpAcqMode(1000));
+    const SideGeometry& g = device::AcqMode().geometry[kFront];
+    ASSERT_TRUE(PrepareCorrectionCoefficients(CorrectionKind::Ordinary));
+    const std::size_t bytes = std::size_t{g.sensorPixels} * 3;
+    for (int side : {kRear, kFront}) {
+        const CorrInfo& info = CorrInfos().sides[static_cast<std::size_t>(side)];
+        EXPECT_EQ(info.pixels, g.sensorPixels);
+        EXPECT_EQ(info.bytes, bytes);
+        ASSERT_EQ(info.white.size(), bytes);
+        EXPECT_EQ(info.white[bytes - 1], 255);
+        EXPECT_EQ(info.black[0], 0);
+        EXPECT_EQ(info.level[0], kLevelModelMaximum);
+        ASSERT_EQ(CorrInfos().gain[static_cast<std::size_t>(side)].size(), bytes);
+        EXPECT_FLOAT_EQ(CorrInfos().gain[static_cast<std::size_t>(side)][7], 265.0f / 255.0f);
+    }
+    EXPECT_TRUE(CorrInfos().sides[kBacklight].white.empty()) << "backlight off";
+
+    // A calibrated reference survives the next acquisition of the same mode.
+    CorrInfos().sides[kFront].white[0] = 110;
+    CorrInfos().sides[kFront].black[0] = 100;
+    Settings().ocr.typeDoc = 3;
+    ASSERT_TRUE(PrepareCorrectionCoefficients(CorrectionKind::Ordinary));
+    EXPECT_FLOAT_EQ(CorrInfos().gain[kFront][0], 10.0f);
+    EXPECT_FLOAT_EQ(CorrInfos().gain[kFront][1], 1.0f) << "K 255 over 255";
+    ASSERT_TRUE(PrepareCorrectionCoefficients(CorrectionKind::Calibration));
+    EXPECT_FLOAT_EQ(CorrInfos().gain[kFront][0], 1.0f);
+
+    // Grey: one channel line, so new references.
+    Request(1, 300, 300);
+    ASSERT_TRUE(device::SetUpAcqMode(1000));
+    ASSERT_TRUE(PrepareCorrectionCoefficients(CorrectionKind::Ordinary));
+    EXPECT_EQ(CorrInfos().sides[kFront].white.size(), std::size_t{g.sensorPixels});
+    EXPECT_EQ(CorrInfos().sides[kFront].white[0], 255);
+    FreeCorrectionCoefficients();
+    EXPECT_TRUE(CorrInfos().gain[kFront].empty());
+}
+
+TEST_F(CorrectionSetupTest, OptionsFromTheDeviceAndTheSettings) {
+    DeviceIdentity id = Scanner(0x4001);
+    Open(id);
+    Settings().scan.swGlitchDetection = true;
+    Settings().scan.swNoiseDetection = true;
+    Settings().scan.correct = false;
+    CorrectionBlock b;
+    FillCorrectionOptions(b);
+    EXPECT_TRUE(b.swGlitchDetection);
+    EXPECT_TRUE(b.swNoiseDetection);
+    EXPECT_FALSE(b.hardwareAligner);
+    EXPECT_FALSE(b.correctionOn);
+    EXPECT_FALSE(b.mirrorFront);
+    EXPECT_EQ(b.firmware, 0x4001);
+
+    id.capabilities.alignerData = true;
+    id.pid = 11;
+    Open(id);
+    CorrectionBlock aligned;
+    FillCorrectionOptions(aligned);
+    EXPECT_TRUE(aligned.hardwareAligner);
+    EXPECT_FALSE(aligned.swGlitchDetection) << "the aligner does it";
+    EXPECT_TRUE(aligned.mirrorFront);
+
+    Open(Scanner(0x3005));
+    CorrectionBlock older;
+    FillCorrectionOptions(older);
+    EXPECT_FALSE(older.swGlitchDetection);
+    EXPECT_FALSE(older.swNoiseDetection);
+
+    Open(Scanner(0x4001));
+    CorrectionBlock moving;
+    moving.kind = CorrectionKind::Movement;
+    FillCorrectionOptions(moving);
+    EXPECT_FALSE(moving.swGlitchDetection);
+    EXPECT_FALSE(moving.swNoiseDetection);
+}
+
+TEST_F(CorrectionSetupTest, AlternativeBackEndReadsAnIdentityCurve) {
+    SetCurveBrightness(kFront, 40);
+    SetCurveContrast(kFront, 40);
+    DeviceIdentity id = Scanner(0x4001);
+    id.alternative = true;
+    Open(id);
+    EXPECT_EQ(CurveBrightness(kFront), 0);
+    EXPECT_EQ(CurveContrast(kFront), 0);
+    EXPECT_EQ(CurveValue(kFront, 77), 77);
+    Open(Scanner(0x4001));
+    EXPECT_EQ(CurveBrightness(kFront), 40);
+    EXPECT_NE(CurveValue(kFront, 77), 77);
+    ResetCurves();
+}
+
+}  // namespace
+}  // namespace kovran::test

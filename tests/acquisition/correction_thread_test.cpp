@@ -164,7 +164,9 @@ TEST_F(CorrectionThreadTest, LineCheckGetsFreshLinesEveryFiveMilliseconds) {
     int next = 0;
     for (std::size_t i = 0; i < seen.size(); ++i) {
         EXPECT_EQ(seen[i].first, next);
-        if (i + 1 < seen.size()) EXPECT_EQ(seen[i].second, 10) << i;
+        if (i + 1 < seen.size()) {
+            EXPECT_EQ(seen[i].second, 10) << i;
+        }
         next = seen[i].first + seen[i].second;
     }
     EXPECT_EQ(next, rig.lines);
