@@ -500,3 +500,45 @@ TEST_F(CorrectionSetupTest, AlternativeBackEndReadsAnIdentityCurve) {
 
 }  // namespace
 }  // namespace kovran::test
+
+namespace kovran::test {
+namespace {
+
+using namespace acquisition;
+
+std::vector<std::string> writtenGlitchImages;
+
+void RecordGlitchImage(const char* path, const std::uint8_t*, std::size_t, std::int32_t) {
+    writtenGlitchImages.emplace_back(path);
+}
+
+TEST_F(CorrectionTest, DebugGlitchImagesCycleThroughSixNames) {
+    const std::string stale = configDir() + "/AltPixel_03_in.jpg";
+    WriteFileBytes(stale, "old");
+    WriteFileBytes(configDir() + "/Other.jpg", "keep");
+    writtenGlitchImages.clear();
+    InstallGlitchImageWriter(&RecordGlitchImage);
+    rig.strip = 2;
+    rig.Build();
+    rig.WriteRaw(rig.IdealStream());
+    rig.block->debugGlitch = true;
+    rig.block->glitchDirectory = configDir();
+    rig.stream.receivedBytes.store(rig.block->transferLength);
+    // Looks of 10 lines while the stream runs (the line check's steps);
+    // the acquisition ends during the third pause.
+    rig.block->lineCheck = true;
+    clock.OnSleep([&](unsigned) {
+        if (clock.Sleeps().size() == 3) rig.stream.acq.done.store(true);
+    });
+    ThrCor_0x3000(rig.block.get());
+    clock.OnSleep(nullptr);
+    InstallGlitchImageWriter(nullptr);
+    ASSERT_GE(writtenGlitchImages.size(), 4u);
+    EXPECT_EQ(writtenGlitchImages[0], configDir() + "/AltPixelCMC7_00_in.jpg");
+    EXPECT_EQ(writtenGlitchImages[3], configDir() + "/AltPixelCMC7_03_in.jpg");
+    EXPECT_FALSE(std::filesystem::exists(stale)) << "an earlier session's images go";
+    EXPECT_TRUE(std::filesystem::exists(configDir() + "/Other.jpg"));
+}
+
+}  // namespace
+}  // namespace kovran::test
