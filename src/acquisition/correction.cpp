@@ -104,9 +104,12 @@ SplitOptions SplitOptionsOf(const CorrectionBlock& b) {
 
 // Debug images of the raw blocks around glitches: written through the
 // installed writer (the JPEG writer lives in a higher layer).
-GlitchImageWriter& GlitchWriter() {
-    static GlitchImageWriter writer = nullptr;
+std::atomic<GlitchImageWriter>& GlitchWriterSlot() {
+    static std::atomic<GlitchImageWriter> writer{nullptr};
     return writer;
+}
+GlitchImageWriter GlitchWriter() {
+    return GlitchWriterSlot().load(std::memory_order_acquire);
 }
 
 void DebugGlitchImage(const CorrectionBlock& b, int& number, std::int32_t first,
@@ -139,7 +142,7 @@ void StartGlitchDebugging(const std::string& directory) {
 }  // namespace
 
 void InstallGlitchImageWriter(GlitchImageWriter writer) {
-    GlitchWriter() = writer;
+    GlitchWriterSlot().store(writer, std::memory_order_release);
 }
 
 void FillCorrectionOptions(CorrectionBlock& block) {

@@ -5,6 +5,9 @@
 // line), front and rear are de-interleaved, the magnetic strip is appended
 // to the CMC7 buffer and noise dropouts are repaired from the previous line.
 //
+// The hardware aligner's 0 byte is the first byte of each channel line (the
+// first front pixel, in the sensor margin).
+//
 // The raw line is always copied into a scratch line first: on layouts
 // without a lead the planar line overwrites the raw bytes it comes from.
 #pragma once
