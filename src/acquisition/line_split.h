@@ -38,7 +38,8 @@ class LineSplitter {
     LineSplitter(CorrectionBlock& block, const SplitOptions& options);
 
     // Splits raw line y. Only raw bytes below `limit` (the received count)
-    // are read; a line cut short is completed with white.
+    // and below the transfer length are read; a line cut short is
+    // completed with white.
     void Split(std::int32_t y, std::size_t limit);
 
     // The read position's accumulated shift (bytes), signed.

@@ -288,6 +288,34 @@ TEST_F(RealignTest, AlignerRefusesAnOffsetOf128OrMore) {
     EXPECT_EQ(Count("detected positive glith"), 0);
 }
 
+TEST_F(RealignTest, AlignerSearchStaysInsideTheTransfer) {
+    // Short lines of one side: the search (twice the width) reaches past a
+    // whole line, and a move of one line is within the largest offset.
+    rig.rearOn = false;
+    rig.sensorPixels = 64;
+    rig.left = 4;
+    rig.width = 56;
+    rig.Build();
+    // The raw lines end exactly at the transfer length; what follows them
+    // (0 bytes here) is not part of this stream.
+    std::vector<std::uint8_t> raw = rig.IdealStream();
+    raw.resize(rig.block->transferLength + 256, 0);
+    // The last line lost its aligner byte: the forward search must give up
+    // at the end of the transfer, not walk past it.
+    raw[(static_cast<std::size_t>(rig.lines) - 1) * rig.LineLength()] = 77;
+    rig.block->raw = raw.data();
+    rig.block->correctionOn = false;
+    rig.block->hardwareAligner = true;
+    // A count that jumped past the transfer length.
+    rig.stream.receivedBytes.store(rig.block->transferLength + 4096);
+    rig.stream.acq.ok.store(true);
+    rig.stream.acq.done.store(true);
+    ThrCor_0x3000(rig.block.get());
+    EXPECT_TRUE(rig.block->flags.ok);
+    EXPECT_EQ(Count("positive glith"), 0);
+    EXPECT_EQ(rig.block->lines[kFront].load(), rig.lines);
+}
+
 TEST_F(RealignTest, AlignerIsNotUsedOutsideOrdinaryScans) {
     rig.Build();
     rig.WriteRaw(Slipped(5, 3));
