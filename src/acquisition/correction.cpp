@@ -195,6 +195,9 @@ void ThrCor_0x3000(CorrectionBlock* block) {
         std::int32_t split = 0;
         std::int32_t corrected = 0;
         std::int64_t lastLineMs = platform::SteadyNowMs();
+        // Lines seen so far: the wait limit runs from the last new one,
+        // whether or not a batch of them has been split yet.
+        std::int32_t seen = 0;
         for (;;) {
             if (Stopped(b)) {
                 LogText("ThrCor_0x3000 - stop");
@@ -214,9 +217,12 @@ void ThrCor_0x3000(CorrectionBlock* block) {
             else if (received >= splitter.ReadAhead())
                 arrived = static_cast<std::int32_t>(
                     std::min<std::size_t>((received - splitter.ReadAhead()) / length, total));
-            if (arrived > split) lastLineMs = now;
+            if (arrived > seen) {
+                seen = arrived;
+                lastLineMs = now;
+            }
 
-            if (arrived <= split && now - lastLineMs > b.waitLimitMs) {
+            if (now - lastLineMs > b.waitLimitMs) {
                 RequestEnd(b);
                 if (b.kind == CorrectionKind::Movement || b.kind == CorrectionKind::MoveByTime) {
                     LogText("ThrCor_0x3000 - timeout moving");
