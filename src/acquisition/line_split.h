@@ -47,7 +47,14 @@ class LineSplitter {
     // A noise dropout was repaired in this acquisition.
     bool NoiseFound() const { return noiseFound_; }
     // Bytes past a line's nominal end that its re-aligned read may need.
-    std::size_t ReadAhead() const { return offset_ > 0 ? static_cast<std::size_t>(offset_) : 0; }
+    // A move inside a batch (or inside the line itself) can raise the
+    // offset up to its largest value, so while the stream runs a line waits
+    // for that much; reading fewer would complete it with white for good.
+    std::size_t ReadAhead() const {
+        const bool realigning =
+            options_.realign && (options_.hardwareAligner || options_.softwareGlitch);
+        return realigning ? static_cast<std::size_t>(kMaxGlitchOffset) : 0;
+    }
 
   private:
     struct Segment {

@@ -316,6 +316,22 @@ TEST_F(RealignTest, AlignerSearchStaysInsideTheTransfer) {
     EXPECT_EQ(rig.block->lines[kFront].load(), rig.lines);
 }
 
+TEST_F(RealignTest, LinesAfterASlipWaitForTheBytesTheyNeed) {
+    rig.Build();
+    // Forty bytes too many before line 5: every later line ends forty
+    // bytes further on in the stream than its nominal place.
+    rig.WriteRaw(Slipped(5, 40));
+    rig.block->correctionOn = false;
+    rig.block->hardwareAligner = true;
+    rig.block->waitLimitMs = 200;
+    // Twenty nominal lines received, and the stream stalls there.
+    rig.stream.receivedBytes.store(20 * rig.LineLength());
+    ThrCor_0x3000(rig.block.get());
+    const int published = rig.block->lines[kFront].load();
+    EXPECT_GE(published, 10);
+    for (int y = 0; y < published; ++y) EXPECT_TRUE(LineIsIdeal(y)) << y;
+}
+
 TEST_F(RealignTest, AlignerIsNotUsedOutsideOrdinaryScans) {
     rig.Build();
     rig.WriteRaw(Slipped(5, 3));
