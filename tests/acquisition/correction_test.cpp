@@ -204,6 +204,44 @@ TEST_F(CorrectionTest, MirroredFrontIsTurnedOverTheImageWidth) {
     }
 }
 
+TEST_F(CorrectionTest, FiveChannelsWithTheStripAndAnOversizedWidth) {
+    // Red, green, blue, infrared and ultraviolet, each with its strip, and
+    // a record whose left + width runs past the sensor.
+    rig.channels = 5;
+    rig.strip = 3;
+    rig.width = rig.sensorPixels;
+    rig.Build();
+    rig.WriteRaw(rig.IdealStream());
+    rig.block->correctionOn = false;
+    Run();
+    for (int y = 0; y < rig.lines; ++y)
+        for (int c = 0; c < rig.channels; ++c) {
+            for (int x = rig.left; x < rig.sensorPixels; ++x) {
+                ASSERT_EQ(rig.FrontAt(y, c, x), rig.front(y, c, x)) << y << "," << c << "," << x;
+                ASSERT_EQ(rig.RearAt(y, c, x), rig.rear(y, c, x)) << y << "," << c << "," << x;
+            }
+            ASSERT_EQ(rig.FrontAt(y, c, rig.left - 1), 10);
+        }
+    ASSERT_EQ(rig.block->cmc7Samples.load(),
+              static_cast<std::size_t>(rig.lines * rig.channels * rig.strip));
+    EXPECT_EQ(rig.cmc7[rig.cmc7.size() / 2 - 1], rig.samples(rig.lines - 1, 4, 2));
+}
+
+TEST_F(CorrectionTest, MirrorRefusesAWidthAbove0x8000) {
+    rig.rearOn = false;
+    rig.sensorPixels = 0x8001;
+    rig.left = 0;
+    rig.width = 0x8001;
+    rig.lines = 2;
+    rig.Build();
+    rig.WriteRaw(rig.IdealStream());
+    rig.block->correctionOn = false;
+    rig.block->mirrorFront = true;
+    Run();
+    EXPECT_EQ(Count("unexpeded width"), 1);
+    EXPECT_EQ(rig.FrontAt(1, 0, 5), rig.front(1, 0, 5)) << "left as it came";
+}
+
 TEST_F(CorrectionTest, RefusesAShortLineAndAMissingBlock) {
     rig.Build();
     rig.block->rawLineLength = 63;
