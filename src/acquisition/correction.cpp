@@ -104,9 +104,12 @@ SplitOptions SplitOptionsOf(const CorrectionBlock& b) {
 
 // Debug images of the raw blocks around glitches: written through the
 // installed writer (the JPEG writer lives in a higher layer).
-GlitchImageWriter& GlitchWriter() {
-    static GlitchImageWriter writer = nullptr;
+std::atomic<GlitchImageWriter>& GlitchWriterSlot() {
+    static std::atomic<GlitchImageWriter> writer{nullptr};
     return writer;
+}
+GlitchImageWriter GlitchWriter() {
+    return GlitchWriterSlot().load(std::memory_order_acquire);
 }
 
 void DebugGlitchImage(const CorrectionBlock& b, int& number, std::int32_t first,
@@ -139,7 +142,7 @@ void StartGlitchDebugging(const std::string& directory) {
 }  // namespace
 
 void InstallGlitchImageWriter(GlitchImageWriter writer) {
-    GlitchWriter() = writer;
+    GlitchWriterSlot().store(writer, std::memory_order_release);
 }
 
 void FillCorrectionOptions(CorrectionBlock& block) {
@@ -192,6 +195,9 @@ void ThrCor_0x3000(CorrectionBlock* block) {
         std::int32_t split = 0;
         std::int32_t corrected = 0;
         std::int64_t lastLineMs = platform::SteadyNowMs();
+        // Lines seen so far: the wait limit runs from the last new one,
+        // whether or not a batch of them has been split yet.
+        std::int32_t seen = 0;
         for (;;) {
             if (Stopped(b)) {
                 LogText("ThrCor_0x3000 - stop");
@@ -211,9 +217,12 @@ void ThrCor_0x3000(CorrectionBlock* block) {
             else if (received >= splitter.ReadAhead())
                 arrived = static_cast<std::int32_t>(
                     std::min<std::size_t>((received - splitter.ReadAhead()) / length, total));
-            if (arrived > split) lastLineMs = now;
+            if (arrived > seen) {
+                seen = arrived;
+                lastLineMs = now;
+            }
 
-            if (arrived <= split && now - lastLineMs > b.waitLimitMs) {
+            if (now - lastLineMs > b.waitLimitMs) {
                 RequestEnd(b);
                 if (b.kind == CorrectionKind::Movement || b.kind == CorrectionKind::MoveByTime) {
                     LogText("ThrCor_0x3000 - timeout moving");
@@ -239,10 +248,11 @@ void ThrCor_0x3000(CorrectionBlock* block) {
             if (!ended && b.lineCheck) ready = std::min(ready, split + kLineCheckStep);
             if (ready > split && (ready - split > kBatchLines || ended)) {
                 const std::int32_t first = split;
+                // The raw lines as they came, before the split overwrites them.
+                if (debugGlitch) DebugGlitchImage(b, glitchImage, first, ready - first);
                 for (; split < ready; ++split) splitter.Split(split, received);
                 if (b.checkLines != nullptr) b.checkLines(b, first, split - first);
                 Publish(b, split);
-                if (debugGlitch) DebugGlitchImage(b, glitchImage, first, split - first);
             }
             // Stage two: correct what stage one split.
             while (corrected < split) {

@@ -67,12 +67,15 @@ struct CorrectionBlock {
     // Correction on (scan parameters) and the front mirrored (one model).
     bool correctionOn = true;
     bool mirrorFront = false;
-    // The CMC7 strip: bytes of magnetic samples after each channel line, and
-    // the buffer they are appended to.
+    // The CMC7 strip: bytes of magnetic samples after each channel line (the
+    // mode's magnetic ratio; a raw line is then stride + channels x
+    // stripBytes), and the buffer they are appended to.
     std::size_t stripBytes = 0;
     std::uint8_t* cmc7 = nullptr;
     std::size_t cmc7Capacity = 0;
     // The acquisition thread's progress; never null while the thread runs.
+    // Its thread stores receivedBytes (release) after the bytes are in the
+    // buffer, and sets acq.done (with acq.error on failure) when it ends.
     const StreamState* stream = nullptr;
     // Filled by the acquisition: its end flag (&StreamState::endFlag), which
     // the correction raises when no line came within the wait limit, and

@@ -92,6 +92,9 @@ bool LineSplitter::MoveAllowed(int next, std::size_t nominal) const {
 
 void LineSplitter::Split(std::int32_t y, std::size_t limit) {
     if (y < 0 || lineLength_ == 0) return;
+    // A count past the transfer does not make the bytes after it part of
+    // the stream: the raw buffer may end there.
+    limit = std::min(limit, block_.transferLength);
     const std::size_t lineStart = static_cast<std::size_t>(y) * lineLength_;
     for (const Segment& s : segments_) {
         if (options_.realign && y >= 1) Realign(y, s, limit);

@@ -5,6 +5,9 @@
 // line), front and rear are de-interleaved, the magnetic strip is appended
 // to the CMC7 buffer and noise dropouts are repaired from the previous line.
 //
+// The hardware aligner's 0 byte is the first byte of each channel line (the
+// first front pixel, in the sensor margin).
+//
 // The raw line is always copied into a scratch line first: on layouts
 // without a lead the planar line overwrites the raw bytes it comes from.
 #pragma once
@@ -35,7 +38,8 @@ class LineSplitter {
     LineSplitter(CorrectionBlock& block, const SplitOptions& options);
 
     // Splits raw line y. Only raw bytes below `limit` (the received count)
-    // are read; a line cut short is completed with white.
+    // and below the transfer length are read; a line cut short is
+    // completed with white.
     void Split(std::int32_t y, std::size_t limit);
 
     // The read position's accumulated shift (bytes), signed.
@@ -43,7 +47,14 @@ class LineSplitter {
     // A noise dropout was repaired in this acquisition.
     bool NoiseFound() const { return noiseFound_; }
     // Bytes past a line's nominal end that its re-aligned read may need.
-    std::size_t ReadAhead() const { return offset_ > 0 ? static_cast<std::size_t>(offset_) : 0; }
+    // A move inside a batch (or inside the line itself) can raise the
+    // offset up to its largest value, so while the stream runs a line waits
+    // for that much; reading fewer would complete it with white for good.
+    std::size_t ReadAhead() const {
+        const bool realigning =
+            options_.realign && (options_.hardwareAligner || options_.softwareGlitch);
+        return realigning ? static_cast<std::size_t>(kMaxGlitchOffset) : 0;
+    }
 
   private:
     struct Segment {

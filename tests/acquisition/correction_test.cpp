@@ -204,6 +204,44 @@ TEST_F(CorrectionTest, MirroredFrontIsTurnedOverTheImageWidth) {
     }
 }
 
+TEST_F(CorrectionTest, FiveChannelsWithTheStripAndAnOversizedWidth) {
+    // Red, green, blue, infrared and ultraviolet, each with its strip, and
+    // a record whose left + width runs past the sensor.
+    rig.channels = 5;
+    rig.strip = 3;
+    rig.width = rig.sensorPixels;
+    rig.Build();
+    rig.WriteRaw(rig.IdealStream());
+    rig.block->correctionOn = false;
+    Run();
+    for (int y = 0; y < rig.lines; ++y)
+        for (int c = 0; c < rig.channels; ++c) {
+            for (int x = rig.left; x < rig.sensorPixels; ++x) {
+                ASSERT_EQ(rig.FrontAt(y, c, x), rig.front(y, c, x)) << y << "," << c << "," << x;
+                ASSERT_EQ(rig.RearAt(y, c, x), rig.rear(y, c, x)) << y << "," << c << "," << x;
+            }
+            ASSERT_EQ(rig.FrontAt(y, c, rig.left - 1), 10);
+        }
+    ASSERT_EQ(rig.block->cmc7Samples.load(),
+              static_cast<std::size_t>(rig.lines * rig.channels * rig.strip));
+    EXPECT_EQ(rig.cmc7[rig.cmc7.size() / 2 - 1], rig.samples(rig.lines - 1, 4, 2));
+}
+
+TEST_F(CorrectionTest, MirrorRefusesAWidthAbove0x8000) {
+    rig.rearOn = false;
+    rig.sensorPixels = 0x8001;
+    rig.left = 0;
+    rig.width = 0x8001;
+    rig.lines = 2;
+    rig.Build();
+    rig.WriteRaw(rig.IdealStream());
+    rig.block->correctionOn = false;
+    rig.block->mirrorFront = true;
+    Run();
+    EXPECT_EQ(Count("unexpeded width"), 1);
+    EXPECT_EQ(rig.FrontAt(1, 0, 5), rig.front(1, 0, 5)) << "left as it came";
+}
+
 TEST_F(CorrectionTest, RefusesAShortLineAndAMissingBlock) {
     rig.Build();
     rig.block->rawLineLength = 63;
@@ -286,6 +324,50 @@ TEST_F(RealignTest, AlignerRefusesAnOffsetOf128OrMore) {
     EXPECT_FALSE(LineIsIdeal(6)) << "copied with the old offset";
     EXPECT_GE(Count("alligner detected glitch offset too large"), 1);
     EXPECT_EQ(Count("detected positive glith"), 0);
+}
+
+TEST_F(RealignTest, AlignerSearchStaysInsideTheTransfer) {
+    // Short lines of one side: the search (twice the width) reaches past a
+    // whole line, and a move of one line is within the largest offset.
+    rig.rearOn = false;
+    rig.sensorPixels = 64;
+    rig.left = 4;
+    rig.width = 56;
+    rig.Build();
+    // The raw lines end exactly at the transfer length; what follows them
+    // (0 bytes here) is not part of this stream.
+    std::vector<std::uint8_t> raw = rig.IdealStream();
+    raw.resize(rig.block->transferLength + 256, 0);
+    // The last line lost its aligner byte: the forward search must give up
+    // at the end of the transfer, not walk past it.
+    raw[(static_cast<std::size_t>(rig.lines) - 1) * rig.LineLength()] = 77;
+    rig.block->raw = raw.data();
+    rig.block->correctionOn = false;
+    rig.block->hardwareAligner = true;
+    // A count that jumped past the transfer length.
+    rig.stream.receivedBytes.store(rig.block->transferLength + 4096);
+    rig.stream.acq.ok.store(true);
+    rig.stream.acq.done.store(true);
+    ThrCor_0x3000(rig.block.get());
+    EXPECT_TRUE(rig.block->flags.ok);
+    EXPECT_EQ(Count("positive glith"), 0);
+    EXPECT_EQ(rig.block->lines[kFront].load(), rig.lines);
+}
+
+TEST_F(RealignTest, LinesAfterASlipWaitForTheBytesTheyNeed) {
+    rig.Build();
+    // Forty bytes too many before line 5: every later line ends forty
+    // bytes further on in the stream than its nominal place.
+    rig.WriteRaw(Slipped(5, 40));
+    rig.block->correctionOn = false;
+    rig.block->hardwareAligner = true;
+    rig.block->waitLimitMs = 200;
+    // Twenty nominal lines received, and the stream stalls there.
+    rig.stream.receivedBytes.store(20 * rig.LineLength());
+    ThrCor_0x3000(rig.block.get());
+    const int published = rig.block->lines[kFront].load();
+    EXPECT_GE(published, 10);
+    for (int y = 0; y < published; ++y) EXPECT_TRUE(LineIsIdeal(y)) << y;
 }
 
 TEST_F(RealignTest, AlignerIsNotUsedOutsideOrdinaryScans) {
@@ -387,6 +469,157 @@ TEST_F(CorrectionTest, BrightnessAndContrastExports) {
     EXPECT_EQ(Count("err -  invalid parameter"), 2);
     EXPECT_EQ(KVXBrightness(1, -100, 100), KVX_OK);
     EXPECT_EQ(CurveValue(kRear, 255), 255);
+}
+
+}  // namespace
+}  // namespace kovran::test
+
+namespace kovran::test {
+namespace {
+
+using namespace acquisition;
+
+class CorrectionSetupTest : public AcqFixture {
+  protected:
+    void TearDown() override {
+        FreeCorrInfo();
+        AcqFixture::TearDown();
+    }
+};
+
+TEST_F(CorrectionSetupTest, DefaultReferencesFollowTheMode) {
+    Open(Scanner(0x5012));
+    Request(2, 300, 300);
+    ASSERT_TRUE(device::SetUpAcqMode(1000));
+    const SideGeometry& g = device::AcqMode().geometry[kFront];
+    ASSERT_TRUE(PrepareCorrectionCoefficients(CorrectionKind::Ordinary));
+    const std::size_t bytes = std::size_t{g.sensorPixels} * 3;
+    for (int side : {kRear, kFront}) {
+        const CorrInfo& info = CorrInfos().sides[static_cast<std::size_t>(side)];
+        EXPECT_EQ(info.pixels, g.sensorPixels);
+        EXPECT_EQ(info.bytes, bytes);
+        ASSERT_EQ(info.white.size(), bytes);
+        EXPECT_EQ(info.white[bytes - 1], 255);
+        EXPECT_EQ(info.black[0], 0);
+        EXPECT_EQ(info.level[0], kLevelModelMaximum);
+        ASSERT_EQ(CorrInfos().gain[static_cast<std::size_t>(side)].size(), bytes);
+        EXPECT_FLOAT_EQ(CorrInfos().gain[static_cast<std::size_t>(side)][7], 265.0f / 255.0f);
+    }
+    EXPECT_TRUE(CorrInfos().sides[kBacklight].white.empty()) << "backlight off";
+
+    // A calibrated reference survives the next acquisition of the same mode.
+    CorrInfos().sides[kFront].white[0] = 110;
+    CorrInfos().sides[kFront].black[0] = 100;
+    Settings().ocr.typeDoc = 3;
+    ASSERT_TRUE(PrepareCorrectionCoefficients(CorrectionKind::Ordinary));
+    EXPECT_FLOAT_EQ(CorrInfos().gain[kFront][0], 10.0f);
+    EXPECT_FLOAT_EQ(CorrInfos().gain[kFront][1], 1.0f) << "K 255 over 255";
+    ASSERT_TRUE(PrepareCorrectionCoefficients(CorrectionKind::Calibration));
+    EXPECT_FLOAT_EQ(CorrInfos().gain[kFront][0], 1.0f);
+
+    // Grey: one channel line, so new references.
+    Request(1, 300, 300);
+    ASSERT_TRUE(device::SetUpAcqMode(1000));
+    ASSERT_TRUE(PrepareCorrectionCoefficients(CorrectionKind::Ordinary));
+    EXPECT_EQ(CorrInfos().sides[kFront].white.size(), std::size_t{g.sensorPixels});
+    EXPECT_EQ(CorrInfos().sides[kFront].white[0], 255);
+    FreeCorrectionCoefficients();
+    EXPECT_TRUE(CorrInfos().gain[kFront].empty());
+}
+
+TEST_F(CorrectionSetupTest, OptionsFromTheDeviceAndTheSettings) {
+    DeviceIdentity id = Scanner(0x4001);
+    Open(id);
+    Settings().scan.swGlitchDetection = true;
+    Settings().scan.swNoiseDetection = true;
+    Settings().scan.correct = false;
+    CorrectionBlock b;
+    FillCorrectionOptions(b);
+    EXPECT_TRUE(b.swGlitchDetection);
+    EXPECT_TRUE(b.swNoiseDetection);
+    EXPECT_FALSE(b.hardwareAligner);
+    EXPECT_FALSE(b.correctionOn);
+    EXPECT_FALSE(b.mirrorFront);
+    EXPECT_EQ(b.firmware, 0x4001);
+
+    id.capabilities.alignerData = true;
+    id.pid = 11;
+    Open(id);
+    CorrectionBlock aligned;
+    FillCorrectionOptions(aligned);
+    EXPECT_TRUE(aligned.hardwareAligner);
+    EXPECT_FALSE(aligned.swGlitchDetection) << "the aligner does it";
+    EXPECT_TRUE(aligned.mirrorFront);
+
+    Open(Scanner(0x3005));
+    CorrectionBlock older;
+    FillCorrectionOptions(older);
+    EXPECT_FALSE(older.swGlitchDetection);
+    EXPECT_FALSE(older.swNoiseDetection);
+
+    Open(Scanner(0x4001));
+    CorrectionBlock moving;
+    moving.kind = CorrectionKind::Movement;
+    FillCorrectionOptions(moving);
+    EXPECT_FALSE(moving.swGlitchDetection);
+    EXPECT_FALSE(moving.swNoiseDetection);
+}
+
+TEST_F(CorrectionSetupTest, AlternativeBackEndReadsAnIdentityCurve) {
+    SetCurveBrightness(kFront, 40);
+    SetCurveContrast(kFront, 40);
+    DeviceIdentity id = Scanner(0x4001);
+    id.alternative = true;
+    Open(id);
+    EXPECT_EQ(CurveBrightness(kFront), 0);
+    EXPECT_EQ(CurveContrast(kFront), 0);
+    EXPECT_EQ(CurveValue(kFront, 77), 77);
+    Open(Scanner(0x4001));
+    EXPECT_EQ(CurveBrightness(kFront), 40);
+    EXPECT_NE(CurveValue(kFront, 77), 77);
+    ResetCurves();
+}
+
+}  // namespace
+}  // namespace kovran::test
+
+namespace kovran::test {
+namespace {
+
+using namespace acquisition;
+
+std::vector<std::string> writtenGlitchImages;
+
+void RecordGlitchImage(const char* path, const std::uint8_t*, std::size_t, std::int32_t) {
+    writtenGlitchImages.emplace_back(path);
+}
+
+TEST_F(CorrectionTest, DebugGlitchImagesCycleThroughSixNames) {
+    const std::string stale = configDir() + "/AltPixel_03_in.jpg";
+    WriteFileBytes(stale, "old");
+    WriteFileBytes(configDir() + "/Other.jpg", "keep");
+    writtenGlitchImages.clear();
+    InstallGlitchImageWriter(&RecordGlitchImage);
+    rig.strip = 2;
+    rig.Build();
+    rig.WriteRaw(rig.IdealStream());
+    rig.block->debugGlitch = true;
+    rig.block->glitchDirectory = configDir();
+    rig.stream.receivedBytes.store(rig.block->transferLength);
+    // Looks of 10 lines while the stream runs (the line check's steps);
+    // the acquisition ends during the third pause.
+    rig.block->lineCheck = true;
+    clock.OnSleep([&](unsigned) {
+        if (clock.Sleeps().size() == 3) rig.stream.acq.done.store(true);
+    });
+    ThrCor_0x3000(rig.block.get());
+    clock.OnSleep(nullptr);
+    InstallGlitchImageWriter(nullptr);
+    ASSERT_GE(writtenGlitchImages.size(), 4u);
+    EXPECT_EQ(writtenGlitchImages[0], configDir() + "/AltPixelCMC7_00_in.jpg");
+    EXPECT_EQ(writtenGlitchImages[3], configDir() + "/AltPixelCMC7_03_in.jpg");
+    EXPECT_FALSE(std::filesystem::exists(stale)) << "an earlier session's images go";
+    EXPECT_TRUE(std::filesystem::exists(configDir() + "/Other.jpg"));
 }
 
 }  // namespace

@@ -57,6 +57,9 @@ class Turns {
     bool closed_ = false;
 };
 
+// Turns of a silent stream after which a test gives up on the thread.
+constexpr int kIdleTurns = 5000;
+
 class CorrectionThreadTest : public AcqFixture {
   protected:
     void SetUp() override {
@@ -106,8 +109,12 @@ class CorrectionThreadTest : public AcqFixture {
                 rig.stream.acq.done.store(true, std::memory_order_release);
                 turns.Done();
             }
-            // Nothing more arrives.
-            while (turns.Wait()) turns.Done();
+            // Nothing more arrives. A correction that never gives up is
+            // stopped, so that the test fails instead of hanging.
+            for (int idle = 0; turns.Wait(); ++idle) {
+                if (idle == kIdleTurns) rig.stop.store(true);
+                turns.Done();
+            }
         });
         correction.join();
         feeder.join();
@@ -164,7 +171,9 @@ TEST_F(CorrectionThreadTest, LineCheckGetsFreshLinesEveryFiveMilliseconds) {
     int next = 0;
     for (std::size_t i = 0; i < seen.size(); ++i) {
         EXPECT_EQ(seen[i].first, next);
-        if (i + 1 < seen.size()) EXPECT_EQ(seen[i].second, 10) << i;
+        if (i + 1 < seen.size()) {
+            EXPECT_EQ(seen[i].second, 10) << i;
+        }
         next = seen[i].first + seen[i].second;
     }
     EXPECT_EQ(next, rig.lines);
@@ -199,6 +208,19 @@ TEST_F(CorrectionThreadTest, StalledStreamTimesOutAndEndsTheAcquisition) {
     EXPECT_EQ(Count("Timeout waiting acquisition 1050"), 1);
     for (int y = 0; y < 20; ++y) EXPECT_TRUE(LineCorrected(y)) << y;
     EXPECT_EQ(clock.SleptMs(), 1050u + 50u) << "one look per period until the limit";
+}
+
+TEST_F(CorrectionThreadTest, StallWithAFewLinesWaitingTimesOut) {
+    rig.front = [](int, int, int) { return std::uint8_t{105}; };
+    rig.Build();
+    References();
+    rig.block->waitLimitMs = 1000;
+    // Fewer lines than a batch: they wait for more that never come.
+    Stream({5}, false);
+    EXPECT_TRUE(rig.block->flags.error);
+    EXPECT_TRUE(rig.endFlag.load()) << "the acquisition is asked to end";
+    EXPECT_EQ(Count("Timeout waiting acquisition 1050"), 1);
+    EXPECT_EQ(Count("ThrCor_0x3000 - stop"), 0);
 }
 
 TEST_F(CorrectionThreadTest, StalledMovementTimesOutQuietly) {
