@@ -53,16 +53,20 @@ struct Corners {
 };
 
 Corners SortCorners(const cv::RotatedRect& rect) {
+    // The rectangle's corners come in order around it. The top-left one is
+    // the nearest to the image origin; its two neighbours are the top-right
+    // and bottom-left ones, whichever lies higher to the right being the
+    // top-right. Taking each corner by its own extreme would pick one corner
+    // twice for a document turned by 45 degrees, where two corners tie.
     std::array<cv::Point2f, 4> p;
     rect.points(p.data());
-    auto by = [&](auto key) {
-        return *std::min_element(p.begin(), p.end(),
-                                 [&](const auto& a, const auto& b) { return key(a) < key(b); });
-    };
-    return {by([](const cv::Point2f& q) { return q.x + q.y; }),
-            by([](const cv::Point2f& q) { return q.y - q.x; }),
-            by([](const cv::Point2f& q) { return -(q.x + q.y); }),
-            by([](const cv::Point2f& q) { return q.x - q.y; })};
+    std::size_t first = 0;
+    for (std::size_t i = 1; i < p.size(); ++i)
+        if (p[i].x + p[i].y < p[first].x + p[first].y) first = i;
+    const cv::Point2f& a = p[(first + 1) % 4];
+    const cv::Point2f& b = p[(first + 3) % 4];
+    const bool aRight = a.y - a.x < b.y - b.x;
+    return {p[first], aRight ? a : b, p[(first + 2) % 4], aRight ? b : a};
 }
 
 double TopEdgeAngle(const Corners& c) {

@@ -4,6 +4,10 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <climits>
+#include <vector>
+
 #include <opencv2/imgproc.hpp>
 
 #include "imaging/deskew_state.h"
@@ -70,6 +74,41 @@ TEST_P(DeskewAngles, CropOnlyStoresTheAngleAndBox) {
 }
 
 INSTANTIATE_TEST_SUITE_P(KnownAngles, DeskewAngles, ::testing::Values(-4.0, -1.2, 0.8, 2.5, 7.0));
+
+// Turned near the diagonal the document must still come out whole: either
+// way up (the turn is never more than 45 degrees), never a sliver.
+class DeskewSteepAngles : public ::testing::TestWithParam<double> {};
+
+TEST_P(DeskewSteepAngles, DocumentKeepsItsSize) {
+    SideSpec spec;
+    spec.stripWidth = 2688;
+    spec.stripHeight = 2688;
+    spec.centre = {1344, 1344};
+    spec.angleDeg = GetParam();
+    auto expectSides = [&](int a, int b, const char* what) {
+        EXPECT_NEAR(std::min(a, b), spec.docHeight, 4) << what;
+        EXPECT_NEAR(std::max(a, b), spec.docWidth, 4) << what;
+    };
+    ImageRecord side = SideRecord(spec);
+    std::string message;
+    ASSERT_TRUE(KVXDeskewWrap(side, {}, &message)) << message;
+    expectSides(side.width, side.Height, "full transform");
+
+    side = SideRecord(spec);
+    ASSERT_TRUE(KVXDeskewWrap(side, {.fullTransform = false}, &message)) << message;
+    const SideDeskew& state = *DeskewState(1);
+    ASSERT_TRUE(state.stored);
+    expectSides(state.width, state.height, "stored for retrieval");
+    // The crop holds the whole turned document.
+    const double a = spec.angleDeg * CV_PI / 180.0;
+    const double c = std::abs(std::cos(a));
+    const double s = std::abs(std::sin(a));
+    EXPECT_NEAR(side.width, spec.docWidth * c + spec.docHeight * s, 6);
+    EXPECT_NEAR(side.Height, spec.docWidth * s + spec.docHeight * c, 6);
+}
+
+INSTANTIATE_TEST_SUITE_P(NearTheDiagonal, DeskewSteepAngles,
+                         ::testing::Values(-89.0, -46.0, -45.0, -44.0, 44.0, 45.0, 46.0, 89.0));
 
 TEST(Deskew, DocumentShorterThanTheStripIsMeasuredAgainUpright) {
     SideSpec spec;
