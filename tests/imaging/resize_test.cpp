@@ -171,6 +171,10 @@ TEST(Resize, HostileInputFailsCleanly) {
     in = Numbered(9, 5);
     EXPECT_FALSE(Wrap(in, {.dpi = 2000000}, &out, &message));
     EXPECT_EQ(message, "allocating image buffer");
+    // A size a record can hold at a resolution it cannot state.
+    message.clear();
+    EXPECT_FALSE(Wrap(in, {.dpi = 70000}, &out, &message));
+    EXPECT_EQ(message, "allocating image buffer");
 }
 
 TEST(Resize, OutputsNoRecordCanCountAreRefused) {
