@@ -4,6 +4,7 @@
 #include <array>
 #include <cmath>
 #include <iterator>
+#include <limits>
 #include <new>
 #include <optional>
 #include <vector>
@@ -53,16 +54,20 @@ struct Corners {
 };
 
 Corners SortCorners(const cv::RotatedRect& rect) {
+    // The rectangle's corners come in order around it. The top-left one is
+    // the nearest to the image origin; its two neighbours are the top-right
+    // and bottom-left ones, whichever lies higher to the right being the
+    // top-right. Taking each corner by its own extreme would pick one corner
+    // twice for a document turned by 45 degrees, where two corners tie.
     std::array<cv::Point2f, 4> p;
     rect.points(p.data());
-    auto by = [&](auto key) {
-        return *std::min_element(p.begin(), p.end(),
-                                 [&](const auto& a, const auto& b) { return key(a) < key(b); });
-    };
-    return {by([](const cv::Point2f& q) { return q.x + q.y; }),
-            by([](const cv::Point2f& q) { return q.y - q.x; }),
-            by([](const cv::Point2f& q) { return -(q.x + q.y); }),
-            by([](const cv::Point2f& q) { return q.x - q.y; })};
+    std::size_t first = 0;
+    for (std::size_t i = 1; i < p.size(); ++i)
+        if (p[i].x + p[i].y < p[first].x + p[first].y) first = i;
+    const cv::Point2f& a = p[(first + 1) % 4];
+    const cv::Point2f& b = p[(first + 3) % 4];
+    const bool aRight = a.y - a.x < b.y - b.x;
+    return {p[first], aRight ? a : b, p[(first + 2) % 4], aRight ? b : a};
 }
 
 double TopEdgeAngle(const Corners& c) {
@@ -127,16 +132,19 @@ void MarkStamp(cv::Mat& plane, const DeskewCall::StampMark& stamp) {
     if (stamp.pixels == nullptr || stamp.width <= 0 || stamp.height <= 0 ||
         stamp.stride < stamp.width)
         return;
-    const int x0 = std::max(0, stamp.x);
-    const int y0 = std::max(0, stamp.y);
-    const int x1 = std::min(plane.cols, stamp.x + stamp.width);
-    const int y1 = std::min(plane.rows, stamp.y + stamp.height);
-    for (int y = y0; y < y1; ++y) {
-        const std::uint8_t* ink =
-            stamp.pixels + static_cast<std::ptrdiff_t>(y - stamp.y) * stamp.stride - stamp.x;
-        std::uint8_t* row = plane.ptr(y);
-        for (int x = x0; x < x1; ++x)
-            if (ink[x] != 255) row[x] = kStampInk;
+    // Offsets come from the printer's description: kept wide, so that one
+    // far off the image clips to nothing.
+    const std::int64_t sx = stamp.x;
+    const std::int64_t sy = stamp.y;
+    const std::int64_t x0 = std::max<std::int64_t>(0, sx);
+    const std::int64_t y0 = std::max<std::int64_t>(0, sy);
+    const std::int64_t x1 = std::min<std::int64_t>(plane.cols, sx + stamp.width);
+    const std::int64_t y1 = std::min<std::int64_t>(plane.rows, sy + stamp.height);
+    for (std::int64_t y = y0; y < y1; ++y) {
+        const std::uint8_t* ink = stamp.pixels + (y - sy) * stamp.stride;
+        std::uint8_t* row = plane.ptr(static_cast<int>(y));
+        for (std::int64_t x = x0; x < x1; ++x)
+            if (ink[x - sx] != 255) row[x] = kStampInk;
     }
 }
 
@@ -183,11 +191,16 @@ bool DeskewSide(ImageRecord& side, const DeskewCall& call, std::string* message)
         (!RecordUsable(*call.backlight) || call.backlight->width != side.width ||
          call.backlight->Height != side.Height))
         return Fail(message, "KVXDeskewWrap setting img buffer B");
-    const int scaledHeight = side.Height * side.dpiH / side.dpiV;
-    if (scaledHeight < side.Height) {
+    const std::int64_t squareHeight = std::int64_t{side.Height} * side.dpiH / side.dpiV;
+    if (squareHeight < side.Height) {
         LogText("dpiV higher than dpiH");
         return true;
     }
+    // The cropped side keeps the square lines: more than a record can count
+    // is no image to work on.
+    if (squareHeight > std::numeric_limits<std::uint16_t>::max())
+        return Fail(message, "KVXDeskewWrap setting img buffer A");
+    const int scaledHeight = static_cast<int>(squareHeight);
     // The search runs on square pixels; a side taken at half the vertical
     // resolution is stretched first.
     cv::Mat grey;

@@ -8,6 +8,15 @@ namespace kovran::imaging {
 namespace {
 
 constexpr int kMaxRecordChannels = 5;  // R, G, B, infrared, ultraviolet
+constexpr int kMaxDimension = std::numeric_limits<std::uint16_t>::max();
+
+// A record that names its sensor's pixels (the acquired sides; derived
+// records do not) holds width pixels from left inside them.
+bool WithinSensor(const ImageRecord& record, int width) {
+    return record.sensorPixels == 0 ||
+           static_cast<std::size_t>(record.left) + static_cast<std::size_t>(width) <=
+               record.sensorPixels;
+}
 
 }  // namespace
 
@@ -29,6 +38,9 @@ bool RecordUsable(const ImageRecord& record) {
     if (record.top < 0 || record.left < 0) return false;
     const std::size_t pitch = record.channelPitch;
     if (pitch < static_cast<std::size_t>(record.left) + record.width) return false;
+    // A side's pixels end with its sensor: past them lie the other side's
+    // pixels of a shared line (or the next channel line), never this side's.
+    if (!WithinSensor(record, record.width)) return false;
     if (record.stride < pitch * record.channels) return false;
     const std::size_t lastLine = static_cast<std::size_t>(record.top) + record.Height - 1;
     const std::size_t end = lastLine * record.stride + (record.channels - 1) * pitch +
@@ -47,10 +59,10 @@ int PaddedPitch(int width) {
 }
 
 bool MakeRoom(ImageRecord& record, int width, int height) {
-    if (width <= 0 || height <= 0) return false;
+    if (width <= 0 || height <= 0 || width > kMaxDimension || height > kMaxDimension) return false;
     // In place the side keeps its own columns: on devices that deliver both
     // sides in one stream the other side's pixels share these lines.
-    if (record.data != nullptr && record.left >= 0 &&
+    if (record.data != nullptr && record.left >= 0 && WithinSensor(record, width) &&
         static_cast<std::size_t>(record.channelPitch) >=
             static_cast<std::size_t>(record.left) + static_cast<std::size_t>(width)) {
         const std::size_t end = static_cast<std::size_t>(height - 1) * record.stride +
@@ -79,7 +91,9 @@ bool MakeRoom(ImageRecord& record, int width, int height) {
 }
 
 bool ShapeDerived(ImageRecord& record, int width, int height, int planes) {
-    if (width <= 0 || height <= 0 || planes <= 0 || planes > kMaxRecordChannels) return false;
+    if (width <= 0 || height <= 0 || width > kMaxDimension || height > kMaxDimension ||
+        planes <= 0 || planes > kMaxRecordChannels)
+        return false;
     const std::size_t pitch = static_cast<std::size_t>(PaddedPitch(width));
     const std::size_t stride = pitch * static_cast<std::size_t>(planes);
     const std::size_t bytes = stride * static_cast<std::size_t>(height);

@@ -1,6 +1,7 @@
 #include "imaging/wrap.h"
 
 #include <cstring>
+#include <limits>
 
 #include "api/log.h"
 #include "api/settings.h"
@@ -29,7 +30,9 @@ bool Wrap(const ImageRecord& input, const WrapRequest& request, ImageRecord* out
     if (!input.completed) return Fail(message, "wrap cut and copy old style");
     if (!RecordUsable(input)) return Fail(message, "allocating image buffer");
     const int dpi = request.dpi > 0 ? request.dpi : input.dpiH;
-    if (input.dpiH == 0 || input.dpiV == 0) return Fail(message, "allocating image buffer");
+    // The output record states its resolution in 16 bits.
+    if (input.dpiH == 0 || input.dpiV == 0 || dpi > std::numeric_limits<std::uint16_t>::max())
+        return Fail(message, "allocating image buffer");
     const long long width = static_cast<long long>(input.width) * dpi / input.dpiH;
     const long long height = static_cast<long long>(input.Height) * dpi / input.dpiV;
     if (width < 1 || height < 1 || width > 65535 || height > 65535)

@@ -4,6 +4,10 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <climits>
+#include <vector>
+
 #include <opencv2/imgproc.hpp>
 
 #include "imaging/deskew_state.h"
@@ -70,6 +74,41 @@ TEST_P(DeskewAngles, CropOnlyStoresTheAngleAndBox) {
 }
 
 INSTANTIATE_TEST_SUITE_P(KnownAngles, DeskewAngles, ::testing::Values(-4.0, -1.2, 0.8, 2.5, 7.0));
+
+// Turned near the diagonal the document must still come out whole: either
+// way up (the turn is never more than 45 degrees), never a sliver.
+class DeskewSteepAngles : public ::testing::TestWithParam<double> {};
+
+TEST_P(DeskewSteepAngles, DocumentKeepsItsSize) {
+    SideSpec spec;
+    spec.stripWidth = 2688;
+    spec.stripHeight = 2688;
+    spec.centre = {1344, 1344};
+    spec.angleDeg = GetParam();
+    auto expectSides = [&](int a, int b, const char* what) {
+        EXPECT_NEAR(std::min(a, b), spec.docHeight, 4) << what;
+        EXPECT_NEAR(std::max(a, b), spec.docWidth, 4) << what;
+    };
+    ImageRecord side = SideRecord(spec);
+    std::string message;
+    ASSERT_TRUE(KVXDeskewWrap(side, {}, &message)) << message;
+    expectSides(side.width, side.Height, "full transform");
+
+    side = SideRecord(spec);
+    ASSERT_TRUE(KVXDeskewWrap(side, {.fullTransform = false}, &message)) << message;
+    const SideDeskew& state = *DeskewState(1);
+    ASSERT_TRUE(state.stored);
+    expectSides(state.width, state.height, "stored for retrieval");
+    // The crop holds the whole turned document.
+    const double a = spec.angleDeg * CV_PI / 180.0;
+    const double c = std::abs(std::cos(a));
+    const double s = std::abs(std::sin(a));
+    EXPECT_NEAR(side.width, spec.docWidth * c + spec.docHeight * s, 6);
+    EXPECT_NEAR(side.Height, spec.docWidth * s + spec.docHeight * c, 6);
+}
+
+INSTANTIATE_TEST_SUITE_P(NearTheDiagonal, DeskewSteepAngles,
+                         ::testing::Values(-89.0, -46.0, -45.0, -44.0, 44.0, 45.0, 46.0, 89.0));
 
 TEST(Deskew, DocumentShorterThanTheStripIsMeasuredAgainUpright) {
     SideSpec spec;
@@ -245,6 +284,97 @@ TEST(Deskew, SharpeningRaisesEdgeContrast) {
     // Paper far from marks: 1.4 v - 0.3 v + 20 = 1.1 v + 20.
     const int v = Plane(plain).at<std::uint8_t>(700, 1700);
     EXPECT_NEAR(Plane(sharp).at<std::uint8_t>(700, 1700), std::min(255.0, 1.1 * v + 20), 2);
+}
+
+TEST(Deskew, SharpeningStartsAbove150Pixels) {
+    // A square document of n pixels is cropped to n - 1: 150 stays as it is,
+    // 151 is sharpened (paper of 200 becomes 1.1 x 200 + 20).
+    for (auto [document, expected] : {std::pair{151, 200}, std::pair{152, 240}}) {
+        SCOPED_TRACE(document);
+        cv::Mat image(document + 200, document + 200, CV_8UC1, cv::Scalar(30));
+        image(cv::Rect(100, 100, document, document)).setTo(200);
+        ImageRecord side = testing_side::RecordOf(image, 30, 30);
+        std::string message;
+        ASSERT_TRUE(KVXDeskewWrap(side, {}, &message)) << message;
+        ASSERT_EQ(side.width, document - 1);
+        EXPECT_NEAR(Plane(side).at<std::uint8_t>(side.Height / 2, side.width / 2), expected, 1);
+    }
+}
+
+TEST(Deskew, MirrorFlagsTurnTheDocumentOver) {
+    SideSpec spec;
+    spec.angleDeg = 2.0;
+    ImageRecord side = SideRecord(spec);
+    std::string message;
+    ASSERT_TRUE(KVXDeskewWrap(side, {.mirror = acquisition::Mirror::X}, &message)) << message;
+    EXPECT_LT(Mean(Plane(side), side.width - 145, 95, 50), 60) << "square not at the top right";
+    side = SideRecord(spec);
+    ASSERT_TRUE(KVXDeskewWrap(side, {.mirror = acquisition::Mirror::Y}, &message)) << message;
+    EXPECT_LT(Mean(Plane(side), 95, side.Height - 145, 50), 60) << "square not at the bottom left";
+}
+
+TEST(Deskew, StampFarOffTheImageMarksNothing) {
+    SideSpec spec;
+    ImageRecord plain = SideRecord(spec);
+    std::string message;
+    ASSERT_TRUE(KVXDeskewWrap(plain, {}, &message)) << message;
+    std::vector<std::uint8_t> stamp(20 * 10, 0);
+    for (auto [x, y] : {std::pair{INT_MAX - 5, INT_MAX - 3}, std::pair{INT_MIN + 3, 400},
+                        std::pair{100, INT_MIN + 1}}) {
+        ImageRecord side = SideRecord(spec);
+        acquisition::DeskewCall call;
+        call.stamp = {
+            .pixels = stamp.data(), .width = 20, .height = 10, .stride = 20, .x = x, .y = y};
+        ASSERT_TRUE(KVXDeskewWrap(side, call, &message)) << message;
+        ASSERT_EQ(Plane(side).size(), Plane(plain).size());
+        EXPECT_EQ(cv::countNonZero(Plane(side) != Plane(plain)), 0) << x << ", " << y;
+    }
+}
+
+TEST(Deskew, SideReachingPastItsSensorIsRefusedUntouched) {
+    // One stream: the front's 1300 sensor pixels, then the rear's. A rear
+    // whose image runs past its sensor would read and overwrite what
+    // follows it in the line.
+    SideSpec spec;
+    spec.stripWidth = 1300;
+    spec.docWidth = 1000;
+    spec.docHeight = 700;
+    spec.centre = {650, 550};
+    spec.angleDeg = 3.0;
+    cv::Mat line(1100, 2600, CV_8UC1);
+    testing_side::DrawSide(spec).copyTo(line(cv::Rect(0, 0, 1300, 1100)));
+    testing_side::DrawSide(spec).copyTo(line(cv::Rect(1300, 0, 1300, 1100)));
+    ImageRecord front = testing_side::RecordOf(line, 300, 300, 1, 7, 0);
+    front.width = 1300;
+    front.sensorPixels = 1300;
+    ImageRecord rear = front;
+    rear.side = 0;
+    rear.data = front.data + 1300;
+    rear.left = 100;
+    rear.allocSize = 0;
+    const std::vector<std::uint8_t> before(front.data, front.data + front.allocSize);
+    std::string message;
+    EXPECT_FALSE(KVXDeskewWrap(rear, {}, &message));
+    EXPECT_EQ(message, "KVXDeskewWrap setting img buffer A");
+    EXPECT_TRUE(std::equal(before.begin(), before.end(), front.data));
+    // Inside its sensor the same rear is deskewed.
+    rear.left = 0;
+    EXPECT_TRUE(KVXDeskewWrap(rear, {}, &message)) << message;
+    EXPECT_NEAR(rear.width, 1000, 3);
+}
+
+TEST(Deskew, HeightsBeyondSixteenBitsFailCleanly) {
+    const cv::Mat strip(40000, 8, CV_8UC1, cv::Scalar(30));
+    // Square lines at a high resolution: worked on, no overflow.
+    ImageRecord side = testing_side::RecordOf(strip, 60000, 60000, 1, 0, 0);
+    std::string message;
+    EXPECT_TRUE(KVXDeskewWrap(side, {}, &message)) << message;
+    // Half the vertical resolution: 80000 square lines, more than a record
+    // can count.
+    side = testing_side::RecordOf(strip, 600, 300, 1, 0, 0);
+    EXPECT_FALSE(KVXDeskewWrap(side, {}, &message));
+    EXPECT_EQ(message, "KVXDeskewWrap setting img buffer A");
+    EXPECT_EQ(side.Height, 40000);
 }
 
 TEST(Deskew, HostileGeometryFailsCleanly) {

@@ -7,6 +7,7 @@
 #include "imaging/deskew.h"
 #include "imaging/deskew_state.h"
 #include "imaging/mat_adapter.h"
+#include "imaging/record_planes.h"
 #include "imaging/resize.h"
 #include "imaging/stretch.h"
 #include "imaging/synthetic_side.h"
@@ -170,6 +171,20 @@ TEST(Resize, HostileInputFailsCleanly) {
     in = Numbered(9, 5);
     EXPECT_FALSE(Wrap(in, {.dpi = 2000000}, &out, &message));
     EXPECT_EQ(message, "allocating image buffer");
+    // A size a record can hold at a resolution it cannot state.
+    message.clear();
+    EXPECT_FALSE(Wrap(in, {.dpi = 70000}, &out, &message));
+    EXPECT_EQ(message, "allocating image buffer");
+}
+
+TEST(Resize, OutputsNoRecordCanCountAreRefused) {
+    // A record counts its lines and pixels in 16 bits.
+    ImageRecord r;
+    EXPECT_FALSE(ShapeDerived(r, 1, 70000, 1));
+    EXPECT_FALSE(ShapeDerived(r, 70000, 1, 1));
+    EXPECT_FALSE(MakeRoom(r, 1, 70000));
+    ASSERT_TRUE(ShapeDerived(r, 1, 65535, 1));
+    EXPECT_EQ(r.Height, 65535);
 }
 
 TEST(FixVRes, StretchesWhenTheSpareLinesHoldIt) {
