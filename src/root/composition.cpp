@@ -7,7 +7,9 @@
 #include "acquisition/images.h"
 #include "api/device_hooks.h"
 #include "api/log.h"
+#include "decoders/stripe/stripe_reader.h"
 #include "device/connection.h"
+#include "device/connection_seams.h"
 #include "device/device_record.h"
 #include "device/transport.h"
 #include "device/usb_selection.h"
@@ -31,6 +33,8 @@ void InstallComposition() {
                         .logIdentityLine = &device::LogIdentityLine});
     device::InstallUsbBackendFactory(&MakeUsbBackendFromEnvironment);
     InstallImageHooks(acquisition::MakeImageHooks());
+    device::InstallConnectionSeams(
+        {.switchStripeReader = &decoders::stripe::SwitchReaderAtInitialise});
 }
 
 std::unique_ptr<platform::UsbBackend> MakeUsbBackendFromEnvironment() {
