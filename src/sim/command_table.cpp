@@ -2,6 +2,12 @@
 
 #include <cstdio>
 
+#include "sim/acquisition_model.h"
+#include "sim/eeprom_model.h"
+#include "sim/printer_model.h"
+#include "sim/status_model.h"
+#include "sim/stripe_model.h"
+
 namespace kovran::sim {
 
 namespace {
@@ -21,93 +27,151 @@ std::uint16_t ConfigBlockLength(std::uint16_t fw) {
 }
 
 void AddD0(std::vector<CommandSpec>& out, std::uint16_t fw, const CommandFeatures& f) {
-    out.push_back(
-        {kClassD0, 0x01, DataKind::In, ConfigBlockLength(fw), ReplyLength::Fixed, "configuration"});
-    out.push_back({kClassD0, 0x02, DataKind::In, 5, ReplyLength::Fixed, "firmware version"});
-    out.push_back({kClassD0, 0x03, DataKind::In, 8, ReplyLength::Fixed, "status"});
+    out.push_back({kClassD0, 0x01, DataKind::In, ConfigBlockLength(fw), ReplyLength::Fixed,
+                   "configuration", &EepromModel::OnReadConfiguration});
+    out.push_back({kClassD0, 0x02, DataKind::In, 5, ReplyLength::Fixed, "firmware version",
+                   &EepromModel::OnReadFirmware});
+    out.push_back({kClassD0, 0x03, DataKind::In, 8, ReplyLength::Fixed, "status",
+                   &StatusModel::OnReadStatus});
     if (f.fw3000Version) {
-        out.push_back({kClassD0, 0x3C, DataKind::In, 5, ReplyLength::Fixed, "0x3000 version"});
+        out.push_back({kClassD0, 0x3C, DataKind::In, 5, ReplyLength::Fixed, "0x3000 version",
+                       &EepromModel::OnReadFirmware3000});
     }
     if (fw < 0x3000) return;
     // Everything below shares registers with the D1 commands of the older
     // families, which is why those families do not have them.
-    out.push_back({kClassD0, 0x09, DataKind::None, 0, ReplyLength::Fixed, "enable"});
-    out.push_back({kClassD0, 0x0A, DataKind::None, 0, ReplyLength::Fixed, "disable"});
-    out.push_back({kClassD0, 0x22, DataKind::Out, 1, ReplyLength::Fixed, "buzzer on"});
-    out.push_back({kClassD0, 0x23, DataKind::None, 0, ReplyLength::Fixed, "buzzer off"});
+    out.push_back(
+        {kClassD0, 0x09, DataKind::None, 0, ReplyLength::Fixed, "enable", &StatusModel::OnEnable});
+    out.push_back({kClassD0, 0x0A, DataKind::None, 0, ReplyLength::Fixed, "disable",
+                   &StatusModel::OnDisable});
+    out.push_back({kClassD0, 0x22, DataKind::Out, 1, ReplyLength::Fixed, "buzzer on",
+                   &StatusModel::OnBuzzerOn});
+    out.push_back({kClassD0, 0x23, DataKind::None, 0, ReplyLength::Fixed, "buzzer off",
+                   &StatusModel::OnBuzzerOff});
     if (fw > 0x3005) {
-        out.push_back(
-            {kClassD0, 0x08, DataKind::In, kMaxCommandBytes, ReplyLength::Caller, "hardware key"});
+        out.push_back({kClassD0, 0x08, DataKind::In, kMaxCommandBytes, ReplyLength::Caller,
+                       "hardware key", &EepromModel::OnReadHardwareKey});
     }
     if (fw > 0x3006) {
-        out.push_back({kClassD0, 0x28, DataKind::In, 16, ReplyLength::Fixed, "MICR head block"});
+        out.push_back({kClassD0, 0x28, DataKind::In, 16, ReplyLength::Fixed, "MICR head block",
+                       &EepromModel::OnReadMicrBlock});
     }
     if (fw > 0x3100 && f.pageCounter) {
-        out.push_back({kClassD0, 0x2A, DataKind::In, 4, ReplyLength::Fixed, "page counter"});
-        out.push_back(
-            {kClassD0, 0x2B, DataKind::None, 0, ReplyLength::Fixed, "page counter increment"});
+        out.push_back({kClassD0, 0x2A, DataKind::In, 4, ReplyLength::Fixed, "page counter",
+                       &EepromModel::OnReadPageCounter});
+        out.push_back({kClassD0, 0x2B, DataKind::None, 0, ReplyLength::Fixed,
+                       "page counter increment", &EepromModel::OnIncrementPageCounter});
     }
     if (fw > 0x3100 && f.inkjetCounter) {
-        out.push_back({kClassD0, 0x2D, DataKind::In, 4, ReplyLength::Fixed, "inkjet counter"});
-        out.push_back(
-            {kClassD0, 0x2E, DataKind::None, 0, ReplyLength::Fixed, "inkjet counter increment"});
+        out.push_back({kClassD0, 0x2D, DataKind::In, 4, ReplyLength::Fixed, "inkjet counter",
+                       &PrinterModel::OnReadInkjetCounter});
+        out.push_back({kClassD0, 0x2E, DataKind::None, 0, ReplyLength::Fixed,
+                       "inkjet counter increment", &PrinterModel::OnIncrementInkjetCounter});
     }
     if (fw >= 0x4000) {
-        out.push_back(
-            {kClassD0, 0x0C, DataKind::In, 8, ReplyLength::Fixed, "device configuration"});
+        out.push_back({kClassD0, 0x0C, DataKind::In, 8, ReplyLength::Fixed, "device configuration",
+                       &EepromModel::OnReadDeviceConfiguration});
     }
     if (fw >= 0x5003) {
-        out.push_back({kClassD0, 0x14, DataKind::Out, 8, ReplyLength::Fixed, "photo tuning write"});
-        out.push_back({kClassD0, 0x15, DataKind::In, 8, ReplyLength::Fixed, "photo tuning read"});
+        out.push_back({kClassD0, 0x14, DataKind::Out, 8, ReplyLength::Fixed, "photo tuning write",
+                       &EepromModel::OnWritePhotoTuning});
+        out.push_back({kClassD0, 0x15, DataKind::In, 8, ReplyLength::Fixed, "photo tuning read",
+                       &EepromModel::OnReadPhotoTuning});
     }
     if (f.inkjet1Config) {
-        out.push_back(
-            {kClassD0, 0x51, DataKind::In, 64, ReplyLength::Fixed, "inkjet 1 configuration"});
+        out.push_back({kClassD0, 0x51, DataKind::In, 64, ReplyLength::Fixed,
+                       "inkjet 1 configuration", &PrinterModel::OnReadInkjet1Config});
     }
     if (f.inkjet2Config) {
-        out.push_back(
-            {kClassD0, 0x55, DataKind::In, 64, ReplyLength::Fixed, "inkjet 2 configuration"});
+        out.push_back({kClassD0, 0x55, DataKind::In, 64, ReplyLength::Fixed,
+                       "inkjet 2 configuration", &PrinterModel::OnReadInkjet2Config});
     }
 }
 
 void AddD1(std::vector<CommandSpec>& out, std::uint16_t fw) {
     if (fw < 0x3000) {
-        static constexpr std::uint8_t kNoData[] = {0x01, 0x02, 0x03, 0x04, 0x05, 0x06, 0x07, 0x08,
-                                                   0x09, 0x0C, 0x0D, 0x0F, 0x15, 0x16, 0x17, 0x18,
-                                                   0x19, 0x1B, 0x1E, 0x27,
-                                                   // 0x1F + mode: the forced acquisition mode
-                                                   0x1F, 0x20, 0x21, 0x22, 0x23, 0x24, 0x25, 0x26};
-        for (std::uint8_t sub : kNoData) {
-            out.push_back(
-                {kClassD1, sub, DataKind::None, 0, ReplyLength::Fixed, "acquisition control"});
+        struct Control {
+            std::uint8_t sub;
+            CommandHandler handler;
+        };
+        static constexpr Control kNoData[] = {{0x01, &AcquisitionModel::OnStart},
+                                              {0x02, &AcquisitionModel::OnStop},
+                                              {0x03, nullptr},
+                                              {0x04, nullptr},
+                                              {0x05, &StatusModel::OnEnable},
+                                              {0x06, &StatusModel::OnDisable},
+                                              {0x07, &AcquisitionModel::OnStart},
+                                              {0x08, &StatusModel::OnFeedStart},
+                                              {0x09, &StatusModel::OnFeedStop},
+                                              {0x0C, nullptr},
+                                              {0x0D, nullptr},
+                                              {0x0F, &AcquisitionModel::OnModeCommand},
+                                              {0x15, nullptr},
+                                              {0x16, nullptr},
+                                              {0x17, &AcquisitionModel::OnStop},
+                                              {0x18, &AcquisitionModel::OnStop},
+                                              {0x19, nullptr},
+                                              {0x1B, nullptr},
+                                              {0x1E, nullptr},
+                                              {0x27, nullptr},
+                                              // 0x1F + mode: the forced acquisition mode
+                                              {0x1F, nullptr},
+                                              {0x20, nullptr},
+                                              {0x21, nullptr},
+                                              {0x22, nullptr},
+                                              {0x23, nullptr},
+                                              {0x24, nullptr},
+                                              {0x25, nullptr},
+                                              {0x26, nullptr}};
+        for (const Control& c : kNoData) {
+            out.push_back({kClassD1, c.sub, DataKind::None, 0, ReplyLength::Fixed,
+                           "acquisition control", c.handler});
         }
         if (fw >= 0x200A) {
             out.push_back(
                 {kClassD1, 0x14, DataKind::None, 0, ReplyLength::Fixed, "front acquired"});
         }
-        out.push_back({kClassD1, 0x0A, DataKind::Out, 8, ReplyLength::Fixed, "lamp levels"});
-        out.push_back({kClassD1, 0x0B, DataKind::Out, 8, ReplyLength::Fixed, "lamp levels"});
+        out.push_back({kClassD1, 0x0A, DataKind::Out, 8, ReplyLength::Fixed, "lamp levels",
+                       &AcquisitionModel::OnLampLevels});
+        out.push_back({kClassD1, 0x0B, DataKind::Out, 8, ReplyLength::Fixed, "lamp levels",
+                       &AcquisitionModel::OnLampLevels});
         return;
     }
     if (fw > 0x3103) {
-        out.push_back(
-            {kClassD1, 0x14, DataKind::In, 8, ReplyLength::Fixed, "sensor configuration"});
+        out.push_back({kClassD1, 0x14, DataKind::In, 8, ReplyLength::Fixed, "sensor configuration",
+                       &AcquisitionModel::OnSensorConfiguration});
     }
-    out.push_back({kClassD1, 0x33, DataKind::Out, 33, ReplyLength::Fixed, "start command"});
-    static constexpr std::uint8_t kNoData[] = {0x34, 0x35, 0x36, 0x37, 0x38, 0x39};
-    for (std::uint8_t sub : kNoData) {
-        out.push_back(
-            {kClassD1, sub, DataKind::None, 0, ReplyLength::Fixed, "acquisition control"});
+    out.push_back({kClassD1, 0x33, DataKind::Out, 33, ReplyLength::Fixed, "start command",
+                   &AcquisitionModel::OnStartCommand});
+    struct Control {
+        std::uint8_t sub;
+        CommandHandler handler;
+    };
+    static constexpr Control kNoData[] = {{0x34, &AcquisitionModel::OnStart},
+                                          {0x35, &AcquisitionModel::OnStop},
+                                          {0x36, &StatusModel::OnFeedStart},
+                                          {0x37, &StatusModel::OnFeedStop},
+                                          {0x38, nullptr},
+                                          {0x39, &AcquisitionModel::OnStop}};
+    for (const Control& c : kNoData) {
+        out.push_back({kClassD1, c.sub, DataKind::None, 0, ReplyLength::Fixed,
+                       "acquisition control", c.handler});
     }
 }
 
 void AddD2(std::vector<CommandSpec>& out) {
-    out.push_back({kClassD2, 0x01, DataKind::None, 0, ReplyLength::Fixed, "stripe reset"});
-    out.push_back({kClassD2, 0x02, DataKind::In, 64, ReplyLength::Fixed, "stripe track 1"});
-    out.push_back({kClassD2, 0x03, DataKind::In, 64, ReplyLength::Fixed, "stripe track 2"});
-    out.push_back({kClassD2, 0x04, DataKind::In, 64, ReplyLength::Fixed, "stripe track 3"});
-    out.push_back({kClassD2, 0x05, DataKind::None, 0, ReplyLength::Fixed, "stripe enable"});
-    out.push_back({kClassD2, 0x06, DataKind::None, 0, ReplyLength::Fixed, "stripe disable"});
+    out.push_back({kClassD2, 0x01, DataKind::None, 0, ReplyLength::Fixed, "stripe reset",
+                   &StripeModel::OnReset});
+    out.push_back({kClassD2, 0x02, DataKind::In, 64, ReplyLength::Fixed, "stripe track 1",
+                   &StripeModel::OnReadTrack});
+    out.push_back({kClassD2, 0x03, DataKind::In, 64, ReplyLength::Fixed, "stripe track 2",
+                   &StripeModel::OnReadTrack});
+    out.push_back({kClassD2, 0x04, DataKind::In, 64, ReplyLength::Fixed, "stripe track 3",
+                   &StripeModel::OnReadTrack});
+    out.push_back({kClassD2, 0x05, DataKind::None, 0, ReplyLength::Fixed, "stripe enable",
+                   &StripeModel::OnEnable});
+    out.push_back({kClassD2, 0x06, DataKind::None, 0, ReplyLength::Fixed, "stripe disable",
+                   &StripeModel::OnDisable});
 }
 
 }  // namespace

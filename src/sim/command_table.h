@@ -43,6 +43,23 @@ enum class ReplyLength : std::uint8_t {
     Caller,  // as long as the read asks (up to kMaxCommandBytes)
 };
 
+class ScannerModel;
+struct DecodedRequest;
+
+// One command as the device carries it out: the request, the bytes the
+// host wrote (null for reads and for the old request form, whose data never
+// reaches the device) and the reply a read fills.
+struct CommandCall {
+    const DecodedRequest& request;
+    const std::uint8_t* data;
+    std::vector<std::uint8_t>* reply;
+};
+
+// What the device does for a command: acts on the concern that owns it
+// and, for a read, fills the reply (the model trims it to the command's
+// length afterwards).
+using CommandHandler = void (*)(ScannerModel& model, const CommandCall& call);
+
 struct CommandSpec {
     std::uint8_t cls = 0;
     std::uint8_t sub = 0;
@@ -52,6 +69,8 @@ struct CommandSpec {
     std::uint16_t length = 0;
     ReplyLength replyLength = ReplyLength::Fixed;
     const char* name = "";
+    // Null: the device accepts the command and does nothing with it.
+    CommandHandler handler = nullptr;
 };
 
 // Device features that decide whether optional commands exist.

@@ -1,6 +1,8 @@
-// The firmware of a simulated scanner: what each control command does to
-// the device and what it answers. Not thread-safe; the simulated scanner
-// that owns it serialises access.
+// The firmware of a simulated scanner: checks each control command against
+// the command table and hands it to the handler the table names, which acts
+// on the concern that owns the command (status and feeder, acquisition,
+// stripe, EEPROM, printer). Not thread-safe; the simulated scanner that
+// owns it serialises access.
 #pragma once
 
 #include <array>
@@ -9,9 +11,14 @@
 #include <optional>
 #include <vector>
 
+#include "sim/acquisition_model.h"
 #include "sim/command_table.h"
 #include "sim/device_profile.h"
+#include "sim/eeprom_model.h"
 #include "sim/feeder.h"
+#include "sim/printer_model.h"
+#include "sim/status_model.h"
+#include "sim/stripe_model.h"
 
 namespace kovran::sim {
 
@@ -25,14 +32,6 @@ inline constexpr std::uint32_t kStatusExternalPower = 0x10000;  // flag bit 0
 inline constexpr std::uint32_t kStatusPhotocell = 0x20000;      // flag bit 1
 // The three double-sheet sensors: bits 0 to 2 of status byte 4.
 inline constexpr std::uint32_t kStatusDoubleSheet = 0x7000000;
-
-// One tone of the buzzer: from its switch-on to the next buzzer command
-// (installed clock, ms); open while it still sounds.
-struct BuzzerTone {
-    std::uint8_t tone = 0;
-    std::int64_t startMs = 0;
-    std::optional<std::int64_t> endMs;
-};
 
 // One command the device carried out.
 struct ExecutedCommand {
@@ -53,7 +52,7 @@ class ScannerModel {
 
     // After the acquisition mode command of older firmware, the next two D1
     // commands carry the line code and the resolution code as sub-codes.
-    bool ExpectingModeParameter() const { return modeParameters_ > 0; }
+    bool ExpectingModeParameter() const { return acquisition_.ExpectingModeParameter(); }
 
     // Carries out a decoded request. 0 with *reply filled (reads), or 31
     // when the device stalls it (unknown command, wrong direction or
@@ -65,54 +64,50 @@ class ScannerModel {
     std::array<std::uint8_t, 8> StatusBlock() const;
     std::uint32_t StatusWord() const;
     // Bits forced on or off on top of the modelled state (tests).
-    void ForceStatus(std::uint32_t set, std::uint32_t clear);
+    void ForceStatus(std::uint32_t set, std::uint32_t clear) { status_.Force(set, clear); }
 
-    FeederQueue& Feeder() { return feeder_; }
-    const FeederQueue& Feeder() const { return feeder_; }
+    // The concerns.
+    StatusModel& Status() { return status_; }
+    const StatusModel& Status() const { return status_; }
+    AcquisitionModel& Acquisition() { return acquisition_; }
+    const AcquisitionModel& Acquisition() const { return acquisition_; }
+    StripeModel& Stripe() { return stripe_; }
+    const StripeModel& Stripe() const { return stripe_; }
+    EepromModel& Eeprom() { return eeprom_; }
+    const EepromModel& Eeprom() const { return eeprom_; }
+    PrinterModel& Printer() { return printer_; }
+    const PrinterModel& Printer() const { return printer_; }
 
-    bool Enabled() const { return enabled_; }
-    bool Feeding() const { return feeding_; }
-    bool Acquiring() const { return acquiring_; }
-    bool StripeOn() const { return stripeOn_; }
-    std::uint8_t BuzzerTone() const { return buzzerTone_; }
+    FeederQueue& Feeder() { return status_.Feeder(); }
+    const FeederQueue& Feeder() const { return status_.Feeder(); }
+
+    bool Enabled() const { return status_.Enabled(); }
+    bool Feeding() const { return status_.Feeding(); }
+    bool Acquiring() const { return acquisition_.Acquiring(); }
+    bool StripeOn() const { return stripe_.On(); }
+    std::uint8_t BuzzerTone() const { return status_.Tone(); }
     // Every tone sounded, oldest first.
-    const std::vector<sim::BuzzerTone>& BuzzerTones() const { return buzzerTones_; }
-    std::uint32_t PageCounter() const { return pageCounter_; }
-    std::uint32_t InkjetCounter() const { return inkjetCounter_; }
-    const std::array<std::uint8_t, 8>& PhotoTuning() const { return photoTuning_; }
-    const std::vector<std::uint8_t>& StartCommand() const { return startCommand_; }
+    const std::vector<sim::BuzzerTone>& BuzzerTones() const { return status_.Tones(); }
+    std::uint32_t PageCounter() const { return eeprom_.PageCounter(); }
+    std::uint32_t InkjetCounter() const { return printer_.InkjetCounter(); }
+    const std::array<std::uint8_t, 8>& PhotoTuning() const { return eeprom_.PhotoTuning(); }
+    const std::vector<std::uint8_t>& StartCommand() const { return acquisition_.StartCommand(); }
     // Line code and resolution code of the last mode command (older firmware).
-    const std::vector<std::uint8_t>& ModeParameters() const { return modeCodes_; }
+    const std::vector<std::uint8_t>& ModeParameters() const { return acquisition_.ModeCodes(); }
     // The most recent commands, oldest first (at most kHistoryLength).
     const std::deque<ExecutedCommand>& History() const { return history_; }
     static constexpr std::size_t kHistoryLength = 1024;
 
   private:
-    void Reply(const CommandSpec& spec, const DecodedRequest& request,
-               std::vector<std::uint8_t>* reply);
-    void Act(const DecodedRequest& request, const std::uint8_t* data);
     void Record(const DecodedRequest& request, const std::uint8_t* data);
     bool OldForm() const { return FirmwareVersion(Firmware()) < kRegisterFormFirmware; }
-    bool Family3000() const { return FirmwareVersion(Firmware()) >= 0x3000; }
 
     DeviceProfile profile_;
-    FeederQueue feeder_;
-    bool enabled_ = false;
-    bool feeding_ = false;
-    bool acquiring_ = false;
-    bool stripeOn_ = false;
-    std::uint8_t buzzerTone_ = 0;
-    std::vector<sim::BuzzerTone> buzzerTones_;
-    void SwitchBuzzer(std::uint8_t tone);
-    std::uint32_t pageCounter_ = 0;
-    std::uint32_t inkjetCounter_ = 0;
-    std::array<std::uint8_t, 8> photoTuning_{};
-    std::array<std::uint8_t, 8> lampLevels_{};
-    std::vector<std::uint8_t> startCommand_;
-    std::vector<std::uint8_t> modeCodes_;
-    int modeParameters_ = 0;
-    std::uint32_t forceSet_ = 0;
-    std::uint32_t forceClear_ = 0;
+    StatusModel status_;
+    AcquisitionModel acquisition_;
+    StripeModel stripe_;
+    EepromModel eeprom_;
+    PrinterModel printer_;
     std::deque<ExecutedCommand> history_;
 };
 

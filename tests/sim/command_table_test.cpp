@@ -50,6 +50,17 @@ TEST(CommandTable, EveryFamilyHasOneCommandPerRegisterAndRoundTrips) {
     }
 }
 
+TEST(CommandTable, EveryReadAndWriteNamesItsHandler) {
+    // A read without a handler would answer nothing; a write without one
+    // would drop what the host sent.
+    for (std::uint16_t fw : kFamilies) {
+        for (const CommandSpec& c : CommandsOf(fw, AllOptional())) {
+            if (c.kind == DataKind::None) continue;
+            EXPECT_NE(c.handler, nullptr) << std::hex << "fw " << fw << " " << c.name;
+        }
+    }
+}
+
 TEST(CommandTable, EncodesRegisterAndRequestForms) {
     // Feed start of the 0x3000 family: register 0x36 + 10.
     UsbSetup s = EncodeCommand(0x3000, kClassD1, 0x36, platform::Direction::In, 0);
