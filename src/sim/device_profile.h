@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "platform/usb_vendors.h"
+#include "sim/card_swipe.h"
 #include "sim/command_table.h"
 #include "sim/fault_plan.h"
 
@@ -66,6 +67,9 @@ struct DeviceProfile {
     bool externalPower = true;  // status flag bit 0
     bool plugged = true;        // present at start
     unsigned documents = 0;     // placeholder cheques in the feeder at start
+    // A swipe reader (commands of class 0xD2), and the cards waiting for it.
+    bool stripeReader = true;
+    std::vector<CardSwipe> swipes;
 
     // Cross-process tracing of control transfers (transfer_log.h): every
     // transfer appends a begin and an end line to this file.

@@ -9,6 +9,7 @@ namespace kovran::sim {
 ScannerModel::ScannerModel(const DeviceProfile& profile)
     : profile_(profile), eeprom_(profile), printer_(profile) {
     status_.Feeder().Load(PlaceholderCheques(profile.documents));
+    for (const CardSwipe& swipe : profile.swipes) stripe_.Queue(swipe);
 }
 
 int ScannerModel::Execute(const DecodedRequest& request, const std::uint8_t* outData,
@@ -89,6 +90,7 @@ std::uint32_t ScannerModel::StatusWord() const {
         if ((profile_.configWord & kConfigFeeder) != 0) word |= kStatusPhotocell;
     }
     if (stripe_.On()) word |= kStatusStripeOn;
+    word |= stripe_.TrackBits();
     if (profile_.externalPower) word |= kStatusExternalPower;
     return status_.Forced(word);
 }
