@@ -25,6 +25,9 @@ constexpr std::array<Layout, kTrackCount> kLayouts = {{
     {3, 5, 11, 13, 31, 26, 22, 31, 107, 4},
 }};
 
+// Raw bytes a track must exceed.
+constexpr std::size_t kShortestTrack = 3;
+
 // A reading with more than one character in this many failing its parity
 // is taken for bytes read wrongly, not for a flawed card.
 constexpr std::size_t kMostBadParityPart = 4;
@@ -90,6 +93,9 @@ Attempt DecodeCharacters(const Layout& l, SwipeDirection d, std::vector<std::uin
     const auto endAt = std::find(chars.begin() + 1, chars.end(), end);
     if (endAt == chars.end() || endAt + 1 == chars.end()) return Fail(Stage::NoEnd, KVX_ERR_MS_END);
     const std::size_t n = static_cast<std::size_t>(endAt - chars.begin()) + 2;
+    // Sentinels and an LRC around nothing are no track, as a buffer of three
+    // bytes is none.
+    if (n <= kShortestTrack) return Fail(Stage::NoEnd, KVX_ERR_MS_READ);
     std::vector<DecodeNote> notes;
     if (l.track == 1 && chars.size() > n && chars[n] == 0)
         notes.push_back({"war - ", "null char on trace 1", std::nullopt});
@@ -166,7 +172,7 @@ TrackDecoding DecodeTrack(int track, std::span<const std::uint8_t> raw) {
         none.result = KVX_ERR_INV_PARAMETER;
         return none;
     }
-    if (raw.size() <= 3) return none;  // KVX_ERR_MS_READ
+    if (raw.size() <= kShortestTrack) return none;  // KVX_ERR_MS_READ
     const Layout& l = kLayouts[static_cast<std::size_t>(track - 1)];
 
     // Every reading the bytes allow is tried; the first that decodes wins.

@@ -229,6 +229,10 @@ TEST(StripeTrackDecoder, ShortBuffersAndUnknownTracks) {
     EXPECT_EQ(DecodeTrack(2, Bytes{11, 31, 4}).result, KVX_ERR_MS_READ);
     // The shortest track: start, end, LRC and one character.
     EXPECT_EQ(Decoded(2, Forward(2, ";1?")), ";1?" + std::string(1, Lrc(2, ";1?")));
+    // Sentinels and LRC around no data, also after dropping a trailing byte
+    // of a reversed swipe.
+    EXPECT_EQ(DecodeTrack(2, Bytes{1, 4, 31, 26}).result, KVX_ERR_MS_READ);
+    EXPECT_EQ(DecodeTrack(2, Bytes{11, 31, 4, 2}).result, KVX_ERR_MS_READ);
     EXPECT_EQ(DecodeTrack(0, Forward(2, ";1?")).result, KVX_ERR_INV_PARAMETER);
     EXPECT_EQ(DecodeTrack(4, Forward(2, ";1?")).result, KVX_ERR_INV_PARAMETER);
 }
