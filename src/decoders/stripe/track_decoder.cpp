@@ -88,10 +88,24 @@ Attempt DecodeCharacters(const Layout& l, SwipeDirection d, std::vector<std::uin
     if (chars.empty() || (chars[0] != start && (altStart == 0 || chars[0] != altStart)))
         return Fail(Stage::NoStart, KVX_ERR_MS_START);
 
+    const unsigned mask = WidthMask(l);
+    // A byte with bits beyond the character width is no character at all.
+    const auto bad = [&](std::uint8_t c) { return (c & ~mask) != 0 || !OddParity(c); };
+    // Bytes read at the wrong alignment or in the wrong direction fail about
+    // every other parity; a card with a flaw fails a few. Sentinels met by
+    // chance in such bytes are no reading of the card.
+    const auto misread = [&](auto first, auto last) {
+        const auto n = static_cast<std::size_t>(std::count_if(first, last, bad));
+        return n * kMostBadParityPart > static_cast<std::size_t>(last - first);
+    };
+
     // The data ends at the first end sentinel (no data character has its
     // value); the LRC follows it and whatever comes after is not the card's.
     const auto endAt = std::find(chars.begin() + 1, chars.end(), end);
-    if (endAt == chars.end() || endAt + 1 == chars.end()) return Fail(Stage::NoEnd, KVX_ERR_MS_END);
+    if (endAt == chars.end() || endAt + 1 == chars.end()) {
+        if (misread(chars.begin(), chars.end())) return Fail(Stage::NoStart, KVX_ERR_MS_START);
+        return Fail(Stage::NoEnd, KVX_ERR_MS_END);
+    }
     const std::size_t n = static_cast<std::size_t>(endAt - chars.begin()) + 2;
     // Sentinels and an LRC around nothing are no track, as a buffer of three
     // bytes is none.
@@ -101,20 +115,13 @@ Attempt DecodeCharacters(const Layout& l, SwipeDirection d, std::vector<std::uin
         notes.push_back({"war - ", "null char on trace 1", std::nullopt});
     chars.resize(n);
 
-    const unsigned mask = WidthMask(l);
     const auto parityNote = [&](const char* one, const char* other) {
         notes.push_back({"err - ", l.track == 1 ? one : other,
                          l.track == 1 ? std::nullopt : std::optional<int>(l.track)});
         return Fail(Stage::Decoded, KVX_ERR_MS_PARITY, notes);
     };
-    // A byte with bits beyond the character width is no character at all.
-    const auto bad = [&](std::uint8_t c) { return (c & ~mask) != 0 || !OddParity(c); };
-    const auto badCount = static_cast<std::size_t>(std::count_if(chars.begin(), chars.end(), bad));
-    if (badCount > 0) {
-        // Bytes read at the wrong alignment or in the wrong direction fail
-        // about every other parity; a card with a flaw fails a few. Sentinels
-        // met by chance in such bytes are no reading of the card.
-        if (badCount * kMostBadParityPart > n) return Fail(Stage::NoStart, KVX_ERR_MS_START);
+    if (std::any_of(chars.begin(), chars.end(), bad)) {
+        if (misread(chars.begin(), chars.end())) return Fail(Stage::NoStart, KVX_ERR_MS_START);
         if (std::find_if(chars.begin(), chars.end() - 1, bad) != chars.end() - 1)
             return parityNote("track1 - wrong parity", "parity error on track");
         return parityNote("track1 - wrong LCR parity", "LCR parity error on track");

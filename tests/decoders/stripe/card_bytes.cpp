@@ -71,4 +71,13 @@ std::vector<std::uint8_t> Regrouped(const std::vector<std::uint8_t>& forward, in
     return Group(Bits(forward, Width(track)), Width(track), slip);
 }
 
+std::vector<std::uint8_t> AfterStrayBit(const std::vector<std::uint8_t>& forward, int track,
+                                        int gap) {
+    std::vector<int> bits(static_cast<std::size_t>(gap), 0);
+    bits.insert(bits.begin(), 1);
+    const std::vector<int> card = Bits(forward, Width(track));
+    bits.insert(bits.end(), card.begin(), card.end());
+    return Group(bits, Width(track), 0);
+}
+
 }  // namespace kovran::test::stripe

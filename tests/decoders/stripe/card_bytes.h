@@ -34,4 +34,9 @@ std::vector<std::uint8_t> Reversed(const std::vector<std::uint8_t>& forward, int
 // after `slip` bits.
 std::vector<std::uint8_t> Regrouped(const std::vector<std::uint8_t>& forward, int track, int slip);
 
+// A forward swipe with a stray one bit `gap` bits before the start
+// sentinel: the reader begins its first character there.
+std::vector<std::uint8_t> AfterStrayBit(const std::vector<std::uint8_t>& forward, int track,
+                                        int gap);
+
 }  // namespace kovran::test::stripe
