@@ -147,8 +147,10 @@ int ReadStripe(int timeoutSeconds) {
     for (int i = 0; i < slices && r == KVX_ERR_TIMEOUT && !interrupted; ++i)
         r = KVXMagStripe(handle, &tracks[0], &tracks[1], &tracks[2], 0);
     const std::string message = LastMessage();
+    // A track that did not decode leaves the others readable.
+    const bool swiped = r == KVX_OK || (r <= KVX_ERR_MS_READ && r >= KVX_ERR_MS_TOO_MANY);
     for (int t = 0; t < 3; ++t) {
-        if (r != KVX_ERR_TIMEOUT && !interrupted)
+        if (swiped && !interrupted)
             std::printf("track %d  %s\n", t + 1, FromBstr(tracks[t]).c_str());
         SysFreeString(tracks[t]);
     }
