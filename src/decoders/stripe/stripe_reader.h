@@ -30,11 +30,13 @@ inline constexpr unsigned kSwipePollMs = 100;
 
 enum class ReaderState : std::uint8_t { Unknown, On, Off };
 
+// Each track's text after the last read, 0-terminated; all zero when the
+// track was empty or did not decode.
+using StripeTrack = std::array<std::array<char, kTrackBytes>, kTrackCount>;
+
 // The reader's part of the library state.
 struct StripeRecord {
-    // Each track's text after the last read, 0-terminated; all zero when
-    // the track was empty or did not decode.
-    std::array<std::array<char, kTrackBytes>, kTrackCount> tracks{};
+    StripeTrack tracks{};
     // The last switch request the reader accepted.
     ReaderState reader = ReaderState::Unknown;
     // The device refused the reader's commands: it has no stripe reader.
