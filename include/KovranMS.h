@@ -254,7 +254,7 @@ KVX_API KVXResult KVXContrast(int handle, int16_t front, int16_t rear);
 /* enable > 0 switches the swipe reader on, otherwise off. A device without
  * a reader makes it a successful no-op. */
 KVX_API KVXResult KVXMagStripeEnable(int handle, int16_t enable);
-/* Empties the reader's buffer of swiped tracks. */
+/* Empties the reader's buffer of swiped tracks; -15 without a reader. */
 KVX_API KVXResult KVXMagStripeReset(int handle);
 /* Waits for a swipe (parameter 101, in ms; -10 when none comes), reads and
  * decodes tracks 1 to 3 and stores each text into its BSTR, also after an

@@ -143,6 +143,7 @@ TEST_F(HostStripe, ADeviceWithoutAReaderRefusesReadsButNotTheSwitch) {
     EXPECT_EQ(KVX(KVXMagStripeEnable)(h, 0), KVX_OK);
     EXPECT_EQ(Read(h, 0), KVX_ERR_HW_UNSUPPORTED);
     EXPECT_EQ(Track(2), "");
+    EXPECT_EQ(KVX(KVXMagStripeReset)(h), KVX_ERR_HW_UNSUPPORTED);
 }
 
 TEST_F(HostStripe, TheReaderSwitchesAndResetsAndRefusesABadHandle) {

@@ -132,6 +132,7 @@ void SwitchReaderAtInitialise(device::StripeReader state) {
 }
 
 KVXResult ResetBadgeBuffer(const char* failureLine) {
+    if (!OwnReader() || Stripe().absent) return KVX_ERR_HW_UNSUPPORTED;
     if (device::ControlMsg(device::kClassStripe, kBadgeReset, nullptr, 0, device::Direction::In) <
         0) {
         LogPair("err - ", failureLine);

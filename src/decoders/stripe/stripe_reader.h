@@ -58,7 +58,7 @@ KVXResult SwitchReader(device::StripeReader state, Resend resend);
 void SwitchReaderAtInitialise(device::StripeReader state);
 
 // Empties the reader's badge buffer; the transport's error on failure,
-// after `failureLine` is logged.
+// after `failureLine` is logged; KVX_ERR_HW_UNSUPPORTED without a reader.
 KVXResult ResetBadgeBuffer(const char* failureLine);
 
 // Waits for a swipe, fetches every track that holds data and decodes it;
