@@ -99,9 +99,20 @@ Attempt DecodeCharacters(const Layout& l, SwipeDirection d, std::vector<std::uin
         return n * kMostBadParityPart > static_cast<std::size_t>(last - first);
     };
 
-    // The data ends at the first end sentinel (no data character has its
-    // value); the LRC follows it and whatever comes after is not the card's.
-    const auto endAt = std::find(chars.begin() + 1, chars.end(), end);
+    // The data ends at an end sentinel (no data character has its value);
+    // the LRC follows it and whatever comes after is not the card's. A data
+    // character with two bits changed keeps its parity and may read as the
+    // end sentinel: ending there would take the next character for the LRC,
+    // which passes by chance once in 16 (a cut account number). So the end
+    // is the last sentinel up to whose LRC every byte is a character, and
+    // the columns over the whole track catch the changed character; bytes
+    // after the LRC that are no characters still end the track early.
+    auto endAt = std::find(chars.begin() + 1, chars.end(), end);
+    if (endAt != chars.end() && endAt + 1 != chars.end()) {
+        const auto firstBad = std::find_if(chars.begin(), chars.end(), bad);
+        for (auto it = endAt + 1; it != chars.end() && it + 1 != chars.end(); ++it)
+            if (*it == end && it + 1 < firstBad) endAt = it;
+    }
     if (endAt == chars.end() || endAt + 1 == chars.end()) {
         if (misread(chars.begin(), chars.end())) return Fail(Stage::NoStart, KVX_ERR_MS_START);
         return Fail(Stage::NoEnd, KVX_ERR_MS_END);

@@ -275,6 +275,44 @@ TEST(StripeTrackDecoder, NoSingleBitErrorGivesAnotherText) {
     }
 }
 
+// Two bits of one character changed keep its parity; the LRC column of the
+// changed data bit catches them, also when the character now reads as the
+// end sentinel: the track must not end there with whatever follows taken
+// for its LRC.
+TEST(StripeTrackDecoder, ADataCharacterReadAsTheEndSentinelDoesNotCutTheTrack) {
+    // ";127" + "7890?": the second '7' (raw 7, three ones) with its top data
+    // bit and its parity bit changed reads 31, '?'. ";12?" has the column
+    // sum 11^1^2^15 = 7, so the next character, '7', passes for its LRC.
+    const std::string card = ";1277890?";
+    Bytes raw = Forward(2, card);
+    ASSERT_EQ(raw[3], 7);
+    raw[3] ^= 0x18;
+    ASSERT_EQ(raw[3], 31);
+    TrackDecoding d = DecodeTrack(2, raw);
+    EXPECT_EQ(d.result, KVX_ERR_MS_LRC);
+    EXPECT_TRUE(d.text.empty()) << d.text;
+    EXPECT_EQ(DecodeTrack(2, Reversed(raw, 2)).result, KVX_ERR_MS_LRC);
+
+    for (int track = 1; track <= 3; ++track) {
+        const std::string want = Card(track) + Lrc(track, Card(track));
+        const Bytes forward = Forward(track, Card(track));
+        const int width = test::stripe::Width(track);
+        for (std::size_t i = 0; i < forward.size(); ++i) {
+            for (int a = 0; a < width; ++a) {
+                for (int b = a + 1; b < width; ++b) {
+                    raw = forward;
+                    raw[i] ^= static_cast<std::uint8_t>((1u << a) | (1u << b));
+                    for (const Bytes& swipe : {raw, Reversed(raw, track)}) {
+                        d = DecodeTrack(track, swipe);
+                        if (d.result == KVX_OK)
+                            EXPECT_EQ(d.text, want) << "track " << track << " byte " << i;
+                    }
+                }
+            }
+        }
+    }
+}
+
 TEST(StripeTrackStripping, FlagsRemoveSentinelsAndLrc) {
     const std::string t = ";12345?5";
     EXPECT_EQ(StripTrack(t, 0), ";12345?5");
