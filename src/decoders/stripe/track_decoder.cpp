@@ -80,7 +80,13 @@ Attempt Fail(Stage stage, KVXResult result, std::vector<DecodeNote> notes = {}) 
     return a;
 }
 
-Attempt DecodeCharacters(const Layout& l, SwipeDirection d, std::vector<std::uint8_t> chars) {
+// Whether bytes may follow the LRC. A realigned stream was rebuilt from the
+// reader's first one bit, the LRC's: its LRC is its last character, and a
+// reading that ends earlier is chance.
+enum class Trailing : bool { Allowed, Refused };
+
+Attempt DecodeCharacters(const Layout& l, SwipeDirection d, std::vector<std::uint8_t> chars,
+                         Trailing trailing) {
     const bool forward = d == SwipeDirection::Forward;
     const std::uint8_t start = forward ? l.start : l.revStart;
     const std::uint8_t altStart = forward ? l.altStart : l.revAltStart;
@@ -113,6 +119,8 @@ Attempt DecodeCharacters(const Layout& l, SwipeDirection d, std::vector<std::uin
         for (auto it = endAt + 1; it != chars.end() && it + 1 != chars.end(); ++it)
             if (*it == end && it + 1 < firstBad) endAt = it;
     }
+    if (trailing == Trailing::Refused)
+        endAt = chars.size() >= 3 && chars[chars.size() - 2] == end ? chars.end() - 2 : chars.end();
     if (endAt == chars.end() || endAt + 1 == chars.end()) {
         if (misread(chars.begin(), chars.end())) return Fail(Stage::NoStart, KVX_ERR_MS_START);
         return Fail(Stage::NoEnd, KVX_ERR_MS_END);
@@ -199,7 +207,8 @@ TrackDecoding DecodeTrack(int track, std::span<const std::uint8_t> raw) {
     std::vector<Attempt> failures;
     const auto tryReading = [&](SwipeDirection d, std::vector<std::uint8_t> chars,
                                 int shift) -> bool {
-        Attempt a = DecodeCharacters(l, d, std::move(chars));
+        Attempt a = DecodeCharacters(l, d, std::move(chars),
+                                     shift == 0 ? Trailing::Allowed : Trailing::Refused);
         a.decoding.realignedBits = shift;
         if (a.decoding.result == KVX_OK) {
             failures.assign(1, std::move(a));

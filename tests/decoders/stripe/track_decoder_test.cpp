@@ -304,13 +304,30 @@ TEST(StripeTrackDecoder, ADataCharacterReadAsTheEndSentinelDoesNotCutTheTrack) {
                     raw[i] ^= static_cast<std::uint8_t>((1u << a) | (1u << b));
                     for (const Bytes& swipe : {raw, Reversed(raw, track)}) {
                         d = DecodeTrack(track, swipe);
-                        if (d.result == KVX_OK)
+                        if (d.result == KVX_OK) {
                             EXPECT_EQ(d.text, want) << "track " << track << " byte " << i;
+                        }
                     }
                 }
             }
         }
     }
+}
+
+// A reading that finds both sentinels in place is the card's; when it fails
+// its checks, another reading of the same bytes that passes them is chance.
+TEST(StripeTrackDecoder, AFlawedCardIsNotReadAgainAtAnotherAlignment) {
+    // Track 3 ";;<?" with its LRC '3' (11^11^12^15 = 3), raw 11 11 28 31 19;
+    // one bit of '<' and one of the LRC changed: 11 11 29 31 17. Swiped
+    // backwards the bytes read as 17 31 23 26 26: in place they give a
+    // parity error on two of five characters; two bits later, one byte
+    // short of the stream's end, they pass for "=5?7".
+    const Bytes card = {11, 11, 29, 31, 17};
+    const Bytes swiped = Reversed(card, 3);
+    ASSERT_EQ(swiped, (Bytes{17, 31, 23, 26, 26}));
+    const TrackDecoding d = DecodeTrack(3, swiped);
+    EXPECT_NE(d.result, KVX_OK);
+    EXPECT_TRUE(d.text.empty()) << d.text;
 }
 
 TEST(StripeTrackStripping, FlagsRemoveSentinelsAndLrc) {
