@@ -243,6 +243,34 @@ KVX_API KVXResult KVXGetForcedRes(int handle, int16_t* dpiFrontH, int16_t* dpiRe
 KVX_API KVXResult KVXBrightness(int handle, int16_t front, int16_t rear);
 KVX_API KVXResult KVXContrast(int handle, int16_t front, int16_t rear);
 
+/* ---- Magnetic stripe ---------------------------------------------------- */
+
+/* Flags of a read: what each returned track text leaves out. Without the
+ * end sentinel but with the LRC, the LRC takes the end sentinel's place. */
+#define KVX_MS_NO_START_SENTINEL 0x1
+#define KVX_MS_NO_END_SENTINEL 0x2
+#define KVX_MS_NO_LRC 0x4
+
+/* enable > 0 switches the swipe reader on, otherwise off. A device without
+ * a reader makes it a successful no-op. */
+KVX_API KVXResult KVXMagStripeEnable(int handle, int16_t enable);
+/* Empties the reader's buffer of swiped tracks; -15 without a reader. */
+KVX_API KVXResult KVXMagStripeReset(int handle);
+/* Waits for a swipe (parameter 101, in ms; -10 when none comes), reads and
+ * decodes tracks 1 to 3 and stores each text into its BSTR, also after an
+ * error. A track that does not decode (-70 to -75, the first such result is
+ * returned) comes back empty; the others still come back. -15 on a device
+ * without a reader. */
+KVX_API KVXResult KVXMagStripe(int handle, BSTR* track1, BSTR* track2, BSTR* track3, int flags);
+/* The same, keeping the texts in the library for KVXMagStripeData. */
+KVX_API KVXResult KVXMagStripeTrackRead(int handle, int flags);
+/* The text of track 1, 2 or 3 from the last read into buf (cleared for len
+ * bytes first); another track gives 0 and an empty buffer. -31 when the
+ * text and its terminator do not fit. */
+KVX_API KVXResult KVXMagStripeData(int handle, int16_t track, int16_t len, char* buf);
+/* Does nothing; returns 0. */
+KVX_API KVXResult KVXMagStripeTrackClear(int handle);
+
 /* ---- Device list (this port's addition) -------------------------------- */
 
 /* The scanners present, one line each: "VID\tPID\tserial\tpath\n" (VID and

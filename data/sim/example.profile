@@ -3,10 +3,12 @@
 # One [device] section per simulated scanner, "key = value" lines; '#' or
 # ';' starts a comment line. Numbers are decimal or 0x-hex; byte blocks are
 # two-digit hex bytes separated by blanks, padded with zeros to their size;
-# flags are yes/no. Every key may appear once per section, except "fault".
+# flags are yes/no. Every key may appear once per section, except "fault"
+# and "swipe".
 # Keys left out take the defaults: vid 0x7E51, pid 3, serial 000001,
 # firmware 0x5012, high speed, blocks and words zero, CIS 12 V, counter
-# registers yes, external power yes, plugged yes, no documents, no faults.
+# registers yes, external power yes, plugged yes, no documents, no faults,
+# a stripe reader and no cards.
 
 # A main-family scanner like the built-in default device.
 [device]
@@ -42,6 +44,15 @@ external_power = yes
 plugged = yes
 # Placeholder cheques in the feeder (at most 1000).
 documents = 3
+# The magnetic stripe reader (commands 0xD2); "no" makes the device refuse
+# them. Cards wait like documents and pass the reader one by one while it is
+# on: "<track 1>|<track 2>|<track 3>" as written on the card, sentinels
+# included, LRC worked out by the simulator; an empty track holds nothing.
+# After a fourth '|': "reversed" and one "fault=<name>[@<track>]" of parity,
+# no_start, no_end, lrc, too_long, noise, slip.
+stripe_reader = yes
+swipe = %B5555444433331111^HOLDER/TEST^3011101?|;5555444433331111=30111010000?|
+swipe = |;5555444433331111=30111010000?||reversed fault=parity@2
 
 # An older scanner of the 0x2000 family that reports the 0x3000-family
 # version block, with a malformed serial descriptor and two standing faults.

@@ -8,6 +8,7 @@
 #include "acquisition/scan.h"
 #include "api/device_hooks.h"
 #include "api/log.h"
+#include "decoders/stripe/stripe_reader.h"
 #include "device/connection.h"
 #include "device/connection_seams.h"
 #include "device/device_record.h"
@@ -36,6 +37,7 @@ void InstallComposition() {
     InstallImageHooks(acquisition::MakeImageHooks());
     device::ConnectionSeams seams;
     acquisition::AddScanSeams(seams);
+    seams.switchStripeReader = &decoders::stripe::SwitchReaderAtInitialise;
     device::InstallConnectionSeams(seams);
     acquisition::InstallPostProcessHooks(imaging::MakePostProcessHooks());
 }

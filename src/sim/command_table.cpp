@@ -181,7 +181,7 @@ std::vector<CommandSpec> CommandsOf(std::uint16_t firmware, const CommandFeature
     std::vector<CommandSpec> out;
     AddD0(out, fw, features);
     AddD1(out, fw);
-    AddD2(out);
+    if (features.stripeReader) AddD2(out);
     return out;
 }
 

@@ -84,6 +84,7 @@ struct CommandFeatures {
     // in the old request form (older register-form firmware kept it for
     // the hosts that guess the oldest protocol first); others stall it.
     bool oldFormVersion = false;
+    bool stripeReader = true;  // class 0xD2 answers
 };
 
 // The command, or nothing when the firmware does not know it. `firmware`

@@ -32,6 +32,7 @@ CommandFeatures DeviceProfile::Features() const {
     f.inkjet1Config = inkjet1Config.has_value();
     f.inkjet2Config = inkjet2Config.has_value();
     f.oldFormVersion = answersOldForm;
+    f.stripeReader = stripeReader;
     return f;
 }
 

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "platform/usb_vendors.h"
+#include "sim/card_swipe.h"
 #include "sim/command_table.h"
 #include "sim/fault_plan.h"
 #include "sim/feeder.h"
@@ -99,6 +100,9 @@ struct DeviceProfile {
     StreamSettings stream;
     // Bulk transfers above this many bytes are refused with 1450 (0: none).
     std::size_t bulkLimit = kUsbfsDefaultLimit;
+    // A swipe reader (commands of class 0xD2), and the cards waiting for it.
+    bool stripeReader = true;
+    std::vector<CardSwipe> swipes;
 
     // Cross-process tracing of control transfers (transfer_log.h): every
     // transfer appends a begin and an end line to this file.

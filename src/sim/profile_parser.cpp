@@ -95,7 +95,7 @@ class SectionParser {
 
     // Empty when accepted, else the reason.
     std::string Apply(std::string_view key, std::string_view v) {
-        if (key != "fault" && key != "feeder" && !seen_.insert(std::string(key)).second) {
+        if (key != "fault" && key != "feeder" && key != "swipe" && !seen_.insert(std::string(key)).second) {
             return "key \"" + std::string(key) + "\" given twice";
         }
         std::string why;
@@ -243,6 +243,15 @@ class SectionParser {
         } else if (key == "transfer_log") {
             if (v.empty()) why = "\"transfer_log\" needs a path";
             p_->transferLog = std::string(v);
+        } else if (key == "stripe_reader") {
+            flag(&p_->stripeReader);
+        } else if (key == "swipe") {
+            std::string swipeWhy;
+            if (auto s = ParseSwipe(v, &swipeWhy)) {
+                p_->swipes.push_back(*s);
+            } else {
+                why = "swipe: " + swipeWhy;
+            }
         } else if (key == "fault") {
             std::string faultWhy;
             if (auto f = ParseFault(v, &faultWhy)) {

@@ -11,6 +11,7 @@ ScannerModel::ScannerModel(const DeviceProfile& profile)
     status_.Feeder().Load(
         GeneratedCheques(profile.documents, profile.documentsColour, profile.documentsSeed));
     status_.Feeder().Load(profile.feeder);
+    for (const CardSwipe& swipe : profile.swipes) stripe_.Queue(swipe);
 }
 
 int ScannerModel::Execute(const DecodedRequest& request, const std::uint8_t* outData,
@@ -96,6 +97,7 @@ std::uint32_t ScannerModel::StatusWord() const {
         word |= kStatusDocumentAtInput;
     if (!feeder.Empty() && (profile_.configWord & kConfigFeeder) != 0) word |= kStatusPhotocell;
     if (stripe_.On()) word |= kStatusStripeOn;
+    word |= stripe_.TrackBits();
     if (profile_.externalPower) word |= kStatusExternalPower;
     return status_.Forced(word);
 }

@@ -82,6 +82,16 @@ void SimulatedScanner::LoadFeeder(const std::vector<SimDocument>& documents) {
     model_.Feeder().Load(documents);
 }
 
+void SimulatedScanner::QueueSwipe(const CardSwipe& swipe) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    model_.Stripe().Queue(swipe);
+}
+
+std::size_t SimulatedScanner::SwipesQueued() const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return model_.Stripe().Queued();
+}
+
 std::size_t SimulatedScanner::FeederCount() const {
     std::lock_guard<std::mutex> lock(mutex_);
     return model_.Feeder().Size();

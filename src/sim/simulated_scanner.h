@@ -43,6 +43,9 @@ class SimulatedScanner {
     // Status bits forced on or off on top of the model (device's own bits).
     void ForceStatus(std::uint32_t set, std::uint32_t clear);
     void LoadFeeder(const std::vector<SimDocument>& documents);
+    // A card for the stripe reader, after those queued before.
+    void QueueSwipe(const CardSwipe& swipe);
+    std::size_t SwipesQueued() const;
     std::size_t FeederCount() const;
     // While held, bulk IN transfers stay pending (until released or
     // cancelled) instead of ending at once with nothing to stream.

@@ -1,6 +1,8 @@
 // kvxscan: a host program of the scanner library. It loads libKovranMS.so
 // through the public header only, exactly as a cheque-processing host does.
+#include <csignal>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <string>
 
@@ -11,10 +13,13 @@ namespace {
 void Usage(std::FILE* out) {
     std::fputs(
         "usage: kvxscan [--version] [--list] [--info] [--help]\n"
+        "       kvxscan stripe [--timeout SECONDS]\n"
         "  --version   print the library's version text\n"
         "  --list      list the scanners found (VID, PID, serial number, device path)\n"
         "  --info      open the scanner and print its identity, firmware, capabilities,\n"
         "              counters and status\n"
+        "  stripe      wait for one card swipe (default 30 s; Ctrl-C stops) and print\n"
+        "              tracks 1 to 3, or why they could not be read\n"
         "environment: KOVRAN_USB=sim selects the scanner simulator (KOVRAN_SIM=<profile>)\n",
         out);
 }
@@ -111,6 +116,56 @@ int PrintInfo() {
     return 0;
 }
 
+// Ctrl-C while waiting for a swipe.
+volatile std::sig_atomic_t interrupted = 0;
+
+void OnInterrupt(int) {
+    interrupted = 1;
+}
+
+// The library waits for a swipe in slices this long, so that Ctrl-C ends
+// the wait within one slice.
+constexpr int kSwipeSliceMs = 500;
+
+int ReadStripe(int timeoutSeconds) {
+    const int handle = KVXInitialize(nullptr);
+    if (handle == -1) {
+        std::fprintf(stderr, "kvxscan: no scanner opened: %d %s\n", KVXGetLastResult(),
+                     LastMessage().c_str());
+        return 1;
+    }
+    struct sigaction action = {};
+    action.sa_handler = &OnInterrupt;
+    sigaction(SIGINT, &action, nullptr);
+    KVXSetParameter(101, kSwipeSliceMs);
+    KVXMagStripeEnable(handle, 1);
+    std::fprintf(stderr, "swipe a card (%d s)...\n", timeoutSeconds);
+
+    BSTR tracks[3] = {};
+    KVXResult r = KVX_ERR_TIMEOUT;
+    const int slices = timeoutSeconds * 1000 / kSwipeSliceMs;
+    for (int i = 0; i < slices && r == KVX_ERR_TIMEOUT && !interrupted; ++i)
+        r = KVXMagStripe(handle, &tracks[0], &tracks[1], &tracks[2], 0);
+    const std::string message = LastMessage();
+    // A track that did not decode leaves the others readable.
+    const bool swiped = r == KVX_OK || (r <= KVX_ERR_MS_READ && r >= KVX_ERR_MS_TOO_MANY);
+    for (int t = 0; t < 3; ++t) {
+        if (swiped && !interrupted)
+            std::printf("track %d  %s\n", t + 1, FromBstr(tracks[t]).c_str());
+        SysFreeString(tracks[t]);
+    }
+    KVXClose(handle);
+    if (interrupted) {
+        std::fprintf(stderr, "kvxscan: stopped\n");
+        return 130;
+    }
+    if (r != KVX_OK) {
+        std::fprintf(stderr, "kvxscan: %d %s\n", r, message.c_str());
+        return 1;
+    }
+    return 0;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -122,6 +177,22 @@ int main(int argc, char** argv) {
     if (arg == "--version") return PrintVersion();
     if (arg == "--list") return ListDevices();
     if (arg == "--info") return PrintInfo();
+    if (arg == "stripe") {
+        int seconds = 30;
+        if (argc == 4 && std::strcmp(argv[2], "--timeout") == 0) {
+            char* end = nullptr;
+            const long v = std::strtol(argv[3], &end, 10);
+            if (*argv[3] == '\0' || *end != '\0' || v < 1 || v > 3600) {
+                std::fprintf(stderr, "kvxscan: --timeout takes 1 to 3600 seconds\n");
+                return 2;
+            }
+            seconds = static_cast<int>(v);
+        } else if (argc != 2) {
+            Usage(stderr);
+            return 2;
+        }
+        return ReadStripe(seconds);
+    }
     if (arg == "--help" || arg == "-h") {
         Usage(stdout);
         return 0;
