@@ -1,5 +1,6 @@
 // Fuzz target for the magnetic stripe track decoder. The input is
-//   byte 0  the track (modulo 3, plus 1)
+//   byte 0  the track (modulo 3, plus 1); when (byte 0 / 3) is odd, the
+//           input describes a card instead (see CheckDamagedCard)
 //   byte 1  the flags of a read (what the returned text leaves out)
 //   then the raw characters as the swipe reader delivers them.
 // Whatever the bytes, the decoding is the same twice, ends in success or
@@ -7,6 +8,7 @@
 // that comes back is a whole track: a start sentinel, the end sentinel just
 // before the LRC, characters of the track's set only, within its length
 // limit; encoded forward again it decodes to itself.
+#include <algorithm>
 #include <cstdint>
 #include <cstdlib>
 #include <span>
@@ -37,11 +39,74 @@ std::vector<std::uint8_t> Encode(int track, const std::string& text) {
     return raw;
 }
 
+// The bits a swipe delivers, first read first, and the reader's grouping of
+// them: from the first one bit to the last, `width` bits a character.
+std::vector<std::uint8_t> Swiped(const std::vector<std::uint8_t>& chars, int width, bool reversed) {
+    std::vector<int> bits;
+    for (const std::uint8_t c : chars)
+        for (int m = 0; m < width; ++m) bits.push_back((c >> m) & 1);
+    if (reversed) std::reverse(bits.begin(), bits.end());
+    std::size_t first = 0;
+    while (first < bits.size() && bits[first] == 0) ++first;
+    std::size_t last = bits.size();
+    while (last > first && bits[last - 1] == 0) --last;
+    std::vector<std::uint8_t> out;
+    for (std::size_t i = first; i < last; i += static_cast<std::size_t>(width)) {
+        unsigned c = 0;
+        for (std::size_t m = 0; m < static_cast<std::size_t>(width) && i + m < last; ++m)
+            c |= static_cast<unsigned>(bits[i + m]) << m;
+        out.push_back(static_cast<std::uint8_t>(c));
+    }
+    return out;
+}
+
+// byte 1: the swipe's direction (bit 0) and how many bits changed (bits 1
+// and 2, at most two); bytes 2 to 5: the positions of the changed bits;
+// then the card's data characters, sentinels left out. Parity and LRC
+// together see every change of one or two bits: the card's own text or an
+// error, never another text. Track 1's '\\' (reserved for national use)
+// is left out too: mirrored it reads as the end sentinel, and a card
+// beginning with it reads backwards as another card half the time when
+// its LRC is '1', whatever the decoder does.
+void CheckDamagedCard(int track, const std::uint8_t* data, std::size_t size) {
+    if (size < 6) return;
+    const int width = track == 1 ? 7 : 5;
+    const unsigned dataMask = (1u << (width - 1)) - 1;
+    const std::size_t limit = track == 1 ? 79 : track == 2 ? 40 : 107;
+    const char endSentinel = '?';
+    std::string text(1, track == 1 ? '%' : ';');
+    for (std::size_t i = 6; i < size && text.size() + 2 < limit; ++i) {
+        const char c = static_cast<char>((track == 1 ? 0x20 : '0') + (data[i] & dataMask));
+        if (c != endSentinel && c != text[0] && c != (track == 1 ? '\\' : ';')) text.push_back(c);
+    }
+    text.push_back(endSentinel);
+    std::vector<std::uint8_t> chars = Encode(track, text);
+    unsigned lrc = 0;
+    for (const std::uint8_t c : chars) lrc ^= c & dataMask;
+    const std::string lrcText(1, static_cast<char>((track == 1 ? 0x20 : '0') + lrc));
+    chars.push_back(Encode(track, lrcText)[0]);
+    const std::string want = text + lrcText;
+
+    const std::size_t bits = chars.size() * static_cast<std::size_t>(width);
+    const int changes = std::min((data[1] >> 1) & 3, 2);
+    for (int k = 0; k < changes; ++k) {
+        const std::size_t at = ((std::size_t{data[2 + 2 * k]} << 8) | data[3 + 2 * k]) % bits;
+        chars[at / static_cast<std::size_t>(width)] ^=
+            static_cast<std::uint8_t>(1u << (at % static_cast<std::size_t>(width)));
+    }
+    const s::TrackDecoding d = s::DecodeTrack(track, Swiped(chars, width, (data[1] & 1) != 0));
+    Check(d.result != KVX_OK || d.text == want);
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     if (size < 2) return 0;
     const int track = data[0] % 3 + 1;
+    if ((data[0] / 3) % 2 == 1) {
+        CheckDamagedCard(track, data, size);
+        return 0;
+    }
     const unsigned flags = data[1];
     const std::span<const std::uint8_t> raw(data + 2, size - 2);
 

@@ -148,7 +148,10 @@ Attempt DecodeCharacters(const Layout& l, SwipeDirection d, std::vector<std::uin
 
     unsigned columns = 0;
     for (const std::uint8_t c : chars) columns ^= c;
-    if ((columns & DataBits(l, d)) != 0) {
+    // An end sentinel among the data is a character the columns did not
+    // catch: the track is not what the card holds.
+    const bool endInData = std::find(chars.begin() + 1, chars.end() - 2, end) != chars.end() - 2;
+    if ((columns & DataBits(l, d)) != 0 || endInData) {
         notes.push_back({"err - ", l.track == 1 ? "track1 - wrong LCR" : "LCR error on track",
                          l.track == 1 ? std::nullopt : std::optional<int>(l.track)});
         return Fail(Stage::Decoded, KVX_ERR_MS_LRC, notes);

@@ -292,6 +292,15 @@ TEST(StripeTrackDecoder, ADataCharacterReadAsTheEndSentinelDoesNotCutTheTrack) {
     EXPECT_EQ(d.result, KVX_ERR_MS_LRC);
     EXPECT_TRUE(d.text.empty()) << d.text;
     EXPECT_EQ(DecodeTrack(2, Reversed(raw, 2)).result, KVX_ERR_MS_LRC);
+    // Track 3 ";>0?:" with '>' (raw 14) changed to 31: 11 31 16 31 26. Read
+    // backwards, ";?1?:" passes its LRC by chance; no card carries an end
+    // sentinel among its data.
+    raw = Forward(3, ";>0?");
+    ASSERT_EQ(raw, (Bytes{11, 14, 16, 31, 26}));
+    raw[1] = 31;
+    d = DecodeTrack(3, raw);
+    EXPECT_NE(d.result, KVX_OK);
+    EXPECT_TRUE(d.text.empty()) << d.text;
 
     for (int track = 1; track <= 3; ++track) {
         const std::string want = Card(track) + Lrc(track, Card(track));
