@@ -231,3 +231,35 @@ TEST(Feeder, AFileDocumentFedByItsTopEdgeLiesAlongTheSensor) {
 
 }  // namespace
 }  // namespace kovran::sim
+
+namespace kovran::sim {
+namespace {
+
+TEST(Feeder, AProfileFileSelectsTheStreamAsTheEnvironmentDoes) {
+    // What a black-box test writes before loading the library with
+    // KOVRAN_USB=sim KOVRAN_SIM=<file>.
+    test::TempDir dir;
+    WriteFile(dir / "sim.profile",
+              "[device]\ndocuments = 1\naligner = yes\nfault = short_document 40\n");
+    std::string why;
+    std::unique_ptr<SimBackend> backend = MakeSimBackend((dir / "sim.profile").c_str(), &why);
+    ASSERT_TRUE(backend) << why;
+    int error = -1;
+    auto dev = backend->Open(backend->Enumerate().at(0).path, &error);
+    ASSERT_TRUE(dev);
+    ASSERT_EQ(simio::Write(*dev, streamtest::kFw, kClassD1, 0x33,
+                           streamtest::StartCommandBytes(streamtest::StartBits{})),
+              0);
+    ASSERT_EQ(simio::Command(*dev, streamtest::kFw, kClassD1, 0x34), 0);
+    std::vector<std::uint8_t> buffer(1 << 20);
+    platform::BulkTransferId id = 0;
+    std::size_t n = 0;
+    ASSERT_EQ(dev->SubmitBulk(platform::BulkPipe::In, buffer.data(), buffer.size(), &id), 0);
+    ASSERT_EQ(dev->WaitBulk(id, &n, 1000), 0);
+    EXPECT_EQ(n, 40u * 2 * 2592);
+    EXPECT_EQ(buffer[0], 0);  // the aligner's mark
+    EXPECT_EQ(buffer[2 * 2592], 0);
+}
+
+}  // namespace
+}  // namespace kovran::sim

@@ -324,6 +324,30 @@ TEST(StreamLayout, APacedStreamSendsLinesAsTheClockPasses) {
     EXPECT_EQ(n, static_cast<std::size_t>(kLead + 1800 + 750) * kPixels);
 }
 
+TEST(StreamLayout, ASkewedDocumentLiesAtItsAngle) {
+    for (double degrees : {1.0, -0.5}) {
+        SimDocument doc = Straight();
+        doc.skewDegrees = degrees;
+        DeviceProfile p = With({doc});
+        Rig rig(p);
+        StartBits s;
+        s.rear = false;
+        const std::vector<std::uint8_t> bytes = rig.Acquire(s);
+        // The paper's top edge: the first bright pixel of a line.
+        auto edge = [&](int line) {
+            const std::uint8_t* l = &bytes[static_cast<std::size_t>(line) * kPixels];
+            for (int pixel = 0; pixel < kPixels; ++pixel)
+                if (l[pixel] > 120) return pixel;
+            return -1;
+        };
+        const int a = edge(kLead + 300);
+        const int b = edge(kLead + 1500);
+        ASSERT_GT(a, 0);
+        ASSERT_GT(b, 0);
+        EXPECT_NEAR(std::atan2(b - a, 1200.0) * 180.0 / 3.14159265358979, degrees, 0.1);
+    }
+}
+
 TEST(StreamLayout, TheInputSensorFollowsThePaper) {
     test::FakeClock clock;
     test::ClockScope scope(clock);
