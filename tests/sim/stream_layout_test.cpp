@@ -373,3 +373,44 @@ TEST(StreamLayout, TheInputSensorFollowsThePaper) {
 
 }  // namespace
 }  // namespace kovran::sim::streamtest
+
+namespace kovran::sim::streamtest {
+namespace {
+
+TEST(StreamLayout, OlderFirmwareStreamsTheModeItWasSetUpWith) {
+    // FW 0x2207 at high speed: no start command; the sides, the colour and
+    // the mode come as single requests, GO is request 1.
+    constexpr std::uint16_t kOld = 0x2207;
+    for (bool forced : {true, false}) {
+        DeviceProfile p = With({Straight()});
+        p.firmware = kOld;
+        Rig rig(p);
+        auto command = [&](std::uint8_t sub) {
+            return simio::Command(rig.Dev(), kOld, kClassD1, sub);
+        };
+        ASSERT_EQ(command(0x04), 0);  // rear acquired
+        ASSERT_EQ(command(0x14), 0);  // front acquired
+        if (forced) {
+            ASSERT_EQ(command(0x1F + 3), 0);  // forced mode 3
+        } else {
+            ASSERT_EQ(command(0x0F), 0);  // the mode's line code, then its resolution code
+            ASSERT_EQ(command(15), 0);
+            ASSERT_EQ(command(17), 0);
+        }
+        ASSERT_EQ(command(0x0D), 0);  // grey
+        ASSERT_EQ(command(0x01), 0);  // GO forward
+        const std::vector<std::uint8_t> bytes = rig.ReadAll();
+        ASSERT_EQ(command(0x02), 0);
+        ASSERT_EQ(command(0x17), 0);
+        // 10.24 inches of sensor at 300 dpi per side, interleaved.
+        const Layout l{.channels = 1, .frontPixels = 3072, .rearPixels = 3072};
+        ASSERT_EQ(bytes.size() % l.LineBytes(), 0u) << forced;
+        EXPECT_EQ(bytes.size() / l.LineBytes(),
+                  static_cast<std::size_t>(kLead + 1800 + kRearDelay + 750))
+            << forced;
+        EXPECT_FALSE(rig.Scanner().Inspect([](const ScannerModel& m) { return m.Acquiring(); }));
+    }
+}
+
+}  // namespace
+}  // namespace kovran::sim::streamtest
