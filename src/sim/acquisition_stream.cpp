@@ -150,9 +150,8 @@ std::uint8_t AcquisitionStream::MagneticSample(std::uint64_t j) const {
     return static_cast<std::uint8_t>(std::min(v, static_cast<double>(kMaxRawSample)));
 }
 
-void AcquisitionStream::SampleSide(SensorSide side, std::uint32_t k, int pixels, int dpiH,
+void AcquisitionStream::SampleSide(SensorSide side, std::uint32_t k, int pixels,
                                    std::vector<std::uint8_t>* refl) const {
-    (void)dpiH;
     const int channels = side == SensorSide::Backlight ? 1 : plan_.channelLines;
     refl->resize(static_cast<std::size_t>(channels) * pixels);
     for (int c = 0; c < channels; ++c) {
@@ -166,8 +165,8 @@ void AcquisitionStream::ComposeLine(std::uint32_t k) {
     line_.clear();
     const int fp = plan_.frontPixels;
     const int rp = plan_.rearPixels;
-    if (fp > 0) SampleSide(SensorSide::Front, k, fp, plan_.dpiH, &reflScratch_[1]);
-    if (rp > 0) SampleSide(SensorSide::Rear, k, rp, plan_.rearDpiH, &reflScratch_[0]);
+    if (fp > 0) SampleSide(SensorSide::Front, k, fp, &reflScratch_[1]);
+    if (rp > 0) SampleSide(SensorSide::Rear, k, rp, &reflScratch_[0]);
     const auto& fd = dark_[static_cast<int>(SensorSide::Front)];
     const auto& fg = gain_[static_cast<int>(SensorSide::Front)];
     const auto& rd = dark_[static_cast<int>(SensorSide::Rear)];
@@ -209,7 +208,7 @@ void AcquisitionStream::ComposeLine(std::uint32_t k) {
             line_.erase(line_.begin() + static_cast<std::ptrdiff_t>(segment));
     }
     if (plan_.backlightPixels > 0) {
-        SampleSide(SensorSide::Backlight, k, plan_.backlightPixels, plan_.dpiH, &reflScratch_[2]);
+        SampleSide(SensorSide::Backlight, k, plan_.backlightPixels, &reflScratch_[2]);
         const auto& bd = dark_[static_cast<int>(SensorSide::Backlight)][0];
         const auto& bg = gain_[static_cast<int>(SensorSide::Backlight)][0];
         for (int i = 0; i < plan_.backlightPixels; ++i)

@@ -57,7 +57,7 @@ class AcquisitionStream {
 
   private:
     void ComposeLine(std::uint32_t k);
-    void SampleSide(SensorSide side, std::uint32_t k, int pixels, int dpiH,
+    void SampleSide(SensorSide side, std::uint32_t k, int pixels,
                     std::vector<std::uint8_t>* refl) const;
     bool OnPaper(double u, double v) const;
     std::uint8_t SampleAt(const SimImage& img, bool mirror, double u, double v, int channel,
