@@ -154,6 +154,44 @@ void AcquisitionStream::SampleSide(SensorSide side, std::uint32_t k, int pixels,
                                    std::vector<std::uint8_t>* refl) const {
     const int channels = side == SensorSide::Backlight ? 1 : plan_.channelLines;
     refl->resize(static_cast<std::size_t>(channels) * pixels);
+    const bool rear = side == SensorSide::Rear;
+    const SimImage& img = rear ? images_.rear : images_.front;
+    const SimImage& front = images_.front;
+    if (side != SensorSide::Backlight && hasDocument_ && img.width == front.width &&
+        img.height == front.height) {
+        // The same sampling as Reflectance(), one pixel position for all
+        // channels: the stream's hot path.
+        std::int64_t line = static_cast<std::int64_t>(k) - leadLines_;
+        if (rear) line -= rearDelayLines_;
+        const int dpiH = rear ? plan_.rearDpiH : plan_.dpiH;
+        const double u = (static_cast<double>(line) + 0.5) / plan_.dpiV;
+        const double cu = lengthInches_ / 2.0;
+        const double cv = acrossInches_ / 2.0;
+        const bool leftFirst = document_.feed == FeedEdge::Left;
+        std::uint8_t* out = refl->data();
+        for (int p = 0; p < pixels; ++p) {
+            const double v =
+                (static_cast<double>(p) + 0.5) / dpiH - settings_.documentOffset300 / 300.0;
+            const double du = cu + cosA_ * (u - cu) + sinA_ * (v - cv);
+            const double dv = cv - sinA_ * (u - cu) + cosA_ * (v - cv);
+            if (du < 0.0 || dv < 0.0 || du >= lengthInches_ || dv >= acrossInches_) {
+                for (int c = 0; c < channels; ++c)
+                    out[static_cast<std::size_t>(c) * pixels + p] = settings_.background;
+                continue;
+            }
+            int x = static_cast<int>((leftFirst ? du : dv) * document_.dpiX);
+            int y = static_cast<int>((leftFirst ? dv : du) * document_.dpiY);
+            if (rear) x = img.width - 1 - x;
+            x = std::clamp(x, 0, img.width - 1);
+            y = std::clamp(y, 0, img.height - 1);
+            const std::uint8_t grey = Luminance(img, x, y);
+            for (int c = 0; c < channels; ++c) {
+                const bool colour = c < plan_.colourChannels && plan_.colourChannels == 3;
+                out[static_cast<std::size_t>(c) * pixels + p] = colour ? img.At(x, y, c) : grey;
+            }
+        }
+        return;
+    }
     for (int c = 0; c < channels; ++c) {
         // Infrared and ultraviolet see the grey of the page.
         for (int p = 0; p < pixels; ++p)
