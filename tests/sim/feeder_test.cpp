@@ -164,6 +164,35 @@ TEST(Feeder, ACorpusFolderFillsTheFeeder) {
     EXPECT_NE(why.find("not a JSON"), std::string::npos) << why;
 }
 
+TEST(Feeder, ACorpusWithMembersOfTheWrongTypeIsRefusedNotThrown) {
+    std::vector<SimDocument> docs;
+    std::string why;
+    test::TempDir index;
+    WriteFile(index / "index.json", R"({"format": 5, "documents": []})");
+    bool ok = true;
+    EXPECT_NO_THROW(ok = LoadCorpus(index.path(), &docs, &why));
+    EXPECT_FALSE(ok);
+    // A name that is not text falls back to the ground truth's file name.
+    test::TempDir truth;
+    WriteCorpus(truth);
+    WriteFile(truth / "doc.json",
+              R"({"name": 7, "dpi_x": 300, "dpi_y": 300, "images": {"front": "doc.front.pgm"}})");
+    EXPECT_NO_THROW(ok = LoadCorpus(truth.path(), &docs, &why));
+    ASSERT_TRUE(ok) << why;
+    ASSERT_FALSE(docs.empty());
+    EXPECT_EQ(docs.back().name, "doc.json");
+    for (const char* hostile :
+         {R"({"name": "x", "dpi_x": "300", "dpi_y": 300, "images": {"front": "doc.front.pgm"}})",
+          R"({"name": "x", "dpi_x": 300, "dpi_y": 300, "images": {"front": ["a"]}})",
+          R"({"name": "x", "dpi_x": 300, "dpi_y": 300, "images": {"front": "doc.front.pgm"},
+              "magnetic": {"file": "doc.mag", "raw_per_inch": "a", "baseline": 1}})",
+          R"([1, 2])"}) {
+        WriteFile(truth / "doc.json", hostile);
+        EXPECT_NO_THROW(ok = LoadCorpus(truth.path(), &docs, &why)) << hostile;
+        EXPECT_FALSE(ok) << hostile;
+    }
+}
+
 TEST(Feeder, AProfileFillsTheFeederAndSetsTheStream) {
     test::TempDir dir;
     WriteCorpus(dir);
