@@ -17,10 +17,6 @@ void AcquisitionModel::BeginStream(ScannerModel& model) {
     stream_.reset();
     current_.reset();
     refusal_.clear();
-    SimDocument document;
-    if (model.Feeder().Take(&document)) current_ = std::move(document);
-    DocumentFaults faults;
-    if (model.Faults() != nullptr) faults = model.Faults()->TakeDocumentFaults();
     state_ = StreamState::Ended;
     sim::StartCommand start;
     StreamPlan plan;
@@ -40,6 +36,14 @@ void AcquisitionModel::BeginStream(ScannerModel& model) {
         // 2.5 inches after it.
         const int trailing = plan.dpiV * (plan.channelLines + (plan.backlightPixels > 0)) * 5 / 2;
         plan.start.trailingLines = static_cast<std::uint16_t>(std::min(trailing, 0xFFFF));
+    }
+    // A refused GO moves no paper: the document and the faults armed for
+    // it wait for the next acquisition.
+    DocumentFaults faults;
+    if (refusal_.empty()) {
+        SimDocument document;
+        if (model.Feeder().Take(&document)) current_ = std::move(document);
+        if (model.Faults() != nullptr) faults = model.Faults()->TakeDocumentFaults();
     }
     DocumentImages images;
     if (refusal_.empty() && current_ && !current_->Render(&images, &why)) refusal_ = why;

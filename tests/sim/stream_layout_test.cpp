@@ -265,6 +265,25 @@ TEST(StreamLayout, AStartCommandTheFirmwareRefusesStreamsNothing) {
     }
 }
 
+TEST(StreamLayout, ARefusedGoMovesNoPaper) {
+    // The document a refused GO would have taken is the next good GO's.
+    std::vector<SimDocument> two = GeneratedCheques(2, false, 7);
+    Rig reference(With(two));
+    const std::vector<std::uint8_t> first = reference.Acquire(StartBits{});
+    Rig rig(With(two));
+    ASSERT_EQ(rig.Go(), 0);  // no start command yet
+    EXPECT_TRUE(rig.ReadAll().empty());
+    std::vector<std::uint8_t> bad = StartCommandBytes(StartBits{});
+    bad[32] = 1;
+    ASSERT_EQ(simio::Write(rig.Dev(), kFw, kClassD1, 0x33, bad), 0);
+    ASSERT_EQ(rig.Go(), 0);
+    EXPECT_TRUE(rig.ReadAll().empty());
+    ASSERT_EQ(rig.End(), 0);
+    EXPECT_EQ(rig.Scanner().FeederCount(), 2u);
+    EXPECT_EQ(rig.Acquire(StartBits{}), first);
+    EXPECT_EQ(rig.Scanner().FeederCount(), 1u);
+}
+
 TEST(StreamLayout, UncorrectedLinesAreUnevenAndNeverReach255) {
     DeviceProfile p = With({Straight()});
     Rig rig(p);
