@@ -163,6 +163,27 @@ TEST(StreamLayout, TheStripFollowsEachChannelLineAndReadsTheTrackAheadOfTheImage
     EXPECT_NEAR(static_cast<double>(*onset) - static_cast<double>(*firstDip), 200.0, 2.0);
 }
 
+TEST(StreamLayout, HeadFlagOneLimitsTheLineToTheHeadImageWidthNeverBeyondTheSensor) {
+    struct Case {
+        int headWidth300;
+        int pixels;
+    };
+    // 1296 pixels at 300 dpi: half the sensor; 0xFFFF: no wider than the sensor.
+    for (const Case c : {Case{1296, 1296}, Case{0xFFFF, kPixels}}) {
+        DeviceProfile p = With({Straight()});
+        p.micrBlock[1] |= 0x08;
+        p.micrBlock[13] = static_cast<std::uint8_t>(c.headWidth300);
+        p.micrBlock[14] = static_cast<std::uint8_t>(c.headWidth300 >> 8);
+        Rig rig(p);
+        StartBits s;
+        s.strip = true;
+        s.channelLines = 100;
+        const std::vector<std::uint8_t> bytes = rig.Acquire(s);
+        const Layout l{.channels = 1, .frontPixels = c.pixels, .rearPixels = c.pixels, .strip = 5};
+        EXPECT_EQ(bytes.size(), 100 * l.LineBytes()) << c.headWidth300;
+    }
+}
+
 TEST(StreamLayout, TheBacklightLineClosesEachScanLine) {
     DeviceProfile p = With({Straight()});
     Rig rig(p);
