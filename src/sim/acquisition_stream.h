@@ -42,6 +42,8 @@ class AcquisitionStream {
     std::uint32_t TotalLines() const { return totalLines_; }
     std::uint32_t LinesSent() const { return nextLine_; }
     std::uint64_t BytesSent() const { return bytesSent_; }
+    // GO on the installed clock.
+    std::int64_t StartNs() const { return startNs_; }
     // The paper still covers the input sensor.
     bool DocumentAtInput() const { return hasDocument_ && nextLine_ < documentEndLine_; }
     // The scan line at which the document's leading edge reaches the
