@@ -58,6 +58,18 @@ void AcquisitionModel::BeginStream(ScannerModel& model) {
     state_ = StreamState::Streaming;
 }
 
+bool AcquisitionModel::ContinueStream(const ScannerModel& model) {
+    if (!stream_ || FirmwareVersion(model.Firmware()) < 0x3000) return false;
+    sim::StartCommand start;
+    StreamPlan plan;
+    std::string why;
+    if (!DecodeStartCommand(startCommand_, &start, &why) ||
+        !PlanStream(model.Profile(), start, &plan, &why) || !stream_->Continue(plan))
+        return false;
+    state_ = StreamState::Streaming;
+    return true;
+}
+
 bool AcquisitionModel::OlderStart(const ScannerModel& model, std::vector<std::uint8_t>* out,
                                   std::string* why) const {
     int mode = -1;
@@ -154,8 +166,11 @@ void AcquisitionModel::OnStart(ScannerModel& model, const CommandCall&) {
     AcquisitionModel& a = model.Acquisition();
     a.acquiring_ = true;
     // GO takes the next document (firmware with the threaded acquisition;
-    // the two-pipe firmware below 0x2100 is not modelled).
-    if (FirmwareVersion(model.Firmware()) >= 0x2100) a.BeginStream(model);
+    // the two-pipe firmware below 0x2100 is not modelled), unless the
+    // document of the last GO is still in the path: without the end of
+    // acquisition in between, GO goes on with it.
+    if (FirmwareVersion(model.Firmware()) < 0x2100) return;
+    if (!a.ContinueStream(model)) a.BeginStream(model);
 }
 
 void AcquisitionModel::OnStop(ScannerModel& model, const CommandCall&) {

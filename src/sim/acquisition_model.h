@@ -74,6 +74,9 @@ class AcquisitionModel {
         std::optional<int> forcedMode;
     };
     void BeginStream(ScannerModel& model);
+    // GO again without the end of acquisition: true when the stream under
+    // way takes the new start command's lines.
+    bool ContinueStream(const ScannerModel& model);
     // The start command older firmware would have had, from its set-up.
     bool OlderStart(const ScannerModel& model, std::vector<std::uint8_t>* out,
                     std::string* why) const;

@@ -71,6 +71,19 @@ AcquisitionStream::AcquisitionStream(const StreamPlan& plan, const StreamSetting
     fill(SensorSide::Backlight, plan_.backlightPixels, plan_.dpiH, 1);
 }
 
+bool AcquisitionStream::Continue(const StreamPlan& next) {
+    if (plan_.channelLines == 0 || next.LineBytes() != plan_.LineBytes() ||
+        next.aligner != plan_.aligner)
+        return false;
+    std::uint64_t end = static_cast<std::uint64_t>(documentEndLine_) + plan_.TrailingScanLines();
+    if (faults_.shortLines) end = std::min<std::uint64_t>(end, *faults_.shortLines);
+    // A document that has passed whole leaves room for the next one.
+    if (nextLine_ >= end) return false;
+    totalLines_ = static_cast<std::uint32_t>(std::min<std::uint64_t>(
+        end, static_cast<std::uint64_t>(nextLine_) + next.RequestedScanLines()));
+    return true;
+}
+
 bool AcquisitionStream::OnPaper(double u, double v) const {
     const double cu = lengthInches_ / 2.0;
     const double cv = acrossInches_ / 2.0;

@@ -38,6 +38,11 @@ class AcquisitionStream {
     // the stream has nothing more to send.
     std::size_t Produce(std::uint8_t* out, std::size_t max, std::int64_t nowNs, bool* ended);
 
+    // The host asks for more lines of the same document: the second part
+    // of an acquisition in two parts, whose first part ended at the lines
+    // it asked for. False when `next` lays its lines out otherwise.
+    bool Continue(const StreamPlan& next);
+
     const StreamPlan& Plan() const { return plan_; }
     std::uint32_t TotalLines() const { return totalLines_; }
     std::uint32_t LinesSent() const { return nextLine_; }

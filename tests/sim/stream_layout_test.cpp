@@ -305,6 +305,35 @@ TEST(StreamLayout, ARefusedGoMovesNoPaper) {
     EXPECT_EQ(rig.Scanner().FeederCount(), 1u);
 }
 
+TEST(StreamLayout, ASecondGoWithoutTheEndGoesOnWithTheSameDocument) {
+    // An acquisition in two parts: the first asks for 500 lines and ends
+    // without the end of acquisition; the second GO takes the rest of the
+    // same document, and the next document stays in the feeder.
+    std::vector<SimDocument> two = GeneratedCheques(2, false, 7);
+    Rig reference(With(two));
+    const std::vector<std::uint8_t> whole = reference.Acquire(StartBits{});
+    Rig rig(With(two));
+    StartBits first;
+    first.channelLines = 500;
+    ASSERT_EQ(rig.SendStart(first), 0);
+    ASSERT_EQ(rig.Go(), 0);
+    std::vector<std::uint8_t> bytes = rig.ReadAll();
+    ASSERT_EQ(bytes.size(), 500u * 2 * kPixels);
+    ASSERT_EQ(rig.SendStart(StartBits{}), 0);
+    ASSERT_EQ(rig.Go(), 0);
+    const std::vector<std::uint8_t> rest = rig.ReadAll();
+    ASSERT_EQ(rig.End(), 0);
+    bytes.insert(bytes.end(), rest.begin(), rest.end());
+    EXPECT_EQ(bytes, whole);
+    EXPECT_EQ(rig.Scanner().FeederCount(), 1u);
+    // Once the document has passed whole, GO takes the next one even
+    // without the end of acquisition.
+    ASSERT_EQ(rig.SendStart(StartBits{}), 0);
+    ASSERT_EQ(rig.Go(), 0);
+    EXPECT_GT(rig.ReadAll().size(), 1000u * 2 * kPixels);
+    EXPECT_EQ(rig.Scanner().FeederCount(), 0u);
+}
+
 TEST(StreamLayout, UncorrectedLinesAreUnevenAndNeverReach255) {
     DeviceProfile p = With({Straight()});
     Rig rig(p);
