@@ -42,8 +42,37 @@ page_counter = 1500
 inkjet_counter = 20
 external_power = yes
 plugged = yes
-# Placeholder cheques in the feeder (at most 1000).
+# Generated cheques in the feeder (at most 1000; grey unless
+# documents_colour = yes; documents_seed varies them). They need no files.
 documents = 3
+documents_colour = no
+documents_seed = 1
+# Or a kvx-synth corpus (scripts/make-corpus), queued after them:
+#   documents = corpus:/path/to/corpus
+# Single documents from image files (PNG, PGM or PPM), one per line:
+#   feeder = front.png rear=rear.png backlight=bl.png mag=track.mag
+#            mag_per_inch=3000 dpi=300 dpi_y=300 skew=0.8 feed=left double
+# How the lines stream: free (as fast as the host reads) or paced (at the
+# mode's line rate for paper_speed inches per second of the clock).
+stream = free
+paper_speed = 20
+# Channel lines marked with a leading 0 byte (a hardware aligner).
+aligner = no
+# The sensors: gain in percent of full scale and dark offset in counts,
+# lowest and highest, spread across the pixels by sensor_seed.
+sensor_seed = 1
+sensor_gain = 85 100
+sensor_dark = 0 8
+# Where the paper lies (1/300 inch): its edge from sensor pixel 0, the
+# rear sensor downstream of the front, the gap before the leading edge;
+# and what the sensors see beside the paper.
+document_offset = 60
+rear_delay = 270
+lead_gap = 30
+background = 20
+# Bulk transfers above this are refused with 1450 (Linux's default usbfs
+# limit; 0: no limit).
+bulk_limit = 16777216
 # The magnetic stripe reader (commands 0xD2); "no" makes the device refuse
 # them. Cards wait like documents and pass the reader one by one while it is
 # on: "<track 1>|<track 2>|<track 3>" as written on the card, sentinels
@@ -85,3 +114,13 @@ documents = 0
 # "access_denied" opens unless "open" or "control" says otherwise.
 fault = not_ready 2 cmd 0xD0 0x03
 fault = slow_reply 5
+# Bulk-in faults: a read error at a stream byte, a stall, a read completed
+# before GO, a short document, an aligner glitch, a noise dropout and a
+# rate limit (see sim/fault_plan.h), for example:
+#   fault = bulk_error 21 1 at 1000000
+#   fault = bulk_stall 50000000
+#   fault = early_completion 1
+#   fault = short_document 900
+#   fault = aligner_glitch 120 +1
+#   fault = noise_dropout 200 300 64 2
+#   fault = rate_limit 40000000

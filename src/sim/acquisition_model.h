@@ -56,9 +56,31 @@ class AcquisitionModel {
     static void OnStop(ScannerModel& model, const CommandCall& call);
     static void OnLampLevels(ScannerModel& model, const CommandCall& call);
     static void OnModeCommand(ScannerModel& model, const CommandCall& call);
+    // The set-up requests of older firmware (below 0x3000), which has no
+    // start command: sides, colour and the forced mode.
+    static void OnRearOff(ScannerModel& model, const CommandCall& call);
+    static void OnRearOn(ScannerModel& model, const CommandCall& call);
+    static void OnFrontOn(ScannerModel& model, const CommandCall& call);
+    static void OnFrontOff(ScannerModel& model, const CommandCall& call);
+    static void OnGrey(ScannerModel& model, const CommandCall& call);
+    static void OnColour(ScannerModel& model, const CommandCall& call);
+    static void OnForcedMode(ScannerModel& model, const CommandCall& call);
 
   private:
+    struct OlderSetUp {
+        bool front = true;
+        bool rear = true;
+        bool colour = false;
+        std::optional<int> forcedMode;
+    };
     void BeginStream(ScannerModel& model);
+    // GO again without the end of acquisition: true when the stream under
+    // way takes the new start command's lines.
+    bool ContinueStream(const ScannerModel& model);
+    // The start command older firmware would have had, from its set-up.
+    bool OlderStart(const ScannerModel& model, std::vector<std::uint8_t>* out,
+                    std::string* why) const;
+    OlderSetUp older_;
     void EndStream();
 
     StreamState state_ = StreamState::Idle;

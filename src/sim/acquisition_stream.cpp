@@ -71,6 +71,19 @@ AcquisitionStream::AcquisitionStream(const StreamPlan& plan, const StreamSetting
     fill(SensorSide::Backlight, plan_.backlightPixels, plan_.dpiH, 1);
 }
 
+bool AcquisitionStream::Continue(const StreamPlan& next) {
+    if (plan_.channelLines == 0 || next.LineBytes() != plan_.LineBytes() ||
+        next.aligner != plan_.aligner)
+        return false;
+    std::uint64_t end = static_cast<std::uint64_t>(documentEndLine_) + plan_.TrailingScanLines();
+    if (faults_.shortLines) end = std::min<std::uint64_t>(end, *faults_.shortLines);
+    // A document that has passed whole leaves room for the next one.
+    if (nextLine_ >= end) return false;
+    totalLines_ = static_cast<std::uint32_t>(std::min<std::uint64_t>(
+        end, static_cast<std::uint64_t>(nextLine_) + next.RequestedScanLines()));
+    return true;
+}
+
 bool AcquisitionStream::OnPaper(double u, double v) const {
     const double cu = lengthInches_ / 2.0;
     const double cv = acrossInches_ / 2.0;
@@ -150,11 +163,48 @@ std::uint8_t AcquisitionStream::MagneticSample(std::uint64_t j) const {
     return static_cast<std::uint8_t>(std::min(v, static_cast<double>(kMaxRawSample)));
 }
 
-void AcquisitionStream::SampleSide(SensorSide side, std::uint32_t k, int pixels, int dpiH,
+void AcquisitionStream::SampleSide(SensorSide side, std::uint32_t k, int pixels,
                                    std::vector<std::uint8_t>* refl) const {
-    (void)dpiH;
     const int channels = side == SensorSide::Backlight ? 1 : plan_.channelLines;
     refl->resize(static_cast<std::size_t>(channels) * pixels);
+    const bool rear = side == SensorSide::Rear;
+    const SimImage& img = rear ? images_.rear : images_.front;
+    const SimImage& front = images_.front;
+    if (side != SensorSide::Backlight && hasDocument_ && img.width == front.width &&
+        img.height == front.height) {
+        // The same sampling as Reflectance(), one pixel position for all
+        // channels: the stream's hot path.
+        std::int64_t line = static_cast<std::int64_t>(k) - leadLines_;
+        if (rear) line -= rearDelayLines_;
+        const int dpiH = rear ? plan_.rearDpiH : plan_.dpiH;
+        const double u = (static_cast<double>(line) + 0.5) / plan_.dpiV;
+        const double cu = lengthInches_ / 2.0;
+        const double cv = acrossInches_ / 2.0;
+        const bool leftFirst = document_.feed == FeedEdge::Left;
+        std::uint8_t* out = refl->data();
+        for (int p = 0; p < pixels; ++p) {
+            const double v =
+                (static_cast<double>(p) + 0.5) / dpiH - settings_.documentOffset300 / 300.0;
+            const double du = cu + cosA_ * (u - cu) + sinA_ * (v - cv);
+            const double dv = cv - sinA_ * (u - cu) + cosA_ * (v - cv);
+            if (du < 0.0 || dv < 0.0 || du >= lengthInches_ || dv >= acrossInches_) {
+                for (int c = 0; c < channels; ++c)
+                    out[static_cast<std::size_t>(c) * pixels + p] = settings_.background;
+                continue;
+            }
+            int x = static_cast<int>((leftFirst ? du : dv) * document_.dpiX);
+            int y = static_cast<int>((leftFirst ? dv : du) * document_.dpiY);
+            if (rear) x = img.width - 1 - x;
+            x = std::clamp(x, 0, img.width - 1);
+            y = std::clamp(y, 0, img.height - 1);
+            const std::uint8_t grey = Luminance(img, x, y);
+            for (int c = 0; c < channels; ++c) {
+                const bool colour = c < plan_.colourChannels && plan_.colourChannels == 3;
+                out[static_cast<std::size_t>(c) * pixels + p] = colour ? img.At(x, y, c) : grey;
+            }
+        }
+        return;
+    }
     for (int c = 0; c < channels; ++c) {
         // Infrared and ultraviolet see the grey of the page.
         for (int p = 0; p < pixels; ++p)
@@ -166,8 +216,8 @@ void AcquisitionStream::ComposeLine(std::uint32_t k) {
     line_.clear();
     const int fp = plan_.frontPixels;
     const int rp = plan_.rearPixels;
-    if (fp > 0) SampleSide(SensorSide::Front, k, fp, plan_.dpiH, &reflScratch_[1]);
-    if (rp > 0) SampleSide(SensorSide::Rear, k, rp, plan_.rearDpiH, &reflScratch_[0]);
+    if (fp > 0) SampleSide(SensorSide::Front, k, fp, &reflScratch_[1]);
+    if (rp > 0) SampleSide(SensorSide::Rear, k, rp, &reflScratch_[0]);
     const auto& fd = dark_[static_cast<int>(SensorSide::Front)];
     const auto& fg = gain_[static_cast<int>(SensorSide::Front)];
     const auto& rd = dark_[static_cast<int>(SensorSide::Rear)];
@@ -209,7 +259,7 @@ void AcquisitionStream::ComposeLine(std::uint32_t k) {
             line_.erase(line_.begin() + static_cast<std::ptrdiff_t>(segment));
     }
     if (plan_.backlightPixels > 0) {
-        SampleSide(SensorSide::Backlight, k, plan_.backlightPixels, plan_.dpiH, &reflScratch_[2]);
+        SampleSide(SensorSide::Backlight, k, plan_.backlightPixels, &reflScratch_[2]);
         const auto& bd = dark_[static_cast<int>(SensorSide::Backlight)][0];
         const auto& bg = gain_[static_cast<int>(SensorSide::Backlight)][0];
         for (int i = 0; i < plan_.backlightPixels; ++i)

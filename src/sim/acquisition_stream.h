@@ -38,10 +38,17 @@ class AcquisitionStream {
     // the stream has nothing more to send.
     std::size_t Produce(std::uint8_t* out, std::size_t max, std::int64_t nowNs, bool* ended);
 
+    // The host asks for more lines of the same document: the second part
+    // of an acquisition in two parts, whose first part ended at the lines
+    // it asked for. False when `next` lays its lines out otherwise.
+    bool Continue(const StreamPlan& next);
+
     const StreamPlan& Plan() const { return plan_; }
     std::uint32_t TotalLines() const { return totalLines_; }
     std::uint32_t LinesSent() const { return nextLine_; }
     std::uint64_t BytesSent() const { return bytesSent_; }
+    // GO on the installed clock.
+    std::int64_t StartNs() const { return startNs_; }
     // The paper still covers the input sensor.
     bool DocumentAtInput() const { return hasDocument_ && nextLine_ < documentEndLine_; }
     // The scan line at which the document's leading edge reaches the
@@ -57,7 +64,7 @@ class AcquisitionStream {
 
   private:
     void ComposeLine(std::uint32_t k);
-    void SampleSide(SensorSide side, std::uint32_t k, int pixels, int dpiH,
+    void SampleSide(SensorSide side, std::uint32_t k, int pixels,
                     std::vector<std::uint8_t>* refl) const;
     bool OnPaper(double u, double v) const;
     std::uint8_t SampleAt(const SimImage& img, bool mirror, double u, double v, int channel,

@@ -96,40 +96,40 @@ void AddD1(std::vector<CommandSpec>& out, std::uint16_t fw) {
         };
         static constexpr Control kNoData[] = {{0x01, &AcquisitionModel::OnStart},
                                               {0x02, &AcquisitionModel::OnStop},
-                                              {0x03, nullptr},
-                                              {0x04, nullptr},
+                                              {0x03, &AcquisitionModel::OnRearOff},
+                                              {0x04, &AcquisitionModel::OnRearOn},
                                               {0x05, &StatusModel::OnEnable},
                                               {0x06, &StatusModel::OnDisable},
                                               {0x07, &AcquisitionModel::OnStart},
                                               {0x08, &StatusModel::OnFeedStart},
                                               {0x09, &StatusModel::OnFeedStop},
-                                              {0x0C, nullptr},
-                                              {0x0D, nullptr},
+                                              {0x0C, &AcquisitionModel::OnGrey},
+                                              {0x0D, &AcquisitionModel::OnGrey},
                                               {0x0F, &AcquisitionModel::OnModeCommand},
-                                              {0x15, nullptr},
+                                              {0x15, &AcquisitionModel::OnFrontOff},
                                               {0x16, nullptr},
                                               {0x17, &AcquisitionModel::OnStop},
                                               {0x18, &AcquisitionModel::OnStop},
                                               {0x19, nullptr},
                                               {0x1B, nullptr},
-                                              {0x1E, nullptr},
+                                              {0x1E, &AcquisitionModel::OnColour},
                                               {0x27, nullptr},
                                               // 0x1F + mode: the forced acquisition mode
-                                              {0x1F, nullptr},
-                                              {0x20, nullptr},
-                                              {0x21, nullptr},
-                                              {0x22, nullptr},
-                                              {0x23, nullptr},
-                                              {0x24, nullptr},
-                                              {0x25, nullptr},
-                                              {0x26, nullptr}};
+                                              {0x1F, &AcquisitionModel::OnForcedMode},
+                                              {0x20, &AcquisitionModel::OnForcedMode},
+                                              {0x21, &AcquisitionModel::OnForcedMode},
+                                              {0x22, &AcquisitionModel::OnForcedMode},
+                                              {0x23, &AcquisitionModel::OnForcedMode},
+                                              {0x24, &AcquisitionModel::OnForcedMode},
+                                              {0x25, &AcquisitionModel::OnForcedMode},
+                                              {0x26, &AcquisitionModel::OnForcedMode}};
         for (const Control& c : kNoData) {
             out.push_back({kClassD1, c.sub, DataKind::None, 0, ReplyLength::Fixed,
                            "acquisition control", c.handler});
         }
         if (fw >= 0x200A) {
-            out.push_back(
-                {kClassD1, 0x14, DataKind::None, 0, ReplyLength::Fixed, "front acquired"});
+            out.push_back({kClassD1, 0x14, DataKind::None, 0, ReplyLength::Fixed, "front acquired",
+                           &AcquisitionModel::OnFrontOn});
         }
         out.push_back({kClassD1, 0x0A, DataKind::Out, 8, ReplyLength::Fixed, "lamp levels",
                        &AcquisitionModel::OnLampLevels});

@@ -37,6 +37,13 @@ bool PlainName(const json& v, std::string* out) {
     return true;
 }
 
+// A text member, or `fallback` when it is missing or not text (a hostile
+// file must not throw out of the parser).
+std::string TextOr(const json& object, const char* key, const std::string& fallback) {
+    auto it = object.find(key);
+    return it != object.end() && it->is_string() ? it->get<std::string>() : fallback;
+}
+
 bool Dpi(const json& truth, const char* key, double* out) {
     auto it = truth.find(key);
     if (it == truth.end() || !it->is_number()) return false;
@@ -60,7 +67,7 @@ bool LoadCorpus(const std::string& dir, std::vector<SimDocument>* out, std::stri
     json index;
     if (!ReadJson(dir + "/index.json", &index, error)) return false;
     auto docs = index.find("documents");
-    if (index.value("format", std::string()) != "kvx-synth-corpus/1" || docs == index.end() ||
+    if (TextOr(index, "format", std::string()) != "kvx-synth-corpus/1" || docs == index.end() ||
         !docs->is_array() || docs->size() > kMaxCorpusDocuments) {
         *error = dir + "/index.json: not a kvx-synth corpus index";
         return false;
@@ -76,8 +83,7 @@ bool LoadCorpus(const std::string& dir, std::vector<SimDocument>* out, std::stri
         const std::string truthPath = dir + "/" + truthName;
         if (!ReadJson(truthPath, &truth, error)) return false;
         SimDocument d;
-        d.name = truth.value("name", truthName);
-        if (!d.name.empty() && !truth["name"].is_string()) d.name = truthName;
+        d.name = TextOr(truth, "name", truthName);
         auto images = truth.find("images");
         std::string front;
         if (images == truth.end() || !images->is_object() ||

@@ -72,8 +72,9 @@ struct SimDocument {
     int height = 0;
     double dpiX = 300.0;
     double dpiY = 300.0;
-    // Counter-clockwise, about the document's centre, as it lies on the
-    // paper path.
+    // The document's turn about its centre as it lies on the paper path:
+    // positive turns its top edge (the side towards sensor pixel 0) to
+    // higher pixels as the lines go on.
     double skewDegrees = 0.0;
     FeedEdge feed = FeedEdge::Left;
     // Two sheets stuck together: the double-sheet sensors see it while it

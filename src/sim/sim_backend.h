@@ -12,6 +12,17 @@
 //   device::InstallUsbBackend(std::move(backend));
 //   scanner.Inject(NotReady{10});              // faults, Unplug(), ForceStatus(),
 //                                              // LoadFeeder(), AttachChat() ...
+//
+// The feeder and the stream: p.documents = 3 (generated grey cheques;
+// p.documentsColour for colour), p.feeder = {documents from LoadCorpus()
+// or ParseFeederLine()}, or scanner.LoadFeeder(GeneratedCheques(3, true))
+// before GO; p.stream.aligner, p.stream.pace (Paced runs on the installed
+// clock), p.stream.sensor (true per-pixel values: SensorModel), p.bulkLimit
+// (16 MiB by default: larger reads get 1450). Bulk faults: Inject(
+// BulkError{.error = 21, .count = 1, .atByte = n}), BulkStall{.atByte},
+// EarlyCompletion{}, ShortDocument{.lines}, Unplug{.atByte},
+// AlignerGlitch{.line, .shift}, NoiseDropout{...}, RateLimit{...}; the
+// same as "fault = ..." lines of a profile (fault_plan.h).
 #pragma once
 
 #include <cstddef>

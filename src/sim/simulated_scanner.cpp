@@ -335,7 +335,11 @@ SimulatedScanner::BulkInStep SimulatedScanner::PumpBulkIn(std::uint64_t generati
         room = static_cast<std::size_t>(std::min<std::uint64_t>(room, *event));
     const std::int64_t now = platform::SteadyNowNs();
     if (std::uint64_t rate = faults_.RateLimitBytesPerSecond()) {
-        if (rateStartNs_ < 0) rateStartNs_ = now;
+        if (rateStartNs_ < 0 || rateStreamNs_ != stream->StartNs()) {
+            rateStartNs_ = rateStartNs_ < 0 ? now : std::max(rateStartNs_, stream->StartNs());
+            rateStreamNs_ = stream->StartNs();
+            rateBytes_ = 0;
+        }
         const double allowed =
             static_cast<double>(now - rateStartNs_) / 1e9 * static_cast<double>(rate);
         const std::uint64_t budget = allowed > static_cast<double>(rateBytes_)

@@ -124,8 +124,11 @@ class SimulatedScanner {
     int maxActive_ = 0;
     std::uint64_t bulkOutBytes_ = 0;
     std::uint64_t bulkInBytes_ = 0;
-    // Rate limiting: bytes sent since the limit's clock started.
+    // Rate limiting: bytes sent since the limit's clock started, which is
+    // at the first read under the limit and again at every GO, so that the
+    // time between acquisitions lends no bytes to the next one.
     std::int64_t rateStartNs_ = -1;
+    std::int64_t rateStreamNs_ = -1;  // GO of the stream the window belongs to
     std::uint64_t rateBytes_ = 0;
 };
 

@@ -1,5 +1,7 @@
 #include "sim/start_command.h"
 
+#include <algorithm>
+
 #include "sim/mode_table_device.h"
 
 namespace kovran::sim {
@@ -114,9 +116,11 @@ bool PlanStream(const DeviceProfile& profile, const StartCommand& start, StreamP
         // Head flag 1: the sensors deliver only the head's image width.
         if ((m[1] & 0x08) != 0 && FirmwareVersion(profile.ProtocolFirmware()) > 0x3104) {
             const int headWidth = m[13] | (m[14] << 8);
+            // A width beyond the sensor is not one the sensor can deliver;
+            // the host's line length stops at the sensor too.
             if (headWidth > 0) {
-                frontPixels = headWidth * p.dpiH / 300;
-                rearPixels = headWidth * p.rearDpiH / 300;
+                frontPixels = std::min(frontPixels, headWidth * p.dpiH / 300);
+                rearPixels = std::min(rearPixels, headWidth * p.rearDpiH / 300);
             }
         }
     }

@@ -195,6 +195,18 @@ TEST(StreamFaults, RateLimitingFollowsTheClock) {
     clock.AdvanceMs(1100);
     EXPECT_EQ(rig.Dev().PollBulk(id, &n), 0);
     EXPECT_EQ(n, buffer.size());
+    // An hour between two acquisitions lends the next one nothing.
+    ASSERT_EQ(rig.End(), 0);
+    clock.AdvanceMs(3600 * 1000);
+    ASSERT_EQ(rig.SendStart(StartBits{}), 0);
+    ASSERT_EQ(rig.Go(), 0);
+    const std::uint64_t before = rig.Scanner().BulkInBytes();
+    ASSERT_EQ(rig.Dev().SubmitBulk(platform::BulkPipe::In, buffer.data(), buffer.size(), &id), 0);
+    EXPECT_EQ(rig.Dev().PollBulk(id, &n), platform::kErrorIoIncomplete);
+    EXPECT_EQ(rig.Scanner().BulkInBytes(), before);
+    clock.AdvanceMs(10);
+    EXPECT_EQ(rig.Dev().PollBulk(id, &n), platform::kErrorIoIncomplete);
+    EXPECT_EQ(rig.Scanner().BulkInBytes(), before + 10000u);
 }
 
 TEST(StreamFaults, EveryStreamFaultParsesFromAProfileLine) {

@@ -163,6 +163,27 @@ TEST(StreamLayout, TheStripFollowsEachChannelLineAndReadsTheTrackAheadOfTheImage
     EXPECT_NEAR(static_cast<double>(*onset) - static_cast<double>(*firstDip), 200.0, 2.0);
 }
 
+TEST(StreamLayout, HeadFlagOneLimitsTheLineToTheHeadImageWidthNeverBeyondTheSensor) {
+    struct Case {
+        int headWidth300;
+        int pixels;
+    };
+    // 1296 pixels at 300 dpi: half the sensor; 0xFFFF: no wider than the sensor.
+    for (const Case c : {Case{1296, 1296}, Case{0xFFFF, kPixels}}) {
+        DeviceProfile p = With({Straight()});
+        p.micrBlock[1] |= 0x08;
+        p.micrBlock[13] = static_cast<std::uint8_t>(c.headWidth300);
+        p.micrBlock[14] = static_cast<std::uint8_t>(c.headWidth300 >> 8);
+        Rig rig(p);
+        StartBits s;
+        s.strip = true;
+        s.channelLines = 100;
+        const std::vector<std::uint8_t> bytes = rig.Acquire(s);
+        const Layout l{.channels = 1, .frontPixels = c.pixels, .rearPixels = c.pixels, .strip = 5};
+        EXPECT_EQ(bytes.size(), 100 * l.LineBytes()) << c.headWidth300;
+    }
+}
+
 TEST(StreamLayout, TheBacklightLineClosesEachScanLine) {
     DeviceProfile p = With({Straight()});
     Rig rig(p);
@@ -265,6 +286,54 @@ TEST(StreamLayout, AStartCommandTheFirmwareRefusesStreamsNothing) {
     }
 }
 
+TEST(StreamLayout, ARefusedGoMovesNoPaper) {
+    // The document a refused GO would have taken is the next good GO's.
+    std::vector<SimDocument> two = GeneratedCheques(2, false, 7);
+    Rig reference(With(two));
+    const std::vector<std::uint8_t> first = reference.Acquire(StartBits{});
+    Rig rig(With(two));
+    ASSERT_EQ(rig.Go(), 0);  // no start command yet
+    EXPECT_TRUE(rig.ReadAll().empty());
+    std::vector<std::uint8_t> bad = StartCommandBytes(StartBits{});
+    bad[32] = 1;
+    ASSERT_EQ(simio::Write(rig.Dev(), kFw, kClassD1, 0x33, bad), 0);
+    ASSERT_EQ(rig.Go(), 0);
+    EXPECT_TRUE(rig.ReadAll().empty());
+    ASSERT_EQ(rig.End(), 0);
+    EXPECT_EQ(rig.Scanner().FeederCount(), 2u);
+    EXPECT_EQ(rig.Acquire(StartBits{}), first);
+    EXPECT_EQ(rig.Scanner().FeederCount(), 1u);
+}
+
+TEST(StreamLayout, ASecondGoWithoutTheEndGoesOnWithTheSameDocument) {
+    // An acquisition in two parts: the first asks for 500 lines and ends
+    // without the end of acquisition; the second GO takes the rest of the
+    // same document, and the next document stays in the feeder.
+    std::vector<SimDocument> two = GeneratedCheques(2, false, 7);
+    Rig reference(With(two));
+    const std::vector<std::uint8_t> whole = reference.Acquire(StartBits{});
+    Rig rig(With(two));
+    StartBits first;
+    first.channelLines = 500;
+    ASSERT_EQ(rig.SendStart(first), 0);
+    ASSERT_EQ(rig.Go(), 0);
+    std::vector<std::uint8_t> bytes = rig.ReadAll();
+    ASSERT_EQ(bytes.size(), 500u * 2 * kPixels);
+    ASSERT_EQ(rig.SendStart(StartBits{}), 0);
+    ASSERT_EQ(rig.Go(), 0);
+    const std::vector<std::uint8_t> rest = rig.ReadAll();
+    ASSERT_EQ(rig.End(), 0);
+    bytes.insert(bytes.end(), rest.begin(), rest.end());
+    EXPECT_EQ(bytes, whole);
+    EXPECT_EQ(rig.Scanner().FeederCount(), 1u);
+    // Once the document has passed whole, GO takes the next one even
+    // without the end of acquisition.
+    ASSERT_EQ(rig.SendStart(StartBits{}), 0);
+    ASSERT_EQ(rig.Go(), 0);
+    EXPECT_GT(rig.ReadAll().size(), 1000u * 2 * kPixels);
+    EXPECT_EQ(rig.Scanner().FeederCount(), 0u);
+}
+
 TEST(StreamLayout, UncorrectedLinesAreUnevenAndNeverReach255) {
     DeviceProfile p = With({Straight()});
     Rig rig(p);
@@ -324,6 +393,30 @@ TEST(StreamLayout, APacedStreamSendsLinesAsTheClockPasses) {
     EXPECT_EQ(n, static_cast<std::size_t>(kLead + 1800 + 750) * kPixels);
 }
 
+TEST(StreamLayout, ASkewedDocumentLiesAtItsAngle) {
+    for (double degrees : {1.0, -0.5}) {
+        SimDocument doc = Straight();
+        doc.skewDegrees = degrees;
+        DeviceProfile p = With({doc});
+        Rig rig(p);
+        StartBits s;
+        s.rear = false;
+        const std::vector<std::uint8_t> bytes = rig.Acquire(s);
+        // The paper's top edge: the first bright pixel of a line.
+        auto edge = [&](int line) {
+            const std::uint8_t* l = &bytes[static_cast<std::size_t>(line) * kPixels];
+            for (int pixel = 0; pixel < kPixels; ++pixel)
+                if (l[pixel] > 120) return pixel;
+            return -1;
+        };
+        const int a = edge(kLead + 300);
+        const int b = edge(kLead + 1500);
+        ASSERT_GT(a, 0);
+        ASSERT_GT(b, 0);
+        EXPECT_NEAR(std::atan2(b - a, 1200.0) * 180.0 / 3.14159265358979, degrees, 0.1);
+    }
+}
+
 TEST(StreamLayout, TheInputSensorFollowsThePaper) {
     test::FakeClock clock;
     test::ClockScope scope(clock);
@@ -345,6 +438,47 @@ TEST(StreamLayout, TheInputSensorFollowsThePaper) {
     clock.AdvanceMs(400);  // 3000 lines: past its trailing edge
     rig.ReadBlock(1 << 24, &out, 0);
     EXPECT_EQ(status() & kStatusDocumentAtInput, 0u);
+}
+
+}  // namespace
+}  // namespace kovran::sim::streamtest
+
+namespace kovran::sim::streamtest {
+namespace {
+
+TEST(StreamLayout, OlderFirmwareStreamsTheModeItWasSetUpWith) {
+    // FW 0x2207 at high speed: no start command; the sides, the colour and
+    // the mode come as single requests, GO is request 1.
+    constexpr std::uint16_t kOld = 0x2207;
+    for (bool forced : {true, false}) {
+        DeviceProfile p = With({Straight()});
+        p.firmware = kOld;
+        Rig rig(p);
+        auto command = [&](std::uint8_t sub) {
+            return simio::Command(rig.Dev(), kOld, kClassD1, sub);
+        };
+        ASSERT_EQ(command(0x04), 0);  // rear acquired
+        ASSERT_EQ(command(0x14), 0);  // front acquired
+        if (forced) {
+            ASSERT_EQ(command(0x1F + 3), 0);  // forced mode 3
+        } else {
+            ASSERT_EQ(command(0x0F), 0);  // the mode's line code, then its resolution code
+            ASSERT_EQ(command(15), 0);
+            ASSERT_EQ(command(17), 0);
+        }
+        ASSERT_EQ(command(0x0D), 0);  // grey
+        ASSERT_EQ(command(0x01), 0);  // GO forward
+        const std::vector<std::uint8_t> bytes = rig.ReadAll();
+        ASSERT_EQ(command(0x02), 0);
+        ASSERT_EQ(command(0x17), 0);
+        // 10.24 inches of sensor at 300 dpi per side, interleaved.
+        const Layout l{.channels = 1, .frontPixels = 3072, .rearPixels = 3072};
+        ASSERT_EQ(bytes.size() % l.LineBytes(), 0u) << forced;
+        EXPECT_EQ(bytes.size() / l.LineBytes(),
+                  static_cast<std::size_t>(kLead + 1800 + kRearDelay + 750))
+            << forced;
+        EXPECT_FALSE(rig.Scanner().Inspect([](const ScannerModel& m) { return m.Acquiring(); }));
+    }
 }
 
 }  // namespace
