@@ -152,6 +152,10 @@ class PipelineTest : public LogFixture {
         return usb->Device(0);
     }
 
+    // The longest document at 8 inches (parameter 9, lines at 150 dpi): the
+    // buffers stay small where the length does not matter.
+    void ShortBuffers() { ASSERT_EQ(KVXSetParameter(9, 1200), KVX_OK) << LogBytes(); }
+
     static bool NoThreadLeft() {
         const acquisition::ScanRecord& s = acquisition::ScanState();
         return !s.workers.acq.load() && !s.workers.cor.load() && !s.workers.seq.load() &&

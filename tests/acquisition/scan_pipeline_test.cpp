@@ -165,11 +165,12 @@ TEST_P(PipelineImages, TheContinuousFeederDeliversEachDocumentCorrectedDeskewedA
     sim::DeviceProfile p = Profile();
     std::vector<FedDocument> fed;
     int variant = 0;
-    for (double skew : {-2.0, 0.8, 3.0, 0.0}) {
+    for (double skew : {-2.0, 0.8, 3.0}) {
         fed.push_back(Document(1500, 700, mode.colour, variant++, skew));
         p.feeder.push_back(fed.back().document);
     }
     PlugAndOpen(p);
+    ShortBuffers();
     ASSERT_EQ(KVXSetParameter(0, mode.colour ? 2 : 1), KVX_OK) << LogBytes();
     ASSERT_EQ(KVXSetParameter(30, 1), KVX_OK) << LogBytes();
     ASSERT_EQ(KVXImgCreate1(handle, static_cast<std::int16_t>(mode.front ? mode.dpi : 0),
@@ -213,6 +214,7 @@ TEST_F(PipelineTest, AnUncalibratedSensorSpreadShowsInThePixelError) {
         const FedDocument d = Document(1500, 700, false, 0, 0.8);
         p.feeder.push_back(d.document);
         PlugAndOpen(p);
+        ShortBuffers();
         ASSERT_EQ(KVXImgCreate1(handle, 300, 0, 0), KVX_OK) << LogBytes();
         ASSERT_EQ(KVXImgScan1(handle, nullptr, nullptr, nullptr, 0), KVX_OK) << LogBytes();
         errors[spread ? 1 : 0] = Compare(Img(kFront), d.front, false).meanError;
