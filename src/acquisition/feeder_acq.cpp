@@ -9,6 +9,7 @@
 #include "acquisition/scan.h"
 #include "api/log.h"
 #include "api/settings.h"
+#include "device/acq_mode.h"
 #include "device/status.h"
 #include "platform/clock.h"
 
@@ -37,9 +38,12 @@ void WhitenNext() {
         if (r.alloc && r.allocSize > 0) std::memset(r.alloc->Bytes(), 0xFF, r.alloc->Size());
 }
 
-// The next set takes the current geometry (the acquisition writes it).
+// The next set takes the current settings with the geometry the
+// acquisition writes: the current set holds a finished document, cropped
+// and deskewed, whose size says nothing about the next one.
 void CopyGeometryToNext() {
     ImagesRecord& images = Images();
+    const AcqModeRecord& mode = device::AcqMode();
     for (std::size_t i = 0; i < images.myImg.size(); ++i) {
         ImageRecord& n = images.nextImg[i];
         const ImageRecord& m = images.myImg[i];
@@ -53,6 +57,24 @@ void CopyGeometryToNext() {
         n.data = alloc ? alloc->Bytes() + dataAt : nullptr;
         n.write = alloc ? alloc->Bytes() + writeAt : nullptr;
         n.completed = n.processed = n.deskewed = false;
+        const SideGeometry& g = mode.geometry[i];
+        n.bytesPerPixel = g.bytesPerPixel;
+        n.channels = g.channels;
+        n.top = g.top;
+        n.left = g.left;
+        n.width = g.width;
+        n.sensorPixels = g.sensorPixels;
+        n.channelPitch = g.channelPitch;
+        n.stride = g.stride;
+        n.dpiH = g.dpiH;
+        n.dpiV = g.dpiV;
+        n.top0 = g.top0;
+        n.left0 = g.left0;
+        n.width0 = g.width0;
+        n.right = g.right;
+        n.Height = n.height0 = images.createdHeight[i];
+        n.size = images.createdSize[i];
+        n.skew = kNoSkew;
     }
 }
 

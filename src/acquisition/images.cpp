@@ -138,6 +138,10 @@ bool BuildImages(int height) {
     ComputeHeights(height);
     const bool ok = InitMyImg();
     if (ok) SetImgSize();
+    for (std::size_t i = 0; i < images.myImg.size(); ++i) {
+        images.createdHeight[i] = images.myImg[i].Height;
+        images.createdSize[i] = images.myImg[i].size;
+    }
     return ok;
 }
 

@@ -32,6 +32,10 @@ struct ImagesRecord {
     bool secondPart = false;
     std::int32_t twoPartBlockLines = 0;  // acquisition block lines of a two-part scan
     bool buffersConsumed = false;
+    // Height and size of each side as created: the continuous feeder's next
+    // document is taken with these, never with the crop of the last one.
+    std::array<std::uint16_t, 3> createdHeight{};
+    std::array<std::int32_t, 3> createdSize{};
     // The codeline side (what side code 9 means) and its opposite.
     std::int32_t codelineSide = kFront;
     std::int32_t otherSide = kRear;

@@ -80,7 +80,11 @@ StartCommand BuildStartCommand(const StartInputs& in) {
         LogText("slow acquisition");
         c[0] |= kSlowAcquisition;
     }
-    c[1] = static_cast<std::uint8_t>((colour ? 0x01 : 0) | (r[kFront].enabled ? 0x02 : 0) |
+    // The mode lays the front out in every line unless it is off: a rear
+    // taken alone still comes interleaved with the front, and asking for
+    // the rear alone would have the device send lines half as long.
+    const bool frontStreamed = r[kFront].enabled || (r[kRear].enabled && !scan.frontOff);
+    c[1] = static_cast<std::uint8_t>((colour ? 0x01 : 0) | (frontStreamed ? 0x02 : 0) |
                                      (r[kRear].enabled ? 0x04 : 0) | (singleLamp ? 0x08 : 0) |
                                      (uv ? 0x10 : 0) | (ir ? 0x20 : 0));
     const bool thirdBit = !id.capabilities.adf || Images().movementFlag;
