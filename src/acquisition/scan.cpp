@@ -26,6 +26,24 @@ constexpr double kMaxLines = 65535.0;
 constexpr unsigned kWorkerPolls = 1000;
 constexpr unsigned kWorkerPollMs = 10;
 
+// Counts a scan from its first step to its last, so that a stop or a close
+// from another host thread waits for it before the buffers go.
+class RunningScan {
+  public:
+    explicit RunningScan(ScanRecord& s) : s_(s) { s_.scansRunning.fetch_add(1); }
+    ~RunningScan() { s_.scansRunning.fetch_sub(1); }
+    RunningScan(const RunningScan&) = delete;
+    RunningScan& operator=(const RunningScan&) = delete;
+
+  private:
+    ScanRecord& s_;
+};
+
+bool ScanWorkersEnded(const ScanRecord& state) {
+    return !state.workers.acq.load() && !state.workers.cor.load() && !state.workers.seq.load() &&
+           state.scansRunning.load() == 0;
+}
+
 }  // namespace
 
 ScanRecord& ScanState() {
@@ -102,8 +120,9 @@ KVXResult ImgFree() {
     {
         const std::lock_guard<std::mutex> lock(state.asyncMutex);
         // Any pending asynchronous scan still writes the buffers, whether
-        // it created them or not.
-        if (state.async.thread.joinable() && !state.async.finished.load()) {
+        // it created them or not; so does a scan on another host thread.
+        if ((state.async.thread.joinable() && !state.async.finished.load()) ||
+            state.scansRunning.load() > 0) {
             LogText("ImgFree with pending ansync acquisition");
             return KVX_ERR_GENERIC;
         }
@@ -135,6 +154,7 @@ KVXResult ReadZones(OcrZoneList&, const ScanTexts&) {
 
 KVXResult ImgScan(OcrZoneList* zones, const ScanTexts& texts) {
     ScanRecord& state = ScanState();
+    const RunningScan running(state);
     ImagesRecord& images = Images();
     AcqModeRecord& mode = device::AcqMode();
     ScanSettings& scan = Settings().scan;
@@ -220,21 +240,17 @@ KVXResult Stop(std::int16_t set) {
     state.stopRequested.store(true);
     if (ADFThrClose() != KVX_OK) result = KVX_ERR_TIMEOUT;
     state.stopRequested.store(true);
-    if (ImgFree() != KVX_OK) result = KVX_ERR_GENERIC;
-    // The scans that ran are joined by now; a worker still marked running
-    // belongs to a scan of another thread of the host.
-    const bool ended = platform::WaitUntil(
-        [&] {
-            return !state.workers.acq.load() && !state.workers.cor.load() &&
-                   !state.workers.seq.load();
-        },
-        kWorkerPolls * kWorkerPollMs, kWorkerPollMs);
+    // A scan of another host thread ends at the stop; its buffers are freed
+    // only once it has, never under its threads.
+    const bool ended = platform::WaitUntil([&] { return ScanWorkersEnded(state); },
+                                           kWorkerPolls * kWorkerPollMs, kWorkerPollMs);
     if (!ended) {
         if (state.workers.acq.load()) LogText("timeout waiting AcqThr end");
         if (state.workers.cor.load()) LogText("timeout waiting CorThr end");
         if (state.workers.seq.load()) LogText("timeout waiting SeqThr end");
-        result = KVX_ERR_TIMEOUT;
+        return KVX_ERR_TIMEOUT;
     }
+    if (ImgFree() != KVX_OK) result = KVX_ERR_GENERIC;
     return result;
 }
 

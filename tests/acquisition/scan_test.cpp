@@ -4,6 +4,7 @@
 // creation, and the asynchronous scan with its polling.
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <thread>
 
 #include "acquisition/acquire.h"
@@ -118,6 +119,43 @@ TEST_F(ScanTest, StopDuringTheStreamGivesAbortedAndJoinsEveryThread) {
     EXPECT_EQ(ImgScan(nullptr, {}), KVX_ERR_ABORTED);
     EXPECT_EQ(Stop(0), KVX_OK);
     EXPECT_FALSE(StopRequested());
+}
+
+TEST_F(ScanTest, AStopFromAnotherHostThreadFreesTheBuffersOnlyAfterTheScan) {
+    ASSERT_EQ(ImgCreate(300, 300, 0), KVX_OK);
+    scanner->endless = true;
+    Settings().scan.secAcqTimeout = 3600;
+    std::thread stopper;
+    std::atomic<bool> stopping{false};
+    std::atomic<KVXResult> stopResult{KVX_ERR_GENERIC};
+    bool freedUnderTheStream = false;
+    // At the third poll the acquisition thread is inside the stream: the
+    // other host thread stops while it lingers there.
+    scanner->onPoll = [&](int n) {
+        if (n != 3) return;
+        stopper = std::thread([&] {
+            stopping.store(true);
+            stopResult.store(Stop(1));
+        });
+        while (!stopping.load()) std::this_thread::yield();
+        for (int i = 0; i < 200000 && !freedUnderTheStream; ++i) {
+            freedUnderTheStream = Img(kFront).alloc == nullptr;
+            std::this_thread::yield();
+        }
+    };
+    EXPECT_EQ(ImgScan(nullptr, {}), KVX_ERR_ABORTED);
+    stopper.join();
+    EXPECT_FALSE(freedUnderTheStream) << Logged();
+    EXPECT_TRUE(NoWorkerRunning());
+    EXPECT_EQ(ScanState().scansRunning.load(), 0);
+    // The stopping thread's wait runs on virtual time while this thread
+    // joins without pausing, so it may give up first: then the buffers
+    // stay, never freed under the scan.
+    if (stopResult.load() == KVX_OK)
+        EXPECT_EQ(Img(kFront).alloc, nullptr) << "the stop frees the images once the scan ended";
+    else
+        EXPECT_EQ(stopResult.load(), KVX_ERR_TIMEOUT);
+    Stop(0);
 }
 
 TEST_F(ScanTest, AStreamThatNeverEndsTimesOutOnTheClock) {
