@@ -44,6 +44,18 @@ bool ScanWorkersEnded(const ScanRecord& state) {
            state.scansRunning.load() == 0;
 }
 
+// Waits for the workers and the scans of other host threads; the ones still
+// running at the limit are logged.
+bool WaitForScansToEnd(ScanRecord& state) {
+    if (platform::WaitUntil([&] { return ScanWorkersEnded(state); }, kWorkerPolls * kWorkerPollMs,
+                            kWorkerPollMs))
+        return true;
+    if (state.workers.acq.load()) LogText("timeout waiting AcqThr end");
+    if (state.workers.cor.load()) LogText("timeout waiting CorThr end");
+    if (state.workers.seq.load()) LogText("timeout waiting SeqThr end");
+    return false;
+}
+
 }  // namespace
 
 ScanRecord& ScanState() {
@@ -242,16 +254,20 @@ KVXResult Stop(std::int16_t set) {
     state.stopRequested.store(true);
     // A scan of another host thread ends at the stop; its buffers are freed
     // only once it has, never under its threads.
-    const bool ended = platform::WaitUntil([&] { return ScanWorkersEnded(state); },
-                                           kWorkerPolls * kWorkerPollMs, kWorkerPollMs);
-    if (!ended) {
-        if (state.workers.acq.load()) LogText("timeout waiting AcqThr end");
-        if (state.workers.cor.load()) LogText("timeout waiting CorThr end");
-        if (state.workers.seq.load()) LogText("timeout waiting SeqThr end");
-        return KVX_ERR_TIMEOUT;
-    }
+    if (!WaitForScansToEnd(state)) return KVX_ERR_TIMEOUT;
     if (ImgFree() != KVX_OK) result = KVX_ERR_GENERIC;
     return result;
+}
+
+bool EndScansOfOtherThreads() {
+    ScanRecord& state = ScanState();
+    if (ScanWorkersEnded(state)) return true;
+    // The scan reads the stop request in every loop; the host's own flag
+    // comes back once the scan has ended.
+    const bool before = state.stopRequested.exchange(true);
+    if (!WaitForScansToEnd(state)) return false;
+    state.stopRequested.store(before);
+    return true;
 }
 
 void ClearStop() {
