@@ -26,6 +26,36 @@ constexpr double kMaxLines = 65535.0;
 constexpr unsigned kWorkerPolls = 1000;
 constexpr unsigned kWorkerPollMs = 10;
 
+// Counts a scan from its first step to its last, so that a stop or a close
+// from another host thread waits for it before the buffers go.
+class RunningScan {
+  public:
+    explicit RunningScan(ScanRecord& s) : s_(s) { s_.scansRunning.fetch_add(1); }
+    ~RunningScan() { s_.scansRunning.fetch_sub(1); }
+    RunningScan(const RunningScan&) = delete;
+    RunningScan& operator=(const RunningScan&) = delete;
+
+  private:
+    ScanRecord& s_;
+};
+
+bool ScanWorkersEnded(const ScanRecord& state) {
+    return !state.workers.acq.load() && !state.workers.cor.load() && !state.workers.seq.load() &&
+           state.scansRunning.load() == 0;
+}
+
+// Waits for the workers and the scans of other host threads; the ones still
+// running at the limit are logged.
+bool WaitForScansToEnd(ScanRecord& state) {
+    if (platform::WaitUntil([&] { return ScanWorkersEnded(state); }, kWorkerPolls * kWorkerPollMs,
+                            kWorkerPollMs))
+        return true;
+    if (state.workers.acq.load()) LogText("timeout waiting AcqThr end");
+    if (state.workers.cor.load()) LogText("timeout waiting CorThr end");
+    if (state.workers.seq.load()) LogText("timeout waiting SeqThr end");
+    return false;
+}
+
 }  // namespace
 
 ScanRecord& ScanState() {
@@ -102,8 +132,9 @@ KVXResult ImgFree() {
     {
         const std::lock_guard<std::mutex> lock(state.asyncMutex);
         // Any pending asynchronous scan still writes the buffers, whether
-        // it created them or not.
-        if (state.async.thread.joinable() && !state.async.finished.load()) {
+        // it created them or not; so does a scan on another host thread.
+        if ((state.async.thread.joinable() && !state.async.finished.load()) ||
+            state.scansRunning.load() > 0) {
             LogText("ImgFree with pending ansync acquisition");
             return KVX_ERR_GENERIC;
         }
@@ -135,6 +166,7 @@ KVXResult ReadZones(OcrZoneList&, const ScanTexts&) {
 
 KVXResult ImgScan(OcrZoneList* zones, const ScanTexts& texts) {
     ScanRecord& state = ScanState();
+    const RunningScan running(state);
     ImagesRecord& images = Images();
     AcqModeRecord& mode = device::AcqMode();
     ScanSettings& scan = Settings().scan;
@@ -220,22 +252,22 @@ KVXResult Stop(std::int16_t set) {
     state.stopRequested.store(true);
     if (ADFThrClose() != KVX_OK) result = KVX_ERR_TIMEOUT;
     state.stopRequested.store(true);
+    // A scan of another host thread ends at the stop; its buffers are freed
+    // only once it has, never under its threads.
+    if (!WaitForScansToEnd(state)) return KVX_ERR_TIMEOUT;
     if (ImgFree() != KVX_OK) result = KVX_ERR_GENERIC;
-    // The scans that ran are joined by now; a worker still marked running
-    // belongs to a scan of another thread of the host.
-    const bool ended = platform::WaitUntil(
-        [&] {
-            return !state.workers.acq.load() && !state.workers.cor.load() &&
-                   !state.workers.seq.load();
-        },
-        kWorkerPolls * kWorkerPollMs, kWorkerPollMs);
-    if (!ended) {
-        if (state.workers.acq.load()) LogText("timeout waiting AcqThr end");
-        if (state.workers.cor.load()) LogText("timeout waiting CorThr end");
-        if (state.workers.seq.load()) LogText("timeout waiting SeqThr end");
-        result = KVX_ERR_TIMEOUT;
-    }
     return result;
+}
+
+bool EndScansOfOtherThreads() {
+    ScanRecord& state = ScanState();
+    if (ScanWorkersEnded(state)) return true;
+    // The scan reads the stop request in every loop; the host's own flag
+    // comes back once the scan has ended.
+    const bool before = state.stopRequested.exchange(true);
+    if (!WaitForScansToEnd(state)) return false;
+    state.stopRequested.store(before);
+    return true;
 }
 
 void ClearStop() {

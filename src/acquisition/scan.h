@@ -41,6 +41,9 @@ KVXResult AsyncThrClose();
 
 KVXResult Stop(std::int16_t set);
 void ClearStop();
+// Ends the scans running on other host threads (the device is closing):
+// false when one is still running at the limit.
+bool EndScansOfOtherThreads();
 
 std::uint16_t GetAcqHeight(std::int16_t side, std::int16_t dpi);
 KVXResult GetForcedRes(std::int16_t* frontH, std::int16_t* rearH, std::int16_t* frontV,

@@ -30,9 +30,12 @@ void DrawVirtualEndorsement(ImageRecord&) {}
 
 namespace {
 
+// The close frees the buffers and gives the device up next: nothing of a
+// scan may still run then, whichever host thread started it.
 void StopRunningAcquisitions() {
     AsyncThrClose();
     ADFThrClose();
+    EndScansOfOtherThreads();
 }
 
 bool FeederRunning() {

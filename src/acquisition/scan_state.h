@@ -54,6 +54,9 @@ struct ScanRecord {
     std::atomic<std::uint32_t> blockSize{0};
     std::atomic<ScanDirection> direction{ScanDirection::Forward};
     ActiveWorkers workers;
+    // The scans inside ImgScan, on host threads or the asynchronous worker:
+    // their buffers are freed only once none runs.
+    std::atomic<int> scansRunning{0};
     // The end flag of the running acquisition (null between acquisitions),
     // raised by KVXStop.
     std::atomic<StreamState*> activeStream{nullptr};

@@ -4,12 +4,15 @@
 // creation, and the asynchronous scan with its polling.
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <functional>
 #include <thread>
 
 #include "acquisition/acquire.h"
 #include "acquisition/images.h"
 #include "acquisition/scan_fixture.h"
 #include "device/acq_mode.h"
+#include "device/connection_seams.h"
 #include "device/counters.h"
 
 namespace kovran::test {
@@ -36,6 +39,40 @@ class ScanTest : public ScanFixture {
         }
         return r;
     }
+    // Scans an endless stream on this thread; at the third poll, with the
+    // acquisition thread inside the stream, another host thread runs
+    // `other` while the acquisition thread lingers there, watching whether
+    // the buffers go under it.
+    KVXResult ScanWhileAnotherThread(const std::function<void()>& other) {
+        scanner->endless = true;
+        // A scan nobody stops ends by its time limit, long after the third
+        // poll.
+        Settings().scan.secAcqTimeout = 2;
+        std::thread thread;
+        std::atomic<bool> started{false};
+        scanner->onPoll = [&](int n) {
+            if (n != 3) return;
+            thread = std::thread([&] {
+                virtualClock.AddFollower();
+                started.store(true);
+                other();
+            });
+            while (!started.load()) std::this_thread::yield();
+            for (int i = 0; i < 200000 && !freedUnderTheStream; ++i) {
+                freedUnderTheStream = Img(kFront).alloc == nullptr;
+                std::this_thread::yield();
+            }
+        };
+        // The other thread's waits may not run out while this thread joins
+        // the scan's workers (see the virtual clock's followers).
+        virtualClock.HoldFollowers(true);
+        const KVXResult r = ImgScan(nullptr, {});
+        virtualClock.HoldFollowers(false);
+        if (thread.joinable()) thread.join();
+        scanner->onPoll = nullptr;
+        return r;
+    }
+    bool freedUnderTheStream = false;
     // Lets an endless stream run until the fake device has been polled.
     void WaitForPolls(int n) {
         for (int i = 0; i < 100000000 && scanner->Polls() < n; ++i) std::this_thread::yield();
@@ -118,6 +155,36 @@ TEST_F(ScanTest, StopDuringTheStreamGivesAbortedAndJoinsEveryThread) {
     EXPECT_EQ(ImgScan(nullptr, {}), KVX_ERR_ABORTED);
     EXPECT_EQ(Stop(0), KVX_OK);
     EXPECT_FALSE(StopRequested());
+}
+
+TEST_F(ScanTest, AStopFromAnotherHostThreadFreesTheBuffersOnlyAfterTheScan) {
+    ASSERT_EQ(ImgCreate(300, 300, 0), KVX_OK);
+    std::atomic<KVXResult> stopResult{KVX_ERR_GENERIC};
+    const KVXResult scanned = ScanWhileAnotherThread([&] { stopResult.store(Stop(1)); });
+    EXPECT_EQ(scanned, KVX_ERR_ABORTED);
+    EXPECT_FALSE(freedUnderTheStream) << Logged();
+    EXPECT_TRUE(NoWorkerRunning());
+    EXPECT_EQ(ScanState().scansRunning.load(), 0);
+    EXPECT_EQ(stopResult.load(), KVX_OK) << Logged();
+    EXPECT_EQ(Img(kFront).alloc, nullptr) << "the stop frees the images once the scan ended";
+    Stop(0);
+}
+
+TEST_F(ScanTest, AClosingThreadEndsTheScanOfAnotherBeforeTheBuffersGo) {
+    device::ConnectionSeams seams;
+    AddScanSeams(seams);
+    device::InstallConnectionSeams(seams);
+    ASSERT_EQ(ImgCreate(300, 300, 0), KVX_OK);
+    // The close's order: the running work stops, then the buffers go.
+    const KVXResult scanned = ScanWhileAnotherThread([] {
+        device::StopAcquisition();
+        FreeImages();
+    });
+    device::InstallConnectionSeams({});
+    EXPECT_EQ(scanned, KVX_ERR_ABORTED);
+    EXPECT_FALSE(freedUnderTheStream) << Logged();
+    EXPECT_TRUE(NoWorkerRunning());
+    EXPECT_FALSE(StopRequested()) << "the host's stop request is left as it was";
 }
 
 TEST_F(ScanTest, AStreamThatNeverEndsTimesOutOnTheClock) {

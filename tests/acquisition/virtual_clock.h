@@ -33,6 +33,21 @@ class VirtualClock : public platform::Clock {
         expected_ = n;
     }
 
+    // A follower (another host thread waiting for a scan) never moves time
+    // while followers are held: it wakes as the workers move time, so its
+    // own limits cannot run out while the test's thread, which never
+    // pauses, joins the scan. Once released, it moves time like the test's
+    // thread.
+    void AddFollower() {
+        std::lock_guard<std::mutex> lock(mutex_);
+        followers_.insert(std::this_thread::get_id());
+    }
+    void HoldFollowers(bool hold) {
+        std::lock_guard<std::mutex> lock(mutex_);
+        holdFollowers_ = hold;
+        cv_.notify_all();
+    }
+
     std::int64_t NowUnixNs() const override { return kEpochNs + SteadyNs(); }
     std::int64_t LocalOffsetSeconds(std::int64_t) const override { return 0; }
     std::int64_t SteadyNs() const override {
@@ -45,6 +60,13 @@ class VirtualClock : public platform::Clock {
         std::unique_lock<std::mutex> lock(mutex_);
         if (std::this_thread::get_id() == host_) {
             now_ += ns;
+            cv_.notify_all();
+            return;
+        }
+        if (followers_.count(std::this_thread::get_id()) != 0) {
+            const std::int64_t until = now_ + ns;
+            cv_.wait(lock, [&] { return now_ >= until || !holdFollowers_; });
+            if (now_ < until) now_ = until;
             cv_.notify_all();
             return;
         }
@@ -105,6 +127,8 @@ class VirtualClock : public platform::Clock {
     mutable int sleeping_ = 0;
     mutable int left_ = 0;
     int expected_ = 1;
+    bool holdFollowers_ = false;
+    std::set<std::thread::id> followers_;
     mutable std::multiset<std::int64_t> wakeups_;
 };
 
