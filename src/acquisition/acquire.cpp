@@ -266,10 +266,10 @@ KVXResult RunAcquisitionThreads(ImageSet& work, const AcquireCall& call) {
     stream.documentComplete.store(true);
     if (transfer != 0 && !Moving(call.purpose)) MarkRawLines(front.write, transfer, rawLine);
 
-    state.activeStream.store(&stream);
+    PublishActiveStream(state, &stream);
     struct ForgetStream {
         ScanRecord& s;
-        ~ForgetStream() { s.activeStream.store(nullptr); }
+        ~ForgetStream() { PublishActiveStream(s, nullptr); }
     } forget{state};
 
     // Declared after the blocks they read, so that they are joined first

@@ -130,8 +130,9 @@ KVXResult ADFAcq(int height) {
     }
     const bool go = platform::WaitUntil(
         [&] {
-            const StreamState* s = state.activeStream.load();
-            return (s != nullptr && s->dataFlowing.load()) || !images.feederThreadRunning.load();
+            bool flowing = false;
+            WithActiveStream(state, [&](const StreamState& s) { flowing = s.dataFlowing.load(); });
+            return flowing || !images.feederThreadRunning.load();
         },
         kGoPolls * kGoPollMs, kGoPollMs);
     if (!go) LogText("no go");

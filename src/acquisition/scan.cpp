@@ -62,6 +62,11 @@ ScanRecord& ScanState() {
     return lib().Get<ScanRecord>();
 }
 
+void PublishActiveStream(ScanRecord& state, StreamState* stream) {
+    std::lock_guard<std::mutex> lock(state.activeStreamMutex);
+    state.activeStream = stream;
+}
+
 bool StopRequested() {
     return ScanState().stopRequested.load();
 }
@@ -247,7 +252,6 @@ KVXResult Stop(std::int16_t set) {
     }
     LogText("KVXStop set");
     state.stopRequested.store(true);
-    if (StreamState* s = state.activeStream.load()) s->endFlag.store(true);
     KVXResult result = AsyncThrClose();
     state.stopRequested.store(true);
     if (ADFThrClose() != KVX_OK) result = KVX_ERR_TIMEOUT;

@@ -57,9 +57,11 @@ struct ScanRecord {
     // The scans inside ImgScan, on host threads or the asynchronous worker:
     // their buffers are freed only once none runs.
     std::atomic<int> scansRunning{0};
-    // The end flag of the running acquisition (null between acquisitions),
-    // raised by KVXStop.
-    std::atomic<StreamState*> activeStream{nullptr};
+    // The running acquisition's stream state (null between acquisitions).
+    // It lives on the scanning thread's stack: another thread reads it only
+    // through WithActiveStream, under the lock its owner takes to forget it.
+    StreamState* activeStream = nullptr;
+    std::mutex activeStreamMutex;
     // A backlight image was asked for at the last creation.
     bool backlightOn = false;
     // The document stayed at the input after the scan (moved back later).
@@ -83,6 +85,19 @@ struct ScanRecord {
 };
 
 ScanRecord& ScanState();
+
+// Runs f(const StreamState&) on the running acquisition's stream, if there
+// is one, while its owner cannot end it; returns whether there was one.
+template <class F>
+bool WithActiveStream(ScanRecord& state, F f) {
+    std::lock_guard<std::mutex> lock(state.activeStreamMutex);
+    if (state.activeStream == nullptr) return false;
+    f(static_cast<const StreamState&>(*state.activeStream));
+    return true;
+}
+
+// The running acquisition's stream, published and forgotten by its owner.
+void PublishActiveStream(ScanRecord& state, StreamState* stream);
 
 bool StopRequested();
 

@@ -157,9 +157,9 @@ class PipelineTest : public LogFixture {
     void ShortBuffers() { ASSERT_EQ(KVXSetParameter(9, 1200), KVX_OK) << LogBytes(); }
 
     static bool NoThreadLeft() {
-        const acquisition::ScanRecord& s = acquisition::ScanState();
+        acquisition::ScanRecord& s = acquisition::ScanState();
         return !s.workers.acq.load() && !s.workers.cor.load() && !s.workers.seq.load() &&
-               s.activeStream.load() == nullptr && !s.async.thread.joinable() &&
+               !WithActiveStream(s, [](const auto&) {}) && !s.async.thread.joinable() &&
                !s.feederThread.joinable();
     }
 

@@ -50,9 +50,9 @@ class ScanFixture : public AcqFixture {
         return static_cast<std::size_t>(f.size);
     }
     bool NoWorkerRunning() const {
-        const acquisition::ScanRecord& s = acquisition::ScanState();
+        acquisition::ScanRecord& s = acquisition::ScanState();
         return !s.workers.acq.load() && !s.workers.cor.load() && !s.workers.seq.load() &&
-               s.activeStream.load() == nullptr && !s.async.thread.joinable() &&
+               !WithActiveStream(s, [](const auto&) {}) && !s.async.thread.joinable() &&
                !s.feederThread.joinable();
     }
 
