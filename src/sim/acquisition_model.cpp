@@ -17,7 +17,10 @@ void AcquisitionModel::BeginStream(ScannerModel& model) {
     current_.reset();
     refusal_.clear();
     SimDocument document;
-    if (model.Feeder().Take(&document)) current_ = std::move(document);
+    if (model.Feeder().Take(&document)) {
+        fed_.push_back(document.name);
+        current_ = std::move(document);
+    }
     DocumentFaults faults;
     if (model.Faults() != nullptr) faults = model.Faults()->TakeDocumentFaults();
     state_ = StreamState::Ended;
