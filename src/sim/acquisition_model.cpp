@@ -42,7 +42,10 @@ void AcquisitionModel::BeginStream(ScannerModel& model) {
     DocumentFaults faults;
     if (refusal_.empty()) {
         SimDocument document;
-        if (model.Feeder().Take(&document)) current_ = std::move(document);
+        if (model.Feeder().Take(&document)) {
+            fed_.push_back(document.name);
+            current_ = std::move(document);
+        }
         if (model.Faults() != nullptr) faults = model.Faults()->TakeDocumentFaults();
     }
     DocumentImages images;

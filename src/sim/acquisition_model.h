@@ -45,6 +45,9 @@ class AcquisitionModel {
     const AcquisitionStream* Stream() const { return stream_.get(); }
     // The document moving through the device (from GO to the end).
     const std::optional<SimDocument>& Current() const { return current_; }
+    // The names of the documents taken from the feeder, in the order taken
+    // (what a host may check its images against: none lost, none twice).
+    const std::vector<std::string>& Fed() const { return fed_; }
     // Why the last GO streams nothing (empty when it streams).
     const std::string& Refusal() const { return refusal_; }
     // The stream sent its last byte.
@@ -86,6 +89,7 @@ class AcquisitionModel {
     StreamState state_ = StreamState::Idle;
     std::unique_ptr<AcquisitionStream> stream_;
     std::optional<SimDocument> current_;
+    std::vector<std::string> fed_;
     std::string refusal_;
     bool acquiring_ = false;
     std::vector<std::uint8_t> startCommand_;
