@@ -95,7 +95,8 @@ class SectionParser {
 
     // Empty when accepted, else the reason.
     std::string Apply(std::string_view key, std::string_view v) {
-        if (key != "fault" && key != "feeder" && key != "swipe" && !seen_.insert(std::string(key)).second) {
+        if (key != "fault" && key != "feeder" && key != "swipe" &&
+            !seen_.insert(std::string(key)).second) {
             return "key \"" + std::string(key) + "\" given twice";
         }
         std::string why;
