@@ -58,6 +58,24 @@ void Finish(CorrectionBlock& b, bool ok) {
     b.flags.running.store(false);
 }
 
+// The checks both correction threads start with: a block with its stream,
+// then a usable raw line. False (the block, if any, finished as failed)
+// when the thread must end at once.
+bool Begin(CorrectionBlock* block, const char* missingLine, const char* lineStepLine) {
+    if (block == nullptr || block->stream == nullptr) {
+        LogText(missingLine);
+        if (block != nullptr) Finish(*block, false);
+        return false;
+    }
+    block->flags.running.store(true);
+    if (block->rawLineLength < kShortestLine || block->raw == nullptr) {
+        LogText(lineStepLine);
+        Finish(*block, false);
+        return false;
+    }
+    return true;
+}
+
 // The per-side stage-two correctors for this acquisition.
 struct Correctors {
     std::array<std::optional<SideCorrector>, 3> side;
@@ -167,18 +185,10 @@ void FillCorrectionOptions(CorrectionBlock& block) {
 
 void ThrCor_0x3000(CorrectionBlock* block) {
     LogText("ThrCor_0x3000 start");
-    if (block == nullptr || block->stream == nullptr) {
-        LogText("ThrCor_0x3000 - end ko - missing parameter");
-        if (block != nullptr) Finish(*block, false);
+    if (!Begin(block, "ThrCor_0x3000 - end ko - missing parameter",
+               "ThrCor_0x3000 - correction with invalid LineStep"))
         return;
-    }
     CorrectionBlock& b = *block;
-    b.flags.running.store(true);
-    if (b.rawLineLength < kShortestLine || b.raw == nullptr) {
-        LogText("ThrCor_0x3000 - correction with invalid LineStep");
-        Finish(b, false);
-        return;
-    }
     bool ok = false;
     try {
         const StreamState& stream = *b.stream;
@@ -279,18 +289,9 @@ void ThrCor_0x3000(CorrectionBlock* block) {
 // with other processes; whole lines below it are taken and corrected, with
 // a pause per arrived line that keeps the older devices' buffers flowing.
 void ThrCorOld(CorrectionBlock* block) {
-    if (block == nullptr || block->stream == nullptr) {
-        LogText("correction thread, missing parameter");
-        if (block != nullptr) Finish(*block, false);
+    if (!Begin(block, "correction thread, missing parameter", "correction with invalid LineStep"))
         return;
-    }
     CorrectionBlock& b = *block;
-    b.flags.running.store(true);
-    if (b.rawLineLength < kShortestLine || b.raw == nullptr) {
-        LogText("correction with invalid LineStep");
-        Finish(b, false);
-        return;
-    }
     bool ok = false;
     try {
         const StreamState& stream = *b.stream;
