@@ -85,7 +85,16 @@ struct TiffHandle::Sink {
     }
     static int Close(thandle_t) { return 0; }
     static toff_t SizeOf(thandle_t h) { return static_cast<Sink*>(h)->Size(); }
-    static int Map(thandle_t, void**, toff_t*) { return 0; }
+    // A file read from memory is "mapped": libtiff reads the strips in
+    // place (it never writes into a file opened for reading), and its
+    // reading of uncompressed tiles works only so.
+    static int Map(thandle_t h, void** base, toff_t* size) {
+        auto* s = static_cast<Sink*>(h);
+        if (s->output != nullptr) return 0;
+        *base = const_cast<std::uint8_t*>(s->input.data());
+        *size = s->input.size();
+        return 1;
+    }
     static void Unmap(thandle_t, void*, toff_t) {}
 };
 
@@ -113,8 +122,7 @@ bool TiffHandle::OpenRead(File file, std::string* error) {
     sink_->input = file;
     const Options o = MakeOptions(sink_.get(), Sink::OnError, Sink::OnWarning);
     if (!o) return Fail(error, "TIFF: out of memory");
-    // "m": no memory mapping, every read goes through Read.
-    tif_ = TIFFClientOpenExt("memory", "rm", sink_.get(), Sink::Read, Sink::Write, Sink::Seek,
+    tif_ = TIFFClientOpenExt("memory", "r", sink_.get(), Sink::Read, Sink::Write, Sink::Seek,
                              Sink::Close, Sink::SizeOf, Sink::Map, Sink::Unmap, o.get());
     if (tif_ == nullptr || sink_->failed) return Fail(error, Reason());
     return true;
