@@ -31,17 +31,27 @@ struct TiffHandle::Sink {
 
     std::uint64_t Size() const { return output != nullptr ? output->size() : input.size(); }
 
+    void Record(const char* module, const char* text) {
+        if (!failed)
+            reason = std::string("TIFF: ") + (module != nullptr ? module : "") + ": " + text;
+        failed = true;
+    }
     static int OnError(TIFF*, void* user, const char* module, const char* fmt, va_list ap) {
-        auto* sink = static_cast<Sink*>(user);
-        if (!sink->failed) {
-            char text[512];
-            std::vsnprintf(text, sizeof text, fmt, ap);
-            sink->reason = std::string("TIFF: ") + (module != nullptr ? module : "") + ": " + text;
-        }
-        sink->failed = true;
+        char text[512];
+        std::vsnprintf(text, sizeof text, fmt, ap);
+        static_cast<Sink*>(user)->Record(module, text);
         return 1;  // handled: libtiff's global handler stays silent
     }
-    static int OnWarning(TIFF*, void*, const char*, const char*, va_list) { return 1; }
+    // Warnings are dropped, except libtiff's word that it could not read a
+    // tag's values: the file ends early and the tag (a resolution, a colour
+    // map) would silently go missing.
+    static int OnWarning(TIFF*, void* user, const char* module, const char* fmt, va_list ap) {
+        char text[512];
+        std::vsnprintf(text, sizeof text, fmt, ap);
+        if (std::strstr(text, "IO error") != nullptr)
+            static_cast<Sink*>(user)->Record(module, text);
+        return 1;
+    }
 
     // The client procedures of TIFFClientOpen; never throw into libtiff.
     static tmsize_t Read(thandle_t h, void* buf, tmsize_t n) {
