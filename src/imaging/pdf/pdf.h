@@ -28,8 +28,10 @@ PdfDocumentPtr PdfOpen(const std::string& fileName, int pid);
 int PdfAddImagePage(PdfDocument& document, const char* imageFile, int format);
 
 // Writes the objects, the cross-reference table and the trailer, closes the
-// file and releases the document. A null document does nothing.
-void PdfClose(PdfDocumentPtr document);
+// file and releases the document. A null document does nothing. False when
+// the file could not be written whole: it is then removed (system error
+// set), since a half-written PDF is one that readers reject.
+bool PdfClose(PdfDocumentPtr document);
 
 // The multipage PDF (one at a time, library-wide). Each returns a KVX
 // result value and sets the library error to it.
