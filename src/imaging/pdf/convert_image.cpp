@@ -38,10 +38,10 @@ bool ConvertiImg(const std::string& fileName, int format, int parameter) {
     codec::EncodeOptions options;
     options.format = static_cast<codec::Format>(format);
     options.quality = std::clamp(parameter, 1, 100);
-    const bool toCcitt = options.format == codec::Format::TiffG3 ||
-                         options.format == codec::Format::TiffG4;
-    const bool toJpeg = options.format == codec::Format::Jpeg ||
-                        options.format == codec::Format::TiffJpeg;
+    const bool toCcitt =
+        options.format == codec::Format::TiffG3 || options.format == codec::Format::TiffG4;
+    const bool toJpeg =
+        options.format == codec::Format::Jpeg || options.format == codec::Format::TiffJpeg;
     if (toCcitt && picture->depth != codec::Depth::Bilevel) {
         picture = codec::Threshold(*picture, kBilevelThreshold);
     } else if (toJpeg && picture->depth == codec::Depth::Bilevel) {

@@ -156,7 +156,8 @@ std::string XmpPacket(const ArchiveInfo& info) {
     x += "<?xpacket begin=\"\xEF\xBB\xBF\" id=\"W5M0MpCehiHzreSzNTczkc9d\"?>\n";
     x += "<x:xmpmeta xmlns:x=\"adobe:ns:meta/\">\n";
     x += "<rdf:RDF xmlns:rdf=\"http://www.w3.org/1999/02/22-rdf-syntax-ns#\">\n";
-    x += std::string("<rdf:Description rdf:about=\"\" xmlns:pdfaid=\"") + kPdfAIdNamespace + "\">\n";
+    x +=
+        std::string("<rdf:Description rdf:about=\"\" xmlns:pdfaid=\"") + kPdfAIdNamespace + "\">\n";
     x += "<pdfaid:part>1</pdfaid:part>\n";
     x += "<pdfaid:conformance>B</pdfaid:conformance>\n";
     x += "</rdf:Description>\n";
@@ -167,7 +168,8 @@ std::string XmpPacket(const ArchiveInfo& info) {
              "</rdf:li></rdf:Alt></dc:title>\n";
     x += "</rdf:Description>\n";
     x += "<rdf:Description rdf:about=\"\" xmlns:xmp=\"http://ns.adobe.com/xap/1.0/\">\n";
-    if (!info.creatorXml.empty()) x += "<xmp:CreatorTool>" + info.creatorXml + "</xmp:CreatorTool>\n";
+    if (!info.creatorXml.empty())
+        x += "<xmp:CreatorTool>" + info.creatorXml + "</xmp:CreatorTool>\n";
     x += "<xmp:CreateDate>" + info.xmpDate + "</xmp:CreateDate>\n";
     x += "<xmp:ModifyDate>" + info.xmpDate + "</xmp:ModifyDate>\n";
     x += "<xmp:MetadataDate>" + info.xmpDate + "</xmp:MetadataDate>\n";
@@ -206,8 +208,8 @@ void AddArchiveParts(PdfDocument& document, const ArchiveInfo& info, bool withTi
 std::string TrailerId(const PdfDocument& document) {
     static std::atomic<std::uint64_t> serial{0};
     std::string seed = document.fileName;
-    seed += '\0' + std::to_string(document.options.unixNs) + '\0' +
-            std::to_string(::getpid()) + '\0' + std::to_string(document.runningOffset) + '\0' +
+    seed += '\0' + std::to_string(document.options.unixNs) + '\0' + std::to_string(::getpid()) +
+            '\0' + std::to_string(document.runningOffset) + '\0' +
             std::to_string(serial.fetch_add(1));
     const std::uint64_t a = platform::Fnv1a64(seed);
     const std::uint64_t b = platform::Fnv1a64(seed + std::to_string(a));

@@ -16,10 +16,10 @@ namespace kovran::imaging::pdf {
 
 // What a document carries beside its pages, fixed when it is opened.
 struct PdfOptions {
-    bool pdfA = false;      // the PDF/A identification metadata
-    bool title = false;     // Info "Title" and "Creator"
-    bool archive = false;   // with pdfA: the complete PDF/A-1b form
-    std::int64_t unixNs = 0;   // creation time (archive form)
+    bool pdfA = false;        // the PDF/A identification metadata
+    bool title = false;       // Info "Title" and "Creator"
+    bool archive = false;     // with pdfA: the complete PDF/A-1b form
+    std::int64_t unixNs = 0;  // creation time (archive form)
     std::int64_t utcOffsetSeconds = 0;
 };
 
@@ -53,7 +53,7 @@ struct PdfDocument {
 struct PdfPage {
     PdfObject* page = nullptr;
     PdfObject* content = nullptr;
-    int width = 0;   // points, from the MediaBox
+    int width = 0;  // points, from the MediaBox
     int height = 0;
 };
 

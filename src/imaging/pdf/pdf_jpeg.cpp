@@ -119,8 +119,7 @@ std::span<const std::uint8_t> AsBytes(const std::string& s) {
 std::optional<ImageGeometry> ReadJpegGeometry(const std::string& path) {
     std::string file;
     JpegHeader header;
-    if (!ReadWholeFile(path, file) ||
-        !ReadJpegHeader(AsBytes(file).data(), file.size(), header))
+    if (!ReadWholeFile(path, file) || !ReadJpegHeader(AsBytes(file).data(), file.size(), header))
         return std::nullopt;
     return ImageGeometry{.width = header.width, .height = header.height, .dpiX = header.dpiX};
 }

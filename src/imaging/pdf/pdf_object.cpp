@@ -162,7 +162,8 @@ std::string SerializeObjectHead(PdfObject& object) {
 
 std::string_view ObjectStreamData(const PdfObject& object) {
     if (!object.streamBytes.empty())
-        return {reinterpret_cast<const char*>(object.streamBytes.data()), object.streamBytes.size()};
+        return {reinterpret_cast<const char*>(object.streamBytes.data()),
+                object.streamBytes.size()};
     if (!object.streamText.empty()) return object.streamText;
     if (object.contentStream) return kEmptyContent;
     return {};

@@ -187,7 +187,9 @@ int PdfAddImagePage(PdfDocument& document, const char* imageFile, int format) {
         SetLastResult(KVX_ERR_INV_PARAMETER);
         return -1;
     }
-    const PdfBox box{.top = 0, .left = 0, .bottom = static_cast<double>(page.height),
+    const PdfBox box{.top = 0,
+                     .left = 0,
+                     .bottom = static_cast<double>(page.height),
                      .right = static_cast<double>(page.width)};
     PlaceLoaded(document, page, box, imageFile, imageKind, std::move(*image));
     return 1;

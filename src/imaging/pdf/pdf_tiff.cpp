@@ -111,8 +111,7 @@ bool ReadLayout(TIFF* tif, TiffLayout& l) {
         l.bitsPerSample != 8)
         return false;
     if (rgb && l.planar != PLANARCONFIG_CONTIG) return false;
-    const std::uint64_t rowBits =
-        std::uint64_t{l.width} * l.samplesPerPixel * l.bitsPerSample;
+    const std::uint64_t rowBits = std::uint64_t{l.width} * l.samplesPerPixel * l.bitsPerSample;
     const std::uint64_t rowBytes = (rowBits + 7) / 8;
     if (rowBytes > kMaxBufferBytes / l.height) return false;
     l.rowBytes = static_cast<std::size_t>(rowBytes);
@@ -132,8 +131,8 @@ bool EmbeddableRaw(const TiffLayout& l, LzwUse lzw) {
             return true;
         case COMPRESSION_CCITTFAX3:
             // 2D coding needs K > 0, fill bits a byte-aligned decoder.
-            return l.bitsPerSample == 1 && (l.group3Options & (GROUP3OPT_2DENCODING |
-                                                                GROUP3OPT_FILLBITS)) == 0;
+            return l.bitsPerSample == 1 &&
+                   (l.group3Options & (GROUP3OPT_2DENCODING | GROUP3OPT_FILLBITS)) == 0;
         case COMPRESSION_CCITTFAX4:
             return l.bitsPerSample == 1;
         case COMPRESSION_LZW:
@@ -143,12 +142,13 @@ bool EmbeddableRaw(const TiffLayout& l, LzwUse lzw) {
     }
 }
 
-// Decodes every strip into one buffer; false on any libtiff complaint or a
-// total that is not the image's size.
-bool DecodeStrips(TIFF* tif, const TiffLayout& l, TiffFaults& faults, std::vector<std::uint8_t>& out) {
-    if (l.compression == COMPRESSION_JPEG && l.photometric == PHOTOMETRIC_YCBCR)
-        TIFFSetField(tif, TIFFTAG_JPEGCOLORMODE, JPEGCOLORMODE_RGB);
-    out.assign(l.imageBytes, 0);
+bool IsCcitt(std::uint16_t compression);
+
+// Decodes every strip into one buffer prefilled with `fill`; false on any
+// libtiff complaint or a total that is not the image's size.
+bool DecodeStripsOnce(TIFF* tif, const TiffLayout& l, TiffFaults& faults, std::uint8_t fill,
+                      std::vector<std::uint8_t>& out) {
+    out.assign(l.imageBytes, fill);
     faults.any = false;
     std::size_t filled = 0;
     for (std::uint32_t s = 0; s < l.strips && filled < out.size(); ++s) {
@@ -158,6 +158,19 @@ bool DecodeStrips(TIFF* tif, const TiffLayout& l, TiffFaults& faults, std::vecto
         filled += static_cast<std::size_t>(n);
     }
     return filled == out.size() && !faults.any;
+}
+
+bool DecodeStrips(TIFF* tif, const TiffLayout& l, TiffFaults& faults,
+                  std::vector<std::uint8_t>& out) {
+    if (l.compression == COMPRESSION_JPEG && l.photometric == PHOTOMETRIC_YCBCR)
+        TIFFSetField(tif, TIFFTAG_JPEGCOLORMODE, JPEGCOLORMODE_RGB);
+    if (!DecodeStripsOnce(tif, l, faults, 0x00, out)) return false;
+    if (!IsCcitt(l.compression)) return true;
+    // libtiff's fax decoders stop quietly at the end of a cut strip and
+    // leave the rows after it unwritten; a second decode over another fill
+    // shows whether every row was written.
+    std::vector<std::uint8_t> again;
+    return DecodeStripsOnce(tif, l, faults, 0xFF, again) && again == out;
 }
 
 // The memory file the TIFF encoder writes into.
@@ -302,7 +315,8 @@ bool LoadReencoded(TIFF* tif, const TiffLayout& l, TiffFaults& faults, LzwUse lz
     const bool keepLzw = l.compression == COMPRESSION_LZW && lzw == LzwUse::Allowed;
     if (ccitt || keepLzw) {
         // Held from before the sink is filled until its bytes are ours.
-        const std::unique_ptr<platform::ProcessLock> lock = platform::ProcessLock::Open(kPdfLockName);
+        const std::unique_ptr<platform::ProcessLock> lock =
+            platform::ProcessLock::Open(kPdfLockName);
         const platform::ProcessLock::Hold hold =
             lock ? lock->Acquire(kPdfLockTimeoutMs) : platform::ProcessLock::Hold{};
         if (!EncodeOneStrip(l, l.compression, pixels, image.bytes)) return false;
@@ -342,8 +356,9 @@ std::optional<ImageGeometry> ReadTiffGeometry(const std::string& path) {
     if (!tif || !TIFFGetField(tif.get(), TIFFTAG_IMAGEWIDTH, &w) ||
         !TIFFGetField(tif.get(), TIFFTAG_IMAGELENGTH, &h) || w > 0x7FFFFFFF || h > 0x7FFFFFFF)
         return std::nullopt;
-    return ImageGeometry{
-        .width = static_cast<int>(w), .height = static_cast<int>(h), .dpiX = HorizontalDpi(tif.get())};
+    return ImageGeometry{.width = static_cast<int>(w),
+                         .height = static_cast<int>(h),
+                         .dpiX = HorizontalDpi(tif.get())};
 }
 
 std::optional<PdfImageData> LoadTiffImage(const std::string& path, LzwUse lzw) {
@@ -359,13 +374,14 @@ std::optional<PdfImageData> LoadTiffImage(const std::string& path, LzwUse lzw) {
     image.dpiX = layout.dpiX;
     image.bitsPerComponent = layout.bitsPerSample;
     image.rgb = layout.samplesPerPixel == 3;
-    const bool ok = EmbeddableRaw(layout, lzw) ? LoadRaw(tif.get(), layout, faults, fileSize, image)
-                                               : LoadReencoded(tif.get(), layout, faults, lzw, image);
+    const bool ok = EmbeddableRaw(layout, lzw)
+                        ? LoadRaw(tif.get(), layout, faults, fileSize, image)
+                        : LoadReencoded(tif.get(), layout, faults, lzw, image);
     if (!ok) return std::nullopt;
     // CCITT codes name white and black runs themselves; other data is
     // samples, which a WhiteIsZero file stores inverted.
-    image.invert = layout.photometric == PHOTOMETRIC_MINISWHITE && image.filter != PdfFilter::CcittG3 &&
-                   image.filter != PdfFilter::CcittG4;
+    image.invert = layout.photometric == PHOTOMETRIC_MINISWHITE &&
+                   image.filter != PdfFilter::CcittG3 && image.filter != PdfFilter::CcittG4;
     return image;
 }
 
