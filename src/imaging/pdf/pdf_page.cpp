@@ -158,7 +158,7 @@ int PdfAddImagePage(PdfDocument& document, const char* imageFile, int format) {
     if (imageFile == nullptr) {
         LogPairValue("err - ", "pdf with null filename", format);
         SetLastResult(KVX_ERR_INV_PARAMETER);
-        return -1;
+        return kPdfPageFailed;
     }
     const int kind = format & 0xF;
     const bool placeable = kind == 0 || IsTiffFormat(kind);
@@ -176,7 +176,7 @@ int PdfAddImagePage(PdfDocument& document, const char* imageFile, int format) {
     if (!geometry || geometry->width <= 0 || geometry->height <= 0) {
         LogPairValue("err - ", "pdf with invalid filename", format);
         SetLastResult(KVX_ERR_INV_PARAMETER);
-        return -1;
+        return kPdfPageFailed;
     }
     // Files state resolutions as rationals (TIFF) or per centimetre; the
     // nearest whole dpi keeps 300 dpi from becoming 299.
@@ -185,14 +185,14 @@ int PdfAddImagePage(PdfDocument& document, const char* imageFile, int format) {
     if (!placeable) {
         LogPairValue("err - ", "pdf with invalid image format", format);
         SetLastResult(KVX_ERR_INV_PARAMETER);
-        return -1;
+        return kPdfPageFailed;
     }
     const PdfBox box{.top = 0,
                      .left = 0,
                      .bottom = static_cast<double>(page.height),
                      .right = static_cast<double>(page.width)};
     PlaceLoaded(document, page, box, imageFile, imageKind, std::move(*image));
-    return 1;
+    return kPdfPageAdded;
 }
 
 }  // namespace kovran::imaging::pdf
