@@ -1,6 +1,9 @@
 // The library's multipage PDF: opening with its forcing rules, one at a
 // time, adds that convert each file first, and the close.
+#include <sys/resource.h>
+
 #include <cerrno>
+#include <csignal>
 #include <string>
 
 #include "api/frame_state.h"
@@ -110,6 +113,26 @@ TEST_F(MultiPagePdfTest, AddAndCloseWithoutOpenThenOpenAgain) {
     EXPECT_EQ(MultiPagePdfClose(), KVX_ERR_NOT_INITIALIZED);
     EXPECT_EQ(MultiPagePdfOpen(tmp_ / "ok.pdf", 7, 80), KVX_OK);
     EXPECT_EQ(MultiPagePdfClose(), KVX_OK);
+}
+
+TEST_F(MultiPagePdfTest, CloseThatCannotWriteReportsItAndRemovesTheFile) {
+    const std::string pdf = tmp_ / "full.pdf";
+    ASSERT_EQ(MultiPagePdfOpen(pdf, 7, 80), KVX_OK);
+    ASSERT_EQ(MultiPagePdfAdd(Bmp("a.bmp", 600, 400).c_str()), KVX_OK);
+    rlimit saved{};
+    ::getrlimit(RLIMIT_FSIZE, &saved);
+    const auto previous = std::signal(SIGXFSZ, SIG_IGN);
+    rlimit limit = saved;
+    limit.rlim_cur = 500;
+    ::setrlimit(RLIMIT_FSIZE, &limit);
+    const KVXResult result = MultiPagePdfClose();
+    ::setrlimit(RLIMIT_FSIZE, &saved);
+    std::signal(SIGXFSZ, previous);
+    EXPECT_EQ(result, KVX_ERR_WRITE);
+    EXPECT_EQ(LastResult(), KVX_ERR_WRITE);
+    EXPECT_TRUE(Logged("could not write pdf"));
+    EXPECT_FALSE(platform::FileExists(pdf));
+    EXPECT_FALSE(MultiPagePdfIsOpen());
 }
 
 TEST_F(MultiPagePdfTest, EmptyMultipageHasNoKids) {

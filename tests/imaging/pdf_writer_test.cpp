@@ -1,11 +1,16 @@
 // The writer's bytes: a whole small file against its hand-written text,
 // the page sizes, object numbers, cross-reference entries and the Info
 // dictionary, each file also checked by qpdf.
+#include <sys/resource.h>
+#include <unistd.h>
+
 #include <cerrno>
+#include <csignal>
 #include <string>
 
 #include "api/settings.h"
 #include "imaging/pdf_fixture.h"
+#include "platform/files.h"
 #include "platform/sys_error.h"
 
 namespace kovran::test::pdf {
@@ -219,6 +224,45 @@ TEST_F(PdfWriterTest, OpenFailsForNamesThatCannotBeCreated) {
     EXPECT_EQ(PdfOpen(tmp_ / std::string(5000, 'x'), 3, {}), nullptr);
     EXPECT_EQ(PdfOpen("", 3, {}), nullptr);
     EXPECT_FALSE(PdfClose(nullptr));
+}
+
+// The file size limit makes every write past it fail (EFBIG), as a full
+// disk would.
+class FileSizeLimit {
+  public:
+    explicit FileSizeLimit(rlim_t bytes) {
+        ::getrlimit(RLIMIT_FSIZE, &saved_);
+        previous_ = std::signal(SIGXFSZ, SIG_IGN);
+        rlimit limit = saved_;
+        limit.rlim_cur = bytes;
+        ::setrlimit(RLIMIT_FSIZE, &limit);
+    }
+    ~FileSizeLimit() {
+        ::setrlimit(RLIMIT_FSIZE, &saved_);
+        std::signal(SIGXFSZ, previous_);
+    }
+
+  private:
+    rlimit saved_{};
+    void (*previous_)(int) = SIG_DFL;
+};
+
+TEST_F(PdfWriterTest, FailedCloseLeavesNoFile) {
+    const std::string image = Jpeg("big.jpg", 400, 300, 200, 3);
+    const std::string path = tmp_ / "full.pdf";
+    PdfDocumentPtr doc = PdfOpen(path, 3, {});
+    ASSERT_TRUE(doc);
+    ASSERT_EQ(PdfAddImagePage(*doc, image.c_str(), 0), 1);
+    {
+        const FileSizeLimit limit(1000);
+        EXPECT_FALSE(PdfClose(std::move(doc)));
+    }
+    EXPECT_FALSE(platform::FileExists(path));
+    EXPECT_NE(platform::LastSystemError(), 0);
+
+    // A device is written to but never removed.
+    EXPECT_EQ(PdfOpen("/dev/full", 3, {}), nullptr);
+    EXPECT_TRUE(platform::FileExists("/dev/full") || ::access("/dev/full", F_OK) == 0);
 }
 
 }  // namespace

@@ -2,6 +2,7 @@
 // an object tree in memory until the close writes it, with the
 // cross-reference table and the trailer, in one pass.
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -116,6 +117,8 @@ PdfDocumentPtr PdfOpen(const std::string& fileName, int pid, const PdfOptions& o
     }
     PdfDocumentPtr doc(new PdfDocument());
     PdfDocument& d = *doc;
+    struct stat st {};
+    d.regularFile = ::fstat(fd.get(), &st) == 0 && S_ISREG(st.st_mode);
     d.file = std::move(fd);
     d.fileName = fileName;
     d.options = options;
@@ -123,7 +126,7 @@ PdfDocumentPtr PdfOpen(const std::string& fileName, int pid, const PdfOptions& o
     Write(d, kHeader);
     if (d.writeFailed) {
         d.file = platform::UniqueFd();
-        ::unlink(fileName.c_str());
+        if (d.regularFile) ::unlink(fileName.c_str());
         platform::SetLastSystemError(d.writeError);
         return nullptr;
     }
@@ -191,7 +194,7 @@ bool PdfClose(PdfDocumentPtr document) {
     }
     if (d.writeFailed) {
         // A file a reader would reject is worse than none.
-        ::unlink(d.fileName.c_str());
+        if (d.regularFile) ::unlink(d.fileName.c_str());
         platform::SetLastSystemError(d.writeError);
         return false;
     }

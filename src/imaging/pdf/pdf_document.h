@@ -41,6 +41,9 @@ struct PdfDocument {
     // Every numbered object in creation order (= number order).
     std::vector<std::unique_ptr<PdfObject>> objects;
     std::int64_t xrefOffset = 0;
+    // Only a regular file is removed when writing fails (never a device
+    // such as /dev/full that a host may name).
+    bool regularFile = false;
     // The first write that failed; the close then removes the file.
     bool writeFailed = false;
     int writeError = 0;

@@ -7,6 +7,7 @@
 
 #include "api/frame_state.h"
 #include "api/log.h"
+#include "imaging/codec/codec.h"
 #include "imaging/pdf/pdf_document.h"
 #include "imaging/pdf/pdf_image.h"
 
@@ -111,8 +112,9 @@ bool IsTiffFormat(int kind) {
 }
 
 std::optional<ImageGeometry> ReadAnyGeometry(const std::string& imageFile) {
-    if (auto g = ReadJpegGeometry(imageFile)) return g;
-    return ReadTiffGeometry(imageFile);
+    const std::optional<codec::FileInfo> info = codec::ReadFileInfo(imageFile);
+    if (!info) return std::nullopt;
+    return ImageGeometry{.width = info->width, .height = info->height, .dpiX = info->dpiX};
 }
 
 }  // namespace
