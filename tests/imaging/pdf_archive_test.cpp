@@ -223,6 +223,14 @@ TEST_F(PdfArchiveTest, UnicodeAndControlsInTheTitleMirrorAlike) {
     EXPECT_EQ(v.at("dc:title"), TextOf(info["/Title"]));
 }
 
+TEST_F(PdfArchiveTest, EmptyDocumentKeepsItsKids) {
+    const std::string pdf = tmp_ / "empty.pdf";
+    ASSERT_TRUE(PdfClose(PdfOpen(pdf, 3, kArchive)));
+    EXPECT_NE(ReadFileBytes(pdf).find("\t/Type /Pages\r\n\t/Kids []\r\n\t/Count 0\r\n"),
+              std::string::npos);
+    EXPECT_TRUE(QpdfClean(pdf));
+}
+
 TEST_F(PdfArchiveTest, OptionNeedsPdfAAndDefaultsOff) {
     PdfOptions fullWithoutPdfA = kArchive;
     fullWithoutPdfA.pdfA = false;

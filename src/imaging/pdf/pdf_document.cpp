@@ -185,6 +185,9 @@ PdfPage PdfNewPage(PdfDocument& document, const std::string& mediaBox) {
 bool PdfClose(PdfDocumentPtr document) {
     if (!document) return false;
     PdfDocument& d = *document;
+    // Kids is a required entry: the archive form writes it even empty.
+    if (d.options.archive && !d.pages->dictionary.Has("Kids"))
+        d.pages->dictionary.SetRaw("Kids", "[]");
     d.pages->dictionary.SetInteger("Count", d.pageCount);
     WriteTree(d, *d.catalog);
     WriteXrefAndTrailer(d);

@@ -300,6 +300,7 @@ bool LoadRaw(TIFF* tif, const TiffLayout& l, TiffFaults& faults, long long fileS
     if (!DecodeStrips(tif, l, faults, decoded)) return false;
     if (l.compression == COMPRESSION_NONE) {
         // Readers take exactly rows x row bytes; extra bytes are dropped.
+        if (raw.size() < l.imageBytes) return false;
         raw.resize(l.imageBytes);
     }
     image.bytes = std::move(raw);
