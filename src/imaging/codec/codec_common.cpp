@@ -1,4 +1,5 @@
 #include <cmath>
+#include <cstring>
 
 #include "imaging/codec/codec_internal.h"
 
@@ -6,7 +7,8 @@ namespace kovran::imaging::codec::detail {
 
 namespace {
 constexpr double kInchesPerMetre = 39.3701;
-}
+constexpr double kMaxDpi = 1e6;
+}  // namespace
 
 bool FitsBuffer(long long width, long long height, int channels) {
     if (width <= 0 || height <= 0 || width > kMaxSide || height > kMaxSide) return false;
@@ -34,13 +36,14 @@ bool CheckPicture(const Picture& picture, std::string* error) {
 }
 
 long PixelsPerMetre(double dpi) {
-    if (!(dpi > 0.0) || dpi > 1e6) return 0;
+    if (!(dpi > 0.0) || dpi > kMaxDpi) return 0;
     return std::lround(dpi * kInchesPerMetre);
 }
 
 double DpiOfPixelsPerMetre(double ppm) {
     if (!(ppm > 0.0)) return 0.0;
     const double dpi = ppm / kInchesPerMetre;
+    if (dpi > kMaxDpi) return 0.0;  // a resolution no scanner has: none stated
     // Pixels per metre are whole numbers: the integer dpi that was written
     // comes back as itself rather than as 299.9992.
     const double whole = std::round(dpi);
@@ -49,12 +52,17 @@ double DpiOfPixelsPerMetre(double ppm) {
 }
 
 void PackBits(const std::uint8_t* pixels, int width, std::uint8_t* bits, int blackBit) {
+    // A pixel is white when its top bit is set (kBilevelSplit is 128): eight
+    // pixels at a time, their top bits gathered by one multiplication into
+    // a byte whose most significant bit is the first pixel.
+    static_assert(kBilevelSplit == 128);
     const std::uint8_t flip = blackBit != 0 ? 0xff : 0x00;
     int x = 0;
     for (; x + 8 <= width; x += 8) {
-        unsigned byte = 0;
-        for (int i = 0; i < 8; ++i) byte = (byte << 1) | (pixels[x + i] >= kBilevelSplit ? 1u : 0u);
-        *bits++ = static_cast<std::uint8_t>(byte ^ flip);
+        std::uint64_t eight = 0;
+        std::memcpy(&eight, pixels + x, 8);
+        const std::uint64_t tops = (eight & 0x8080808080808080ULL) >> 7;
+        *bits++ = static_cast<std::uint8_t>(((tops * 0x8040201008040201ULL) >> 56) ^ flip);
     }
     if (x < width) {
         unsigned byte = 0;
