@@ -189,6 +189,13 @@ std::optional<Picture> DecodePng(File file, std::string* error) {
                                                                   : Depth::Rgb;
     const int channels = Channels(depth);
     if (!FitsBuffer(h.width, h.height, 3)) return Fail(error, "PNG too large");
+    // Deflate shrinks data at most about 1032 times: a file too short for
+    // its declared size is refused before the pixels' buffer is made.
+    const auto samples = static_cast<unsigned long long>(png_get_channels(png, info));
+    const auto rawBytes =
+        (static_cast<unsigned long long>(h.width) * samples * h.bitDepth + 7) / 8 * h.height;
+    if (rawBytes > static_cast<unsigned long long>(file.size()) * 1100)
+        return Fail(error, "PNG declares more pixels than its file holds");
     // Palette files are expanded to RGB first and reduced to grey after.
     const bool viaRgb = h.colourType == PNG_COLOR_TYPE_PALETTE && channels == 1;
     Picture out{

@@ -129,6 +129,12 @@ std::optional<Picture> DecodeTiff(File file, std::string* error) {
     TIFF* t = h.Get();
     auto l = ReadLayout(t, error);
     if (!l) return std::nullopt;
+    // Uncompressed pixels lie in the file as they are: a file shorter than
+    // its declared pixels is refused before their buffer is made.
+    const auto declaredBits = static_cast<unsigned long long>(l->width) * l->height * l->bits *
+                              std::max<std::uint16_t>(l->samples, 1);
+    if (l->compression == COMPRESSION_NONE && declaredBits / 8 > file.size())
+        return Fail(error, "TIFF declares more pixels than its file holds");
     if (l->hasPhotometric && l->photometric == PHOTOMETRIC_YCBCR &&
         l->compression == COMPRESSION_JPEG) {
         // libjpeg converts to RGB while it decodes.

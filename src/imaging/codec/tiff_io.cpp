@@ -31,17 +31,27 @@ struct TiffHandle::Sink {
 
     std::uint64_t Size() const { return output != nullptr ? output->size() : input.size(); }
 
+    void Record(const char* module, const char* text) {
+        if (!failed)
+            reason = std::string("TIFF: ") + (module != nullptr ? module : "") + ": " + text;
+        failed = true;
+    }
     static int OnError(TIFF*, void* user, const char* module, const char* fmt, va_list ap) {
-        auto* sink = static_cast<Sink*>(user);
-        if (!sink->failed) {
-            char text[512];
-            std::vsnprintf(text, sizeof text, fmt, ap);
-            sink->reason = std::string("TIFF: ") + (module != nullptr ? module : "") + ": " + text;
-        }
-        sink->failed = true;
+        char text[512];
+        std::vsnprintf(text, sizeof text, fmt, ap);
+        static_cast<Sink*>(user)->Record(module, text);
         return 1;  // handled: libtiff's global handler stays silent
     }
-    static int OnWarning(TIFF*, void*, const char*, const char*, va_list) { return 1; }
+    // Warnings are dropped, except libtiff's word that it could not read a
+    // tag's values: the file ends early and the tag (a resolution, a colour
+    // map) would silently go missing.
+    static int OnWarning(TIFF*, void* user, const char* module, const char* fmt, va_list ap) {
+        char text[512];
+        std::vsnprintf(text, sizeof text, fmt, ap);
+        if (std::strstr(text, "IO error") != nullptr)
+            static_cast<Sink*>(user)->Record(module, text);
+        return 1;
+    }
 
     // The client procedures of TIFFClientOpen; never throw into libtiff.
     static tmsize_t Read(thandle_t h, void* buf, tmsize_t n) {
@@ -85,7 +95,16 @@ struct TiffHandle::Sink {
     }
     static int Close(thandle_t) { return 0; }
     static toff_t SizeOf(thandle_t h) { return static_cast<Sink*>(h)->Size(); }
-    static int Map(thandle_t, void**, toff_t*) { return 0; }
+    // A file read from memory is "mapped": libtiff reads the strips in
+    // place (it never writes into a file opened for reading), and its
+    // reading of uncompressed tiles works only so.
+    static int Map(thandle_t h, void** base, toff_t* size) {
+        auto* s = static_cast<Sink*>(h);
+        if (s->output != nullptr) return 0;
+        *base = const_cast<std::uint8_t*>(s->input.data());
+        *size = s->input.size();
+        return 1;
+    }
     static void Unmap(thandle_t, void*, toff_t) {}
 };
 
@@ -113,8 +132,7 @@ bool TiffHandle::OpenRead(File file, std::string* error) {
     sink_->input = file;
     const Options o = MakeOptions(sink_.get(), Sink::OnError, Sink::OnWarning);
     if (!o) return Fail(error, "TIFF: out of memory");
-    // "m": no memory mapping, every read goes through Read.
-    tif_ = TIFFClientOpenExt("memory", "rm", sink_.get(), Sink::Read, Sink::Write, Sink::Seek,
+    tif_ = TIFFClientOpenExt("memory", "r", sink_.get(), Sink::Read, Sink::Write, Sink::Seek,
                              Sink::Close, Sink::SizeOf, Sink::Map, Sink::Unmap, o.get());
     if (tif_ == nullptr || sink_->failed) return Fail(error, Reason());
     return true;
