@@ -54,7 +54,10 @@ std::optional<Bytes> EncodeImage(std::span<const std::uint8_t> bitmap, const Enc
         LogPair("err - ", "error encoding image");
         return std::nullopt;
     }
-    codec::Picture picture = std::move(*decoded);
+    return EncodePicture(std::move(*decoded), params);
+}
+
+std::optional<Bytes> EncodePicture(codec::Picture picture, const EncodeParams& params) {
     if (const codec::Turn turn = TurnOf(params.rotation); turn != codec::Turn::None)
         picture = codec::Rotate(picture, turn);
     if (params.flip) picture = codec::FlipUpsideDown(picture);

@@ -8,6 +8,7 @@
 #include <span>
 #include <vector>
 
+#include "imaging/codec/codec.h"
 #include "imaging/output/image_request.h"
 
 namespace kovran::imaging::output {
@@ -29,6 +30,9 @@ struct EncodeParams {
 // The encoded file, or null ("error encoding image" logged when the bitmap
 // does not decode).
 std::optional<Bytes> EncodeImage(std::span<const std::uint8_t> bitmap, const EncodeParams& params);
+
+// The same for a picture already decoded (the retrieval builds one).
+std::optional<Bytes> EncodePicture(codec::Picture picture, const EncodeParams& params);
 
 // The 1-bit threshold in force.
 int BilevelThreshold();

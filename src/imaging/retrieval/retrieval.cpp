@@ -1,5 +1,7 @@
 #include "imaging/retrieval/retrieval.h"
 
+#include <cerrno>
+
 #include <algorithm>
 #include <cstring>
 #include <string>
@@ -13,6 +15,7 @@
 #include "imaging/output/autoquality.h"
 #include "imaging/output/encode_image.h"
 #include "imaging/record_planes.h"
+#include "imaging/retrieval/side_picture.h"
 #include "imaging/wrap.h"
 
 namespace kovran::imaging::retrieval {
@@ -47,8 +50,18 @@ int SideRotation(int rotation, int sideIndex) {
 // data, is completed, and is elaborated at the resolution and rotation.
 struct Elaborated {
     KVXResult result = KVX_OK;
-    ImageRecord record;
+    ImageRecord record;  // the wrapped side, unless the side serves as it is
+    const ImageRecord* view = nullptr;
+    const ImageRecord& Image() const { return view != nullptr ? *view : record; }
 };
+
+// A request the side answers as it lies: its own resolution, no turn, no
+// elaboration option, nothing left to deskew. No copy is made of it.
+bool AsItIs(const ImageRecord& side, int dpi, int rotation, int optionA, int optionB) {
+    const int out = dpi > 0 ? dpi : side.dpiH;
+    return out == side.dpiH && out == side.dpiV && rotation == 0 && optionA == 0 && optionB == 0 &&
+           (side.deskewed || !Settings().scan.deskew);
+}
 
 Elaborated Elaborate(int sideIndex, int rotation, int optionA, int optionB, int dpi) {
     Elaborated e;
@@ -77,9 +90,14 @@ Elaborated Elaborate(int sideIndex, int rotation, int optionA, int optionB, int 
         side.completed = true;
     }
     if (!side.completed) side.completed = true;
+    const int turn = SideRotation(rotation, sideIndex);
+    if (AsItIs(side, dpi, turn, optionA, optionB)) {
+        e.view = &side;
+        return e;
+    }
     WrapRequest wrap;
     wrap.dpi = dpi;
-    wrap.rotation = SideRotation(rotation, sideIndex);
+    wrap.rotation = turn;
     wrap.optionA = optionA;
     wrap.optionB = optionB;
     std::string message;
@@ -108,14 +126,22 @@ PlaneChoice Planes(const ImageRecord& record, int channel) {
 }
 
 // Step 7: the bitmap as it is, or encoded.
-Retrieved Finish(Bytes bitmap, const ImageRequest& request, int sideIndex, int dpi,
-                 int nativeBits) {
+Retrieved Finish(const ImageRecord& image, Adjust adjust, PlaneChoice planes,
+                 const ImageRequest& request, int sideIndex) {
     Retrieved out;
     out.sideIndex = sideIndex;
-    out.dpi = dpi;
+    out.dpi = image.dpiH;
+    out.width = image.width;
+    out.height = image.Height;
+    const int nativeBits = (planes.count > 0 ? planes.count : image.bytesPerPixel) * 8;
     const bool keepBits = request.bitsPerPixel == 0 || request.bitsPerPixel == nativeBits;
     if (request.format == output::kFormatBmp && keepBits && !request.flip) {
-        out.image = std::move(bitmap);
+        std::optional<Bytes> bitmap = BuildBitmap(image, adjust, request.order, planes);
+        if (!bitmap) {
+            LogValue("Get elab image with invalid memory allocation", ENOMEM);
+            return Fail(KVX_ERR_OUT_OF_MEMORY);
+        }
+        out.image = std::move(*bitmap);
         return out;
     }
     output::EncodeParams params;
@@ -124,19 +150,29 @@ Retrieved Finish(Bytes bitmap, const ImageRequest& request, int sideIndex, int d
     params.threshold = output::BilevelThreshold();
     params.flip = request.flip;
     params.order = request.order;
-    params.dpiH = params.dpiV = dpi;
+    params.dpiH = image.dpiH;
+    params.dpiV = image.dpiV;
     params.bitsPerPixel = request.bitsPerPixel;
+    const bool ccitt =
+        request.format == output::kFormatTiffG3 || request.format == output::kFormatTiffG4;
+    std::optional<codec::Picture> picture = BuildPicture(
+        image, adjust, planes,
+        {.bitsPerPixel = ccitt ? 1 : request.bitsPerPixel, .threshold = params.threshold});
+    if (!picture) {
+        LogValue("Get elab image with invalid memory allocation", ENOMEM);
+        return Fail(KVX_ERR_OUT_OF_MEMORY);
+    }
     if (request.format == output::kFormatJpeg && request.quality == output::kAutoQuality) {
         output::AutoQualityResult a = output::AutoQuality(sideIndex, [&](int q) {
             output::EncodeParams p = params;
             p.quality = q;
-            return output::EncodeImage(bitmap, p);
+            return output::EncodePicture(*picture, p);
         });
         if (a.result != KVX_OK) return Fail(a.result);
         out.image = std::move(a.image);
         return out;
     }
-    std::optional<Bytes> encoded = output::EncodeImage(bitmap, params);
+    std::optional<Bytes> encoded = output::EncodePicture(std::move(*picture), params);
     if (!encoded) {
         LogPair("err - ", "EncodeImage returns NULL Pointer");
         return Fail(KVX_ERR_GENERIC);
@@ -188,22 +224,13 @@ Retrieved Retrieve(const RetrieveCall& call) {
     Elaborated e = Elaborate(*index, request.rotation, call.optionA, call.optionB, call.dpi);
     if (e.result != KVX_OK) return Fail(e.result);
     const ImageRecord& side = acquisition::Images().myImg[static_cast<std::size_t>(*index)];
-    const PlaneChoice planes = Planes(e.record, request.channel);
-    if (planes.count == 1 && planes.first >= e.record.channels) {
+    const ImageRecord& image = e.Image();
+    const PlaneChoice planes = Planes(image, request.channel);
+    if (planes.count == 1 && planes.first >= image.channels) {
         LogPair("err - ", "Image Elaboration - invalid image format");
         return Fail(KVX_ERR_INV_PARAMETER);
     }
-    std::optional<Bytes> bitmap =
-        BuildBitmap(e.record, {side.brightness, side.contrast}, request.order, planes);
-    if (!bitmap) {
-        LogValue("Get elab image with invalid memory allocation", errno);
-        return Fail(KVX_ERR_OUT_OF_MEMORY);
-    }
-    const int nativeBits = (planes.count > 0 ? planes.count : e.record.bytesPerPixel) * 8;
-    Retrieved out = Finish(std::move(*bitmap), request, *index, e.record.dpiH, nativeBits);
-    out.width = e.record.width;
-    out.height = e.record.Height;
-    return out;
+    return Finish(image, {side.brightness, side.contrast}, planes, request, *index);
 }
 
 Retrieved RetrieveComposite(const CompositeCall& call) {
@@ -231,8 +258,8 @@ Retrieved RetrieveComposite(const CompositeCall& call) {
         Elaborate(*second, request.rotation, call.secondOptionA, call.secondOptionB, dpi);
     if (eb.result != KVX_OK) return Fail(eb.result);
 
-    const ImageRecord& ra = ea.record;
-    const ImageRecord& rb = eb.record;
+    const ImageRecord& ra = ea.Image();
+    const ImageRecord& rb = eb.Image();
     const int width = (std::max<int>(ra.width, rb.width) + 3) & ~3;
     const int height = ra.Height + rb.Height;
     const int colours = std::max<int>(ra.bytesPerPixel, rb.bytesPerPixel);
@@ -267,15 +294,7 @@ Retrieved RetrieveComposite(const CompositeCall& call) {
         y0 += part->Height;
     }
     const ImageRecord& front = myImg[kFront];
-    std::optional<Bytes> bitmap =
-        BuildBitmap(both, {front.brightness, front.contrast}, request.order);
-    if (!bitmap) {
-        LogPair("err - ", "Save front rear with invalid memory allocation");
-        return Fail(KVX_ERR_OUT_OF_MEMORY);
-    }
-    Retrieved out = Finish(std::move(*bitmap), request, *first, dpi, colours * 8);
-    out.width = width;
-    out.height = height;
+    Retrieved out = Finish(both, {front.brightness, front.contrast}, {}, request, *first);
     return out;
 }
 
@@ -291,7 +310,7 @@ RgbPixels RetrieveRgb(int sideIndex) {
         out.result = e.result;
         return out;
     }
-    const ImageRecord& r = e.record;
+    const ImageRecord& r = e.Image();
     const int padded = r.width + 7;
     try {
         out.pixels.assign(static_cast<std::size_t>(padded) * 3 * r.Height, 0);
