@@ -247,7 +247,9 @@ Retrieved RetrieveComposite(const CompositeCall& call) {
     const ImageSet& myImg = acquisition::Images().myImg;
     const ImageRecord& a = myImg[static_cast<std::size_t>(*first)];
     const ImageRecord& b = myImg[static_cast<std::size_t>(*second)];
-    if (a.dpiH < 100 || b.dpiH < 100 || a.data == nullptr || b.data == nullptr) {
+    // A side not acquired in this scan has no resolution of its own.
+    if (a.dpiH < 100 || b.dpiH < 100 || a.data == nullptr || b.data == nullptr || !a.enabled ||
+        !b.enabled) {
         LogPair("err - ", "Save front rear without requested side");
         return Fail(KVX_ERR_INV_PARAMETER);
     }
