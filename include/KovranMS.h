@@ -5,6 +5,11 @@
  * throws. Texts are single-byte strings. Functions that return a text come
  * in a buffer form and a BSTR form; a BSTR out argument is freed (when it
  * holds a string) and replaced.
+ *
+ * The library also carries libpng's public functions (png_create_read_struct,
+ * png_write_png and the rest), unchanged: they are the system libpng's own,
+ * which the library loads with itself, so a host that looks them up through
+ * the library's handle (dlsym) finds them. Declare them with <png.h>.
  */
 #ifndef KOVRANMS_H
 #define KOVRANMS_H

@@ -1,4 +1,5 @@
 #include <cmath>
+#include <cstring>
 
 #include "imaging/codec/codec_internal.h"
 
@@ -49,12 +50,17 @@ double DpiOfPixelsPerMetre(double ppm) {
 }
 
 void PackBits(const std::uint8_t* pixels, int width, std::uint8_t* bits, int blackBit) {
+    // A pixel is white when its top bit is set (kBilevelSplit is 128): eight
+    // pixels at a time, their top bits gathered by one multiplication into
+    // a byte whose most significant bit is the first pixel.
+    static_assert(kBilevelSplit == 128);
     const std::uint8_t flip = blackBit != 0 ? 0xff : 0x00;
     int x = 0;
     for (; x + 8 <= width; x += 8) {
-        unsigned byte = 0;
-        for (int i = 0; i < 8; ++i) byte = (byte << 1) | (pixels[x + i] >= kBilevelSplit ? 1u : 0u);
-        *bits++ = static_cast<std::uint8_t>(byte ^ flip);
+        std::uint64_t eight = 0;
+        std::memcpy(&eight, pixels + x, 8);
+        const std::uint64_t tops = (eight & 0x8080808080808080ULL) >> 7;
+        *bits++ = static_cast<std::uint8_t>(((tops * 0x8040201008040201ULL) >> 56) ^ flip);
     }
     if (x < width) {
         unsigned byte = 0;
