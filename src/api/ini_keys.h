@@ -281,6 +281,9 @@ inline constexpr auto kIniKeys = [] {
         // ---- PDF output: the two keys live in different sections
         NonNegative("Image", "pdfA", "1", Into<&S::pdfA>),
         NonNegative("Immagine", "pdfTitle", "1", Into<&S::pdfTitle>),
+        // Not a key of the original library: with "pdfA" on, the complete
+        // PDF/A-1b form (XMP packet, output intent, trailer ID).
+        NonNegative("Image", "pdfAFull", "0", Into<&S::pdfAFull>),
 
         // ---- read by the code that uses them
         // Used when longer than 2 characters (the configuration directory).

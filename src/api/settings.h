@@ -83,6 +83,7 @@ struct ScanSettings {
     std::int32_t color = 0;
     std::int32_t pdfA = 0;
     std::int32_t pdfTitle = 0;  // "Immagine"
+    std::int32_t pdfAFull = 0;  // this port's complete PDF/A-1b form
 
     // ---- "Buzer": tones, and durations in ms
     std::uint8_t valDouble = 0;  // double feed

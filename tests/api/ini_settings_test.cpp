@@ -119,6 +119,7 @@ const std::vector<KeyCase>& Table() {
         {"Image", "Color", SCAN(color), 1, kNumber},
         {"Image", "pdfA", SCAN(pdfA), 1, kNonNegative},
         {"Immagine", "pdfTitle", SCAN(pdfTitle), 1, kNonNegative},
+        {"Image", "pdfAFull", SCAN(pdfAFull), 0, kNonNegative},
         {"Buzer", "ValDouble", SCAN(valDouble), 200, kTone},
         {"Buzer", "MSecDouble", SCAN(mSecDouble), 1200, kDuration},
         {"Buzer", "ValNR", SCAN(valNR), 100, kTone},

@@ -26,7 +26,9 @@ using Bytes = std::vector<std::uint8_t>;
 // Bits per pixel a picture stands for. The pixels of a Bilevel picture are
 // one channel of 0 (black) and 255 (white); Grey one channel; Rgb three
 // channels in the order R, G, B. A palette image is decoded to Grey when
-// every entry is grey, else to Rgb.
+// every entry is grey, else to Rgb; a 1-bit file whose colours are black
+// and white decodes to Bilevel. Encoders read a Bilevel sample below 128 as
+// black.
 enum class Depth { Bilevel = 1, Grey = 8, Rgb = 24 };
 
 struct Picture {
@@ -57,9 +59,12 @@ struct EncodeOptions {
 };
 
 // Decodes a whole file image held in memory; the format is recognised by
-// its signature (JPEG, TIFF: first page, PNG, BMP of 1, 4, 8 or 24 bits).
-// nullopt for anything else, truncated or inconsistent data, or a size
-// beyond kMaxBufferBytes.
+// its signature (JPEG, TIFF: first page, PNG, BMP of 1, 4, 8 or 24 bits
+// without compression, rows bottom-up or, with a negative height,
+// top-down). nullopt for anything else, truncated or inconsistent data
+// (libjpeg's corrupt-data warnings included), a 0 x 0 picture, or a size
+// beyond kMaxBufferBytes. The resolution is the file's, in dpi; a whole
+// dpi written as pixels per metre (BMP, PNG) reads back whole.
 std::optional<Picture> Decode(std::span<const std::uint8_t> file, std::string* error = nullptr);
 std::optional<Picture> DecodeFile(const std::string& path, std::string* error = nullptr);
 
@@ -74,8 +79,12 @@ std::optional<FileInfo> ReadFileInfo(const std::string& path, std::string* error
 
 // Encodes a picture; the picture's depth must be one the format can hold:
 // CCITT group 3 and 4 take Bilevel only, JPEG and TIFF-JPEG refuse Bilevel.
-// The resolution tags come from the picture's resolution. nullopt on
-// failure (refused depth, codec error).
+// The resolution tags come from the picture's resolution (none when it is
+// 0). Bilevel TIFF pages are MinIsWhite; a BMP is the bitmap file image
+// (40-byte information header, a grey palette of 256 entries for 8 bits,
+// black and white for 1 bit, rows padded to 4 bytes, bottom-up, pixels per
+// metre = dpi x 39.3701 rounded to nearest). nullopt on failure (refused
+// depth or quality, codec error).
 std::optional<Bytes> Encode(const Picture& picture, const EncodeOptions& options,
                             std::string* error = nullptr);
 

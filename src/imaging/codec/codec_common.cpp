@@ -7,7 +7,8 @@ namespace kovran::imaging::codec::detail {
 
 namespace {
 constexpr double kInchesPerMetre = 39.3701;
-}
+constexpr double kMaxDpi = 1e6;
+}  // namespace
 
 bool FitsBuffer(long long width, long long height, int channels) {
     if (width <= 0 || height <= 0 || width > kMaxSide || height > kMaxSide) return false;
@@ -35,13 +36,14 @@ bool CheckPicture(const Picture& picture, std::string* error) {
 }
 
 long PixelsPerMetre(double dpi) {
-    if (!(dpi > 0.0) || dpi > 1e6) return 0;
+    if (!(dpi > 0.0) || dpi > kMaxDpi) return 0;
     return std::lround(dpi * kInchesPerMetre);
 }
 
 double DpiOfPixelsPerMetre(double ppm) {
     if (!(ppm > 0.0)) return 0.0;
     const double dpi = ppm / kInchesPerMetre;
+    if (dpi > kMaxDpi) return 0.0;  // a resolution no scanner has: none stated
     // Pixels per metre are whole numbers: the integer dpi that was written
     // comes back as itself rather than as 299.9992.
     const double whole = std::round(dpi);

@@ -2,9 +2,9 @@
 // which must not return; it jumps back into RunGuarded, the one function
 // that calls setjmp. What runs under the guard holds only the codec handle
 // and plain pointers, so the jump skips no destructor.
+#include <algorithm>
 #include <csetjmp>
 #include <cstdio>
-#include <cstdlib>
 #include <cstring>
 #include <memory>
 
@@ -32,10 +32,18 @@ JpegErrors& ErrorsOf(j_common_ptr cinfo) {
     return *reinterpret_cast<JpegErrors*>(cinfo->err);
 }
 
-[[noreturn]] void ErrorExit(j_common_ptr cinfo) {
+// Every way out of libjpeg: the reason is kept and the jump lands in
+// RunGuarded.
+[[noreturn]] void JumpOut(j_common_ptr cinfo, const char* reason) {
     JpegErrors& e = ErrorsOf(cinfo);
-    cinfo->err->format_message(cinfo, e.reason);
+    if (reason != nullptr) std::snprintf(e.reason, sizeof e.reason, "%s", reason);
     std::longjmp(e.jump, 1);
+}
+
+[[noreturn]] void ErrorExit(j_common_ptr cinfo) {
+    char text[JMSG_LENGTH_MAX];
+    cinfo->err->format_message(cinfo, text);
+    JumpOut(cinfo, text);
 }
 
 // Warnings (level -1) mean corrupt or truncated data: the picture would be
@@ -52,9 +60,7 @@ void Progress(j_common_ptr cinfo) {
     if (!cinfo->is_decompressor ||
         reinterpret_cast<j_decompress_ptr>(cinfo)->input_scan_number <= kMaxScans)
         return;
-    JpegErrors& e = ErrorsOf(cinfo);
-    std::snprintf(e.reason, sizeof e.reason, "more than %d scans", kMaxScans);
-    std::longjmp(e.jump, 1);
+    JumpOut(cinfo, "more scans than any encoder writes");
 }
 
 void InstallErrors(JpegErrors& e) {
@@ -112,7 +118,6 @@ class Compressor {
     }
     ~Compressor() {
         if (created_) jpeg_destroy_compress(&cinfo_);
-        std::free(buffer_);
     }
     Compressor(const Compressor&) = delete;
     Compressor& operator=(const Compressor&) = delete;
@@ -121,16 +126,51 @@ class Compressor {
     jpeg_compress_struct& Info() { return cinfo_; }
     JpegErrors& Errors() { return errors_; }
     std::string Reason() const { return std::string("JPEG: ") + errors_.reason; }
-    // The memory destination libjpeg grows with malloc.
-    unsigned char** Buffer() { return &buffer_; }
-    unsigned long* Size() { return &size_; }
 
   private:
     JpegErrors errors_;
     jpeg_compress_struct cinfo_{};
     bool created_ = false;
-    unsigned char* buffer_ = nullptr;
-    unsigned long size_ = 0;
+};
+
+// A destination that grows a byte vector (libjpeg's own memory destination
+// frees its first buffer when it grows, which leaves the caller's pointer
+// dangling when an error follows).
+struct VectorDestination {
+    jpeg_destination_mgr pub{};
+    Bytes* out = nullptr;
+
+    static VectorDestination& Of(j_compress_ptr cinfo) {
+        return *reinterpret_cast<VectorDestination*>(cinfo->dest);
+    }
+    static bool Grow(VectorDestination& d, std::size_t size) {
+        try {
+            d.out->resize(size);
+        } catch (...) {
+            return false;
+        }
+        return true;
+    }
+    static void Init(j_compress_ptr cinfo) {
+        VectorDestination& d = Of(cinfo);
+        if (!Grow(d, std::max<std::size_t>(d.out->size(), 64 * 1024)))
+            JumpOut(reinterpret_cast<j_common_ptr>(cinfo), "out of memory");
+        d.pub.next_output_byte = d.out->data();
+        d.pub.free_in_buffer = d.out->size();
+    }
+    static boolean Empty(j_compress_ptr cinfo) {
+        VectorDestination& d = Of(cinfo);
+        const std::size_t used = d.out->size();
+        if (used >= kMaxBufferBytes || !Grow(d, used * 2))
+            JumpOut(reinterpret_cast<j_common_ptr>(cinfo), "out of memory");
+        d.pub.next_output_byte = d.out->data() + used;
+        d.pub.free_in_buffer = d.out->size() - used;
+        return TRUE;
+    }
+    static void Term(j_compress_ptr cinfo) {
+        VectorDestination& d = Of(cinfo);
+        d.out->resize(d.out->size() - d.pub.free_in_buffer);
+    }
 };
 
 double DensityDpi(const jpeg_decompress_struct& cinfo, UINT16 density) {
@@ -214,11 +254,16 @@ std::optional<Bytes> EncodeJpeg(const Picture& picture, int quality, std::string
     // libjpeg reads the rows and never writes them.
     auto* pixels = const_cast<std::uint8_t*>(in.Data());
     const auto stride = static_cast<std::size_t>(in.Stride());
-    unsigned char** buffer = c.Buffer();
-    unsigned long* size = c.Size();
+    Bytes out;
+    VectorDestination destination;
+    destination.out = &out;
+    destination.pub.init_destination = VectorDestination::Init;
+    destination.pub.empty_output_buffer = VectorDestination::Empty;
+    destination.pub.term_destination = VectorDestination::Term;
+    jpeg_destination_mgr* dest = &destination.pub;
     const bool ok =
-        Guarded(c.Errors(), [&cinfo, &in, grey, quality, dpiX, dpiY, pixels, stride, buffer, size] {
-            jpeg_mem_dest(&cinfo, buffer, size);
+        Guarded(c.Errors(), [&cinfo, &in, grey, quality, dpiX, dpiY, pixels, stride, dest] {
+            cinfo.dest = dest;
             cinfo.image_width = static_cast<JDIMENSION>(in.Width());
             cinfo.image_height = static_cast<JDIMENSION>(in.Height());
             cinfo.input_components = grey ? 1 : 3;
@@ -238,7 +283,7 @@ std::optional<Bytes> EncodeJpeg(const Picture& picture, int quality, std::string
             jpeg_finish_compress(&cinfo);
         });
     if (!ok) return Fail(error, c.Reason());
-    return Bytes(*buffer, *buffer + *size);
+    return out;
 }
 
 }  // namespace kovran::imaging::codec::detail

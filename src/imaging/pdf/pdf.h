@@ -22,14 +22,18 @@ using PdfDocumentPtr = std::unique_ptr<PdfDocument, PdfDocumentDeleter>;
 // cannot be created (the caller logs it with the system error).
 PdfDocumentPtr PdfOpen(const std::string& fileName, int pid);
 
-// A page sized from the image and the image placed on it: 1 on success,
-// -1 on failure with the library error set. Only the low four bits of
+// A page sized from the image and the image placed on it: kPdfPageAdded,
+// or kPdfPageFailed with the library error set. Only the low four bits of
 // format count: 0 JPEG; 1, 2, 3, 5, 6 TIFF.
+inline constexpr int kPdfPageAdded = 1;
+inline constexpr int kPdfPageFailed = -1;
 int PdfAddImagePage(PdfDocument& document, const char* imageFile, int format);
 
 // Writes the objects, the cross-reference table and the trailer, closes the
-// file and releases the document. A null document does nothing.
-void PdfClose(PdfDocumentPtr document);
+// file and releases the document. A null document does nothing. False when
+// the file could not be written whole: it is then removed (system error
+// set), since a half-written PDF is one that readers reject.
+bool PdfClose(PdfDocumentPtr document);
 
 // The multipage PDF (one at a time, library-wide). Each returns a KVX
 // result value and sets the library error to it.

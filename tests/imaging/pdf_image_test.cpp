@@ -1,0 +1,209 @@
+// Image data in the pages: every TIFF layout and JPEG the writer takes is
+// rendered by an independent reader (pdftoppm) and compared with the
+// picture; files that are cut short or lie about their sizes give -1 and
+// leave the document as it was.
+#include <fstream>
+#include <string>
+
+#include "api/frame_state.h"
+#include "imaging/pdf/pdf_image.h"
+#include "imaging/pdf_fixture.h"
+
+namespace kovran::test::pdf {
+namespace {
+
+class PdfImageTest : public PdfFixture {
+  protected:
+    // One page of the image, checked by qpdf and by its rendering at the
+    // image's own resolution (so one rendered pixel is one image pixel).
+    void ExpectRendered(const std::string& image, int format, int width, int height, int dpi,
+                        const PdfOptions& options = {}) {
+        const std::string pdf = Write("page.pdf", options, {{image, format}});
+        EXPECT_TRUE(QpdfClean(pdf));
+        EXPECT_TRUE(ShowsPicture(Render(pdf, 1, dpi), TestPattern(width, height))) << image;
+    }
+    void RequireTools() {
+        if (!HaveTool("qpdf") || !HaveTool("pdftoppm"))
+            GTEST_SKIP() << "qpdf and pdftoppm (poppler-utils) are needed: scripts/setup";
+    }
+};
+
+TEST_F(PdfImageTest, RawSingleStripTiffsShowThePicture) {
+    RequireTools();
+    struct Case {
+        const char* name;
+        TiffSpec spec;
+    };
+    const Case cases[] = {
+        {"none 1-bit white is zero", {.compression = 1, .photometric = 0}},
+        {"none 1-bit black is zero", {.compression = 1, .photometric = 1}},
+        {"group 3", {.compression = 3, .photometric = 0}},
+        {"group 4", {.compression = 4, .photometric = 0}},
+        {"lzw 1-bit", {.compression = 5, .photometric = 0}},
+        {"lzw grey", {.bitsPerSample = 8, .compression = 5, .photometric = 1}},
+        {"lzw grey white is zero", {.bitsPerSample = 8, .compression = 5, .photometric = 0}},
+        {"none rgb",
+         {.bitsPerSample = 8, .samplesPerPixel = 3, .compression = 1, .photometric = 2}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        ExpectRendered(Tiff("raw.tif", c.spec), 1, c.spec.width, c.spec.height, 200);
+    }
+}
+
+TEST_F(PdfImageTest, RawStripIsEmbeddedUnchanged) {
+    const std::string path = Tiff("g4.tif", TiffSpec{.compression = 4});
+    std::optional<PdfImageData> image = LoadTiffImage(path, LzwUse::Allowed);
+    ASSERT_TRUE(image);
+    EXPECT_EQ(image->filter, PdfFilter::CcittG4);
+    const std::string file = ReadFileBytes(path);
+    const std::string strip(image->bytes.begin(), image->bytes.end());
+    EXPECT_NE(file.find(strip), std::string::npos);
+}
+
+TEST_F(PdfImageTest, ReencodedTiffsShowThePicture) {
+    RequireTools();
+    struct Case {
+        const char* name;
+        TiffSpec spec;
+    };
+    const Case cases[] = {
+        {"group 3 strips", {.compression = 3, .rowsPerStrip = 7}},
+        {"group 4 strips", {.compression = 4, .rowsPerStrip = 5}},
+        {"group 4 fill order 2", {.compression = 4, .fillOrder = 2}},
+        {"group 3 fill order 2 strips", {.compression = 3, .fillOrder = 2, .rowsPerStrip = 9}},
+        {"group 3 2D", {.compression = 3, .group3Options = 1}},
+        {"lzw grey strips",
+         {.bitsPerSample = 8, .compression = 5, .photometric = 1, .rowsPerStrip = 4}},
+        {"lzw rgb strips",
+         {.bitsPerSample = 8,
+          .samplesPerPixel = 3,
+          .compression = 5,
+          .photometric = 2,
+          .rowsPerStrip = 6}},
+        {"lzw predictor", {.bitsPerSample = 8, .compression = 5, .photometric = 1, .predictor = 2}},
+        {"none strips", {.compression = 1, .photometric = 1, .rowsPerStrip = 3}},
+        {"packbits", {.compression = 32773, .photometric = 0}},
+        {"jpeg in tiff",
+         {.bitsPerSample = 8, .samplesPerPixel = 3, .compression = 7, .photometric = 2}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        ExpectRendered(Tiff("strips.tif", c.spec), 1, c.spec.width, c.spec.height, 200);
+    }
+}
+
+TEST_F(PdfImageTest, JpegPagesShowThePicture) {
+    RequireTools();
+    ExpectRendered(Jpeg("grey.jpg", 120, 80, 150), 0, 120, 80, 150);
+    ExpectRendered(Jpeg("rgb.jpg", 120, 80, 150, 3), 0, 120, 80, 150);
+    const std::string bytes = ReadFileBytes(tmp_ / "page.pdf");
+    EXPECT_NE(bytes.find("/ColorSpace /DeviceRGB"), std::string::npos);
+    EXPECT_NE(bytes.find("/BitsPerComponent 8"), std::string::npos);
+}
+
+TEST_F(PdfImageTest, EveryImageGetsItsOwnObject) {
+    const std::string a = Tiff("a.tif");
+    const std::string bytes = ReadFileBytes(Write("twice.pdf", {}, {{a, 1}, {a, 1}}));
+    EXPECT_NE(ObjectText(bytes, 6).find("/Subtype /Image"), std::string::npos);
+    EXPECT_NE(ObjectText(bytes, 9).find("/Subtype /Image"), std::string::npos);
+}
+
+class HostileImageTest : public PdfImageTest {
+  protected:
+    // The add fails cleanly and the document stays valid and unchanged.
+    void ExpectRefused(const std::string& image, int format) {
+        const std::string pdf = tmp_ / "hostile.pdf";
+        PdfDocumentPtr doc = PdfOpen(pdf, 3, {});
+        ASSERT_TRUE(doc);
+        SetLastResult(KVX_OK);
+        EXPECT_EQ(PdfAddImagePage(*doc, image.c_str(), format), -1) << image;
+        EXPECT_EQ(LastResult(), KVX_ERR_INV_PARAMETER);
+        EXPECT_EQ(doc->pageCount, 0);
+        EXPECT_EQ(doc->nextObjectNumber, 4);
+        ASSERT_TRUE(PdfClose(std::move(doc)));
+        if (HaveTool("qpdf")) {
+            EXPECT_TRUE(QpdfClean(pdf));
+        }
+    }
+    std::string Cut(const std::string& path, std::size_t keep) {
+        std::string bytes = ReadFileBytes(path);
+        bytes.resize(std::min(keep, bytes.size()));
+        const std::string cut = path + ".cut";
+        WriteFileBytes(cut, bytes);
+        return cut;
+    }
+};
+
+TEST_F(HostileImageTest, MissingEmptyAndTruncatedFiles) {
+    ExpectRefused(tmp_ / "missing.jpg", 0);
+    ExpectRefused(tmp_ / "missing.tif", 1);
+    WriteFileBytes(tmp_ / "empty", "");
+    ExpectRefused(tmp_ / "empty", 0);
+    ExpectRefused(tmp_ / "empty", 1);
+    const std::string jpeg = Jpeg("j.jpg", 200, 100, 200);
+    const std::size_t jpegSize = ReadFileBytes(jpeg).size();
+    for (std::size_t keep : {std::size_t{2}, std::size_t{100}, jpegSize / 2, jpegSize - 2})
+        ExpectRefused(Cut(jpeg, keep), 0);
+    for (int compression : {1, 3, 4, 5}) {
+        const std::string tiff =
+            Tiff("t.tif", TiffSpec{.width = 300, .height = 200, .compression = compression});
+        const std::size_t size = ReadFileBytes(tiff).size();
+        for (std::size_t keep : {std::size_t{8}, size / 3, size - 40})
+            ExpectRefused(Cut(tiff, keep), 1);
+    }
+    // A TIFF handed over as a JPEG page, and the other way round.
+    ExpectRefused(Tiff("t2.tif"), 0);
+    ExpectRefused(jpeg, 1);
+}
+
+TEST_F(HostileImageTest, StripSizesThatLie) {
+    // Group 4, one strip, whose byte count the directory states.
+    const std::string path = Tiff("lie.tif", TiffSpec{.width = 64, .height = 48, .compression = 4});
+    std::optional<PdfImageData> honest = LoadTiffImage(path, LzwUse::Allowed);
+    ASSERT_TRUE(honest);
+    const std::string bytes = ReadFileBytes(path);
+    const std::uint32_t count = static_cast<std::uint32_t>(honest->bytes.size());
+    // Tag 279 (StripByteCounts) in the first directory of this
+    // little-endian file: type LONG or SHORT, count 1, value inline.
+    ASSERT_EQ(bytes.substr(0, 2), "II");
+    const auto u16 = [&](std::size_t i) {
+        return static_cast<unsigned>(static_cast<unsigned char>(bytes[i]) |
+                                     static_cast<unsigned char>(bytes[i + 1]) << 8);
+    };
+    const std::size_t ifd = u16(4) | u16(6) << 16;
+    std::size_t at = std::string::npos;
+    for (unsigned i = 0; i < u16(ifd); ++i)
+        if (u16(ifd + 2 + 12 * i) == 279) at = ifd + 2 + 12 * i;
+    ASSERT_NE(at, std::string::npos);
+    auto withCount = [&](std::uint32_t value, const char* name) {
+        std::string lie = bytes;
+        const bool shortType = static_cast<unsigned char>(lie[at + 2]) == 3;
+        lie[at + 8] = static_cast<char>(value & 0xFF);
+        lie[at + 9] = static_cast<char>((value >> 8) & 0xFF);
+        if (!shortType) {
+            lie[at + 10] = static_cast<char>((value >> 16) & 0xFF);
+            lie[at + 11] = static_cast<char>((value >> 24) & 0xFF);
+        }
+        WriteFileBytes(tmp_ / name, lie);
+        return tmp_ / name;
+    };
+    ExpectRefused(withCount(count / 4, "short.tif"), 1);
+    ExpectRefused(withCount(0xFFFF, "huge.tif"), 1);
+    // A count of 0 is one libtiff replaces by the data up to the end of
+    // the file; the strip is then whole, and the page shows it.
+    if (HaveTool("qpdf") && HaveTool("pdftoppm")) {
+        const std::string pdf = Write("zero.pdf", {}, {{withCount(0, "zero.tif"), 1}});
+        EXPECT_TRUE(QpdfClean(pdf));
+        EXPECT_TRUE(ShowsPicture(Render(pdf, 1, 200), TestPattern(64, 48)));
+    }
+}
+
+TEST_F(HostileImageTest, SizesAndLayoutsAPageCannotShow) {
+    ExpectRefused(
+        Tiff("rgba.tif", TiffSpec{.bitsPerSample = 8, .samplesPerPixel = 4, .photometric = 2}), 1);
+    ExpectRefused(Tiff("sixteen.tif", TiffSpec{.bitsPerSample = 16, .photometric = 1}), 1);
+}
+
+}  // namespace
+}  // namespace kovran::test::pdf
