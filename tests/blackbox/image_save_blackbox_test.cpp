@@ -304,7 +304,7 @@ TEST_F(HostImages, ThePdfFormatsLeaveNoTemporaryFiles) {
     const KVXResult r =
         KVX(KVXImgSave)(handle, kFront, nullptr, 75, KVX_FMT_PDF_JPEG, File("f.pdf").c_str());
     const KVXResult t =
-        KVX(KVXImgSave)(handle, kFront, nullptr, 1, KVX_FMT_PDF_TIFF, File("g.pdf").c_str());
+        KVX(KVXImgSave)(handle, kFront, nullptr, 8, KVX_FMT_PDF_TIFF, File("g.pdf").c_str());
     if (r != KVX_OK) {
         // Without the PDF writer the save fails and says so.
         EXPECT_EQ(r, KVX_ERR_GENERIC);
