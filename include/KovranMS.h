@@ -243,6 +243,181 @@ KVX_API KVXResult KVXGetForcedRes(int handle, int16_t* dpiFrontH, int16_t* dpiRe
 KVX_API KVXResult KVXBrightness(int handle, int16_t front, int16_t rear);
 KVX_API KVXResult KVXContrast(int handle, int16_t front, int16_t rear);
 
+/* ---- Image retrieval and elaboration ----------------------------------- */
+
+/* Side codes: 0 rear, 1 front, 2 backlight, 8 the side opposite to the
+ * codeline side, 9 the codeline side.
+ *
+ * The request word: the format in bits 0..3 (KVX_FMT_*), the rotation in
+ * bits 8..10 (KVX_ROT_*), KVX_FLIP turns the image upside down, KVX_RGB
+ * orders 24-bit pixels R, G, B instead of B, G, R. The value that goes with
+ * it is the JPEG quality (1..100, or KVX_AUTO_QUALITY) for formats 0 and 6
+ * and the bits per pixel (0 = as scanned, 1, 8 or 24) for the others. */
+#define KVX_FMT_JPEG 0
+#define KVX_FMT_TIFF_G3 1
+#define KVX_FMT_TIFF_G4 2
+#define KVX_FMT_TIFF_LZW 3
+#define KVX_FMT_BMP 4
+#define KVX_FMT_TIFF 5
+#define KVX_FMT_TIFF_JPEG 6
+#define KVX_FMT_PDF_JPEG 7 /* files only */
+#define KVX_FMT_PNG 8
+#define KVX_FMT_PDF_TIFF 9 /* files only */
+#define KVX_ROT_CW 0x100
+#define KVX_ROT_HALF 0x200
+#define KVX_ROT_CCW 0x300
+#define KVX_ROT_AUTO 0x400
+#define KVX_FLIP 0x800
+#define KVX_RGB 0x1000
+#define KVX_AUTO_QUALITY 999
+
+/* A region of an image. Accepted and not used: images always come whole. */
+typedef struct KVXRect {
+    int32_t left;
+    int32_t top;
+    int32_t right;
+    int32_t bottom;
+} KVXRect;
+
+/* The image descriptor of the rear or the front: the size of the last scan
+ * at the resolution asked for and the image KVXGetElabImg2 keeps for it.
+ * Its address is the image handle of the descriptor functions. */
+typedef struct KVXImgDescriptor {
+    int32_t width;
+    int32_t height;
+    int32_t paddedWidth; /* width + 7 */
+    uint8_t* image;
+} KVXImgDescriptor;
+
+/* The side as an image of the request: a BMP file image, or the encoded
+ * file, at the side's resolution. *length receives its bytes. Null on
+ * failure (the last result says why). Free it with KVXImgGetFree. */
+KVX_API uint8_t* KVXImgGet(int handle, int16_t side, const KVXRect* region, int16_t value,
+                           int16_t request, int32_t* length);
+/* Two calls: with a null destination the image is built, kept, and its
+ * length returned; with a destination the kept image is copied there and
+ * released. Returns the length, or a negative result. */
+KVX_API int32_t KVXImgGet2(int handle, int16_t side, const KVXRect* region, int16_t value,
+                           int16_t request, uint8_t* destination);
+/* As KVXImgGet2 with the elaboration options, the format, the rotation, the
+ * resolution (0: the side's) and the bits per pixel given apart. */
+KVX_API int32_t KVXImgGet3(int handle, int16_t side, int16_t optionA, int16_t optionB,
+                           const KVXRect* region, int16_t quality, int16_t format, int16_t rotation,
+                           int16_t dpi, int16_t bitsPerPixel, uint8_t* destination);
+/* Both sides in one image, the first above the second. */
+KVX_API uint8_t* KVXImgGetFR(int handle, int16_t firstSide, int16_t secondSide, int16_t value,
+                             int16_t request, int32_t* length);
+KVX_API uint8_t* KVXImgGet3FR(int handle, int16_t firstSide, int16_t firstOptionA,
+                              int16_t firstOptionB, int16_t secondSide, int16_t secondOptionA,
+                              int16_t secondOptionB, int16_t quality, int16_t format,
+                              int16_t rotation, int16_t dpi, int16_t bitsPerPixel, int32_t* length);
+/* Releases an image the retrieval functions returned. Returns 0, or -3 for
+ * a pointer the library did not hand out. */
+KVX_API KVXResult KVXImgGetFree(int handle, uint8_t* image);
+
+/* The retrieval brightness and contrast of a side, -100..100. */
+KVX_API KVXResult KVXElabImgBrightness(int handle, KVXImgDescriptor* image, int16_t value);
+KVX_API KVXResult KVXElabImgContrast(int handle, KVXImgDescriptor* image, int16_t value);
+/* side 0 or 1 */
+KVX_API KVXResult KVXImgBright(int handle, int16_t side, int16_t value);
+KVX_API KVXResult KVXImgContr(int handle, int16_t side, int16_t value);
+/* side 0, 1, 8 or 9 */
+KVX_API KVXResult KVXElabImgBright2(int handle, int16_t side, int16_t value);
+KVX_API KVXResult KVXElabImgContr2(int handle, int16_t side, int16_t value);
+
+/* Creates the images (as KVXImgCreate) and returns the rear descriptor;
+ * the front descriptor follows it (rear + 1). Null on failure. */
+KVX_API KVXImgDescriptor* KVXCreateImgStruct(int handle, int16_t dpiFront, int16_t dpiRear);
+/* Frees the images; image must be the rear descriptor. */
+KVX_API KVXResult KVXFreeImgStruct(int handle, KVXImgDescriptor* image);
+/* Scans like KVXImgScan and fills both descriptors; image is null or the
+ * rear descriptor. */
+KVX_API KVXResult KVXRead(int handle, OcrZoneList* zones, KVXImgDescriptor* image, BSTR* codeline,
+                          BSTR* confidence);
+/* KVXImgGet for the descriptor's side. */
+KVX_API uint8_t* KVXGetElabImgStruct(int handle, KVXImgDescriptor* image, const KVXRect* region,
+                                     int16_t value, int16_t request, int32_t* length);
+/* The descriptor's side as R, G, B pixels (rows of paddedWidth pixels), at
+ * the side's resolution. Free it with KVXFreeElabImgStruct. */
+KVX_API uint8_t* KVXGetElabImg(KVXImgDescriptor* image);
+/* The side (0, 1, 8, 9) as a JPEG of quality 4, kept in its descriptor
+ * until KVXFreeImgStr2 or the next call; its size from the descriptor. */
+KVX_API uint8_t* KVXGetElabImg2(int handle, int16_t side, int16_t* height, int16_t* width);
+/* Releases an image of the descriptor functions; a descriptor itself is
+ * left alone. Returns 0, or -3 for a pointer the library did not hand out. */
+KVX_API KVXResult KVXFreeElabImgStruct(int handle, void* image);
+/* As KVXImgCreate. */
+KVX_API KVXResult KVXCreateImgStr2(int handle, int16_t dpiFront, int16_t dpiRear);
+/* Releases the image kept in the side's (0, 1, 8, 9) descriptor. */
+KVX_API KVXResult KVXFreeImgStr2(int handle, int16_t side);
+/* Stores a region for the descriptor functions (not used). */
+KVX_API KVXResult KVXRoiImgStr2(int handle, int16_t left, int16_t top, int16_t right,
+                                int16_t bottom);
+
+/* 6 (KVX_WAR_BLANK_PAGE) when no line of the side has more than
+ * pixThreshold / 1000 of its width darker than darkLevel, 0 when it has,
+ * -3 on bad arguments. pixThreshold 0..100, darkLevel 0..255. */
+KVX_API KVXResult KVXIsPageBlank(int handle, int16_t side, int16_t pixThreshold, int16_t darkLevel);
+/* Hands the two image files to the image-quality component. */
+KVX_API KVXResult KVXIQACheck(int handle, const char* frontFile, const char* rearFile);
+
+/* ---- Saving images ------------------------------------------------------ */
+
+/* Each writes one file (side codes, request word and value as above;
+ * formats 7 and 9 write a PDF) and returns the last result: 0, -3 for a
+ * refused request, -5 when the file cannot be written. A file is complete
+ * when it appears under its name; a failure leaves no file of that name
+ * behind. The four region values are accepted and not used. */
+KVX_API KVXResult KVXImgSave(int handle, int16_t side, const KVXRect* region, int16_t value,
+                             int16_t request, const char* fileName);
+KVX_API KVXResult KVXImgSave2(int handle, int16_t side, int16_t left, int16_t top, int16_t right,
+                              int16_t bottom, int16_t value, int16_t request, const char* fileName);
+KVX_API KVXResult KVXImgSave3(int handle, int16_t side, int16_t optionA, int16_t optionB,
+                              int16_t left, int16_t top, int16_t right, int16_t bottom,
+                              int16_t quality, int16_t format, int16_t rotation, int16_t dpi,
+                              int16_t bitsPerPixel, const char* fileName);
+KVX_API KVXResult KVXImgSave4(int handle, int16_t side, int16_t left, int16_t top, int16_t right,
+                              int16_t bottom, int16_t value, int16_t format, int16_t rotation,
+                              const char* fileName);
+/* channel: 8 infrared, 16 ultraviolet. */
+KVX_API KVXResult KVXImgSaveCol(int handle, int16_t side, const KVXRect* region, int16_t value,
+                                int16_t request, int16_t channel, const char* fileName);
+/* Both sides in one image, the first above the second. */
+KVX_API KVXResult KVXImgSaveFR(int handle, int16_t firstSide, int16_t secondSide, int16_t value,
+                               int16_t request, const char* fileName);
+KVX_API KVXResult KVXImgSaveFR2(int handle, int16_t firstSide, int16_t secondSide, int16_t value,
+                                int16_t format, int16_t rotation, int16_t dpi, int16_t bitsPerPixel,
+                                const char* fileName);
+KVX_API KVXResult KVXImgSave3FR(int handle, int16_t firstSide, int16_t firstOptionA,
+                                int16_t firstOptionB, int16_t secondSide, int16_t secondOptionA,
+                                int16_t secondOptionB, int16_t value, int16_t format,
+                                int16_t rotation, int16_t dpi, int16_t bitsPerPixel,
+                                const char* fileName);
+/* The descriptor's side. */
+KVX_API KVXResult KVXSaveImgStruct(int handle, KVXImgDescriptor* image, const KVXRect* region,
+                                   int16_t value, int16_t request, const char* fileName);
+/* As KVXImgSave for the open device; no handle. */
+KVX_API KVXResult KVXSaveImgStruct2(int16_t side, const KVXRect* region, int16_t value,
+                                    int16_t request, const char* fileName);
+/* side 0, 1, 8 or 9 */
+KVX_API KVXResult KVXSaveImgStr2(int handle, int16_t side, int16_t value, int16_t request,
+                                 const char* fileName);
+/* The two descriptors' sides in one image. */
+KVX_API KVXResult KVXSaveFrontRear(int handle, KVXImgDescriptor* first, KVXImgDescriptor* second,
+                                   int16_t value, int16_t request, const char* fileName);
+
+/* ---- Multipage files ----------------------------------------------------- */
+
+/* One multipage file at a time: TIFF (format 1, 2, 3, 5, 6) or PDF (7, 9).
+ * KVXMultiPageInit takes JPEG quality 60. Each added image file (JPEG,
+ * TIFF, PNG or BMP) becomes a page; KVXMultiPageClose completes the file,
+ * which appears under its name only then. */
+KVX_API KVXResult KVXMultiPageInit(int handle, const char* fileName, int16_t format);
+KVX_API KVXResult KVXMultiPageInit0(int handle, const char* fileName, int16_t format,
+                                    int16_t quality);
+KVX_API KVXResult KVXMultiPageAdd(int handle, const char* imageFile);
+KVX_API KVXResult KVXMultiPageClose(int handle);
+
 /* ---- Magnetic stripe ---------------------------------------------------- */
 
 /* Flags of a read: what each returned track text leaves out. Without the
