@@ -1,0 +1,286 @@
+// `kvxscan scan`, the host program of the main job, run as a user runs it
+// against the simulated scanner: the documents of the feeder scanned and
+// saved, every file checked by the reference JPEG decoder, the JSON lines a
+// program reads, Ctrl-C in the middle of a run, and its failures.
+#include <gtest/gtest.h>
+
+#include <jpeglib.h>
+
+#include <csetjmp>
+#include <cstdio>
+#include <filesystem>
+#include <memory>
+#include <nlohmann/json.hpp>
+#include <regex>
+#include <set>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "KovranMS.h"
+#include "blackbox/kvxscan_run.h"
+#include "support/temp_dir.h"
+
+namespace kovran::test {
+namespace {
+
+namespace fs = std::filesystem;
+
+struct JpegInfo {
+    bool ok = false;
+    std::string error;
+    unsigned width = 0;
+    unsigned height = 0;
+    int components = 0;
+    unsigned xDensity = 0;  // dots per inch when densityUnit is 1
+    int densityUnit = 0;
+};
+
+struct JpegErrorManager {
+    jpeg_error_mgr base;
+    std::jmp_buf jump;
+    char message[JMSG_LENGTH_MAX];
+};
+
+void OnJpegError(j_common_ptr info) {
+    auto* err = reinterpret_cast<JpegErrorManager*>(info->err);
+    (*info->err->format_message)(info, err->message);
+    std::longjmp(err->jump, 1);
+}
+
+struct FileCloser {
+    void operator()(std::FILE* f) const { std::fclose(f); }
+};
+
+// The whole file through libjpeg: header and every scan line, so that a
+// truncated or damaged file fails.
+JpegInfo DecodeJpeg(const std::string& path) {
+    JpegInfo out;
+    std::unique_ptr<std::FILE, FileCloser> file(std::fopen(path.c_str(), "rb"));
+    if (!file) {
+        out.error = "cannot open";
+        return out;
+    }
+    jpeg_decompress_struct info = {};
+    JpegErrorManager err = {};
+    info.err = jpeg_std_error(&err.base);
+    err.base.error_exit = &OnJpegError;
+    if (setjmp(err.jump) != 0) {
+        out.error = err.message;
+        jpeg_destroy_decompress(&info);
+        return out;
+    }
+    jpeg_create_decompress(&info);
+    jpeg_stdio_src(&info, file.get());
+    jpeg_read_header(&info, TRUE);
+    jpeg_start_decompress(&info);
+    std::vector<JSAMPLE> row(static_cast<std::size_t>(info.output_width) *
+                             static_cast<std::size_t>(info.output_components));
+    while (info.output_scanline < info.output_height) {
+        JSAMPROW rows[1] = {row.data()};
+        jpeg_read_scanlines(&info, rows, 1);
+    }
+    out.width = info.image_width;
+    out.height = info.image_height;
+    out.components = info.num_components;
+    out.xDensity = info.X_density;
+    out.densityUnit = info.density_unit;
+    jpeg_finish_decompress(&info);
+    jpeg_destroy_decompress(&info);
+    out.ok = true;
+    return out;
+}
+
+std::vector<nlohmann::json> JsonLines(const std::string& text) {
+    std::vector<nlohmann::json> lines;
+    std::istringstream in(text);
+    for (std::string line; std::getline(in, line);) lines.push_back(nlohmann::json::parse(line));
+    return lines;
+}
+
+class KvxscanScan : public ::testing::Test {
+  protected:
+    // A simulated scanner whose feeder holds `documents` generated cheques.
+    void Feeder(int documents, const std::string& more = "") {
+        WriteFileBytes(dir / "scanner.profile", "[device]\nname = feeder\ndocuments = " +
+                                                    std::to_string(documents) + "\n" + more);
+    }
+    ToolRun Scan(std::vector<std::string> args, ToolRunOptions options = {}) {
+        fs::create_directories(dir / "data");
+        options.args = {"scan", "--out", out()};
+        options.args.insert(options.args.end(), args.begin(), args.end());
+        options.env = {{"KOVRAN_USB", "sim"},
+                       {"KOVRAN_SIM", dir / "scanner.profile"},
+                       {"KOVRAN_DATA_BASE", dir / "data"}};
+        return RunKvxscan(options);
+    }
+    std::string out() const { return dir / "out"; }
+    std::set<std::string> Files() const {
+        std::set<std::string> names;
+        if (!fs::exists(out())) return names;
+        for (const auto& e : fs::directory_iterator(out())) names.insert(e.path().filename());
+        return names;
+    }
+    // A saved side as the JSON line tells it, checked against the file.
+    void ExpectSide(const nlohmann::json& side, int dpi, int components) {
+        ASSERT_TRUE(side.is_object()) << side;
+        const std::string path = side["file"];
+        ASSERT_TRUE(fs::exists(path)) << path;
+        EXPECT_EQ(side["bytes"].get<std::uintmax_t>(), fs::file_size(path)) << path;
+        const JpegInfo jpeg = DecodeJpeg(path);
+        ASSERT_TRUE(jpeg.ok) << path << ": " << jpeg.error;
+        EXPECT_EQ(jpeg.height, side["lines"].get<unsigned>()) << path;
+        // A cheque: 5 to 8.64 inches wide, the width of the sensor at most.
+        EXPECT_GE(jpeg.width, 5u * dpi) << path;
+        EXPECT_LE(jpeg.width, dpi * 864u / 100) << path;
+        EXPECT_EQ(jpeg.components, components) << path;
+        EXPECT_EQ(jpeg.densityUnit, 1) << path;
+        EXPECT_EQ(jpeg.xDensity, static_cast<unsigned>(dpi)) << path;
+    }
+
+    TempDir dir;
+};
+
+TEST_F(KvxscanScan, JsonLinesNameEachDocumentsTwoDecodableJpegFiles) {
+    Feeder(3);
+    const ToolRun run = Scan({"--count", "2", "--dpi", "300", "--json"});
+    ASSERT_EQ(run.exitCode, 0) << run.err;
+    const std::vector<nlohmann::json> docs = JsonLines(run.out);
+    ASSERT_EQ(docs.size(), 2u) << run.out;
+    for (std::size_t i = 0; i < docs.size(); ++i) {
+        SCOPED_TRACE(docs[i].dump());
+        EXPECT_EQ(docs[i]["document"], i + 1);
+        EXPECT_EQ(docs[i]["result"], KVX_OK);
+        EXPECT_EQ(docs[i]["message"], "Success.");
+        ExpectSide(docs[i]["front"], 300, 1);
+        ExpectSide(docs[i]["rear"], 300, 1);
+    }
+    EXPECT_EQ(Files(), (std::set<std::string>{"doc0001-front.jpg", "doc0001-rear.jpg",
+                                              "doc0002-front.jpg", "doc0002-rear.jpg"}));
+    // The summary goes to standard error, the JSON alone to standard output.
+    EXPECT_NE(run.err.find("2 documents in"), std::string::npos) << run.err;
+}
+
+TEST_F(KvxscanScan, EveryDocumentOfTheFeederByDefaultWithPlainLinesOffATerminal) {
+    Feeder(3);
+    const ToolRun run = Scan({"--color"});
+    ASSERT_EQ(run.exitCode, 0) << run.err;
+    const std::regex line(
+        R"(document ([0-9]+)  front ([0-9]+) lines [0-9.]+ KB  rear ([0-9]+) lines [0-9.]+ KB  0 Success\.)");
+    std::istringstream in(run.out);
+    int n = 0;
+    for (std::string text; std::getline(in, text);) {
+        std::smatch m;
+        ASSERT_TRUE(std::regex_match(text, m, line)) << text;
+        EXPECT_EQ(std::stoi(m[1]), ++n);
+    }
+    EXPECT_EQ(n, 3);
+    EXPECT_EQ(Files().size(), 6u);
+    for (const std::string& name : Files()) {
+        const JpegInfo jpeg = DecodeJpeg(out() + "/" + name);
+        ASSERT_TRUE(jpeg.ok) << name << ": " << jpeg.error;
+        EXPECT_EQ(jpeg.components, 3) << name;
+        EXPECT_EQ(jpeg.xDensity, 200u) << name;
+    }
+    // No bar drawn into a pipe: one summary line.
+    EXPECT_EQ(run.err.find('\r'), std::string::npos) << run.err;
+    EXPECT_NE(run.err.find("3 documents in"), std::string::npos) << run.err;
+    EXPECT_NE(run.err.find("files in " + out()), std::string::npos) << run.err;
+}
+
+TEST_F(KvxscanScan, ATerminalSeesTheProgressBar) {
+    Feeder(2);
+    ToolRunOptions options;
+    options.stderrTo = Stdio::Terminal;
+    const ToolRun run = Scan({"--count", "2"}, options);
+    ASSERT_EQ(run.exitCode, 0) << run.err;
+    EXPECT_NE(run.err.find("\r\033[K[###############---------------] 1/2 documents"),
+              std::string::npos)
+        << run.err;
+    EXPECT_NE(run.err.find("documents/min"), std::string::npos) << run.err;
+}
+
+TEST_F(KvxscanScan, CtrlCStopsTheRunCleanlyWithEveryReportedDocumentSavedWhole) {
+    Feeder(200);
+    ToolRunOptions options;
+    options.interruptAfterLines = 1;
+    const ToolRun run = Scan({"--json"}, options);
+    ASSERT_FALSE(run.hung) << "no exit after Ctrl-C\n" << run.err;
+    EXPECT_EQ(run.exitCode, 130) << run.err;
+    EXPECT_NE(run.err.find("; stopped"), std::string::npos) << run.err;
+    const std::vector<nlohmann::json> docs = JsonLines(run.out);
+    ASSERT_GE(docs.size(), 1u);
+    ASSERT_LT(docs.size(), 200u) << "the run ended before the interrupt";
+    // Only complete files under their own names: two per reported document,
+    // no temporary or half-written one.
+    std::set<std::string> expected;
+    for (const nlohmann::json& doc : docs) {
+        EXPECT_EQ(doc["result"], KVX_OK) << doc;
+        for (const char* side : {"front", "rear"}) {
+            ASSERT_TRUE(doc[side].is_object()) << doc;
+            expected.insert(fs::path(doc[side]["file"].get<std::string>()).filename());
+            ExpectSide(doc[side], 200, 1);
+        }
+    }
+    EXPECT_EQ(Files(), expected);
+}
+
+TEST_F(KvxscanScan, FailuresExitNonZeroWithTheReason) {
+    Feeder(0);
+    ToolRun run = Scan({});
+    EXPECT_EQ(run.exitCode, 1);
+    EXPECT_NE(run.err.find("kvxscan: no document in the feeder"), std::string::npos) << run.err;
+
+    Feeder(1);
+    for (const std::vector<std::string>& bad : {std::vector<std::string>{"--dpi", "50"},
+                                                {"--count", "0"},
+                                                {"--format", "gif"},
+                                                {"--count"},
+                                                {"--fast"}}) {
+        run = Scan(bad);
+        EXPECT_EQ(run.exitCode, 2) << bad[0];
+        EXPECT_NE(run.err.find("usage:"), std::string::npos) << run.err;
+        EXPECT_TRUE(Files().empty());
+    }
+
+    // An output folder that cannot be made.
+    fs::remove_all(out());
+    WriteFileBytes(out(), "a file in the way");
+    run = Scan({});
+    EXPECT_EQ(run.exitCode, 1);
+    EXPECT_NE(run.err.find("cannot make the folder"), std::string::npos) << run.err;
+    fs::remove(out());
+
+    // Fewer documents than asked for is not a failure: the run says so.
+    run = Scan({"--count", "3"});
+    EXPECT_EQ(run.exitCode, 0) << run.err;
+    EXPECT_NE(run.err.find("the feeder ran empty after 1 of 3 documents"), std::string::npos)
+        << run.err;
+}
+
+TEST_F(KvxscanScan, PdfFilesAreWholeOrTheLibrarysReasonIsGiven) {
+    Feeder(1);
+    const ToolRun run = Scan({"--format", "pdf", "--json"});
+    const std::vector<nlohmann::json> docs = JsonLines(run.out);
+    ASSERT_EQ(docs.size(), 1u) << run.out << run.err;
+    if (run.exitCode == 0) {
+        for (const char* side : {"front", "rear"}) {
+            const std::string bytes = ReadFileBytes(docs[0][side]["file"]);
+            EXPECT_EQ(bytes.substr(0, 5), "%PDF-");
+            EXPECT_NE(bytes.find("%%EOF"), std::string::npos);
+        }
+        return;
+    }
+    // The PDF writer refused: the document's JSON and standard error carry
+    // the library's result and message, and no file is left behind.
+    EXPECT_EQ(run.exitCode, 1);
+    EXPECT_LT(docs[0]["result"].get<int>(), 0);
+    EXPECT_FALSE(docs[0]["message"].get<std::string>().empty());
+    EXPECT_NE(run.err.find("kvxscan: document 1: " + std::to_string(docs[0]["result"].get<int>())),
+              std::string::npos)
+        << run.err;
+    EXPECT_TRUE(Files().empty()) << *Files().begin();
+}
+
+}  // namespace
+}  // namespace kovran::test
