@@ -100,10 +100,15 @@ std::vector<nlohmann::json> JsonLines(const std::string& text) {
 
 class KvxscanScan : public ::testing::Test {
   protected:
-    // A simulated scanner whose feeder holds `documents` generated cheques.
-    void Feeder(int documents, const std::string& more = "") {
-        WriteFileBytes(dir / "scanner.profile", "[device]\nname = feeder\ndocuments = " +
-                                                    std::to_string(documents) + "\n" + more);
+    // A desk scanner with a feeder (as the built-in default one) that holds
+    // `documents` generated cheques.
+    void Feeder(int documents) {
+        WriteFileBytes(dir / "scanner.profile",
+                       "[device]\nname = feeder\nconfig_word = 0x0A057982\n"
+                       "config_word2 = 0x0030\ndevice_config = 0C 00 00 00 00 00 00 00\n"
+                       "micr_block = 28 43 90 01 3C 0A 05 00 00 00 1E 00 00 10 05 00\n"
+                       "documents = " +
+                           std::to_string(documents) + "\n");
     }
     ToolRun Scan(std::vector<std::string> args, ToolRunOptions options = {}) {
         fs::create_directories(dir / "data");
