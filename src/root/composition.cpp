@@ -4,6 +4,7 @@
 #include <cstring>
 #include <string>
 
+#include "acquisition/correction.h"
 #include "acquisition/images.h"
 #include "acquisition/scan.h"
 #include "api/device_hooks.h"
@@ -15,6 +16,7 @@
 #include "device/transport.h"
 #include "device/usb_selection.h"
 #include "imaging/deskew.h"
+#include "imaging/output/debug_image.h"
 #include "platform/usb_libusb.h"
 #include "sim/sim_backend.h"
 
@@ -40,6 +42,7 @@ void InstallComposition() {
     seams.switchStripeReader = &decoders::stripe::SwitchReaderAtInitialise;
     device::InstallConnectionSeams(seams);
     acquisition::InstallPostProcessHooks(imaging::MakePostProcessHooks());
+    acquisition::InstallGlitchImageWriter(&imaging::output::WriteGlitchImage);
 }
 
 std::unique_ptr<platform::UsbBackend> MakeUsbBackendFromEnvironment() {

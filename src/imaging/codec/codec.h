@@ -46,9 +46,14 @@ enum class Format {
     Png = 8,
 };
 
+// Sample order of the 24-bit pixels of a BMP file: B, G, R as the format
+// has it, or R, G, B when the host asks for it.
+enum class ChannelOrder { Bgr, Rgb };
+
 struct EncodeOptions {
     Format format = Format::Jpeg;
-    int quality = 75;  // 1..100, JPEG and TIFF-JPEG only
+    int quality = 75;                           // 1..100, JPEG and TIFF-JPEG only
+    ChannelOrder bmpOrder = ChannelOrder::Bgr;  // BMP only
 };
 
 // Decodes a whole file image held in memory; the format is recognised by
