@@ -4,13 +4,11 @@
 // program reads, Ctrl-C in the middle of a run, and its failures.
 #include <gtest/gtest.h>
 
-#include <jpeglib.h>
-
-#include <csetjmp>
-#include <cstdio>
 #include <filesystem>
-#include <memory>
+#include <fstream>
+#include <iterator>
 #include <nlohmann/json.hpp>
+#include <optional>
 #include <regex>
 #include <set>
 #include <sstream>
@@ -19,77 +17,13 @@
 
 #include "KovranMS.h"
 #include "blackbox/kvxscan_run.h"
+#include "blackbox/reference_decoders.h"
 #include "support/temp_dir.h"
 
 namespace kovran::test {
 namespace {
 
 namespace fs = std::filesystem;
-
-struct JpegInfo {
-    bool ok = false;
-    std::string error;
-    unsigned width = 0;
-    unsigned height = 0;
-    int components = 0;
-    unsigned xDensity = 0;  // dots per inch when densityUnit is 1
-    int densityUnit = 0;
-};
-
-struct JpegErrorManager {
-    jpeg_error_mgr base;
-    std::jmp_buf jump;
-    char message[JMSG_LENGTH_MAX];
-};
-
-void OnJpegError(j_common_ptr info) {
-    auto* err = reinterpret_cast<JpegErrorManager*>(info->err);
-    (*info->err->format_message)(info, err->message);
-    std::longjmp(err->jump, 1);
-}
-
-struct FileCloser {
-    void operator()(std::FILE* f) const { std::fclose(f); }
-};
-
-// The whole file through libjpeg: header and every scan line, so that a
-// truncated or damaged file fails.
-JpegInfo DecodeJpeg(const std::string& path) {
-    JpegInfo out;
-    std::unique_ptr<std::FILE, FileCloser> file(std::fopen(path.c_str(), "rb"));
-    if (!file) {
-        out.error = "cannot open";
-        return out;
-    }
-    jpeg_decompress_struct info = {};
-    JpegErrorManager err = {};
-    info.err = jpeg_std_error(&err.base);
-    err.base.error_exit = &OnJpegError;
-    if (setjmp(err.jump) != 0) {
-        out.error = err.message;
-        jpeg_destroy_decompress(&info);
-        return out;
-    }
-    jpeg_create_decompress(&info);
-    jpeg_stdio_src(&info, file.get());
-    jpeg_read_header(&info, TRUE);
-    jpeg_start_decompress(&info);
-    std::vector<JSAMPLE> row(static_cast<std::size_t>(info.output_width) *
-                             static_cast<std::size_t>(info.output_components));
-    while (info.output_scanline < info.output_height) {
-        JSAMPROW rows[1] = {row.data()};
-        jpeg_read_scanlines(&info, rows, 1);
-    }
-    out.width = info.image_width;
-    out.height = info.image_height;
-    out.components = info.num_components;
-    out.xDensity = info.X_density;
-    out.densityUnit = info.density_unit;
-    jpeg_finish_decompress(&info);
-    jpeg_destroy_decompress(&info);
-    out.ok = true;
-    return out;
-}
 
 std::vector<nlohmann::json> JsonLines(const std::string& text) {
     std::vector<nlohmann::json> lines;
@@ -120,6 +54,13 @@ class KvxscanScan : public ::testing::Test {
         return RunKvxscan(options);
     }
     std::string out() const { return dir / "out"; }
+    std::string LibraryLog() const {
+        std::string text;
+        for (const auto& e : fs::directory_iterator(dir / "data/Kovran/V3r")) {
+            if (e.path().extension() == ".log") text += ReadFileBytes(e.path());
+        }
+        return text;
+    }
     std::set<std::string> Files() const {
         std::set<std::string> names;
         if (!fs::exists(out())) return names;
@@ -132,15 +73,18 @@ class KvxscanScan : public ::testing::Test {
         const std::string path = side["file"];
         ASSERT_TRUE(fs::exists(path)) << path;
         EXPECT_EQ(side["bytes"].get<std::uintmax_t>(), fs::file_size(path)) << path;
-        const JpegInfo jpeg = DecodeJpeg(path);
-        ASSERT_TRUE(jpeg.ok) << path << ": " << jpeg.error;
-        EXPECT_EQ(jpeg.height, side["lines"].get<unsigned>()) << path;
-        // A cheque: 5 to 8.64 inches wide, the width of the sensor at most.
-        EXPECT_GE(jpeg.width, 5u * dpi) << path;
-        EXPECT_LE(jpeg.width, dpi * 864u / 100) << path;
-        EXPECT_EQ(jpeg.components, components) << path;
-        EXPECT_EQ(jpeg.densityUnit, 1) << path;
-        EXPECT_EQ(jpeg.xDensity, static_cast<unsigned>(dpi)) << path;
+        const std::optional<JpegFacts> jpeg = ReadJpeg(path);
+        ASSERT_TRUE(jpeg) << path << " does not decode";
+        EXPECT_EQ(jpeg->height, side["lines"].get<int>()) << path;
+        // A cheque passes lying on its long edge: 2 to 8.64 inches (the
+        // sensor) across the lines, at least 4 inches of lines.
+        EXPECT_GE(jpeg->width, 2 * dpi) << path;
+        EXPECT_LE(jpeg->width, dpi * 864 / 100) << path;
+        EXPECT_GE(jpeg->height, 4 * dpi) << path;
+        EXPECT_EQ(jpeg->components, components) << path;
+        EXPECT_EQ(jpeg->densityUnit, 1) << path;
+        EXPECT_EQ(jpeg->xDensity, dpi) << path;
+        EXPECT_EQ(jpeg->yDensity, dpi) << path;
     }
 
     TempDir dir;
@@ -167,7 +111,7 @@ TEST_F(KvxscanScan, JsonLinesNameEachDocumentsTwoDecodableJpegFiles) {
 }
 
 TEST_F(KvxscanScan, EveryDocumentOfTheFeederByDefaultWithPlainLinesOffATerminal) {
-    Feeder(3);
+    Feeder(2);
     const ToolRun run = Scan({"--color"});
     ASSERT_EQ(run.exitCode, 0) << run.err;
     const std::regex line(
@@ -179,17 +123,17 @@ TEST_F(KvxscanScan, EveryDocumentOfTheFeederByDefaultWithPlainLinesOffATerminal)
         ASSERT_TRUE(std::regex_match(text, m, line)) << text;
         EXPECT_EQ(std::stoi(m[1]), ++n);
     }
-    EXPECT_EQ(n, 3);
-    EXPECT_EQ(Files().size(), 6u);
+    EXPECT_EQ(n, 2);
+    EXPECT_EQ(Files().size(), 4u);
     for (const std::string& name : Files()) {
-        const JpegInfo jpeg = DecodeJpeg(out() + "/" + name);
-        ASSERT_TRUE(jpeg.ok) << name << ": " << jpeg.error;
-        EXPECT_EQ(jpeg.components, 3) << name;
-        EXPECT_EQ(jpeg.xDensity, 200u) << name;
+        const std::optional<JpegFacts> jpeg = ReadJpeg(out() + "/" + name);
+        ASSERT_TRUE(jpeg) << name << " does not decode";
+        EXPECT_EQ(jpeg->components, 3) << name;
+        EXPECT_EQ(jpeg->xDensity, 200) << name;
     }
     // No bar drawn into a pipe: one summary line.
     EXPECT_EQ(run.err.find('\r'), std::string::npos) << run.err;
-    EXPECT_NE(run.err.find("3 documents in"), std::string::npos) << run.err;
+    EXPECT_NE(run.err.find("2 documents in"), std::string::npos) << run.err;
     EXPECT_NE(run.err.find("files in " + out()), std::string::npos) << run.err;
 }
 
@@ -228,6 +172,12 @@ TEST_F(KvxscanScan, CtrlCStopsTheRunCleanlyWithEveryReportedDocumentSavedWhole) 
         }
     }
     EXPECT_EQ(Files(), expected);
+    // The scan in hand was stopped through the library before the close.
+    const std::string log = LibraryLog();
+    const std::size_t stop = log.find("KVXStop set");
+    ASSERT_NE(stop, std::string::npos) << log;
+    EXPECT_NE(log.find("device closed", stop), std::string::npos) << log;
+    EXPECT_EQ(log.find("timeout waiting"), std::string::npos) << log;
 }
 
 TEST_F(KvxscanScan, FailuresExitNonZeroWithTheReason) {
@@ -261,6 +211,38 @@ TEST_F(KvxscanScan, FailuresExitNonZeroWithTheReason) {
     EXPECT_EQ(run.exitCode, 0) << run.err;
     EXPECT_NE(run.err.find("the feeder ran empty after 1 of 3 documents"), std::string::npos)
         << run.err;
+}
+
+TEST_F(KvxscanScan, EachFormatGivesFilesTheReferenceDecodersRead) {
+    Feeder(3);
+    ToolRun run = Scan({"--count", "1", "--format", "tiff-g4", "--json"});
+    ASSERT_EQ(run.exitCode, 0) << run.err;
+    nlohmann::json doc = JsonLines(run.out).at(0);
+    const std::optional<std::vector<TiffPage>> tiff = ReadTiff(doc["front"]["file"]);
+    ASSERT_TRUE(tiff && tiff->size() == 1) << doc;
+    EXPECT_EQ(tiff->front().compression, 4);
+    EXPECT_EQ(tiff->front().bitsPerSample, 1);
+    EXPECT_EQ(tiff->front().height, doc["front"]["lines"].get<int>());
+    EXPECT_FLOAT_EQ(tiff->front().xResolution, 200);
+
+    run = Scan({"--count", "1", "--format", "png", "--dpi", "150", "--json"});
+    ASSERT_EQ(run.exitCode, 0) << run.err;
+    doc = JsonLines(run.out).at(0);
+    const std::optional<PngFacts> png = ReadPng(doc["rear"]["file"]);
+    ASSERT_TRUE(png) << doc;
+    EXPECT_EQ(png->height, doc["rear"]["lines"].get<int>());
+    EXPECT_EQ(png->bitDepth, 8);
+
+    run = Scan({"--count", "1", "--format", "bmp", "--json"});
+    ASSERT_EQ(run.exitCode, 0) << run.err;
+    doc = JsonLines(run.out).at(0);
+    std::ifstream file(doc["front"]["file"].get<std::string>(), std::ios::binary);
+    const std::vector<unsigned char> bytes{std::istreambuf_iterator<char>(file), {}};
+    const std::optional<BmpFacts> bmp = ReadBmp(bytes);
+    ASSERT_TRUE(bmp) << doc;
+    EXPECT_EQ(bmp->height, doc["front"]["lines"].get<int>());
+    EXPECT_EQ(bmp->bitsPerPixel, 8);
+    EXPECT_EQ(bmp->fileSize, bytes.size());
 }
 
 TEST_F(KvxscanScan, PdfFilesAreWholeOrTheLibrarysReasonIsGiven) {

@@ -18,7 +18,13 @@ volatile std::sig_atomic_t interrupted = 0;
 struct sigaction previousInt = {};
 struct sigaction previousTerm = {};
 
-void OnInterrupt(int) {
+void OnInterrupt(int signal) {
+    // A second Ctrl-C while the stop runs ends the program at once.
+    if (interrupted != 0) {
+        std::signal(signal, SIG_DFL);
+        std::raise(signal);
+        return;
+    }
     const int saved = errno;
     interrupted = 1;
     const char byte = 1;

@@ -10,7 +10,8 @@ namespace kvxscan {
 
 class InterruptWatch {
   public:
-    // Catches SIGINT and SIGTERM until destroyed.
+    // Catches SIGINT and SIGTERM until destroyed; the second one of them
+    // takes its default action, so that a stop that hangs can be cut short.
     InterruptWatch();
     ~InterruptWatch();
     InterruptWatch(const InterruptWatch&) = delete;

@@ -37,16 +37,17 @@ constexpr int kTextBytes = 256;
 struct FormatInfo {
     const char* name;
     const char* extension;
-    int16_t request;
-    int16_t value;  // the JPEG quality, or the bits per pixel (0: as scanned)
+    int16_t format;
+    int16_t quality;       // JPEG and PDF with a JPEG image
+    int16_t bitsPerPixel;  // 0: as scanned
 };
 
 constexpr FormatInfo kFormats[] = {
-    {"jpeg", "jpg", KVX_FMT_JPEG, kJpegQuality},
-    {"tiff-g4", "tif", KVX_FMT_TIFF_G4, 1},
-    {"png", "png", KVX_FMT_PNG, 0},
-    {"bmp", "bmp", KVX_FMT_BMP, 0},
-    {"pdf", "pdf", KVX_FMT_PDF_JPEG, kJpegQuality},
+    {"jpeg", "jpg", KVX_FMT_JPEG, kJpegQuality, 0},
+    {"tiff-g4", "tif", KVX_FMT_TIFF_G4, 0, 1},
+    {"png", "png", KVX_FMT_PNG, 0, 0},
+    {"bmp", "bmp", KVX_FMT_BMP, 0, 0},
+    {"pdf", "pdf", KVX_FMT_PDF_JPEG, kJpegQuality, 0},
 };
 
 const FormatInfo& Info(FileFormat f) {
@@ -124,8 +125,14 @@ SideFile SaveSide(int handle, int side, int number, const ScanOptions& options,
                   f.extension);
     SideFile file;
     file.path = (fs::path(options.outDir) / name).string();
-    const KVXResult r = KVXImgSave(handle, static_cast<int16_t>(side), nullptr, f.value, f.request,
-                                   file.path.c_str());
+    // At the resolution asked for: the scan may run at a higher one (the
+    // acquisition mode's), which a plain KVXImgSave would keep.
+    const int16_t dpi = static_cast<int16_t>(options.dpi);
+    constexpr int16_t kNoOption = 0;
+    constexpr int16_t kUpright = 0;
+    const KVXResult r =
+        KVXImgSave3(handle, static_cast<int16_t>(side), kNoOption, kNoOption, 0, 0, 0, 0, f.quality,
+                    f.format, kUpright, dpi, f.bitsPerPixel, file.path.c_str());
     if (r < 0) {
         doc.result = r;
         doc.message = LastMessage();
