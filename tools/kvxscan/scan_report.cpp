@@ -75,9 +75,10 @@ void ScanReporter::Finish(std::int64_t nowMs, const std::string& outDir,
                           const std::string& ending) {
     ClearBar();
     const std::int64_t elapsed = nowMs - startMs_;
-    std::fprintf(err_, "kvxscan: %d documents in %.1f s (%.1f documents/min), files in %s%s%s\n",
-                 done_, static_cast<double>(elapsed) / 1000, PerMinute(done_, elapsed),
-                 outDir.c_str(), ending.empty() ? "" : "; ", ending.c_str());
+    std::fprintf(err_, "kvxscan: %d document%s in %.1f s (%.1f documents/min), files in %s%s%s\n",
+                 done_, done_ == 1 ? "" : "s", static_cast<double>(elapsed) / 1000,
+                 PerMinute(done_, elapsed), outDir.c_str(), ending.empty() ? "" : "; ",
+                 ending.c_str());
     std::fflush(err_);
 }
 
