@@ -266,6 +266,8 @@ TEST_F(KvxscanScan, PdfFilesAreWholeOrTheLibrarysReasonIsGiven) {
     EXPECT_NE(run.err.find("kvxscan: document 1: " + std::to_string(docs[0]["result"].get<int>())),
               std::string::npos)
         << run.err;
+    EXPECT_NE(run.err.find("(library log: " + dir.path() + "/data/Kovran/V3r/"), std::string::npos)
+        << run.err;
     EXPECT_TRUE(Files().empty()) << *Files().begin();
 }
 

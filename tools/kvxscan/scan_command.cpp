@@ -60,6 +60,13 @@ std::string LastMessage() {
     return msg;
 }
 
+// The library tells the host a result; its log tells why.
+std::string LogHint() {
+    char log[260] = {};
+    KVXLogFileName(log);
+    return log[0] == '\0' ? std::string() : std::string(" (library log: ") + log + ")";
+}
+
 int Number(const std::string& option, const char* text, int lo, int hi) {
     char* end = nullptr;
     errno = 0;
@@ -78,7 +85,7 @@ class Session {
         handle_ = KVXInitialize(nullptr);
         if (handle_ == -1)
             throw ToolError("no scanner opened: " + std::to_string(KVXGetLastResult()) + " " +
-                            LastMessage());
+                            LastMessage() + LogHint());
     }
     ~Session() { KVXClose(handle_); }
     Session(const Session&) = delete;
@@ -90,7 +97,8 @@ class Session {
 };
 
 void Check(KVXResult r, const std::string& what) {
-    if (r < 0) throw ToolError(what + " failed: " + std::to_string(r) + " " + LastMessage());
+    if (r < 0)
+        throw ToolError(what + " failed: " + std::to_string(r) + " " + LastMessage() + LogHint());
 }
 
 bool DocumentWaiting(int handle) {
@@ -223,7 +231,7 @@ int RunScan(const ScanOptions& options) {
         if (doc.result < 0) {
             report.Finish(MonotonicMs(), options.outDir, "failed");
             throw ToolError("document " + std::to_string(number) + ": " +
-                            std::to_string(doc.result) + " " + doc.message);
+                            std::to_string(doc.result) + " " + doc.message + LogHint());
         }
     }
     if (watch.Interrupted()) {
