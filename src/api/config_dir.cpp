@@ -39,7 +39,7 @@ std::string MachineDataBase() {
     if (!cfg.dataBaseOverride.empty()) return cfg.dataBaseOverride;
     if (const char* env = std::getenv(kDataBaseEnv); env && *env) return env;
 
-    const VarLib varLib = access(kVarLib, W_OK) == 0 ? VarLib::Writable : VarLib::ReadOnly;
+    const VarLib varLib = ProbeSharedDataFolder(kVarLib);
     SharedDataChoice choice =
         SharedDataBase(varLib, std::getenv("XDG_DATA_HOME"), std::getenv("HOME"));
     if (choice.perUser) LogPair("war - ", "NOT working in Common AppData");
@@ -91,6 +91,15 @@ void ClearConfigDir(ConfigState& cfg) {
 }
 
 }  // namespace
+
+VarLib ProbeSharedDataFolder(const std::string& varLib) {
+    if (access(varLib.c_str(), W_OK) == 0) return VarLib::Writable;
+    const std::string shared = varLib + "/Kovran/V3r";
+    std::error_code ec;
+    if (std::filesystem::is_directory(shared, ec) && access(shared.c_str(), W_OK | X_OK) == 0)
+        return VarLib::Writable;
+    return VarLib::ReadOnly;
+}
 
 SharedDataChoice SharedDataBase(VarLib varLib, const char* xdgDataHome, const char* home) {
     if (varLib == VarLib::Writable) return {.base = kVarLib, .perUser = false};

@@ -2,8 +2,9 @@
 // register file, calibration files, debug images) and keeps per-device data.
 //
 // The default lives below the machine's shared data folder: /var/lib when
-// it is writable, else $XDG_DATA_HOME (default ~/.local/share), followed by
-// "Kovran/V3r". Two overrides of that base exist so that tests and
+// it is writable or its Kovran/V3r (made by a system install for the
+// scanner group) is, else $XDG_DATA_HOME (default ~/.local/share), followed
+// by "Kovran/V3r". Two overrides of that base exist so that tests and
 // packaging never touch the real folders: ConfigState::dataBaseOverride
 // (unit tests) and, below it, the environment variable KOVRAN_DATA_BASE.
 #pragma once
@@ -59,6 +60,14 @@ bool ChangeConfigDirBeforeInit(const char* dir);
 std::string RegisterFilePath(std::uint16_t pid, const std::string& serial);
 
 enum class VarLib : bool { ReadOnly, Writable };
+
+// Whether the machine's shared data folder varLib serves this process: it is
+// writable, or a system install made its Kovran/V3r level for the scanner
+// users (set-group-id, group-writable) and this process may write there.
+// Without the second case every member of the scanner group would get a
+// private configuration directory, and with it private calibration files
+// and counters.
+VarLib ProbeSharedDataFolder(const std::string& varLib);
 
 struct SharedDataChoice {
     std::string base;      // empty when nothing is available

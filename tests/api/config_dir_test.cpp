@@ -3,6 +3,10 @@
 
 #include <gtest/gtest.h>
 
+#include <grp.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -11,6 +15,7 @@
 #include "api/config_fixture.h"
 #include "api/library.h"
 #include "platform/bstr.h"
+#include "support/temp_dir.h"
 
 namespace kovran {
 namespace {
@@ -57,6 +62,51 @@ TEST(SharedDataBase, MachineFolderThenUserFolders) {
     EXPECT_EQ(SharedDataBase(VarLib::ReadOnly, nullptr, "/home/u").base, "/home/u/.local/share");
     EXPECT_EQ(SharedDataBase(VarLib::ReadOnly, nullptr, "").base, "");
     EXPECT_EQ(SharedDataBase(VarLib::ReadOnly, nullptr, nullptr).base, "");
+}
+
+// The probe as a user who may not write the shared folder itself: a forked
+// child that drops root when the tests run as root (root may write
+// anywhere), else this user with the folder made read-only.
+VarLib ProbeAsUnprivileged(const std::string& varLib) {
+    const pid_t child = fork();
+    if (child == 0) {
+        if (geteuid() == 0) {
+            constexpr gid_t kNobodyGroup = 65534;
+            constexpr uid_t kNobody = 65534;
+            if (setgroups(0, nullptr) != 0 || setgid(kNobodyGroup) != 0 || setuid(kNobody) != 0)
+                _exit(2);
+        }
+        _exit(ProbeSharedDataFolder(varLib) == VarLib::Writable ? 1 : 0);
+    }
+    int status = 0;
+    waitpid(child, &status, 0);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) < 2) << "the probe's child failed";
+    return WIFEXITED(status) && WEXITSTATUS(status) == 1 ? VarLib::Writable : VarLib::ReadOnly;
+}
+
+TEST(SharedDataBase, ASystemInstallsSharedDirectoryServesItsGroupBelowAReadOnlyFolder) {
+    test::TempDir tmp;
+    const std::string varLib = tmp / "lib";
+    fs::create_directories(varLib);
+    const auto open = fs::perms::owner_all | fs::perms::group_read | fs::perms::group_exec |
+                      fs::perms::others_read | fs::perms::others_exec;
+    fs::permissions(tmp.path(), open);
+    fs::permissions(varLib, open & ~fs::perms::owner_write);
+    EXPECT_EQ(ProbeAsUnprivileged(varLib), VarLib::ReadOnly);
+
+    // As a system install leaves it, but writable by everyone: the child
+    // belongs to no group of the test's.
+    fs::permissions(varLib, fs::perms::owner_write, fs::perm_options::add);
+    fs::create_directories(varLib + "/Kovran/V3r");
+    fs::permissions(varLib + "/Kovran", open);
+    fs::permissions(varLib + "/Kovran/V3r", fs::perms::all | fs::perms::set_gid);
+    fs::permissions(varLib, open & ~fs::perms::owner_write);
+    EXPECT_EQ(ProbeAsUnprivileged(varLib), VarLib::Writable);
+
+    // A shared directory this user may not write leaves the user's own.
+    fs::permissions(varLib + "/Kovran/V3r", open & ~fs::perms::owner_write);
+    EXPECT_EQ(ProbeAsUnprivileged(varLib), VarLib::ReadOnly);
+    fs::permissions(varLib, fs::perms::owner_write, fs::perm_options::add);
 }
 
 class ConfigDir : public ConfigFixture {};

@@ -7,6 +7,8 @@
 #include <string>
 
 #include "KovranMS.h"
+#include "scan_command.h"
+#include "tool_error.h"
 
 namespace {
 
@@ -14,12 +16,21 @@ void Usage(std::FILE* out) {
     std::fputs(
         "usage: kvxscan [--version] [--list] [--info] [--help]\n"
         "       kvxscan stripe [--timeout SECONDS]\n"
+        "       kvxscan scan [--count N] [--dpi D] [--color] [--format FORMAT] [--out DIR] "
+        "[--json]\n"
         "  --version   print the library's version text\n"
         "  --list      list the scanners found (VID, PID, serial number, device path)\n"
         "  --info      open the scanner and print its identity, firmware, capabilities,\n"
         "              counters and status\n"
         "  stripe      wait for one card swipe (default 30 s; Ctrl-C stops) and print\n"
         "              tracks 1 to 3, or why they could not be read\n"
+        "  scan        scan N documents from the feeder (default: all of them) at D dpi\n"
+        "              (default 200, grey; --color for colour) and save the front and the\n"
+        "              rear of each into DIR (default .) as doc0001-front.jpg, ...;\n"
+        "              FORMAT jpeg (quality 80, the default), tiff-g4, png, bmp or pdf.\n"
+        "              One line per document on standard output (--json: one JSON object\n"
+        "              per line), a progress bar on a terminal; Ctrl-C stops after the\n"
+        "              document in hand is saved (exit 130), a failure exits 1\n"
         "environment: KOVRAN_USB=sim selects the scanner simulator (KOVRAN_SIM=<profile>)\n",
         out);
 }
@@ -192,6 +203,18 @@ int main(int argc, char** argv) {
             return 2;
         }
         return ReadStripe(seconds);
+    }
+    if (arg == "scan") {
+        try {
+            return kvxscan::RunScan(kvxscan::ParseScanOptions(argc - 2, argv + 2));
+        } catch (const kvxscan::ToolError& e) {
+            std::fprintf(stderr, "kvxscan: %s\n", e.what());
+            if (e.ExitCode() == kvxscan::kExitUsage) Usage(stderr);
+            return e.ExitCode();
+        } catch (const std::exception& e) {
+            std::fprintf(stderr, "kvxscan: %s\n", e.what());
+            return 1;
+        }
     }
     if (arg == "--help" || arg == "-h") {
         Usage(stdout);
