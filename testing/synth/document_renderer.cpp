@@ -11,6 +11,7 @@
 #include "platform/utf8.h"
 #include "testing/synth/backgrounds.h"
 #include "testing/synth/degradation.h"
+#include "testing/synth/e13b_outlines.h"
 #include "testing/synth/image_io.h"
 #include "testing/synth/image_ops.h"
 #include "testing/synth/magnetic_ink.h"
@@ -138,9 +139,6 @@ void AddScanBoxes(json& items, double angleDeg, double cx, double cy) {
         if (item.contains("chars")) AddScanBoxes(item["chars"], angleDeg, cx, cy);
     }
 }
-
-// Printed E13B has no sharp corners: toner rounds them over about 0.05 mm.
-constexpr double kPrintedCornerMm = 0.05;
 
 struct InkBox {
     bool empty = true;
@@ -338,9 +336,10 @@ const CodelineFont& DocumentRenderer::CodelineFontFor(const Element& e) {
               std::to_string(e.cmc7LongMm);
     } else {
         const std::string file = e.fontFile.empty() ? DefaultE13bFontPath() : e.fontFile;
-        // Without a font file the E13B print drawing stands in (the glyph
-        // outlines with printed, rounded corners, sampled by area), so that a
-        // clone of the repository renders cheques with nothing beside it.
+        // Without a font file the synthesizer's own E13B outlines stand in
+        // (drawn apart from the databases' glyph data, with printed, rounded
+        // corners, sampled by area), so that a clone of the repository
+        // renders cheques with nothing beside it.
         key = file.empty() ? "print:e13b" : "e13b:" + file;
     }
     if (auto it = codelineFonts_.find(key); it != codelineFonts_.end()) return *it->second;
@@ -349,7 +348,7 @@ const CodelineFont& DocumentRenderer::CodelineFontFor(const Element& e) {
         if (key.starts_with("project:")) {
             font = MakeProjectCodelineFont(key.substr(8));
         } else if (key == "print:e13b") {
-            font = MakeProjectCodelineFont("e13b", kPrintedCornerMm);
+            font = MakeE13bOutlineFont();
         } else if (e.font == "cmc7") {
             Cmc7Geometry g;
             g.barWidthMm = e.cmc7BarMm;

@@ -14,6 +14,7 @@
 #include "testing/synth/degradation.h"
 #include "testing/synth/description.h"
 #include "testing/synth/document_renderer.h"
+#include "testing/synth/e13b_outlines.h"
 #include "testing/synth/image_io.h"
 #include "testing/synth/magnetic_ink.h"
 #include "testing/synth/project_glyphs.h"
@@ -297,10 +298,10 @@ TEST(PrintDefects, OcrLinesCarryThePrintWeightAndDarkness) {
 }
 
 TEST(E13bDrawing, DefaultPrintHasRoundedCorners) {
-    // The default E13B of the test documents is not the databases' sharp
-    // drawing: its corners are rounded as printed toner leaves them.
-    const auto sharp = MakeProjectCodelineFont("e13b", 0.0);
-    const auto printed = MakeProjectCodelineFont("e13b", 0.05);
+    // The default E13B of the test documents has its corners rounded as
+    // printed toner leaves them.
+    const auto sharp = MakeE13bOutlineFont(0.0);
+    const auto printed = MakeE13bOutlineFont();
     const CodelineGlyph a = sharp->Render('0', 600, 600);
     const CodelineGlyph b = printed->Render('0', 600, 600);
     auto ink = [](const ImageBuffer& cov) {
