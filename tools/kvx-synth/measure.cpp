@@ -55,6 +55,7 @@ void MeasureCorpus(const std::string& dir, const std::string& dbDir) {
         {"OCR-B", LoadModels(dbDir, {"ocrbA04.db"})},
     };
     std::map<std::pair<std::string, int>, Tally> nearest;  // font, level
+    std::map<std::pair<std::string, int>, Tally> byDpi;    // font, horizontal resolution
     std::map<int, Tally> matcher, matcherUnder;            // level (E13B)
     std::map<std::pair<int, char>, Tally> matcherChar;     // level, character
     std::map<std::pair<char, char>, long> confusions;      // truth, read (E13B misreads)
@@ -77,6 +78,7 @@ void MeasureCorpus(const std::string& dir, const std::string& dbDir) {
         if (!doc.front) continue;
         ImageBuffer img = doc.front->Channels() == 1 ? *doc.front : ToGrey(*doc.front);
         const json& truth = *doc.truth;
+        const int dpiX = static_cast<int>(std::lround(truth.value("dpi_x", 0.0)));
         auto score = [&](const std::string& font, const json& chars, bool matcherToo) {
             for (const json& c : chars) {
                 const std::string s = c.value("c", std::string(" "));
@@ -89,6 +91,9 @@ void MeasureCorpus(const std::string& dir, const std::string& dbDir) {
                 ++t.n;
                 const char near = g ? NearestModel(g->glyph, dbs[font]) : '?';
                 if (near == want) ++t.right;
+                Tally& td = byDpi[{font, dpiX}];
+                ++td.n;
+                if (near == want) ++td.right;
                 if (font == "CMC7") {
                     Tally& cc = cmc7Char[{entry.level, want}];
                     ++cc.n;
@@ -158,6 +163,11 @@ void MeasureCorpus(const std::string& dir, const std::string& dbDir) {
         }
         std::printf("\n");
     }
+    std::printf("\nNearest model right, by horizontal resolution (share, characters):\n\n");
+    std::printf("| font | dpi | right |\n|---|---|---|\n");
+    for (const auto& [key, t] : byDpi)
+        std::printf("| %s | %d | %.1f %% (%ld) |\n", key.first.c_str(), key.second,
+                    100.0 * t.right / std::max(1L, t.n), t.n);
     std::printf(
         "\nCMC7 nearest model per character (share right, characters), by level:\n\n| char |");
     for (int level = 0; level <= 4; ++level) std::printf(" L%d |", level);
