@@ -311,14 +311,14 @@ void MakeCorpus(const CorpusOptions& options,
         json desc;
     };
     std::vector<Item> items;
-    const int perLevel = options.large ? 100 : 2;
+    const int perLevel = options.perLevel > 0 ? options.perLevel : options.large ? 100 : 2;
     for (const char* font : {"e13b", "cmc7"})
         for (int level = 0; level <= kMaxDegradationLevel; ++level)
             for (int i = 0; i < perLevel; ++i)
                 items.push_back(
                     {std::string("cheques-") + font, level,
                      ChequeDescription(font, i, level, DocSeed(options.seed, font, i, level))});
-    const int forms = options.large ? 60 : 2;
+    const int forms = options.perLevel > 0 ? options.perLevel : options.large ? 60 : 2;
     for (int i = 0; i < forms; ++i) {
         const int level = i % (kMaxDegradationLevel + 1);
         items.push_back(
