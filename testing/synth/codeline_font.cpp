@@ -201,7 +201,10 @@ class Cmc7Font final : public CodelineFont {
         }
     }
 
-    // The symbols have no digit outline: each has a cut of its own.
+    // The symbols have no digit outline: each has a cut of its own. The code
+    // table fixes only their long gaps; which way '<' and '>' taper is our
+    // choice (the databases' art tapers each the other way), an open
+    // question the corpus README records.
     static void SymbolSpans(char c, std::vector<StrokeSpans>& rows) {
         for (int k = 0; k < 7; ++k) {
             auto& s = rows[k].spans;

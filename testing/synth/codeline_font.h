@@ -1,7 +1,8 @@
 // Codeline fonts of the synthesizer. A codeline font turns one codeline
 // character into ink at any resolution; the layout code places it on the
-// 1/8 inch grid of the codeline. E13B comes from a TrueType MICR font opened
-// by path (test data only, never shipped); CMC7 is drawn geometrically from
+// 1/8 inch grid of the codeline. E13B is the synthesizer's own outline
+// drawing (e13b_outlines.h) or a TrueType MICR font opened by path (test
+// data only, never shipped); CMC7 is drawn geometrically from
 // its bar code so that test documents do not share a rendering with the
 // glyph data the font databases are built from.
 #pragma once

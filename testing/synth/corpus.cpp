@@ -311,14 +311,14 @@ void MakeCorpus(const CorpusOptions& options,
         json desc;
     };
     std::vector<Item> items;
-    const int perLevel = options.large ? 100 : 2;
+    const int perLevel = options.perLevel > 0 ? options.perLevel : options.large ? 100 : 2;
     for (const char* font : {"e13b", "cmc7"})
         for (int level = 0; level <= kMaxDegradationLevel; ++level)
             for (int i = 0; i < perLevel; ++i)
                 items.push_back(
                     {std::string("cheques-") + font, level,
                      ChequeDescription(font, i, level, DocSeed(options.seed, font, i, level))});
-    const int forms = options.large ? 60 : 2;
+    const int forms = options.perLevel > 0 ? options.perLevel : options.large ? 60 : 2;
     for (int i = 0; i < forms; ++i) {
         const int level = i % (kMaxDegradationLevel + 1);
         items.push_back(
@@ -499,8 +499,43 @@ A simulated device delivers, for its mode's r, f and o:
   +0.12 mm (counters fill), grey print, three to seven defects, two
   intrusions; down to 100 dpi; load 40-160 %.
 One magnetic track in ten above level 0 has the reversed polarity. The
-stroke and ink darkness also apply to the OCR-A and OCR-B lines of the
-payment forms, which are scanned in the same modes as the cheques.
+stroke, ink darkness, pitch and baseline jitter and local defects also apply
+to the OCR-A and OCR-B lines of the payment forms (each line draws its own
+defects, `degradation.defects` of them, from its own seed; their `chars`
+carry `jitter_mm` and `defects` as the codeline's do), which are scanned in
+the same modes as the cheques.
+
+## Drawings
+
+- E13B: the synthesizer's own outlines (testing/synth/e13b_outlines.cpp),
+  not the glyph data the font databases are built from. Each character is
+  drawn in thousandths of an inch on the font's grid of 0.013 inch modules:
+  digits 0.117 inch tall, 4 to 7 modules wide, right-aligned in a 7-module
+  box centred in the 0.125 inch pitch, with stroke widths of its own (the
+  sides of the '0' 0.015 inch, heavy lower parts on '1' to '9'); corners
+  rounded over 0.07 mm, grown or thinned as a whole, sampled by area. A
+  MICR font file (`font_file`, or KOVRAN_SYNTH_E13B_FONT) replaces it.
+  `glyphs: "project"` prints the databases' own art instead.
+- CMC7: seven strokes on the short (0.30 mm) and long (0.50 mm) intervals of
+  the code table, with the digit outline of Nimbus Sans Bold cut out of
+  them and the five symbols cut by rules of their own.
+- Open question, CMC7 symbols: the code table fixes which gaps of each
+  symbol are long, so '<' (gaps 3 and 6) and '>' (gaps 5 and 6) always
+  decode apart; nothing we hold fixes the outline cut out of the strokes.
+  The test drawing tapers '<' from a full stroke at the left to a short
+  one at the right and '>' the other way, while the databases' art
+  (data/glyphs/cmc7.txt) draws each the mirror of that, and the other
+  symbols differ in their cuts too. A template reader therefore takes the
+  drawing's '<' for the databases' '>' (several hundred confusions on the
+  large corpus); until a printed CMC7 reference decides the shapes,
+  optical CMC7 rates on symbols measure that choice, not the reader. The
+  bar (gap) reading is unaffected.
+- CMC7 resolutions: the CMC7 databases hold models of 300 to 400 dpi only.
+  Below 300 dpi a 0.15 mm gap is under 1.7 pixels and binarising at half
+  coverage closes some gap in every character, so a model there would be a
+  merged blob; the corpus still scans CMC7 cheques at 100 to 240 dpi above
+  level 0, where the template reading is expected to fail and the bar
+  reading of the grey profile to carry the codeline.
 )";
 }
 

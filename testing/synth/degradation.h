@@ -15,6 +15,9 @@
 //   4 hard: skew up to 3 degrees, strong blur and noise, stroke -0.03 to
 //     +0.12 mm (ink spread fills the counters), grey print, seven defects,
 //     two intrusions.
+// The print values (stroke, darkness, pitch and baseline jitter, local
+// defects) apply to the machine-read OCR-A and OCR-B lines as well; the
+// intrusions cross the codeline only.
 #pragma once
 
 #include <cstdint>

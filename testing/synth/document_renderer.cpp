@@ -5,16 +5,19 @@
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
+#include <functional>
 #include <nlohmann/json.hpp>
 
 #include "ocr/glyph_raster.h"
 #include "platform/utf8.h"
 #include "testing/synth/backgrounds.h"
 #include "testing/synth/degradation.h"
+#include "testing/synth/e13b_outlines.h"
 #include "testing/synth/image_io.h"
 #include "testing/synth/image_ops.h"
 #include "testing/synth/magnetic_ink.h"
 #include "testing/synth/microperforation.h"
+#include "testing/synth/print_defects.h"
 #include "testing/synth/project_glyphs.h"
 #include "testing/synth/rng.h"
 #include "testing/synth/symbols.h"
@@ -81,35 +84,6 @@ void AccumulateInk(ImageBuffer& ink, const ImageBuffer& cov, int ox, int oy, flo
     }
 }
 
-// Adds the exact area coverage of a rectangle (pixel units) to the plane.
-void FillRect(ImageBuffer& p, double x0, double y0, double x1, double y1, float value = 1.0f) {
-    const int ix0 = std::max(0, static_cast<int>(std::floor(x0)));
-    const int iy0 = std::max(0, static_cast<int>(std::floor(y0)));
-    const int ix1 = std::min(p.Width(), static_cast<int>(std::ceil(x1)));
-    const int iy1 = std::min(p.Height(), static_cast<int>(std::ceil(y1)));
-    for (int y = iy0; y < iy1; ++y) {
-        const double fy = std::min<double>(y + 1, y1) - std::max<double>(y, y0);
-        for (int x = ix0; x < ix1; ++x) {
-            const double fx = std::min<double>(x + 1, x1) - std::max<double>(x, x0);
-            std::uint8_t& v = p.At(x, y);
-            v = static_cast<std::uint8_t>(
-                std::min<long>(kFullInk, v + std::lround(fx * fy * value * kFullInk)));
-        }
-    }
-}
-
-void FillDisc(ImageBuffer& p, double cx, double cy, double r) {
-    const int x0 = std::max(0, static_cast<int>(cx - r - 1)),
-              x1 = std::min(p.Width() - 1, static_cast<int>(cx + r + 1));
-    const int y0 = std::max(0, static_cast<int>(cy - r - 1)),
-              y1 = std::min(p.Height() - 1, static_cast<int>(cy + r + 1));
-    for (int y = y0; y <= y1; ++y)
-        for (int x = x0; x <= x1; ++x) {
-            const double d = std::hypot(x + 0.5 - cx, y + 0.5 - cy);
-            p.At(x, y) = std::max(p.At(x, y), CoverageByte(r + 0.5 - d));
-        }
-}
-
 json BoxJson(double l, double t, double r, double b) {
     return json::array({std::lround(l), std::lround(t), std::lround(r), std::lround(b)});
 }
@@ -136,100 +110,6 @@ void AddScanBoxes(json& items, double angleDeg, double cx, double cy) {
     for (auto& item : items) {
         if (item.contains("box")) item["box_scan"] = ScanBox(item["box"], angleDeg, cx, cy);
         if (item.contains("chars")) AddScanBoxes(item["chars"], angleDeg, cx, cy);
-    }
-}
-
-// Printed E13B has no sharp corners: toner rounds them over about 0.05 mm.
-constexpr double kPrintedCornerMm = 0.05;
-
-struct InkBox {
-    bool empty = true;
-    int left = 0, top = 0, right = 0, bottom = 0;  // inclusive
-};
-
-// The box of the pixels at least half covered.
-InkBox InkBoxOf(const ImageBuffer& cov) {
-    InkBox b;
-    for (int y = 0; y < cov.Height(); ++y)
-        for (int x = 0; x < cov.Width(); ++x) {
-            if (cov.At(x, y) < 128) continue;
-            if (b.empty) {
-                b = InkBox{false, x, y, x, y};
-                continue;
-            }
-            b.left = std::min(b.left, x);
-            b.right = std::max(b.right, x);
-            b.top = std::min(b.top, y);
-            b.bottom = std::max(b.bottom, y);
-        }
-    return b;
-}
-
-// Which characters get which local defects.
-std::vector<std::vector<std::string>> PlanDefects(const std::string& text, int count, Rng& rng) {
-    static const char* kinds[] = {"void", "spatter", "break", "smudge", "touching"};
-    std::vector<std::vector<std::string>> out(text.size());
-    std::vector<std::size_t> printed;
-    for (std::size_t i = 0; i < text.size(); ++i)
-        if (text[i] != ' ') printed.push_back(i);
-    for (int k = 0; k < count && !printed.empty(); ++k) {
-        const std::size_t i = printed[static_cast<std::size_t>(
-            rng.Integer(0, static_cast<long>(printed.size()) - 1))];
-        out[i].push_back(kinds[rng.Integer(0, 4)]);
-    }
-    return out;
-}
-
-// One local defect of a printed character: `cov` is the glyph placed at
-// (gx, gy) on the page; marks beside the glyph go to `extras`.
-void ApplyDefect(const std::string& kind, ImageBuffer& cov, int gx, int gy, ImageBuffer& extras,
-                 double dpiX, double dpiY, Rng& rng, double& magFactor, bool& smudged) {
-    const InkBox b = InkBoxOf(cov);
-    if (b.empty) return;
-    const double pxX = dpiX / kMmPerInch, pxY = dpiY / kMmPerInch;
-    if (kind == "void") {
-        // Toner missing over a patch: the ink and its magnetic load are gone.
-        const double cx = rng.Uniform(b.left, b.right + 1.0),
-                     cy = rng.Uniform(b.top, b.bottom + 1.0);
-        const double rx = rng.Uniform(0.12, 0.3) * pxX, ry = rng.Uniform(0.12, 0.3) * pxY;
-        for (int y = 0; y < cov.Height(); ++y)
-            for (int x = 0; x < cov.Width(); ++x) {
-                const double u = (x + 0.5 - cx) / rx, v = (y + 0.5 - cy) / ry;
-                if (u * u + v * v <= 1.0) cov.At(x, y) = 0;
-            }
-        magFactor *= rng.Uniform(0.6, 0.9);
-    } else if (kind == "break") {
-        // A horizontal break across the stroke (a dry line of the ribbon or drum).
-        const double hh = rng.Uniform(0.06, 0.12) * pxY;
-        const double y0 =
-            rng.Uniform(b.top + 0.2 * (b.bottom - b.top), b.top + 0.8 * (b.bottom - b.top));
-        for (int y = static_cast<int>(y0);
-             y < std::min(cov.Height(), static_cast<int>(y0 + hh + 1)); ++y)
-            for (int x = 0; x < cov.Width(); ++x) cov.At(x, y) = 0;
-        magFactor *= 0.9;
-    } else if (kind == "spatter") {
-        const int dots = static_cast<int>(rng.Integer(4, 14));
-        for (int k = 0; k < dots; ++k)
-            FillDisc(extras, gx + rng.Uniform(b.left - 0.5 * pxX, b.right + 0.5 * pxX),
-                     gy + rng.Uniform(b.top - 0.4 * pxY, b.bottom + 0.4 * pxY),
-                     rng.Uniform(0.03, 0.08) * pxX);
-    } else if (kind == "smudge") {
-        // Wet toner dragged along the document: a faint, shifted copy.
-        const int shift = static_cast<int>(std::lround(rng.Uniform(0.1, 0.25) * pxX));
-        for (int y = 0; y < cov.Height(); ++y)
-            for (int x = 0; x < cov.Width(); ++x) {
-                const int tx = gx + x + shift, ty = gy + y;
-                if (tx < 0 || ty < 0 || tx >= extras.Width() || ty >= extras.Height()) continue;
-                std::uint8_t& v = extras.At(tx, ty);
-                v = std::max<std::uint8_t>(v, static_cast<std::uint8_t>(cov.At(x, y) * 0.4));
-            }
-        smudged = true;
-    } else if (kind == "touching") {
-        // A bridge of ink to the next character.
-        const double y =
-            rng.Uniform(b.top + 0.2 * (b.bottom - b.top), b.top + 0.8 * (b.bottom - b.top));
-        FillRect(extras, gx + b.right - 0.1 * pxX, gy + y, gx + b.right + 1.0 * pxX,
-                 gy + y + rng.Uniform(0.08, 0.15) * pxY);
     }
 }
 
@@ -338,9 +218,10 @@ const CodelineFont& DocumentRenderer::CodelineFontFor(const Element& e) {
               std::to_string(e.cmc7LongMm);
     } else {
         const std::string file = e.fontFile.empty() ? DefaultE13bFontPath() : e.fontFile;
-        // Without a font file the E13B print drawing stands in (the glyph
-        // outlines with printed, rounded corners, sampled by area), so that a
-        // clone of the repository renders cheques with nothing beside it.
+        // Without a font file the synthesizer's own E13B outlines stand in
+        // (drawn apart from the databases' glyph data, with printed, rounded
+        // corners, sampled by area), so that a clone of the repository
+        // renders cheques with nothing beside it.
         key = file.empty() ? "print:e13b" : "e13b:" + file;
     }
     if (auto it = codelineFonts_.find(key); it != codelineFonts_.end()) return *it->second;
@@ -349,7 +230,7 @@ const CodelineFont& DocumentRenderer::CodelineFontFor(const Element& e) {
         if (key.starts_with("project:")) {
             font = MakeProjectCodelineFont(key.substr(8));
         } else if (key == "print:e13b") {
-            font = MakeProjectCodelineFont("e13b", kPrintedCornerMm);
+            font = MakeE13bOutlineFont();
         } else if (e.font == "cmc7") {
             Cmc7Geometry g;
             g.barWidthMm = e.cmc7BarMm;
@@ -445,9 +326,8 @@ RenderedDocument DocumentRenderer::Render(const Description& d) {
                     // darkness, as the codeline does.
                     const bool ocrLine =
                         e.kind == Element::Kind::OcrbLine || face->Family().starts_with("OCR");
-                    const TextLine line =
-                        PrintedLine(*face, text, e.sizePt, d.dpiX, d.dpiY, e.pitchMm * pxX,
-                                    ocrLine ? deg.strokeMm : 0.0);
+                    TextLine line = PrintedLine(*face, text, e.sizePt, d.dpiX, d.dpiY,
+                                                e.pitchMm * pxX, ocrLine ? deg.strokeMm : 0.0);
                     const float lineDarkness = ocrLine ? static_cast<float>(deg.inkDarkness) : 1.0f;
                     double penX, baseY;
                     if (e.kind == Element::Kind::OcrbLine && !e.xMm) {
@@ -457,8 +337,20 @@ RenderedDocument DocumentRenderer::Render(const Description& d) {
                         penX = e.xMm.value_or(10.0) * pxX;
                     }
                     baseY = e.yMm ? *e.yMm * pxY : (d.heightMm - 8.0) * pxY;
-                    const int ox = static_cast<int>(std::lround(penX)),
-                              oy = static_cast<int>(std::lround(baseY)) - line.baseline;
+                    int ox = static_cast<int>(std::lround(penX)),
+                        oy = static_cast<int>(std::lround(baseY)) - line.baseline;
+                    // Their characters also take the level's jitter and local
+                    // defects, each line drawing from its own seed.
+                    std::vector<CharPrint> charPrint;
+                    ImageBuffer lineExtras;
+                    if (ocrLine && (deg.defects > 0 || deg.pitchJitterMm > 0.0 ||
+                                    deg.baselineJitterMm > 0.0)) {
+                        Rng lineRng(d.degradation.seed ^ 0x6F63726C696E6573ULL ^
+                                    std::hash<std::string>{}(e.path));
+                        lineExtras = ImageBuffer(W, H);
+                        charPrint = DisturbPrintLine(line, ox, oy, deg, d.dpiX, d.dpiY, lineRng,
+                                                     lineExtras);
+                    }
                     BoxMm b{1e9, 1e9, -1e9, -1e9};
                     for (const auto& cb : line.boxes) {
                         if (cb.right <= cb.left) continue;
@@ -473,6 +365,10 @@ RenderedDocument DocumentRenderer::Render(const Description& d) {
                     checkBand(b, e);
                     PaintCoverage(c.image, line.coverage, ox, oy, e.colour, lineDarkness);
                     AccumulateInk(c.ink, line.coverage, ox, oy, lineDarkness);
+                    if (!lineExtras.Empty()) {
+                        PaintCoverage(c.image, lineExtras, 0, 0, e.colour, lineDarkness);
+                        AccumulateInk(c.ink, lineExtras, 0, 0, lineDarkness);
+                    }
                     if (e.magnetic && isFront && b.bottom > bandTopMm) {
                         const TextLine m = RenderLine(*face, text, e.sizePt, magDpiX, magDpiY,
                                                       e.pitchMm / kMmPerInch * magDpiX);
@@ -488,11 +384,19 @@ RenderedDocument DocumentRenderer::Render(const Description& d) {
                     {
                         // Per character boxes, for scoring a reader character by character.
                         json cb = json::array();
-                        for (const auto& b : line.boxes) {
+                        for (std::size_t i = 0; i < line.boxes.size(); ++i) {
+                            const auto& b = line.boxes[i];
                             if (b.right <= b.left || b.ch > 0x7F) continue;
-                            cb.push_back({{"c", std::string(1, static_cast<char>(b.ch))},
-                                          {"box", BoxJson(ox + b.left, oy + b.top, ox + b.right,
-                                                          oy + b.bottom)}});
+                            json cj = {{"c", std::string(1, static_cast<char>(b.ch))},
+                                       {"box", BoxJson(ox + b.left, oy + b.top, ox + b.right,
+                                                       oy + b.bottom)}};
+                            if (i < charPrint.size()) {
+                                cj["jitter_mm"] =
+                                    json::array({charPrint[i].jitterXMm, charPrint[i].jitterYMm});
+                                if (!charPrint[i].defects.empty())
+                                    cj["defects"] = charPrint[i].defects;
+                            }
+                            cb.push_back(cj);
                         }
                         t["chars"] = cb;
                     }
@@ -529,9 +433,6 @@ RenderedDocument DocumentRenderer::Render(const Description& d) {
                     const double shear = std::tan(deg.skewDeg * M_PI / 180.0) * magDpiX / magDpiY;
                     ImageBuffer extras(W, H);  // spatter, smudges and bridges beside the glyphs
                     const float darkness = static_cast<float>(deg.inkDarkness);
-                    auto jitter = [&](double sd) {
-                        return sd <= 0.0 ? 0.0 : std::clamp(printRng.Normal(), -2.0, 2.0) * sd;
-                    };
                     for (std::size_t i = 0; i < e.text.size(); ++i) {
                         const char ch = e.text[i];
                         json cj = {{"c", std::string(1, ch)}};
@@ -539,8 +440,8 @@ RenderedDocument DocumentRenderer::Render(const Description& d) {
                             chars.push_back(cj);
                             continue;
                         }
-                        const double jx = jitter(deg.pitchJitterMm) / kMmPerInch;
-                        const double jy = jitter(deg.baselineJitterMm) / kMmPerInch;
+                        const double jx = Jitter(printRng, deg.pitchJitterMm) / kMmPerInch;
+                        const double jy = Jitter(printRng, deg.baselineJitterMm) / kMmPerInch;
                         const double cell = x0 + static_cast<double>(i) * pitch + jx;
                         CodelineGlyph g = font.Render(ch, d.dpiX, d.dpiY, deg.strokeMm);
                         const int gx = static_cast<int>(std::lround((cell + g.leftInch) * d.dpiX));

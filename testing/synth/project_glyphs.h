@@ -1,7 +1,8 @@
 // The project's own glyph data (the sources the font databases are built
 // from) as codeline and microperforation fonts of the synthesizer. Test
-// documents normally use independent drawings (the GnuMICR font, the bar
-// drawing of CMC7, the synthesizer's own perforation table); these adapters
+// documents normally use independent drawings (the synthesizer's E13B
+// outlines or a MICR font file, the stroke drawing of CMC7, the
+// synthesizer's own perforation table); these adapters
 // let a description choose "glyphs": "project" to render the very shapes the
 // databases hold, e.g. to separate a recogniser fault from a shape mismatch.
 #pragma once

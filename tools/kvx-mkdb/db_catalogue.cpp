@@ -96,9 +96,15 @@ const std::vector<DataVariant> kE13bSetB = {
     {200, 0.12, 0.06}, {150, 0.09, 0.05}, {250, -0.02, 0.02}, {300, 0.045, 0.02},
 };
 // CMC7 strokes stand 0.15 mm apart at the short gaps: growth beyond about
-// 0.04 mm joins them, and below 300 dpi the gaps close in the 32 x 32 glyph
-// of a character 2.35 mm wide, so the models keep to the range in which all
-// seven strokes and their gap pattern stand.
+// 0.04 mm joins them, so the models keep to the range in which all seven
+// strokes and their gap pattern stand. There are no models below 300 dpi:
+// the recogniser scales every blob to 32 x 32 after binarising it at the
+// scan's own resolution, and at 280 dpi and below a 0.15 mm gap is under
+// 1.7 pixels, so the 50 % ink rule closes one gap or another in every
+// character (tried at 150 to 280 dpi, growth -0.03 to 0 mm: no variant keeps
+// seven strokes in any character). Such a model would be a merged blob that
+// matches any merged character; scans of 100 to 240 dpi are left to the bar
+// reader, which reads the grey column profile at half pixels.
 const std::vector<DataVariant> kCmc7SetA = {
     {300, 0.0, 0.0}, {300, 0.03, 0.02}, {350, 0.0, 0.02}, {400, 0.015, 0.02}, {300, 0.015, 0.03},
 };

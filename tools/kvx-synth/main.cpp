@@ -3,7 +3,7 @@
 //
 //   kvx-synth render [options] DESCRIPTION.json...   render into --out
 //   kvx-synth check DESCRIPTION.json...              validate only
-//   kvx-synth corpus --out DIR [--large] [--seed N] [--dpi N] [--colour]
+//   kvx-synth corpus --out DIR [--large | --per-level N] [--seed N] [--dpi N] [--colour]
 //   kvx-synth measure CORPUS_DIR DB_DIR              nearest-model and matcher tables
 //   kvx-synth trace DOCUMENT.json INDEX              raw magnetic samples around a character
 //   kvx-synth model-sheet FILE.db OUT.png            contact sheet of a database's models
@@ -41,7 +41,8 @@ int Usage() {
         "usage: kvx-synth render [--out DIR] [--dpi N] [--dpi-y N] [--colour|--grey] [--level N]\n"
         "                        [--seed N] [--format png|pnm] [--sides LIST] DESCRIPTION.json...\n"
         "       kvx-synth check DESCRIPTION.json...\n"
-        "       kvx-synth corpus --out DIR [--large] [--seed N] [--dpi N] [--colour]\n"
+        "       kvx-synth corpus --out DIR [--large | --per-level N] [--seed N] [--dpi N] "
+        "[--colour]\n"
         "       kvx-synth measure CORPUS_DIR DB_DIR\n"
         "       kvx-synth trace DOCUMENT.json INDEX\n"
         "       kvx-synth model-sheet FILE.db OUT.png\n"
@@ -90,7 +91,7 @@ int Run(int argc, char** argv) {
     std::string out = ".";
     json overrides = json::object();
     bool large = false, colourFlag = false;
-    long long seed = -1, dpi = 0;
+    long long seed = -1, dpi = 0, perLevel = 0;
     std::vector<std::string> files;
     for (int i = 2; i < argc; ++i) {
         const std::string a = argv[i];
@@ -121,6 +122,8 @@ int Run(int argc, char** argv) {
             overrides["scan"]["sides"] = list;
         } else if (a == "--large") {
             large = true;
+        } else if (a == "--per-level") {
+            perLevel = ParseNumber(a, value(), 1, 1000);
         } else if (!a.empty() && a[0] == '-') {
             throw UsageError("unknown option " + a);
         } else {
@@ -132,6 +135,7 @@ int Run(int argc, char** argv) {
         CorpusOptions options;
         options.dir = out;
         options.large = large;
+        options.perLevel = static_cast<int>(perLevel);
         if (seed >= 0) options.seed = static_cast<std::uint64_t>(seed);
         if (dpi > 0) options.dpi = static_cast<int>(dpi);
         options.colour = colourFlag;

@@ -12,11 +12,13 @@
 #include "ocr/glyph_normalise.h"
 #include "testing/synth/codeline_font.h"
 #include "testing/synth/corpus_reader.h"
+#include "testing/synth/e13b_outlines.h"
 #include "testing/synth/font_render.h"
 #include "testing/synth/image_io.h"
 #include "testing/synth/magnetic_ink.h"
 #include "testing/synth/project_glyphs.h"
 #include "testing/synth/synth_error.h"
+#include "testing/synth/template_match.h"
 
 namespace kovran::synth {
 
@@ -33,120 +35,6 @@ std::vector<ocr::FontModel> LoadModels(const std::string& dbDir,
         all.insert(all.end(), r.models.begin(), r.models.end());
     }
     return all;
-}
-
-// Otsu's threshold over the grey values of a box (ink is dark).
-int OtsuThreshold(const ImageBuffer& img, int l, int t, int r, int b) {
-    long hist[256] = {};
-    long n = 0;
-    for (int y = t; y < b; ++y)
-        for (int x = l; x < r; ++x) {
-            ++hist[img.At(x, y)];
-            ++n;
-        }
-    if (n == 0) return 128;
-    double sum = 0;
-    for (int i = 0; i < 256; ++i) sum += static_cast<double>(i) * hist[i];
-    double sumB = 0, best = -1;
-    long wB = 0;
-    int thr = 128;
-    for (int i = 0; i < 256; ++i) {
-        wB += hist[i];
-        if (wB == 0) continue;
-        const long wF = n - wB;
-        if (wF == 0) break;
-        sumB += static_cast<double>(i) * hist[i];
-        const double mB = sumB / wB, mF = (sum - sumB) / wF;
-        const double between = static_cast<double>(wB) * wF * (mB - mF) * (mB - mF);
-        if (between > best) {
-            best = between;
-            thr = i + 1;
-        }
-    }
-    return thr;
-}
-
-// The glyph of one character: its true box (as scanned), binarised at the
-// box's Otsu threshold, tightened to the ink, normalised.
-std::optional<ocr::NormalisedGlyph> GlyphOf(const ImageBuffer& img, const json& box) {
-    const int l = std::max(0, box[0].get<int>() - 1), t = std::max(0, box[1].get<int>() - 1);
-    const int r = std::min(img.Width(), box[2].get<int>() + 1);
-    const int b = std::min(img.Height(), box[3].get<int>() + 1);
-    if (r - l < 2 || b - t < 2) return std::nullopt;
-    const int thr = OtsuThreshold(img, l, t, r, b);
-    ocr::GlyphBox ink{b, r, -1, -1};
-    for (int y = t; y < b; ++y)
-        for (int x = l; x < r; ++x)
-            if (img.At(x, y) < thr) {
-                ink.top = std::min(ink.top, y);
-                ink.left = std::min(ink.left, x);
-                ink.bottom = std::max(ink.bottom, y);
-                ink.right = std::max(ink.right, x);
-            }
-    if (ink.bottom < 0) return std::nullopt;
-    return ocr::NormaliseGlyph(img.View(), ink, ocr::InkRule{thr});
-}
-
-// The template matcher's decision for one glyph (distance limits, reference
-// distance, confidences, acceptance): the character or '?' for a reject.
-struct MatcherRules {
-    int maxDistance = 409;
-    ocr::DistanceLimits limits{140, 50};
-    int referenceCap = 0;  // 0: none
-    int acceptance = 40;
-};
-
-char Match(const ocr::NormalisedGlyph& g, const std::vector<ocr::FontModel>& models,
-           const MatcherRules& rules) {
-    const bool thin = g.box.Width() <= 3;
-    ocr::DistanceLimits ref = rules.limits;
-    ref.band *= thin ? 3 : 2;
-    ref.cell *= thin ? 3 : 2;
-    ocr::DistanceLimits lim = rules.limits;
-    if (thin) {
-        lim.band *= 2;
-        lim.cell *= 2;
-    }
-    int R = ocr::GlyphDistance(g.glyph, ocr::Glyph32{}, ref);
-    if (rules.referenceCap > 0) R = std::min(R, rules.referenceCap);
-    int best = 1 << 30, second = 1 << 30;
-    char bestC = 0, secondC = 0;
-    for (const ocr::FontModel& m : models) {
-        int D = ocr::GlyphDistance(g.glyph, m.glyph, lim);
-        if (D > rules.maxDistance) continue;
-        if (D > R) D = 5 * D - 4 * R;
-        const char c = static_cast<char>(m.code);
-        if (D < best) {
-            if (bestC != c) {
-                second = best;
-                secondC = bestC;
-            }
-            best = D;
-            bestC = c;
-        } else if (c != bestC && D < second) {
-            second = D;
-            secondC = c;
-        }
-    }
-    if (bestC == 0) return '?';
-    auto conf = [](int D) { return 100 - std::min(D / 5, 99); };
-    const int c1 = conf(best), c2 = secondC ? conf(second) : 0;
-    if (c1 < rules.acceptance) return '?';
-    if (c1 >= 30 && (c2 == 0 || c1 - c2 >= 3)) return bestC;
-    return '?';
-}
-
-char Nearest(const ocr::Glyph32& g, const std::vector<ocr::FontModel>& models) {
-    int best = 1 << 30;
-    char c = '?';
-    for (const ocr::FontModel& m : models) {
-        const int d = ocr::GlyphDistance(g, m.glyph);
-        if (d < best) {
-            best = d;
-            c = static_cast<char>(m.code);
-        }
-    }
-    return c;
 }
 
 struct Tally {
@@ -167,6 +55,7 @@ void MeasureCorpus(const std::string& dir, const std::string& dbDir) {
         {"OCR-B", LoadModels(dbDir, {"ocrbA04.db"})},
     };
     std::map<std::pair<std::string, int>, Tally> nearest;  // font, level
+    std::map<std::pair<std::string, int>, Tally> byDpi;    // font, horizontal resolution
     std::map<int, Tally> matcher, matcherUnder;            // level (E13B)
     std::map<std::pair<int, char>, Tally> matcherChar;     // level, character
     std::map<std::pair<char, char>, long> confusions;      // truth, read (E13B misreads)
@@ -189,16 +78,22 @@ void MeasureCorpus(const std::string& dir, const std::string& dbDir) {
         if (!doc.front) continue;
         ImageBuffer img = doc.front->Channels() == 1 ? *doc.front : ToGrey(*doc.front);
         const json& truth = *doc.truth;
+        const int dpiX = static_cast<int>(std::lround(truth.value("dpi_x", 0.0)));
         auto score = [&](const std::string& font, const json& chars, bool matcherToo) {
             for (const json& c : chars) {
                 const std::string s = c.value("c", std::string(" "));
                 if (s == " " || !c.contains("box_scan")) continue;
                 const char want = s[0];
-                const auto g = GlyphOf(img, c["box_scan"]);
+                const json& bx = c["box_scan"];
+                const auto g = GlyphOfBox(img.View(), TrueBox{bx[0].get<int>(), bx[1].get<int>(),
+                                                              bx[2].get<int>(), bx[3].get<int>()});
                 Tally& t = nearest[{font, entry.level}];
                 ++t.n;
-                const char near = g ? Nearest(g->glyph, dbs[font]) : '?';
+                const char near = g ? NearestModel(g->glyph, dbs[font]) : '?';
                 if (near == want) ++t.right;
+                Tally& td = byDpi[{font, dpiX}];
+                ++td.n;
+                if (near == want) ++td.right;
                 if (font == "CMC7") {
                     Tally& cc = cmc7Char[{entry.level, want}];
                     ++cc.n;
@@ -229,7 +124,7 @@ void MeasureCorpus(const std::string& dir, const std::string& dbDir) {
                 const bool under = c.value("under_intrusion", false);
                 Tally& m = under ? matcherUnder[entry.level] : matcher[entry.level];
                 Tally& mc = matcherChar[{entry.level, want}];
-                const char got = g ? Match(*g, dbs[font], e13b) : '?';
+                const char got = g ? MatchGlyph(*g, dbs[font], e13b) : '?';
                 ++m.n;
                 if (!under) ++mc.n;
                 if (got == want) {
@@ -268,6 +163,11 @@ void MeasureCorpus(const std::string& dir, const std::string& dbDir) {
         }
         std::printf("\n");
     }
+    std::printf("\nNearest model right, by horizontal resolution (share, characters):\n\n");
+    std::printf("| font | dpi | right |\n|---|---|---|\n");
+    for (const auto& [key, t] : byDpi)
+        std::printf("| %s | %d | %.1f %% (%ld) |\n", key.first.c_str(), key.second,
+                    100.0 * t.right / std::max(1L, t.n), t.n);
     std::printf(
         "\nCMC7 nearest model per character (share right, characters), by level:\n\n| char |");
     for (int level = 0; level <= 4; ++level) std::printf(" L%d |", level);
@@ -386,8 +286,11 @@ void WriteDrawingSheet(const std::string& drawing, double dpi, const std::string
         font = MakeCmc7Font(fonts, Cmc7Geometry{});
     } else if (drawing == "cmc7-project") {
         font = MakeProjectCodelineFont("cmc7");
-    } else if (drawing == "e13b" || drawing == "e13b-project") {
-        font = MakeProjectCodelineFont("e13b", drawing == "e13b" ? 0.05 : 0.0);
+    } else if (drawing == "e13b") {
+        font = MakeE13bOutlineFont();
+        chars = "0123456789:=<;";
+    } else if (drawing == "e13b-project") {
+        font = MakeProjectCodelineFont("e13b");
         chars = "0123456789:=<;";
     } else {
         throw SynthError("unknown drawing " + drawing +

@@ -14,6 +14,7 @@
 #include "testing/synth/degradation.h"
 #include "testing/synth/description.h"
 #include "testing/synth/document_renderer.h"
+#include "testing/synth/e13b_outlines.h"
 #include "testing/synth/image_io.h"
 #include "testing/synth/magnetic_ink.h"
 #include "testing/synth/project_glyphs.h"
@@ -296,11 +297,66 @@ TEST(PrintDefects, OcrLinesCarryThePrintWeightAndDarkness) {
     }
 }
 
+TEST(PrintDefects, OcrLinesCarryJitterAndLocalDefects) {
+    // The characters of the OCR-A and OCR-B lines move by their own pitch
+    // and baseline jitter and take the level's local defects, as the
+    // codeline's do; both are in the ground truth, and the boxes follow.
+    SynthFontLibrary fonts;
+    DocumentRenderer renderer(fonts);
+    json j = PaymentFormDescription(0, 0, 21);
+    j["scan"] = {{"dpi", 300}, {"sides", json::array({"front"})}};
+    const RenderedDocument clean = renderer.Render(ParseDescription(j));
+    j["degradation"]["pitch_jitter_mm"] = 0.1;
+    j["degradation"]["baseline_jitter_mm"] = 0.1;
+    j["degradation"]["defects"] = 3;
+    const RenderedDocument a = renderer.Render(ParseDescription(j));
+    auto lines = [](const RenderedDocument& doc) {
+        std::map<std::string, json> out;
+        for (const auto& el : (*doc.truth)["front"]) {
+            const std::string font = el.value("font", std::string());
+            if (el.contains("chars") && (font == "OCRA" || font == "OCR B"))
+                out[font] = el["chars"];
+        }
+        return out;
+    };
+    const auto before = lines(clean), after = lines(a);
+    ASSERT_EQ(after.size(), 2u);
+    for (const auto& [font, chars] : after) {
+        SCOPED_TRACE(font);
+        ASSERT_EQ(chars.size(), before.at(font).size());
+        int defects = 0, moved = 0;
+        for (std::size_t i = 0; i < chars.size(); ++i) {
+            const json& c = chars[i];
+            ASSERT_TRUE(c.contains("jitter_mm"));
+            if (c.contains("defects")) defects += static_cast<int>(c["defects"].size());
+            // The box moved by the recorded jitter (whole pixels at 300 dpi).
+            const json& b0 = before.at(font)[i]["box"];
+            const int dx = c["box"][0].get<int>() - b0[0].get<int>();
+            const int dy = c["box"][1].get<int>() - b0[1].get<int>();
+            EXPECT_NEAR(dx, c["jitter_mm"][0].get<double>() * 300 / 25.4, 0.51) << i;
+            EXPECT_NEAR(dy, c["jitter_mm"][1].get<double>() * 300 / 25.4, 0.51) << i;
+            if (dx != 0 || dy != 0) ++moved;
+            // The character's ink is inside its box.
+            double inBox = 0;
+            for (int y = c["box"][1]; y < c["box"][3].get<int>(); ++y)
+                for (int x = c["box"][0]; x < c["box"][2].get<int>(); ++x)
+                    inBox += 255 - a.front->At(x, y);
+            if (!c.contains("defects") && c["c"] != " ") {
+                EXPECT_GT(inBox, 0) << i;
+            }
+        }
+        EXPECT_EQ(defects, 3);
+        EXPECT_GT(moved, static_cast<int>(chars.size()) / 3);
+    }
+    // Seeded: the same description gives the same page.
+    EXPECT_EQ(PixelBytes(*renderer.Render(ParseDescription(j)).front), PixelBytes(*a.front));
+}
+
 TEST(E13bDrawing, DefaultPrintHasRoundedCorners) {
-    // The default E13B of the test documents is not the databases' sharp
-    // drawing: its corners are rounded as printed toner leaves them.
-    const auto sharp = MakeProjectCodelineFont("e13b", 0.0);
-    const auto printed = MakeProjectCodelineFont("e13b", 0.05);
+    // The default E13B of the test documents has its corners rounded as
+    // printed toner leaves them.
+    const auto sharp = MakeE13bOutlineFont(0.0);
+    const auto printed = MakeE13bOutlineFont();
     const CodelineGlyph a = sharp->Render('0', 600, 600);
     const CodelineGlyph b = printed->Render('0', 600, 600);
     auto ink = [](const ImageBuffer& cov) {
