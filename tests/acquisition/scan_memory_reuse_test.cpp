@@ -32,6 +32,13 @@ constexpr std::size_t kLongStreamLines = 3800;
 
 class MemoryReuse : public PipelineTest {
   protected:
+    // Long documents stream slowly under the sanitizers: the scan's time
+    // limit (parameter 103, seconds) leaves them room.
+    sim::SimulatedScanner& Open(const sim::DeviceProfile& p) {
+        sim::SimulatedScanner& scanner = PlugAndOpen(p);
+        EXPECT_EQ(KVXSetParameter(103, 300), KVX_OK) << LogBytes();
+        return scanner;
+    }
     static const ImageRecord& Next(int side) {
         return acquisition::Images().nextImg[static_cast<std::size_t>(side)];
     }
@@ -70,7 +77,7 @@ TEST_F(MemoryReuse, TheNextImagesTakeTheFreedMemoryWhiteAndAShortDocumentKeepsNo
     sim::DeviceProfile p = Profile();
     p.feeder.push_back(Document(kLongW, kDocH, false, 0, 0.8).document);
     p.feeder.push_back(Document(kShortW, kDocH, false, 1, -1.5).document);
-    sim::SimulatedScanner& scanner = PlugAndOpen(p);
+    sim::SimulatedScanner& scanner = Open(p);
 
     ASSERT_EQ(KVXImgCreate(handle, 300, 300), KVX_OK) << LogBytes();
     ASSERT_EQ(KVXImgScan1(handle, nullptr, nullptr, nullptr, 0), KVX_OK) << LogBytes();
@@ -105,7 +112,7 @@ TEST_F(MemoryReuse, TheNextImagesTakeTheFreedMemoryWhiteAndAShortDocumentKeepsNo
 TEST_F(MemoryReuse, OtherGeometryOrMoreLinesTakeOtherMemoryAndScan) {
     sim::DeviceProfile p = Profile();
     for (int i = 0; i < 3; ++i) p.feeder.push_back(Document(kShortW, kDocH, i == 1, i, 0).document);
-    PlugAndOpen(p);
+    Open(p);
     ShortBuffers();
 
     ASSERT_EQ(KVXImgCreate(handle, 300, 300), KVX_OK) << LogBytes();
@@ -155,7 +162,7 @@ TEST_F(MemoryReuse, TheFeedersNextSetKeepsNothingOfTheDocumentBeforeIt) {
     sim::DeviceProfile p = Profile();
     p.feeder.push_back(Document(kLongW, kDocH, false, 0, 0).document);
     for (int i = 1; i < 3; ++i) p.feeder.push_back(Document(kShortW, kDocH, false, i, 0).document);
-    PlugAndOpen(p);
+    Open(p);
     ASSERT_EQ(KVXSetParameter(30, 1), KVX_OK) << LogBytes();
     ASSERT_EQ(KVXImgCreate(handle, 300, 300), KVX_OK) << LogBytes();
     // The long document into one set, then the first short one into the
@@ -174,7 +181,7 @@ TEST_F(MemoryReuse, TheFeedersNextSetKeepsNothingOfTheDocumentBeforeIt) {
 TEST_F(MemoryReuse, ACancelledReadLeavesNothingInTheNextImages) {
     sim::DeviceProfile p = Profile();
     p.feeder.push_back(Document(kLongW, kDocH, false, 0, 0).document);
-    sim::SimulatedScanner& scanner = PlugAndOpen(p);
+    sim::SimulatedScanner& scanner = Open(p);
     scanner.Inject(sim::RateLimit{.bytesPerSecond = 8u << 20});
     ASSERT_EQ(KVXImgCreate(handle, 300, 300), KVX_OK) << LogBytes();
     std::int16_t status = 0;
