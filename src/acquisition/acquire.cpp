@@ -1,7 +1,6 @@
 #include "acquisition/acquire.h"
 
 #include <algorithm>
-#include <cstring>
 #include <memory>
 #include <thread>
 #include <vector>
@@ -31,8 +30,6 @@ constexpr std::int64_t kMoveExtraMs = 10;
 constexpr std::int64_t kCalibrationExtraMs = 5000;
 constexpr unsigned kAcqWaitLimitMs = 4000;
 constexpr unsigned kCorWaitLimitMs = 120000;
-constexpr std::uint8_t kArrivalMark = 255;
-constexpr std::size_t kArrivalByte2 = 3;
 constexpr unsigned kConfirmDocumentMs = 300;
 constexpr std::uint32_t kEnableDevice = 9;
 constexpr std::size_t kMovementScratch = 1024;
@@ -102,15 +99,30 @@ std::size_t RoundUp(std::size_t v, std::size_t unit) {
     return unit == 0 ? v : (v + unit - 1) / unit * unit;
 }
 
-// Marks every raw line not yet arrived: the correction thread takes a line
-// as arrived once bytes 0 and 3 are no longer 255.
-void MarkRawLines(std::uint8_t* raw, std::size_t length, std::size_t lineLength) {
-    std::memset(raw, 0, length);
-    if (lineLength <= kArrivalByte2) return;
-    for (std::size_t at = 0; at + kArrivalByte2 < length; at += lineLength) {
-        raw[at] = kArrivalMark;
-        raw[at + kArrivalByte2] = kArrivalMark;
-    }
+// Notes in the working set's memory how far this acquisition wrote: the
+// raw stream into the front's lines, the planar lines of each side split
+// from the lines received, and the magnetic samples.
+void NoteStreamWrites(ImageSet& work, const StreamState& stream, const CorrectionBlock& cor) {
+    ImageRecord& front = work[kFront];
+    const std::size_t touched = stream.touchedBytes.load(std::memory_order_acquire);
+    if (front.alloc && front.write != nullptr)
+        front.alloc->NoteWritten(static_cast<std::size_t>(front.write - front.alloc->Bytes()) +
+                                 touched);
+    const std::size_t received = stream.receivedBytes.load(std::memory_order_acquire);
+    const std::size_t lines = received / std::max<std::size_t>(cor.rawLineLength, 1) + 1;
+    for (const ImageRecord& r : work)
+        if (r.alloc && r.data != nullptr)
+            r.alloc->NoteWritten(static_cast<std::size_t>(r.data - r.alloc->Bytes()) +
+                                 lines * r.stride);
+    if (cor.cmc7 != nullptr && Images().cmc7)
+        Images().cmc7->NoteWritten(cor.cmc7Samples.load(std::memory_order_acquire));
+}
+
+// A post-processing that failed may have left lines its records no longer
+// describe: the whole memory counts as written.
+void NoteAllWritten(const ImageSet& work) {
+    for (const ImageRecord& r : work)
+        if (r.alloc) r.alloc->NoteWritten(r.alloc->Capacity());
 }
 
 }  // namespace
@@ -264,7 +276,6 @@ KVXResult RunAcquisitionThreads(ImageSet& work, const AcquireCall& call) {
                                    .direction = call.direction,
                                    .secondPart = images.secondPart});
     stream.documentComplete.store(true);
-    if (transfer != 0 && !Moving(call.purpose)) MarkRawLines(front.write, transfer, rawLine);
 
     PublishActiveStream(state, &stream);
     struct ForgetStream {
@@ -315,6 +326,7 @@ KVXResult RunAcquisitionThreads(ImageSet& work, const AcquireCall& call) {
              joinOk;
     // The pipe is no longer read once the threads are joined.
     bulk.reset();
+    if (!Moving(call.purpose)) NoteStreamWrites(work, stream, cor);
 
     if (StopRequested() && call.purpose != AcqPurpose::MoveByTime) return KVX_ERR_ABORTED;
 
@@ -334,7 +346,12 @@ KVXResult RunAcquisitionThreads(ImageSet& work, const AcquireCall& call) {
         const std::int32_t last = LastResult();
         return last < 0 ? last : KVX_ERR_GENERIC;
     }
-    return PostProcess(work, call, stream.documentComplete.load());
+    const KVXResult processed = PostProcess(work, call, stream.documentComplete.load());
+    if (processed < 0)
+        NoteAllWritten(work);
+    else
+        NoteRecordLines(work);
+    return processed;
 }
 
 KVXResult AcquireImg(const AcquireCall& call) {

@@ -35,6 +35,11 @@ struct StreamState {
     // Bytes of raw lines received so far; only whole lines below it are
     // complete.
     std::atomic<std::size_t> receivedBytes{0};
+    // Bytes from the start of the target the device may have written:
+    // the received ones, and the whole of any read that failed or was
+    // cancelled (its bytes may have landed without being counted). Set by
+    // the acquisition thread before it ends.
+    std::atomic<std::size_t> touchedBytes{0};
     // False when the last read left more than an inch of its block empty.
     std::atomic<bool> documentComplete{true};
     // The sequence thread stopped the acquisition or reported an error.

@@ -1,7 +1,6 @@
 // The continuous feeder: while the host reads the current document, a
 // background acquisition takes the next one into the other record set.
 #include <algorithm>
-#include <cstring>
 #include <utility>
 
 #include "acquisition/acquire.h"
@@ -32,10 +31,12 @@ bool NextBuffersExist() {
     return next[kFront].alloc != nullptr && next[kFront].alloc != Images().myImg[kFront].alloc;
 }
 
+// The next set holds the document before the current one: white again
+// where it was written (noted before its records take the new geometry).
 void WhitenNext() {
     ImageSet& next = Images().nextImg;
     for (ImageRecord& r : next)
-        if (r.alloc && r.allocSize > 0) std::memset(r.alloc->Bytes(), 0xFF, r.alloc->Size());
+        if (r.alloc && r.allocSize > 0) r.alloc->Renew(r.alloc->Size());
 }
 
 // The next set takes the current settings with the geometry the
@@ -117,6 +118,7 @@ KVXResult ADFAcq(int height) {
     }
     const std::uint32_t present = device::kStatusDocumentAtInput | device::kStatusPhotocell;
     if (StopRequested() || (device::ReadStatus() & present) == 0) return result;
+    NoteRecordLines(images.nextImg);
     CopyGeometryToNext();
     WhitenNext();
     images.feederThreadRunning.store(true);

@@ -16,19 +16,37 @@
 namespace kovran {
 
 // One allocation of image lines, filled with white.
+//
+// An allocation can serve the next images of a host that frees and creates
+// them per document: it keeps how far its bytes may have been written since
+// it was last white, so that only that part is whitened again. Whoever
+// writes into the lines notes how far (NoteWritten); a write not noted
+// would show in the next images.
 class ImageMemory {
   public:
     // Null when the memory is not there (the caller reports it).
     static std::shared_ptr<ImageMemory> Allocate(std::size_t bytes);
 
     std::uint8_t* Bytes() { return bytes_.get(); }
+    // The bytes of the current use; the allocation may be larger.
     std::size_t Size() const { return size_; }
+    std::size_t Capacity() const { return capacity_; }
+
+    // Bytes from the start that may no longer be white.
+    std::size_t Written() const { return written_; }
+    void NoteWritten(std::size_t end) {
+        if (end > written_) written_ = end < capacity_ ? end : capacity_;
+    }
+    // White again for a new use of `bytes` (at most the capacity).
+    void Renew(std::size_t bytes);
 
   private:
     ImageMemory(std::unique_ptr<std::uint8_t[]> bytes, std::size_t size)
-        : bytes_(std::move(bytes)), size_(size) {}
+        : bytes_(std::move(bytes)), size_(size), capacity_(size) {}
     std::unique_ptr<std::uint8_t[]> bytes_;
     std::size_t size_ = 0;
+    std::size_t capacity_ = 0;
+    std::size_t written_ = 0;
 };
 
 // No skew angle measured yet.

@@ -20,6 +20,12 @@ std::shared_ptr<ImageMemory> ImageMemory::Allocate(std::size_t bytes) {
     return std::shared_ptr<ImageMemory>(new ImageMemory(std::move(memory), bytes));
 }
 
+void ImageMemory::Renew(std::size_t bytes) {
+    std::memset(bytes_.get(), 0xFF, written_);
+    written_ = 0;
+    size_ = std::min(bytes, capacity_);
+}
+
 namespace acquisition {
 namespace {
 
@@ -56,6 +62,31 @@ void ClearSet(ImageSet& set) {
     for (ImageRecord& r : set) r = ImageRecord{};
 }
 
+// White memory for `bytes`: the smallest kept allocation that holds them,
+// else a fresh one. Kept allocations too small for it are given back first,
+// so that a larger creation does not hold both.
+std::shared_ptr<ImageMemory> TakeMemory(std::size_t bytes) {
+    std::vector<std::shared_ptr<ImageMemory>>& spare = Images().spare;
+    auto best = spare.end();
+    for (auto it = spare.begin(); it != spare.end(); ++it)
+        if ((*it)->Capacity() >= bytes &&
+            (best == spare.end() || (*it)->Capacity() < (*best)->Capacity()))
+            best = it;
+    if (best != spare.end()) {
+        std::shared_ptr<ImageMemory> memory = std::move(*best);
+        spare.erase(best);
+        memory->Renew(bytes);
+        return memory;
+    }
+    std::erase_if(spare, [bytes](const auto& m) { return m->Capacity() < bytes; });
+    return ImageMemory::Allocate(bytes);
+}
+
+void AddUnique(std::vector<std::shared_ptr<ImageMemory>>& out,
+               const std::shared_ptr<ImageMemory>& memory) {
+    if (memory && std::find(out.begin(), out.end(), memory) == out.end()) out.push_back(memory);
+}
+
 // The rear and backlight of a single-stream device look into the front's
 // lines and keep its memory alive.
 void PointViewsIntoFront(ImageSet& set) {
@@ -83,7 +114,7 @@ bool AllocateRecord(ImageRecord& r, std::int32_t capacityLines, std::size_t stri
         lines * (static_cast<std::int64_t>(r.stride) + static_cast<std::int64_t>(stripWidth));
     const std::int64_t lead = firmware >= kFirmwareWithLead ? r.stride : 0;
     if (bytes + lead > std::numeric_limits<std::int32_t>::max()) return false;
-    auto memory = ImageMemory::Allocate(static_cast<std::size_t>(bytes + lead));
+    auto memory = TakeMemory(static_cast<std::size_t>(bytes + lead));
     if (!memory) return false;
     r.alloc = std::move(memory);
     r.allocSize = static_cast<std::int32_t>(bytes);
@@ -153,10 +184,38 @@ ImagesRecord& Images() {
 
 void FreeImages() {
     ImagesRecord& images = Images();
+    std::vector<std::shared_ptr<ImageMemory>> freed;
+    for (const ImageSet* set : {&images.myImg, &images.nextImg}) {
+        // What was made of the lines after the scan lies where the records
+        // now say.
+        NoteRecordLines(*set);
+        for (const ImageRecord& r : *set) AddUnique(freed, r.alloc);
+    }
+    AddUnique(freed, images.cmc7);
     images.cmc7.reset();
     ClearSet(images.myImg);
     ClearSet(images.nextImg);
     images.capacity = {};
+    // Memory a reader's copy of a record still holds is not ours to reuse.
+    for (std::shared_ptr<ImageMemory>& m : freed)
+        if (m.use_count() == 1) images.spare.push_back(std::move(m));
+}
+
+void ReleaseImages() {
+    FreeImages();
+    Images().spare.clear();
+}
+
+void NoteRecordLines(const ImageSet& set) {
+    for (const ImageRecord& r : set) {
+        // Records straight from the creation describe lines not yet
+        // written: only a scan's records (processed or completed) count.
+        if (!r.alloc || r.data == nullptr || !(r.processed || r.completed || r.deskewed)) continue;
+        const std::uint8_t* begin = r.alloc->Bytes();
+        if (r.data < begin || r.data > begin + r.alloc->Capacity()) continue;
+        const std::size_t lines = static_cast<std::size_t>(std::max<int>(r.top, 0)) + r.Height;
+        r.alloc->NoteWritten(static_cast<std::size_t>(r.data - begin) + lines * r.stride);
+    }
 }
 
 void ComputeHeights(int height) {
@@ -203,7 +262,7 @@ bool InitMyImg() {
 
     auto fail = [&] {
         LogValue("GetLastError", platform::LastSystemError());
-        FreeImages();
+        ReleaseImages();
         LogText("InitMyImg - memory allocation failed");
         SetLastResult(KVX_ERR_OUT_OF_MEMORY);
         return false;
@@ -255,7 +314,7 @@ bool InitMyImg() {
         const std::int64_t lines =
             std::max(images.myImg[kFront].Height, images.myImg[kRear].Height);
         const std::int64_t bytes = lines * static_cast<std::int64_t>(stripWidth) * 2;
-        images.cmc7 = bytes > 0 ? ImageMemory::Allocate(static_cast<std::size_t>(bytes)) : nullptr;
+        images.cmc7 = bytes > 0 ? TakeMemory(static_cast<std::size_t>(bytes)) : nullptr;
         if (bytes > 0 && !images.cmc7) {
             LogPair("err - ", "set CMC7 buffer with invalid memory allocation");
             return fail();
@@ -266,6 +325,8 @@ bool InitMyImg() {
         PointViewsIntoFront(images.myImg);
         if (ordinary) PointViewsIntoFront(images.nextImg);
     }
+    // What these images did not take is not kept beyond them.
+    images.spare.clear();
     return true;
 }
 
@@ -330,6 +391,7 @@ ImageHooks MakeImageHooks() {
     return {.secondPart = &SecondPart,
             .prepareStamp = nullptr,
             .freeImages = &FreeImages,
+            .releaseImages = &ReleaseImages,
             .buildImages = &BuildImages,
             .openDefaults = &OpenDefaults};
 }

@@ -7,6 +7,7 @@
 #include <atomic>
 #include <cstdint>
 #include <memory>
+#include <vector>
 
 #include "acquisition/image_record.h"
 #include "device/acq_mode.h"
@@ -19,6 +20,11 @@ struct ImagesRecord {
     // Magnetic head samples of a scan with the CMC7 strip.
     std::shared_ptr<ImageMemory> cmc7;
     std::array<std::int32_t, 3> capacity{};  // bytes reserved per side
+    // The memory of the images last freed, kept for the next ones: a host
+    // frees and creates the images for every document, and fresh memory
+    // costs its page faults and a whole whitening each time. Given back at
+    // the close, by a creation that does not use it, and at unload.
+    std::vector<std::shared_ptr<ImageMemory>> spare;
     // The longest document accepted, in lines at 150 dpi.
     std::int32_t maxHeight150 = 2048;
     // Margins in lines handed to the acquisition: after the start of the
@@ -51,7 +57,15 @@ namespace acquisition {
 ImagesRecord& Images();
 
 // Every buffer of both sets and the CMC7 buffer freed, the records cleared.
+// Memory that nothing else holds is kept for the next images.
 void FreeImages();
+
+// FreeImages, and the kept memory given back too.
+void ReleaseImages();
+
+// Notes in the records' memory the lines they describe, for what was
+// written there after the acquisition (deskew, crop, stretch).
+void NoteRecordLines(const ImageSet& set);
 
 // Margins and heights of the records for a wanted height in lines.
 void ComputeHeights(int height);

@@ -77,16 +77,21 @@ class Stream {
     // Cancels what is pending and reaps it, so that the buffer is no longer
     // written once the thread ends.
     void Abort();
+    // Bytes of the target the device may have written.
+    std::size_t Touched() const { return std::max(touched_, received_); }
 
   private:
     enum class Queued { Ok, Failed };
     Queued Queue(char label);
     std::size_t NextLength() const;
     void Publish(std::size_t n);
+    // The read just queued ended without a count of what it wrote.
+    void Uncounted() { touched_ = std::max(touched_, received_ + length_); }
 
     AcqBlock& b_;
     const Protocol& p_;
     std::size_t received_ = 0;
+    std::size_t touched_ = 0;
     std::size_t length_ = 0;
     BulkTransferId id_ = 0;
     bool pending_ = false;
@@ -167,6 +172,7 @@ void Stream::Publish(std::size_t n) {
 void Stream::Abort() {
     device::CancelPipe(b_.device, BulkPipe::In);
     if (!pending_) return;
+    Uncounted();
     std::size_t n = 0;
     b_.device->WaitBulk(id_, &n, kReapMs);
     pending_ = false;
@@ -223,7 +229,10 @@ bool Stream::Run() {
             platform::Sleep(pollMs);
             continue;
         }
-        if (r != platform::kErrorSuccess) pending_ = false;
+        if (r != platform::kErrorSuccess) {
+            pending_ = false;
+            Uncounted();
+        }
         if (r == platform::kErrorNotReady) {
             if (notReady == 0) LogText("ERROR_NOT_READY - retry");
             if (++notReady > kNotReadyRetries) {
@@ -292,6 +301,7 @@ void RunThread(AcqBlock* block, const Protocol& p) {
         ok = stream.Run();
         EndOfAcquisition(*block, ok ? EndKind::Normal : EndKind::Aborted);
         stream.Abort();
+        s.touchedBytes.store(stream.Touched(), std::memory_order_release);
     }
     s.endFlag.store(true);
     if (!ok) s.acq.error.store(true);

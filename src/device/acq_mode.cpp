@@ -18,6 +18,7 @@ namespace {
 std::atomic<bool (*)(int, bool*)> g_secondPart{nullptr};
 std::atomic<bool (*)()> g_prepareStamp{nullptr};
 std::atomic<void (*)()> g_freeImages{nullptr};
+std::atomic<void (*)()> g_releaseImages{nullptr};
 std::atomic<bool (*)(int)> g_buildImages{nullptr};
 std::atomic<void (*)()> g_openDefaults{nullptr};
 
@@ -32,6 +33,7 @@ void InstallImageHooks(const ImageHooks& hooks) {
     g_secondPart.store(hooks.secondPart);
     g_prepareStamp.store(hooks.prepareStamp);
     g_freeImages.store(hooks.freeImages);
+    g_releaseImages.store(hooks.releaseImages);
     g_buildImages.store(hooks.buildImages);
     g_openDefaults.store(hooks.openDefaults);
 }
@@ -40,6 +42,7 @@ ImageHooks InstalledImageHooks() {
     return {.secondPart = g_secondPart.load(),
             .prepareStamp = g_prepareStamp.load(),
             .freeImages = g_freeImages.load(),
+            .releaseImages = g_releaseImages.load(),
             .buildImages = g_buildImages.load(),
             .openDefaults = g_openDefaults.load()};
 }

@@ -82,6 +82,9 @@ struct ImageHooks {
     // Frees every image buffer of both record sets and the CMC7 buffer and
     // clears the records.
     void (*freeImages)() = nullptr;
+    // The same, and the memory kept for the next images given back too
+    // (the device is closed).
+    void (*releaseImages)() = nullptr;
     // Geometry into the records, margins and heights, InitMyImg and
     // SetImgSize; the outcome of InitMyImg.
     bool (*buildImages)(int height) = nullptr;

@@ -54,7 +54,11 @@ void CheckDefaultColour() {
 }
 
 void FreeImageBuffers() {
-    if (const auto hook = InstalledImageHooks().freeImages) hook();
+    const ImageHooks hooks = InstalledImageHooks();
+    if (hooks.releaseImages != nullptr)
+        hooks.releaseImages();
+    else if (hooks.freeImages != nullptr)
+        hooks.freeImages();
 }
 
 }  // namespace kovran::device

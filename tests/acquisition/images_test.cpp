@@ -66,6 +66,25 @@ TEST_F(ImagesTest, AViewOutlivesTheRecordsThatHeldIt) {
     EXPECT_EQ(rear.data[0], 255);
 }
 
+// What was made of a scan's lines afterwards (the crop, a stretch) lies
+// where its records say: freed and created again, the memory comes back
+// white there too.
+TEST_F(ImagesTest, LinesAScansRecordsDescribeAreWhiteInTheNextImages) {
+    Open(Scanner(0x5012));
+    Request(kGrey, 300, 300);
+    ASSERT_TRUE(device::SetUpAcqMode(1000));
+    ImageRecord& front = Img(kFront);
+    const ImageMemory* const memory = front.alloc.get();
+    front.completed = true;
+    front.Height = 900;
+    std::fill(front.data, front.data + std::size_t{900} * front.stride, std::uint8_t{7});
+    acquisition::FreeImages();
+    ASSERT_TRUE(device::SetUpAcqMode(1000));
+    ASSERT_TRUE(Img(kFront).alloc.get() == memory || Next(kFront).alloc.get() == memory);
+    for (ImageRecord* r : {&Img(kFront), &Next(kFront)})
+        EXPECT_TRUE(AllWhite(r->alloc->Bytes(), r->alloc->Size()));
+}
+
 TEST_F(ImagesTest, TwoBufferDeviceOwnsBothSides) {
     Open(Scanner(0x2008));
     Request(kGrey, 300, 300);
