@@ -282,6 +282,9 @@ KVXResult RunAcquisitionThreads(ImageSet& work, const AcquireCall& call) {
         LogText("error creating acquisition thread");
         stream.acq.error.store(true);
         stream.endFlag.store(true);
+        // The correction thread ends on a done acquisition, not on the
+        // end flag: without it, it would wait out its whole limit.
+        stream.acq.done.store(true);
         failed = true;
     }
     if (!corThread.Start(id.firmware >= kFirmware3000 ? &ThrCor_0x3000 : &ThrCorOld, &cor,

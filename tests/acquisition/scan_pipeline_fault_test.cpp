@@ -89,11 +89,14 @@ TEST_F(PipelineTest, AStopWhileTheDocumentStreamsGivesAbortedAndJoinsEveryThread
 }
 
 // The device goes away half way through the document: the scan fails, no
-// worker is left, and once the device is back a new open scans again.
+// worker is left, and once the device is back a new open scans the next
+// document (the replugged scanner does not go on with the one it lost).
 TEST_F(PipelineTest, AnUnplugMidStreamFailsTheScanAndTheNextOpenWorksAfterReplug) {
     sim::DeviceProfile p = Profile();
-    for (int i = 0; i < 2; ++i)
+    for (int i = 0; i < 2; ++i) {
         p.feeder.push_back(Document(kSmallW, kSmallH, false, i, 0).document);
+        p.feeder.back().name = "page " + std::to_string(i);
+    }
     sim::SimulatedScanner& scanner = PlugAndOpen(p);
     ShortBuffers();
     scanner.Inject(sim::Unplug{.atByte = 1u << 20});
@@ -109,6 +112,8 @@ TEST_F(PipelineTest, AnUnplugMidStreamFailsTheScanAndTheNextOpenWorksAfterReplug
     ASSERT_EQ(KVXImgCreate1(handle, 300, 300, 0), KVX_OK) << LogBytes();
     EXPECT_EQ(KVXImgScan1(handle, nullptr, nullptr, nullptr, 0), KVX_OK) << LogBytes();
     EXPECT_GT(Img(kFront).Height, 300);
+    EXPECT_EQ(scanner.Inspect([](const sim::ScannerModel& m) { return m.Acquisition().Fed(); }),
+              (std::vector<std::string>{"page 0", "page 1"}));
 }
 
 // A stream that stops sending ends by the scan's time limit on the shared
