@@ -113,6 +113,20 @@ void MarkRawLines(std::uint8_t* raw, std::size_t length, std::size_t lineLength)
     }
 }
 
+// The device ends a document on a line's boundary. A stream that ended
+// (short of its buffer) anywhere else gained or lost bytes that no
+// re-alignment accounted for: every line after the slip is torn, and the
+// document is no page.
+bool Torn(const AcquireCall& call, std::size_t received, std::size_t transfer, std::size_t rawLine,
+          int realigned) {
+    if (call.purpose != AcqPurpose::Ordinary || rawLine == 0 || received >= transfer) return false;
+    const auto over = static_cast<std::int64_t>(received) - realigned;
+    const std::int64_t off = over % static_cast<std::int64_t>(rawLine);
+    if (off == 0) return false;
+    LogValue("err - stream ended inside a line, bytes", static_cast<int>(off));
+    return true;
+}
+
 }  // namespace
 
 KVXResult WaitForDocument(const AcquireCall& call) {
@@ -337,6 +351,7 @@ KVXResult RunAcquisitionThreads(ImageSet& work, const AcquireCall& call) {
         const std::int32_t last = LastResult();
         return last < 0 ? last : KVX_ERR_GENERIC;
     }
+    if (Torn(call, received, transfer, rawLine, cor.realignedBytes)) return KVX_ERR_GENERIC;
     return PostProcess(work, call, stream.documentComplete.load());
 }
 

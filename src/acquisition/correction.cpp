@@ -277,6 +277,7 @@ void ThrCor_0x3000(CorrectionBlock* block) {
             }
             platform::Sleep(period);
         }
+        b.realignedBytes = splitter.Offset();
         if (ok) LogText("ThrCor_0x3000 - end ok");
     } catch (...) {
         LogText("ThrCor_0x3000 - exception");

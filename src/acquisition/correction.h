@@ -99,6 +99,9 @@ struct CorrectionBlock {
     std::array<std::atomic<std::int32_t>, 3> lines{};
     std::array<std::atomic<std::int64_t>, 3> bytes{};
     std::atomic<std::size_t> cmc7Samples{0};
+    // The read position's accumulated re-alignment (bytes gained less
+    // bytes lost) when the thread ended; read after it was joined.
+    int realignedBytes = 0;
 };
 
 // The options of an acquisition from the settings in force and the device
