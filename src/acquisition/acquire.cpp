@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstring>
 #include <memory>
+#include <optional>
 #include <thread>
 #include <vector>
 
@@ -129,13 +130,13 @@ bool Torn(const AcquireCall& call, std::size_t received, std::size_t transfer, s
 
 }  // namespace
 
-KVXResult WaitForDocument(const AcquireCall& call) {
+KVXResult WaitForDocument(const AcquireCall& call, const AcqSettings& settings) {
     const DeviceIdentity id = device::Identity();
-    const ScanSettings& scan = Settings().scan;
+    const ScanSettings& scan = settings.scan;
     const std::int32_t w = std::max<std::int32_t>(scan.msecWaitDoc, 0);
     const bool inputSensor = id.capabilities.adf;
     if (inputSensor && !Moving(call.purpose) && call.purpose != AcqPurpose::Calibration &&
-        !Images().secondPart) {
+        !settings.secondPart) {
         const unsigned interval = w == 0 ? 50 : w < 50 ? 1 : w < 200 ? 10 : 50;
         const std::int64_t polls = w == 0 ? -1 : std::max<std::int64_t>(w / interval, 1);
         for (std::int64_t n = 0;; ++n) {
@@ -175,19 +176,20 @@ KVXResult WaitForDocument(const AcquireCall& call) {
     return KVX_OK;
 }
 
-KVXResult RunAcquisitionThreads(ImageSet& work, const AcquireCall& call) {
+KVXResult RunAcquisitionThreads(ImageSet& work, const AcquireCall& call,
+                                const AcqSettings& settings) {
     const DeviceIdentity id = device::Identity();
     ImagesRecord& images = Images();
     ScanRecord& state = ScanState();
-    const ScanSettings& scan = Settings().scan;
-    const AcqModeRecord& mode = device::AcqMode();
+    const ScanSettings& scan = settings.scan;
+    const AcqModeRecord& mode = settings.mode;
     ImageRecord& front = work[kFront];
 
     StreamState stream;
     CorrectionBlock cor;
     AcqBlock acq;
 
-    if (!PrepareCorrectionCoefficients(call.purpose)) {
+    if (!PrepareCorrectionCoefficients(call.purpose, settings)) {
         LogText("error creating correction coef");
         return KVX_ERR_GENERIC;
     }
@@ -218,7 +220,7 @@ KVXResult RunAcquisitionThreads(ImageSet& work, const AcquireCall& call) {
     // stream never runs past it, whatever the rounding gave.
     transfer = std::min(transfer, static_cast<std::size_t>(std::max(front.allocSize, 0)));
     if (transfer == 0 && !Moving(call.purpose)) {
-        if (images.secondPart) return KVX_OK;
+        if (settings.secondPart) return KVX_OK;
         LogText("Wrong bulk size request");
         return KVX_ERR_INV_PARAMETER;
     }
@@ -238,7 +240,7 @@ KVXResult RunAcquisitionThreads(ImageSet& work, const AcquireCall& call) {
     cor.rawLineLength = rawLine;
     cor.waitLimitMs = kCorWaitLimitMs;
     cor.kind = call.purpose;
-    FillCorrectionOptions(cor);
+    FillCorrectionOptions(cor, settings);
     cor.stripBytes = strip;
     if (strip != 0 && images.cmc7) {
         cor.cmc7 = images.cmc7->Bytes();
@@ -257,8 +259,8 @@ KVXResult RunAcquisitionThreads(ImageSet& work, const AcquireCall& call) {
     acq.frontDpiV = front.dpiV;
     acq.purpose = call.purpose;
     acq.sidesOff = !work[kFront].enabled && !work[kRear].enabled;
-    acq.twoPart = images.twoPartAcq;
-    acq.firstPart = images.twoPartAcq && !images.secondPart;
+    acq.twoPart = settings.twoPartAcq;
+    acq.firstPart = settings.twoPartAcq && !settings.secondPart;
     acq.direction = call.direction;
     acq.mode = scan.acq.mode;
     acq.request25 = scan.acq.request25;
@@ -276,7 +278,8 @@ KVXResult RunAcquisitionThreads(ImageSet& work, const AcquireCall& call) {
                                    .transferLength = transfer,
                                    .purpose = call.purpose,
                                    .direction = call.direction,
-                                   .secondPart = images.secondPart});
+                                   .secondPart = settings.secondPart,
+                                   .settings = &settings});
     stream.documentComplete.store(true);
     if (transfer != 0 && !Moving(call.purpose)) MarkRawLines(front.write, transfer, rawLine);
 
@@ -352,7 +355,7 @@ KVXResult RunAcquisitionThreads(ImageSet& work, const AcquireCall& call) {
         return last < 0 ? last : KVX_ERR_GENERIC;
     }
     if (Torn(call, received, transfer, rawLine, cor.realignedBytes)) return KVX_ERR_GENERIC;
-    return PostProcess(work, call, stream.documentComplete.load());
+    return PostProcess(work, call, stream.documentComplete.load(), settings);
 }
 
 KVXResult AcquireImg(const AcquireCall& call) {
@@ -386,8 +389,13 @@ KVXResult AcquireImg(const AcquireCall& call) {
             return last < 0 ? last : KVX_ERR_GENERIC;
         }
     }
+    // A host's acquisition reads the settings once the mode is set up; the
+    // feeder's brought its own, taken when it was armed.
+    std::optional<AcqSettings> own;
+    if (call.settings == nullptr) own = TakeAcqSettings();
+    const AcqSettings& settings = call.settings != nullptr ? *call.settings : *own;
     ImageSet& work = call.background ? images.nextImg : images.myImg;
-    const AcqModeRecord& mode = device::AcqMode();
+    const AcqModeRecord& mode = settings.mode;
     for (int side : {kRear, kFront, kBacklight}) {
         ImageRecord& r = work[static_cast<std::size_t>(side)];
         const auto i = static_cast<std::size_t>(side);
@@ -407,12 +415,12 @@ KVXResult AcquireImg(const AcquireCall& call) {
             LogText("The device is missing external power");
             return KVX_ERR_NO_POWER;
         }
-        const KVXResult waited = WaitForDocument(call);
+        const KVXResult waited = WaitForDocument(call, settings);
         if (waited != KVX_OK) return waited;
     }
-    if (images.twoPartAcq)
-        LogText(images.secondPart ? "start acquisition - second part"
-                                  : "start acquisition - first part");
+    if (settings.twoPartAcq)
+        LogText(settings.secondPart ? "start acquisition - second part"
+                                    : "start acquisition - first part");
     else
         LogText("start acquisition");
 
@@ -423,8 +431,8 @@ KVXResult AcquireImg(const AcquireCall& call) {
         LogValue("firmware", id.firmware, Radix::Hex);
         return KVX_ERR_SW_UNSUPPORTED;
     }
-    if (id.firmware < kFirmware3000) SendOlderSetUp(work, call);
-    const KVXResult r = RunAcquisitionThreads(work, call);
+    if (id.firmware < kFirmware3000) SendOlderSetUp(work, settings);
+    const KVXResult r = RunAcquisitionThreads(work, call, settings);
     if (r < 0) {
         if (LastResult() >= 0 && r == KVX_ERR_GENERIC) LogText("aquiring image");
         LogValue("AcquireImg returns", r);
