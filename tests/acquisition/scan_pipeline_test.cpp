@@ -221,7 +221,7 @@ TEST_F(PipelineTest, TheHostChangesScanParametersWhileTheFeederTakesTheNextDocum
             << LogBytes();
         EXPECT_NEAR(Img(kFront).Height, 1000, kSizeTolerance) << "document " << i;
         // The next document is under way now.
-        EXPECT_EQ(KVXSetParameter(103, 20 + i), KVX_OK);
+        EXPECT_EQ(KVXSetParameter(103, 60 + i), KVX_OK);
         EXPECT_EQ(KVXSetParameter(100, 1000 + i), KVX_OK);
     }
 }
