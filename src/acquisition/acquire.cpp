@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <memory>
+#include <optional>
 #include <thread>
 #include <vector>
 
@@ -125,15 +126,29 @@ void NoteAllWritten(const ImageSet& work) {
         if (r.alloc) r.alloc->NoteWritten(r.alloc->Capacity());
 }
 
+// The device ends a document on a line's boundary. A stream that ended
+// (short of its buffer) anywhere else gained or lost bytes that no
+// re-alignment accounted for: every line after the slip is torn, and the
+// document is no page.
+bool Torn(const AcquireCall& call, std::size_t received, std::size_t transfer, std::size_t rawLine,
+          int realigned) {
+    if (call.purpose != AcqPurpose::Ordinary || rawLine == 0 || received >= transfer) return false;
+    const auto over = static_cast<std::int64_t>(received) - realigned;
+    const std::int64_t off = over % static_cast<std::int64_t>(rawLine);
+    if (off == 0) return false;
+    LogValue("err - stream ended inside a line, bytes", static_cast<int>(off));
+    return true;
+}
+
 }  // namespace
 
-KVXResult WaitForDocument(const AcquireCall& call) {
+KVXResult WaitForDocument(const AcquireCall& call, const AcqSettings& settings) {
     const DeviceIdentity id = device::Identity();
-    const ScanSettings& scan = Settings().scan;
+    const ScanSettings& scan = settings.scan;
     const std::int32_t w = std::max<std::int32_t>(scan.msecWaitDoc, 0);
     const bool inputSensor = id.capabilities.adf;
     if (inputSensor && !Moving(call.purpose) && call.purpose != AcqPurpose::Calibration &&
-        !Images().secondPart) {
+        !settings.secondPart) {
         const unsigned interval = w == 0 ? 50 : w < 50 ? 1 : w < 200 ? 10 : 50;
         const std::int64_t polls = w == 0 ? -1 : std::max<std::int64_t>(w / interval, 1);
         for (std::int64_t n = 0;; ++n) {
@@ -173,19 +188,20 @@ KVXResult WaitForDocument(const AcquireCall& call) {
     return KVX_OK;
 }
 
-KVXResult RunAcquisitionThreads(ImageSet& work, const AcquireCall& call) {
+KVXResult RunAcquisitionThreads(ImageSet& work, const AcquireCall& call,
+                                const AcqSettings& settings) {
     const DeviceIdentity id = device::Identity();
     ImagesRecord& images = Images();
     ScanRecord& state = ScanState();
-    const ScanSettings& scan = Settings().scan;
-    const AcqModeRecord& mode = device::AcqMode();
+    const ScanSettings& scan = settings.scan;
+    const AcqModeRecord& mode = settings.mode;
     ImageRecord& front = work[kFront];
 
     StreamState stream;
     CorrectionBlock cor;
     AcqBlock acq;
 
-    if (!PrepareCorrectionCoefficients(call.purpose)) {
+    if (!PrepareCorrectionCoefficients(call.purpose, settings)) {
         LogText("error creating correction coef");
         return KVX_ERR_GENERIC;
     }
@@ -216,7 +232,7 @@ KVXResult RunAcquisitionThreads(ImageSet& work, const AcquireCall& call) {
     // stream never runs past it, whatever the rounding gave.
     transfer = std::min(transfer, static_cast<std::size_t>(std::max(front.allocSize, 0)));
     if (transfer == 0 && !Moving(call.purpose)) {
-        if (images.secondPart) return KVX_OK;
+        if (settings.secondPart) return KVX_OK;
         LogText("Wrong bulk size request");
         return KVX_ERR_INV_PARAMETER;
     }
@@ -236,7 +252,7 @@ KVXResult RunAcquisitionThreads(ImageSet& work, const AcquireCall& call) {
     cor.rawLineLength = rawLine;
     cor.waitLimitMs = kCorWaitLimitMs;
     cor.kind = call.purpose;
-    FillCorrectionOptions(cor);
+    FillCorrectionOptions(cor, settings);
     cor.stripBytes = strip;
     if (strip != 0 && images.cmc7) {
         cor.cmc7 = images.cmc7->Bytes();
@@ -255,8 +271,8 @@ KVXResult RunAcquisitionThreads(ImageSet& work, const AcquireCall& call) {
     acq.frontDpiV = front.dpiV;
     acq.purpose = call.purpose;
     acq.sidesOff = !work[kFront].enabled && !work[kRear].enabled;
-    acq.twoPart = images.twoPartAcq;
-    acq.firstPart = images.twoPartAcq && !images.secondPart;
+    acq.twoPart = settings.twoPartAcq;
+    acq.firstPart = settings.twoPartAcq && !settings.secondPart;
     acq.direction = call.direction;
     acq.mode = scan.acq.mode;
     acq.request25 = scan.acq.request25;
@@ -274,7 +290,8 @@ KVXResult RunAcquisitionThreads(ImageSet& work, const AcquireCall& call) {
                                    .transferLength = transfer,
                                    .purpose = call.purpose,
                                    .direction = call.direction,
-                                   .secondPart = images.secondPart});
+                                   .secondPart = settings.secondPart,
+                                   .settings = &settings});
     stream.documentComplete.store(true);
 
     PublishActiveStream(state, &stream);
@@ -293,6 +310,9 @@ KVXResult RunAcquisitionThreads(ImageSet& work, const AcquireCall& call) {
         LogText("error creating acquisition thread");
         stream.acq.error.store(true);
         stream.endFlag.store(true);
+        // The correction thread ends on a done acquisition, not on the
+        // end flag: without it, it would wait out its whole limit.
+        stream.acq.done.store(true);
         failed = true;
     }
     if (!corThread.Start(id.firmware >= kFirmware3000 ? &ThrCor_0x3000 : &ThrCorOld, &cor,
@@ -346,7 +366,12 @@ KVXResult RunAcquisitionThreads(ImageSet& work, const AcquireCall& call) {
         const std::int32_t last = LastResult();
         return last < 0 ? last : KVX_ERR_GENERIC;
     }
-    const KVXResult processed = PostProcess(work, call, stream.documentComplete.load());
+    if (Torn(call, received, transfer, rawLine, cor.realignedBytes)) {
+        NoteAllWritten(work);
+        return KVX_ERR_GENERIC;
+    }
+    const KVXResult processed =
+        PostProcess(work, call, stream.documentComplete.load(), settings);
     if (processed < 0)
         NoteAllWritten(work);
     else
@@ -385,8 +410,13 @@ KVXResult AcquireImg(const AcquireCall& call) {
             return last < 0 ? last : KVX_ERR_GENERIC;
         }
     }
+    // A host's acquisition reads the settings once the mode is set up; the
+    // feeder's brought its own, taken when it was armed.
+    std::optional<AcqSettings> own;
+    if (call.settings == nullptr) own = TakeAcqSettings();
+    const AcqSettings& settings = call.settings != nullptr ? *call.settings : *own;
     ImageSet& work = call.background ? images.nextImg : images.myImg;
-    const AcqModeRecord& mode = device::AcqMode();
+    const AcqModeRecord& mode = settings.mode;
     for (int side : {kRear, kFront, kBacklight}) {
         ImageRecord& r = work[static_cast<std::size_t>(side)];
         const auto i = static_cast<std::size_t>(side);
@@ -406,12 +436,12 @@ KVXResult AcquireImg(const AcquireCall& call) {
             LogText("The device is missing external power");
             return KVX_ERR_NO_POWER;
         }
-        const KVXResult waited = WaitForDocument(call);
+        const KVXResult waited = WaitForDocument(call, settings);
         if (waited != KVX_OK) return waited;
     }
-    if (images.twoPartAcq)
-        LogText(images.secondPart ? "start acquisition - second part"
-                                  : "start acquisition - first part");
+    if (settings.twoPartAcq)
+        LogText(settings.secondPart ? "start acquisition - second part"
+                                    : "start acquisition - first part");
     else
         LogText("start acquisition");
 
@@ -422,8 +452,8 @@ KVXResult AcquireImg(const AcquireCall& call) {
         LogValue("firmware", id.firmware, Radix::Hex);
         return KVX_ERR_SW_UNSUPPORTED;
     }
-    if (id.firmware < kFirmware3000) SendOlderSetUp(work, call);
-    const KVXResult r = RunAcquisitionThreads(work, call);
+    if (id.firmware < kFirmware3000) SendOlderSetUp(work, settings);
+    const KVXResult r = RunAcquisitionThreads(work, call, settings);
     if (r < 0) {
         if (LastResult() >= 0 && r == KVX_ERR_GENERIC) LogText("aquiring image");
         LogValue("AcquireImg returns", r);

@@ -6,6 +6,7 @@
 #include <cstdint>
 
 #include "KovranMS.h"
+#include "acquisition/acq_settings.h"
 #include "acquisition/image_record.h"
 #include "acquisition/scan_state.h"
 #include "acquisition/thr_acq.h"
@@ -19,6 +20,9 @@ struct AcquireCall {
     // The feeder's background acquisition: the buffers of the working set
     // are already set up and the document already waited for.
     bool background = false;
+    // The background acquisition's settings, taken when it was armed; a
+    // host's acquisition takes its own once the mode is set up.
+    const AcqSettings* settings = nullptr;
 };
 
 // One acquisition into MyImg (the feeder's background acquisition: into
@@ -26,10 +30,11 @@ struct AcquireCall {
 KVXResult AcquireImg(const AcquireCall& call);
 
 // The threads around one stream into `work`; the post-processing is apart.
-KVXResult RunAcquisitionThreads(ImageSet& work, const AcquireCall& call);
+KVXResult RunAcquisitionThreads(ImageSet& work, const AcquireCall& call,
+                                const AcqSettings& settings);
 
 // Waits for a document at the input as the scan parameters ask.
-KVXResult WaitForDocument(const AcquireCall& call);
+KVXResult WaitForDocument(const AcquireCall& call, const AcqSettings& settings);
 
 // The start command for the records and settings in force.
 struct StartInputs {
@@ -38,15 +43,17 @@ struct StartInputs {
     AcqPurpose purpose = AcqPurpose::Ordinary;
     ScanDirection direction = ScanDirection::Forward;
     bool secondPart = false;
+    const AcqSettings* settings = nullptr;
 };
 StartCommand BuildStartCommand(const StartInputs& in);
 
 // Firmware below 0x3000 takes the acquisition's parameters as single
 // requests before the stream.
-void SendOlderSetUp(const ImageSet& work, const AcquireCall& call);
+void SendOlderSetUp(const ImageSet& work, const AcqSettings& settings);
 
 // Turns the received lines into finished per-side records.
-KVXResult PostProcess(ImageSet& work, const AcquireCall& call, bool documentComplete);
+KVXResult PostProcess(ImageSet& work, const AcquireCall& call, bool documentComplete,
+                      const AcqSettings& settings);
 
 // Seams of the work that comes with its own subsystems: each does nothing
 // yet and is called exactly where that work belongs.

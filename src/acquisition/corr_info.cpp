@@ -121,9 +121,13 @@ std::vector<float> BuildGain(const CorrInfo& info, std::size_t entries, float k,
 // The references follow the mode: a change of geometry (a new mode) gets
 // fresh references at their defaults until calibration loads its own.
 bool PrepareCorrectionCoefficients(CorrectionKind kind) {
+    return PrepareCorrectionCoefficients(kind, TakeAcqSettings());
+}
+
+bool PrepareCorrectionCoefficients(CorrectionKind kind, const AcqSettings& settings) {
     CorrInfoRecord& r = CorrInfos();
-    const AcqModeRecord& mode = device::AcqMode();
-    const bool backlightOn = Settings().scan.backlightOn;
+    const AcqModeRecord& mode = settings.mode;
+    const bool backlightOn = settings.scan.backlightOn;
     bool matches = true;
     for (int side : {kRear, kFront, kBacklight}) {
         const CorrInfo& info = r.sides[static_cast<std::size_t>(side)];
@@ -143,7 +147,7 @@ bool PrepareCorrectionCoefficients(CorrectionKind kind) {
         SetDefaultReferences();
     }
 
-    const float k = GainNumerator(Settings().ocr.typeDoc);
+    const float k = GainNumerator(settings.typeDoc);
     const bool calibrating = kind == CorrectionKind::Calibration;
     try {
         for (int side : {kRear, kFront, kBacklight}) {

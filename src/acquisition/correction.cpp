@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "acquisition/acq_settings.h"
 #include "acquisition/corr_info.h"
 #include "acquisition/line_correct.h"
 #include "acquisition/line_split.h"
@@ -164,8 +165,12 @@ void InstallGlitchImageWriter(GlitchImageWriter writer) {
 }
 
 void FillCorrectionOptions(CorrectionBlock& block) {
+    FillCorrectionOptions(block, TakeAcqSettings());
+}
+
+void FillCorrectionOptions(CorrectionBlock& block, const AcqSettings& settings) {
     const DeviceIdentity id = device::Identity();
-    const ScanSettings& scan = Settings().scan;
+    const ScanSettings& scan = settings.scan;
     const bool ordinary = block.kind == CorrectionKind::Ordinary;
     const bool newer = id.firmware >= kFirmwareSoftwareDetection;
     block.firmware = id.firmware;
@@ -179,7 +184,7 @@ void FillCorrectionOptions(CorrectionBlock& block) {
         LogText("Debug Glitch disabled - double detection on");
         block.debugGlitch = false;
     }
-    block.glitchDirectory = Config().dir;
+    block.glitchDirectory = settings.configDir;
     block.msecValLines = std::max(scan.msecValLines, 0);
 }
 
@@ -277,6 +282,7 @@ void ThrCor_0x3000(CorrectionBlock* block) {
             }
             platform::Sleep(period);
         }
+        b.realignedBytes = splitter.Offset();
         if (ok) LogText("ThrCor_0x3000 - end ok");
     } catch (...) {
         LogText("ThrCor_0x3000 - exception");

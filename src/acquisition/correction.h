@@ -12,6 +12,7 @@
 #include <cstdint>
 #include <string>
 
+#include "acquisition/acq_settings.h"
 #include "acquisition/image_record.h"
 
 namespace kovran::acquisition {
@@ -104,11 +105,16 @@ struct CorrectionBlock {
     std::array<std::atomic<std::int32_t>, 3> lines{};
     std::array<std::atomic<std::int64_t>, 3> bytes{};
     std::atomic<std::size_t> cmc7Samples{0};
+    // The read position's accumulated re-alignment (bytes gained less
+    // bytes lost) when the thread ended; read after it was joined.
+    int realignedBytes = 0;
 };
 
 // The options of an acquisition from the settings in force and the device
 // (firmware, aligner, mirrored front, correction flag, glitch and noise
 // detection, debug glitch images); the block's kind must be set first.
+void FillCorrectionOptions(CorrectionBlock& block, const AcqSettings& settings);
+// The same from the settings in force (the host's thread).
 void FillCorrectionOptions(CorrectionBlock& block);
 
 // Writes one debug image of raw lines (grey, `lineLength` bytes per line)
@@ -121,6 +127,7 @@ void InstallGlitchImageWriter(GlitchImageWriter writer);
 // Builds the per-side gain coefficients for this acquisition from the
 // loaded references (1.0 without calibration). False when they cannot be
 // allocated ("error creating correction coef").
+bool PrepareCorrectionCoefficients(CorrectionKind kind, const AcqSettings& settings);
 bool PrepareCorrectionCoefficients(CorrectionKind kind);
 // Drops the coefficients at the end of the acquisition.
 void FreeCorrectionCoefficients();

@@ -19,9 +19,11 @@ constexpr unsigned kGoPolls = 99;
 constexpr unsigned kGoPollMs = 10;
 constexpr std::int64_t kCloseLimitMs = 10000;
 
-void FeederBody(int height) {
+// The thread owns the settings it was armed with: the host may change the
+// library's own meanwhile.
+void FeederBody(int height, const AcqSettings settings) {
     ScanRecord& state = ScanState();
-    const KVXResult r = AcquireImg({.height = height, .background = true});
+    const KVXResult r = AcquireImg({.height = height, .background = true, .settings = &settings});
     state.feederResult.store(r);
     Images().feederThreadRunning.store(false);
 }
@@ -124,7 +126,7 @@ KVXResult ADFAcq(int height) {
     images.feederThreadRunning.store(true);
     state.feederResult.store(KVX_OK);
     try {
-        state.feederThread = std::thread(&FeederBody, height);
+        state.feederThread = std::thread(&FeederBody, height, TakeAcqSettings());
     } catch (const std::system_error&) {
         images.feederThreadRunning.store(false);
         LogText("error creating acquisition thread");

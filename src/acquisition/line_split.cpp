@@ -134,27 +134,34 @@ void LineSplitter::AlignerResync(std::int32_t y, std::size_t pos, std::size_t li
     if (pos >= limit || raw[pos] == 0) return;
     const std::size_t nominal =
         static_cast<std::size_t>(static_cast<std::ptrdiff_t>(pos) - offset_);
-    for (std::size_t d = 1; d <= alignerSearch_ && pos + d < limit; ++d) {
-        if (raw[pos + d] != 0) continue;
-        const int next = offset_ + static_cast<int>(d);
-        if (!MoveAllowed(next, nominal)) {
-            LogText("alligner detected glitch offset too large");
+    // The nearest marker wins, whichever way it lies: a byte lost by the
+    // device puts this line's marker one byte back, while the next channel
+    // line's marker may lie within the forward window, and taking it would
+    // drop a whole channel line.
+    for (std::size_t d = 1; d <= alignerSearch_; ++d) {
+        const bool ahead = pos + d < limit;
+        const bool behind = d <= pos;
+        if (!ahead && !behind) return;
+        if (ahead && raw[pos + d] == 0) {
+            const int next = offset_ + static_cast<int>(d);
+            if (!MoveAllowed(next, nominal)) {
+                LogText("alligner detected glitch offset too large");
+                return;
+            }
+            LogValue("alligner detected positive glith at", y);
+            offset_ = next;
             return;
         }
-        LogValue("alligner detected positive glith at", y);
-        offset_ = next;
-        return;
-    }
-    for (std::size_t d = 1; d <= alignerSearch_ && d <= pos; ++d) {
-        if (raw[pos - d] != 0) continue;
-        const int next = offset_ - static_cast<int>(d);
-        if (!MoveAllowed(next, nominal)) {
-            LogText("glitch offset too large");
+        if (behind && raw[pos - d] == 0) {
+            const int next = offset_ - static_cast<int>(d);
+            if (!MoveAllowed(next, nominal)) {
+                LogText("glitch offset too large");
+                return;
+            }
+            LogValue("alligner detected negative glith at", y);
+            offset_ = next;
             return;
         }
-        LogValue("alligner detected negative glith at", y);
-        offset_ = next;
-        return;
     }
 }
 

@@ -76,11 +76,12 @@ SkewPair CombineSkew(SkewPair in, const SkewContext& ctx) {
     return out;
 }
 
-KVXResult PostProcess(ImageSet& work, const AcquireCall& call, bool documentComplete) {
+KVXResult PostProcess(ImageSet& work, const AcquireCall& call, bool documentComplete,
+                      const AcqSettings& settings) {
     const DeviceIdentity id = device::Identity();
-    const ScanSettings& scan = Settings().scan;
+    const ScanSettings& scan = settings.scan;
     ImagesRecord& images = Images();
-    const AcqModeRecord& mode = device::AcqMode();
+    const AcqModeRecord& mode = settings.mode;
     const bool moving = Moving(call.purpose);
     const bool calibrating = call.purpose == AcqPurpose::Calibration;
 
@@ -109,7 +110,7 @@ KVXResult PostProcess(ImageSet& work, const AcquireCall& call, bool documentComp
     const int heights = work[kFront].Height + work[kRear].Height;
     const int widths = work[kFront].width + work[kRear].width;
     skew = CombineSkew(skew, {.cmc7Strip = mode.request.cmc7Strip,
-                              .deskewMicr = Settings().ocr.deskewMicr,
+                              .deskewMicr = settings.deskewMicr,
                               .heightsBelowWidths = heights < widths});
     work[kFront].skew = skew.front;
     work[kRear].skew = skew.rear;
@@ -135,7 +136,7 @@ KVXResult PostProcess(ImageSet& work, const AcquireCall& call, bool documentComp
             std::string message;
             DeskewCall deskew{.fullTransform = scan.deskew,
                               .backlight = backlight,
-                              .firstPart = images.twoPartAcq && !images.secondPart};
+                              .firstPart = settings.twoPartAcq && !settings.secondPart};
             if (!hooks.deskewWrap(r, deskew, &message)) {
                 LogValue("completed KO side", side);
                 LogValue("GetLastError", platform::LastSystemError());

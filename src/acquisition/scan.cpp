@@ -56,14 +56,6 @@ bool WaitForScansToEnd(ScanRecord& state) {
     return false;
 }
 
-// The continuous feeder's thread may already be acquiring the next
-// document with these settings and reads them: a scan writes a setting
-// only when it changes (the feeder thread is ended before that can be).
-template <class T, class V>
-void AssignIfChanged(T& field, V value) {
-    if (field != static_cast<T>(value)) field = static_cast<T>(value);
-}
-
 }  // namespace
 
 ScanRecord& ScanState() {
@@ -192,7 +184,7 @@ KVXResult ImgScan(OcrZoneList* zones, const ScanTexts& texts) {
     KVXResult result = KVX_OK;
     const bool withZones = zones != nullptr && zones->count > 0;
     auto finish = [&](KVXResult r) {
-        AssignIfChanged(mode.request.cmc7Strip, false);
+        mode.request.cmc7Strip = false;
         if (withZones && texts.length > 0) {
             if (texts.codeline != nullptr && texts.codeline[0] == '\0')
                 std::memset(texts.codeline, 0, static_cast<std::size_t>(texts.length));
@@ -215,8 +207,8 @@ KVXResult ImgScan(OcrZoneList* zones, const ScanTexts& texts) {
     }
     const bool twoPart = images.twoPartAcq;
     const std::array<std::int16_t, 3> requested = mode.request.requestedDpi;
-    AssignIfChanged(scan.frontOff, false);
-    AssignIfChanged(scan.rearOff, requested[kRear] < 1 && !scan.backlightOn);
+    scan.frontOff = false;
+    scan.rearOff = requested[kRear] < 1 && !scan.backlightOn;
     if (StopRequested()) return finish(KVX_ERR_ABORTED);
 
     // In the continuous feeder mode the next document is already being
@@ -245,8 +237,8 @@ KVXResult ImgScan(OcrZoneList* zones, const ScanTexts& texts) {
     if (twoPart) {
         LogText("twoPartAcq");
     } else {
-        AssignIfChanged(images.twoPartAcq, false);
-        AssignIfChanged(images.secondPart, false);
+        images.twoPartAcq = false;
+        images.secondPart = false;
     }
     return finish(acquired > 0 ? acquired : KVX_OK);
 }

@@ -62,8 +62,8 @@ int Send(std::uint32_t value) {
 StartCommand BuildStartCommand(const StartInputs& in) {
     StartCommand c{};
     const DeviceIdentity id = device::Identity();
-    const ScanSettings& scan = Settings().scan;
-    const AcqModeRecord& mode = device::AcqMode();
+    const ScanSettings& scan = in.settings->scan;
+    const AcqModeRecord& mode = in.settings->mode;
     const ImageSet& r = *in.records;
     const std::int32_t colourPart = scan.color & kColourPartMask;
     const bool singleLamp = colourPart >= kFirstSingleLamp && colourPart <= kLastSingleLamp;
@@ -87,7 +87,7 @@ StartCommand BuildStartCommand(const StartInputs& in) {
     c[1] = static_cast<std::uint8_t>((colour ? 0x01 : 0) | (frontStreamed ? 0x02 : 0) |
                                      (r[kRear].enabled ? 0x04 : 0) | (singleLamp ? 0x08 : 0) |
                                      (uv ? 0x10 : 0) | (ir ? 0x20 : 0));
-    const bool thirdBit = !id.capabilities.adf || Images().movementFlag;
+    const bool thirdBit = !id.capabilities.adf || in.settings->movementFlag;
     c[2] = static_cast<std::uint8_t>((in.direction == ScanDirection::Forward ? 0x01 : 0) |
                                      (thirdBit ? 0x04 : 0) | 0x08 | (strip ? 0x20 : 0));
     const bool noWait = scan.msecWaitDoc == 0 || moving || in.secondPart;
@@ -123,9 +123,9 @@ StartCommand BuildStartCommand(const StartInputs& in) {
     return c;
 }
 
-void SendOlderSetUp(const ImageSet& work, const AcquireCall&) {
+void SendOlderSetUp(const ImageSet& work, const AcqSettings& settings) {
     const DeviceIdentity id = device::Identity();
-    const ScanSettings& scan = Settings().scan;
+    const ScanSettings& scan = settings.scan;
     Send(work[kRear].enabled ? 4 : 3);
     if (!work[kFront].enabled)
         Send(21);

@@ -286,12 +286,20 @@ bool Stream::Run() {
 
 void RunThread(AcqBlock* block, const Protocol& p) {
     LogText(Line(p, "start"));
-    if (block == nullptr || block->stream == nullptr || block->blockSize == nullptr ||
-        block->stopRequested == nullptr) {
+    if (block == nullptr || block->stream == nullptr) {
         LogText(Line(p, "acquisition with invalid pointer"));
         return;
     }
     StreamState& s = *block->stream;
+    if (block->blockSize == nullptr || block->stopRequested == nullptr) {
+        LogText(Line(p, "acquisition with invalid pointer"));
+        // The correction thread follows this stream until it is done:
+        // without the end it would wait out its whole limit.
+        s.endFlag.store(true);
+        s.acq.error.store(true);
+        s.acq.done.store(true);
+        return;
+    }
     s.acq.running.store(true);
     bool ok = false;
     if (block->device == nullptr || block->target == nullptr) {

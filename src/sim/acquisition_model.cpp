@@ -145,6 +145,13 @@ void AcquisitionModel::EndStream() {
     state_ = StreamState::Idle;
 }
 
+void AcquisitionModel::PowerLost() {
+    EndStream();
+    refusal_.clear();
+    acquiring_ = false;
+    startCommand_.clear();
+}
+
 void AcquisitionModel::TakeModeParameter(std::uint8_t code) {
     if (modeParameters_ == 0) return;
     --modeParameters_;

@@ -52,6 +52,9 @@ class AcquisitionModel {
     const std::string& Refusal() const { return refusal_; }
     // The stream sent its last byte.
     void MarkEnded() { state_ = StreamState::Ended; }
+    // Unplugged, the firmware loses its acquisition: the stream, GO and
+    // the start command. The documents taken stay taken.
+    void PowerLost();
 
     static void OnSensorConfiguration(ScannerModel& model, const CommandCall& call);
     static void OnStartCommand(ScannerModel& model, const CommandCall& call);

@@ -50,6 +50,9 @@ void SimulatedScanner::UnplugLocked() {
     if (!plugged_) return;
     plugged_ = false;
     ++generation_;
+    // A replugged scanner starts afresh: the next GO takes the next
+    // document instead of going on with the one it lost.
+    model_.Acquisition().PowerLost();
 }
 
 void SimulatedScanner::Unplug() {

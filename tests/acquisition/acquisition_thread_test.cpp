@@ -180,6 +180,24 @@ TEST_F(AcquisitionThreadTest, StopWhileStreamingEndsWithoutErrorAndReapsTheRead)
     EXPECT_NE(std::find(values.begin(), values.end(), kEndRegister), values.end());
 }
 
+// The correction thread ends once the acquisition is done: a block the
+// thread cannot use still ends the stream as failed, or the correction
+// would wait out its two minutes.
+TEST_F(AcquisitionThreadTest, ABlockWithoutItsCountersStillEndsTheStreamAsFailed) {
+    stream = std::make_unique<StreamState>();
+    AcqBlock block;
+    block.stream = stream.get();
+    block.device = device.get();
+    block.target = buffer.data();
+    block.stopRequested = &stop;
+    std::thread t(&acquisition::ThrAcq_0x3000, &block);
+    t.join();
+    EXPECT_TRUE(stream->acq.done.load());
+    EXPECT_TRUE(stream->acq.error.load());
+    EXPECT_FALSE(stream->acq.ok.load());
+    EXPECT_EQ(scanner->Submitted().size(), 0u);
+}
+
 TEST_F(AcquisitionThreadTest, OlderFirmwareHalvesAtOnceAndGoesForward) {
     scanner->refuseAbove = 16 * kMiB;
     scanner->documentBytes = 1000;

@@ -314,6 +314,25 @@ TEST_F(RealignTest, AlignerGoesBackWhenTheStreamCatchesUp) {
     EXPECT_EQ(Count("alligner detected negative glith at 9"), 1);
 }
 
+TEST_F(RealignTest, AlignerTakesTheNearestMarkerWhenAByteIsLost) {
+    // One side: a channel line is shorter than the forward window, so the
+    // next line's marker lies inside it as well.
+    rig.rearOn = false;
+    rig.Build();
+    // A byte lost inside line 4: line 5's marker comes one byte early.
+    std::vector<std::uint8_t> s = rig.IdealStream();
+    s.erase(s.begin() + static_cast<std::ptrdiff_t>(rig.LineLength()) * 4 + 20);
+    rig.WriteRaw(s);
+    rig.block->correctionOn = false;
+    rig.block->hardwareAligner = true;
+    Run();
+    for (int y = 5; y < rig.lines - 1; ++y)
+        for (int x = rig.left + 1; x < rig.left + rig.width; ++x)
+            ASSERT_EQ(rig.FrontAt(y, 0, x), rig.front(y, 0, x)) << y << " " << x;
+    EXPECT_EQ(Count("alligner detected negative glith at 5"), 1);
+    EXPECT_EQ(Count("positive glith"), 0);
+}
+
 TEST_F(RealignTest, AlignerRefusesAnOffsetOf128OrMore) {
     rig.Build();
     rig.WriteRaw(Slipped(5, 130));

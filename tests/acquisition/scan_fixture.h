@@ -49,6 +49,12 @@ class ScanFixture : public AcqFixture {
         const ImageRecord& f = acquisition::Images().myImg[kFront];
         return static_cast<std::size_t>(f.size);
     }
+    // A document of whole raw lines at the resolutions created: the device
+    // ends a document on a line's boundary.
+    std::size_t WholeLines(int lines) const {
+        return static_cast<std::size_t>(acquisition::Images().myImg[kFront].stride) *
+               static_cast<std::size_t>(lines);
+    }
     bool NoWorkerRunning() const {
         acquisition::ScanRecord& s = acquisition::ScanState();
         return !s.workers.acq.load() && !s.workers.cor.load() && !s.workers.seq.load() &&

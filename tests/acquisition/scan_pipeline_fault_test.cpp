@@ -89,11 +89,14 @@ TEST_F(PipelineTest, AStopWhileTheDocumentStreamsGivesAbortedAndJoinsEveryThread
 }
 
 // The device goes away half way through the document: the scan fails, no
-// worker is left, and once the device is back a new open scans again.
+// worker is left, and once the device is back a new open scans the next
+// document (the replugged scanner does not go on with the one it lost).
 TEST_F(PipelineTest, AnUnplugMidStreamFailsTheScanAndTheNextOpenWorksAfterReplug) {
     sim::DeviceProfile p = Profile();
-    for (int i = 0; i < 2; ++i)
+    for (int i = 0; i < 2; ++i) {
         p.feeder.push_back(Document(kSmallW, kSmallH, false, i, 0).document);
+        p.feeder.back().name = "page " + std::to_string(i);
+    }
     sim::SimulatedScanner& scanner = PlugAndOpen(p);
     ShortBuffers();
     scanner.Inject(sim::Unplug{.atByte = 1u << 20});
@@ -109,6 +112,8 @@ TEST_F(PipelineTest, AnUnplugMidStreamFailsTheScanAndTheNextOpenWorksAfterReplug
     ASSERT_EQ(KVXImgCreate1(handle, 300, 300, 0), KVX_OK) << LogBytes();
     EXPECT_EQ(KVXImgScan1(handle, nullptr, nullptr, nullptr, 0), KVX_OK) << LogBytes();
     EXPECT_GT(Img(kFront).Height, 300);
+    EXPECT_EQ(scanner.Inspect([](const sim::ScannerModel& m) { return m.Acquisition().Fed(); }),
+              (std::vector<std::string>{"page 0", "page 1"}));
 }
 
 // A stream that stops sending ends by the scan's time limit on the shared
@@ -133,6 +138,53 @@ TEST_F(PipelineTest, AStalledStreamEndsByTheTimeLimitOnTheSharedClock) {
     EXPECT_TRUE(NoThreadLeft());
     KVXClose(handle);
     handle = 0;
+}
+
+// ---- A byte gained or lost --------------------------------------------------
+
+// The device's aligner marks each channel line with a leading 0 byte, and
+// says so in its configuration word (bit 30).
+constexpr std::uint32_t kAlignerBit = 1u << 30;
+
+// A byte gained in the middle of the document: with the aligner the lines
+// after it are read one byte later and the document comes out whole.
+TEST_F(PipelineTest, WithTheAlignerAByteGainedOrLostMidDocumentIsReadAround) {
+    for (const int shift : {1, -1}) {
+        SCOPED_TRACE(shift);
+        sim::DeviceProfile p = Profile();
+        p.configWord |= kAlignerBit;
+        p.stream.aligner = true;
+        p.feeder.push_back(Document(kCropW, kCropH, false, 0, 0).document);
+        sim::SimulatedScanner& scanner = PlugAndOpen(p);
+        ShortBuffers();
+        scanner.Inject(sim::AlignerGlitch{.line = 300, .shift = shift});
+        ASSERT_EQ(KVXImgCreate1(handle, 300, 300, 0), KVX_OK) << LogBytes();
+        ASSERT_EQ(KVXImgScan1(handle, nullptr, nullptr, nullptr, 0), KVX_OK) << LogBytes();
+        EXPECT_NEAR(Img(kFront).Height, kCropW, 3);
+        EXPECT_NEAR(Img(kFront).width, kCropH, 3);
+        EXPECT_NEAR(Img(kRear).Height, kCropW, 3);
+        EXPECT_EQ(Count(shift > 0 ? "alligner detected positive glith at"
+                                  : "alligner detected negative glith at"),
+                  1u)
+            << LogBytes();
+        KVXClose(handle);
+        handle = 0;
+    }
+}
+
+// Without an aligner (and the software detection off) nothing re-aligns
+// the lines after a byte gained: the stream ends off a line's boundary,
+// and the torn document is reported, not handed over as a page.
+TEST_F(PipelineTest, WithoutRealignmentAByteGainedIsReportedNotHandedOverTorn) {
+    sim::DeviceProfile p = Profile();
+    p.feeder.push_back(Document(kCropW, kCropH, false, 0, 0).document);
+    sim::SimulatedScanner& scanner = PlugAndOpen(p);
+    ShortBuffers();
+    scanner.Inject(sim::AlignerGlitch{.line = 300, .shift = 1});
+    ASSERT_EQ(KVXImgCreate1(handle, 300, 300, 0), KVX_OK) << LogBytes();
+    KVXPagNumCur(handle, 1);
+    EXPECT_LT(KVXImgScan1(handle, nullptr, nullptr, nullptr, 0), 0) << LogBytes();
+    EXPECT_EQ(KVXPagNumCur(handle, 0), 0);
 }
 
 // ---- Bad documents ------------------------------------------------------------

@@ -204,6 +204,28 @@ TEST_P(PipelineImages, TheContinuousFeederDeliversEachDocumentCorrectedDeskewedA
     }
 }
 
+// While the feeder takes the next document in the background, the host
+// changes the scan parameters: the running acquisition keeps the settings
+// it was armed with (and, under ThreadSanitizer, shares none of them with
+// the host), and the documents still come whole.
+TEST_F(PipelineTest, TheHostChangesScanParametersWhileTheFeederTakesTheNextDocument) {
+    sim::DeviceProfile p = Profile();
+    for (int i = 0; i < 3; ++i) p.feeder.push_back(Document(1500, 700, false, i, 0).document);
+    PlugAndOpen(p);
+    ShortBuffers();
+    ASSERT_EQ(KVXSetParameter(30, 1), KVX_OK) << LogBytes();
+    ASSERT_EQ(KVXImgCreate1(handle, 200, 200, 0), KVX_OK) << LogBytes();
+    for (int i = 0; i < 3; ++i) {
+        ASSERT_EQ(KVXImgScan1(handle, nullptr, nullptr, nullptr, 0), KVX_OK)
+            << "document " << i << "\n"
+            << LogBytes();
+        EXPECT_NEAR(Img(kFront).Height, 1000, kSizeTolerance) << "document " << i;
+        // The next document is under way now.
+        EXPECT_EQ(KVXSetParameter(103, 60 + i), KVX_OK);
+        EXPECT_EQ(KVXSetParameter(100, 1000 + i), KVX_OK);
+    }
+}
+
 // The same comparison with the sensor's own spread (gain 0.85 to 1, dark
 // offset 0 to 8 counts per pixel) and no calibration to take it out: the
 // columns come out striped, and the error grows well past the clean one.

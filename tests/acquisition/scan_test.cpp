@@ -132,7 +132,7 @@ TEST_F(ScanTest, AScanStreamsTheDocumentAndCountsThePage) {
 
 TEST_F(ScanTest, ASecondScanWithoutCreationRecreatesTheBuffers) {
     ASSERT_EQ(ImgCreate(300, 300, 0), KVX_OK);
-    scanner->documentBytes = 100000;
+    scanner->documentBytes = WholeLines(20);
     EXPECT_EQ(ImgScan(nullptr, {}), KVX_OK);
     EXPECT_EQ(Logged().find("patch - image free and create"), std::string::npos);
     EXPECT_EQ(ImgScan(nullptr, {}), KVX_OK);
@@ -220,13 +220,13 @@ TEST_F(ScanTest, TooManyZonesAreRefusedBeforePaperMoves) {
     EXPECT_NE(Logged().find("Too much OCR zones"), std::string::npos);
     EXPECT_TRUE(scanner->Submitted().empty());
     zones.count = 0;
-    scanner->documentBytes = 10000;
+    scanner->documentBytes = WholeLines(4);
     EXPECT_EQ(ImgScan(&zones, {.codeline = c, .confidence = k, .length = 64}), KVX_OK);
 }
 
 TEST_F(ScanTest, AsyncScanPollsToTheResultAndRefusesABadStatusPointer) {
     ASSERT_EQ(ImgCreate(300, 300, 0), KVX_OK);
-    scanner->documentBytes = 50000;
+    scanner->documentBytes = WholeLines(10);
     EXPECT_EQ(ScanAsync(nullptr, {}, nullptr), KVX_ERR_INV_PARAMETER);
     std::int16_t status = 0;
     EXPECT_EQ(ScanAsync(nullptr, {}, &status), KVX_OK);
@@ -263,7 +263,7 @@ TEST_F(ScanTest, FreeDuringAnAsyncScanIsRefusedAndStopEndsIt) {
 }
 
 TEST_F(ScanTest, AsyncScanCreatesTheStoredImagesItself) {
-    scanner->documentBytes = 50000;
+    scanner->documentBytes = WholeLines(10);
     EXPECT_EQ(ImgCreateAsync(300, 300, 0), KVX_OK);
     EXPECT_EQ(Img(kFront).alloc, nullptr);
     std::int16_t status = 0;

@@ -9,8 +9,11 @@
 // thread ends. A test names how many workers run at once (the acquisition
 // and the correction thread of a scan), so that a worker that has started
 // never runs ahead of one that has not yet reached its first pause; once
-// one of them has left, the others go on alone. The test's own thread is no worker: its pauses move
-// the time at once (as FakeClock does), since it only waits for workers it has already joined.
+// one of them has left, the others go on alone. A worker that read the time
+// and ended without ever pausing (a stream read whole at once, a start
+// that failed) has left too, even before its partner's first pause. The
+// test's own thread is no worker: its pauses move the time at once (as
+// FakeClock does), since it only waits for workers it has already joined.
 #pragma once
 
 #include <algorithm>
@@ -52,6 +55,7 @@ class VirtualClock : public platform::Clock {
     std::int64_t LocalOffsetSeconds(std::int64_t) const override { return 0; }
     std::int64_t SteadyNs() const override {
         std::lock_guard<std::mutex> lock(mutex_);
+        if (std::this_thread::get_id() != host_) Seen();
         return now_;
     }
 
@@ -91,25 +95,40 @@ class VirtualClock : public platform::Clock {
     static constexpr std::int64_t kNsPerMs = 1000000;
     static constexpr std::int64_t kEpochNs = 1796821507LL * 1000000000LL;
 
-    // Leaves the clock when the worker's thread ends.
+    // Leaves the clock when the thread ends: a worker, or a thread that
+    // only read the time.
     struct Membership {
         const VirtualClock* clock = nullptr;
+        bool joined = false;
         ~Membership() {
-            if (clock != nullptr) clock->Leave();
+            if (clock != nullptr) clock->Leave(joined);
         }
     };
-
-    void Join(std::unique_lock<std::mutex>&) const {
+    static Membership& Member() {
         thread_local Membership membership;
-        if (membership.clock == this) return;
-        membership.clock = this;
+        return membership;
+    }
+
+    void Seen() const {
+        Membership& m = Member();
+        if (m.clock == this) return;
+        m.clock = this;
+        m.joined = false;
+    }
+    void Join(std::unique_lock<std::mutex>&) const {
+        Seen();
+        Membership& m = Member();
+        if (m.joined) return;
+        m.joined = true;
         ++workers_;
     }
-    void Leave() const {
+    void Leave(bool joined) const {
         std::lock_guard<std::mutex> lock(mutex_);
-        --workers_;
         ++left_;
-        if (workers_ == 0) left_ = 0;
+        if (joined) {
+            --workers_;
+            if (workers_ == 0) left_ = 0;
+        }
         AdvanceIfIdle();
     }
     void AdvanceIfIdle() const {
