@@ -370,8 +370,7 @@ KVXResult RunAcquisitionThreads(ImageSet& work, const AcquireCall& call,
         NoteAllWritten(work);
         return KVX_ERR_GENERIC;
     }
-    const KVXResult processed =
-        PostProcess(work, call, stream.documentComplete.load(), settings);
+    const KVXResult processed = PostProcess(work, call, stream.documentComplete.load(), settings);
     if (processed < 0)
         NoteAllWritten(work);
     else
