@@ -5,7 +5,6 @@
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
-#include <functional>
 #include <nlohmann/json.hpp>
 
 #include "ocr/glyph_raster.h"
@@ -345,8 +344,13 @@ RenderedDocument DocumentRenderer::Render(const Description& d) {
                     ImageBuffer lineExtras;
                     if (ocrLine && (deg.defects > 0 || deg.pitchJitterMm > 0.0 ||
                                     deg.baselineJitterMm > 0.0)) {
-                        Rng lineRng(d.degradation.seed ^ 0x6F63726C696E6573ULL ^
-                                    std::hash<std::string>{}(e.path));
+                        // FNV-1a of the element's path, not std::hash: the
+                        // corpus must not change with the standard library.
+                        std::uint64_t pathHash = 0xcbf29ce484222325ULL;
+                        for (const char ch : e.path)
+                            pathHash =
+                                (pathHash ^ static_cast<unsigned char>(ch)) * 0x100000001b3ULL;
+                        Rng lineRng(d.degradation.seed ^ 0x6F63726C696E6573ULL ^ pathHash);
                         lineExtras = ImageBuffer(W, H);
                         charPrint = DisturbPrintLine(line, ox, oy, deg, d.dpiX, d.dpiY, lineRng,
                                                      lineExtras);

@@ -38,7 +38,7 @@ struct Drawing {
 Drawing DrawingOf(char c) {
     switch (c) {
         case '0':
-            return {78, {Rect(0, 0, 78, 117)}, {Rect(15, 13, 63, 104)}};
+            return {91, {Rect(0, 0, 91, 117)}, {Rect(15, 13, 76, 104)}};
         case '1':
             return {52, {Rect(4, 100, 30, 117), Rect(16, 40, 30, 117), Rect(0, 0, 52, 52)}, {}};
         case '2':
@@ -59,10 +59,12 @@ Drawing DrawingOf(char c) {
                      Rect(45, 0, 65, 66), Rect(0, 0, 65, 15)},
                     {}};
         case '6':
-            return {65,
+            // A lower bowl six modules wide round an open counter (a
+            // narrow, heavy bowl reads as the lower half of an '8').
+            return {78,
                     {Rect(0, 0, 15, 117), Rect(0, 104, 52, 117), Rect(38, 86, 52, 117),
-                     Rect(0, 0, 65, 56)},
-                    {Rect(20, 15, 45, 42)}};
+                     Rect(0, 0, 78, 56)},
+                    {Rect(15, 15, 63, 42)}};
         case '7':
             return {65,
                     {Rect(0, 104, 65, 117), Rect(0, 80, 13, 117), Rect(51, 66, 65, 117),
@@ -70,11 +72,11 @@ Drawing DrawingOf(char c) {
                      Outline{{26, 46}, {48, 46}, {65, 70}, {51, 70}}, Rect(26, 0, 48, 50)},
                     {}};
         case '8':
-            return {78,
-                    {Rect(8, 56, 70, 117), Rect(0, 0, 78, 70)},
-                    {Rect(21, 70, 57, 104), Rect(20, 15, 58, 56)}};
+            return {91,
+                    {Rect(13, 56, 78, 117), Rect(0, 0, 91, 70)},
+                    {Rect(26, 70, 65, 104), Rect(26, 15, 65, 56)}};
         case '9':
-            return {65, {Rect(0, 50, 65, 117), Rect(41, 0, 65, 64)}, {Rect(14, 64, 49, 104)}};
+            return {78, {Rect(0, 50, 78, 117), Rect(52, 0, 78, 64)}, {Rect(14, 64, 63, 104)}};
         case ':':  // transit: a bar and two blocks
             return {91, {Rect(0, 20, 26, 97), Rect(52, 0, 91, 39), Rect(52, 78, 91, 117)}, {}};
         case '=':  // amount: three steps from the lower left to the upper right

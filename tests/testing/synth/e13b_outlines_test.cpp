@@ -53,11 +53,12 @@ TEST(E13bOutlines, CharactersStandOnTheModuleGrid) {
         const InkExtent e = ExtentOf(g.coverage);
         ASSERT_GE(e.right, 0);
         const int width = e.right - e.left + 1, height = e.bottom - e.top + 1;
-        // Whole modules, four (the '1' and '2') to seven (the symbols).
-        const double modules = width / 13.0;
-        EXPECT_NEAR(modules, std::round(modules), 0.1) << width;
-        EXPECT_GE(width, 52 - 1);
-        EXPECT_LE(width, 91 + 1);
+        // The widths of E13B in whole modules: four for '1' and '2', five
+        // for '3', '5' and '7', six for '4', '6' and '9', seven for '0',
+        // '8' and the symbols. A digit drawn narrower than its cell changes
+        // its proportions after normalisation ('6' and '8' grow alike).
+        const int expected = c >= '0' && c <= '9' ? "7445656576"[c - '0'] - '0' : 7;
+        EXPECT_NEAR(width, expected * 13, 1) << width;
         if (c >= '0' && c <= '9') {
             EXPECT_NEAR(height, 117, 1);
         }
@@ -148,6 +149,27 @@ TEST(E13bOutlines, DatabasesReadTheDrawingAtNominalPrint) {
         }
     }
     EXPECT_GE(sharper, 3 * static_cast<int>(kE13bChars.size()) / 2);
+}
+
+TEST(E13bOutlines, HeavyPrintKeepsTheSixApartFromTheEight) {
+    // Ink spread thickens the '6' toward an '8' only where its lower bowl
+    // is drawn narrow and heavy; drawn six modules wide round an open
+    // counter, as E13B has it, it stays well nearer its own models.
+    const std::vector<ocr::FontModel> models = E13bModels();
+    const auto font = MakeE13bOutlineFont();
+    for (double dpi : {200.0, 240.0, 300.0})
+        for (double grow : {0.04, 0.08, 0.12}) {
+            SCOPED_TRACE(std::to_string(dpi) + " dpi, +" + std::to_string(grow) + " mm");
+            const auto g = Scanned(font->Render('6', dpi, dpi, grow));
+            ASSERT_TRUE(g);
+            int six = 1 << 30, eight = 1 << 30;
+            for (const ocr::FontModel& m : models) {
+                const int d = ocr::GlyphDistance(g->glyph, m.glyph);
+                if (m.code == '6') six = std::min(six, d);
+                if (m.code == '8') eight = std::min(eight, d);
+            }
+            EXPECT_GE(eight - six, 100) << six << " from a '6', " << eight << " from an '8'";
+        }
 }
 
 }  // namespace
