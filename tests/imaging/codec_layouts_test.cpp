@@ -262,3 +262,33 @@ TEST(CodecLayouts, EveryFormatAtSmallWidths) {
 
 }  // namespace
 }  // namespace kovran::imaging::codec
+
+namespace kovran::imaging::codec {
+namespace {
+
+// Sides beyond JPEG's 65500: refused with libjpeg's reason, while the
+// formats without that limit give every sample back.
+TEST(CodecLayouts, SidesBeyondJpegsLimit) {
+    const Picture wide = Pattern(70000, 2, Depth::Grey);
+    const Picture tall = Pattern(2, 70000, Depth::Bilevel);
+    std::string why;
+    EXPECT_FALSE(Encode(wide, {.format = Format::Jpeg}, &why).has_value());
+    EXPECT_NE(why.find("JPEG"), std::string::npos) << why;
+    EXPECT_FALSE(Encode(wide, {.format = Format::TiffJpeg}, &why).has_value());
+    EXPECT_FALSE(why.empty());
+    for (Format f : {Format::Png, Format::Bmp, Format::TiffLzw, Format::TiffNone}) {
+        const auto back = Decode(test::MustEncode(wide, {.format = f}), &why);
+        ASSERT_TRUE(back.has_value()) << why;
+        EXPECT_EQ(test::MaxDifference(back->pixels, wide.pixels), 0);
+        EXPECT_EQ(back->pixels.Width(), 70000);
+    }
+    for (Format f : {Format::TiffG3, Format::TiffG4, Format::Png, Format::Bmp}) {
+        const auto back = Decode(test::MustEncode(tall, {.format = f}), &why);
+        ASSERT_TRUE(back.has_value()) << why;
+        EXPECT_EQ(test::MaxDifference(back->pixels, tall.pixels), 0);
+        EXPECT_EQ(back->pixels.Height(), 70000);
+    }
+}
+
+}  // namespace
+}  // namespace kovran::imaging::codec
