@@ -292,3 +292,57 @@ TEST(CodecLayouts, SidesBeyondJpegsLimit) {
 
 }  // namespace
 }  // namespace kovran::imaging::codec
+
+namespace kovran::imaging::codec {
+namespace {
+
+// A strip cut short inside an intact file: the compressed formats must not
+// pass the missing rows off as white or black.
+TEST(CodecLayouts, TiffStripCutShort) {
+    kovran::test::TempDir dir;
+    const Picture bilevel = Pattern(64, 64, Depth::Bilevel);
+    const Picture grey = Pattern(64, 64, Depth::Grey);
+    struct Case {
+        Format f;
+        const Picture* p;
+    };
+    for (const Case c : {Case{Format::TiffG4, &bilevel}, Case{Format::TiffG3, &bilevel},
+                         Case{Format::TiffLzw, &grey}, Case{Format::TiffJpeg, &grey}}) {
+        const std::string full = dir / "full.tif";
+        test::WriteBytes(full, test::MustEncode(*c.p, {.format = c.f}));
+        const std::string cut = dir / "cut.tif";
+        {
+            TIFF* in = TIFFOpen(full.c_str(), "r");
+            TIFF* out = TIFFOpen(cut.c_str(), "w");
+            ASSERT_EQ(TIFFNumberOfStrips(in), 1u);
+            std::vector<std::uint8_t> raw(TIFFRawStripSize(in, 0));
+            ASSERT_GT(TIFFReadRawStrip(in, 0, raw.data(), raw.size()), 0);
+            TIFFSetField(out, TIFFTAG_IMAGEWIDTH, 64u);
+            TIFFSetField(out, TIFFTAG_IMAGELENGTH, 64u);
+            std::uint16_t v = 0;
+            TIFFGetField(in, TIFFTAG_BITSPERSAMPLE, &v);
+            TIFFSetField(out, TIFFTAG_BITSPERSAMPLE, v);
+            TIFFGetField(in, TIFFTAG_COMPRESSION, &v);
+            TIFFSetField(out, TIFFTAG_COMPRESSION, v);
+            TIFFGetField(in, TIFFTAG_PHOTOMETRIC, &v);
+            TIFFSetField(out, TIFFTAG_PHOTOMETRIC, v);
+            if (c.f == Format::TiffLzw) TIFFSetField(out, TIFFTAG_PREDICTOR, PREDICTOR_HORIZONTAL);
+            if (c.f == Format::TiffJpeg) {
+                void* tables = nullptr;
+                std::uint32_t n = 0;
+                if (TIFFGetField(in, TIFFTAG_JPEGTABLES, &n, &tables))
+                    TIFFSetField(out, TIFFTAG_JPEGTABLES, n, tables);
+            }
+            TIFFSetField(out, TIFFTAG_ROWSPERSTRIP, 64u);
+            TIFFWriteRawStrip(out, 0, raw.data(), static_cast<tmsize_t>(raw.size() / 3));
+            TIFFClose(out);
+            TIFFClose(in);
+        }
+        std::string why;
+        EXPECT_FALSE(DecodeFile(cut, &why).has_value()) << static_cast<int>(c.f);
+        EXPECT_NE(why.find("TIFF"), std::string::npos) << why;
+    }
+}
+
+}  // namespace
+}  // namespace kovran::imaging::codec
