@@ -9,6 +9,8 @@
 #include <memory>
 
 #include <jpeglib.h>
+// jerror.h needs jpeglib.h first.
+#include <jerror.h>
 
 #include "imaging/codec/codec_internal.h"
 
@@ -19,6 +21,12 @@ namespace {
 // More scans than any encoder writes: a file with thousands of tiny
 // progressive scans only wastes time.
 constexpr int kMaxScans = 200;
+// libjpeg's own working memory while it decodes: a progressive file keeps
+// every coefficient of the picture (two bytes a sample) until its last
+// scan, which a header of a few bytes can make gigabytes large. A picture
+// within kMaxBufferBytes needs at most this much; beyond it libjpeg fails
+// (it has no backing store) instead of allocating.
+constexpr long kMaxDecoderMemory = static_cast<long>(kMaxBufferBytes / 2);
 
 struct JpegErrors {
     jpeg_error_mgr mgr{};
@@ -91,6 +99,7 @@ class Decompressor {
         cinfo_.err = &errors_.mgr;
         created_ = Guarded(errors_, [this] { jpeg_create_decompress(&cinfo_); });
         cinfo_.progress = &errors_.progress;
+        if (created_) cinfo_.mem->max_memory_to_use = kMaxDecoderMemory;
     }
     ~Decompressor() {
         if (created_) jpeg_destroy_decompress(&cinfo_);
@@ -101,7 +110,11 @@ class Decompressor {
     bool Created() const { return created_; }
     jpeg_decompress_struct& Info() { return cinfo_; }
     JpegErrors& Errors() { return errors_; }
-    std::string Reason() const { return std::string("JPEG: ") + errors_.reason; }
+    std::string Reason() const {
+        if (errors_.mgr.msg_code == JERR_NO_BACKING_STORE)
+            return "JPEG: needs more working memory than a picture may have";
+        return std::string("JPEG: ") + errors_.reason;
+    }
 
   private:
     JpegErrors errors_;
@@ -217,6 +230,10 @@ std::optional<Picture> DecodeJpeg(File file, std::string* error) {
         !FitsBuffer(cinfo.output_width, cinfo.output_height, channels))
         return Fail(error, "JPEG of " + std::to_string(cinfo.output_width) + " x " +
                                std::to_string(cinfo.output_height) + " pixels");
+    // A file of several scans is read whole by the start: a truncated or
+    // oversized one fails before the picture's buffer is made.
+    if (!Guarded(d.Errors(), [&cinfo] { jpeg_start_decompress(&cinfo); }) || d.Errors().corrupt)
+        return Fail(error, d.Reason());
     Picture out{
         ImageBuffer(static_cast<int>(cinfo.output_width), static_cast<int>(cinfo.output_height),
                     channels, 0,
@@ -225,7 +242,6 @@ std::optional<Picture> DecodeJpeg(File file, std::string* error) {
     std::uint8_t* pixels = out.pixels.Data();
     const auto stride = static_cast<std::size_t>(out.pixels.Stride());
     const bool ok = Guarded(d.Errors(), [&cinfo, pixels, stride] {
-        jpeg_start_decompress(&cinfo);
         while (cinfo.output_scanline < cinfo.output_height) {
             JSAMPROW row = pixels + cinfo.output_scanline * stride;
             if (jpeg_read_scanlines(&cinfo, &row, 1) != 1) break;

@@ -42,13 +42,19 @@ struct TiffHandle::Sink {
         static_cast<Sink*>(user)->Record(module, text);
         return 1;  // handled: libtiff's global handler stays silent
     }
-    // Warnings are dropped, except libtiff's word that it could not read a
-    // tag's values: the file ends early and the tag (a resolution, a colour
-    // map) would silently go missing.
+    // Warnings are dropped, except those that mean lost data: libtiff's
+    // word that it could not read a tag's values (the file ends early and
+    // the tag, a resolution or a colour map, would silently go missing), a
+    // fax strip that ends or breaks off before its lines do (the missing
+    // lines would read as white), and any warning of libjpeg inside a JPEG
+    // strip (corrupt or truncated data, filled with grey).
     static int OnWarning(TIFF*, void* user, const char* module, const char* fmt, va_list ap) {
         char text[512];
         std::vsnprintf(text, sizeof text, fmt, ap);
-        if (std::strstr(text, "IO error") != nullptr)
+        const bool jpeg = module != nullptr && std::strcmp(module, "JPEGLib") == 0;
+        if (jpeg || std::strstr(text, "IO error") != nullptr ||
+            std::strstr(text, "Premature EO") != nullptr ||
+            std::strstr(text, "Line length mismatch") != nullptr)
             static_cast<Sink*>(user)->Record(module, text);
         return 1;
     }
