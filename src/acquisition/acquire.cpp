@@ -129,11 +129,20 @@ void NoteAllWritten(const ImageSet& work) {
 // The device ends a document on a line's boundary. A stream that ended
 // (short of its buffer) anywhere else gained or lost bytes that no
 // re-alignment accounted for: every line after the slip is torn, and the
-// document is no page.
-bool Torn(const AcquireCall& call, std::size_t received, std::size_t transfer, std::size_t rawLine,
-          int realigned) {
-    if (call.purpose != AcqPurpose::Ordinary || rawLine == 0 || received >= transfer) return false;
-    const auto over = static_cast<std::int64_t>(received) - realigned;
+// document is no page. With the hardware aligner every whole line's marker
+// was checked instead, and the count says nothing more: a byte lost in the
+// last, part line leaves the stream off the boundary, yet that line is
+// dropped and every line kept is in place.
+bool Torn(const AcquireCall& call, const CorrectionBlock& cor, std::size_t received,
+          std::size_t transfer) {
+    if (call.purpose != AcqPurpose::Ordinary) return false;
+    if (cor.hardwareAligner) {
+        if (cor.markerLost) LogText("err - stream lost its line markers");
+        return cor.markerLost;
+    }
+    const std::size_t rawLine = cor.rawLineLength;
+    if (rawLine == 0 || received >= transfer) return false;
+    const auto over = static_cast<std::int64_t>(received) - cor.realignedBytes;
     const std::int64_t off = over % static_cast<std::int64_t>(rawLine);
     if (off == 0) return false;
     LogValue("err - stream ended inside a line, bytes", static_cast<int>(off));
@@ -366,7 +375,7 @@ KVXResult RunAcquisitionThreads(ImageSet& work, const AcquireCall& call,
         const std::int32_t last = LastResult();
         return last < 0 ? last : KVX_ERR_GENERIC;
     }
-    if (Torn(call, received, transfer, rawLine, cor.realignedBytes)) {
+    if (Torn(call, cor, received, transfer)) {
         NoteAllWritten(work);
         return KVX_ERR_GENERIC;
     }

@@ -283,6 +283,7 @@ void ThrCor_0x3000(CorrectionBlock* block) {
             platform::Sleep(period);
         }
         b.realignedBytes = splitter.Offset();
+        b.markerLost = splitter.MarkerLost();
         if (ok) LogText("ThrCor_0x3000 - end ok");
     } catch (...) {
         LogText("ThrCor_0x3000 - exception");

@@ -108,6 +108,9 @@ struct CorrectionBlock {
     // The read position's accumulated re-alignment (bytes gained less
     // bytes lost) when the thread ended; read after it was joined.
     int realignedBytes = 0;
+    // With the hardware aligner: some line's marker could not be found
+    // (read after the thread was joined).
+    bool markerLost = false;
 };
 
 // The options of an acquisition from the settings in force and the device

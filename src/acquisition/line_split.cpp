@@ -131,7 +131,11 @@ void LineSplitter::Realign(std::int32_t y, const Segment& s, std::size_t limit) 
 
 void LineSplitter::AlignerResync(std::int32_t y, std::size_t pos, std::size_t limit) {
     const std::uint8_t* raw = block_.raw;
-    if (pos >= limit || raw[pos] == 0) return;
+    if (pos >= limit) return;
+    // Whether the latest line checked is in place: a line missed and found
+    // again further on leaves the rest of the document whole.
+    markerLost_ = raw[pos] != 0;
+    if (!markerLost_) return;
     const std::size_t nominal =
         static_cast<std::size_t>(static_cast<std::ptrdiff_t>(pos) - offset_);
     // The nearest marker wins, whichever way it lies: a byte lost by the
@@ -141,7 +145,7 @@ void LineSplitter::AlignerResync(std::int32_t y, std::size_t pos, std::size_t li
     for (std::size_t d = 1; d <= alignerSearch_; ++d) {
         const bool ahead = pos + d < limit;
         const bool behind = d <= pos;
-        if (!ahead && !behind) return;
+        if (!ahead && !behind) break;
         if (ahead && raw[pos + d] == 0) {
             const int next = offset_ + static_cast<int>(d);
             if (!MoveAllowed(next, nominal)) {
@@ -150,6 +154,7 @@ void LineSplitter::AlignerResync(std::int32_t y, std::size_t pos, std::size_t li
             }
             LogValue("alligner detected positive glith at", y);
             offset_ = next;
+            markerLost_ = false;
             return;
         }
         if (behind && raw[pos - d] == 0) {
@@ -160,6 +165,7 @@ void LineSplitter::AlignerResync(std::int32_t y, std::size_t pos, std::size_t li
             }
             LogValue("alligner detected negative glith at", y);
             offset_ = next;
+            markerLost_ = false;
             return;
         }
     }

@@ -46,6 +46,9 @@ class LineSplitter {
     int Offset() const { return offset_; }
     // A noise dropout was repaired in this acquisition.
     bool NoiseFound() const { return noiseFound_; }
+    // The last channel line checked had its aligner marker neither in place
+    // nor within reach of an allowed move: the stream ends read torn.
+    bool MarkerLost() const { return markerLost_; }
     // Bytes past a line's nominal end that its re-aligned read may need.
     // A move inside a batch (or inside the line itself) can raise the
     // offset up to its largest value, so while the stream runs a line waits
@@ -76,6 +79,7 @@ class LineSplitter {
 
     CorrectionBlock& block_;
     SplitOptions options_;
+    bool markerLost_ = false;
     std::size_t lineLength_ = 0;
     std::vector<Segment> segments_;
     bool interleaved_ = false;

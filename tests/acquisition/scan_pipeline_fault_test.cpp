@@ -187,6 +187,24 @@ TEST_F(PipelineTest, WithoutRealignmentAByteGainedIsReportedNotHandedOverTorn) {
     EXPECT_EQ(KVXPagNumCur(handle, 0), 0);
 }
 
+// With the aligner, the last line of the stream loses its first byte:
+// every whole line before it was found in place and the part line is
+// dropped anyway, so the document is whole and no torn page.
+TEST_F(PipelineTest, WithTheAlignerAByteLostInTheStreamsLastLineKeepsTheDocument) {
+    sim::DeviceProfile p = Profile();
+    p.configWord |= kAlignerBit;
+    p.stream.aligner = true;
+    p.feeder.push_back(Document(kCropW, kCropH, false, 0, 0).document);
+    sim::SimulatedScanner& scanner = PlugAndOpen(p);
+    ShortBuffers();
+    scanner.Inject(sim::ShortDocument{.lines = 900});
+    scanner.Inject(sim::AlignerGlitch{.line = 899, .shift = -1});
+    ASSERT_EQ(KVXImgCreate1(handle, 300, 300, 0), KVX_OK) << LogBytes();
+    KVXPagNumCur(handle, 1);
+    EXPECT_EQ(KVXImgScan1(handle, nullptr, nullptr, nullptr, 0), KVX_OK) << LogBytes();
+    EXPECT_EQ(KVXPagNumCur(handle, 0), 1);
+}
+
 // ---- Bad documents ------------------------------------------------------------
 
 // Longer than the longest document accepted (parameter 9: 300 lines at
