@@ -5,6 +5,7 @@
 #include <limits>
 #include <new>
 
+#include "acquisition/scan.h"
 #include "api/frame_state.h"
 #include "api/library.h"
 #include "api/log.h"
@@ -417,10 +418,22 @@ void OpenDefaults() {
     Images().otherSide = caps.otherSide;
 }
 
+namespace {
+
+// The mode set-up re-creates the images: the feeder's background
+// acquisition, which writes the next set, ends before its memory is freed
+// or taken by the new images.
+void FreeImagesForSetUp() {
+    ADFThrClose();
+    FreeImages();
+}
+
+}  // namespace
+
 ImageHooks MakeImageHooks() {
     return {.secondPart = &SecondPart,
             .prepareStamp = nullptr,
-            .freeImages = &FreeImages,
+            .freeImages = &FreeImagesForSetUp,
             .releaseImages = &ReleaseImages,
             .buildImages = &BuildImages,
             .openDefaults = &OpenDefaults};

@@ -236,5 +236,23 @@ TEST_F(MemoryReuse, TheFeedersNextSetGetsBackTheCreatedMemoryAfterADeskewMovedIt
     }
 }
 
+// A mode change re-creates the images while the feeder may still be taking
+// the next document into its set: that acquisition ends first, or its
+// stream lands in memory the new images took (or that is gone).
+TEST_F(MemoryReuse, AModeChangeEndsTheFeedersAcquisitionBeforeItTakesItsMemory) {
+    sim::DeviceProfile p = Profile();
+    for (int i = 0; i < 2; ++i) p.feeder.push_back(Document(kLongW, kDocH, false, i, 0).document);
+    sim::SimulatedScanner& scanner = Open(p);
+    scanner.Inject(sim::RateLimit{.bytesPerSecond = 4u << 20});
+    ASSERT_EQ(KVXSetParameter(30, 1), KVX_OK) << LogBytes();
+    ASSERT_EQ(KVXImgCreate(handle, 300, 300), KVX_OK) << LogBytes();
+    ASSERT_EQ(KVXImgScan1(handle, nullptr, nullptr, nullptr, 0), KVX_OK) << LogBytes();
+    ASSERT_TRUE(acquisition::ScanState().feederThread.joinable());
+    KVXSetParameter(1000, 7);
+    EXPECT_FALSE(acquisition::ScanState().feederThread.joinable())
+        << "the feeder still writes while the images are re-created";
+    EXPECT_FALSE(WithActiveStream(acquisition::ScanState(), [](const auto&) {}));
+}
+
 }  // namespace
 }  // namespace kovran::test
