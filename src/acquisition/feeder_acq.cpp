@@ -123,6 +123,10 @@ KVXResult ADFAcq(int height) {
     NoteRecordLines(images.nextImg);
     CopyGeometryToNext();
     WhitenNext();
+    if (!RestoreNextMemory()) {
+        LogText("next buffer not allocated");
+        return result;
+    }
     images.feederThreadRunning.store(true);
     state.feederResult.store(KVX_OK);
     try {

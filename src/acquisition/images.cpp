@@ -5,6 +5,7 @@
 #include <limits>
 #include <new>
 
+#include "acquisition/scan.h"
 #include "api/frame_state.h"
 #include "api/library.h"
 #include "api/log.h"
@@ -196,6 +197,8 @@ void FreeImages() {
     ClearSet(images.myImg);
     ClearSet(images.nextImg);
     images.capacity = {};
+    images.createdBytes = {};
+    images.createdLead = {};
     // Memory a reader's copy of a record still holds is not ours to reuse.
     for (std::shared_ptr<ImageMemory>& m : freed)
         if (m.use_count() == 1) images.spare.push_back(std::move(m));
@@ -216,6 +219,30 @@ void NoteRecordLines(const ImageSet& set) {
         const std::size_t lines = static_cast<std::size_t>(std::max<int>(r.top, 0)) + r.Height;
         r.alloc->NoteWritten(static_cast<std::size_t>(r.data - begin) + lines * r.stride);
     }
+}
+
+bool RestoreNextMemory() {
+    ImagesRecord& images = Images();
+    ImageSet& next = images.nextImg;
+    for (std::size_t i = 0; i < next.size(); ++i) {
+        const std::size_t bytes = images.createdBytes[i];
+        if (bytes == 0) continue;
+        ImageRecord& r = next[i];
+        const std::size_t lead = images.createdLead[i];
+        if (!r.alloc || r.alloc->Capacity() < bytes || r.alloc == images.myImg[i].alloc) {
+            auto memory = ImageMemory::Allocate(bytes);
+            if (!memory) return false;
+            r.alloc = std::move(memory);
+        } else {
+            r.alloc->Renew(bytes);
+        }
+        r.data = r.alloc->Bytes();
+        r.write = r.data + lead;
+        r.lead = static_cast<std::uint16_t>(lead);
+        r.allocSize = static_cast<std::int32_t>(bytes - lead);
+    }
+    if (Settings().scan.acq.singleBuffer) PointViewsIntoFront(next);
+    return true;
 }
 
 void ComputeHeights(int height) {
@@ -269,6 +296,8 @@ bool InitMyImg() {
     };
 
     images.nextImg = {};
+    images.createdBytes = {};
+    images.createdLead = {};
     for (int side : {kRear, kFront, kBacklight}) {
         ImageRecord& r = images.myImg[static_cast<std::size_t>(side)];
         r.alloc.reset();
@@ -291,6 +320,8 @@ bool InitMyImg() {
             LogPair("err - ", "set image buffer with invalid memory allocation");
             return fail();
         }
+        images.createdBytes[static_cast<std::size_t>(side)] = r.alloc->Size();
+        images.createdLead[static_cast<std::size_t>(side)] = r.lead;
         if (ordinary) {
             ImageRecord& next = images.nextImg[static_cast<std::size_t>(side)];
             next = r;
@@ -387,10 +418,22 @@ void OpenDefaults() {
     Images().otherSide = caps.otherSide;
 }
 
+namespace {
+
+// The mode set-up re-creates the images: the feeder's background
+// acquisition, which writes the next set, ends before its memory is freed
+// or taken by the new images.
+void FreeImagesForSetUp() {
+    ADFThrClose();
+    FreeImages();
+}
+
+}  // namespace
+
 ImageHooks MakeImageHooks() {
     return {.secondPart = &SecondPart,
             .prepareStamp = nullptr,
-            .freeImages = &FreeImages,
+            .freeImages = &FreeImagesForSetUp,
             .releaseImages = &ReleaseImages,
             .buildImages = &BuildImages,
             .openDefaults = &OpenDefaults};

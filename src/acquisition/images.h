@@ -42,6 +42,11 @@ struct ImagesRecord {
     // document is taken with these, never with the crop of the last one.
     std::array<std::uint16_t, 3> createdHeight{};
     std::array<std::int32_t, 3> createdSize{};
+    // Bytes and lead of the memory each owning side got at the creation
+    // (0 for a view or no side): what the feeder's next set must hold
+    // again, whatever the processing of its last document put there.
+    std::array<std::size_t, 3> createdBytes{};
+    std::array<std::uint16_t, 3> createdLead{};
     // The codeline side (what side code 9 means) and its opposite.
     std::int32_t codelineSide = kFront;
     std::int32_t otherSide = kRear;
@@ -66,6 +71,12 @@ void ReleaseImages();
 // Notes in the records' memory the lines they describe, for what was
 // written there after the acquisition (deskew, crop, stretch).
 void NoteRecordLines(const ImageSet& set);
+
+// The feeder's next set in the memory and layout of the creation: a side
+// whose memory the processing replaced by a smaller one gets memory of the
+// created size again, and the views of a shared stream point into their
+// own front. False when the memory is not there.
+bool RestoreNextMemory();
 
 // Margins and heights of the records for a wanted height in lines.
 void ComputeHeights(int height);

@@ -12,6 +12,7 @@
 #include <string>
 
 #include "acquisition/pipeline_fixture.h"
+#include "imaging/record_planes.h"
 #include "platform/clock.h"
 
 namespace kovran::test {
@@ -199,6 +200,58 @@ TEST_F(MemoryReuse, ACancelledReadLeavesNothingInTheNextImages) {
     ASSERT_EQ(KVXStop(handle, 0), KVX_OK);
     ASSERT_EQ(KVXImgCreate(handle, 300, 300), KVX_OK) << LogBytes();
     ExpectWhiteImages("created after a stopped stream");
+}
+
+// A deskew that outgrows its side's lines moves the side into memory of the
+// deskewed size. When that set comes round again for the feeder's next
+// document, it must get back memory of the created size, with the views of
+// a shared stream inside it: else the next document is cut at the smaller
+// memory or split into memory the stream does not fill.
+TEST_F(MemoryReuse, TheFeedersNextSetGetsBackTheCreatedMemoryAfterADeskewMovedIt) {
+    sim::DeviceProfile p = Profile();
+    for (int i = 0; i < 3; ++i) p.feeder.push_back(Document(kShortW, kDocH, false, i, 0).document);
+    Open(p);
+    ASSERT_EQ(KVXSetParameter(30, 1), KVX_OK) << LogBytes();
+    ASSERT_EQ(KVXImgCreate(handle, 300, 300), KVX_OK) << LogBytes();
+    ASSERT_EQ(KVXImgScan1(handle, nullptr, nullptr, nullptr, 0), KVX_OK) << LogBytes();
+    const std::size_t created = Img(kFront).alloc->Capacity();
+    // What the deskew does when the straightened side is wider than its
+    // channel: fresh memory of the deskewed size.
+    ImageRecord& front = acquisition::Images().myImg[kFront];
+    ASSERT_TRUE(imaging::MakeRoom(front, front.channelPitch + 8, 200));
+    ASSERT_LT(front.alloc->Capacity(), created / 4);
+    // The second document was taken meanwhile; this call starts the third
+    // into the set the first one left.
+    ASSERT_EQ(KVXImgScan1(handle, nullptr, nullptr, nullptr, 0), KVX_OK) << LogBytes();
+    EXPECT_NEAR(Img(kFront).Height, kShortW, 4);
+    ASSERT_EQ(KVXImgScan1(handle, nullptr, nullptr, nullptr, 0), KVX_OK) << LogBytes();
+    EXPECT_NEAR(Img(kFront).Height, kShortW, 4) << "the third document was cut";
+    EXPECT_NEAR(Img(kRear).Height, kShortW, 4);
+    EXPECT_GE(Img(kFront).alloc->Capacity(), created);
+    const std::uint8_t* begin = Img(kFront).alloc->Bytes();
+    for (int side : {kRear, kBacklight}) {
+        if (Img(side).data != nullptr && Img(side).alloc == Img(kFront).alloc) {
+            EXPECT_TRUE(Img(side).data >= begin && Img(side).data < begin + created);
+        }
+    }
+}
+
+// A mode change re-creates the images while the feeder may still be taking
+// the next document into its set: that acquisition ends first, or its
+// stream lands in memory the new images took (or that is gone).
+TEST_F(MemoryReuse, AModeChangeEndsTheFeedersAcquisitionBeforeItTakesItsMemory) {
+    sim::DeviceProfile p = Profile();
+    for (int i = 0; i < 2; ++i) p.feeder.push_back(Document(kLongW, kDocH, false, i, 0).document);
+    sim::SimulatedScanner& scanner = Open(p);
+    scanner.Inject(sim::RateLimit{.bytesPerSecond = 4u << 20});
+    ASSERT_EQ(KVXSetParameter(30, 1), KVX_OK) << LogBytes();
+    ASSERT_EQ(KVXImgCreate(handle, 300, 300), KVX_OK) << LogBytes();
+    ASSERT_EQ(KVXImgScan1(handle, nullptr, nullptr, nullptr, 0), KVX_OK) << LogBytes();
+    ASSERT_TRUE(acquisition::ScanState().feederThread.joinable());
+    KVXSetParameter(1000, 7);
+    EXPECT_FALSE(acquisition::ScanState().feederThread.joinable())
+        << "the feeder still writes while the images are re-created";
+    EXPECT_FALSE(WithActiveStream(acquisition::ScanState(), [](const auto&) {}));
 }
 
 }  // namespace
