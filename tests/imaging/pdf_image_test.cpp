@@ -11,6 +11,8 @@
 #include "api/frame_state.h"
 #include "imaging/pdf/pdf_image.h"
 #include "imaging/pdf_fixture.h"
+#include "platform/process_lock.h"
+#include "support/fake_clock.h"
 
 namespace kovran::test::pdf {
 namespace {
@@ -289,6 +291,40 @@ TEST_F(HostileImageTest, ClaimedSizesBeyondTheDataAllocateNothing) {
         ExpectRefused(path, 1);
     }
 #endif
+}
+
+// The re-encoding of strips runs under the machine-wide lock: while another
+// holder has it the writer waits (on the installed clock) and then goes
+// ahead; every path gives it back; a raw strip never touches it.
+TEST_F(PdfImageTest, StripReencodingTakesAndGivesBackTheLock) {
+    FakeClock clock;
+    ClockScope scope(clock);
+    const std::unique_ptr<platform::ProcessLock> lock = platform::ProcessLock::Open(kPdfLockName);
+    ASSERT_TRUE(lock);
+    const std::string strips = Tiff("strips.tif", TiffSpec{.compression = 4, .rowsPerStrip = 5});
+    const std::string raw = Tiff("raw.tif", TiffSpec{.compression = 4});
+    const std::string broken = tmp_ / "broken.tif";
+    {
+        std::string bytes = ReadFileBytes(strips);
+        // Damage the coded data of the last strips; the directory stays whole.
+        for (std::size_t i = 8; i < 60 && i < bytes.size(); ++i) bytes[i] = '\xFF';
+        WriteFileBytes(broken, bytes);
+    }
+    PdfDocumentPtr doc = PdfOpen(tmp_ / "lock.pdf", 3, {});
+    ASSERT_TRUE(doc);
+    {
+        const platform::ProcessLock::Hold other = lock->Acquire(0);
+        ASSERT_TRUE(other.held()) << "another process holds " << kPdfLockName;
+        EXPECT_EQ(PdfAddImagePage(*doc, raw.c_str(), 1), 1);
+        EXPECT_EQ(clock.SleptMs(), 0u);
+        EXPECT_EQ(PdfAddImagePage(*doc, strips.c_str(), 1), 1);
+        EXPECT_GE(clock.SleptMs(), 30000u);
+    }
+    for (const std::string& file : {strips, broken}) {
+        PdfAddImagePage(*doc, file.c_str(), 1);
+        EXPECT_TRUE(lock->Acquire(0).held()) << file;
+    }
+    EXPECT_TRUE(PdfClose(std::move(doc)));
 }
 
 }  // namespace
