@@ -44,6 +44,8 @@ TEST_F(PdfImageTest, RawSingleStripTiffsShowThePicture) {
         {"none 1-bit black is zero", {.compression = 1, .photometric = 1}},
         {"group 3", {.compression = 3, .photometric = 0}},
         {"group 4", {.compression = 4, .photometric = 0}},
+        {"group 4 black is zero", {.compression = 4, .photometric = 1}},
+        {"group 3 black is zero", {.compression = 3, .photometric = 1}},
         {"lzw 1-bit", {.compression = 5, .photometric = 0}},
         {"lzw grey", {.bitsPerSample = 8, .compression = 5, .photometric = 1}},
         {"lzw grey white is zero", {.bitsPerSample = 8, .compression = 5, .photometric = 0}},
@@ -75,6 +77,7 @@ TEST_F(PdfImageTest, ReencodedTiffsShowThePicture) {
     const Case cases[] = {
         {"group 3 strips", {.compression = 3, .rowsPerStrip = 7}},
         {"group 4 strips", {.compression = 4, .rowsPerStrip = 5}},
+        {"group 4 strips black is zero", {.compression = 4, .photometric = 1, .rowsPerStrip = 5}},
         {"group 4 fill order 2", {.compression = 4, .fillOrder = 2}},
         {"group 3 fill order 2 strips", {.compression = 3, .fillOrder = 2, .rowsPerStrip = 9}},
         {"group 3 2D", {.compression = 3, .group3Options = 1}},

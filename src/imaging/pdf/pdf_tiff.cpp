@@ -412,10 +412,12 @@ std::optional<PdfImageData> LoadTiffImage(const std::string& path, LzwUse lzw) {
                         ? LoadRaw(tif.get(), layout, faults, fileSize, image)
                         : LoadReencoded(tif.get(), layout, faults, lzw, image);
     if (!ok) return std::nullopt;
-    // CCITT codes name white and black runs themselves; other data is
-    // samples, which a WhiteIsZero file stores inverted.
-    image.invert = layout.photometric == PHOTOMETRIC_MINISWHITE &&
-                   image.filter != PdfFilter::CcittG3 && image.filter != PdfFilter::CcittG4;
+    // CCITT codes carry the bits of the samples with 0 as the "white" run,
+    // which a PDF reader draws white: a BlackIsZero file's runs of 0 are
+    // black and need Decode [1 0]. Other data is samples, which a
+    // WhiteIsZero file stores inverted.
+    const bool ccitt = image.filter == PdfFilter::CcittG3 || image.filter == PdfFilter::CcittG4;
+    image.invert = (layout.photometric == PHOTOMETRIC_MINISWHITE) != ccitt;
     return image;
 }
 
