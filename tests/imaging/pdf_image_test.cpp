@@ -2,12 +2,17 @@
 // rendered by an independent reader (pdftoppm) and compared with the
 // picture; files that are cut short or lie about their sizes give -1 and
 // leave the document as it was.
+#include <sys/resource.h>
+
+#include <cstdlib>
 #include <fstream>
 #include <string>
 
 #include "api/frame_state.h"
 #include "imaging/pdf/pdf_image.h"
 #include "imaging/pdf_fixture.h"
+#include "platform/process_lock.h"
+#include "support/fake_clock.h"
 
 namespace kovran::test::pdf {
 namespace {
@@ -39,6 +44,8 @@ TEST_F(PdfImageTest, RawSingleStripTiffsShowThePicture) {
         {"none 1-bit black is zero", {.compression = 1, .photometric = 1}},
         {"group 3", {.compression = 3, .photometric = 0}},
         {"group 4", {.compression = 4, .photometric = 0}},
+        {"group 4 black is zero", {.compression = 4, .photometric = 1}},
+        {"group 3 black is zero", {.compression = 3, .photometric = 1}},
         {"lzw 1-bit", {.compression = 5, .photometric = 0}},
         {"lzw grey", {.bitsPerSample = 8, .compression = 5, .photometric = 1}},
         {"lzw grey white is zero", {.bitsPerSample = 8, .compression = 5, .photometric = 0}},
@@ -70,6 +77,7 @@ TEST_F(PdfImageTest, ReencodedTiffsShowThePicture) {
     const Case cases[] = {
         {"group 3 strips", {.compression = 3, .rowsPerStrip = 7}},
         {"group 4 strips", {.compression = 4, .rowsPerStrip = 5}},
+        {"group 4 strips black is zero", {.compression = 4, .photometric = 1, .rowsPerStrip = 5}},
         {"group 4 fill order 2", {.compression = 4, .fillOrder = 2}},
         {"group 3 fill order 2 strips", {.compression = 3, .fillOrder = 2, .rowsPerStrip = 9}},
         {"group 3 2D", {.compression = 3, .group3Options = 1}},
@@ -203,6 +211,123 @@ TEST_F(HostileImageTest, SizesAndLayoutsAPageCannotShow) {
     ExpectRefused(
         Tiff("rgba.tif", TiffSpec{.bitsPerSample = 8, .samplesPerPixel = 4, .photometric = 2}), 1);
     ExpectRefused(Tiff("sixteen.tif", TiffSpec{.bitsPerSample = 16, .photometric = 1}), 1);
+}
+
+using namespace std::string_literals;
+
+// A one-strip little-endian TIFF whose directory states the size and the
+// strip, followed by the given strip data.
+std::string ClaimingTiff(std::uint32_t width, std::uint32_t height, std::uint16_t bits,
+                         std::uint16_t compression, std::uint16_t photometric,
+                         const std::string& data) {
+    std::string out = "II*"s + '\0';
+    const auto put16 = [&](unsigned v) {
+        out += static_cast<char>(v & 0xFF);
+        out += static_cast<char>((v >> 8) & 0xFF);
+    };
+    const auto put32 = [&](std::uint32_t v) {
+        put16(v & 0xFFFF);
+        put16(v >> 16);
+    };
+    put32(8);
+    constexpr unsigned kEntries = 9;
+    const std::uint32_t dataAt = 8 + 2 + 12 * kEntries + 4;
+    put16(kEntries);
+    const auto entry = [&](unsigned tag, unsigned type, std::uint32_t value) {
+        put16(tag);
+        put16(type);
+        put32(1);
+        if (type == 3) {
+            put16(value);
+            put16(0);
+        } else {
+            put32(value);
+        }
+    };
+    entry(256, 4, width);
+    entry(257, 4, height);
+    entry(258, 3, bits);
+    entry(259, 3, compression);
+    entry(262, 3, photometric);
+    entry(273, 4, dataAt);
+    entry(277, 3, 1);
+    entry(278, 4, height);
+    entry(279, 4, static_cast<std::uint32_t>(data.size()));
+    put32(0);
+    return out + data;
+}
+
+bool LoadWithin256Mb(const std::string& path) {
+    rlimit limit{};
+    limit.rlim_cur = limit.rlim_max = rlim_t{256} << 20;
+    ::setrlimit(RLIMIT_AS, &limit);
+    return LoadTiffImage(path, LzwUse::Allowed).has_value();
+}
+
+// Directories that claim pages of hundreds of megabytes over a few bytes:
+// refused before a decode buffer of the claimed size exists. Run with the
+// address space held to 256 MB, where allocating the claim would abort.
+TEST_F(HostileImageTest, ClaimedSizesBeyondTheDataAllocateNothing) {
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+    GTEST_SKIP() << "sanitizers reserve more address space than the limit";
+#else
+    std::string junk;
+    for (int i = 0; i < 64; ++i) junk += static_cast<char>(i * 37 + 11);
+    struct Case {
+        const char* name;
+        std::uint32_t size;
+        std::uint16_t bits;
+        std::uint16_t compression;
+        std::uint16_t photometric;
+    };
+    const Case cases[] = {
+        {"none.tif", 60000, 1, 1, 0},         {"g3.tif", 65000, 1, 3, 0},
+        {"g4.tif", 65000, 1, 4, 0},           {"lzw.tif", 20000, 8, 5, 1},
+        {"packbits.tif", 20000, 8, 32773, 1},
+    };
+    for (const Case& c : cases) {
+        const std::string path = tmp_ / c.name;
+        WriteFileBytes(path,
+                       ClaimingTiff(c.size, c.size, c.bits, c.compression, c.photometric, junk));
+        EXPECT_EXIT(std::exit(LoadWithin256Mb(path) ? 1 : 0), ::testing::ExitedWithCode(0), "")
+            << c.name;
+        ExpectRefused(path, 1);
+    }
+#endif
+}
+
+// The re-encoding of strips runs under the machine-wide lock: while another
+// holder has it the writer waits (on the installed clock) and then goes
+// ahead; every path gives it back; a raw strip never touches it.
+TEST_F(PdfImageTest, StripReencodingTakesAndGivesBackTheLock) {
+    FakeClock clock;
+    ClockScope scope(clock);
+    const std::unique_ptr<platform::ProcessLock> lock = platform::ProcessLock::Open(kPdfLockName);
+    ASSERT_TRUE(lock);
+    const std::string strips = Tiff("strips.tif", TiffSpec{.compression = 4, .rowsPerStrip = 5});
+    const std::string raw = Tiff("raw.tif", TiffSpec{.compression = 4});
+    const std::string broken = tmp_ / "broken.tif";
+    {
+        std::string bytes = ReadFileBytes(strips);
+        // Damage the coded data of the last strips; the directory stays whole.
+        for (std::size_t i = 8; i < 60 && i < bytes.size(); ++i) bytes[i] = '\xFF';
+        WriteFileBytes(broken, bytes);
+    }
+    PdfDocumentPtr doc = PdfOpen(tmp_ / "lock.pdf", 3, {});
+    ASSERT_TRUE(doc);
+    {
+        const platform::ProcessLock::Hold other = lock->Acquire(0);
+        ASSERT_TRUE(other.held()) << "another process holds " << kPdfLockName;
+        EXPECT_EQ(PdfAddImagePage(*doc, raw.c_str(), 1), 1);
+        EXPECT_EQ(clock.SleptMs(), 0u);
+        EXPECT_EQ(PdfAddImagePage(*doc, strips.c_str(), 1), 1);
+        EXPECT_GE(clock.SleptMs(), 30000u);
+    }
+    for (const std::string& file : {strips, broken}) {
+        PdfAddImagePage(*doc, file.c_str(), 1);
+        EXPECT_TRUE(lock->Acquire(0).held()) << file;
+    }
+    EXPECT_TRUE(PdfClose(std::move(doc)));
 }
 
 }  // namespace

@@ -7,6 +7,7 @@
 #include <sys/stat.h>
 #include <zlib.h>
 
+#include <algorithm>
 #include <cstdarg>
 #include <cstring>
 #include <memory>
@@ -335,6 +336,37 @@ bool LoadReencoded(TIFF* tif, const TiffLayout& l, TiffFaults& faults, LzwUse lz
     return true;
 }
 
+// The most bytes the stored strips can decode to. A directory may claim a
+// page of a gigabyte over a few bytes of data; the decode buffer is only
+// allocated when the data could fill it. Bounds per coding: CCITT codes at
+// least one bit per row; PackBits gives 128 bytes for 2; deflate at most
+// about 1032 for 1; LZW at most 4096 bytes per 9-bit code; JPEG two bits
+// per 8 x 8 block of at most three samples; others count as LZW.
+std::uint64_t MostDecodedBytes(TIFF* tif, const TiffLayout& l, long long fileSize) {
+    std::uint64_t* counts = nullptr;
+    if (!TIFFGetField(tif, TIFFTAG_STRIPBYTECOUNTS, &counts) || counts == nullptr) return 0;
+    const auto size = static_cast<std::uint64_t>(fileSize);
+    std::uint64_t coded = 0;
+    for (std::uint32_t s = 0; s < l.strips && coded < size; ++s) coded += std::min(counts[s], size);
+    coded = std::min(coded, size);
+    switch (l.compression) {
+        case COMPRESSION_NONE:
+            return coded;
+        case COMPRESSION_CCITTFAX3:
+        case COMPRESSION_CCITTFAX4:
+            return std::min<std::uint64_t>(coded * 8 + l.strips, l.height) * l.rowBytes;
+        case COMPRESSION_PACKBITS:
+            return coded * 64;
+        case COMPRESSION_ADOBE_DEFLATE:
+        case COMPRESSION_DEFLATE:
+            return coded * 1040;
+        case COMPRESSION_JPEG:
+            return coded * 4 * 64 * 3;
+        default:
+            return coded * 4096;
+    }
+}
+
 long long FileSizeOf(const std::string& path) {
     struct stat st {};
     if (::stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return -1;
@@ -369,6 +401,7 @@ std::optional<PdfImageData> LoadTiffImage(const std::string& path, LzwUse lzw) {
     TiffPtr tif = OpenForReading(path, faults);
     TiffLayout layout;
     if (!tif || !ReadLayout(tif.get(), layout)) return std::nullopt;
+    if (MostDecodedBytes(tif.get(), layout, fileSize) < layout.imageBytes) return std::nullopt;
     PdfImageData image;
     image.width = static_cast<int>(layout.width);
     image.height = static_cast<int>(layout.height);
@@ -379,10 +412,12 @@ std::optional<PdfImageData> LoadTiffImage(const std::string& path, LzwUse lzw) {
                         ? LoadRaw(tif.get(), layout, faults, fileSize, image)
                         : LoadReencoded(tif.get(), layout, faults, lzw, image);
     if (!ok) return std::nullopt;
-    // CCITT codes name white and black runs themselves; other data is
-    // samples, which a WhiteIsZero file stores inverted.
-    image.invert = layout.photometric == PHOTOMETRIC_MINISWHITE &&
-                   image.filter != PdfFilter::CcittG3 && image.filter != PdfFilter::CcittG4;
+    // CCITT codes carry the bits of the samples with 0 as the "white" run,
+    // which a PDF reader draws white: a BlackIsZero file's runs of 0 are
+    // black and need Decode [1 0]. Other data is samples, which a
+    // WhiteIsZero file stores inverted.
+    const bool ccitt = image.filter == PdfFilter::CcittG3 || image.filter == PdfFilter::CcittG4;
+    image.invert = (layout.photometric == PHOTOMETRIC_MINISWHITE) != ccitt;
     return image;
 }
 
