@@ -7,6 +7,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
+#include <random>
 
 #include "platform/file_descriptor.h"
 
@@ -33,7 +34,21 @@ ssize_t WriteThroughHook(int fd, const void* data, std::size_t size) {
 
 namespace {
 
-// A temporary file beside the name, open for writing (invalid on failure).
+// A short hidden name in the target's directory: a name built on the
+// host's one could pass the length limit of a directory entry although the
+// host's name fits.
+std::string TemporaryName(const std::string& name, unsigned attempt) {
+    const std::size_t slash = name.rfind('/');
+    const std::string directory = slash == std::string::npos ? "." : name.substr(0, slash + 1);
+    static std::atomic<unsigned> counter{0};
+    std::random_device entropy;
+    char tail[40];
+    std::snprintf(tail, sizeof tail, ".kvx%x-%x-%08x.tmp", static_cast<unsigned>(::getpid()),
+                  counter.fetch_add(1) + attempt, entropy());
+    return (slash == std::string::npos ? std::string() : directory) + tail;
+}
+
+// A temporary file beside the name, open for writing (empty on failure).
 std::string MakeTemporary(const std::string& name, platform::UniqueFd* fd, int* systemError) {
     struct stat st {};
     // A directory under the name would be replaced by nothing: refused
@@ -42,18 +57,21 @@ std::string MakeTemporary(const std::string& name, platform::UniqueFd* fd, int* 
         SetError(systemError, EISDIR);
         return {};
     }
-    std::string pattern = name + ".XXXXXX";
-    platform::UniqueFd made(::mkostemp(pattern.data(), O_CLOEXEC));
-    if (!made.valid()) {
-        SetError(systemError, errno);
-        return {};
+    constexpr unsigned kAttempts = 16;
+    for (unsigned attempt = 0; attempt < kAttempts; ++attempt) {
+        std::string temporary = TemporaryName(name, attempt);
+        // Created with the usual mode under the process's umask, which is
+        // never changed here: other threads may be creating files.
+        platform::UniqueFd made(
+            ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666));
+        if (made.valid()) {
+            *fd = std::move(made);
+            return temporary;
+        }
+        if (errno != EEXIST) break;
     }
-    // mkstemp makes the file private; an image file gets the usual mode.
-    const mode_t mask = ::umask(0);
-    ::umask(mask);
-    ::fchmod(made.get(), 0666 & ~mask);
-    *fd = std::move(made);
-    return pattern;
+    SetError(systemError, errno);
+    return {};
 }
 
 }  // namespace

@@ -19,6 +19,10 @@ struct MultiPageRecord {
     std::unique_ptr<codec::TiffPageWriter> tiff;
     std::string temporary;
     std::string fileName;
+    // libtiff failed writing a page: its half-written directory stays in
+    // the handle and would be flushed into the file at the close.
+    bool writeFailed = false;
+    int format = 0;
 
     ~MultiPageRecord() {
         tiff.reset();
@@ -45,6 +49,7 @@ void Forget(MultiPageRecord& m) {
     if (!m.temporary.empty()) ::unlink(m.temporary.c_str());
     m.temporary.clear();
     m.fileName.clear();
+    m.writeFailed = false;
 }
 
 }  // namespace
@@ -95,6 +100,7 @@ KVXResult MultiPageInit(const char* fileName, int format, int quality) {
         return Fail("no multipage file", KVX_ERR_GENERIC);
     }
     m.fileName = fileName;
+    m.format = format;
     return KVX_OK;
 }
 
@@ -110,9 +116,15 @@ KVXResult MultiPageAdd(const char* imageFile) {
         if (!reason.empty()) LogText(reason);
         return KVX_ERR_GENERIC;
     }
-    if (!MultiPage().tiff->AppendPage(*picture, &reason)) {
+    MultiPageRecord& m = MultiPage();
+    if (m.writeFailed) return Fail("encoding multipage file", KVX_ERR_GENERIC);
+    // A bilevel page for JPEG compression is refused before libtiff sees
+    // it; any other failure happened inside the file.
+    const bool refused = m.format == kFormatTiffJpeg && picture->depth == codec::Depth::Bilevel;
+    if (!m.tiff->AppendPage(*picture, &reason)) {
         LogPair("err - ", "encoding multipage file");
         if (!reason.empty()) LogText(reason);
+        if (!refused) m.writeFailed = true;
         return KVX_ERR_GENERIC;
     }
     return KVX_OK;
@@ -123,6 +135,12 @@ KVXResult MultiPageClose() {
     if (!TiffOpen()) return Fail("MultiPage - missing initialization", KVX_ERR_NOT_INITIALIZED);
     MultiPageRecord& m = MultiPage();
     const int pages = m.tiff->Pages();
+    if (m.writeFailed) {
+        // The file holds a page the host was told failed, perhaps cut: it
+        // never takes the name.
+        Forget(m);
+        return Fail("encoding multipage file", KVX_ERR_WRITE);
+    }
     m.tiff->Close();
     m.tiff.reset();
     // A TIFF without a page is no image file: nothing takes the name.

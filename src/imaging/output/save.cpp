@@ -106,7 +106,12 @@ KVXResult WritePdf(const std::string& name, const std::string& image, int format
         pdf::PdfClose(std::move(document));
         return KVX_ERR_GENERIC;
     }
-    pdf::PdfClose(std::move(document));
+    if (!pdf::PdfClose(std::move(document))) {
+        // The writer has removed the cut file already.
+        LogPair("err - ", texts.shortWrite);
+        LogValue(name.c_str(), errno);
+        return KVX_ERR_WRITE;
+    }
     if (!CommitTemporary(temporary, name, &error)) {
         LogPair("err - ", texts.openFailed);
         LogValue(name.c_str(), error);

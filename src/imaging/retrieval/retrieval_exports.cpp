@@ -76,7 +76,10 @@ std::int32_t TwoCall(const RetrieveCall& call, std::uint8_t* destination) {
         if (got.image.empty()) {
             const KVXResult r = got.result != KVX_OK ? got.result : KVX_ERR_GENERIC;
             SetLastResult(r);
-            return r;
+            // A warning is no length: a host that took it for one would
+            // copy out an image of three bytes. No bytes, the reason in the
+            // last result.
+            return r < 0 ? r : 0;
         }
         kept = std::move(got.image);
         SetLastResult(KVX_OK);
