@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <string>
+#include <utility>
 
 #include "imaging/codec/codec.h"
 #include "imaging/pdf/pdf_image.h"
@@ -68,6 +69,25 @@ TEST_F(PdfChequeTest, CodecWrittenGroup3AndGroup4Pages) {
     const Grey g = Cheque();
     ExpectPage(CodecTiff("g3.tif", codec::Format::TiffG3, g), g);
     ExpectPage(CodecTiff("g4.tif", codec::Format::TiffG4, g), g);
+}
+
+// A width that is not a whole number of bytes: the decoder leaves the pad
+// bits of each row's last byte as they were, which must not read as a strip
+// that broke off.
+TEST_F(PdfChequeTest, FaxPagesOfAWidthThatEndsInsideAByte) {
+    Grey g{825, 900, std::vector<std::uint8_t>(825u * 900u, 255)};
+    for (int y = 0; y < g.height; ++y)
+        for (int x = 0; x < g.width; ++x)
+            if (x % 50 < 5 || y % 70 < 3) g.pixels[static_cast<std::size_t>(y) * g.width + x] = 0;
+    for (const auto& [name, format] : {std::pair{"odd_g3.tif", codec::Format::TiffG3},
+                                       std::pair{"odd_g4.tif", codec::Format::TiffG4}}) {
+        SCOPED_TRACE(name);
+        SetLastResult(KVX_OK);
+        const std::string pdf = Write("odd.pdf", {}, {{CodecTiff(name, format, g), 1}});
+        EXPECT_EQ(LastResult(), KVX_OK);
+        EXPECT_NE(ReadFileBytes(pdf).find("/MediaBox [0 0 297 324]"), std::string::npos);
+        if (HaveTool("qpdf")) EXPECT_TRUE(QpdfClean(pdf));
+    }
 }
 
 TEST_F(PdfChequeTest, ManyStripGroup3AndGroup4Pages) {
