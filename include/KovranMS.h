@@ -243,6 +243,18 @@ KVX_API KVXResult KVXGetForcedRes(int handle, int16_t* dpiFrontH, int16_t* dpiRe
 KVX_API KVXResult KVXBrightness(int handle, int16_t front, int16_t rear);
 KVX_API KVXResult KVXContrast(int handle, int16_t front, int16_t rear);
 
+/* ---- Calibration and cleaning ------------------------------------------- */
+/* Calibrates every mode with the calibration sheet: 0, 10 when the sensors
+ * want cleaning after it, -22 or -23 when it failed (the files of the last
+ * good calibration stay), -19 on a stop. */
+KVX_API KVXResult KVXCalibrate(int handle);
+/* 0 when every mode is calibrated, 5 when one is missing. */
+KVX_API KVXResult KVXCheckCalibration(int handle);
+/* Runs the cleaning sheet through: 0, or -10 when no sheet arrives. */
+KVX_API KVXResult KVXClean(int handle);
+/* 10 when a calibrated device's sensors want cleaning, else 0. */
+KVX_API KVXResult KVXCheckCleaning(int handle);
+
 /* ---- Magnetic stripe ---------------------------------------------------- */
 
 /* Flags of a read: what each returned track text leaves out. Without the

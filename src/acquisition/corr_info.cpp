@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <new>
 
+#include "acquisition/calibration.h"
 #include "acquisition/correction.h"
 #include "api/frame_state.h"
 #include "api/library.h"
@@ -142,6 +143,8 @@ bool PrepareCorrectionCoefficients(CorrectionKind kind) {
         }
         SetDefaultReferences();
     }
+    // The mode's own calibration, loaded again whenever the mode changed.
+    if (kind == CorrectionKind::Ordinary) EnsureCalibrationLoaded(!matches);
 
     const float k = GainNumerator(Settings().ocr.typeDoc);
     const bool calibrating = kind == CorrectionKind::Calibration;
