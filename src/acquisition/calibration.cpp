@@ -164,7 +164,7 @@ bool LoadCalibration(LoadUse use) {
     auto UseDefaults = [apply] {
         if (apply) UseDefaultReferences();
     };
-    if (apply) cal.loadedMode = CurrentModeCode();
+    if (apply) cal.loadedMode.store(CurrentModeCode());
     const FileSides f = CurrentFileSides();
     const std::size_t expected = BcfSize(f.layout);
 
@@ -251,7 +251,7 @@ bool LoadCalibration(LoadUse use) {
         // from its own record; the shaping is the front's.
         TakeSide(*backlight, f.pixels, 1, info.sides[kBacklight]);
     }
-    for (CorrInfo& side : info.sides) side.mode = static_cast<std::uint16_t>(cal.loadedMode);
+    for (CorrInfo& side : info.sides) side.mode = static_cast<std::uint16_t>(cal.loadedMode.load());
     if (dust && Settings().scan.checkCalibration) cal.cleaning.store(true);
     cal.calibrated.store(true);
     return true;
@@ -259,12 +259,12 @@ bool LoadCalibration(LoadUse use) {
 
 void EnsureCalibrationLoaded(bool force) {
     CalibrationRecord& cal = Calibration();
-    if (!force && cal.loadedMode == CurrentModeCode()) return;
+    if (!force && cal.loadedMode.load() == CurrentModeCode()) return;
     LoadCalibration();
 }
 
 void ForgetLoadedCalibration() {
-    Calibration().loadedMode = -1;
+    Calibration().loadedMode.store(-1);
 }
 
 KVXResult WriteCalibrationFile(const std::string& name, const std::vector<BcfSide>& sides,

@@ -20,8 +20,9 @@ struct CalibrationRecord {
     std::atomic<bool> cleaning{false};
     // A sheet calibration runs: loads skip their checks and the EEPROM.
     bool calibrating = false;
-    // The mode code whose file the references hold; -1: none loaded.
-    std::int32_t loadedMode = -1;
+    // The mode code whose file the references hold; -1: none loaded. The
+    // feeder's background acquisition loads too.
+    std::atomic<std::int32_t> loadedMode{-1};
     // The lamp levels of a calibration pass (rear, front), sent instead of
     // the loaded ones while calibrating.
     std::array<std::array<std::uint16_t, 5>, 2> passLevels{};
