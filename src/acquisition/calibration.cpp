@@ -1,9 +1,11 @@
 #include "acquisition/calibration.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <algorithm>
 #include <cerrno>
-#include <fstream>
-#include <iterator>
 
 #include "acquisition/corr_info.h"
 #include "api/config_dir.h"
@@ -13,6 +15,7 @@
 #include "api/settings.h"
 #include "device/acq_mode.h"
 #include "device/counters.h"
+#include "platform/file_descriptor.h"
 #include "platform/files.h"
 #include "platform/profile.h"
 #include "platform/sys_error.h"
@@ -73,18 +76,31 @@ void TakeSide(const BcfSide& from, int fromPixels, int channels, CorrInfo& into)
     }
 }
 
-// Reads at most `limit` bytes; false with the system error set when the
-// file cannot be opened.
+// Reads at most `limit` bytes of a regular file; false with the system
+// error set when it cannot be opened or is something else (a directory, a
+// pipe that would wait for a writer forever, a device).
 bool ReadFileCapped(const std::string& name, std::size_t limit, std::vector<std::uint8_t>* out) {
-    std::ifstream in(name, std::ios::binary);
-    if (!in) {
+    platform::UniqueFd fd(::open(name.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY));
+    struct stat st {};
+    if (fd.valid() && ::fstat(fd.get(), &st) == 0 && !S_ISREG(st.st_mode)) {
+        fd = platform::UniqueFd();
+        errno = S_ISDIR(st.st_mode) ? EISDIR : EINVAL;
+    }
+    if (!fd.valid()) {
         platform::SetLastSystemError(errno == ENOENT ? platform::kErrorFileNotFound
                                                      : platform::WinErrorFromErrno(errno));
         return false;
     }
+    // A file that grows while it is read still gives at most `limit` bytes.
     out->assign(limit, 0);
-    in.read(reinterpret_cast<char*>(out->data()), static_cast<std::streamsize>(limit));
-    out->resize(static_cast<std::size_t>(std::max<std::streamsize>(in.gcount(), 0)));
+    std::size_t got = 0;
+    while (got < limit) {
+        const ssize_t n = ::read(fd.get(), out->data() + got, limit - got);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) break;
+        got += static_cast<std::size_t>(n);
+    }
+    out->resize(got);
     return true;
 }
 
@@ -173,7 +189,10 @@ bool LoadCalibration(LoadUse use) {
     // One byte more than a whole file shows trailing bytes without reading
     // whatever length a damaged file claims.
     bool opened = ReadFileCapped(name, expected + 1, &bytes);
-    if (!opened && f.layout.levels == 3) {
+    // Only a file that is not there is looked for under the old name: one
+    // that cannot be read is reported as it is.
+    if (!opened && f.layout.levels == 3 &&
+        platform::LastSystemError() == platform::kErrorFileNotFound) {
         LogPair("missing", name.c_str());
         name = CurrentCalibrationFileName(CalibrationNaming::Old);
         LogPair("looking for", name.c_str());

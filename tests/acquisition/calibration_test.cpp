@@ -2,13 +2,19 @@
 // the sensor's spread out of the images, its files are kept per mode and
 // only ever replaced whole by a calibration that succeeded, and the dust it
 // finds asks for a cleaning.
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sched.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
+#include <atomic>
 #include <cmath>
 #include <cstdio>
 #include <filesystem>
 #include <map>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "acquisition/calibration.h"
@@ -125,6 +131,38 @@ TEST_F(CalibrationTest, EveryModeGetsItsFileAndTheCheckFollowsThem) {
     EXPECT_EQ(KVXCheckCalibration(handle), KVX_WAR_NO_CALIBRATION);
     WriteFileBytes(path, files.at(name));
     EXPECT_EQ(KVXCheckCalibration(handle), KVX_OK);
+}
+
+// Something other than a file under a calibration file's name (a pipe
+// nobody writes to, a directory) is reported as unreadable and the check
+// goes on at once: it never waits for a writer, nor takes it for a file.
+TEST_F(CalibrationTest, SomethingOtherThanAFileUnderTheNameIsRefusedWithoutWaiting) {
+    PlugAndOpen(Spread({}));
+    // Grey, document type 0, both sides on a high-speed connection: the
+    // first mode the check loads.
+    const std::string path = configDir() + "/pid_0x0003_sn_" + OwnSerial() + "_fw_0x5012_1110.bcf";
+    ASSERT_EQ(::mkfifo(path.c_str(), 0600), 0);
+    // Lets a reader that waits for a writer go on (it then reads nothing);
+    // a reader that refuses the pipe never needs it.
+    std::atomic<bool> done{false};
+    std::thread writer([&] {
+        while (!done.load()) {
+            const int fd = ::open(path.c_str(), O_WRONLY | O_NONBLOCK | O_CLOEXEC);
+            if (fd >= 0) ::close(fd);
+            sched_yield();
+        }
+    });
+    const KVXResult piped = KVXCheckCalibration(handle);
+    done.store(true);
+    writer.join();
+    EXPECT_EQ(piped, KVX_WAR_NO_CALIBRATION);
+    EXPECT_EQ(Count("error reading calibration file"), 1) << LogBytes();
+
+    ASSERT_EQ(::unlink(path.c_str()), 0);
+    ASSERT_EQ(::mkdir(path.c_str(), 0700), 0);
+    EXPECT_EQ(KVXCheckCalibration(handle), KVX_WAR_NO_CALIBRATION);
+    EXPECT_EQ(Count("error reading calibration file"), 2) << LogBytes();
+    ::rmdir(path.c_str());
 }
 
 TEST_F(CalibrationTest, AFailedCalibrationLeavesTheLastGoodFiles) {
