@@ -520,22 +520,20 @@ KVXResult Calibrate() {
 }
 
 KVXResult CheckCalibration() {
+    // Every mode is described, not set: the settings in force stay as they
+    // are for a background acquisition of the feeder that reads them.
     KVXResult r = KVX_OK;
-    {
-        const KeptScanState kept;
-        ScanSettings& scan = Settings().scan;
-        const bool rearCamera = device::Identity().capabilities.rearCamera;
-        device::AcqMode().request.cmc7Strip = false;
-        scan.backlightOn = false;
-        for (std::int32_t colour : {kGrey, kColour}) {
-            for (bool rearOff : {false, true}) {
-                if (rearOff && !rearCamera) continue;
-                scan.color = colour;
-                scan.rearOff = rearOff || !rearCamera;
-                for (std::int32_t type = 0; type < kDocumentTypes && r == KVX_OK; ++type) {
-                    Settings().ocr.typeDoc = type;
-                    if (!LoadCalibration(LoadUse::Check)) r = KVX_WAR_NO_CALIBRATION;
-                }
+    const bool rearCamera = device::Identity().capabilities.rearCamera;
+    for (std::int32_t colour : {kGrey, kColour}) {
+        for (bool rearOff : {false, true}) {
+            if (rearOff && !rearCamera) continue;
+            for (std::int32_t type = 0; type < kDocumentTypes && r == KVX_OK; ++type) {
+                const CalibrationSettings mode{.color = colour,
+                                               .backlightOn = false,
+                                               .rearOff = rearOff || !rearCamera,
+                                               .cmc7Strip = false,
+                                               .typeDoc = type};
+                if (!LoadCalibration(LoadUse::Check, mode)) r = KVX_WAR_NO_CALIBRATION;
             }
         }
     }

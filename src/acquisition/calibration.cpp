@@ -40,8 +40,8 @@ struct Mode {
     std::int32_t colourMode = 1;
 };
 
-Mode CurrentMode() {
-    const std::int32_t color = Settings().scan.color;
+Mode ModeOf(const CalibrationSettings& s) {
+    const std::int32_t color = s.color;
     return {.infrared = (color & kInfraredBit) != 0,
             .ultraviolet = (color & kUltravioletBit) != 0,
             .colourMode = color & kColourPartMask};
@@ -115,31 +115,39 @@ CalibrationRecord& Calibration() {
     return lib().Get<CalibrationRecord>();
 }
 
-std::uint16_t CurrentModeCode() {
-    const DeviceIdentity id = device::Identity();
-    const Mode m = CurrentMode();
+CalibrationSettings SettingsInForce() {
     const ScanSettings& scan = Settings().scan;
+    return {.color = scan.color,
+            .backlightOn = scan.backlightOn,
+            .rearOff = scan.rearOff,
+            .cmc7Strip = device::AcqMode().request.cmc7Strip,
+            .typeDoc = Settings().ocr.typeDoc};
+}
+
+std::uint16_t CurrentModeCode(const CalibrationSettings& s) {
+    const DeviceIdentity id = device::Identity();
+    const Mode m = ModeOf(s);
     return CalibrationModeCode({.infrared = m.infrared,
                                 .ultraviolet = m.ultraviolet,
-                                .backlight = scan.backlightOn,
+                                .backlight = s.backlightOn,
                                 .highSpeed = id.highSpeed,
-                                .cmc7Strip = device::AcqMode().request.cmc7Strip,
+                                .cmc7Strip = s.cmc7Strip,
                                 .colourMode = m.colourMode,
-                                .typeDoc = std::clamp(Settings().ocr.typeDoc, 0, 7),
-                                .rearOff = scan.rearOff,
+                                .typeDoc = std::clamp(s.typeDoc, 0, 7),
+                                .rearOff = s.rearOff,
                                 .rearSwitchable = HasRear()});
 }
 
-std::string CurrentCalibrationFileName(CalibrationNaming naming) {
+std::string CurrentCalibrationFileName(CalibrationNaming naming, const CalibrationSettings& s) {
     const DeviceIdentity id = device::Identity();
-    const Mode m = CurrentMode();
+    const Mode m = ModeOf(s);
     bool badSerial = false;
     bool badDirectory = false;
     std::string name = CalibrationFileName({.directory = Config().dir,
                                             .pid = id.pid,
                                             .serial = id.serialNumber,
                                             .firmware = id.firmware,
-                                            .mode = CurrentModeCode(),
+                                            .mode = CurrentModeCode(s),
                                             .infrared = m.infrared,
                                             .ultraviolet = m.ultraviolet,
                                             .naming = naming},
@@ -149,10 +157,9 @@ std::string CurrentCalibrationFileName(CalibrationNaming naming) {
     return name;
 }
 
-FileSides CurrentFileSides() {
+FileSides CurrentFileSides(const CalibrationSettings& scan) {
     const DeviceIdentity id = device::Identity();
-    const Mode m = CurrentMode();
-    const ScanSettings& scan = Settings().scan;
+    const Mode m = ModeOf(scan);
     FileSides f;
     const int hundredths = id.pid == kPid14 ? kHalfSensorHundredths : kSensorHundredths;
     f.pixels = hundredths * kCalibrationDpi / 100;
@@ -173,18 +180,19 @@ FileSides CurrentFileSides() {
     return f;
 }
 
-bool LoadCalibration(LoadUse use) {
+bool LoadCalibration(LoadUse use, const CalibrationSettings& checked) {
     CalibrationRecord& cal = Calibration();
     const DeviceIdentity id = device::Identity();
     const bool apply = use == LoadUse::Apply;
     auto UseDefaults = [apply] {
         if (apply) UseDefaultReferences();
     };
-    if (apply) cal.loadedMode.store(CurrentModeCode());
-    const FileSides f = CurrentFileSides();
+    const CalibrationSettings mode = apply ? SettingsInForce() : checked;
+    if (apply) cal.loadedMode.store(CurrentModeCode(mode));
+    const FileSides f = CurrentFileSides(mode);
     const std::size_t expected = BcfSize(f.layout);
 
-    std::string name = CurrentCalibrationFileName(CalibrationNaming::New);
+    std::string name = CurrentCalibrationFileName(CalibrationNaming::New, mode);
     std::vector<std::uint8_t> bytes;
     // One byte more than a whole file shows trailing bytes without reading
     // whatever length a damaged file claims.
@@ -194,7 +202,7 @@ bool LoadCalibration(LoadUse use) {
     if (!opened && f.layout.levels == 3 &&
         platform::LastSystemError() == platform::kErrorFileNotFound) {
         LogPair("missing", name.c_str());
-        name = CurrentCalibrationFileName(CalibrationNaming::Old);
+        name = CurrentCalibrationFileName(CalibrationNaming::Old, mode);
         LogPair("looking for", name.c_str());
         opened = ReadFileCapped(name, expected + 1, &bytes);
         if (opened) LogPair("found", name.c_str());

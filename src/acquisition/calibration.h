@@ -33,10 +33,23 @@ CalibrationRecord& Calibration();
 // own. Scans at other resolutions take the references resampled.
 inline constexpr int kCalibrationDpi = 300;
 
+// The settings a calibration mode is made of. A check of other modes
+// describes them here rather than changing the settings in force, which
+// the feeder's background acquisition reads meanwhile.
+struct CalibrationSettings {
+    std::int32_t color = 1;
+    bool backlightOn = false;
+    bool rearOff = false;
+    bool cmc7Strip = false;
+    std::int32_t typeDoc = 0;
+};
+CalibrationSettings SettingsInForce();
+
 // The mode code of the settings in force.
-std::uint16_t CurrentModeCode();
+std::uint16_t CurrentModeCode(const CalibrationSettings& s = SettingsInForce());
 // The file of the settings in force (logs the length rules' lines).
-std::string CurrentCalibrationFileName(CalibrationNaming naming);
+std::string CurrentCalibrationFileName(CalibrationNaming naming,
+                                       const CalibrationSettings& s = SettingsInForce());
 // The sides of the settings in force, in file order (rear, front,
 // backlight), with the bytes of each at the calibration resolution.
 struct FileSides {
@@ -45,14 +58,17 @@ struct FileSides {
     int pixels = 0;
     int channels = 1;
 };
-FileSides CurrentFileSides();
+FileSides CurrentFileSides(const CalibrationSettings& s = SettingsInForce());
 
 // Loads the file of the mode in force into the correction information
 // (already created for the mode's geometry). Falls back to the defaults
 // when there is none or it is unusable. True when calibrated. A check
 // reads and validates the file and changes nothing.
+// A check reads the file of `checked`; a load always that of the
+// settings in force.
 enum class LoadUse : bool { Apply, Check };
-bool LoadCalibration(LoadUse use = LoadUse::Apply);
+bool LoadCalibration(LoadUse use = LoadUse::Apply,
+                     const CalibrationSettings& checked = SettingsInForce());
 // Loads again only when the mode changed since the last load or `force`.
 void EnsureCalibrationLoaded(bool force);
 // Forgets what was loaded, so the next acquisition loads again.

@@ -165,6 +165,27 @@ TEST_F(CalibrationTest, SomethingOtherThanAFileUnderTheNameIsRefusedWithoutWaiti
     ::rmdir(path.c_str());
 }
 
+// The check of every mode while the feeder's background acquisition takes
+// the next document: the settings that acquisition reads stay untouched
+// (run under ThreadSanitizer), and every document still arrives.
+TEST_F(CalibrationTest, TheCheckLeavesTheFeedersBackgroundAcquisitionAlone) {
+    sim::DeviceProfile p = Profile();
+    for (int i = 0; i < 3; ++i) p.feeder.push_back(Document(1500, 700, false, i, 0.0).document);
+    PlugAndOpen(p);
+    ShortBuffers();
+    ASSERT_EQ(KVXSetParameter(30, 1), KVX_OK) << LogBytes();
+    ASSERT_EQ(KVXImgCreate1(handle, 300, 0, 0), KVX_OK) << LogBytes();
+    ASSERT_EQ(KVXImgScan1(handle, nullptr, nullptr, nullptr, 0), KVX_OK) << LogBytes();
+    for (int i = 1; i < 3; ++i) {
+        EXPECT_EQ(KVXCheckCalibration(handle), KVX_WAR_NO_CALIBRATION);
+        EXPECT_EQ(KVXCheckCleaning(handle), KVX_OK);
+        ASSERT_EQ(KVXImgScan1(handle, nullptr, nullptr, nullptr, 0), KVX_OK)
+            << "document " << i << "\n"
+            << LogBytes();
+        EXPECT_GT(Img(kFront).Height, 0);
+    }
+}
+
 TEST_F(CalibrationTest, AFailedCalibrationLeavesTheLastGoodFiles) {
     sim::SimulatedScanner& scanner = PlugAndOpen(Spread({sim::CalibrationSheet()}));
     Calibrate();
