@@ -423,6 +423,18 @@ KVX_API KVXResult KVXMultiPageInit0(int handle, const char* fileName, int16_t fo
 KVX_API KVXResult KVXMultiPageAdd(int handle, const char* imageFile);
 KVX_API KVXResult KVXMultiPageClose(int handle);
 
+/* ---- Calibration and cleaning ------------------------------------------- */
+/* Calibrates every mode with the calibration sheet: 0, 10 when the sensors
+ * want cleaning after it, -22 or -23 when it failed (the files of the last
+ * good calibration stay), -19 on a stop. */
+KVX_API KVXResult KVXCalibrate(int handle);
+/* 0 when every mode is calibrated, 5 when one is missing. */
+KVX_API KVXResult KVXCheckCalibration(int handle);
+/* Runs the cleaning sheet through: 0, or -10 when no sheet arrives. */
+KVX_API KVXResult KVXClean(int handle);
+/* 10 when a calibrated device's sensors want cleaning, else 0. */
+KVX_API KVXResult KVXCheckCleaning(int handle);
+
 /* ---- Magnetic stripe ---------------------------------------------------- */
 
 /* Flags of a read: what each returned track text leaves out. Without the

@@ -63,6 +63,12 @@ aligner = no
 sensor_seed = 1
 sensor_gain = 85 100
 sensor_dark = 0 8
+# Noise of each sample (peak counts, changing line by line) and specks of
+# dust on the front sensor's glass (runs of 4 pixels seeing 30 % of the
+# light). The raw values follow the lamp level the start command asks for,
+# in proportion to level 63.
+sensor_noise = 0
+sensor_dust = 0
 # Where the paper lies (1/300 inch): its edge from sensor pixel 0, the
 # rear sensor downstream of the front, the gap before the leading edge;
 # and what the sensors see beside the paper.

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <new>
 
+#include "acquisition/calibration.h"
 #include "acquisition/correction.h"
 #include "api/frame_state.h"
 #include "api/library.h"
@@ -146,6 +147,8 @@ bool PrepareCorrectionCoefficients(CorrectionKind kind, const AcqSettings& setti
         }
         SetDefaultReferences();
     }
+    // The mode's own calibration, loaded again whenever the mode changed.
+    if (kind == CorrectionKind::Ordinary) EnsureCalibrationLoaded(!matches);
 
     const float k = GainNumerator(settings.typeDoc);
     const bool calibrating = kind == CorrectionKind::Calibration;

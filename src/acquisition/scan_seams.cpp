@@ -4,6 +4,7 @@
 // movement of three firmware versions is not wired yet: it would add a
 // whole acquisition to every open of those devices.)
 #include "acquisition/acquire.h"
+#include "acquisition/cleaning.h"
 #include "acquisition/images.h"
 #include "acquisition/scan.h"
 
@@ -48,6 +49,11 @@ void AddScanSeams(device::ConnectionSeams& seams) {
     seams.clearStopRequest = &ClearStop;
     seams.stopAcquisition = &StopRunningAcquisitions;
     seams.feederAcquisitionRunning = &FeederRunning;
+    seams.calibrationState = [] {
+        return CheckCalibration() == KVX_OK ? device::CalibrationState::Present
+                                            : device::CalibrationState::Missing;
+    };
+    seams.cleaningRequired = &CleaningRequiredAtOpen;
 }
 
 }  // namespace kovran::acquisition

@@ -3,6 +3,8 @@
 #include <algorithm>
 
 #include "acquisition/acquire.h"
+#include "acquisition/calibration.h"
+#include "acquisition/corr_info.h"
 #include "acquisition/images.h"
 #include "api/log.h"
 #include "api/settings.h"
@@ -30,7 +32,6 @@ constexpr std::uint16_t kFirmware2009 = 0x2009;
 // Without calibration the lamps run at the model's highest level; the
 // backlight and ultraviolet levels are the built-in ones.
 constexpr std::uint16_t kDefaultLampLevel = 63;
-constexpr std::uint16_t kDefaultBacklightLevel = 150;
 constexpr std::uint16_t kDefaultUltravioletLevel = 254;
 
 bool Moving(AcqPurpose p) {
@@ -44,6 +45,11 @@ bool InkjetModel(const DeviceIdentity& id) {
 
 std::uint8_t Level(std::uint16_t v) {
     return static_cast<std::uint8_t>(std::min<std::uint16_t>(v, kHighestLevelSent));
+}
+
+// A level request is capped at the model's maximum (1000 asks for it).
+std::uint8_t LampLevel(std::uint16_t v) {
+    return Level(std::min(v, kDefaultLampLevel));
 }
 
 void Put16(StartCommand& c, std::size_t at, std::size_t v) {
@@ -93,12 +99,18 @@ StartCommand BuildStartCommand(const StartInputs& in) {
     const bool noWait = scan.msecWaitDoc == 0 || moving || in.secondPart;
     c[3] = static_cast<std::uint8_t>((noWait ? 0x03 : 0) | (state.endOption ? 0 : 0x04) |
                                      (timed ? 0x08 : 0) | (scan.backlightOn ? 0x40 : 0));
-    // Lamp levels per channel; a single-lamp mode lights one colour only.
+    // Lamp levels per channel from the calibration in force; a single-lamp
+    // mode lights one colour only.
+    const CorrInfoRecord& info = CorrInfos();
     for (int side : {kFront, kRear}) {
         const std::size_t at = side == kFront ? 4 : 7;
+        const auto& levels = in.purpose == AcqPurpose::Calibration
+                                 ? Calibration().passLevels[side == kFront ? 1 : 0]
+                                 : info.sides[static_cast<std::size_t>(side)].level;
         for (int ch = 0; ch < 3; ++ch) {
             const bool lit = !singleLamp || ch == colourPart - kFirstSingleLamp;
-            c[at + static_cast<std::size_t>(ch)] = lit ? Level(kDefaultLampLevel) : 0;
+            c[at + static_cast<std::size_t>(ch)] =
+                lit ? LampLevel(levels[static_cast<std::size_t>(ch)]) : 0;
         }
     }
     const std::size_t pitch = std::max<std::size_t>(r[kFront].channelPitch, 1);
@@ -116,9 +128,9 @@ StartCommand BuildStartCommand(const StartInputs& in) {
         trailing = std::max(trailing, dpiV * channelsAll * 6);
     Put16(c, 12, trailing);
     c[14] = uv ? Level(kDefaultUltravioletLevel) : 0;
-    c[15] = ir ? Level(kDefaultLampLevel) : 0;
+    c[15] = ir ? LampLevel(info.sides[kFront].level[3]) : 0;
     c[16] = uv && r[kRear].enabled ? Level(kDefaultUltravioletLevel) : 0;
-    c[17] = ir && r[kRear].enabled ? Level(kDefaultLampLevel) : 0;
+    c[17] = ir && r[kRear].enabled ? LampLevel(info.sides[kRear].level[3]) : 0;
     c[18] = scan.backlightOn && !timed ? static_cast<std::uint8_t>(kDefaultBacklightLevel) : 0;
     return c;
 }

@@ -249,6 +249,12 @@ std::string ResolveTarget(const std::string& path) {
 
 }  // namespace
 
+bool WriteFileAtomically(const std::string& path, std::string_view bytes) {
+    if (ReplaceFileAtomically(path, bytes, std::nullopt)) return true;
+    SetLastSystemErrorFromErrno();
+    return false;
+}
+
 void SetReplaceObserver(ReplaceObserver observer) {
     g_replaceObserver.store(observer);
 }

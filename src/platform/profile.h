@@ -46,6 +46,11 @@ struct ProfileEntry {
 bool WriteProfileStrings(std::string_view section, std::span<const ProfileEntry> entries,
                          const std::string& path);
 
+// Replaces the file at path with bytes through a synced temporary file
+// renamed over it: a reader, or a crash, sees the old file or the new one
+// whole. False (system error set) when it cannot be written.
+bool WriteFileAtomically(const std::string& path, std::string_view bytes);
+
 // The points of WriteProfileString's replacement of the file: the new text
 // complete and synced in its temporary file, and the rename done. A crash
 // at either leaves the old file or the new one whole; tests stop a process

@@ -13,7 +13,14 @@ namespace kovran::sim {
 AcquisitionModel::AcquisitionModel() = default;
 AcquisitionModel::~AcquisitionModel() = default;
 
+void AcquisitionModel::AdvanceSheet() {
+    if (!sheet_ || !stream_ || !streamOnSheet_) return;
+    sheetInches_ += stream_->PaperInchesSent();
+    streamOnSheet_ = false;
+}
+
 void AcquisitionModel::BeginStream(ScannerModel& model) {
+    AdvanceSheet();
     stream_.reset();
     current_.reset();
     refusal_.clear();
@@ -40,9 +47,29 @@ void AcquisitionModel::BeginStream(ScannerModel& model) {
     // A refused GO moves no paper: the document and the faults armed for
     // it wait for the next acquisition.
     DocumentFaults faults;
-    if (refusal_.empty()) {
+    double offset = 0.0;
+    const bool movement = plan.channelLines == 0 || plan.LineBytes() == 0;
+    bool carriedOut = false;
+    if (refusal_.empty() && sheet_ && (movement || sheetInches_ >= SheetLength(*sheet_))) {
+        // A timed paper movement carries the sheet out; a passed sheet is
+        // gone and the next document comes.
+        carriedOut = movement;
+        sheet_.reset();
+    }
+    if (carriedOut) {
+        // Nothing else moves in with it.
+    } else if (refusal_.empty() && sheet_) {
+        current_ = *sheet_;
+        offset = sheetInches_;
+        streamOnSheet_ = true;
+    } else if (refusal_.empty()) {
         SimDocument document;
         if (model.Feeder().Take(&document)) {
+            if (document.staysInPath && !movement) {
+                sheet_ = document;
+                sheetInches_ = 0.0;
+                streamOnSheet_ = true;
+            }
             fed_.push_back(document.name);
             current_ = std::move(document);
         }
@@ -57,8 +84,20 @@ void AcquisitionModel::BeginStream(ScannerModel& model) {
     }
     stream_ = std::make_unique<AcquisitionStream>(
         plan, model.Profile().stream, current_ ? &*current_ : nullptr, current_ ? &images : nullptr,
-        std::move(faults), platform::SteadyNowNs());
+        std::move(faults), platform::SteadyNowNs(), offset);
     state_ = StreamState::Streaming;
+}
+
+bool AcquisitionModel::SheetInPath() const {
+    if (!sheet_) return false;
+    const double sent = streamOnSheet_ && stream_ ? stream_->PaperInchesSent() : 0.0;
+    return sheetInches_ + sent < SheetLength(*sheet_);
+}
+
+double AcquisitionModel::SheetLength(const SimDocument& d) {
+    const double dpi = d.feed == FeedEdge::Left ? d.dpiX : d.dpiY;
+    const int along = d.feed == FeedEdge::Left ? d.width : d.height;
+    return dpi > 0.0 ? along / dpi : 0.0;
 }
 
 bool AcquisitionModel::ContinueStream(const ScannerModel& model) {
@@ -140,6 +179,7 @@ void AcquisitionModel::OnForcedMode(ScannerModel& model, const CommandCall& call
 }
 
 void AcquisitionModel::EndStream() {
+    AdvanceSheet();
     stream_.reset();
     current_.reset();
     state_ = StreamState::Idle;

@@ -45,6 +45,8 @@ class AcquisitionModel {
     const AcquisitionStream* Stream() const { return stream_.get(); }
     // The document moving through the device (from GO to the end).
     const std::optional<SimDocument>& Current() const { return current_; }
+    // A sheet that stays in the paper path still covers the input sensor.
+    bool SheetInPath() const;
     // The names of the documents taken from the feeder, in the order taken
     // (what a host may check its images against: none lost, none twice).
     const std::vector<std::string>& Fed() const { return fed_; }
@@ -88,11 +90,18 @@ class AcquisitionModel {
                     std::string* why) const;
     OlderSetUp older_;
     void EndStream();
+    // A sheet that stays in the paper path (the calibration sheet) moves on
+    // by what the stream on it scanned.
+    void AdvanceSheet();
+    static double SheetLength(const SimDocument& d);
 
     StreamState state_ = StreamState::Idle;
     std::unique_ptr<AcquisitionStream> stream_;
     std::optional<SimDocument> current_;
     std::vector<std::string> fed_;
+    std::optional<SimDocument> sheet_;
+    double sheetInches_ = 0.0;
+    bool streamOnSheet_ = false;
     std::string refusal_;
     bool acquiring_ = false;
     std::vector<std::uint8_t> startCommand_;

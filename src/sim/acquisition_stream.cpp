@@ -27,10 +27,16 @@ std::uint32_t Lines(double inches, int dpi) {
 
 AcquisitionStream::AcquisitionStream(const StreamPlan& plan, const StreamSettings& settings,
                                      const SimDocument* document, const DocumentImages* images,
-                                     DocumentFaults faults, std::int64_t startNs)
-    : plan_(plan), settings_(settings), faults_(std::move(faults)), startNs_(startNs) {
+                                     DocumentFaults faults, std::int64_t startNs,
+                                     double paperOffsetInches)
+    : plan_(plan),
+      settings_(settings),
+      faults_(std::move(faults)),
+      startNs_(startNs),
+      paperOffset_(std::max(paperOffsetInches, 0.0)) {
     if (plan_.channelLines == 0 || plan_.LineBytes() == 0) return;  // a paper movement
-    leadLines_ = 1 + Lines(settings_.leadGap300 / 300.0, plan_.dpiV);
+    // A sheet already under the sensors has no gap before it.
+    leadLines_ = paperOffset_ > 0.0 ? 0 : 1 + Lines(settings_.leadGap300 / 300.0, plan_.dpiV);
     rearDelayLines_ = plan_.rearPixels > 0 ? Lines(settings_.rearDelay300 / 300.0, plan_.dpiV) : 0;
     documentEndLine_ = leadLines_;
     if (document != nullptr && images != nullptr && !images->front.Empty() &&
@@ -45,7 +51,8 @@ AcquisitionStream::AcquisitionStream(const StreamPlan& plan, const StreamSetting
         const double a = document_.skewDegrees * kPi / 180.0;
         cosA_ = std::cos(a);
         sinA_ = std::sin(a);
-        const double extent = lengthInches_ * std::abs(cosA_) + acrossInches_ * std::abs(sinA_);
+        const double extent = std::max(
+            lengthInches_ * std::abs(cosA_) + acrossInches_ * std::abs(sinA_) - paperOffset_, 0.0);
         documentEndLine_ = leadLines_ + Lines(extent, plan_.dpiV) + rearDelayLines_;
     }
     std::uint64_t total = static_cast<std::uint64_t>(documentEndLine_) + plan_.TrailingScanLines();
@@ -54,6 +61,17 @@ AcquisitionStream::AcquisitionStream(const StreamPlan& plan, const StreamSetting
     totalLines_ = static_cast<std::uint32_t>(total);
 
     const SensorModel sensor(settings_.sensor);
+    // The raw value follows the lamp level of each colour channel; the
+    // infrared and ultraviolet lines keep the nominal response.
+    auto lamp = [&](SensorSide side, int channel) {
+        if (side == SensorSide::Backlight || channel >= plan_.colourChannels) return 1.0;
+        const std::uint8_t* levels =
+            side == SensorSide::Rear ? plan_.start.rearLamp : plan_.start.frontLamp;
+        const int lit = plan_.start.singleLamp ? std::max({levels[0], levels[1], levels[2]})
+                                               : levels[plan_.colourChannels == 3 ? channel : 0];
+        // The lamps give no more light than at the model's highest level.
+        return static_cast<double>(std::min<int>(lit, kNominalLampLevel)) / kNominalLampLevel;
+    };
     auto fill = [&](SensorSide side, int pixels, int dpi, int channels) {
         auto& d = dark_[static_cast<int>(side)];
         auto& g = gain_[static_cast<int>(side)];
@@ -62,8 +80,12 @@ AcquisitionStream::AcquisitionStream(const StreamPlan& plan, const StreamSetting
         for (int c = 0; c < channels; ++c) {
             for (int p = 0; p < pixels; ++p) {
                 d[c][p] = static_cast<float>(sensor.Dark(side, c, p, dpi));
-                g[c][p] = static_cast<float>(sensor.Gain(side, c, p, dpi));
+                g[c][p] = static_cast<float>(sensor.Gain(side, c, p, dpi) * lamp(side, c));
             }
+            if (side != SensorSide::Front) continue;
+            for (int at : sensor.DustSpecks(pixels))
+                for (int p = at; p < at + kDustSpeckPixels && p < pixels; ++p)
+                    g[c][p] *= static_cast<float>(kDustTransmission);
         }
     };
     fill(SensorSide::Front, plan_.frontPixels, plan_.dpiH, plan_.channelLines);
@@ -132,7 +154,7 @@ std::uint8_t AcquisitionStream::Reflectance(SensorSide side, std::uint32_t line,
     const std::uint8_t outside = backlight ? kBacklightOpen : settings_.background;
     if (!hasDocument_) return outside;
     // Each line and pixel sees the paper at its centre.
-    const double u = (static_cast<double>(k) + 0.5) / plan_.dpiV;
+    const double u = (static_cast<double>(k) + 0.5) / plan_.dpiV + paperOffset_;
     const double v =
         (static_cast<double>(pixel) + 0.5) / dpiH - settings_.documentOffset300 / 300.0;
     if (backlight) {
@@ -144,6 +166,11 @@ std::uint8_t AcquisitionStream::Reflectance(SensorSide side, std::uint32_t line,
     }
     if (side == SensorSide::Rear) return SampleAt(images_.rear, true, u, v, channel, outside);
     return SampleAt(images_.front, false, u, v, channel, outside);
+}
+
+double AcquisitionStream::PaperInchesSent() const {
+    if (plan_.dpiV <= 0 || nextLine_ <= leadLines_) return 0.0;
+    return static_cast<double>(nextLine_ - leadLines_) / plan_.dpiV;
 }
 
 std::uint8_t AcquisitionStream::MagneticSample(std::uint64_t j) const {
@@ -177,7 +204,7 @@ void AcquisitionStream::SampleSide(SensorSide side, std::uint32_t k, int pixels,
         std::int64_t line = static_cast<std::int64_t>(k) - leadLines_;
         if (rear) line -= rearDelayLines_;
         const int dpiH = rear ? plan_.rearDpiH : plan_.dpiH;
-        const double u = (static_cast<double>(line) + 0.5) / plan_.dpiV;
+        const double u = (static_cast<double>(line) + 0.5) / plan_.dpiV + paperOffset_;
         const double cu = lengthInches_ / 2.0;
         const double cv = acrossInches_ / 2.0;
         const bool leftFirst = document_.feed == FeedEdge::Left;
@@ -229,6 +256,12 @@ void AcquisitionStream::ComposeLine(std::uint32_t k) {
             dark[p] = true;
     }
     const int pairs = std::max(fp, rp);
+    const SensorModel sensor(settings_.sensor);
+    auto noise = [&](int c, int i) {
+        return settings_.sensor.noise > 0
+                   ? static_cast<float>(sensor.Noise(k * 8u + static_cast<std::uint32_t>(c), i))
+                   : 0.0f;
+    };
     for (int c = 0; c < plan_.channelLines; ++c) {
         bool dropFirst = false;
         for (const AlignerGlitch& g : faults_.glitches) {
@@ -245,10 +278,12 @@ void AcquisitionStream::ComposeLine(std::uint32_t k) {
             rp > 0 ? &reflScratch_[0][static_cast<std::size_t>(c) * rp] : nullptr;
         for (int i = 0; i < pairs; ++i) {
             if (i < fp) {
-                line_.push_back(dark[i] ? kDropoutRaw
-                                        : SensorModel::Raw(fd[c][i], fg[c][i], fr[i]));
+                line_.push_back(dark[i]
+                                    ? kDropoutRaw
+                                    : SensorModel::Raw(fd[c][i] + noise(c, i), fg[c][i], fr[i]));
             }
-            if (i < rp) line_.push_back(SensorModel::Raw(rd[c][i], rg[c][i], rr[i]));
+            if (i < rp)
+                line_.push_back(SensorModel::Raw(rd[c][i] + noise(c, pairs + i), rg[c][i], rr[i]));
         }
         if (plan_.aligner && line_.size() > segment) line_[segment] = 0;
         const std::uint64_t first =

@@ -32,7 +32,7 @@ class AcquisitionStream {
     // installed clock.
     AcquisitionStream(const StreamPlan& plan, const StreamSettings& settings,
                       const SimDocument* document, const DocumentImages* images,
-                      DocumentFaults faults, std::int64_t startNs);
+                      DocumentFaults faults, std::int64_t startNs, double paperOffsetInches = 0.0);
 
     // Moves up to `max` bytes that are due at `nowNs` into out; *ended when
     // the stream has nothing more to send.
@@ -55,6 +55,10 @@ class AcquisitionStream {
     // front sensor (before skew).
     std::uint32_t LeadLines() const { return leadLines_; }
     std::uint32_t RearDelayLines() const { return rearDelayLines_; }
+    // How far along the document the paper has moved past the front
+    // sensor by the lines sent so far, counted from where this stream
+    // started on it.
+    double PaperInchesSent() const;
 
     // The reflectance a side's sensor pixel sees at scan line `line`,
     // channel `channel` of the plan (tests compare against it).
@@ -85,6 +89,8 @@ class AcquisitionStream {
     double acrossInches_ = 0.0;
     double cosA_ = 1.0;
     double sinA_ = 0.0;
+    // The document was already under the sensors by this much at GO.
+    double paperOffset_ = 0.0;
     // Per side and channel: dark offset and gain of each pixel.
     std::vector<std::vector<float>> dark_[3];
     std::vector<std::vector<float>> gain_[3];

@@ -135,6 +135,16 @@ void RenderGenerated(const GeneratedLook& look, DocumentImages* out) {
 
 bool SimDocument::Render(DocumentImages* out, std::string* error) const {
     *out = DocumentImages{};
+    if (uniform) {
+        for (SimImage* side : {&out->front, &out->rear}) {
+            side->width = width;
+            side->height = height;
+            side->pixels.assign(static_cast<std::size_t>(std::max(width, 0)) *
+                                    static_cast<std::size_t>(std::max(height, 0)),
+                                *uniform);
+        }
+        return true;
+    }
     if (generated) {
         RenderGenerated(*generated, out);
         return true;
@@ -220,6 +230,24 @@ bool FeederQueue::Take(SimDocument* out) {
     if (out) *out = std::move(queue_.front());
     queue_.pop_front();
     return true;
+}
+
+SimDocument CalibrationSheet(double lengthInches, std::uint8_t reflectance) {
+    SimDocument d = UniformSheet(reflectance, lengthInches, 9.0);
+    d.name = "calibration sheet";
+    d.staysInPath = true;
+    return d;
+}
+
+SimDocument UniformSheet(std::uint8_t reflectance, double lengthInches, double acrossInches) {
+    SimDocument d;
+    d.name = "uniform sheet";
+    d.dpiX = 100.0;
+    d.dpiY = 100.0;
+    d.width = static_cast<int>(lengthInches * d.dpiX);
+    d.height = static_cast<int>(acrossInches * d.dpiY);
+    d.uniform = reflectance;
+    return d;
 }
 
 }  // namespace kovran::sim

@@ -80,6 +80,12 @@ struct SimDocument {
     // Two sheets stuck together: the double-sheet sensors see it while it
     // passes.
     bool doubleSheet = false;
+    // A sheet that stays in the paper path across acquisitions (the
+    // calibration sheet): each GO scans on from where the last one ended,
+    // until the sheet has passed or a paper movement carries it out.
+    bool staysInPath = false;
+    // Both faces one even reflectance (a calibration or test sheet).
+    std::optional<std::uint8_t> uniform;
 
     // Where the pixels come from: a generated look, or files.
     std::optional<GeneratedLook> generated;
@@ -101,6 +107,12 @@ struct SimDocument {
 // skewed and different from the others; grey or colour. They need no files.
 std::vector<SimDocument> GeneratedCheques(unsigned count, bool colour = false,
                                           std::uint32_t seed = 1);
+// A calibration sheet: an even white sheet, wider than the sensors, that
+// stays in the paper path while the calibration scans it in passes.
+SimDocument CalibrationSheet(double lengthInches = 11.0, std::uint8_t reflectance = 250);
+// An even grey sheet of a cheque's size, fed like any document.
+SimDocument UniformSheet(std::uint8_t reflectance, double lengthInches = 6.0,
+                         double acrossInches = 2.75);
 // The documents of the `documents = N` profile key: grey generated cheques.
 std::vector<SimDocument> PlaceholderCheques(unsigned count);
 

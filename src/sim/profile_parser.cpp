@@ -231,6 +231,10 @@ class SectionParser {
                 p_->stream.sensor.darkMin = static_cast<double>(lo);
                 p_->stream.sensor.darkMax = static_cast<double>(hi);
             }
+        } else if (key == "sensor_noise") {
+            number(50, &p_->stream.sensor.noise);
+        } else if (key == "sensor_dust") {
+            number(64, &p_->stream.sensor.dustSpecks);
         } else if (key == "document_offset") {
             number(3000, &p_->stream.documentOffset300);
         } else if (key == "rear_delay") {

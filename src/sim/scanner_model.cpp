@@ -93,7 +93,8 @@ std::uint32_t ScannerModel::StatusWord() const {
     // The input sensor sees the paper until its trailing edge has passed;
     // the feeder's photocell sees the documents still waiting.
     const AcquisitionStream* stream = acquisition_.Stream();
-    if (!feeder.Empty() || (stream != nullptr && stream->DocumentAtInput()))
+    if (!feeder.Empty() || (stream != nullptr && stream->DocumentAtInput()) ||
+        acquisition_.SheetInPath())
         word |= kStatusDocumentAtInput;
     if (!feeder.Empty() && (profile_.configWord & kConfigFeeder) != 0) word |= kStatusPhotocell;
     if (stripe_.On()) word |= kStatusStripeOn;

@@ -49,4 +49,26 @@ std::uint8_t SensorModel::Raw(double dark, double gain, std::uint8_t reflectance
     return static_cast<std::uint8_t>(v + 0.5 >= kMaxRawSample ? kMaxRawSample : v + 0.5);
 }
 
+std::vector<int> SensorModel::DustSpecks(int pixels) const {
+    std::vector<int> out;
+    if (pixels <= 2 * kDustSpeckPixels) return out;
+    for (int i = 0; i < s_.dustSpecks; ++i) {
+        const std::uint64_t h = Hash((static_cast<std::uint64_t>(s_.seed) << 32) ^ 0xD057u ^
+                                     static_cast<std::uint64_t>(i) * 0x9E3779B97F4A7C15ull);
+        // Away from the ends, where the sheet's edge is.
+        const int span = pixels - 2 * kDustSpeckPixels - pixels / 4;
+        out.push_back(pixels / 8 + static_cast<int>(h % static_cast<std::uint64_t>(span)));
+    }
+    return out;
+}
+
+double SensorModel::Noise(std::uint32_t line, int pixel) const {
+    if (s_.noise <= 0) return 0.0;
+    const std::uint64_t h =
+        Hash((static_cast<std::uint64_t>(line) << 32) ^ static_cast<std::uint64_t>(pixel) ^
+             (static_cast<std::uint64_t>(s_.seed) << 48));
+    const double unit = static_cast<double>(h >> 11) / 9007199254740992.0;
+    return (unit * 2.0 - 1.0) * s_.noise;
+}
+
 }  // namespace kovran::sim

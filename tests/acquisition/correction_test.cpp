@@ -526,10 +526,12 @@ TEST_F(CorrectionSetupTest, DefaultReferencesFollowTheMode) {
     }
     EXPECT_TRUE(CorrInfos().sides[kBacklight].white.empty()) << "backlight off";
 
-    // A calibrated reference survives the next acquisition of the same mode.
+    // A calibrated reference survives the next acquisition of the same mode
+    // (the document type is part of the mode: its change loads again).
+    Settings().ocr.typeDoc = 3;
+    ASSERT_TRUE(PrepareCorrectionCoefficients(CorrectionKind::Ordinary));
     CorrInfos().sides[kFront].white[0] = 110;
     CorrInfos().sides[kFront].black[0] = 100;
-    Settings().ocr.typeDoc = 3;
     ASSERT_TRUE(PrepareCorrectionCoefficients(CorrectionKind::Ordinary));
     EXPECT_FLOAT_EQ(CorrInfos().gain[kFront][0], 10.0f);
     EXPECT_FLOAT_EQ(CorrInfos().gain[kFront][1], 1.0f) << "K 255 over 255";

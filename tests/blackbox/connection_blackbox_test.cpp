@@ -481,7 +481,9 @@ TEST_F(HostAnnouncement, TheDeviceIsAnnouncedOnceWithEveryEventInOrder) {
         "OstraLogExt 4 4 3 0 [HW] [0x0003] 0 0\n"
         "OstraLogExt 4 4 3 0 [MAIN] [0x5012] 0 0\n"
         "OstraLogExt 4 5 3 0 [Kovran V3r cheque scanner] [123456] 0 0\n"
-        "OstraLogExt 4 4 2 1 [OK] [CALIBRATION] 0 0\n"
+        // A scanner without calibration files.
+        "OstraLogExt 4 4 2 0 [MISSING] [CALIBRATION] 0 0\n"
+        "OstraLogExt 2 2 0 1 [] [CALIBRATION] 0 0\n"
         "OstraLogExt 4 4 2 1 [] [CLEAN] 0 0\n"
         "OstraLogExt 4 4 3 0 [DLL] [2.2.5.5] 0 0\n"
         "OstraLogExt 4 4 2 1 [] [FRONT] 0 0\n"

@@ -365,6 +365,50 @@ TEST(StreamLayout, UncorrectedLinesAreUnevenAndNeverReach255) {
     EXPECT_EQ(std::count(bytes.begin(), bytes.end(), 255), 0);
 }
 
+TEST(StreamLayout, TheRawValuesFollowTheLampAndTheCalibrationSheetStaysInThePath) {
+    DeviceProfile p = With({CalibrationSheet(2.0, 250)});
+    p.stream.sensor.dustSpecks = 2;
+    Rig rig(p);
+    const SensorModel sensor(p.stream.sensor);
+    StartBits s;
+    s.rear = false;
+    s.channelLines = 200;
+    // Lamps off: the sensor's dark offset alone, on the sheet or not.
+    s.lamp = 0;
+    const std::vector<std::uint8_t> dark = rig.Acquire(s);
+    ASSERT_EQ(dark.size(), 200u * kPixels);
+    for (std::size_t i = 0; i < dark.size(); ++i) ASSERT_LE(dark[i], 9) << i;
+    EXPECT_EQ(rig.Scanner().FeederCount(), 0u);
+
+    // The next GO scans on along the same sheet: no gap before it.
+    s.lamp = 63;
+    const std::vector<std::uint8_t> full = rig.Acquire(s);
+    s.lamp = 31;
+    const std::vector<std::uint8_t> half = rig.Acquire(s);
+    ASSERT_EQ(full.size(), 200u * kPixels);
+    ASSERT_EQ(half.size(), 200u * kPixels);
+    const std::vector<int> dust = sensor.DustSpecks(kPixels);
+    ASSERT_EQ(dust.size(), 2u);
+    auto dusty = [&](int pixel) {
+        return std::any_of(dust.begin(), dust.end(),
+                           [&](int at) { return pixel >= at && pixel < at + kDustSpeckPixels; });
+    };
+    for (int pixel = kOffset + 2; pixel < kPixels; pixel += 7) {
+        const double d = sensor.Dark(SensorSide::Front, 0, pixel, 300);
+        const double light = dusty(pixel) ? kDustTransmission : 1.0;
+        const double g = sensor.Gain(SensorSide::Front, 0, pixel, 300) * light;
+        EXPECT_NEAR(full[pixel], std::min(d + g * 250, 254.0), 1.0) << pixel;
+        EXPECT_NEAR(half[pixel], d + g * 250 * 31 / 63, 1.0) << pixel;
+    }
+    for (int at : dust) EXPECT_LT(full[static_cast<std::size_t>(at) + 1], 100) << at;
+    // 2 inches are 600 lines: 169 and 400 scanned, 31 left; then the
+    // sheet has passed and the sensors see the background.
+    const std::vector<std::uint8_t> last = rig.Acquire(s);
+    ASSERT_GE(last.size(), 100u * kPixels);
+    EXPECT_GT(last[10 * kPixels + 1000], 100);
+    EXPECT_LT(last[80 * kPixels + 1000], 40);
+}
+
 TEST(StreamLayout, APacedStreamSendsLinesAsTheClockPasses) {
     test::FakeClock clock;
     test::ClockScope scope(clock);

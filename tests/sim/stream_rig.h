@@ -28,6 +28,7 @@ struct StartBits {
     bool backlight = false;
     std::uint16_t channelLines = 60000;
     std::uint16_t trailing = 750;  // 2.5 inches at 300 lines per inch
+    std::uint8_t lamp = 200;       // every lamp level (above 63: the brightest)
 };
 
 inline std::vector<std::uint8_t> StartCommandBytes(const StartBits& s) {
@@ -36,7 +37,7 @@ inline std::vector<std::uint8_t> StartCommandBytes(const StartBits& s) {
     b[1] = static_cast<std::uint8_t>((s.colour ? 1 : 0) | (s.front ? 2 : 0) | (s.rear ? 4 : 0));
     b[2] = static_cast<std::uint8_t>(0x09 | (s.strip ? 0x20 : 0));
     b[3] = static_cast<std::uint8_t>(0x04 | (s.backlight ? 0x40 : 0));
-    for (int i = 4; i <= 9; ++i) b[i] = 200;
+    for (int i = 4; i <= 9; ++i) b[i] = s.lamp;
     b[10] = static_cast<std::uint8_t>(s.channelLines);
     b[11] = static_cast<std::uint8_t>(s.channelLines >> 8);
     b[12] = static_cast<std::uint8_t>(s.trailing);
