@@ -491,7 +491,7 @@ KVXResult Calibrate() {
     KVXResult r = KVX_OK;
     {
         const KeptScanState kept;
-        r = WaitForDocument({});
+        r = WaitForDocument({}, TakeAcqSettings());
         if (r == KVX_OK) {
             const CalibratingFlag calibrating;
             cal.cleaning.store(false);
