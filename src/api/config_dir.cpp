@@ -1,6 +1,7 @@
 #include "api/config_dir.h"
 #include "api/frame_state.h"
 
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cctype>
@@ -92,11 +93,36 @@ void ClearConfigDir(ConfigState& cfg) {
 
 }  // namespace
 
+namespace {
+
+enum class Link : bool { Followed, Refused };
+enum class GroupWrite : bool { Refused, Allowed };
+
+// A directory no other user controls: owned by root or by this user, never
+// writable by everyone, group-writable only where the scanner group shares
+// it, and (below the machine's folder) no symbolic link, which whoever
+// planted it could point anywhere.
+bool HeldByRootOrSelf(const std::string& path, Link link, GroupWrite groupWrite) {
+    struct stat st = {};
+    const int r = link == Link::Followed ? stat(path.c_str(), &st) : lstat(path.c_str(), &st);
+    if (r != 0 || !S_ISDIR(st.st_mode)) return false;
+    if (st.st_uid != 0 && st.st_uid != geteuid()) return false;
+    if ((st.st_mode & S_IWOTH) != 0) return false;
+    return groupWrite == GroupWrite::Allowed || (st.st_mode & S_IWGRP) == 0;
+}
+
+}  // namespace
+
 VarLib ProbeSharedDataFolder(const std::string& varLib) {
     if (access(varLib.c_str(), W_OK) == 0) return VarLib::Writable;
-    const std::string shared = varLib + "/Kovran/V3r";
-    std::error_code ec;
-    if (std::filesystem::is_directory(shared, ec) && access(shared.c_str(), W_OK | X_OK) == 0)
+    // Only the levels a system install makes, each out of reach of other
+    // users, so that the shared directory cannot be swapped for theirs.
+    const std::string kovran = varLib + "/Kovran";
+    const std::string shared = kovran + "/V3r";
+    if (HeldByRootOrSelf(varLib, Link::Followed, GroupWrite::Refused) &&
+        HeldByRootOrSelf(kovran, Link::Refused, GroupWrite::Refused) &&
+        HeldByRootOrSelf(shared, Link::Refused, GroupWrite::Allowed) &&
+        access(shared.c_str(), W_OK | X_OK) == 0)
         return VarLib::Writable;
     return VarLib::ReadOnly;
 }

@@ -64,6 +64,10 @@ enum class VarLib : bool { ReadOnly, Writable };
 // Whether the machine's shared data folder varLib serves this process: it is
 // writable, or a system install made its Kovran/V3r level for the scanner
 // users (set-group-id, group-writable) and this process may write there.
+// That level counts only while no other user controls it: the folder and
+// its Kovran level owned by root (or this user) and writable by no one
+// else, Kovran/V3r a real directory (no symbolic link) of root or this user
+// that everyone may not write.
 // Without the second case every member of the scanner group would get a
 // private configuration directory, and with it private calibration files
 // and counters.

@@ -64,6 +64,9 @@ TEST(SharedDataBase, MachineFolderThenUserFolders) {
     EXPECT_EQ(SharedDataBase(VarLib::ReadOnly, nullptr, nullptr).base, "");
 }
 
+constexpr gid_t kChildGroup = 65534;
+constexpr uid_t kChildUser = 65534;
+
 // The probe as a user who may not write the shared folder itself: a forked
 // child that drops root when the tests run as root (root may write
 // anywhere), else this user with the folder made read-only.
@@ -71,9 +74,7 @@ VarLib ProbeAsUnprivileged(const std::string& varLib) {
     const pid_t child = fork();
     if (child == 0) {
         if (geteuid() == 0) {
-            constexpr gid_t kNobodyGroup = 65534;
-            constexpr uid_t kNobody = 65534;
-            if (setgroups(0, nullptr) != 0 || setgid(kNobodyGroup) != 0 || setuid(kNobody) != 0)
+            if (setgroups(0, nullptr) != 0 || setgid(kChildGroup) != 0 || setuid(kChildUser) != 0)
                 _exit(2);
         }
         _exit(ProbeSharedDataFolder(varLib) == VarLib::Writable ? 1 : 0);
@@ -94,17 +95,70 @@ TEST(SharedDataBase, ASystemInstallsSharedDirectoryServesItsGroupBelowAReadOnlyF
     fs::permissions(varLib, open & ~fs::perms::owner_write);
     EXPECT_EQ(ProbeAsUnprivileged(varLib), VarLib::ReadOnly);
 
-    // As a system install leaves it, but writable by everyone: the child
-    // belongs to no group of the test's.
+    // As a system install leaves it: the scanner group (here the one the
+    // child keeps) may write, set-group-id. Run without root, the child is
+    // this user, the directory's owner.
     fs::permissions(varLib, fs::perms::owner_write, fs::perm_options::add);
     fs::create_directories(varLib + "/Kovran/V3r");
     fs::permissions(varLib + "/Kovran", open);
-    fs::permissions(varLib + "/Kovran/V3r", fs::perms::all | fs::perms::set_gid);
+    if (geteuid() == 0) ASSERT_EQ(chown((varLib + "/Kovran/V3r").c_str(), 0, kChildGroup), 0);
+    fs::permissions(varLib + "/Kovran/V3r", open | fs::perms::group_write | fs::perms::set_gid);
     fs::permissions(varLib, open & ~fs::perms::owner_write);
     EXPECT_EQ(ProbeAsUnprivileged(varLib), VarLib::Writable);
 
     // A shared directory this user may not write leaves the user's own.
     fs::permissions(varLib + "/Kovran/V3r", open & ~fs::perms::owner_write);
+    EXPECT_EQ(ProbeAsUnprivileged(varLib), VarLib::ReadOnly);
+    fs::permissions(varLib, fs::perms::owner_write, fs::perm_options::add);
+}
+
+// The shared directory must be one no other user can change under the
+// library: else that user reads or rewrites every member's calibration and
+// counters, or points the log at a file of the member's.
+TEST(SharedDataBase, ASharedDirectoryAnotherUserControlsIsPassedOver) {
+    if (geteuid() != 0) GTEST_SKIP() << "needs root to hand directories to other users";
+    test::TempDir tmp;
+    const std::string varLib = tmp / "lib";
+    const std::string kovran = varLib + "/Kovran";
+    const std::string shared = kovran + "/V3r";
+    const auto open = fs::perms::owner_all | fs::perms::group_read | fs::perms::group_exec |
+                      fs::perms::others_read | fs::perms::others_exec;
+    const auto groupShared = open | fs::perms::group_write | fs::perms::set_gid;
+    fs::create_directories(shared);
+    fs::permissions(tmp.path(), open);
+    fs::permissions(kovran, open);
+    ASSERT_EQ(chown(shared.c_str(), 0, kChildGroup), 0);
+    fs::permissions(shared, groupShared);
+    fs::permissions(varLib, open & ~fs::perms::owner_write);
+    ASSERT_EQ(ProbeAsUnprivileged(varLib), VarLib::Writable);
+
+    constexpr uid_t kSomeoneElse = 4242;
+    // Writable by everyone: anyone may plant files there.
+    fs::permissions(shared, fs::perms::all | fs::perms::set_gid);
+    EXPECT_EQ(ProbeAsUnprivileged(varLib), VarLib::ReadOnly);
+    // Owned by another user, who may change its mode at any time.
+    fs::permissions(shared, groupShared);
+    ASSERT_EQ(chown(shared.c_str(), kSomeoneElse, kChildGroup), 0);
+    EXPECT_EQ(ProbeAsUnprivileged(varLib), VarLib::ReadOnly);
+    ASSERT_EQ(chown(shared.c_str(), 0, kChildGroup), 0);
+    // A Kovran level others may write: V3r can be swapped for theirs.
+    fs::permissions(kovran, fs::perms::all);
+    EXPECT_EQ(ProbeAsUnprivileged(varLib), VarLib::ReadOnly);
+    fs::permissions(kovran, open);
+    ASSERT_EQ(chown(kovran.c_str(), kSomeoneElse, 0), 0);
+    EXPECT_EQ(ProbeAsUnprivileged(varLib), VarLib::ReadOnly);
+    ASSERT_EQ(chown(kovran.c_str(), 0, 0), 0);
+    ASSERT_EQ(ProbeAsUnprivileged(varLib), VarLib::Writable);
+
+    // A symbolic link planted at V3r, to a directory the child may write.
+    const std::string planted = tmp / "planted";
+    fs::create_directories(planted);
+    ASSERT_EQ(chown(planted.c_str(), 0, kChildGroup), 0);
+    fs::permissions(planted, groupShared);
+    fs::permissions(varLib, fs::perms::owner_write, fs::perm_options::add);
+    fs::remove(shared);
+    fs::create_directory_symlink(planted, shared);
+    fs::permissions(varLib, open & ~fs::perms::owner_write);
     EXPECT_EQ(ProbeAsUnprivileged(varLib), VarLib::ReadOnly);
     fs::permissions(varLib, fs::perms::owner_write, fs::perm_options::add);
 }

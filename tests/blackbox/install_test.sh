@@ -77,7 +77,13 @@ run_host cmake "$work/cmake-build/host"
 
 # The installed tool finds the installed library by itself.
 if [ -z "$sanitize" ]; then
-    "$prefix/bin/kvxscan" --version | grep -q . || fail "installed kvxscan --version printed nothing"
+    # Its log goes to the scratch folder: run as root, the default would be
+    # the machine's /var/lib/Kovran/V3r.
+    mkdir -p "$work/data-version"
+    KOVRAN_DATA_BASE="$work/data-version" "$prefix/bin/kvxscan" --version | grep -q . ||
+        fail "installed kvxscan --version printed nothing"
+    compgen -G "$work/data-version/Kovran/V3r/*.log" >/dev/null ||
+        fail "installed kvxscan wrote its log outside the scratch folder"
 fi
 
 # The system-install step on a scratch directory (the real one is

@@ -77,7 +77,7 @@ ToolRun RunKvxscan(const ToolRunOptions& options) {
         const auto lines = std::count(run.out.begin(), run.out.end(), '\n');
         if (!interrupted && options.interruptAfterLines > 0 &&
             lines >= options.interruptAfterLines) {
-            kill(child, SIGINT);
+            kill(child, options.interruptSignal);
             interrupted = true;
         }
     }

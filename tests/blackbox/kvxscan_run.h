@@ -2,6 +2,7 @@
 // and collects what it printed and how it ended.
 #pragma once
 
+#include <csignal>
 #include <map>
 #include <string>
 #include <vector>
@@ -21,6 +22,7 @@ struct ToolRunOptions {
     std::vector<std::string> args;           // after the program
     std::map<std::string, std::string> env;  // set on top of the test's own
     int interruptAfterLines = 0;             // SIGINT once this many stdout lines came
+    int interruptSignal = SIGINT;            // or SIGTERM, as a supervisor stops it
     Stdio stderrTo = Stdio::Pipes;           // Terminal: a pseudo-terminal
     int deadlineSeconds = 120;               // silence that counts as a hang
 };

@@ -180,6 +180,22 @@ TEST_F(KvxscanScan, CtrlCStopsTheRunCleanlyWithEveryReportedDocumentSavedWhole) 
     EXPECT_EQ(log.find("timeout waiting"), std::string::npos) << log;
 }
 
+// A service manager stops with SIGTERM: the run ends as cleanly as on
+// Ctrl-C, and its status names the signal (128 + 15), not a Ctrl-C.
+TEST_F(KvxscanScan, SigtermStopsCleanlyAndExitsWithItsOwnStatus) {
+    Feeder(200);
+    ToolRunOptions options;
+    options.interruptAfterLines = 1;
+    options.interruptSignal = SIGTERM;
+    const ToolRun run = Scan({"--json"}, options);
+    ASSERT_FALSE(run.hung) << "no exit after SIGTERM\n" << run.err;
+    EXPECT_EQ(run.exitCode, 143) << run.err;
+    EXPECT_NE(run.err.find("; stopped"), std::string::npos) << run.err;
+    const std::vector<nlohmann::json> docs = JsonLines(run.out);
+    ASSERT_GE(docs.size(), 1u);
+    EXPECT_EQ(Files().size(), 2 * docs.size());
+}
+
 TEST_F(KvxscanScan, FailuresExitNonZeroWithTheReason) {
     Feeder(0);
     ToolRun run = Scan({});

@@ -26,7 +26,7 @@ void OnInterrupt(int signal) {
         return;
     }
     const int saved = errno;
-    interrupted = 1;
+    interrupted = signal;
     const char byte = 1;
     // A full pipe already holds a wake-up.
     [[maybe_unused]] const ssize_t n = write(wakePipe[1], &byte, 1);
@@ -55,6 +55,10 @@ InterruptWatch::~InterruptWatch() {
 
 bool InterruptWatch::Interrupted() const {
     return interrupted != 0;
+}
+
+int InterruptWatch::ExitCode() const {
+    return interrupted == SIGTERM ? kExitTerminated : kExitInterrupted;
 }
 
 bool InterruptWatch::Wait(int ms) const {

@@ -18,6 +18,10 @@ class InterruptWatch {
     InterruptWatch& operator=(const InterruptWatch&) = delete;
 
     bool Interrupted() const;
+    // The exit status of a run the interrupt ended, by the shell's
+    // convention (128 + the signal): 130 for Ctrl-C, 143 for SIGTERM, so
+    // that a supervisor that stopped the run is not told of a Ctrl-C.
+    int ExitCode() const;
     // Waits up to ms milliseconds; true as soon as an interrupt has come.
     bool Wait(int ms) const;
 };

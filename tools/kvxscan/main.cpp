@@ -30,7 +30,7 @@ void Usage(std::FILE* out) {
         "              FORMAT jpeg (quality 80, the default), tiff-g4, png, bmp or pdf.\n"
         "              One line per document on standard output (--json: one JSON object\n"
         "              per line), a progress bar on a terminal; Ctrl-C stops after the\n"
-        "              document in hand is saved (exit 130), a failure exits 1\n"
+        "              document in hand is saved (exit 130; SIGTERM 143), a failure exits 1\n"
         "environment: KOVRAN_USB=sim selects the scanner simulator (KOVRAN_SIM=<profile>)\n",
         out);
 }

@@ -239,7 +239,7 @@ int RunScan(const ScanOptions& options) {
         // every document reported is saved whole.
         KVXStop(handle, 1);
         report.Finish(MonotonicMs(), options.outDir, "stopped");
-        return kExitInterrupted;
+        return watch.ExitCode();
     }
     report.Finish(MonotonicMs(), options.outDir, ending);
     return 0;

@@ -21,5 +21,7 @@ class ToolError : public std::runtime_error {
 inline constexpr int kExitUsage = 2;
 // The shell's convention for a run ended by SIGINT.
 inline constexpr int kExitInterrupted = 130;
+// ... and by SIGTERM.
+inline constexpr int kExitTerminated = 143;
 
 }  // namespace kvxscan
