@@ -101,7 +101,9 @@ TEST(SharedDataBase, ASystemInstallsSharedDirectoryServesItsGroupBelowAReadOnlyF
     fs::permissions(varLib, fs::perms::owner_write, fs::perm_options::add);
     fs::create_directories(varLib + "/Kovran/V3r");
     fs::permissions(varLib + "/Kovran", open);
-    if (geteuid() == 0) ASSERT_EQ(chown((varLib + "/Kovran/V3r").c_str(), 0, kChildGroup), 0);
+    if (geteuid() == 0) {
+        ASSERT_EQ(chown((varLib + "/Kovran/V3r").c_str(), 0, kChildGroup), 0);
+    }
     fs::permissions(varLib + "/Kovran/V3r", open | fs::perms::group_write | fs::perms::set_gid);
     fs::permissions(varLib, open & ~fs::perms::owner_write);
     EXPECT_EQ(ProbeAsUnprivileged(varLib), VarLib::Writable);
