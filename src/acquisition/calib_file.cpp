@@ -217,16 +217,8 @@ ShapeOutcome ShapeReferences(const ShapeInputs& in, std::span<const std::uint8_t
             w[x] = static_cast<std::uint8_t>(mw);
             b[x] = static_cast<std::uint8_t>(mb);
         }
-        // One inch next to an image border: the dim edge first, a few
-        // pixels beyond it, then dark pixels as in the inner range.
-        auto inch = [&](int from, int to, int step) {
-            int x = from;
-            while (x != to && w[x] < b[x] + edge) {
-                repair(w[x], b[x]);
-                x += step;
-            }
-            for (int extra = 0; extra < kEdgeExtraPixels && x != to; ++extra, x += step)
-                repair(w[x], b[x]);
+        // Dark pixels are repaired; a run of them is dust.
+        auto darkPixels = [&](int x, int to, int step) {
             RunCounter runs;
             for (; x != to; x += step) {
                 if (w[x] < b[x] + half) {
@@ -238,17 +230,20 @@ ShapeOutcome ShapeReferences(const ShapeInputs& in, std::span<const std::uint8_t
             }
             dust = dust || runs.dust;
         };
-        inch(left, left + d, 1);
-        RunCounter runs;
-        for (int x = left + d; x < right - d; ++x) {
-            if (w[x] < b[x] + half) {
+        // One inch next to an image border: the dim edge first, a few
+        // pixels beyond it, then dark pixels as in the inner range.
+        auto inch = [&](int from, int to, int step) {
+            int x = from;
+            while (x != to && w[x] < b[x] + edge) {
                 repair(w[x], b[x]);
-                runs.Dark();
-            } else {
-                runs.Bright();
+                x += step;
             }
-        }
-        dust = dust || runs.dust;
+            for (int extra = 0; extra < kEdgeExtraPixels && x != to; ++extra, x += step)
+                repair(w[x], b[x]);
+            darkPixels(x, to, step);
+        };
+        inch(left, left + d, 1);
+        darkPixels(left + d, std::max(left + d, right - d), 1);
         inch(right - 1, right - d - 1, -1);
         for (int x = right; x < pixels; ++x) {
             w[x] = static_cast<std::uint8_t>(mw);

@@ -65,18 +65,28 @@ void WriteToMemory(png_structp png, png_bytep data, png_size_t count) {
 
 void FlushMemory(png_structp) {}
 
-class Reader {
+// One libpng handle pair, read or write, with its error state; destroyed
+// with the object.
+enum class Direction { Read, Write };
+template <Direction kDirection>
+class Handle {
   public:
-    Reader() {
-        png_ = png_create_read_struct(PNG_LIBPNG_VER_STRING, &errors_, PngError, PngWarning);
+    Handle() {
+        png_ = kDirection == Direction::Read
+                   ? png_create_read_struct(PNG_LIBPNG_VER_STRING, &errors_, PngError, PngWarning)
+                   : png_create_write_struct(PNG_LIBPNG_VER_STRING, &errors_, PngError, PngWarning);
         if (png_ != nullptr) info_ = png_create_info_struct(png_);
     }
-    ~Reader() {
-        if (png_ != nullptr)
-            png_destroy_read_struct(&png_, info_ != nullptr ? &info_ : nullptr, nullptr);
+    ~Handle() {
+        if (png_ == nullptr) return;
+        png_infopp info = info_ != nullptr ? &info_ : nullptr;
+        if constexpr (kDirection == Direction::Read)
+            png_destroy_read_struct(&png_, info, nullptr);
+        else
+            png_destroy_write_struct(&png_, info);
     }
-    Reader(const Reader&) = delete;
-    Reader& operator=(const Reader&) = delete;
+    Handle(const Handle&) = delete;
+    Handle& operator=(const Handle&) = delete;
     bool Created() const { return info_ != nullptr; }
     png_structp Png() const { return png_; }
     png_infop Info() const { return info_; }
@@ -87,28 +97,8 @@ class Reader {
     png_structp png_ = nullptr;
     png_infop info_ = nullptr;
 };
-
-class Writer {
-  public:
-    Writer() {
-        png_ = png_create_write_struct(PNG_LIBPNG_VER_STRING, &errors_, PngError, PngWarning);
-        if (png_ != nullptr) info_ = png_create_info_struct(png_);
-    }
-    ~Writer() {
-        if (png_ != nullptr) png_destroy_write_struct(&png_, info_ != nullptr ? &info_ : nullptr);
-    }
-    Writer(const Writer&) = delete;
-    Writer& operator=(const Writer&) = delete;
-    bool Created() const { return info_ != nullptr; }
-    png_structp Png() const { return png_; }
-    png_infop Info() const { return info_; }
-    PngErrors& Errors() { return errors_; }
-
-  private:
-    PngErrors errors_;
-    png_structp png_ = nullptr;
-    png_infop info_ = nullptr;
-};
+using Reader = Handle<Direction::Read>;
+using Writer = Handle<Direction::Write>;
 
 struct PngHeader {
     png_uint_32 width = 0;
