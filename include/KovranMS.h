@@ -463,6 +463,37 @@ KVX_API KVXResult KVXMagStripeData(int handle, int16_t track, int16_t len, char*
 /* Does nothing; returns 0. */
 KVX_API KVXResult KVXMagStripeTrackClear(int handle);
 
+/* ---- Endorsement printing -------------------------------------------------- */
+
+/* Set-ups of the type 1 printer (a 12-dot printhead): the stamp is the text
+ * in the font ("name.fnt" of the configuration directory, else a system
+ * face) at size points, or the 8-bit grey bitmap file; density is added to
+ * the printer's own, offset (1/100 inch) moves the stamp along the document,
+ * keep reuses the composed stamp for the next documents, fire sets the
+ * firing, mirror > 0 turns the stamp by 180 degrees. An empty text arms
+ * nothing and returns 0. -15 without a ready printer, -3 for a bad argument
+ * or an unusable stamp. The stamp is printed on each later document. */
+KVX_API KVXResult KVXInkjet1SetUp(int handle, const char* text, const char* font, int16_t size,
+                                  int16_t density, int16_t offset, int16_t keep);
+KVX_API KVXResult KVXInkjet1SetUp1(int handle, const char* text, const char* font, int16_t size,
+                                   int16_t density, int16_t offset, int16_t keep, int16_t fire);
+KVX_API KVXResult KVXInkjet1SetUp2(int handle, const char* text, const char* font, int16_t size,
+                                   int16_t density, int16_t offset, int16_t keep, int16_t fire,
+                                   int16_t mirror);
+KVX_API KVXResult KVXInkjet1SetUpImg(int handle, const char* bitmapFile, int16_t density,
+                                     int16_t offset, int16_t keep, int16_t fire, int16_t mirror);
+/* Set-ups of the type 2 printer (a TIJ2.5 cartridge): the cartridge is
+ * checked first (-15 when it is missing or refused); the text is composed
+ * 150 dots high (orientation non-zero: flipped left to right at the other
+ * edge), or the bitmap file, 150 pixels wide, is taken as it is. reserved
+ * is ignored. A scanned document whose stamp did not print whole returns
+ * -81. */
+KVX_API KVXResult KVXInkjet2SetUp(int handle, const char* text, const char* font, int16_t size,
+                                  int16_t offset, int16_t reserved, int16_t fire,
+                                  int16_t orientation);
+KVX_API KVXResult KVXInkjet2SetUpImg(int handle, const char* bitmapFile, int16_t offset,
+                                     int16_t reserved);
+
 /* ---- Device list (this port's addition) -------------------------------- */
 
 /* The scanners present, one line each: "VID\tPID\tserial\tpath\n" (VID and

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "acquisition/images.h"
+#include "acquisition/inkjet_hooks.h"
 #include "api/frame_state.h"
 #include "api/log.h"
 #include "api/settings.h"
@@ -349,6 +350,7 @@ KVXResult RunAcquisitionThreads(ImageSet& work, const AcquireCall& call,
         }
     }
     stream.endFlag.store(true);
+    if (!call.background) state.acquisitionEnded.store(true);
     if (sequence) JoinSequenceThread();
     joinOk = JoinWorker(corThread, cor.flags, kCorWaitLimitMs, "\t\tcor",
                         "timeout waiting cor thread end A") &&
@@ -387,7 +389,9 @@ KVXResult RunAcquisitionThreads(ImageSet& work, const AcquireCall& call,
     return processed;
 }
 
-KVXResult AcquireImg(const AcquireCall& call) {
+namespace {
+
+KVXResult AcquireDocument(const AcquireCall& call, bool* printing) {
     ImagesRecord& images = Images();
     ScanRecord& state = ScanState();
     // The feeder's background acquisition leaves the host's state alone:
@@ -410,8 +414,11 @@ KVXResult AcquireImg(const AcquireCall& call) {
     }
     if (!call.background) {
         SetLastResult(KVX_OK);
-        const bool setUp = device::SetUpAcqMode(call.height) &&
-                           (call.height == 0 || !StampArmed() || StartInkjetPrint(call.height));
+        bool setUp = device::SetUpAcqMode(call.height);
+        if (setUp && call.height != 0 && StampArmed()) {
+            *printing = true;
+            setUp = StartInkjetPrint();
+        }
         if (!setUp) {
             LogText("init image");
             const std::int32_t last = LastResult();
@@ -467,6 +474,23 @@ KVXResult AcquireImg(const AcquireCall& call) {
         LogValue("AcquireImg returns", r);
     }
     return r;
+}
+
+}  // namespace
+
+KVXResult AcquireImg(const AcquireCall& call) {
+    if (call.background) {
+        bool printing = false;
+        return AcquireDocument(call, &printing);
+    }
+    ScanRecord& state = ScanState();
+    state.acquisitionEnded.store(false);
+    bool printing = false;
+    const KVXResult r = AcquireDocument(call, &printing);
+    // Whatever ended the document, the printing thread stops with it and
+    // the print is checked, so that no print is left running or uncounted.
+    state.acquisitionEnded.store(true);
+    return printing ? EndOfPrintedDocument(r) : r;
 }
 
 }  // namespace kovran::acquisition

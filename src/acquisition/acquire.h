@@ -60,10 +60,5 @@ KVXResult PostProcess(ImageSet& work, const AcquireCall& call, bool documentComp
 //   The sequence and double-feed thread (started beside the correction).
 bool StartSequenceThread(StreamState& stream);
 void JoinSequenceThread();
-//   The inkjet's print start with the set-up, and the virtual endorsement
-//   drawn into the front after the deskew.
-bool StartInkjetPrint(int height);
-void DrawVirtualEndorsement(ImageRecord& front);
-bool StampArmed();
 
 }  // namespace kovran::acquisition

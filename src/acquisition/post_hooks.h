@@ -29,7 +29,10 @@ struct DeskewCall {
     bool sharpen = true;
     // The virtual endorsement marked into the deskewed side, or none: one
     // 8-bit channel (255 blank), its top-left corner at x columns and y
-    // lines of the output image.
+    // lines of the output image. With StampAnchor::Right, x counts from the
+    // output's right edge: the printer measures its position from the edge
+    // of the document, whose width only the deskew knows.
+    enum class StampAnchor : bool { Left, Right };
     struct StampMark {
         const std::uint8_t* pixels = nullptr;
         int width = 0;
@@ -37,6 +40,7 @@ struct DeskewCall {
         int stride = 0;
         int x = 0;
         int y = 0;
+        StampAnchor anchor = StampAnchor::Left;
     };
     StampMark stamp{};
 };

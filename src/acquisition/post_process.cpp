@@ -7,6 +7,7 @@
 
 #include "acquisition/acquire.h"
 #include "acquisition/images.h"
+#include "acquisition/inkjet_hooks.h"
 #include "acquisition/post_hooks.h"
 #include "acquisition/skew.h"
 #include "api/log.h"
@@ -137,6 +138,7 @@ KVXResult PostProcess(ImageSet& work, const AcquireCall& call, bool documentComp
             DeskewCall deskew{.fullTransform = scan.deskew,
                               .backlight = backlight,
                               .firstPart = settings.twoPartAcq && !settings.secondPart};
+            if (side == kFront && StampArmed()) VirtualEndorsement(r, &deskew.stamp);
             if (!hooks.deskewWrap(r, deskew, &message)) {
                 LogValue("completed KO side", side);
                 LogValue("GetLastError", platform::LastSystemError());
@@ -145,7 +147,6 @@ KVXResult PostProcess(ImageSet& work, const AcquireCall& call, bool documentComp
         }
         r.completed = true;
         if (backlight != nullptr) backlight->completed = true;
-        if (side == kFront && StampArmed()) DrawVirtualEndorsement(r);
     }
 
     if (id.firmware == kFirmwareStretch && hooks.fixVRes != nullptr) {

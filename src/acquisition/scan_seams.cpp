@@ -1,5 +1,5 @@
 // The points where the scan hands over to work that comes with its own
-// subsystems (the sequence check, the inkjet, the stamp), and the steps of
+// subsystems (the sequence check), and the steps of
 // the device connection that belong to the scan. (The open's brief feeder
 // movement of three firmware versions is not wired yet: it would add a
 // whole acquisition to every open of those devices.)
@@ -17,17 +17,6 @@ bool StartSequenceThread(StreamState&) {
     return false;
 }
 void JoinSequenceThread() {}
-
-// The inkjet's print start comes with the set-up of a scan with a stamp
-// armed; nothing is armed until the inkjet exists.
-bool StartInkjetPrint(int) {
-    return true;
-}
-bool StampArmed() {
-    return false;
-}
-// The virtual endorsement drawn into the front after its deskew.
-void DrawVirtualEndorsement(ImageRecord&) {}
 
 namespace {
 

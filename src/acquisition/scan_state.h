@@ -50,6 +50,10 @@ struct ActiveWorkers {
 struct ScanRecord {
     // Sticky: set by KVXStop, read by every loop of a scan.
     std::atomic<bool> stopRequested{false};
+    // The acquisition of the current document is over (its stream ended or
+    // it failed); the printing thread stops streaming then. Cleared at the
+    // start of each host acquisition.
+    std::atomic<bool> acquisitionEnded{false};
     // Lowered by the bulk retry ladder and kept for later acquisitions.
     std::atomic<std::uint32_t> blockSize{0};
     std::atomic<ScanDirection> direction{ScanDirection::Forward};

@@ -134,7 +134,9 @@ void MarkStamp(cv::Mat& plane, const DeskewCall::StampMark& stamp) {
         return;
     // Offsets come from the printer's description: kept wide, so that one
     // far off the image clips to nothing.
-    const std::int64_t sx = stamp.x;
+    const std::int64_t sx = stamp.anchor == DeskewCall::StampAnchor::Right
+                                ? plane.cols - std::int64_t{stamp.x}
+                                : stamp.x;
     const std::int64_t sy = stamp.y;
     const std::int64_t x0 = std::max<std::int64_t>(0, sx);
     const std::int64_t y0 = std::max<std::int64_t>(0, sy);

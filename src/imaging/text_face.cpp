@@ -4,6 +4,7 @@
 #include <ft2build.h>
 #include FT_FREETYPE_H
 #include FT_OUTLINE_H
+#include FT_TRUETYPE_TABLES_H
 
 #include <algorithm>
 #include <cctype>
@@ -40,6 +41,16 @@ OutlineBox TextFace::Bounds(char32_t c) const {
     b.xMax = bb.xMax / em;
     b.yMax = bb.yMax / em;
     return b;
+}
+
+LineExtents TextFace::Extents() const {
+    FT_Face face = impl_->face;
+    if (face->units_per_EM == 0) return {};
+    const double em = face->units_per_EM;
+    const auto* os2 = static_cast<const TT_OS2*>(FT_Get_Sfnt_Table(face, FT_SFNT_OS2));
+    if (os2 != nullptr && os2->version != 0xFFFF && os2->usWinAscent + os2->usWinDescent > 0)
+        return {os2->usWinAscent / em, os2->usWinDescent / em};
+    return {face->ascender / em, -face->descender / em};
 }
 
 std::optional<TextGlyph> TextFace::Render(char32_t c, double emPixelsX, double emPixelsY,

@@ -36,6 +36,15 @@ struct OutlineBox {
     double xMin = 0, yMin = 0, xMax = 0, yMax = 0;
 };
 
+// The face's line height above and below the baseline in em units (1.0 =
+// the em square): the extents Windows gives a screen font, taken from the
+// OS/2 table when the face has one, else from the face's own ascender and
+// descender.
+struct LineExtents {
+    double ascent = 0;
+    double descent = 0;
+};
+
 // A FreeType face opened through a TextFaceLibrary.
 class TextFace {
   public:
@@ -52,6 +61,7 @@ class TextFace {
                                     TextRenderOptions options = {}) const;
     // All zero when the glyph has no outline.
     OutlineBox Bounds(char32_t c) const;
+    LineExtents Extents() const;
 
   private:
     friend class TextFaceLibrary;

@@ -52,6 +52,9 @@ struct StampSettings {
 struct StampRecord {
     StampSettings settings;
     std::optional<StampImage> image;
+    // The held image already carries the mirror: a kept stamp is prepared
+    // again before every document and must not turn back each time.
+    bool imageMirrored = false;
     std::string faceName = "ARIAL";
 };
 StampRecord& Stamp();

@@ -17,6 +17,7 @@
 #include "device/usb_selection.h"
 #include "imaging/deskew.h"
 #include "imaging/output/debug_image.h"
+#include "inkjet/install.h"
 #include "platform/usb_libusb.h"
 #include "sim/sim_backend.h"
 
@@ -40,9 +41,11 @@ void InstallComposition() {
     device::ConnectionSeams seams;
     acquisition::AddScanSeams(seams);
     seams.switchStripeReader = &decoders::stripe::SwitchReaderAtInitialise;
+    inkjet::AddInkjetSeams(seams);
     device::InstallConnectionSeams(seams);
     acquisition::InstallPostProcessHooks(imaging::MakePostProcessHooks());
     acquisition::InstallGlitchImageWriter(&imaging::output::WriteGlitchImage);
+    inkjet::InstallInkjet();
 }
 
 std::unique_ptr<platform::UsbBackend> MakeUsbBackendFromEnvironment() {

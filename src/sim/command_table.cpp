@@ -26,6 +26,36 @@ std::uint16_t ConfigBlockLength(std::uint16_t fw) {
     return 8;
 }
 
+// The printer commands 70 to 86: both kinds switch on and off, take the
+// print set-up and answer 80; the rest belong to the TIJ2.5 cartridge.
+void AddPrinter(std::vector<CommandSpec>& out, const CommandFeatures& f) {
+    auto none = [&](std::uint8_t sub, const char* name, CommandHandler h) {
+        out.push_back({kClassD0, sub, DataKind::None, 0, ReplyLength::Fixed, name, h});
+    };
+    auto in = [&](std::uint8_t sub, const char* name, CommandHandler h) {
+        out.push_back({kClassD0, sub, DataKind::In, 8, ReplyLength::Fixed, name, h});
+    };
+    none(70, "printer on", &PrinterModel::OnPrinterOn);
+    none(71, "printer off", &PrinterModel::OnPrinterOff);
+    out.push_back({kClassD0, 72, DataKind::Out, 8, ReplyLength::Fixed, "print set-up",
+                   &PrinterModel::OnSetUp});
+    in(80, "printed bytes / AD reference", &PrinterModel::OnCountOrReference);
+    if (!f.inkjet2Config) return;
+    in(73, "identification mode", &PrinterModel::OnIdentificationMode);
+    in(74, "printer status (set-up)", &PrinterModel::OnStatus);
+    none(75, "start printing", &PrinterModel::OnStartPrinting);
+    none(76, "stop printing", &PrinterModel::OnStopPrinting);
+    in(77, "identification bit", &PrinterModel::OnIdentificationBit);
+    none(78, "warm pulses", &PrinterModel::OnWarmPulses);
+    in(79, "printer status", &PrinterModel::OnStatus);
+    if (!f.inkjet1Config) in(81, "Rx10", &PrinterModel::OnRx10);
+    in(82, "TSR", &PrinterModel::OnTsr);
+    in(83, "ambient temperature", &PrinterModel::OnAmbient);
+    out.push_back({kClassD0, 84, DataKind::Out, 3, ReplyLength::Fixed, "warm target",
+                   &PrinterModel::OnWarmTarget});
+    in(86, "print result", &PrinterModel::OnPrintResult);
+}
+
 void AddD0(std::vector<CommandSpec>& out, std::uint16_t fw, const CommandFeatures& f) {
     out.push_back({kClassD0, 0x01, DataKind::In, ConfigBlockLength(fw), ReplyLength::Fixed,
                    "configuration", &EepromModel::OnReadConfiguration});
@@ -86,6 +116,7 @@ void AddD0(std::vector<CommandSpec>& out, std::uint16_t fw, const CommandFeature
         out.push_back({kClassD0, 0x55, DataKind::In, 64, ReplyLength::Fixed,
                        "inkjet 2 configuration", &PrinterModel::OnReadInkjet2Config});
     }
+    if (f.inkjet1Config || f.inkjet2Config) AddPrinter(out, f);
 }
 
 void AddD1(std::vector<CommandSpec>& out, std::uint16_t fw) {

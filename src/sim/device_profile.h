@@ -18,6 +18,24 @@
 
 namespace kovran::sim {
 
+enum class CartridgeState : std::uint8_t { Ok, Absent, Empty, WrongType, InvalidId };
+
+struct PrinterSettings {
+    std::string outputDir;
+    CartridgeState cartridge = CartridgeState::Ok;
+    std::uint32_t cartridgeId = 0x0A5A5A;  // 21 bits
+    int tsr = 200;                         // a cold cartridge: a little warming due
+    int tsrPerPulse = 4;                   // the thermistor rises with each warm pulse
+    int ambient = 130;
+    // The printer takes no more data of a document after this many bytes
+    // (0: no stall).
+    std::uint64_t stallAfterBytes = 0;
+    // Each block of type 2 data is taken this long after it was sent.
+    unsigned slowMs = 0;
+    // The cartridge is pulled out after this many printed documents (0: never).
+    unsigned removedAfter = 0;
+};
+
 // Longest text accepted for the serial number (the descriptor then holds
 // 2 + 2 × 126 = 254 bytes).
 inline constexpr std::size_t kMaxSerialChars = 126;
@@ -84,6 +102,12 @@ struct DeviceProfile {
     std::array<std::uint8_t, 8> photoTuning{};               // 0xD0/0x15
     std::optional<std::vector<std::uint8_t>> inkjet1Config;  // 0xD0/0x51, 64 bytes
     std::optional<std::vector<std::uint8_t>> inkjet2Config;  // 0xD0/0x55, 64 bytes
+
+    // The endorsement printer (printer_model.h): where each document's
+    // print is written ("printer_output", a folder; empty: nowhere), the
+    // cartridge's state and identity, its thermistor and ambient readings,
+    // and its faults.
+    PrinterSettings printer;
 
     bool pageCounterRegister = true;    // 0xD0/0x2A answers (firmware above 0x3100)
     bool inkjetCounterRegister = true;  // 0xD0/0x2D answers (firmware above 0x3100)

@@ -164,6 +164,34 @@ class SectionParser {
             auto& field = key == "inkjet1_config" ? p_->inkjet1Config : p_->inkjet2Config;
             bytes(64, &field);
             if (why.empty()) field->resize(64, 0);
+        } else if (key == "printer_output") {
+            p_->printer.outputDir = std::string(v);
+        } else if (key == "cartridge") {
+            static constexpr std::pair<const char*, CartridgeState> kStates[] = {
+                {"ok", CartridgeState::Ok},
+                {"absent", CartridgeState::Absent},
+                {"empty", CartridgeState::Empty},
+                {"wrong_type", CartridgeState::WrongType},
+                {"invalid_id", CartridgeState::InvalidId}};
+            why = "\"cartridge\" is ok, absent, empty, wrong_type or invalid_id";
+            for (const auto& [name, state] : kStates) {
+                if (v == name) {
+                    p_->printer.cartridge = state;
+                    why.clear();
+                }
+            }
+        } else if (key == "cartridge_id") {
+            number(0x1FFFFF, &p_->printer.cartridgeId);
+        } else if (key == "cartridge_tsr") {
+            number(511, &p_->printer.tsr);
+        } else if (key == "cartridge_ambient") {
+            number(511, &p_->printer.ambient);
+        } else if (key == "printer_stall") {
+            number(0xFFFFFFFFull, &p_->printer.stallAfterBytes);
+        } else if (key == "printer_slow_ms") {
+            number(60000, &p_->printer.slowMs);
+        } else if (key == "cartridge_removed_after") {
+            number(1000000, &p_->printer.removedAfter);
         } else if (key == "page_counter_register") {
             flag(&p_->pageCounterRegister);
         } else if (key == "inkjet_counter_register") {

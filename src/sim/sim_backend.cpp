@@ -101,13 +101,10 @@ class SimDevice : public platform::UsbDevice {
         Transfer t;
         t.pipe = pipe;
         if (pipe == platform::BulkPipe::Out) {
-            if (scanner_->BulkOut(buffer, length)) {
-                t.state = State::Done;
-                t.transferred = length;
-            } else {
-                t.state = State::Failed;
-                t.error = kErrorFileNotFound;
-            }
+            t.buffer = buffer;
+            t.length = length;
+            t.submittedMs = platform::SteadyNowMs();
+            PumpOut(t);
         } else {
             t.buffer = buffer;
             t.length = length;
@@ -164,9 +161,23 @@ class SimDevice : public platform::UsbDevice {
         State state = State::Pending;
         std::size_t transferred = 0;  // the progress of a read
         int error = kErrorSuccess;
-        std::uint8_t* buffer = nullptr;  // the host's buffer of a read
+        std::uint8_t* buffer = nullptr;  // the host's buffer of a read or a write
         std::size_t length = 0;
+        std::int64_t submittedMs = 0;  // a write's
     };
+
+    // The printer takes a write whole when it is ready for it.
+    void PumpOut(Transfer& t) {
+        const SimulatedScanner::BulkInStep step =
+            scanner_->PumpBulkOut(generation_, t.buffer, t.length, t.submittedMs);
+        if (step.state == SimulatedScanner::BulkInState::Done) {
+            t.state = State::Done;
+            t.transferred = t.length;
+        } else if (step.state == SimulatedScanner::BulkInState::Failed) {
+            t.state = State::Failed;
+            t.error = step.error;
+        }
+    }
 
     bool StillPendingLocked(platform::BulkTransferId id) const {
         auto it = transfers_.find(id);
@@ -201,7 +212,10 @@ class SimDevice : public platform::UsbDevice {
                 t.state = State::Failed;
                 t.error = kErrorFileNotFound;
             } else {
-                PumpLocked(id);
+                if (t.pipe == platform::BulkPipe::Out)
+                    PumpOut(t);
+                else
+                    PumpLocked(id);
                 if (t.state == State::Pending) return kErrorIoIncomplete;
             }
         }

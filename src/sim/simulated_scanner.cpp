@@ -361,21 +361,32 @@ SimulatedScanner::BulkInStep SimulatedScanner::PumpBulkIn(std::uint64_t generati
     }
     if (ended) {
         acquisition.MarkEnded();
+        model_.Printer().FinishDocument();
         return {BulkInState::Done, 0};
     }
     if (*progress == length) return {BulkInState::Done, 0};
     return {};
 }
 
-bool SimulatedScanner::BulkOut(const std::uint8_t* data, std::size_t length) {
-    (void)data;  // the inkjet model will keep the nozzle data
+SimulatedScanner::BulkInStep SimulatedScanner::PumpBulkOut(std::uint64_t generation,
+                                                           const std::uint8_t* data,
+                                                           std::size_t length,
+                                                           std::int64_t submittedMs) {
     std::lock_guard<std::mutex> lock(mutex_);
+    if (!plugged_ || generation != generation_)
+        return {BulkInState::Failed, platform::kErrorFileNotFound};
+    const StreamState state = model_.Acquisition().State();
+    const bool underWay = state == StreamState::Armed || state == StreamState::Streaming;
+    if (model_.Printer().Accepts(underWay, submittedMs, platform::SteadyNowMs()) !=
+        PrinterModel::Take::Now)
+        return {};
     if (faults_.OnBulkBytes(length)) {
         UnplugLocked();
-        return false;
+        return {BulkInState::Failed, platform::kErrorFileNotFound};
     }
     bulkOutBytes_ += length;
-    return true;
+    model_.Printer().TakeData(data, length);
+    return {BulkInState::Done, 0};
 }
 
 }  // namespace kovran::sim

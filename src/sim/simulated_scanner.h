@@ -73,6 +73,11 @@ class SimulatedScanner {
     std::uint64_t BulkOutBytes() const;
 
     // --- Used by the backend and its handles ---------------------------
+    enum class BulkInState : std::uint8_t { Pending, Done, Failed };
+    struct BulkInStep {
+        BulkInState state = BulkInState::Pending;
+        int error = 0;  // Failed
+    };
     // True when present; an absent device counts the miss (see Replug{}).
     bool CheckPresent();
     // 0 with *generation set, or the error the open fails with.
@@ -82,9 +87,11 @@ class SimulatedScanner {
                 std::size_t* transferred, unsigned timeoutMs);
     // Bulk: 0 or an error before a transfer is queued (2, 1450).
     int BulkAdmit(std::uint64_t generation, std::size_t length);
-    // An OUT transfer passes its bytes; false when the device went away
-    // while they passed.
-    bool BulkOut(const std::uint8_t* data, std::size_t length);
+    // A queued OUT transfer (the printer's data) passes its bytes when the
+    // printer takes them: Pending until then, Failed when the device went
+    // away while they passed.
+    BulkInStep PumpBulkOut(std::uint64_t generation, const std::uint8_t* data, std::size_t length,
+                           std::int64_t submittedMs);
     bool BulkInHeld() const;
     std::uint32_t BulkPacketSize() const;
 
@@ -93,11 +100,6 @@ class SimulatedScanner {
     bool BulkInEndsAtOnce();
     // Where a queued bulk-in read stands after moving the stream's due
     // bytes into buffer[*progress..length).
-    enum class BulkInState : std::uint8_t { Pending, Done, Failed };
-    struct BulkInStep {
-        BulkInState state = BulkInState::Pending;
-        int error = 0;  // Failed
-    };
     BulkInStep PumpBulkIn(std::uint64_t generation, std::uint8_t* buffer, std::size_t length,
                           std::size_t* progress);
     // Bytes the bulk-in stream has sent since power-on.
