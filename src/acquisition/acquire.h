@@ -57,9 +57,6 @@ KVXResult PostProcess(ImageSet& work, const AcquireCall& call, bool documentComp
 
 // Seams of the work that comes with its own subsystems: each does nothing
 // yet and is called exactly where that work belongs.
-//   The sequence and double-feed thread (started beside the correction).
-bool StartSequenceThread(StreamState& stream);
-void JoinSequenceThread();
 //   The inkjet's print start with the set-up, and the virtual endorsement
 //   drawn into the front after the deskew.
 bool StartInkjetPrint(int height);

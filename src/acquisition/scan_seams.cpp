@@ -1,5 +1,5 @@
 // The points where the scan hands over to work that comes with its own
-// subsystems (the sequence check, the inkjet, the stamp), and the steps of
+// subsystems (the inkjet, the stamp), and the steps of
 // the device connection that belong to the scan. (The open's brief feeder
 // movement of three firmware versions is not wired yet: it would add a
 // whole acquisition to every open of those devices.)
@@ -9,14 +9,6 @@
 #include "acquisition/scan.h"
 
 namespace kovran::acquisition {
-
-// The sequence and double-feed check runs as a third thread beside the
-// correction on the models that have the sensors; until it exists no
-// thread is started and the stream is never stopped for a sequence error.
-bool StartSequenceThread(StreamState&) {
-    return false;
-}
-void JoinSequenceThread() {}
 
 // The inkjet's print start comes with the set-up of a scan with a stamp
 // armed; nothing is armed until the inkjet exists.
