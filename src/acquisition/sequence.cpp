@@ -99,10 +99,10 @@ class SequenceRun {
         if (line != nullptr) LogText(line);
         b_.result.store(result);
     }
+    // The acquisition and the correction threads watch this flag and end
+    // the stream for it.
     void RequestEnd() {
-        if (b_.stream == nullptr) return;
-        b_.stream->sequenceStopped.store(true, std::memory_order_release);
-        b_.stream->endFlag.store(true);
+        if (b_.stream != nullptr) b_.stream->sequenceStopped.store(true, std::memory_order_release);
     }
     void SetLast(KVXResult r) const {
         // The feeder's acquisition runs while the host reads the document
