@@ -90,14 +90,12 @@ std::uint32_t ScannerModel::StatusWord() const {
     if (status_.Enabled()) word |= kStatusEnabled;
     const FeederQueue& feeder = status_.Feeder();
     // A scan in progress keeps the device busy; a document of two sheets
-    // stuck together covers the double-sheet sensors while it passes.
+    // stuck together covers the double-sheet sensors while it passes them.
     if (acquisition_.Acquiring()) {
         word |= kStatusBusy;
-        const auto& current = acquisition_.Current();
-        const SimDocument* doc = current ? &*current : feeder.Empty() ? nullptr : &feeder.Front();
-        if (doc != nullptr && doc->doubleSheet)
-            word |= (static_cast<std::uint32_t>(doc->doubleSheetSensors) << kDoubleSheetShift) &
-                    kStatusDoubleSheet;
+        const AcquisitionStream* passing = acquisition_.Stream();
+        const std::uint32_t sensors = passing != nullptr ? passing->DoubleSheetSensors() : 0;
+        word |= (sensors << kDoubleSheetShift) & kStatusDoubleSheet;
     }
     // The input sensor sees the paper until its trailing edge has passed;
     // the feeder's photocell sees the documents still waiting.

@@ -102,5 +102,34 @@ TEST_F(DoubleFeedScan, TwoSheetsPassWhenTheCheckIsOff) {
     EXPECT_EQ(Count("ThrSeq_0x3000 - end - not applicable"), 2u) << LogBytes();
 }
 
+// A cheque with a dark band along its whole length where front sensor 3
+// looks: the sensor reports two sheets all the way, yet the dark windows
+// of the corrected lines excuse every line. Without the band the same
+// sheets are a double feed.
+TEST_F(DoubleFeedScan, DarkPrintUnderTheSensorIsNoDoubleFeed) {
+    sim::DeviceProfile p = Profile();
+    p.stream.pace = sim::StreamSettings::Pace::Paced;
+    p.stream.paperInchesPerSecond = 5;
+    p.bulkLimit = 64 * 1024;
+    for (int band = 0; band < 2; ++band) {
+        FedDocument d = Document(1800, 825, false, band, 0);
+        if (band == 1) {
+            for (int y = 40; y < 400; ++y)
+                for (int x = 0; x < d.front.width; ++x)
+                    d.front.pixels[static_cast<std::size_t>(y) * d.front.width + x] = 4;
+            WritePnm(d.document.frontFile, d.front);
+        }
+        d.document.doubleSheet = true;
+        d.document.doubleSheetSensors = 0x4;
+        d.document.name = band == 1 ? "banded" : "plain";
+        p.feeder.push_back(d.document);
+    }
+    sim::SimulatedScanner& scanner = PlugAndOpen(p);
+    EXPECT_EQ(ScanAll(Create::Each, 2), (std::vector<KVXResult>{KVX_ERR_DOUBLE_FEED, KVX_OK}))
+        << LogBytes();
+    EXPECT_EQ(Count("detected on photo 3"), 1u) << LogBytes();
+    EXPECT_EQ(Fed(scanner), (std::vector<std::string>{"plain", "banded"}));
+}
+
 }  // namespace
 }  // namespace kovran::test
