@@ -8,6 +8,7 @@
 
 #include "acquisition/images.h"
 #include "acquisition/inkjet_hooks.h"
+#include "acquisition/sequence.h"
 #include "api/frame_state.h"
 #include "api/log.h"
 #include "api/settings.h"
@@ -32,6 +33,7 @@ constexpr std::int64_t kMoveExtraMs = 10;
 constexpr std::int64_t kCalibrationExtraMs = 5000;
 constexpr unsigned kAcqWaitLimitMs = 4000;
 constexpr unsigned kCorWaitLimitMs = 120000;
+constexpr unsigned kSeqWaitLimitMs = 4000;
 constexpr unsigned kConfirmDocumentMs = 300;
 constexpr std::uint32_t kEnableDevice = 9;
 constexpr std::size_t kMovementScratch = 1024;
@@ -210,6 +212,8 @@ KVXResult RunAcquisitionThreads(ImageSet& work, const AcquireCall& call,
     StreamState stream;
     CorrectionBlock cor;
     AcqBlock acq;
+    // Large (the dark marks of every line): kept off the stack.
+    auto seq = std::make_unique<SequenceBlock>();
 
     if (!PrepareCorrectionCoefficients(call.purpose, settings)) {
         LogText("error creating correction coef");
@@ -262,6 +266,12 @@ KVXResult RunAcquisitionThreads(ImageSet& work, const AcquireCall& call,
     cor.rawLineLength = rawLine;
     cor.waitLimitMs = kCorWaitLimitMs;
     cor.kind = call.purpose;
+    // The models with the double-sheet sensors check the lines as they are
+    // corrected: set before the options, which give way to the check.
+    const bool sequence = PrepareSequence(
+        *seq, {.purpose = call.purpose, .direction = call.direction, .background = call.background},
+        settings, work);
+    if (sequence) AttachLineCheck(*seq, cor);
     FillCorrectionOptions(cor, settings);
     cor.stripBytes = strip;
     if (strip != 0 && images.cmc7) {
@@ -310,8 +320,17 @@ KVXResult RunAcquisitionThreads(ImageSet& work, const AcquireCall& call,
         ~ForgetStream() { PublishActiveStream(s, nullptr); }
     } forget{state};
 
+    seq->stream = &stream;
+    seq->correction = &cor;
+    seq->stopFlag = &state.stopRequested;
+
     // Declared after the blocks they read, so that they are joined first
     // on every path.
+    struct JoinSequence {
+        SequenceBlock& b;
+        std::atomic<bool>& active;
+        ~JoinSequence() { JoinSequenceThread(b, active); }
+    } joinSequence{*seq, state.workers.seq};
     Worker acqThread;
     Worker corThread;
     bool failed = false;
@@ -329,10 +348,15 @@ KVXResult RunAcquisitionThreads(ImageSet& work, const AcquireCall& call,
                          state.workers.cor)) {
         LogText("error creating correction thread");
         cor.flags.error.store(true);
+        // The sequence thread checks lines until the correction is done.
+        cor.flags.done.store(true);
         stream.endFlag.store(true);
         failed = true;
     }
-    const bool sequence = StartSequenceThread(stream);
+    if (sequence && !StartSequenceThread(*seq, state.workers.seq)) {
+        stream.endFlag.store(true);
+        failed = true;
+    }
 
     const bool calibrating = call.purpose == AcqPurpose::Calibration;
     // The acquisition thread keeps the scan's time limit itself: it polls
@@ -351,10 +375,20 @@ KVXResult RunAcquisitionThreads(ImageSet& work, const AcquireCall& call,
     }
     stream.endFlag.store(true);
     if (!call.background) state.acquisitionEnded.store(true);
-    if (sequence) JoinSequenceThread();
     joinOk = JoinWorker(corThread, cor.flags, kCorWaitLimitMs, "\t\tcor",
                         "timeout waiting cor thread end A") &&
              joinOk;
+    // The sequence thread takes the lines until the correction is done:
+    // its own limit runs from there.
+    if (sequence) {
+        const std::int64_t seqStart = platform::SteadyNowMs();
+        JoinSequenceThread(*seq, state.workers.seq);
+        if (platform::SteadyNowMs() - seqStart > static_cast<std::int64_t>(kSeqWaitLimitMs)) {
+            LogText("timeout waiting seq thread end A");
+            joinOk = false;
+        }
+        if (!seq->flags.done.load()) LogTriple("war - ", "\t\tseq", "end not set");
+    }
     // The pipe is no longer read once the threads are joined.
     bulk.reset();
     if (!Moving(call.purpose)) NoteStreamWrites(work, stream, cor);
@@ -371,7 +405,10 @@ KVXResult RunAcquisitionThreads(ImageSet& work, const AcquireCall& call,
                         (side == kBacklight && scan.backlightOn);
         r.Height = on ? static_cast<std::uint16_t>(std::min<std::int64_t>(lines, 65535)) : 0;
     }
-    if (state.sequenceResult < 0) return state.sequenceResult;
+    const KVXResult sequenceResult = sequence ? seq->result.load() : KVX_OK;
+    // The feeder's acquisition leaves the host's record alone.
+    if (!call.background) state.sequenceResult = sequenceResult;
+    if (sequenceResult < 0) return sequenceResult;
     const bool ok = stream.acq.ok.load() && cor.flags.ok.load() && waitOk && joinOk;
     if (!ok) {
         const std::int32_t last = LastResult();

@@ -55,10 +55,4 @@ void SendOlderSetUp(const ImageSet& work, const AcqSettings& settings);
 KVXResult PostProcess(ImageSet& work, const AcquireCall& call, bool documentComplete,
                       const AcqSettings& settings);
 
-// Seams of the work that comes with its own subsystems: each does nothing
-// yet and is called exactly where that work belongs.
-//   The sequence and double-feed thread (started beside the correction).
-bool StartSequenceThread(StreamState& stream);
-void JoinSequenceThread();
-
 }  // namespace kovran::acquisition

@@ -17,6 +17,8 @@
 
 namespace kovran::acquisition {
 
+struct SequenceBlock;
+
 // The flags a worker thread of an acquisition publishes. Each is written by
 // the worker and read by the thread that waits for it.
 struct WorkerFlags {
@@ -100,6 +102,7 @@ struct CorrectionBlock {
     bool lineCheck = false;
     void (*checkLines)(CorrectionBlock& block, std::int32_t firstLine,
                        std::int32_t lines) = nullptr;
+    SequenceBlock* sequence = nullptr;  // what checkLines writes into
     // Written by the correction thread: lines and bytes finished per side,
     // and the magnetic samples appended so far.
     std::array<std::atomic<std::int32_t>, 3> lines{};

@@ -1,22 +1,12 @@
-// The points where the scan hands over to work that comes with its own
-// subsystems (the sequence check), and the steps of
-// the device connection that belong to the scan. (The open's brief feeder
-// movement of three firmware versions is not wired yet: it would add a
-// whole acquisition to every open of those devices.)
+// The steps of the device connection that belong to the scan. (The open's
+// brief feeder movement of three firmware versions is not wired yet: it
+// would add a whole acquisition to every open of those devices.)
 #include "acquisition/acquire.h"
 #include "acquisition/cleaning.h"
 #include "acquisition/images.h"
 #include "acquisition/scan.h"
 
 namespace kovran::acquisition {
-
-// The sequence and double-feed check runs as a third thread beside the
-// correction on the models that have the sensors; until it exists no
-// thread is started and the stream is never stopped for a sequence error.
-bool StartSequenceThread(StreamState&) {
-    return false;
-}
-void JoinSequenceThread() {}
 
 namespace {
 

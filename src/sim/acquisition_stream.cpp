@@ -168,6 +168,14 @@ std::uint8_t AcquisitionStream::Reflectance(SensorSide side, std::uint32_t line,
     return SampleAt(images_.front, false, u, v, channel, outside);
 }
 
+std::uint8_t AcquisitionStream::DoubleSheetSensors() const {
+    if (!hasDocument_ || !document_.doubleSheet) return 0;
+    const std::uint64_t atSensors =
+        std::uint64_t{nextLine_} + Lines(kDoubleSheetAhead300 / 300.0, plan_.dpiV);
+    const std::uint32_t paperEnd = documentEndLine_ - rearDelayLines_;
+    return atSensors >= leadLines_ && atSensors < paperEnd ? document_.doubleSheetSensors : 0;
+}
+
 double AcquisitionStream::PaperInchesSent() const {
     if (plan_.dpiV <= 0 || nextLine_ <= leadLines_) return 0.0;
     return static_cast<double>(nextLine_ - leadLines_) / plan_.dpiV;

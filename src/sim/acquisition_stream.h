@@ -22,6 +22,9 @@ namespace kovran::sim {
 // The byte an aligner glitch inserts; never 0, so the library's aligner
 // search finds the real marker after it.
 inline constexpr std::uint8_t kGlitchByte = 0x80;
+// How far upstream of the front sensor the double-sheet sensors lie
+// (1/300 inch).
+inline constexpr int kDoubleSheetAhead300 = 472;
 // What a noise dropout reads.
 inline constexpr std::uint8_t kDropoutRaw = 3;
 
@@ -59,6 +62,9 @@ class AcquisitionStream {
     // sensor by the lines sent so far, counted from where this stream
     // started on it.
     double PaperInchesSent() const;
+    // The double-sheet sensors (bits 0 to 2) that see two sheets now: they
+    // lie upstream of the front sensor and see the paper before it does.
+    std::uint8_t DoubleSheetSensors() const;
 
     // The reflectance a side's sensor pixel sees at scan line `line`,
     // channel `channel` of the plan (tests compare against it).

@@ -85,6 +85,10 @@ std::string ValidateProfile(const DeviceProfile& p) {
     if (p.inkjet1Config && p.inkjet1Config->size() != 64) return "inkjet1_config: not 64 bytes";
     if (p.inkjet2Config && p.inkjet2Config->size() != 64) return "inkjet2_config: not 64 bytes";
     if (p.location.size() > 32) return "location: longer than 32 characters";
+    const std::size_t documents = p.documents + p.feeder.size();
+    for (const DeviceProfile::DoubleFeed& d : p.doubleFeeds)
+        if (d.document == 0 || d.document > documents)
+            return "double_feed: document " + std::to_string(d.document) + " is not in the feeder";
     for (char c : p.location) {
         if (!(c >= '0' && c <= '9') && c != '-' && c != '.') {
             return "location: only digits, '-' and '.' are allowed";

@@ -121,6 +121,17 @@ struct DeviceProfile {
     std::uint32_t documentsSeed = 1;
     // Documents from files or a corpus, after the generated ones.
     std::vector<SimDocument> feeder;
+    // Feeder events: the documents (numbered from 1 in the feeder's order,
+    // generated ones first) that go in as two sheets stuck together, and
+    // the sensors each covers.
+    struct DoubleFeed {
+        unsigned document = 0;
+        std::uint8_t sensors = 0x7;
+    };
+    std::vector<DoubleFeed> doubleFeeds;
+    // Every buzzer command appends "tone <n>" or "off" to this file, which
+    // another process (a host's test) can read.
+    std::string buzzerLog;
     StreamSettings stream;
     // Bulk transfers above this many bytes are refused with 1450 (0: none).
     std::size_t bulkLimit = kUsbfsDefaultLimit;

@@ -128,6 +128,17 @@ bool LoadCorpus(const std::string& dir, std::vector<SimDocument>* out, std::stri
     return true;
 }
 
+bool ParseDoubleSheetSensors(std::string_view digits, std::uint8_t* mask) {
+    std::uint8_t m = 0;
+    for (const char c : digits) {
+        if (c < '1' || c > '3') return false;
+        m = static_cast<std::uint8_t>(m | (1u << (c - '1')));
+    }
+    if (m == 0) return false;
+    *mask = m;
+    return true;
+}
+
 bool ParseFeederLine(std::string_view line, SimDocument* out, std::string* error) {
     SimDocument d;
     bool first = true;
@@ -149,6 +160,9 @@ bool ParseFeederLine(std::string_view line, SimDocument* out, std::string* error
         bool ok = true;
         if (key == "double" && eq == std::string_view::npos) {
             d.doubleSheet = true;
+        } else if (key == "double") {
+            ok = ParseDoubleSheetSensors(value, &d.doubleSheetSensors);
+            d.doubleSheet = ok;
         } else if (key == "rear") {
             d.rearFile = std::string(value);
         } else if (key == "backlight") {

@@ -4,6 +4,7 @@
 // pixels are read when the scanner takes the document.
 #pragma once
 
+#include <cstdint>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -21,5 +22,9 @@ bool LoadCorpus(const std::string& dir, std::vector<SimDocument>* out, std::stri
 // (every item but the front image is optional; the rear defaults to blank
 // paper, the resolution to 300 dpi, the feed edge to the image's left).
 bool ParseFeederLine(std::string_view line, SimDocument* out, std::string* error);
+
+// The sensors a double sheet covers, as their digits ("13": sensors 1 and
+// 3) into a mask of bits 0 to 2; false for anything else.
+bool ParseDoubleSheetSensors(std::string_view digits, std::uint8_t* mask);
 
 }  // namespace kovran::sim

@@ -78,8 +78,10 @@ struct SimDocument {
     double skewDegrees = 0.0;
     FeedEdge feed = FeedEdge::Left;
     // Two sheets stuck together: the double-sheet sensors see it while it
-    // passes.
+    // passes; which of the three (bit 0 sensor 1 to bit 2 sensor 3) depends
+    // on where the sheets overlap.
     bool doubleSheet = false;
+    std::uint8_t doubleSheetSensors = 0x7;
     // A sheet that stays in the paper path across acquisitions (the
     // calibration sheet): each GO scans on from where the last one ended,
     // until the sheet has passed or a paper movement carries it out.

@@ -278,6 +278,30 @@ class SectionParser {
             p_->transferLog = std::string(v);
         } else if (key == "stripe_reader") {
             flag(&p_->stripeReader);
+        } else if (key == "double_feed") {
+            // "2 5:13": documents 2 (all sensors) and 5 (sensors 1 and 3).
+            std::string_view rest = v;
+            while (why.empty() && !rest.empty()) {
+                const std::size_t blank = rest.find(' ');
+                const std::string_view item = rest.substr(0, blank);
+                rest = blank == std::string_view::npos ? "" : Trim(rest.substr(blank + 1));
+                const std::size_t colon = item.find(':');
+                DeviceProfile::DoubleFeed d;
+                unsigned long long at = 0;
+                const std::string position(item.substr(0, colon));
+                if (!ParseNumber(position, 0xFFFFFFFFull, &at) || at == 0 ||
+                    (colon != std::string_view::npos &&
+                     !ParseDoubleSheetSensors(item.substr(colon + 1), &d.sensors))) {
+                    why =
+                        "\"double_feed\" lists documents from 1, each optionally :sensors (1 to 3)";
+                    break;
+                }
+                d.document = static_cast<unsigned>(at);
+                p_->doubleFeeds.push_back(d);
+            }
+        } else if (key == "buzzer_log") {
+            if (v.empty()) why = "\"buzzer_log\" needs a path";
+            p_->buzzerLog = std::string(v);
         } else if (key == "swipe") {
             std::string swipeWhy;
             if (auto s = ParseSwipe(v, &swipeWhy)) {

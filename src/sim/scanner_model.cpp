@@ -8,9 +8,17 @@ namespace kovran::sim {
 
 ScannerModel::ScannerModel(const DeviceProfile& profile)
     : profile_(profile), eeprom_(profile), printer_(profile) {
-    status_.Feeder().Load(
-        GeneratedCheques(profile.documents, profile.documentsColour, profile.documentsSeed));
-    status_.Feeder().Load(profile.feeder);
+    std::vector<SimDocument> documents =
+        GeneratedCheques(profile.documents, profile.documentsColour, profile.documentsSeed);
+    documents.insert(documents.end(), profile.feeder.begin(), profile.feeder.end());
+    for (const DeviceProfile::DoubleFeed& d : profile.doubleFeeds) {
+        if (d.document == 0 || d.document > documents.size()) continue;
+        SimDocument& doc = documents[d.document - 1];
+        doc.doubleSheet = true;
+        doc.doubleSheetSensors = d.sensors;
+    }
+    status_.Feeder().Load(documents);
+    status_.SetBuzzerLog(profile.buzzerLog);
     for (const CardSwipe& swipe : profile.swipes) stripe_.Queue(swipe);
 }
 
@@ -82,13 +90,12 @@ std::uint32_t ScannerModel::StatusWord() const {
     if (status_.Enabled()) word |= kStatusEnabled;
     const FeederQueue& feeder = status_.Feeder();
     // A scan in progress keeps the device busy; a document of two sheets
-    // stuck together covers the double-sheet sensors while it passes.
+    // stuck together covers the double-sheet sensors while it passes them.
     if (acquisition_.Acquiring()) {
         word |= kStatusBusy;
-        const auto& current = acquisition_.Current();
-        const bool doubled =
-            current ? current->doubleSheet : (!feeder.Empty() && feeder.Front().doubleSheet);
-        if (doubled) word |= kStatusDoubleSheet;
+        const AcquisitionStream* passing = acquisition_.Stream();
+        const std::uint32_t sensors = passing != nullptr ? passing->DoubleSheetSensors() : 0;
+        word |= (sensors << kDoubleSheetShift) & kStatusDoubleSheet;
     }
     // The input sensor sees the paper until its trailing edge has passed;
     // the feeder's photocell sees the documents still waiting.

@@ -32,6 +32,7 @@ inline constexpr std::uint32_t kStatusExternalPower = 0x10000;  // flag bit 0
 inline constexpr std::uint32_t kStatusPhotocell = 0x20000;      // flag bit 1
 // The three double-sheet sensors: bits 0 to 2 of status byte 4.
 inline constexpr std::uint32_t kStatusDoubleSheet = 0x7000000;
+inline constexpr int kDoubleSheetShift = 24;
 
 // One command the device carried out.
 struct ExecutedCommand {

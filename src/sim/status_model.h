@@ -5,6 +5,8 @@
 
 #include <cstdint>
 #include <optional>
+#include <string>
+#include <utility>
 #include <vector>
 
 #include "sim/command_table.h"
@@ -32,6 +34,8 @@ class StatusModel {
     void SetEnabled(bool on) { enabled_ = on; }
     void SetFeeding(bool on) { feeding_ = on; }
     void SwitchBuzzer(std::uint8_t tone);
+    // "" keeps the tones in memory only.
+    void SetBuzzerLog(std::string path) { buzzerLog_ = std::move(path); }
     void Force(std::uint32_t set, std::uint32_t clear);
     std::uint32_t Forced(std::uint32_t word) const { return (word | forceSet_) & ~forceClear_; }
 
@@ -49,6 +53,7 @@ class StatusModel {
     bool feeding_ = false;
     std::uint8_t buzzerTone_ = 0;
     std::vector<BuzzerTone> buzzerTones_;
+    std::string buzzerLog_;
     std::uint32_t forceSet_ = 0;
     std::uint32_t forceClear_ = 0;
 };
