@@ -164,6 +164,14 @@ class SectionParser {
             auto& field = key == "inkjet1_config" ? p_->inkjet1Config : p_->inkjet2Config;
             bytes(64, &field);
             if (why.empty()) field->resize(64, 0);
+        } else if (key == "eeprom_calibration") {
+            flag(&p_->eepromCalibration);
+        } else if (key == "eeprom_calibration_size") {
+            std::uint32_t size = 0;
+            number(0xFFFFFFFFull, &size);
+            if (why.empty()) p_->eepromCalibrationSize = size;
+        } else if (key == "eeprom_calibration_fail_block") {
+            number(0xFFFFFFFFull, &p_->eepromCalibrationFailBlock);
         } else if (key == "page_counter_register") {
             flag(&p_->pageCounterRegister);
         } else if (key == "inkjet_counter_register") {
