@@ -36,6 +36,14 @@ micr_block = 28 43 90 01 3C 0A 05 00 00 00 1E 00 00 10 05 00
 sensor_options = 0x00
 hardware_key = 4B 56 58 2D 53 49 4D 00
 photo_tuning = 80 80 80 80 40 40 40 40
+# The calibration kept in the EEPROM (0xD0/0x11 chooses the 300 or 600 dpi
+# block, 0xD0/0x13 reads it): made from the sensor model, or blank. The
+# library reads it on firmware 0x3104 to 0x5011 with the sensor option
+# byte's EEPROM flag. Faults: a stored data size other than the true one,
+# and the data block that answers nothing.
+eeprom_calibration = no
+#   eeprom_calibration_size = 31161
+#   eeprom_calibration_fail_block = 40
 page_counter_register = yes
 inkjet_counter_register = yes
 page_counter = 1500

@@ -45,6 +45,8 @@ constexpr std::int32_t kEjectMoreLines = 900;
 constexpr std::int32_t kEjectLimitMs = 15000;
 constexpr std::int32_t kEjectMoreLimitMs = 5000;
 constexpr int kEjectRetries = 2;
+constexpr std::int32_t kInfraredBit = 0x08;
+constexpr std::int32_t kUltravioletBit = 0x10;
 constexpr std::uint32_t kSheetPresent = device::kStatusDocumentAtInput | device::kStatusPhotocell;
 
 // Everything a calibration changes, put back on every path.
@@ -129,9 +131,24 @@ bool SetUpCalibrationMode(std::int32_t colour) {
     return device::SetUpAcqMode(0);
 }
 
+enum class PassKind : bool { Black, White };
+
+// A pass whose sides came back too short to average.
+void LogTooFewLines(PassKind kind, int side, int asked, const ImageSet& set) {
+    if (kind == PassKind::Black) {
+        LogText("too few lines for back calibration");
+        LogValue("nLinee", asked);
+    } else {
+        LogText(side == kRear ? "too few lines - rear" : "too few lines - front");
+    }
+    LogValue("MyImg[F].Height", set[kFront].Height);
+    LogValue("MyImg[R].Height", set[kRear].Height);
+}
+
 // One calibration acquisition of `lines` (after the settle lines) at the
 // given lamp levels; the mean of the lines after the settle lines.
-KVXResult AcquirePass(int lines, const std::array<std::uint16_t, 3>& levels, Pass* out) {
+KVXResult AcquirePass(PassKind kind, int lines, const std::array<std::uint16_t, 3>& levels,
+                      Pass* out) {
     for (auto& side : Calibration().passLevels) {
         side = {};
         std::copy(levels.begin(), levels.end(), side.begin());
@@ -148,9 +165,7 @@ KVXResult AcquirePass(int lines, const std::array<std::uint16_t, 3>& levels, Pas
         SidePass& p = out->side[side == kRear ? 0 : 1];
         const int height = rec.Height;
         if (height < kFewestLines || rec.data == nullptr) {
-            LogText(side == kRear ? "too few lines - rear" : "too few lines - front");
-            LogValue("MyImg[F].Height", set[kFront].Height);
-            LogValue("MyImg[R].Height", set[kRear].Height);
+            LogTooFewLines(kind, side, lines + kSettleLines, set);
             return KVX_ERR_CALIBRATION;
         }
         const int first = std::min(kSettleLines, height - kFewestLines);
@@ -207,13 +222,22 @@ void LogTooManyErrors(std::int32_t colour, const char* what, int side, int mode)
     LogText(line);
 }
 
+// The acquisition mode a calibration pass ran in.
+int ModeInForce() {
+    return Settings().scan.acq.mode;
+}
+
+// The mode a failed pass ran in, as it was set up.
 void LogFailedMode(const char* what, std::int32_t colour) {
     const ImageRecord& f = Images().myImg[kFront];
+    const ScanSettings& scan = Settings().scan;
     char line[160];
     std::snprintf(line, sizeof line,
                   "calibrating %s, %s, mode %d, dpiV %d, dpiH %d, backL %d, micr %d, IR %d, UV %d",
-                  what, colour == kColour ? "rgb" : "gray", kCalibrationMode, f.dpiV, f.dpiH, 0, 0,
-                  0, 0);
+                  what, colour == kColour ? "rgb" : "gray", ModeInForce(), f.dpiV, f.dpiH,
+                  scan.backlightOn ? 1 : 0, device::AcqMode().request.cmc7Strip ? 1 : 0,
+                  (scan.color & kInfraredBit) != 0 ? 1 : 0,
+                  (scan.color & kUltravioletBit) != 0 ? 1 : 0);
     LogText(line);
 }
 
@@ -226,7 +250,7 @@ struct ModeReferences {
 
 KVXResult BlackCalibration(std::int32_t colour, ModeReferences* refs) {
     Pass pass;
-    KVXResult r = AcquirePass(kBlackLines, {0, 0, 0}, &pass);
+    KVXResult r = AcquirePass(PassKind::Black, kBlackLines, {0, 0, 0}, &pass);
     if (r < 0) {
         LogFailedMode("back", colour);
         return r;
@@ -250,7 +274,7 @@ KVXResult BlackCalibration(std::int32_t colour, ModeReferences* refs) {
             const std::uint8_t* b = out.black.data() + static_cast<std::size_t>(c) * p.pixels;
             for (int x = 0; x < p.pixels; ++x) errors += b[x] > level + kBlackErrorMargin ? 1 : 0;
             if (errors > kBlackErrorsAllowed) {
-                LogTooManyErrors(colour, "black ", side, kCalibrationMode);
+                LogTooManyErrors(colour, "black ", side, ModeInForce());
                 LogFailedMode("back", colour);
                 return KVX_ERR_CALIBRATION;
             }
@@ -290,6 +314,8 @@ KVXResult WhiteCalibration(ModeReferences* refs) {
     std::array<double, 3> allowance{kFirstAllowance, kFirstAllowance, kFirstAllowance};
     Pass pass;
     bool settled = false;
+    // The side whose saturation kept the last pass from settling.
+    int saturatedSide = kFront;
     KVXResult failure = KVX_OK;
     for (int n = 0; n < kWhitePasses && !settled; ++n) {
         if (!SheetInDevice(&failure)) return failure;
@@ -297,7 +323,7 @@ KVXResult WhiteCalibration(ModeReferences* refs) {
             static_cast<std::uint16_t>(level[0]),
             static_cast<std::uint16_t>(channels == 3 ? level[1] : level[0]),
             static_cast<std::uint16_t>(channels == 3 ? level[2] : level[0])};
-        KVXResult r = AcquirePass(kWhiteLines, levels, &pass);
+        KVXResult r = AcquirePass(PassKind::White, kWhiteLines, levels, &pass);
         if (r < 0) return r;
         // The sheet must have covered the whole pass.
         if (!SheetInDevice(&failure)) return failure;
@@ -306,22 +332,28 @@ KVXResult WhiteCalibration(ModeReferences* refs) {
             // The brighter side decides: both sides share the lamp level.
             double saturation = 0.0;
             double white = 255.0;
+            int brightest = kFront;
             for (int side : pass.sides) {
                 const SidePass& p = pass.side[side == kRear ? 0 : 1];
                 const int dpiH =
                     std::max<int>(Images().myImg[static_cast<std::size_t>(side)].dpiH, 1);
-                saturation = std::max(saturation, SaturationPercent(p, c, dpiH));
+                const double share = SaturationPercent(p, c, dpiH);
+                if (share > saturation) {
+                    saturation = share;
+                    brightest = side;
+                }
                 white = std::min(white, InnerMean(p, c, dpiH));
             }
             const auto i = static_cast<std::size_t>(c);
             if (saturation > allowance[i]) {
+                if (settled) saturatedSide = brightest;
                 settled = false;
                 level[i] = LoweredLevel(level[i], saturation);
                 if (level[i] <= 0) {
                     char line[96];
                     std::snprintf(line, sizeof line,
                                   "%s calibration - mode %d - invalid led level %d",
-                                  colour == kColour ? "RGB" : "GRAY", kCalibrationMode, level[i]);
+                                  colour == kColour ? "RGB" : "GRAY", ModeInForce(), level[i]);
                     LogText(line);
                     return KVX_ERR_CALIBRATION;
                 }
@@ -331,7 +363,8 @@ KVXResult WhiteCalibration(ModeReferences* refs) {
         }
     }
     if (!settled) {
-        LogText("too many saturations - front");
+        LogText(saturatedSide == kRear ? "too many saturations - rear"
+                                       : "too many saturations - front");
         LogFailedMode("white", colour);
         return KVX_ERR_CALIBRATION;
     }
@@ -340,7 +373,7 @@ KVXResult WhiteCalibration(ModeReferences* refs) {
         static_cast<std::uint16_t>(level[0]),
         static_cast<std::uint16_t>(channels == 3 ? level[1] : level[0]),
         static_cast<std::uint16_t>(channels == 3 ? level[2] : level[0])};
-    KVXResult r = AcquirePass(kFinalWhiteLines, levels, &pass);
+    KVXResult r = AcquirePass(PassKind::White, kFinalWhiteLines, levels, &pass);
     if (r < 0) return r;
     if (!SheetInDevice(&failure)) return failure;
     for (std::size_t i = 0; i < refs->sides.size(); ++i) {
@@ -360,7 +393,7 @@ KVXResult WhiteCalibration(ModeReferences* refs) {
             const std::uint8_t* w = out.white.data() + static_cast<std::size_t>(c) * p.pixels;
             for (int x = 0; x < p.pixels; ++x) errors += w[x] < kDarkWhite ? 1 : 0;
             if (errors > 2 * dpiH) {
-                LogTooManyErrors(colour, "white", side, kCalibrationMode);
+                LogTooManyErrors(colour, "white", side, ModeInForce());
                 LogValue("nErr", errors);
                 LogFailedMode("white", colour);
                 return KVX_ERR_CALIBRATION;
@@ -456,7 +489,11 @@ KVXResult SheetCalibration(std::vector<PendingFile>* files) {
         }
         ModeReferences refs;
         KVXResult r = BlackCalibration(colour, &refs);
-        if (r == KVX_OK) r = WhiteCalibration(&refs);
+        if (r != KVX_OK) {
+            if (r == KVX_ERR_CALIBRATION) LogText("error calibrating back level");
+            return r;
+        }
+        r = WhiteCalibration(&refs);
         if (r != KVX_OK) {
             if (r == KVX_ERR_CALIBRATION) LogText("error calibrating white");
             return r;

@@ -104,6 +104,16 @@ bool ReadFileCapped(const std::string& name, std::size_t limit, std::vector<std:
     return true;
 }
 
+// Models whose missing files are not worth a line: they run without
+// calibration files as a matter of course.
+bool QuietAboutMissingFiles(std::uint16_t pid) {
+    return pid == 1 || pid == 2 || pid == 17;
+}
+
+std::string ReadingFileText(const std::string& name) {
+    return "reading calibration file " + name;
+}
+
 void UseDefaultReferences() {
     SetDefaultReferences();
     Calibration().calibrated.store(false);
@@ -157,12 +167,17 @@ std::string CurrentCalibrationFileName(CalibrationNaming naming, const Calibrati
     return name;
 }
 
+int SensorPixels(int dpiH) {
+    const int hundredths =
+        device::Identity().pid == kPid14 ? kHalfSensorHundredths : kSensorHundredths;
+    return hundredths * dpiH / 100;
+}
+
 FileSides CurrentFileSides(const CalibrationSettings& scan) {
     const DeviceIdentity id = device::Identity();
     const Mode m = ModeOf(scan);
     FileSides f;
-    const int hundredths = id.pid == kPid14 ? kHalfSensorHundredths : kSensorHundredths;
-    f.pixels = hundredths * kCalibrationDpi / 100;
+    f.pixels = SensorPixels(kCalibrationDpi);
     const int colourChannels = m.colourMode == kColour ? 3 : 1;
     f.channels = colourChannels + (m.infrared ? 1 : 0) + (m.ultraviolet ? 1 : 0);
     f.layout.levels = m.infrared || m.ultraviolet ? 5 : 3;
@@ -192,7 +207,8 @@ bool LoadCalibration(LoadUse use, const CalibrationSettings& checked) {
     const FileSides f = CurrentFileSides(mode);
     const std::size_t expected = BcfSize(f.layout);
 
-    std::string name = CurrentCalibrationFileName(CalibrationNaming::New, mode);
+    const std::string newName = CurrentCalibrationFileName(CalibrationNaming::New, mode);
+    std::string name = newName;
     std::vector<std::uint8_t> bytes;
     // One byte more than a whole file shows trailing bytes without reading
     // whatever length a damaged file claims.
@@ -207,17 +223,30 @@ bool LoadCalibration(LoadUse use, const CalibrationSettings& checked) {
         opened = ReadFileCapped(name, expected + 1, &bytes);
         if (opened) LogPair("found", name.c_str());
     }
+    const bool eepromDevice = KeepsEepromCalibration();
     if (!opened) {
         const int error = platform::LastSystemError();
         if (error != platform::kErrorFileNotFound)
             LogValue("error reading calibration file", error);
-        UseDefaults();
-        return false;
+        std::vector<BcfSide> fromDevice;
+        if (!cal.calibrating && eepromDevice && ReadEepromCalibration(f, &fromDevice)) {
+            // The device's copy becomes the mode's file, and is read back
+            // from memory as the file would be.
+            bytes = SerializeBcf(f.layout, fromDevice);
+            name = newName;
+            WriteCalibrationFile(name, fromDevice, f.layout);
+            if (apply) cal.loadedMode.store(CurrentModeCode(mode));
+            opened = true;
+        } else {
+            if (!QuietAboutMissingFiles(id.pid)) LogValue(ReadingFileText(newName).c_str(), error);
+            UseDefaults();
+            return false;
+        }
     }
     std::vector<BcfSide> sides;
     std::string why;
     if (!ParseBcf(bytes, f.layout, &sides, &why)) {
-        LogTriple("reading calibration file", name.c_str(), why.c_str());
+        LogPair(ReadingFileText(name).c_str(), why.c_str());
         UseDefaults();
         return false;
     }
@@ -254,7 +283,8 @@ bool LoadCalibration(LoadUse use, const CalibrationSettings& checked) {
                                                      .pixels = f.pixels,
                                                      .left = 0,
                                                      .right = f.pixels,
-                                                     .dpiH = kCalibrationDpi},
+                                                     .dpiH = kCalibrationDpi,
+                                                     .eeprom = eepromDevice},
                                                     side.whiteLevel, side.blackLevel, side.white,
                                                     side.black, &deltaReplaced);
         if (deltaReplaced) LogText("unexpected delta in evaluation callibration");

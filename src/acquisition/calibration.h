@@ -59,6 +59,15 @@ struct FileSides {
     int channels = 1;
 };
 FileSides CurrentFileSides(const CalibrationSettings& s = SettingsInForce());
+// Sensor pixels of a channel line at a horizontal resolution.
+int SensorPixels(int dpiH);
+
+// Whether the device keeps a copy of its calibration in its EEPROM.
+bool KeepsEepromCalibration();
+// The sides of a file of `f` from the EEPROM block of the front's
+// resolution in force (300 or 600 dpi). False, with the reason logged,
+// when the device's copy is missing, damaged or unfit for the mode.
+bool ReadEepromCalibration(const FileSides& f, std::vector<BcfSide>* out);
 
 // Loads the file of the mode in force into the correction information
 // (already created for the mode's geometry). Falls back to the defaults

@@ -78,6 +78,12 @@ void AddD0(std::vector<CommandSpec>& out, std::uint16_t fw, const CommandFeature
                    &StatusModel::OnBuzzerOn});
     out.push_back({kClassD0, 0x23, DataKind::None, 0, ReplyLength::Fixed, "buzzer off",
                    &StatusModel::OnBuzzerOff});
+    // The calibration blocks share registers 17 and 19 with D1 commands of
+    // the older families.
+    out.push_back({kClassD0, 0x11, DataKind::Out, 1, ReplyLength::Fixed, "calibration block",
+                   &EepromModel::OnSelectCalibration});
+    out.push_back({kClassD0, 0x13, DataKind::In, kMaxCommandBytes, ReplyLength::Fixed,
+                   "calibration data", &EepromModel::OnReadCalibration});
     if (fw > 0x3005) {
         out.push_back({kClassD0, 0x08, DataKind::In, kMaxCommandBytes, ReplyLength::Caller,
                        "hardware key", &EepromModel::OnReadHardwareKey});

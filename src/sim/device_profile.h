@@ -109,6 +109,14 @@ struct DeviceProfile {
     // and its faults.
     PrinterSettings printer;
 
+    // The calibration kept in the EEPROM (eeprom_calibration.h), made from
+    // the sensor model; without it the blocks read blank. The faults: a
+    // stored data size other than the true one, and the data block (1: the
+    // first after the information block) that answers nothing.
+    bool eepromCalibration = false;
+    std::optional<std::uint32_t> eepromCalibrationSize;
+    std::uint32_t eepromCalibrationFailBlock = 0;
+
     bool pageCounterRegister = true;    // 0xD0/0x2A answers (firmware above 0x3100)
     bool inkjetCounterRegister = true;  // 0xD0/0x2D answers (firmware above 0x3100)
     std::uint32_t pageCounter = 0;

@@ -1,5 +1,7 @@
 #include "sim/eeprom_model.h"
 
+#include "sim/eeprom_calibration.h"
+
 #include <algorithm>
 
 #include "sim/scanner_model.h"
@@ -58,6 +60,27 @@ void EepromModel::OnWritePhotoTuning(ScannerModel& model, const CommandCall& cal
 void EepromModel::OnReadPhotoTuning(ScannerModel& model, const CommandCall& call) {
     const auto& tuning = model.Eeprom().photoTuning_;
     call.reply->assign(tuning.begin(), tuning.end());
+}
+
+void EepromModel::OnSelectCalibration(ScannerModel& model, const CommandCall& call) {
+    EepromModel& e = model.Eeprom();
+    e.calibration_ = EepromCalibrationImage(model.Profile(), call.data ? call.data[0] : 0);
+    e.calibrationAt_ = 0;
+}
+
+void EepromModel::OnReadCalibration(ScannerModel& model, const CommandCall& call) {
+    EepromModel& e = model.Eeprom();
+    const std::size_t block = e.calibrationAt_ / kEepromCalibrationBlock;
+    const std::uint32_t failing = model.Profile().eepromCalibrationFailBlock;
+    // A failing block answers nothing: the host sees a short reply.
+    if (failing != 0 && block == failing) return;
+    if (e.calibrationAt_ >= e.calibration_.size()) {
+        call.reply->assign(kEepromCalibrationBlock, 0xFF);
+        return;
+    }
+    const auto from = e.calibration_.begin() + static_cast<std::ptrdiff_t>(e.calibrationAt_);
+    call.reply->assign(from, from + kEepromCalibrationBlock);
+    e.calibrationAt_ += kEepromCalibrationBlock;
 }
 
 void EepromModel::OnReadPageCounter(ScannerModel& model, const CommandCall& call) {

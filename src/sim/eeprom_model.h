@@ -5,6 +5,7 @@
 
 #include <array>
 #include <cstdint>
+#include <vector>
 
 #include "sim/command_table.h"
 #include "sim/device_profile.h"
@@ -29,10 +30,16 @@ class EepromModel {
     static void OnReadPhotoTuning(ScannerModel& model, const CommandCall& call);
     static void OnReadPageCounter(ScannerModel& model, const CommandCall& call);
     static void OnIncrementPageCounter(ScannerModel& model, const CommandCall& call);
+    // 0xD0/0x11 chooses the calibration block of a resolution; each
+    // 0xD0/0x13 hands out its next 64 bytes (eeprom_calibration.h).
+    static void OnSelectCalibration(ScannerModel& model, const CommandCall& call);
+    static void OnReadCalibration(ScannerModel& model, const CommandCall& call);
 
   private:
     std::uint32_t pageCounter_ = 0;
     std::array<std::uint8_t, 8> photoTuning_{};
+    std::vector<std::uint8_t> calibration_;
+    std::size_t calibrationAt_ = 0;
 };
 
 // Helpers shared by the concerns' replies.

@@ -192,6 +192,14 @@ class SectionParser {
             number(60000, &p_->printer.slowMs);
         } else if (key == "cartridge_removed_after") {
             number(1000000, &p_->printer.removedAfter);
+        } else if (key == "eeprom_calibration") {
+            flag(&p_->eepromCalibration);
+        } else if (key == "eeprom_calibration_size") {
+            std::uint32_t size = 0;
+            number(0xFFFFFFFFull, &size);
+            if (why.empty()) p_->eepromCalibrationSize = size;
+        } else if (key == "eeprom_calibration_fail_block") {
+            number(0xFFFFFFFFull, &p_->eepromCalibrationFailBlock);
         } else if (key == "page_counter_register") {
             flag(&p_->pageCounterRegister);
         } else if (key == "inkjet_counter_register") {

@@ -209,6 +209,33 @@ TEST_F(CalibrationTest, AFailedCalibrationLeavesTheLastGoodFiles) {
     EXPECT_EQ(Files(), good);
 }
 
+// What the support desk reads in the log: the missing file with its system
+// error, and a black pass cut short with the lines asked, the heights got
+// and the mode the pass ran in.
+TEST_F(CalibrationTest, TheLogNamesTheMissingFileAndTheShortBlackPass) {
+    sim::DeviceProfile p = Spread({sim::CalibrationSheet()});
+    p.faults.push_back(sim::ShortDocument{.lines = 2});
+    PlugAndOpen(p);
+    EXPECT_EQ(KVXCheckCalibration(handle), KVX_WAR_NO_CALIBRATION);
+    const std::string log = LogBytes();
+    const std::string missing = "/pid_0x0003_sn_" + OwnSerial() + "_fw_0x5012_1110.bcf 2\r";
+    const std::size_t at = log.find(missing);
+    ASSERT_NE(at, std::string::npos) << log;
+    const std::size_t line = log.rfind('\n', at) + 1;
+    EXPECT_EQ(log.compare(line, 25, "reading calibration file "), 0) << log.substr(line, 80);
+
+    Calibrate(KVX_ERR_CALIBRATION);
+    EXPECT_EQ(Count("too few lines for back calibration"), 1) << LogBytes();
+    // Sixteen lines of the black pass and the sixteen that settle the lamps.
+    EXPECT_EQ(Count("nLinee 32"), 1);
+    EXPECT_EQ(Count("MyImg[F].Height "), 1);
+    EXPECT_EQ(Count("calibrating back, rgb, mode 3, dpiV 100, dpiH 300, backL 0, micr 0, IR 0, "
+                    "UV 0"),
+              1);
+    EXPECT_EQ(Count("error calibrating back level"), 1);
+    EXPECT_EQ(Count("error calibrating white"), 0);
+}
+
 TEST_F(CalibrationTest, DustOnTheSensorAsksForACleaningUntilTheSheetRunsThrough) {
     sim::SimulatedScanner& scanner = PlugAndOpen(Spread({sim::CalibrationSheet()}, 3));
     Calibrate(KVX_WAR_DIRTY);

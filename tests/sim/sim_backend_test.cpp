@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include "sim/eeprom_calibration.h"
 #include "sim/sim_test_util.h"
 
 namespace kovran::sim {
@@ -237,6 +238,48 @@ TEST(SimBackend, CommandsChangeTheDevice) {
     ASSERT_FALSE(history.empty());
     EXPECT_EQ(history.back().cls, 0xD0);
     EXPECT_EQ(history.back().sub, 2);
+}
+
+// The EEPROM calibration: choosing a block restarts it; each read hands
+// out the next 64 bytes, the information block first; a blank device and
+// an unknown resolution answer 0xFF; the faults change the stored size and
+// silence one data block.
+TEST(SimBackend, TheEepromCalibrationIsHandedOutBlockByBlock) {
+    DeviceProfile p = DefaultDeviceProfile();
+    p.eepromCalibration = true;
+    p.eepromCalibrationFailBlock = 2;
+    SimBackend backend({p});
+    auto dev = OpenFirst(backend);
+    ASSERT_TRUE(dev);
+    const std::vector<std::uint8_t> image = EepromCalibrationImage(p, 3);
+    // Information block, header and 6 records of 8 + 2 x 2592 bytes.
+    ASSERT_EQ(image.size(), 64u + (8 + 6 * (8 + 2 * 2592) + 63) / 64 * 64);
+    EXPECT_EQ(std::string(image.begin(), image.begin() + 6), "123456");
+    EXPECT_EQ(image[16], 3);
+    EXPECT_EQ(image[18] | (image[19] << 8), 8 + 6 * (8 + 2 * 2592));
+
+    ASSERT_EQ(Write(*dev, kFw, 0xD0, 0x11, {3}), 0);
+    auto info = Read(*dev, kFw, 0xD0, 0x13, 64);
+    ASSERT_EQ(info.transferred, 64u);
+    EXPECT_EQ(info.bytes, std::vector<std::uint8_t>(image.begin(), image.begin() + 64));
+    EXPECT_EQ(Read(*dev, kFw, 0xD0, 0x13, 64).bytes,
+              std::vector<std::uint8_t>(image.begin() + 64, image.begin() + 128));
+    // The silent block answers nothing, again and again.
+    EXPECT_EQ(Read(*dev, kFw, 0xD0, 0x13, 64).transferred, 0u);
+    EXPECT_EQ(Read(*dev, kFw, 0xD0, 0x13, 64).transferred, 0u);
+    // Choosing again starts over.
+    ASSERT_EQ(Write(*dev, kFw, 0xD0, 0x11, {3}), 0);
+    EXPECT_EQ(Read(*dev, kFw, 0xD0, 0x13, 64).bytes, info.bytes);
+    ASSERT_EQ(Write(*dev, kFw, 0xD0, 0x11, {5}), 0);
+    EXPECT_EQ(Read(*dev, kFw, 0xD0, 0x13, 64).bytes, std::vector<std::uint8_t>(64, 0xFF));
+
+    p.eepromCalibrationSize = 7;
+    const std::vector<std::uint8_t> lying = EepromCalibrationImage(p, 6);
+    EXPECT_EQ(lying[16], 6);
+    EXPECT_EQ(lying[18], 7);
+    EXPECT_EQ(lying[19] | lying[20] | lying[21], 0);
+    p.eepromCalibration = false;
+    EXPECT_EQ(EepromCalibrationImage(p, 3), std::vector<std::uint8_t>(64, 0xFF));
 }
 
 TEST(SimBackend, OlderFirmwareTakesTheModeCodesAfterTheModeCommand) {
