@@ -49,6 +49,7 @@ void AnalogReply(int value, std::vector<std::uint8_t>* reply) {
 
 PrinterModel::PrinterModel(const DeviceProfile& profile)
     : type1_(profile.inkjet1Config.has_value()),
+      type2_(profile.inkjet2Config.has_value()),
       settings_(profile.printer),
       inkjetCounter_(profile.inkjetCounter),
       tsr_(profile.printer.tsr) {}
@@ -60,7 +61,7 @@ bool PrinterModel::CartridgeWorks() const {
 
 PrinterModel::Take PrinterModel::Accepts(bool documentUnderWay, std::int64_t submittedMs,
                                          std::int64_t nowMs) const {
-    if (type1_) return Take::Now;
+    if (type1_ || !type2_) return Take::Now;
     if (settings_.stallAfterBytes > 0 && data_.size() >= settings_.stallAfterBytes)
         return Take::Later;
     if (!printing_ || !documentUnderWay) return Take::Later;

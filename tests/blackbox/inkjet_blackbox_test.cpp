@@ -137,6 +137,10 @@ class HostInkjet : public HostFixture {
           << "sensor_options = 0x00\nhardware_key = 4B 56 58 2D 53 49 4D 00\nphoto_tuning = 80 80 "
              "80 80 40 40 40 40\n"
           << "external_power = yes\nbulk_limit = 16777216\n"
+          // Paper at a real scanner's speed: the type 2 print streams while
+          // the document passes, which a stream as fast as the machine
+          // would end first.
+          << "stream = paced\npaper_speed = 20\n"
           << "documents = " << documents << "\n"
           << (kind == 1 ? "inkjet1_config = " + kType1Info : "inkjet2_config = " + kType2Info)
           << "\nprinter_output = " << printed() << "\n"

@@ -127,7 +127,9 @@ TEST_F(StatusTest, TheBusyDeviceRefusesAFeedAndTheFeedCommandsFollowTheFamily) {
     EXPECT_EQ(Count("Device is busy"), 1);
 }
 
-TEST_F(StatusTest, AScanInProgressMakesTheDeviceBusyAndShowsADoubleSheet) {
+// The double-sheet bits follow the paper past their sensors (the scans of
+// double feeds show them); before a line has moved they are clear.
+TEST_F(StatusTest, AScanInProgressMakesTheDeviceBusy) {
     sim::DeviceProfile p = Default();
     p.documents = 0;
     ASSERT_NE(Open(p), -1);
@@ -139,7 +141,7 @@ TEST_F(StatusTest, AScanInProgressMakesTheDeviceBusyAndShowsADoubleSheet) {
     device::ControlMsg(0xD1, 0x34, nullptr, 0, platform::Direction::In);
     const std::uint32_t word = device::ReadStatus();
     EXPECT_NE(word & device::kStatusBusy, 0u);
-    EXPECT_EQ(word & 0x3800000u, 0x3800000u) << std::hex << word;
+    EXPECT_EQ(word & 0x3800000u, 0u) << std::hex << word;
     device::ControlMsg(0xD1, 0x35, nullptr, 0, platform::Direction::In);
     EXPECT_EQ(device::ReadStatus() & (device::kStatusBusy | 0x3800000u), 0u);
 }

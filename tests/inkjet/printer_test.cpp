@@ -79,9 +79,12 @@ TEST_F(Printer2, AColdCartridgeIsWarmedInHalfSecondStepsUntilItIsWarmEnough) {
     ASSERT_TRUE(inkjet::WarmUp());
     const std::vector<unsigned> sleeps = WarmSleeps();
     ASSERT_FALSE(sleeps.empty());
-    // Stopped early: once cntT passed 338, well before the 6.5 s were up.
-    EXPECT_EQ(sleeps.size(), 5u);
-    EXPECT_EQ(Count("AD_3\t"), 5);
+    // Stopped early, well before the 6.5 s were up: the readings after
+    // each step are TSR 160 to 210, cntT 288, 300, 313, 326, 338 (not yet
+    // past 338) and 351.
+    EXPECT_EQ(sleeps.size(), 6u);
+    EXPECT_EQ(Count("AD_3\t"), 6) << LogBytes();
+    EXPECT_EQ(Count("AD_3\t200\tcntT\t338\t"), 1);
     EXPECT_EQ(Count("msecWarmTot 6500"), 1) << LogBytes();
     EXPECT_TRUE(inkjet::Printer().warm);
 }
