@@ -268,9 +268,13 @@ KVXResult RunAcquisitionThreads(ImageSet& work, const AcquireCall& call,
     cor.kind = call.purpose;
     // The models with the double-sheet sensors check the lines as they are
     // corrected: set before the options, which give way to the check.
-    const bool sequence = PrepareSequence(
+    bool sequence = PrepareSequence(
         *seq, {.purpose = call.purpose, .direction = call.direction, .background = call.background},
         settings, work);
+    if (sequence && !SequenceHasWork(*seq)) {
+        EndSequenceUnstarted(*seq);
+        sequence = false;
+    }
     if (sequence) AttachLineCheck(*seq, cor);
     FillCorrectionOptions(cor, settings);
     cor.stripBytes = strip;

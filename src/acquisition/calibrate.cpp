@@ -561,6 +561,7 @@ KVXResult CheckCalibration() {
     // are for a background acquisition of the feeder that reads them.
     KVXResult r = KVX_OK;
     const bool rearCamera = device::Identity().capabilities.rearCamera;
+    EepromCopy copy;
     for (std::int32_t colour : {kGrey, kColour}) {
         for (bool rearOff : {false, true}) {
             if (rearOff && !rearCamera) continue;
@@ -570,7 +571,7 @@ KVXResult CheckCalibration() {
                                                .rearOff = rearOff || !rearCamera,
                                                .cmc7Strip = false,
                                                .typeDoc = type};
-                if (!LoadCalibration(LoadUse::Check, mode)) r = KVX_WAR_NO_CALIBRATION;
+                if (!LoadCalibration(LoadUse::Check, mode, &copy)) r = KVX_WAR_NO_CALIBRATION;
             }
         }
     }

@@ -195,7 +195,7 @@ FileSides CurrentFileSides(const CalibrationSettings& scan) {
     return f;
 }
 
-bool LoadCalibration(LoadUse use, const CalibrationSettings& checked) {
+bool LoadCalibration(LoadUse use, const CalibrationSettings& checked, EepromCopy* copy) {
     CalibrationRecord& cal = Calibration();
     const DeviceIdentity id = device::Identity();
     const bool apply = use == LoadUse::Apply;
@@ -229,7 +229,7 @@ bool LoadCalibration(LoadUse use, const CalibrationSettings& checked) {
         if (error != platform::kErrorFileNotFound)
             LogValue("error reading calibration file", error);
         std::vector<BcfSide> fromDevice;
-        if (!cal.calibrating && eepromDevice && ReadEepromCalibration(f, &fromDevice)) {
+        if (!cal.calibrating && eepromDevice && ReadEepromCalibration(f, &fromDevice, copy)) {
             // The device's copy becomes the mode's file, and is read back
             // from memory as the file would be.
             bytes = SerializeBcf(f.layout, fromDevice);

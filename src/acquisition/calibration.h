@@ -11,6 +11,7 @@
 
 #include "KovranMS.h"
 #include "acquisition/calib_file.h"
+#include "acquisition/eeprom_calib.h"
 
 namespace kovran::acquisition {
 
@@ -64,10 +65,19 @@ int SensorPixels(int dpiH);
 
 // Whether the device keeps a copy of its calibration in its EEPROM.
 bool KeepsEepromCalibration();
+// The device's EEPROM block as read once for the loads of a whole check:
+// every mode's file is made from the same block, which takes some five
+// hundred control transfers to read.
+struct EepromCopy {
+    std::uint8_t index = 0;  // the block's resolution index; 0: none read
+    std::vector<EepromSide> sides;
+};
 // The sides of a file of `f` from the EEPROM block of the front's
-// resolution in force (300 or 600 dpi). False, with the reason logged,
+// resolution in force (300 or 600 dpi), taken from `copy` when it holds
+// that block and kept there when read. False, with the reason logged,
 // when the device's copy is missing, damaged or unfit for the mode.
-bool ReadEepromCalibration(const FileSides& f, std::vector<BcfSide>* out);
+bool ReadEepromCalibration(const FileSides& f, std::vector<BcfSide>* out,
+                           EepromCopy* copy = nullptr);
 
 // Loads the file of the mode in force into the correction information
 // (already created for the mode's geometry). Falls back to the defaults
@@ -77,7 +87,8 @@ bool ReadEepromCalibration(const FileSides& f, std::vector<BcfSide>* out);
 // settings in force.
 enum class LoadUse : bool { Apply, Check };
 bool LoadCalibration(LoadUse use = LoadUse::Apply,
-                     const CalibrationSettings& checked = SettingsInForce());
+                     const CalibrationSettings& checked = SettingsInForce(),
+                     EepromCopy* copy = nullptr);
 // Loads again only when the mode changed since the last load or `force`.
 void EnsureCalibrationLoaded(bool force);
 // Forgets what was loaded, so the next acquisition loads again.

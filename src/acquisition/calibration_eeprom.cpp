@@ -1,6 +1,7 @@
 // The device's own copy of its calibration, read when a mode has no file.
 #include <array>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "acquisition/calibration.h"
@@ -37,25 +38,12 @@ bool KeepsEepromCalibration() {
            id.capabilities.sensorOption[kEepromFlag];
 }
 
-bool ReadEepromCalibration(const FileSides& f, std::vector<BcfSide>* out) {
-    const DeviceIdentity id = device::Identity();
-    const int dpiH = device::AcqMode().geometry[kFront].dpiH;
-    std::uint8_t index = EepromResolutionIndex(dpiH);
-    if (index == 0) return false;
-    EepromTarget target{.channels = f.channels, .pixels = f.pixels, .layout = f.layout, .rear = {}};
-    for (int side : f.sides) {
-        // The EEPROM holds the reflected light of the colour lamps only.
-        if (side == kBacklight || f.layout.levels != 3) {
-            LogText("invalid dpi or color in calibration update");
-            return false;
-        }
-        target.rear.push_back(side == kRear);
-    }
-    const EepromExpectation expect{.serial = id.serialNumber,
-                                   .resolutionIndex = index,
-                                   .sides = id.capabilities.rearCamera ? 2 : 1,
-                                   .pixels = SensorPixels(dpiH)};
+namespace {
 
+// The sides of the device's block `expect` names, read whole from the
+// device and checked.
+bool ReadEepromSides(std::uint8_t index, const EepromExpectation& expect,
+                     std::vector<EepromSide>* sides) {
     std::array<std::uint8_t, kEepromBlockBytes> info{};
     if (device::ControlMsgMayRefuse(device::kClassConfig, kSelectCalibrationBlock, &index, 1,
                                     device::Direction::Out) != 1 ||
@@ -84,9 +72,47 @@ bool ReadEepromCalibration(const FileSides& f, std::vector<BcfSide>* out) {
             return false;
         }
     }
-    std::vector<EepromSide> sides;
-    if (!ParseEepromData(data, expect, &sides, &error) ||
-        !EepromToFileSides(sides, target, out, &error)) {
+    if (!ParseEepromData(data, expect, sides, &error)) {
+        LogText(error);
+        return false;
+    }
+    return true;
+}
+
+}  // namespace
+
+bool ReadEepromCalibration(const FileSides& f, std::vector<BcfSide>* out, EepromCopy* copy) {
+    const DeviceIdentity id = device::Identity();
+    const int dpiH = device::AcqMode().geometry[kFront].dpiH;
+    const std::uint8_t index = EepromResolutionIndex(dpiH);
+    if (index == 0) return false;
+    EepromTarget target{.channels = f.channels, .pixels = f.pixels, .layout = f.layout, .rear = {}};
+    for (int side : f.sides) {
+        // The EEPROM holds the reflected light of the colour lamps only.
+        if (side == kBacklight || f.layout.levels != 3) {
+            LogText("invalid dpi or color in calibration update");
+            return false;
+        }
+        target.rear.push_back(side == kRear);
+    }
+    const EepromExpectation expect{.serial = id.serialNumber,
+                                   .resolutionIndex = index,
+                                   .sides = id.capabilities.rearCamera ? 2 : 1,
+                                   .pixels = SensorPixels(dpiH)};
+    std::vector<EepromSide> read;
+    const std::vector<EepromSide>* sides = &read;
+    if (copy != nullptr && copy->index == index) {
+        sides = &copy->sides;
+    } else {
+        if (!ReadEepromSides(index, expect, &read)) return false;
+        if (copy != nullptr) {
+            copy->index = index;
+            copy->sides = std::move(read);
+            sides = &copy->sides;
+        }
+    }
+    std::string error;
+    if (!EepromToFileSides(*sides, target, out, &error)) {
         LogText(error);
         return false;
     }

@@ -83,6 +83,12 @@ void WriteTrace(const SequenceBlock& b, const DoubleFeedLines& lines, std::int32
     }
 }
 
+// Why a thread with nothing to watch ends at once.
+const char* NoWorkLine(const SequenceBlock& b) {
+    return b.notApplicable ? "ThrSeq_0x3000 - end - not applicable"
+                           : "ThrSeq_0x3000 - end - not supported by FW";
+}
+
 class SequenceRun {
   public:
     explicit SequenceRun(SequenceBlock& b) : b_(b) {}
@@ -168,9 +174,8 @@ void SequenceRun::Run() {
     b_.run.store(true);
     b_.flags.running.store(true);
     b_.result.store(KVX_OK);
-    if (b_.notApplicable || (!b_.sequenceOption && !b_.doubleFeedApplies)) {
-        End(KVX_OK, b_.notApplicable ? "ThrSeq_0x3000 - end - not applicable"
-                                     : "ThrSeq_0x3000 - end - not supported by FW");
+    if (!SequenceHasWork(b_)) {
+        End(KVX_OK, NoWorkLine(b_));
         return;
     }
     StatusSource status = b_.status;
@@ -264,6 +269,19 @@ bool PrepareSequence(SequenceBlock& b, const SequenceCall& call, const AcqSettin
     b.buzzerMs = static_cast<std::uint16_t>(std::min<std::uint32_t>(scan.mSecDouble, 0xFFFF));
     b.tracePath = settings.configDir.empty() ? "" : settings.configDir + "/double.txt";
     return true;
+}
+
+bool SequenceHasWork(const SequenceBlock& b) {
+    return !b.notApplicable && (b.sequenceOption || b.doubleFeedApplies);
+}
+
+void EndSequenceUnstarted(SequenceBlock& b) {
+    if (LogDebug(kDebugThreads)) LogText("ThrSeq_0x3000 - start");
+    LogText(NoWorkLine(b));
+    b.run.store(false);
+    b.result.store(KVX_OK);
+    b.flags.ok.store(true);
+    b.flags.done.store(true);
 }
 
 void AttachLineCheck(SequenceBlock& b, CorrectionBlock& cor) {

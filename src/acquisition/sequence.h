@@ -84,6 +84,12 @@ struct SequenceCall {
 bool PrepareSequence(SequenceBlock& block, const SequenceCall& call, const AcqSettings& settings,
                      const ImageSet& records);
 
+// Whether the thread has anything to watch in this acquisition. Without,
+// no thread is started: the acquisition logs the thread's end line itself
+// and goes on with its two workers.
+bool SequenceHasWork(const SequenceBlock& block);
+void EndSequenceUnstarted(SequenceBlock& block);
+
 // Hooks the dark-window check into the correction (before it starts).
 void AttachLineCheck(SequenceBlock& block, CorrectionBlock& correction);
 

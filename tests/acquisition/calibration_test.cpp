@@ -203,6 +203,25 @@ TEST_F(CalibrationTest, AFailedCalibrationLeavesTheLastGoodFiles) {
     EXPECT_GE(Count("too many errors on white calibration"), 1);
     EXPECT_EQ(Files(), good);
     EXPECT_EQ(KVXCheckCalibration(handle), KVX_OK);
+    // A crooked sheet: skewed by several degrees, its edge shows in the
+    // passes.
+    sim::SimDocument crooked = sim::CalibrationSheet();
+    crooked.skewDegrees = 8.0;
+    scanner.LoadFeeder({crooked});
+    KVXCalibrate(handle);
+    EXPECT_EQ(Files(), good);
+    // The scanner unplugged while the sheet runs: the calibration fails,
+    // no worker is left and, once back, the device scans on the old files.
+    scanner.LoadFeeder({sim::CalibrationSheet()});
+    scanner.Inject(sim::Unplug{.atByte = 1u << 18});
+    EXPECT_LT(KVXCalibrate(handle), 0) << LogBytes();
+    EXPECT_TRUE(NoThreadLeft());
+    EXPECT_EQ(Files(), good);
+    scanner.Replug();
+    KVXClose(handle);
+    handle = KVXInitialize(nullptr);
+    ASSERT_GT(handle, 0) << LogBytes();
+    EXPECT_EQ(KVXCheckCalibration(handle), KVX_OK) << LogBytes();
     // No sheet at all.
     ASSERT_EQ(KVXSetParameter(100, 200), KVX_OK);
     EXPECT_LT(KVXCalibrate(handle), 0);

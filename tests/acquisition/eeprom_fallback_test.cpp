@@ -152,5 +152,27 @@ TEST_F(EepromFallbackTest, ADamagedOrUnreadableCopyLeavesTheDefaultsAndAUsableDe
     }
 }
 
+// Every mode's file comes from the same block of the device: the check of
+// every mode reads it from the device once, not once per mode (some five
+// hundred control transfers each).
+TEST_F(EepromFallbackTest, TheCheckReadsTheDevicesCopyOnceForAllItsModes) {
+    std::uint64_t transfers[2] = {};
+    for (bool keeps : {false, true}) {
+        sim::SimulatedScanner& scanner = PlugAndOpen(EepromDevice(keeps));
+        const std::uint64_t before = scanner.ControlCount();
+        EXPECT_EQ(KVXCheckCalibration(handle), keeps ? KVX_OK : KVX_WAR_NO_CALIBRATION);
+        transfers[keeps ? 1 : 0] = scanner.ControlCount() - before;
+        KVXClose(handle);
+        handle = 0;
+    }
+    EXPECT_EQ(Files().size(), 32u);
+    std::printf("control transfers of the check: without the copy %llu, with it %llu\n",
+                static_cast<unsigned long long>(transfers[0]),
+                static_cast<unsigned long long>(transfers[1]));
+    // One whole read (31160 bytes in 64-byte blocks) and the information
+    // block of the other resolution at most.
+    EXPECT_LT(transfers[1], transfers[0] + 2 * (31160 / 64 + 8));
+}
+
 }  // namespace
 }  // namespace kovran::test

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "acquisition/pipeline_fixture.h"
+#include "platform/clock.h"
 
 namespace kovran::test {
 namespace {
@@ -100,6 +101,46 @@ TEST_F(DoubleFeedScan, TwoSheetsPassWhenTheCheckIsOff) {
     ExpectEachOnce(Fed(scanner), 2);
     EXPECT_TRUE(Tones(scanner).empty());
     EXPECT_EQ(Count("ThrSeq_0x3000 - end - not applicable"), 2u) << LogBytes();
+}
+
+// A stop while the double-fed first cheque streams ends that scan with -19
+// and every thread; once the stop is lifted the second cheque scans whole,
+// and each cheque was taken once. An unplug during the double-fed cheque
+// fails the scan without a thread left, and after the replug the next open
+// scans the cheque after it.
+TEST_F(DoubleFeedScan, AStopOrAnUnplugDuringADoubleFeedLosesNoDocument) {
+    sim::SimulatedScanner& scanner = Open({1}, 2);
+    ASSERT_EQ(KVXImgCreate1(handle, 300, 300, 0), KVX_OK) << LogBytes();
+    std::int16_t status = 0;
+    char codeline[64] = {};
+    char confidence[64] = {};
+    ASSERT_EQ(KVXImgScan1Async(handle, nullptr, codeline, confidence, 64, &status), KVX_OK);
+    for (int i = 0; i < 100000 && scanner.BulkInBytes() < 100000; ++i) platform::Sleep(1);
+    ASSERT_GE(scanner.BulkInBytes(), 100000u) << LogBytes();
+    EXPECT_EQ(KVXStop(handle, 1), KVX_OK);
+    for (int i = 0; i < 100000 && status != 3; ++i) {
+        KVXImgScan1Async(handle, nullptr, codeline, confidence, 64, &status);
+        platform::Sleep(1);
+    }
+    EXPECT_EQ(status, 3);
+    EXPECT_TRUE(NoThreadLeft());
+    EXPECT_EQ(KVXStop(handle, 0), KVX_OK);
+    EXPECT_EQ(ScanAll(Create::Each, 1), std::vector<KVXResult>{KVX_OK}) << LogBytes();
+    ExpectEachOnce(Fed(scanner), 2);
+
+    KVXClose(handle);
+    handle = 0;
+    sim::SimulatedScanner& again = Open({1}, 2);
+    again.Inject(sim::Unplug{.atByte = 200000});
+    ASSERT_EQ(KVXImgCreate1(handle, 300, 300, 0), KVX_OK) << LogBytes();
+    EXPECT_LT(KVXImgScan1(handle, nullptr, nullptr, nullptr, 0), 0) << LogBytes();
+    EXPECT_TRUE(NoThreadLeft());
+    again.Replug();
+    KVXClose(handle);
+    handle = KVXInitialize(nullptr);
+    ASSERT_GT(handle, 0) << LogBytes();
+    EXPECT_EQ(ScanAll(Create::Each, 1), std::vector<KVXResult>{KVX_OK}) << LogBytes();
+    ExpectEachOnce(Fed(again), 2);
 }
 
 // A cheque with a dark band along its whole length where front sensor 3

@@ -124,7 +124,9 @@ TEST_F(PipelineTest, AStalledStreamEndsByTheTimeLimitOnTheSharedClock) {
     sim::SimulatedScanner& scanner = PlugAndOpen(p);
     ShortBuffers();
     VirtualClock virtualClock;
-    virtualClock.ExpectWorkers(2);
+    // The acquisition, the correction and the sequence thread (the
+    // scanner has the double-sheet sensors and the check is on).
+    virtualClock.ExpectWorkers(3);
     ClockScope scope(virtualClock);
     scanner.Inject(sim::BulkStall{.atByte = 200000});
     Settings().scan.secAcqTimeout = 2;

@@ -157,6 +157,23 @@ TEST_F(ScanTest, StopDuringTheStreamGivesAbortedAndJoinsEveryThread) {
     EXPECT_FALSE(StopRequested());
 }
 
+// A model with the double-sheet sensors but without the check in force:
+// the sequence thread would have nothing to watch, so none runs beside the
+// stream (its end line is still logged). A third worker that only ends
+// would let the scan's clock run on while a worker is not yet started.
+TEST_F(ScanTest, NoSequenceThreadRunsWhenItWouldHaveNothingToWatch) {
+    ASSERT_EQ(ImgCreate(300, 300, 0), KVX_OK);
+    scanner->documentBytes = WholeLines(20);
+    std::atomic<bool> sequenceSeen{false};
+    scanner->onPoll = [&](int) {
+        if (ScanState().workers.seq.load()) sequenceSeen.store(true);
+    };
+    EXPECT_EQ(ImgScan(nullptr, {}), KVX_OK);
+    EXPECT_FALSE(sequenceSeen.load());
+    EXPECT_EQ(Count("ThrSeq_0x3000 - end - not supported by FW"), 1) << Logged();
+    EXPECT_TRUE(NoWorkerRunning());
+}
+
 TEST_F(ScanTest, AStopFromAnotherHostThreadFreesTheBuffersOnlyAfterTheScan) {
     ASSERT_EQ(ImgCreate(300, 300, 0), KVX_OK);
     std::atomic<KVXResult> stopResult{KVX_ERR_GENERIC};
