@@ -5,7 +5,6 @@
 #include <limits>
 #include <new>
 
-#include "acquisition/post_hooks.h"
 #include "acquisition/scan.h"
 #include "api/frame_state.h"
 #include "api/library.h"
@@ -208,8 +207,6 @@ void FreeImages() {
 void ReleaseImages() {
     FreeImages();
     Images().spare.clear();
-    if (const PostProcessHooks hooks = InstalledPostProcessHooks(); hooks.releaseWorkspace)
-        hooks.releaseWorkspace();
 }
 
 void NoteRecordLines(const ImageSet& set) {

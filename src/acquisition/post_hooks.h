@@ -47,9 +47,6 @@ struct PostProcessHooks {
     bool (*deskewWrap)(ImageRecord& side, const DeskewCall& call, std::string* message) = nullptr;
     // Stretches the record vertically by factor when the spare lines hold it.
     bool (*fixVRes)(ImageRecord& record, double factor, int spareLines) = nullptr;
-    // Gives back the working memory the deskew keeps between documents
-    // (the device is closed).
-    void (*releaseWorkspace)() = nullptr;
 };
 
 void InstallPostProcessHooks(const PostProcessHooks& hooks);

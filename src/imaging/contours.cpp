@@ -2,11 +2,8 @@
 
 #include <algorithm>
 #include <cmath>
-#include <memory>
-#include <new>
 #include <vector>
 
-#include <opencv2/imgproc/imgproc_c.h>
 #include <opencv2/imgproc.hpp>
 
 #include "api/log.h"
@@ -34,51 +31,12 @@ struct Piece {
     double area = 0.0;
 };
 
-}  // namespace
-
-// The tracer's memory blocks, cleared before each trace and kept.
-struct ContourWorkspace::Storage {
-    Storage() : memory(cvCreateMemStorage(0)) {
-        if (memory == nullptr) throw std::bad_alloc();
-    }
-    ~Storage() { cvReleaseMemStorage(&memory); }
-    Storage(const Storage&) = delete;
-    Storage& operator=(const Storage&) = delete;
-    CvMemStorage* memory;
-};
-
-ContourWorkspace::ContourWorkspace() = default;
-ContourWorkspace::~ContourWorkspace() = default;
-
-void ContourWorkspace::Release() {
-    blurred.Release();
-    binary.Release();
-    traced.Release();
-    storage.reset();
-}
-
-namespace {
-
-// The external outlines of the framed binary image, traced in the kept
-// memory: the same outlines cv::findContours gives for its inside, without
-// the framed copy it makes on every call.
-std::vector<Piece> LargestPieces(ContourWorkspace& ws) {
-    const cv::Mat framed = ws.binary.Framed();
-    // The tracer writes into the image it follows; the binary image is kept
-    // for the lines that join the pieces.
-    const cv::Mat traced = ws.traced.Shape(framed.rows, framed.cols);
-    framed.copyTo(traced);
-    if (!ws.storage) ws.storage = std::make_unique<ContourWorkspace::Storage>();
-    cvClearMemStorage(ws.storage->memory);
-    CvMat image = cvMat(traced);
-    CvSeq* first = nullptr;
-    cvFindContours(&image, ws.storage->memory, &first, sizeof(CvContour), CV_RETR_EXTERNAL,
-                   CV_CHAIN_APPROX_SIMPLE, cvPoint(-1, -1));
+std::vector<Piece> LargestPieces(const cv::Mat& binary) {
+    std::vector<std::vector<cv::Point>> contours;
+    cv::findContours(binary, contours, cv::RETR_EXTERNAL, cv::CHAIN_APPROX_SIMPLE);
     std::vector<Piece> pieces;
-    for (CvSeq* seq = first; seq != nullptr; seq = seq->h_next) {
-        if (seq->total <= 3) continue;
-        std::vector<cv::Point> contour(static_cast<std::size_t>(seq->total));
-        cvCvtSeqToArray(seq, contour.data(), CV_WHOLE_SEQ);
+    for (auto& contour : contours) {
+        if (contour.size() <= 3) continue;
         const double area = cv::contourArea(contour);
         if (area > kMinPieceArea) pieces.push_back({std::move(contour), area});
     }
@@ -132,18 +90,11 @@ double LowerThreshold(double threshold) {
 
 std::optional<cv::RotatedRect> findImgContours(const cv::Mat& grey, int dpi,
                                                const ContourSearch& search) {
-    ContourWorkspace workspace;
-    return findImgContours(grey, dpi, search, workspace);
-}
-
-std::optional<cv::RotatedRect> findImgContours(const cv::Mat& grey, int dpi,
-                                               const ContourSearch& search,
-                                               ContourWorkspace& workspace) {
     LogText("findImgContours start");
     if (grey.empty() || dpi <= 0) return std::nullopt;
-    cv::Mat blurred = workspace.blurred.Shape(grey.rows, grey.cols);
+    cv::Mat blurred;
     cv::GaussianBlur(grey, blurred, cv::Size(kBlurSize, kBlurSize), 0);
-    cv::Mat binary = workspace.binary.ShapeFramed(grey.rows, grey.cols);
+    cv::Mat binary;
     double threshold = cv::threshold(blurred, binary, 0, 255, cv::THRESH_BINARY | cv::THRESH_OTSU);
     if (threshold < kLowestOtsu || threshold > kHighestOtsu) {
         threshold = std::clamp(threshold, kLowestOtsu, kHighestOtsu);
@@ -158,7 +109,7 @@ std::optional<cv::RotatedRect> findImgContours(const cv::Mat& grey, int dpi,
     for (;;) {
         std::optional<cv::RotatedRect> found;
         for (int round = 0; round <= kJoinRounds; ++round) {
-            const std::vector<Piece> pieces = LargestPieces(workspace);
+            const std::vector<Piece> pieces = LargestPieces(binary);
             if (pieces.empty() || pieces.front().area < minArea) break;
             const cv::RotatedRect rect = cv::minAreaRect(pieces.front().points);
             if (pieces.size() > 1 && round < kJoinRounds) {

@@ -14,7 +14,6 @@
 #include "api/log.h"
 #include "imaging/contours.h"
 #include "imaging/deskew_state.h"
-#include "imaging/deskew_workspace.h"
 #include "imaging/record_planes.h"
 #include "imaging/stretch.h"
 
@@ -98,9 +97,9 @@ float DropSmall(float v) {
     return std::abs(v) < kDroppedOffset ? 0.0f : v;
 }
 
-cv::Mat GreyOf(const ImageRecord& side, WorkImage& memory) {
+cv::Mat GreyOf(const ImageRecord& side) {
     if (side.bytesPerPixel != 3 || side.channels < 3) return ChannelPlane(side, 0);
-    cv::Mat grey = memory.Shape(side.Height, side.width);
+    cv::Mat grey;
     cv::addWeighted(ChannelPlane(side, 0), 1.0 / 3, ChannelPlane(side, 1), 1.0 / 3, 0, grey);
     cv::addWeighted(grey, 1.0, ChannelPlane(side, 2), 1.0 / 3, 0, grey);
     return grey;
@@ -110,17 +109,15 @@ cv::Mat GreyOf(const ImageRecord& side, WorkImage& memory) {
 // rectangle found almost level is measured more finely) and gives the
 // corners back in the unturned image.
 std::optional<Corners> SearchTurned(const cv::Mat& grey, double angle, int dpi,
-                                    const ContourSearch& search, DeskewWorkspace& ws) {
+                                    const ContourSearch& search) {
     const cv::Point2f centre(grey.cols / 2.0f, grey.rows / 2.0f);
     const cv::Mat turn = cv::getRotationMatrix2D(centre, angle, 1.0);
     cv::Mat turned;
     Stage("no memory for rotated image A", [&] {
-        turned = ws.turned.Shape(grey.rows, grey.cols);
         cv::warpAffine(grey, turned, turn, grey.size(), cv::INTER_LINEAR, cv::BORDER_CONSTANT);
     });
     std::optional<cv::RotatedRect> rect;
-    Stage("no memory for rotated image B",
-          [&] { rect = findImgContours(turned, dpi, search, ws.contours); });
+    Stage("no memory for rotated image B", [&] { rect = findImgContours(turned, dpi, search); });
     if (!rect) return std::nullopt;
     cv::Mat back;
     cv::invertAffineTransform(turn, back);
@@ -151,22 +148,19 @@ void MarkStamp(cv::Mat& plane, const DeskewCall::StampMark& stamp) {
     }
 }
 
-// The warped planes of a record (its channels, or the one of a backlight),
-// each in its own kept memory while there is one for it (kept of them).
+// The warped planes of a record: its channels, or the one of a backlight.
 std::vector<cv::Mat> WarpPlanes(const ImageRecord& record, const cv::Mat& map, cv::Size size,
-                                const DeskewCall& call, const char* message, WorkImage* memory,
-                                int kept, DeskewWorkspace& ws) {
+                                const DeskewCall& call, const char* message) {
     std::vector<cv::Mat> planes(record.channels);
     for (int c = 0; c < record.channels; ++c) {
-        cv::Mat& plane = planes[static_cast<std::size_t>(c)];
         Stage(message, [&] {
-            if (c < kept) plane = memory[c].Shape(size.height, size.width);
-            cv::warpAffine(ChannelPlane(record, c), plane, map, size, cv::INTER_LINEAR,
-                           cv::BORDER_CONSTANT);
+            cv::warpAffine(ChannelPlane(record, c), planes[static_cast<std::size_t>(c)], map, size,
+                           cv::INTER_LINEAR, cv::BORDER_CONSTANT);
         });
+        cv::Mat& plane = planes[static_cast<std::size_t>(c)];
         if (call.sharpen && size.width > kSharpenLeast && size.height > kSharpenLeast) {
             Stage("no memory for ImgEnhancement", [&] {
-                cv::Mat blurred = ws.sharpenBlur.Shape(size.height, size.width);
+                cv::Mat blurred;
                 cv::GaussianBlur(plane, blurred, cv::Size(kSharpenBlur, kSharpenBlur), 0);
                 cv::addWeighted(plane, 1.4, blurred, -0.3, 20, plane);
             });
@@ -190,8 +184,7 @@ bool Fail(std::string* message, const char* text) {
     return false;
 }
 
-bool DeskewSide(ImageRecord& side, const DeskewCall& call, std::string* message,
-                DeskewWorkspace& ws) {
+bool DeskewSide(ImageRecord& side, const DeskewCall& call, std::string* message) {
     if (!RecordUsable(side) || side.dpiH == 0 || side.dpiV == 0)
         return Fail(message, "KVXDeskewWrap setting img buffer A");
     if (call.backlight != nullptr &&
@@ -212,19 +205,15 @@ bool DeskewSide(ImageRecord& side, const DeskewCall& call, std::string* message,
     // resolution is stretched first.
     cv::Mat grey;
     Stage("KVXDeskewWrap setting img buffer A", [&] {
-        grey = GreyOf(side, ws.grey);
-        if (scaledHeight != side.Height) {
-            cv::Mat square = ws.square.Shape(scaledHeight, side.width);
-            cv::resize(grey, square, square.size(), 0, 0, cv::INTER_LINEAR);
-            grey = square;
-        }
+        grey = GreyOf(side);
+        if (scaledHeight != side.Height)
+            cv::resize(grey, grey, cv::Size(side.width, scaledHeight), 0, 0, cv::INTER_LINEAR);
     });
     const double yScale = static_cast<double>(side.Height) / scaledHeight;
     const ContourSearch search{.microperforation = call.microperforation,
                                .firstPart = call.firstPart};
     std::optional<cv::RotatedRect> rect;
-    Stage("no memory for gray image",
-          [&] { rect = findImgContours(grey, side.dpiH, search, ws.contours); });
+    Stage("no memory for gray image", [&] { rect = findImgContours(grey, side.dpiH, search); });
     if (!rect) {
         // A side with nothing to crop (no paper, or paper everywhere) is
         // handed over as the sensor saw it.
@@ -237,7 +226,7 @@ bool DeskewSide(ImageRecord& side, const DeskewCall& call, std::string* message,
     if (rotate && std::max(rect->size.width, rect->size.height) + 4 <= grey.rows) {
         if (angle < -45) angle += 90;
         if (angle > 45) angle -= 90;
-        if (auto turned = SearchTurned(grey, angle, side.dpiH, search, ws)) {
+        if (auto turned = SearchTurned(grey, angle, side.dpiH, search)) {
             corners = *turned;
             angle = TopEdgeAngle(corners);
             rotate = std::abs(angle) > kLeastCorrectedAngle;
@@ -289,14 +278,12 @@ bool DeskewSide(ImageRecord& side, const DeskewCall& call, std::string* message,
     size.height = std::max(size.height, 1);
     const cv::Mat map = cv::getAffineTransform(from.data(), to.data());
 
-    std::vector<cv::Mat> planes = WarpPlanes(side, map, size, call, "no memory for map A",
-                                             ws.planes.data(), kWarpPlanesKept, ws);
+    std::vector<cv::Mat> planes = WarpPlanes(side, map, size, call, "no memory for map A");
     if (call.stamp.pixels != nullptr)
         for (cv::Mat& plane : planes) MarkStamp(plane, call.stamp);
     std::vector<cv::Mat> backlight;
     if (call.backlight != nullptr)
-        backlight = WarpPlanes(*call.backlight, map, size, call, "no memory for img B",
-                               &ws.backlight, 1, ws);
+        backlight = WarpPlanes(*call.backlight, map, size, call, "no memory for img B");
 
     if (!Store(side, planes, size)) return Fail(message, "KVXDeskewWrap setting img buffer A0");
     if (call.backlight != nullptr && !Store(*call.backlight, backlight, size))
@@ -338,8 +325,7 @@ bool KVXDeskewWrap(ImageRecord& side, const DeskewCall& call, std::string* messa
     if (SideDeskew* state = DeskewState(side.side)) *state = {};
     bool ok = false;
     try {
-        WorkspaceLease workspace;
-        ok = DeskewSide(side, call, message, *workspace);
+        ok = DeskewSide(side, call, message);
     } catch (const StageFailure& failure) {
         ok = Fail(message, failure.message);
     } catch (const std::bad_alloc&) {
@@ -353,9 +339,7 @@ bool KVXDeskewWrap(ImageRecord& side, const DeskewCall& call, std::string* messa
 }
 
 acquisition::PostProcessHooks MakePostProcessHooks() {
-    return {.deskewWrap = &DeskewHook,
-            .fixVRes = &FixVResHook,
-            .releaseWorkspace = &ReleaseDeskewWorkspaces};
+    return {.deskewWrap = &DeskewHook, .fixVRes = &FixVResHook};
 }
 
 }  // namespace kovran::imaging
