@@ -114,7 +114,35 @@ bool AcquisitionStream::OnPaper(double u, double v) const {
     return du >= 0.0 && dv >= 0.0 && du < lengthInches_ && dv < acrossInches_;
 }
 
-std::uint8_t AcquisitionStream::SampleAt(const SimImage& img, bool mirror, double u, double v,
+AcquisitionStream::Flips AcquisitionStream::FaceFlips(Face face) const {
+    // The sheet goes in leading edge first, so the lines follow the paper
+    // path in order. Across the path the two sensors face each other and
+    // their pixels run opposite ways, so that each side, like the paper
+    // seen from its own face, comes out turned, never mirrored: fed by its
+    // left edge the front needs a quarter turn counter-clockwise to stand
+    // upright (its top lies at the sensor's far end) and the rear, described
+    // turned over about its vertical axis, one clockwise; fed by its top
+    // edge both stand upright.
+    const bool left = document_.feed == FeedEdge::Left;
+    Flips flips;
+    if (face == Face::Rear) {
+        flips.x = left;
+        return flips;
+    }
+    flips.y = left;
+    // One model's front sensor reads from the other end of the line: its
+    // front arrives mirrored across the paper and the library turns it back.
+    // The backlight keeps the front's order as the library leaves it.
+    if (face == Face::Front && plan_.frontMirrored) {
+        if (left)
+            flips.y = !flips.y;
+        else
+            flips.x = !flips.x;
+    }
+    return flips;
+}
+
+std::uint8_t AcquisitionStream::SampleAt(const SimImage& img, Face face, double u, double v,
                                          int channel, std::uint8_t outside) const {
     // Back from the paper path to the document as it was described.
     const double cu = lengthInches_ / 2.0;
@@ -137,7 +165,9 @@ std::uint8_t AcquisitionStream::SampleAt(const SimImage& img, bool mirror, doubl
         x = static_cast<int>(static_cast<long long>(x) * img.width / f.width);
     if (img.height != f.height && f.height > 0)
         y = static_cast<int>(static_cast<long long>(y) * img.height / f.height);
-    if (mirror) x = img.width - 1 - x;
+    const Flips flips = FaceFlips(face);
+    if (flips.x) x = img.width - 1 - x;
+    if (flips.y) y = img.height - 1 - y;
     x = std::clamp(x, 0, img.width - 1);
     y = std::clamp(y, 0, img.height - 1);
     if (channel < 0 || channel >= plan_.colourChannels || plan_.colourChannels == 1)
@@ -159,13 +189,14 @@ std::uint8_t AcquisitionStream::Reflectance(SensorSide side, std::uint32_t line,
         (static_cast<double>(pixel) + 0.5) / dpiH - settings_.documentOffset300 / 300.0;
     if (backlight) {
         if (images_.backlight && !images_.backlight->Empty())
-            return SampleAt(*images_.backlight, false, u, v, -1, outside);
+            return SampleAt(*images_.backlight, Face::Backlight, u, v, -1, outside);
         // No backlight image: light through the paper, darker under ink.
         if (!OnPaper(u, v)) return outside;
-        return static_cast<std::uint8_t>(100 + SampleAt(images_.front, false, u, v, -1, 0) / 2);
+        return static_cast<std::uint8_t>(100 +
+                                         SampleAt(images_.front, Face::Backlight, u, v, -1, 0) / 2);
     }
-    if (side == SensorSide::Rear) return SampleAt(images_.rear, true, u, v, channel, outside);
-    return SampleAt(images_.front, false, u, v, channel, outside);
+    if (side == SensorSide::Rear) return SampleAt(images_.rear, Face::Rear, u, v, channel, outside);
+    return SampleAt(images_.front, Face::Front, u, v, channel, outside);
 }
 
 std::uint8_t AcquisitionStream::DoubleSheetSensors() const {
@@ -216,6 +247,7 @@ void AcquisitionStream::SampleSide(SensorSide side, std::uint32_t k, int pixels,
         const double cu = lengthInches_ / 2.0;
         const double cv = acrossInches_ / 2.0;
         const bool leftFirst = document_.feed == FeedEdge::Left;
+        const Flips flips = FaceFlips(rear ? Face::Rear : Face::Front);
         std::uint8_t* out = refl->data();
         for (int p = 0; p < pixels; ++p) {
             const double v =
@@ -229,7 +261,8 @@ void AcquisitionStream::SampleSide(SensorSide side, std::uint32_t k, int pixels,
             }
             int x = static_cast<int>((leftFirst ? du : dv) * document_.dpiX);
             int y = static_cast<int>((leftFirst ? dv : du) * document_.dpiY);
-            if (rear) x = img.width - 1 - x;
+            if (flips.x) x = img.width - 1 - x;
+            if (flips.y) y = img.height - 1 - y;
             x = std::clamp(x, 0, img.width - 1);
             y = std::clamp(y, 0, img.height - 1);
             const std::uint8_t grey = Luminance(img, x, y);

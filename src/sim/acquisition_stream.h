@@ -77,7 +77,15 @@ class AcquisitionStream {
     void SampleSide(SensorSide side, std::uint32_t k, int pixels,
                     std::vector<std::uint8_t>* refl) const;
     bool OnPaper(double u, double v) const;
-    std::uint8_t SampleAt(const SimImage& img, bool mirror, double u, double v, int channel,
+    // Which image a sensor sees, and how its described pixels are turned
+    // onto the sensor's line order.
+    enum class Face { Front, Rear, Backlight };
+    struct Flips {
+        bool x = false;
+        bool y = false;
+    };
+    Flips FaceFlips(Face face) const;
+    std::uint8_t SampleAt(const SimImage& img, Face face, double u, double v, int channel,
                           std::uint8_t outside) const;
 
     StreamPlan plan_;

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "platform/usb_vendors.h"
 #include "sim/mode_table_device.h"
 
 namespace kovran::sim {
@@ -99,6 +100,7 @@ bool PlanStream(const DeviceProfile& profile, const StartCommand& start, StreamP
     p.rearDpiH = s->rearDpiH;
     p.dpiV = s->frontDpiV;
     p.lineRate = p.dpiV * (profile.pid == 11 ? p.channelLines : p.colourChannels);
+    p.frontMirrored = profile.vid == platform::kMainVendor && profile.pid == 11;
     int frontPixels = s->frontPixels;
     int rearPixels = s->rearPixels;
     if (start.strip) {

@@ -54,6 +54,10 @@ struct StreamPlan {
     int stripPerChannelLine = 0;  // magnetic samples after each channel line
     int headOffset300 = 0;        // head to sensor, 1/300 inch
     bool aligner = false;         // a leading 0 byte on every channel line
+    // The front sensor reads its line from the same edge of the paper as
+    // the rear one (model 11): the front arrives mirrored and the library
+    // reverses its lines.
+    bool frontMirrored = false;
 
     int ChannelPitch() const { return frontPixels + rearPixels; }
     // Bytes of one scan line of the stream.

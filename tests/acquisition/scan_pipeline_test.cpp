@@ -34,11 +34,15 @@ struct Match {
 // Document levels above this may saturate in the output.
 constexpr double kFitBelow = 205.0;
 
-// Column of the dark bar's centre in one line of the plane, or NaN.
-double BarCentre(const cv::Mat& plane, int y) {
+// Column of the dark bar's centre in one line of the plane, or NaN; the
+// bar lies in the first third of the line, or in the last (the front's
+// pixels start at the document's bottom edge).
+double BarCentre(const cv::Mat& plane, int y, bool lastThird) {
     double sum = 0.0;
     double weight = 0.0;
-    for (int x = 0; x < plane.cols / 3; ++x) {
+    const int from = lastThird ? plane.cols - plane.cols / 3 : 0;
+    const int to = lastThird ? plane.cols : plane.cols / 3;
+    for (int x = from; x < to; ++x) {
         const int v = plane.at<std::uint8_t>(y, x);
         if (v < 128) {
             sum += x;
@@ -50,7 +54,9 @@ double BarCentre(const cv::Mat& plane, int y) {
 
 // The side's image lies across the sensor (its pixels run along the
 // document's height) and along the paper path (its lines run along the
-// document's width, the leading edge first). The rear is seen mirrored.
+// document's width, the leading edge first). Each side is a turn of the
+// document: the front's pixels start at the document's bottom edge, the
+// rear's lines run from its far edge (it is seen from the other face).
 Match Compare(const ImageRecord& r, const sim::SimImage& doc, bool rear) {
     Match m;
     m.width = r.width;
@@ -67,15 +73,19 @@ Match Compare(const ImageRecord& r, const sim::SimImage& doc, bool rear) {
     const int y1 = r.Height / 5;
     const int y2 = r.Height * 4 / 5;
     m.angleDegrees =
-        std::atan2(BarCentre(planes[0], y2) - BarCentre(planes[0], y1), y2 - y1) * 180.0 / kPi;
+        std::atan2(BarCentre(planes[0], y2, !rear) - BarCentre(planes[0], y1, !rear), y2 - y1) *
+        180.0 / kPi;
 
     const double sx = 300.0 / r.dpiH;
     const double sy = 300.0 / r.dpiV;
     auto expected = [&](int x, int y, int c) {
         int xd = static_cast<int>((y + 0.5) * sy);
-        const int yd = std::clamp(static_cast<int>((x + 0.5) * sx), 0, doc.height - 1);
+        int yd = std::clamp(static_cast<int>((x + 0.5) * sx), 0, doc.height - 1);
         xd = std::clamp(xd, 0, doc.width - 1);
-        if (rear) xd = doc.width - 1 - xd;
+        if (rear)
+            xd = doc.width - 1 - xd;
+        else
+            yd = doc.height - 1 - yd;
         return doc.At(xd, yd, doc.channels == 3 ? c : 0);
     };
     // Inside a small frame; the best of a few pixels' shift (the crop may

@@ -65,8 +65,10 @@ TEST(StreamLayout, GreyDuplexInterleavesFrontAndRearAndEndsAfterTheTrailingLengt
         const SplitLine r = Split(&bytes[(kLead + kRearDelay + x) * l.LineBytes()], l);
         for (int y = 0; y < 825; y += 5) {
             const int pixel = kOffset + y;
+            // The front's sensor runs from the document's bottom edge: the
+            // front comes out turned, not mirrored.
             frontError += std::abs(Recover(sensor, SensorSide::Front, 0, pixel, f.front[0][pixel]) -
-                                   images.front.At(x, y, 0));
+                                   images.front.At(x, images.front.height - 1 - y, 0));
             // The rear is seen from its own face: mirrored along the paper.
             rearError += std::abs(Recover(sensor, SensorSide::Rear, 0, pixel, r.rear[0][pixel]) -
                                   images.rear.At(images.rear.width - 1 - x, y, 0));
@@ -109,7 +111,7 @@ TEST(StreamLayout, ColourSendsThreePlanarChannelLinesPerScanLine) {
             for (int c = 0; c < 3; ++c) {
                 error[c] +=
                     std::abs(Recover(sensor, SensorSide::Front, c, pixel, f.front[c][pixel]) -
-                             images.front.At(x, y, c));
+                             images.front.At(x, images.front.height - 1 - y, c));
             }
             ++count;
         }
@@ -127,7 +129,8 @@ TEST(StreamLayout, FrontOnlySendsTheFrontPixelsAlone) {
     EXPECT_EQ(bytes.size(), static_cast<std::size_t>(kLead + 1800 + 750) * kPixels);
     // Mid-document, on paper, the line reads bright paper, not dark background.
     const std::uint8_t* line = &bytes[(kLead + 900) * kPixels];
-    EXPECT_GT(line[kOffset + 400], 150);
+    // (Row 400 of the cheque: the front's sensor counts from its bottom.)
+    EXPECT_GT(line[kOffset + 824 - 400], 150);
     EXPECT_LT(line[kOffset / 2], 40);
 }
 
@@ -141,9 +144,10 @@ TEST(StreamLayout, TheStripFollowsEachChannelLineAndReadsTheTrackAheadOfTheImage
     const Layout l{.channels = 1, .frontPixels = kPixels, .rearPixels = kPixels, .strip = 5};
     ASSERT_EQ(bytes.size() % l.LineBytes(), 0u);
     const std::size_t lines = bytes.size() / l.LineBytes();
-    // The codeline runs 705..741 rows down the cheque; the head lies 200
-    // pixels (0x190 / 2) ahead of the image sensor.
-    const int codelinePixel = kOffset + 720;
+    // The codeline runs 705..741 rows down the 825-row cheque (the front's
+    // sensor counts from its bottom edge); the head lies 200 pixels (0x190 /
+    // 2) ahead of the image sensor.
+    const int codelinePixel = kOffset + 824 - 720;
     std::vector<bool> bar(lines, false);
     std::optional<std::size_t> firstDip;
     for (std::size_t k = 0; k < lines; ++k) {
