@@ -22,9 +22,7 @@ struct Grey {
     int width = 0;
     int height = 0;
     std::vector<std::uint8_t> pixels;
-    std::uint8_t At(int x, int y) const {
-        return pixels[static_cast<std::size_t>(y) * width + x];
-    }
+    std::uint8_t At(int x, int y) const { return pixels[static_cast<std::size_t>(y) * width + x]; }
 };
 
 void Le(std::string& out, std::uint32_t v, int bytes) {
@@ -52,7 +50,8 @@ std::string BmpFile(const Grey& g) {
     Le(out, 0, 4);
     for (int i = 0; i < 256; ++i) Le(out, static_cast<std::uint32_t>(i * 0x010101), 4);
     for (int y = g.height - 1; y >= 0; --y) {
-        for (int x = 0; x < row; ++x) out.push_back(static_cast<char>(x < g.width ? g.At(x, y) : 0));
+        for (int x = 0; x < row; ++x)
+            out.push_back(static_cast<char>(x < g.width ? g.At(x, y) : 0));
     }
     return out;
 }
@@ -62,7 +61,8 @@ Grey Pattern(int width, int height) {
     Grey g{width, height, std::vector<std::uint8_t>(static_cast<std::size_t>(width) * height, 255)};
     for (int y = 0; y < height; ++y)
         for (int x = 0; x < width; ++x)
-            if ((x * 7 + y * 3) % 5 == 0 || x == y) g.pixels[static_cast<std::size_t>(y) * width + x] = 0;
+            if ((x * 7 + y * 3) % 5 == 0 || x == y)
+                g.pixels[static_cast<std::size_t>(y) * width + x] = 0;
     return g;
 }
 
@@ -74,7 +74,8 @@ std::optional<Grey> ReadPgm(const std::string& path) {
     if (!(in >> magic >> g.width >> g.height >> max) || magic != "P5") return std::nullopt;
     in.get();
     g.pixels.resize(static_cast<std::size_t>(g.width) * g.height);
-    in.read(reinterpret_cast<char*>(g.pixels.data()), static_cast<std::streamsize>(g.pixels.size()));
+    in.read(reinterpret_cast<char*>(g.pixels.data()),
+            static_cast<std::streamsize>(g.pixels.size()));
     return g;
 }
 
@@ -133,7 +134,8 @@ class HostInkjet : public HostFixture {
           << "\nconfig_word2 = 0x0030\ncis_voltage = 12\n"
           << "device_config = 0C 00 00 00 00 00 00 00\n"
           << "micr_block = 28 43 90 01 3C 0A 05 00 00 00 1E 00 00 10 05 00\n"
-          << "sensor_options = 0x00\nhardware_key = 4B 56 58 2D 53 49 4D 00\nphoto_tuning = 80 80 80 80 40 40 40 40\n"
+          << "sensor_options = 0x00\nhardware_key = 4B 56 58 2D 53 49 4D 00\nphoto_tuning = 80 80 "
+             "80 80 40 40 40 40\n"
           << "external_power = yes\nbulk_limit = 16777216\n"
           << "documents = " << documents << "\n"
           << (kind == 1 ? "inkjet1_config = " + kType1Info : "inkjet2_config = " + kType2Info)
@@ -245,7 +247,8 @@ TEST_F(HostInkjet, AType2StampIsStreamedWholeWhileTheDocumentMoves) {
     ASSERT_EQ(dots->height, 150);
     Grey turned{60, 150, std::vector<std::uint8_t>(60 * 150)};
     for (int y = 0; y < 150; ++y)
-        for (int x = 0; x < 60; ++x) turned.pixels[static_cast<std::size_t>(y) * 60 + x] = stamp.At(y, x);
+        for (int x = 0; x < 60; ++x)
+            turned.pixels[static_cast<std::size_t>(y) * 60 + x] = stamp.At(y, x);
     // Tolerance: none.
     EXPECT_EQ(Differences(*dots, turned, 200), 0);
     // Twice the offset with the position base; the cartridge's own fire.
@@ -338,6 +341,28 @@ TEST_F(HostInkjet, AScanStoppedDuringThePrintReportsTheIncompleteStamp) {
     EXPECT_NE(log.find("incomplete Stamp for stop"), std::string::npos) << log;
     EXPECT_NE(log.find("incomplete stamp - not sent to printer"), std::string::npos);
     EXPECT_EQ(KVX(KVXInkjetNumCur)(handle, 0), 0);
+}
+
+TEST_F(HostInkjet, AStopSwitchesThePrinterOffUntilTheNextSetUp) {
+    ASSERT_NO_FATAL_FAILURE(Open(1, ""));
+    const std::string stamp = Bitmap(Pattern(40, 12));
+    ASSERT_EQ(KVX(KVXInkjet1SetUpImg)(handle, stamp.c_str(), 0, 100, 1, 1, 0), KVX_OK) << Log();
+    ASSERT_EQ(KVX(KVXImgCreate)(handle, 300, 300), KVX_OK);
+    ASSERT_EQ(Scan(), KVX_OK) << Log();
+    ASSERT_EQ(PrintedDocuments(), 1);
+    // The host stops: the printer goes off and prints nothing more, even
+    // with the stamp kept, once the stop is taken back.
+    EXPECT_EQ(KVX(KVXStop)(handle, 1), KVX_OK);
+    EXPECT_EQ(KVX(KVXStop)(handle, 0), KVX_OK);
+    ASSERT_EQ(KVX(KVXImgCreate)(handle, 300, 300), KVX_OK);
+    EXPECT_EQ(Scan(), KVX_OK) << Log();
+    EXPECT_EQ(PrintedDocuments(), 1);
+    EXPECT_EQ(KVX(KVXInkjetNumCur)(handle, 0), 1);
+    // A new set-up prints again.
+    ASSERT_EQ(KVX(KVXInkjet1SetUpImg)(handle, stamp.c_str(), 0, 100, 1, 1, 0), KVX_OK) << Log();
+    EXPECT_EQ(Scan(), KVX_OK) << Log();
+    EXPECT_EQ(PrintedDocuments(), 2);
+    EXPECT_EQ(KVX(KVXInkjetNumCur)(handle, 0), 2);
 }
 
 TEST_F(HostInkjet, BadSetUpsAreRefusedWithTheirMessagesAndPrintNothing) {
