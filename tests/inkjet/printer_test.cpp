@@ -63,7 +63,8 @@ TEST_F(Printer2, TheCartridgeIsIdentifiedBitByBitAndItsTemperatureMeasuredOnce) 
 }
 
 TEST_F(Printer2, IdentificationBitsThatAllReadHighAreRefused) {
-    ASSERT_NO_FATAL_FAILURE(OpenWith({.outputDir = {}, .cartridge = sim::CartridgeState::InvalidId}));
+    ASSERT_NO_FATAL_FAILURE(
+        OpenWith({.outputDir = {}, .cartridge = sim::CartridgeState::InvalidId}));
     EXPECT_FALSE(inkjet::CheckCartridge());
     EXPECT_FALSE(inkjet::Printer().cartridgeOk);
     EXPECT_EQ(Count("invalid cartridgeID  2097151"), 1) << LogBytes();
