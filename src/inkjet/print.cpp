@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <memory>
 
 #include "acquisition/scan_state.h"
 #include "api/frame_state.h"
@@ -124,7 +125,8 @@ bool StartType2(PrinterRecord& p) {
     p.threadStarted.store(false);
     p.threadFinished.store(false);
     p.remainingBytes.store(p.nozzleData.size());
-    p.printThread = std::thread(&RunPrintThread, &p.nozzleData);
+    p.printThread = std::thread(&RunPrintThread,
+                                std::make_shared<const std::vector<std::uint8_t>>(p.nozzleData));
     platform::WaitUntil([&] { return p.threadStarted.load(); }, kThreadStartLimitMs, kThreadPollMs);
     RaisePriority(p.printThread);
     return true;
@@ -159,7 +161,7 @@ bool StartPrint() {
     return true;
 }
 
-void RunPrintThread(const std::vector<std::uint8_t>* data) {
+void RunPrintThread(std::shared_ptr<const std::vector<std::uint8_t>> data) {
     PrinterRecord& p = Printer();
     acquisition::ScanRecord& scan = acquisition::ScanState();
     const std::size_t total = data->size();

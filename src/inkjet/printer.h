@@ -149,8 +149,10 @@ bool CheckStatusWord(std::uint8_t command);
 // The print for one document: false fails the scan start.
 bool StartPrint();
 bool StampArmed();
-// The printing thread's body (a type 2 print), exposed for tests.
-void RunPrintThread(const std::vector<std::uint8_t>* data);
+// The printing thread's body (a type 2 print), exposed for tests. The thread
+// owns the data it streams: a set-up while a scan prints (an asynchronous
+// scan) replaces the record's data, never the print under way.
+void RunPrintThread(std::shared_ptr<const std::vector<std::uint8_t>> data);
 // Joins a printing thread that is over or asked to end.
 void JoinPrintThread();
 // The printed-stamp check after a document: KVX_OK or

@@ -5,10 +5,12 @@
 // for pixel, and the virtual endorsement on the front with the same stamp.
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <cstdint>
 #include <filesystem>
 #include <sstream>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "blackbox/host_fixture.h"
@@ -340,6 +342,30 @@ TEST_F(HostInkjet, AScanStoppedDuringThePrintReportsTheIncompleteStamp) {
     const std::string log = Log();
     EXPECT_NE(log.find("incomplete Stamp for stop"), std::string::npos) << log;
     EXPECT_NE(log.find("incomplete stamp - not sent to printer"), std::string::npos);
+    EXPECT_EQ(KVX(KVXInkjetNumCur)(handle, 0), 0);
+}
+
+TEST_F(HostInkjet, ASetUpDuringAnAsynchronousScanLeavesThePrintUnderWayWhole) {
+    // The stream stalls, so the document stays under the printhead; the
+    // printer takes a block every 20 ms, so a long stamp is still streaming
+    // when the host sets up the next one.
+    ASSERT_NO_FATAL_FAILURE(Open(2, "printer_slow_ms = 20\nfault = bulk_stall 100000\n"));
+    const Grey first = Pattern(150, 5957);
+    ASSERT_EQ(KVX(KVXInkjet2SetUpImg)(handle, Bitmap(first).c_str(), 0, 0), KVX_OK) << Log();
+    ASSERT_EQ(KVX(KVXImgCreate)(handle, 300, 300), KVX_OK);
+    std::int16_t status = 0;
+    ASSERT_EQ(KVX(KVXImgScan1Async)(handle, nullptr, nullptr, nullptr, 0, &status), KVX_OK);
+    for (int i = 0; i < 100000000 && Log().find("start acquisition") == std::string::npos; ++i)
+        std::this_thread::yield();
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    // The next stamp replaces the armed one; the print under way keeps its
+    // own data to the end.
+    EXPECT_EQ(KVX(KVXInkjet2SetUpImg)(handle, Bitmap(Pattern(150, 10), "next.bmp").c_str(), 0, 0),
+              KVX_OK);
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    EXPECT_EQ(KVX(KVXStop)(handle, 1), KVX_OK);
+    const std::string log = Log();
+    EXPECT_NE(log.find("incomplete Stamp for stop"), std::string::npos) << log;
     EXPECT_EQ(KVX(KVXInkjetNumCur)(handle, 0), 0);
 }
 
