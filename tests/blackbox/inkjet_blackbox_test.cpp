@@ -259,6 +259,15 @@ TEST_F(HostInkjet, AType2StampIsStreamedWholeWhileTheDocumentMoves) {
     EXPECT_EQ(KVX(KVXInkjetNumCur)(handle, 0), 1);
 }
 
+TEST_F(HostInkjet, AType2TextTallerThanTheHeadIsRefused) {
+    ASSERT_NO_FATAL_FAILURE(Open(2, ""));
+    EXPECT_EQ(KVX(KVXInkjet2SetUp)(handle, "PAID", "ARIAL", 32767, 0, 0, 0, 0),
+              KVX_ERR_INV_PARAMETER);
+    EXPECT_NE(Log().find("stamp too large"), std::string::npos) << Log();
+    // A text the head holds passes.
+    EXPECT_EQ(KVX(KVXInkjet2SetUp)(handle, "PAID", "ARIAL", 40, 0, 0, 0, 0), KVX_OK) << Log();
+}
+
 TEST_F(HostInkjet, ACartridgeWhoseIdentificationReadsAllHighIsRefused) {
     ASSERT_NO_FATAL_FAILURE(Open(2, "cartridge = invalid_id\n"));
     EXPECT_EQ(KVX(KVXInkjet2SetUpImg)(handle, Bitmap(Pattern(150, 20)).c_str(), 0, 0),
@@ -411,6 +420,10 @@ TEST_F(HostInkjet, BadSetUpsAreRefusedWithTheirMessagesAndPrintNothing) {
     EXPECT_LT(KVX(KVXInkjet1SetUpImg)(handle, Bitmap(Grey{0, 0, {}}).c_str(), 0, 0, 0, 1, 0), 0);
     EXPECT_LT(KVX(KVXInkjet1SetUpImg)(handle, Bitmap(Pattern(40, 13)).c_str(), 0, 0, 0, 1, 0), 0);
     EXPECT_LT(KVX(KVXInkjet1SetUpImg)(handle, nullptr, 0, 0, 0, 1, 0), 0);
+    // A point size no printhead holds (a 43689-pixel em) is refused as the
+    // printer's check refuses it, without drawing glyphs of that size.
+    EXPECT_EQ(KVX(KVXInkjet1SetUp)(handle, "PAID", "ARIAL", 32767, 0, 0, 0), KVX_ERR_INV_PARAMETER);
+    EXPECT_NE(Log().find("stamp is larger then stamp buffer"), std::string::npos);
     // A corrupt font file.
     WriteFileBytes(configDir() + "/broken.fnt", "AB\n\x05");
     EXPECT_EQ(KVX(KVXInkjet1SetUp)(handle, "AB", "broken", 0, 0, 0, 0), KVX_ERR_GENERIC);
