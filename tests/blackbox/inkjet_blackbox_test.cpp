@@ -139,7 +139,13 @@ class HostInkjet : public HostFixture {
           << "sensor_options = 0x00\nhardware_key = 4B 56 58 2D 53 49 4D 00\nphoto_tuning = 80 80 "
              "80 80 40 40 40 40\n"
           << "external_power = yes\nbulk_limit = 16777216\n"
-          << "documents = " << documents << "\n"
+          << "documents = " << documents
+          << "\n"
+          // The paper moves at its own speed, so that the printing thread
+          // streams beside a document that takes its time to pass, as on
+          // the device (free-running, a document passes in a few
+          // milliseconds and a loaded machine can miss it).
+          << "stream = paced\n"
           << (kind == 1 ? "inkjet1_config = " + kType1Info : "inkjet2_config = " + kType2Info)
           << "\nprinter_output = " << printed() << "\n"
           << extra;
