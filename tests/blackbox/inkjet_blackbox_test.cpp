@@ -311,6 +311,25 @@ TEST_F(HostInkjet, EveryPrintCountsOnceAcrossABatchWhoseCartridgeIsPulledOut) {
     EXPECT_EQ(KVX(KVXInkjetNumTot)(handle), 2);
 }
 
+TEST_F(HostInkjet, AType1PrinterEmptiedMidBatchCountsOnlyItsWholePrints) {
+    ASSERT_NO_FATAL_FAILURE(Open(1, "cartridge_removed_after = 2\n", 4));
+    const Grey stamp = Pattern(40, 12);
+    ASSERT_EQ(KVX(KVXInkjet1SetUpImg)(handle, Bitmap(stamp).c_str(), 0, 100, 1, 1, 0), KVX_OK);
+    ASSERT_EQ(KVX(KVXImgCreate)(handle, 300, 300), KVX_OK);
+    EXPECT_EQ(Scan(), KVX_OK) << Log();
+    EXPECT_EQ(Scan(), KVX_OK) << Log();
+    // The printhead takes the columns but puts no ink on the paper: the
+    // printed count says so, and the document is not counted.
+    EXPECT_EQ(Scan(), KVX_ERR_INKJET_INCOMPLETE) << Log();
+    EXPECT_NE(Log().find("incomplete stamp  0"), std::string::npos) << Log();
+    EXPECT_EQ(Scan(), KVX_ERR_INKJET_INCOMPLETE) << Log();
+    EXPECT_EQ(KVX(KVXInkjetNumCur)(handle, 0), 2);
+    EXPECT_EQ(KVX(KVXInkjetNumTot)(handle), 2);
+    // What reached the paper is the stamp, whole, twice.
+    EXPECT_EQ(Differences(*ReadPgm(printed() + "/printed_1.pgm"), stamp, 128), 0);
+    EXPECT_EQ(Differences(*ReadPgm(printed() + "/printed_2.pgm"), stamp, 128), 0);
+}
+
 TEST_F(HostInkjet, AnEmptyCartridgeLeavesTheDocumentUnprintedAndUncounted) {
     ASSERT_NO_FATAL_FAILURE(Open(2, "cartridge = empty\n"));
     ASSERT_EQ(KVX(KVXInkjet2SetUpImg)(handle, Bitmap(Pattern(150, 30)).c_str(), 0, 0), KVX_OK);
