@@ -148,11 +148,16 @@ bool StartPrint() {
         return true;
     }
     const DeviceCapabilities caps = device::Identity().capabilities;
-    bool started = false;
-    if (caps.inkjetType1 && p.type1Ready)
-        started = StartType1(p);
-    else if (caps.inkjetType2 && p.type2Present)
-        started = StartType2(p);
+    const bool type1 = p.armedKind == PrinterRecord::Kind::One && caps.inkjetType1 && p.type1Ready;
+    const bool type2 =
+        p.armedKind == PrinterRecord::Kind::Two && caps.inkjetType2 && p.type2Present;
+    if (!type1 && !type2) {
+        // Set up on a scanner with another printer, or none: nothing to
+        // print here, and the scan goes on.
+        p.armed = false;
+        return true;
+    }
+    const bool started = type1 ? StartType1(p) : StartType2(p);
     if (!started) {
         p.armed = false;
         return false;

@@ -77,6 +77,10 @@ struct PrinterRecord {
     std::uint16_t secondOffset = 0;
 
     bool armed = false;
+    // The printer kind the armed stamp was set up for: a scanner opened
+    // later without that printer prints nothing.
+    enum class Kind : std::uint8_t { None, One, Two };
+    Kind armedKind = Kind::None;
     bool powered = false;
     bool warm = false;
     bool printingDisabled = false;

@@ -425,6 +425,33 @@ TEST_F(HostInkjet, AStopSwitchesThePrinterOffUntilTheNextSetUp) {
     EXPECT_EQ(KVX(KVXInkjetNumCur)(handle, 0), 2);
 }
 
+TEST_F(HostInkjet, AScannerWithoutAPrinterOpenedAfterOneWithAPrinterPrintsNothing) {
+    // Two scanners on the bus: the first with the type 1 printhead, the
+    // second without a printer.
+    ASSERT_NO_FATAL_FAILURE(
+        Open(1,
+             "[device]\nname = plain\nvid = 0x7E51\npid = 3\nserial = 654321\n"
+             "firmware = 0x5012\nspeed = high\nlocation = 1-2\nconfig_word = 0x0A057982\n"
+             "config_word2 = 0x0030\ncis_voltage = 12\ndevice_config = 0C 00 00 00 00 00 00 00\n"
+             "micr_block = 28 43 90 01 3C 0A 05 00 00 00 1E 00 00 10 05 00\n"
+             "sensor_options = 0x00\nexternal_power = yes\nbulk_limit = 16777216\n"
+             "stream = paced\ndocuments = 2\n"));
+    // A stamp armed on the first, which then closes before any document.
+    ASSERT_EQ(KVX(KVXInkjet1SetUpImg)(handle, Bitmap(Pattern(40, 12)).c_str(), 0, 100, 1, 1, 0),
+              KVX_OK)
+        << Log();
+    KVX(KVXClose)(handle);
+    handle = KVX(KVXInitializeSN)(configDir().c_str(), "654321");
+    ASSERT_GT(handle, 0) << Log();
+    // The second scans as a scanner without a printer does.
+    ASSERT_EQ(KVX(KVXImgCreate)(handle, 300, 300), KVX_OK);
+    EXPECT_EQ(Scan(), KVX_OK) << Log();
+    EXPECT_EQ(PrintedDocuments(), 0);
+    EXPECT_EQ(KVX(KVXInkjet1SetUpImg)(handle, Bitmap(Pattern(40, 12)).c_str(), 0, 100, 1, 1, 0),
+              KVX_ERR_HW_UNSUPPORTED);
+    EXPECT_NE(Log().find("no inkjet detected"), std::string::npos);
+}
+
 TEST_F(HostInkjet, BadSetUpsAreRefusedWithTheirMessagesAndPrintNothing) {
     ASSERT_NO_FATAL_FAILURE(Open(1, ""));
     // An empty text arms nothing.

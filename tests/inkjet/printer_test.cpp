@@ -101,6 +101,7 @@ TEST_F(Printer2, APrintStoppedBeforeItsDataPassedIsReportedIncomplete) {
     inkjet::PrinterRecord& p = inkjet::Printer();
     p.nozzleData.assign(44 * 30, 0x01);
     p.armed = true;
+    p.armedKind = inkjet::PrinterRecord::Kind::Two;
     // No document moves, so the printer takes nothing; the host stops.
     acquisition::ScanState().acquisitionEnded.store(false);
     acquisition::ScanState().stopRequested.store(true);
