@@ -479,6 +479,20 @@ TEST_F(HostInkjet, BadSetUpsAreRefusedWithTheirMessagesAndPrintNothing) {
     // A corrupt font file.
     WriteFileBytes(configDir() + "/broken.fnt", "AB\n\x05");
     EXPECT_EQ(KVX(KVXInkjet1SetUp)(handle, "AB", "broken", 0, 0, 0, 0), KVX_ERR_GENERIC);
+    // Stamps with no column to print: a font whose glyphs have no width,
+    // and a text of line ends alone.
+    WriteFileBytes(configDir() + "/thin.fnt", std::string("A\n\0\0", 4) + std::string(12, '\n'));
+    EXPECT_EQ(KVX(KVXInkjet1SetUp)(handle, "AAA", "thin", 0, 0, 0, 0), KVX_ERR_INV_PARAMETER);
+    WriteFileBytes(
+        configDir() + "/one.fnt", std::string("A\n\x02\0", 4) + [] {
+            std::string rows;
+            for (int i = 0; i < 12; ++i) rows += "##\n";
+            return rows;
+        }());
+    EXPECT_EQ(KVX(KVXInkjet1SetUp)(handle, "\r\n", "one", 0, 0, 0, 0), KVX_ERR_INV_PARAMETER);
+    // The same font prints a text it holds.
+    EXPECT_EQ(KVX(KVXInkjet1SetUp)(handle, "A", "one", 0, 0, 0, 0), KVX_OK) << Log();
+    EXPECT_EQ(KVX(KVXInkjet1SetUp)(handle, "", "one", 0, 0, 0, 0), KVX_OK);
     // None of them armed a stamp: the scan prints nothing.
     ASSERT_EQ(KVX(KVXImgCreate)(handle, 300, 300), KVX_OK);
     EXPECT_EQ(Scan(), KVX_OK) << Log();
