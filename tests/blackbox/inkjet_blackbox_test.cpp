@@ -274,6 +274,31 @@ TEST_F(HostInkjet, AType2TextTallerThanTheHeadIsRefused) {
     EXPECT_EQ(KVX(KVXInkjet2SetUp)(handle, "PAID", "ARIAL", 40, 0, 0, 0, 0), KVX_OK) << Log();
 }
 
+TEST_F(HostInkjet, AStampLongerThanTheDocumentStopsAtItsTrailingEdge) {
+    ASSERT_NO_FATAL_FAILURE(Open(2, ""));
+    // 5957 print columns: almost 20 inches, longer than any cheque.
+    const Grey stamp = Pattern(150, 5957);
+    ASSERT_EQ(KVX(KVXInkjet2SetUpImg)(handle, Bitmap(stamp).c_str(), 0, 0), KVX_OK) << Log();
+    ASSERT_EQ(KVX(KVXImgCreate)(handle, 300, 300), KVX_OK);
+    EXPECT_EQ(Scan(), KVX_ERR_INKJET_INCOMPLETE) << Log();
+    const std::string log = Log();
+    EXPECT_NE(log.find("incomplete Stamp for acquisition end"), std::string::npos) << log;
+    EXPECT_NE(log.find("incomplete stamp - not sent to printer"), std::string::npos);
+    EXPECT_EQ(KVX(KVXInkjetNumCur)(handle, 0), 0);
+    // What reached the paper is the stamp's beginning, up to the document's
+    // end (at most the 8.64 inches of the widest document).
+    const std::optional<Grey> dots = ReadPgm(printed() + "/printed_1.pgm");
+    ASSERT_TRUE(dots);
+    EXPECT_GE(dots->width, 11);
+    EXPECT_LE(dots->width, 864 * 3);
+    Grey turned{dots->width, 150,
+                std::vector<std::uint8_t>(static_cast<std::size_t>(dots->width) * 150)};
+    for (int y = 0; y < 150; ++y)
+        for (int x = 0; x < dots->width; ++x)
+            turned.pixels[static_cast<std::size_t>(y) * dots->width + x] = stamp.At(y, x);
+    EXPECT_EQ(Differences(*dots, turned, 200), 0);
+}
+
 TEST_F(HostInkjet, ACartridgeWhoseIdentificationReadsAllHighIsRefused) {
     ASSERT_NO_FATAL_FAILURE(Open(2, "cartridge = invalid_id\n"));
     EXPECT_EQ(KVX(KVXInkjet2SetUpImg)(handle, Bitmap(Pattern(150, 20)).c_str(), 0, 0),
@@ -380,10 +405,10 @@ TEST_F(HostInkjet, AScanStoppedDuringThePrintReportsTheIncompleteStamp) {
 }
 
 TEST_F(HostInkjet, ASetUpDuringAnAsynchronousScanLeavesThePrintUnderWayWhole) {
-    // The stream stalls, so the document stays under the printhead; the
-    // printer takes a block every 20 ms, so a long stamp is still streaming
-    // when the host sets up the next one.
-    ASSERT_NO_FATAL_FAILURE(Open(2, "printer_slow_ms = 20\nfault = bulk_stall 100000\n"));
+    // The paper moves at an inch a second and the printer takes a block
+    // every 20 ms, so a long stamp is still streaming when the host sets up
+    // the next one.
+    ASSERT_NO_FATAL_FAILURE(Open(2, "printer_slow_ms = 20\npaper_speed = 1\n"));
     const Grey first = Pattern(150, 5957);
     ASSERT_EQ(KVX(KVXInkjet2SetUpImg)(handle, Bitmap(first).c_str(), 0, 0), KVX_OK) << Log();
     ASSERT_EQ(KVX(KVXImgCreate)(handle, 300, 300), KVX_OK);
