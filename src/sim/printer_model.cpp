@@ -51,6 +51,7 @@ void AnalogReply(int value, std::vector<std::uint8_t>* reply) {
 PrinterModel::PrinterModel(const DeviceProfile& profile)
     : type1_(profile.inkjet1Config.has_value()),
       type2_(!type1_ && profile.inkjet2Config.has_value()),
+      type1DotsPerInch_(type1_ ? (*profile.inkjet1Config)[1] : 0),
       settings_(profile.printer),
       inkjetCounter_(profile.inkjetCounter),
       tsr_(profile.printer.tsr) {}
@@ -125,12 +126,16 @@ void PrinterModel::WriteOut(const PrintedDocument& d) const {
          << d.fire << "\n";
 }
 
-void PrinterModel::FinishDocument() {
+void PrinterModel::FinishDocument(double documentInches) {
     const bool due = type1_ ? powered_ && !data_.empty() : !data_.empty();
     if (!due) return;
     std::vector<std::uint8_t> data = data_;
     if (type1_ && settings_.stallAfterBytes > 0 && data.size() > settings_.stallAfterBytes)
         data.resize(static_cast<std::size_t>(settings_.stallAfterBytes));
+    if (type1_ && type1DotsPerInch_ > 0) {
+        const auto columns = static_cast<std::size_t>(documentInches * type1DotsPerInch_);
+        if (data.size() > 2 * columns) data.resize(2 * columns);
+    }
     const bool works = CartridgeWorks();
     if (!works) data.clear();
     lastPrintedBytes_ = static_cast<std::uint32_t>(data.size());

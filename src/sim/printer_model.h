@@ -49,8 +49,10 @@ class PrinterModel {
                  std::int64_t nowMs) const;
     void TakeData(const std::uint8_t* data, std::size_t length);
     // The document has passed: what was printed on it is kept (and
-    // written out).
-    void FinishDocument();
+    // written out). A type 1 printhead prints its columns at its dot pitch
+    // (information byte 1) only while the document of that length is under
+    // it: the rest falls past the trailing edge and is not printed.
+    void FinishDocument(double documentInches);
 
     static void OnReadInkjetCounter(ScannerModel& model, const CommandCall& call);
     static void OnIncrementInkjetCounter(ScannerModel& model, const CommandCall& call);
@@ -79,6 +81,7 @@ class PrinterModel {
 
     const bool type1_;
     const bool type2_;
+    const int type1DotsPerInch_;
     const PrinterSettings settings_;
     std::uint32_t inkjetCounter_ = 0;
     bool powered_ = false;

@@ -361,7 +361,7 @@ SimulatedScanner::BulkInStep SimulatedScanner::PumpBulkIn(std::uint64_t generati
     }
     if (ended) {
         acquisition.MarkEnded();
-        model_.Printer().FinishDocument();
+        model_.Printer().FinishDocument(stream->DocumentInches());
         return {BulkInState::Done, 0};
     }
     if (*progress == length) return {BulkInState::Done, 0};

@@ -127,7 +127,7 @@ class HostInkjet : public HostFixture {
         unsetenv("KOVRAN_SIM");
     }
     // A scanner with `documents` cheques and a printer of the kind given.
-    void Open(int kind, const std::string& extra, int documents = 3) {
+    void Open(int kind, const std::string& extra, int documents = 3, const std::string& info = "") {
         std::filesystem::create_directories(printed());
         const std::uint32_t word = 0x0A057982u | (kind == 1 ? 0x200u : 0x400u);
         std::ostringstream p;
@@ -146,7 +146,10 @@ class HostInkjet : public HostFixture {
           // the device (free-running, a document passes in a few
           // milliseconds and a loaded machine can miss it).
           << "stream = paced\n"
-          << (kind == 1 ? "inkjet1_config = " + kType1Info : "inkjet2_config = " + kType2Info)
+          << (kind == 1 ? "inkjet1_config = " : "inkjet2_config = ")
+          << (!info.empty() ? info
+              : kind == 1   ? kType1Info
+                            : kType2Info)
           << "\nprinter_output = " << printed() << "\n"
           << extra;
         const std::string file = dir / "scanner.profile";
@@ -238,6 +241,30 @@ TEST_F(HostInkjet, AType1StampIsPrintedWholeOnEachDocumentAndEndorsedOnTheFront)
     ASSERT_EQ(PrintedDocuments(), 2);
     EXPECT_EQ(Differences(*ReadPgm(printed() + "/printed_2.pgm"), stamp, 128), 0);
     EXPECT_EQ(KVX(KVXInkjetNumCur)(handle, 0), before + 2);
+}
+
+TEST_F(HostInkjet, AType1StampLongerThanTheDocumentIsReportedIncomplete) {
+    // A printhead with the largest buffer (255 x 64 bytes) takes a stamp of
+    // 3000 columns, 15 inches at its 200 dpi: longer than any cheque.
+    ASSERT_NO_FATAL_FAILURE(Open(1, "", 3, Hex({1, 200, 100, 50, 0, 0, 0, 50, 255})));
+    const Grey stamp = Pattern(3000, 12);
+    ASSERT_EQ(KVX(KVXInkjet1SetUpImg)(handle, Bitmap(stamp).c_str(), 0, 0, 1, 1, 0), KVX_OK)
+        << Log();
+    ASSERT_EQ(KVX(KVXImgCreate)(handle, 300, 300), KVX_OK);
+    EXPECT_EQ(Scan(), KVX_ERR_INKJET_INCOMPLETE) << Log();
+    EXPECT_NE(Log().find("incomplete stamp "), std::string::npos) << Log();
+    EXPECT_EQ(KVX(KVXInkjetNumCur)(handle, 0), 0);
+    // The paper got the stamp's beginning, as long as the document.
+    const std::optional<Grey> dots = ReadPgm(printed() + "/printed_1.pgm");
+    ASSERT_TRUE(dots);
+    EXPECT_GT(dots->width, 0);
+    EXPECT_LE(dots->width, 864 * 2);
+    Grey head{dots->width, 12,
+              std::vector<std::uint8_t>(static_cast<std::size_t>(dots->width) * 12)};
+    for (int y = 0; y < 12; ++y)
+        for (int x = 0; x < dots->width; ++x)
+            head.pixels[static_cast<std::size_t>(y) * dots->width + x] = stamp.At(x, y);
+    EXPECT_EQ(Differences(*dots, head, 128), 0);
 }
 
 TEST_F(HostInkjet, AType2StampIsStreamedWholeWhileTheDocumentMoves) {
