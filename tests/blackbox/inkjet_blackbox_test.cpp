@@ -326,6 +326,30 @@ TEST_F(HostInkjet, AStampLongerThanTheDocumentStopsAtItsTrailingEdge) {
     EXPECT_EQ(Differences(*dots, turned, 200), 0);
 }
 
+TEST_F(HostInkjet, HostileType2BitmapsAreRefused) {
+    ASSERT_NO_FATAL_FAILURE(Open(2, ""));
+    // Headers that claim far more rows or columns than the file holds.
+    for (const auto& [w, h] : std::vector<std::pair<std::uint32_t, std::uint32_t>>{
+             {150, 0x7FFFFFFF}, {150, 0x80000001u}, {0x7FFFFFFF, 2}, {150, 0}, {0, 0}}) {
+        std::string bmp = BmpFile(Pattern(150, 2));
+        for (int i = 0; i < 4; ++i) {
+            bmp[18 + i] = static_cast<char>(w >> (8 * i));
+            bmp[22 + i] = static_cast<char>(h >> (8 * i));
+        }
+        const std::string path = dir / "hostile.bmp";
+        WriteFileBytes(path, bmp);
+        EXPECT_LT(KVX(KVXInkjet2SetUpImg)(handle, path.c_str(), 0, 0), 0) << w << "x" << h;
+    }
+    const std::string text = dir / "text.bmp";
+    WriteFileBytes(text, "not a bitmap at all");
+    EXPECT_EQ(KVX(KVXInkjet2SetUpImg)(handle, text.c_str(), 0, 0), KVX_ERR_INV_PARAMETER);
+    EXPECT_NE(Log().find("error reading"), std::string::npos);
+    // Wider than the head.
+    EXPECT_EQ(KVX(KVXInkjet2SetUpImg)(handle, Bitmap(Pattern(151, 20)).c_str(), 0, 0),
+              KVX_ERR_INV_PARAMETER);
+    EXPECT_NE(Log().find("invalid print width"), std::string::npos);
+}
+
 TEST_F(HostInkjet, ACartridgeWhoseIdentificationReadsAllHighIsRefused) {
     ASSERT_NO_FATAL_FAILURE(Open(2, "cartridge = invalid_id\n"));
     EXPECT_EQ(KVX(KVXInkjet2SetUpImg)(handle, Bitmap(Pattern(150, 20)).c_str(), 0, 0),
