@@ -44,37 +44,6 @@ class KvxscanScan : public ::testing::Test {
                        "documents = " +
                            std::to_string(documents) + "\n");
     }
-    // The same scanner with an endorsement printer of the kind given (1: a
-    // type 1 printhead, 2: a TIJ2.5 cartridge) whose prints the simulator
-    // writes into printed().
-    void FeederWithPrinter(int documents, int kind) {
-        const char* word = kind == 1 ? "0x0A057B82" : "0x0A057D82";
-        std::string info = kind == 1 ? "inkjet1_config = 01 C8 64 32 00 00 00 32 20"
-                                     : "inkjet2_config = 01 00 64 05 00 00 14 00";
-        for (int i = kind == 1 ? 9 : 8; i < 64; ++i) info += " 00";
-        fs::create_directories(printed());
-        WriteFileBytes(dir / "scanner.profile",
-                       std::string("[device]\nname = feeder\nconfig_word = ") + word +
-                           "\nconfig_word2 = 0x0030\ndevice_config = 0C 00 00 00 00 00 00 00\n"
-                           "micr_block = 28 43 90 01 3C 0A 05 00 00 00 1E 00 00 10 05 00\n"
-                           "stream = paced\n" +
-                           info + "\nprinter_output = " + printed() +
-                           "\ndocuments = " + std::to_string(documents) + "\n");
-    }
-    std::string printed() const { return dir / "printed"; }
-    // Ink dots and rows of the n-th printed document (P5 file).
-    std::optional<std::pair<int, int>> PrintedInk(int n) const {
-        const std::string path = printed() + "/printed_" + std::to_string(n) + ".pgm";
-        if (!fs::exists(path)) return std::nullopt;
-        std::istringstream in(ReadFileBytes(path));
-        std::string magic;
-        int width = 0, height = 0, max = 0;
-        in >> magic >> width >> height >> max;
-        in.get();
-        int ink = 0;
-        for (int i = 0; i < width * height; ++i) ink += in.get() == 0;
-        return std::make_pair(ink, height);
-    }
     ToolRun Scan(std::vector<std::string> args, ToolRunOptions options = {}) {
         fs::create_directories(dir / "data");
         options.args = {"scan", "--out", out()};
@@ -258,30 +227,6 @@ TEST_F(KvxscanScan, FailuresExitNonZeroWithTheReason) {
     EXPECT_EQ(run.exitCode, 0) << run.err;
     EXPECT_NE(run.err.find("the feeder ran empty after 1 of 3 documents"), std::string::npos)
         << run.err;
-}
-
-TEST_F(KvxscanScan, EndorseTextIsPrintedOnEveryDocumentByEitherPrinter) {
-    for (const int kind : {1, 2}) {
-        FeederWithPrinter(2, kind);
-        const ToolRun run = Scan({"--endorse", "PAID 12/2026"});
-        ASSERT_EQ(run.exitCode, 0) << run.err << LibraryLog();
-        for (int n : {1, 2}) {
-            const auto ink = PrintedInk(n);
-            ASSERT_TRUE(ink) << kind << " document " << n;
-            EXPECT_GT(ink->first, 20) << kind << " document " << n;
-            EXPECT_EQ(ink->second, kind == 1 ? 12 : 150);
-        }
-        EXPECT_FALSE(PrintedInk(3));
-        fs::remove_all(printed());
-        fs::remove_all(out());
-    }
-    // No printer: the run says so before any document moves.
-    Feeder(1);
-    const ToolRun run = Scan({"--endorse", "PAID"});
-    EXPECT_EQ(run.exitCode, 1);
-    EXPECT_NE(run.err.find("no inkjet printer to endorse with"), std::string::npos) << run.err;
-    EXPECT_TRUE(Files().empty());
-    EXPECT_EQ(Scan({"--endorse"}).exitCode, 2);
 }
 
 TEST_F(KvxscanScan, EachFormatGivesFilesTheReferenceDecodersRead) {

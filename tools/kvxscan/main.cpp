@@ -18,7 +18,6 @@ void Usage(std::FILE* out) {
         "       kvxscan stripe [--timeout SECONDS]\n"
         "       kvxscan scan [--count N] [--dpi D] [--color] [--format FORMAT] [--out DIR] "
         "[--json]\n"
-        "                    [--endorse TEXT]\n"
         "  --version   print the library's version text\n"
         "  --list      list the scanners found (VID, PID, serial number, device path)\n"
         "  --info      open the scanner and print its identity, firmware, capabilities,\n"
@@ -31,9 +30,7 @@ void Usage(std::FILE* out) {
         "              FORMAT jpeg (quality 80, the default), tiff-g4, png, bmp or pdf.\n"
         "              One line per document on standard output (--json: one JSON object\n"
         "              per line), a progress bar on a terminal; Ctrl-C stops after the\n"
-        "              document in hand is saved (exit 130; SIGTERM 143), a failure exits 1;\n"
-        "              --endorse prints TEXT on the back of each document with the\n"
-        "              scanner's inkjet printer (an incomplete print is a failure)\n"
+        "              document in hand is saved (exit 130; SIGTERM 143), a failure exits 1\n"
         "environment: KOVRAN_USB=sim selects the scanner simulator (KOVRAN_SIM=<profile>)\n",
         out);
 }

@@ -101,26 +101,6 @@ void Check(KVXResult r, const std::string& what) {
         throw ToolError(what + " failed: " + std::to_string(r) + " " + LastMessage() + LogHint());
 }
 
-// The endorsement on the printer the scanner has: a type 1 printhead (a
-// 12-dot band, kept between documents) or else a TIJ2.5 cartridge (a band of
-// 150 nozzles, the text upright along the paper).
-void SetUpEndorsement(int handle, const std::string& text) {
-    constexpr const char* kFace = "ARIAL";
-    constexpr int16_t kType1Points = 8;
-    constexpr int16_t kType2Points = 40;
-    constexpr int16_t kKeep = 1;
-    constexpr int16_t kFire = 1;
-    KVXResult r = KVXInkjet1SetUp(handle, text.c_str(), kFace, kType1Points, 0, 0, kKeep);
-    if (r == KVX_ERR_HW_UNSUPPORTED) {
-        const std::string type1 = LastMessage();
-        r = KVXInkjet2SetUp(handle, text.c_str(), kFace, kType2Points, 0, 0, kFire, 0);
-        if (r == KVX_ERR_HW_UNSUPPORTED)
-            throw ToolError("no inkjet printer to endorse with: " + std::to_string(r) + " " +
-                            type1 + LogHint());
-    }
-    Check(r, "setting up the endorsement");
-}
-
 bool DocumentWaiting(int handle) {
     return (KVXReadStatusL(handle) & (kDocumentAtInput | kFeederPhotocell)) != 0;
 }
@@ -206,8 +186,6 @@ ScanOptions ParseScanOptions(int argc, char** argv) {
             if (o.outDir.empty()) throw ToolError("--out needs a folder", kExitUsage);
         } else if (a == "--json") {
             o.output = Output::Json;
-        } else if (a == "--endorse") {
-            o.endorse = value();
         } else {
             throw ToolError("unknown scan option " + a, kExitUsage);
         }
@@ -226,8 +204,6 @@ int RunScan(const ScanOptions& options) {
     const int handle = session.Handle();
     if (options.colour == Colour::Colour)
         Check(KVXSetParameter(kParColour, kColourRgb), "colour scanning");
-
-    if (options.endorse) SetUpEndorsement(handle, *options.endorse);
 
     if (!DocumentWaiting(handle)) throw ToolError("no document in the feeder");
 

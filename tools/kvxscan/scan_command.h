@@ -3,7 +3,6 @@
 // and saves the front and the rear of each, through the public API only.
 #pragma once
 
-#include <optional>
 #include <string>
 
 #include "scan_report.h"
@@ -22,8 +21,6 @@ struct ScanOptions {
     FileFormat format = FileFormat::Jpeg;
     std::string outDir = ".";
     Output output = Output::Lines;
-    // Printed on each document by the inkjet printer; none when absent.
-    std::optional<std::string> endorse;
 };
 
 // The arguments after "scan"; a ToolError with kExitUsage for a command
