@@ -4,6 +4,7 @@
 // program reads, Ctrl-C in the middle of a run, and its failures.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -227,6 +228,64 @@ TEST_F(KvxscanScan, FailuresExitNonZeroWithTheReason) {
     EXPECT_EQ(run.exitCode, 0) << run.err;
     EXPECT_NE(run.err.find("the feeder ran empty after 1 of 3 documents"), std::string::npos)
         << run.err;
+}
+
+// --endorse arms whichever printer the scanner has and each document comes
+// back printed; a scanner without a printer is a failure before any scan.
+// The paper moves at a real scanner's speed: the type 2 print streams
+// while the document passes and must keep up with it, which a stream
+// running as fast as the machine would not allow.
+TEST_F(KvxscanScan, EndorsePrintsTheTextOnEachDocumentWithEitherPrinterKind) {
+    const fs::path printed = dir / "printed";
+    // Type 1: 200 dpi dots, reference density 100; type 2: reference
+    // density 100, default fire 5.
+    for (const char* kind :
+         {"inkjet1_config = 01 C8 64 32 00 00 00 32 20\nconfig_word = 0x0A057B82",
+          "inkjet2_config = 01 00 64 05 00 00 14 00\nconfig_word = 0x0A057D82"}) {
+        SCOPED_TRACE(kind);
+        fs::remove_all(printed);
+        fs::remove_all(out());
+        fs::create_directories(printed);
+        WriteFileBytes(dir / "scanner.profile",
+                       std::string("[device]\nname = printer\n") + kind +
+                           "\nconfig_word2 = 0x0030\ndevice_config = 0C 00 00 00 00 00 00 00\n"
+                           "micr_block = 28 43 90 01 3C 0A 05 00 00 00 1E 00 00 10 05 00\n"
+                           "external_power = yes\ndocuments = 2\nstream = paced\n"
+                           "paper_speed = 20\nprinter_output = " +
+                           printed.string() + "\n");
+        const ToolRun run = Scan({"--endorse", "PAID 10 DEC 2026", "--json"});
+        ASSERT_EQ(run.exitCode, 0) << run.err << LibraryLog();
+        ASSERT_EQ(JsonLines(run.out).size(), 2u) << run.out;
+        for (const nlohmann::json& doc : JsonLines(run.out))
+            EXPECT_EQ(doc["result"], KVX_OK) << doc;
+        for (int n = 1; n <= 2; ++n) {
+            // The dots the simulator recorded (a PGM, 0 where ink fell): the
+            // text's strokes, so some of the area and far from all of it.
+            std::istringstream pgm(
+                ReadFileBytes(printed / ("printed_" + std::to_string(n) + ".pgm")));
+            std::string magic;
+            int width = 0, height = 0, max = 0;
+            ASSERT_TRUE(pgm >> magic >> width >> height >> max) << n;
+            pgm.get();
+            const std::string dots{std::istreambuf_iterator<char>(pgm), {}};
+            ASSERT_EQ(dots.size(), static_cast<std::size_t>(width) * height);
+            EXPECT_GT(width, 40) << "a printed text of 16 characters";
+            const auto ink = std::count(dots.begin(), dots.end(), '\0');
+            EXPECT_GT(ink, static_cast<long>(dots.size() / 100));
+            EXPECT_LT(ink, static_cast<long>(dots.size() * 3 / 4));
+        }
+        EXPECT_FALSE(fs::exists(printed / "printed_3.pgm"));
+    }
+
+    fs::remove_all(out());
+    Feeder(1);
+    ToolRun run = Scan({"--endorse", "PAID"});
+    EXPECT_EQ(run.exitCode, 1);
+    EXPECT_NE(run.err.find("no endorsement printer"), std::string::npos) << run.err;
+    EXPECT_TRUE(Files().empty());
+    run = Scan({"--endorse", ""});
+    EXPECT_EQ(run.exitCode, 2);
+    EXPECT_NE(run.err.find("usage:"), std::string::npos) << run.err;
 }
 
 TEST_F(KvxscanScan, EachFormatGivesFilesTheReferenceDecodersRead) {

@@ -18,6 +18,7 @@ void Usage(std::FILE* out) {
         "       kvxscan stripe [--timeout SECONDS]\n"
         "       kvxscan scan [--count N] [--dpi D] [--color] [--format FORMAT] [--out DIR] "
         "[--json]\n"
+        "                   [--endorse TEXT]\n"
         "  --version   print the library's version text\n"
         "  --list      list the scanners found (VID, PID, serial number, device path)\n"
         "  --info      open the scanner and print its identity, firmware, capabilities,\n"
@@ -30,7 +31,10 @@ void Usage(std::FILE* out) {
         "              FORMAT jpeg (quality 80, the default), tiff-g4, png, bmp or pdf.\n"
         "              One line per document on standard output (--json: one JSON object\n"
         "              per line), a progress bar on a terminal; Ctrl-C stops after the\n"
-        "              document in hand is saved (exit 130; SIGTERM 143), a failure exits 1\n"
+        "              document in hand is saved (exit 130; SIGTERM 143), a failure exits 1;\n"
+        "              --endorse prints TEXT on the rear of each document (either printer\n"
+        "              kind); on a type 1 printer the saved front carries it as a virtual\n"
+        "              endorsement\n"
         "environment: KOVRAN_USB=sim selects the scanner simulator (KOVRAN_SIM=<profile>)\n",
         out);
 }

@@ -21,6 +21,9 @@ struct ScanOptions {
     FileFormat format = FileFormat::Jpeg;
     std::string outDir = ".";
     Output output = Output::Lines;
+    // Printed on the rear of each document by the endorsement printer;
+    // empty: nothing printed.
+    std::string endorse;
 };
 
 // The arguments after "scan"; a ToolError with kExitUsage for a command
