@@ -526,6 +526,12 @@ KVXResult AcquireImg(const AcquireCall& call) {
     }
     ScanRecord& state = ScanState();
     state.acquisitionEnded.store(false);
+    // Also when the acquisition throws: a printing thread still streaming
+    // ends with it instead of waiting for a stop nobody sends.
+    struct EndAcquisition {
+        ScanRecord& s;
+        ~EndAcquisition() { s.acquisitionEnded.store(true); }
+    } endAcquisition{state};
     bool printing = false;
     const KVXResult r = AcquireDocument(call, &printing);
     // Whatever ended the document, the printing thread stops with it and

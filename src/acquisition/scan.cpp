@@ -12,6 +12,7 @@
 #include "api/log.h"
 #include "api/settings.h"
 #include "device/acq_mode.h"
+#include "device/connection_seams.h"
 #include "platform/clock.h"
 
 namespace kovran::acquisition {
@@ -259,6 +260,9 @@ KVXResult Stop(std::int16_t set) {
     // A scan of another host thread ends at the stop; its buffers are freed
     // only once it has, never under its threads.
     if (!WaitForScansToEnd(state)) return KVX_ERR_TIMEOUT;
+    // The printers stop with the scan: switched off, and printing disabled
+    // until the next set-up.
+    device::StopInkjets();
     if (ImgFree() != KVX_OK) result = KVX_ERR_GENERIC;
     return result;
 }

@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <memory>
 
 #include "acquisition/scan_state.h"
 #include "api/frame_state.h"
@@ -124,7 +125,8 @@ bool StartType2(PrinterRecord& p) {
     p.threadStarted.store(false);
     p.threadFinished.store(false);
     p.remainingBytes.store(p.nozzleData.size());
-    p.printThread = std::thread(&RunPrintThread, &p.nozzleData);
+    p.printThread = std::thread(&RunPrintThread,
+                                std::make_shared<const std::vector<std::uint8_t>>(p.nozzleData));
     platform::WaitUntil([&] { return p.threadStarted.load(); }, kThreadStartLimitMs, kThreadPollMs);
     RaisePriority(p.printThread);
     return true;
@@ -146,11 +148,16 @@ bool StartPrint() {
         return true;
     }
     const DeviceCapabilities caps = device::Identity().capabilities;
-    bool started = false;
-    if (caps.inkjetType1 && p.type1Ready)
-        started = StartType1(p);
-    else if (caps.inkjetType2 && p.type2Present)
-        started = StartType2(p);
+    const bool type1 = p.armedKind == PrinterRecord::Kind::One && caps.inkjetType1 && p.type1Ready;
+    const bool type2 =
+        p.armedKind == PrinterRecord::Kind::Two && caps.inkjetType2 && p.type2Present;
+    if (!type1 && !type2) {
+        // Set up on a scanner with another printer, or none: nothing to
+        // print here, and the scan goes on.
+        p.armed = false;
+        return true;
+    }
+    const bool started = type1 ? StartType1(p) : StartType2(p);
     if (!started) {
         p.armed = false;
         return false;
@@ -159,7 +166,7 @@ bool StartPrint() {
     return true;
 }
 
-void RunPrintThread(const std::vector<std::uint8_t>* data) {
+void RunPrintThread(std::shared_ptr<const std::vector<std::uint8_t>> data) {
     PrinterRecord& p = Printer();
     acquisition::ScanRecord& scan = acquisition::ScanState();
     const std::size_t total = data->size();

@@ -77,6 +77,10 @@ struct PrinterRecord {
     std::uint16_t secondOffset = 0;
 
     bool armed = false;
+    // The printer kind the armed stamp was set up for: a scanner opened
+    // later without that printer prints nothing.
+    enum class Kind : std::uint8_t { None, One, Two };
+    Kind armedKind = Kind::None;
     bool powered = false;
     bool warm = false;
     bool printingDisabled = false;
@@ -149,8 +153,10 @@ bool CheckStatusWord(std::uint8_t command);
 // The print for one document: false fails the scan start.
 bool StartPrint();
 bool StampArmed();
-// The printing thread's body (a type 2 print), exposed for tests.
-void RunPrintThread(const std::vector<std::uint8_t>* data);
+// The printing thread's body (a type 2 print), exposed for tests. The thread
+// owns the data it streams: a set-up while a scan prints (an asynchronous
+// scan) replaces the record's data, never the print under way.
+void RunPrintThread(std::shared_ptr<const std::vector<std::uint8_t>> data);
 // Joins a printing thread that is over or asked to end.
 void JoinPrintThread();
 // The printed-stamp check after a document: KVX_OK or

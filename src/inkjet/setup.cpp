@@ -66,8 +66,13 @@ KVXResult SetUpType1(const Type1Request& r) {
     DropStampImage();
     ClearText();
     p.armed = false;
-    if (!p.type1Present) return Refuse("no inkjet detected", KVX_ERR_HW_UNSUPPORTED);
-    if (!p.type1Ready) return Refuse("no inkjet ready", KVX_ERR_HW_UNSUPPORTED);
+    // The record remembers every printer opened since the load; the scanner
+    // open now decides.
+    const DeviceCapabilities caps = device::Identity().capabilities;
+    if (!p.type1Present || !caps.inkjetType1Present)
+        return Refuse("no inkjet detected", KVX_ERR_HW_UNSUPPORTED);
+    if (!p.type1Ready || !caps.inkjetType1)
+        return Refuse("no inkjet ready", KVX_ERR_HW_UNSUPPORTED);
     StampSettings& s = Stamp().settings;
     if (r.bitmapFile == nullptr) {
         if (r.text == nullptr || r.text[0] == '\0') return KVX_OK;
@@ -113,6 +118,7 @@ KVXResult SetUpType1(const Type1Request& r) {
     }
     p.printingDisabled = false;
     p.armed = true;
+    p.armedKind = PrinterRecord::Kind::One;
     return KVX_OK;
 }
 
@@ -120,7 +126,8 @@ KVXResult SetUpType2Image(const char* bitmapFile, int offset, int fire) {
     PrinterRecord& p = Printer();
     DropStampImage();
     p.armed = false;
-    if (!p.type2Present) return Refuse("no inkjet detected", KVX_ERR_HW_UNSUPPORTED);
+    if (!p.type2Present || !device::Identity().capabilities.inkjetType2Present)
+        return Refuse("no inkjet detected", KVX_ERR_HW_UNSUPPORTED);
     if (!p.cartridgeChecked) CheckCartridge();
     if (!p.cartridgeOk) return Refuse("no inkjet ready", KVX_ERR_HW_UNSUPPORTED);
     if (bitmapFile == nullptr || bitmapFile[0] == '\0')
@@ -138,6 +145,7 @@ KVXResult SetUpType2Image(const char* bitmapFile, int offset, int fire) {
     Stamp().settings.keep = false;
     p.printingDisabled = false;
     p.armed = true;
+    p.armedKind = PrinterRecord::Kind::Two;
     return KVX_OK;
 }
 
@@ -148,7 +156,8 @@ KVXResult SetUpType2Text(const Type2TextRequest& r) {
     std::filesystem::remove(bitmap, ignored);
     DropStampImage();
     p.armed = false;
-    if (!p.type2Present) return Refuse("no inkjet detected", KVX_ERR_HW_UNSUPPORTED);
+    if (!p.type2Present || !device::Identity().capabilities.inkjetType2Present)
+        return Refuse("no inkjet detected", KVX_ERR_HW_UNSUPPORTED);
     if (!p.cartridgeChecked) CheckCartridge();
     if (!p.cartridgeOk) return Refuse("no inkjet ready", KVX_ERR_HW_UNSUPPORTED);
     if (r.text == nullptr || r.text[0] == '\0') return KVX_OK;

@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
+#include <limits>
 #include <memory>
 #include <new>
 #include <string>
@@ -33,6 +34,12 @@ constexpr int kDefaultEmPixels = 16;
 constexpr int kTabChars = 8;
 // A bitmap larger than this is no stamp; the drawing refuses it.
 constexpr std::size_t kMaxBitmapBytes = std::size_t{64} << 20;
+// The widest type 1 stamp any printer holds: 255 x 64 buffer bytes, two per
+// column. A wider drawing is refused by the printer's check; a line taller
+// than that holds no character beside the measured "B". Both are refused
+// before the glyphs are drawn: a huge point size would render glyphs of
+// hundreds of megabytes each.
+constexpr int kMaxType1Columns = 255 * 64 / 2;
 
 // The faces outlive one composition: fontconfig's start-up is slow and the
 // type 1 stamp is composed anew for every document.
@@ -79,7 +86,7 @@ struct PlacedGlyph {
 // Lays the text out on one line: each glyph at its pen position, tabs to
 // the next stop of eight average characters. Returns the measured width.
 std::optional<int> Layout(const imaging::TextFace& face, std::string_view text, double em,
-                          std::vector<PlacedGlyph>* placed) {
+                          std::vector<PlacedGlyph>* placed, int maxWidth) {
     const auto average = face.Render(U'x', em, em);
     if (!average) return std::nullopt;
     const double tabStop = std::max(1.0, std::round(average->advance) * kTabChars);
@@ -96,6 +103,8 @@ std::optional<int> Layout(const imaging::TextFace& face, std::string_view text, 
         if (placed != nullptr && !Invisible(c))
             placed->push_back({std::move(*glyph), static_cast<int>(std::lround(pen))});
         pen += advance;
+        // Already too wide: the rest need not be drawn.
+        if (pen > maxWidth) break;
     }
     return static_cast<int>(std::ceil(pen));
 }
@@ -125,12 +134,32 @@ KVXResult ComposeSystemText(std::string_view text, std::string_view fontName, in
     const imaging::LineExtents extents = face->Extents();
     const int ascent = static_cast<int>(std::ceil(extents.ascent * em));
     const int descent = static_cast<int>(std::lround(extents.descent * em));
+    const int lineRows = ascent + descent + 1;
+    // The type 2 drawing's rows become the head's 150 nozzles.
+    if (target == TextTarget::Type2 && lineRows > kType2Rows) {
+        LogPairValue(kErr, "stamp too large", lineRows);
+        return KVX_ERR_INV_PARAMETER;
+    }
+    if (target == TextTarget::Type1 && lineRows > kMaxType1Columns) {
+        LogPairValue(kErr, "stamp is larger then stamp buffer", lineRows);
+        return KVX_ERR_INV_PARAMETER;
+    }
+    const int maxWidth =
+        target == TextTarget::Type1 ? kMaxType1Columns : std::numeric_limits<int>::max();
 
     // Type 1 measures one character more than it draws.
     const std::string measured = std::string(text) + (target == TextTarget::Type1 ? "B" : "");
     std::vector<PlacedGlyph> placed;
-    const auto textWidth = Layout(*face, measured, em, nullptr);
-    if (!textWidth || !Layout(*face, text, em, &placed)) {
+    const auto textWidth = Layout(*face, measured, em, nullptr, maxWidth);
+    if (!textWidth) {
+        LogPair(kErr, "error creating font");
+        return KVX_ERR_GENERIC;
+    }
+    if (*textWidth > maxWidth) {
+        LogPairValue(kErr, "stamp is larger then stamp buffer", *textWidth);
+        return KVX_ERR_INV_PARAMETER;
+    }
+    if (!Layout(*face, text, em, &placed, maxWidth)) {
         LogPair(kErr, "error creating font");
         return KVX_ERR_GENERIC;
     }

@@ -59,7 +59,9 @@ KVXResult PrepareType1Stamp(const Type1Printer& printer) {
         }
         Stamp().imageMirrored = true;
     }
-    if (image.height != kType1Rows) {
+    // Twelve rows, and at least one column: a stamp of no column sends the
+    // printhead nothing and would fail every document's print.
+    if (image.height != kType1Rows || image.width <= 0) {
         DropStampImage();
         return KVX_ERR_INV_PARAMETER;
     }

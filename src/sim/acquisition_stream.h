@@ -62,6 +62,8 @@ class AcquisitionStream {
     // sensor by the lines sent so far, counted from where this stream
     // started on it.
     double PaperInchesSent() const;
+    // The document's own length along the paper path (0 without one).
+    double DocumentInches() const { return hasDocument_ ? lengthInches_ : 0.0; }
     // The double-sheet sensors (bits 0 to 2) that see two sheets now: they
     // lie upstream of the front sensor and see the paper before it does.
     std::uint8_t DoubleSheetSensors() const;

@@ -14,6 +14,7 @@ namespace {
 constexpr int kType1Rows = 12;
 constexpr int kType2Rows = 150;
 constexpr std::size_t kType2ColumnBytes = 44;
+constexpr double kType2ColumnsPerInch = 300.0;
 constexpr std::uint8_t kAdReference = 138;
 constexpr int kRx10Raw = 161;      // 300 ohms at that reference
 constexpr int kWrongRx10Raw = 20;  // a cartridge of another kind
@@ -49,7 +50,8 @@ void AnalogReply(int value, std::vector<std::uint8_t>* reply) {
 
 PrinterModel::PrinterModel(const DeviceProfile& profile)
     : type1_(profile.inkjet1Config.has_value()),
-      type2_(profile.inkjet2Config.has_value()),
+      type2_(!type1_ && profile.inkjet2Config.has_value()),
+      type1DotsPerInch_(type1_ ? (*profile.inkjet1Config)[1] : 0),
       settings_(profile.printer),
       inkjetCounter_(profile.inkjetCounter),
       tsr_(profile.printer.tsr) {}
@@ -59,19 +61,26 @@ bool PrinterModel::CartridgeWorks() const {
            settings_.cartridge != CartridgeState::Empty;
 }
 
-PrinterModel::Take PrinterModel::Accepts(bool documentUnderWay, std::int64_t submittedMs,
-                                         std::int64_t nowMs) const {
-    if (type1_ || !type2_) return Take::Now;
+PrinterModel::Take PrinterModel::Accepts(const Paper& paper, std::size_t length,
+                                         std::int64_t submittedMs, std::int64_t nowMs) const {
+    // The type 1 buffer takes the stamp whole; a device without a TIJ2.5
+    // cartridge takes its bulk-out data whole and prints nothing.
+    if (!type2_) return Take::Now;
     if (settings_.stallAfterBytes > 0 && data_.size() >= settings_.stallAfterBytes)
         return Take::Later;
-    if (!printing_ || !documentUnderWay) return Take::Later;
+    if (!printing_ || !paper.underWay) return Take::Later;
+    // One print column per 1/300 inch of paper: a column the paper has not
+    // brought under the head yet waits, one past the document never prints.
+    const double columns = static_cast<double>((data_.size() + length) / kType2ColumnBytes);
+    if (columns > paper.inchesPassed * kType2ColumnsPerInch) return Take::Later;
     if (nowMs - submittedMs < static_cast<std::int64_t>(settings_.slowMs)) return Take::Later;
     return Take::Now;
 }
 
 void PrinterModel::TakeData(const std::uint8_t* data, std::size_t length) {
-    data_.insert(data_.end(), data, data + length);
     dataBytes_ += length;
+    if (!type1_ && !type2_) return;
+    data_.insert(data_.end(), data, data + length);
 }
 
 PrintedDocument PrinterModel::Render(const std::vector<std::uint8_t>& data) const {
@@ -117,12 +126,16 @@ void PrinterModel::WriteOut(const PrintedDocument& d) const {
          << d.fire << "\n";
 }
 
-void PrinterModel::FinishDocument() {
+void PrinterModel::FinishDocument(double documentInches) {
     const bool due = type1_ ? powered_ && !data_.empty() : !data_.empty();
     if (!due) return;
     std::vector<std::uint8_t> data = data_;
     if (type1_ && settings_.stallAfterBytes > 0 && data.size() > settings_.stallAfterBytes)
         data.resize(static_cast<std::size_t>(settings_.stallAfterBytes));
+    if (type1_ && type1DotsPerInch_ > 0) {
+        const auto columns = static_cast<std::size_t>(documentInches * type1DotsPerInch_);
+        if (data.size() > 2 * columns) data.resize(2 * columns);
+    }
     const bool works = CartridgeWorks();
     if (!works) data.clear();
     lastPrintedBytes_ = static_cast<std::uint32_t>(data.size());

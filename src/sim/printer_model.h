@@ -37,14 +37,22 @@ class PrinterModel {
     std::uint64_t DataBytes() const { return dataBytes_; }
 
     // Whether the printer takes a block of data now (a type 2 printer only
-    // while printing and while a document is under way, until a stall; a
-    // scanner without one takes whatever comes).
+    // while printing and while a document is under way, until a stall, and
+    // only as far as the paper has passed under the head: never beyond the
+    // document's trailing edge).
     enum class Take : std::uint8_t { Now, Later, Never };
-    Take Accepts(bool documentUnderWay, std::int64_t submittedMs, std::int64_t nowMs) const;
+    struct Paper {
+        bool underWay = false;
+        double inchesPassed = 0.0;  // of the document, up to its length
+    };
+    Take Accepts(const Paper& paper, std::size_t length, std::int64_t submittedMs,
+                 std::int64_t nowMs) const;
     void TakeData(const std::uint8_t* data, std::size_t length);
     // The document has passed: what was printed on it is kept (and
-    // written out).
-    void FinishDocument();
+    // written out). A type 1 printhead prints its columns at its dot pitch
+    // (information byte 1) only while the document of that length is under
+    // it: the rest falls past the trailing edge and is not printed.
+    void FinishDocument(double documentInches);
 
     static void OnReadInkjetCounter(ScannerModel& model, const CommandCall& call);
     static void OnIncrementInkjetCounter(ScannerModel& model, const CommandCall& call);
@@ -73,6 +81,7 @@ class PrinterModel {
 
     const bool type1_;
     const bool type2_;
+    const int type1DotsPerInch_;
     const PrinterSettings settings_;
     std::uint32_t inkjetCounter_ = 0;
     bool powered_ = false;

@@ -361,7 +361,7 @@ SimulatedScanner::BulkInStep SimulatedScanner::PumpBulkIn(std::uint64_t generati
     }
     if (ended) {
         acquisition.MarkEnded();
-        model_.Printer().FinishDocument();
+        model_.Printer().FinishDocument(stream->DocumentInches());
         return {BulkInState::Done, 0};
     }
     if (*progress == length) return {BulkInState::Done, 0};
@@ -376,8 +376,11 @@ SimulatedScanner::BulkInStep SimulatedScanner::PumpBulkOut(std::uint64_t generat
     if (!plugged_ || generation != generation_)
         return {BulkInState::Failed, platform::kErrorFileNotFound};
     const StreamState state = model_.Acquisition().State();
-    const bool underWay = state == StreamState::Armed || state == StreamState::Streaming;
-    if (model_.Printer().Accepts(underWay, submittedMs, platform::SteadyNowMs()) !=
+    PrinterModel::Paper paper;
+    paper.underWay = state == StreamState::Armed || state == StreamState::Streaming;
+    if (const AcquisitionStream* stream = model_.Acquisition().Stream())
+        paper.inchesPassed = std::min(stream->PaperInchesSent(), stream->DocumentInches());
+    if (model_.Printer().Accepts(paper, length, submittedMs, platform::SteadyNowMs()) !=
         PrinterModel::Take::Now)
         return {};
     if (faults_.OnBulkBytes(length)) {

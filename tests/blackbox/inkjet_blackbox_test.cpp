@@ -5,10 +5,12 @@
 // for pixel, and the virtual endorsement on the front with the same stamp.
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <cstdint>
 #include <filesystem>
 #include <sstream>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "blackbox/host_fixture.h"
@@ -125,7 +127,7 @@ class HostInkjet : public HostFixture {
         unsetenv("KOVRAN_SIM");
     }
     // A scanner with `documents` cheques and a printer of the kind given.
-    void Open(int kind, const std::string& extra, int documents = 3) {
+    void Open(int kind, const std::string& extra, int documents = 3, const std::string& info = "") {
         std::filesystem::create_directories(printed());
         const std::uint32_t word = 0x0A057982u | (kind == 1 ? 0x200u : 0x400u);
         std::ostringstream p;
@@ -137,12 +139,17 @@ class HostInkjet : public HostFixture {
           << "sensor_options = 0x00\nhardware_key = 4B 56 58 2D 53 49 4D 00\nphoto_tuning = 80 80 "
              "80 80 40 40 40 40\n"
           << "external_power = yes\nbulk_limit = 16777216\n"
-          // Paper at a real scanner's speed: the type 2 print streams while
-          // the document passes, which a stream as fast as the machine
-          // would end first.
-          << "stream = paced\npaper_speed = 20\n"
-          << "documents = " << documents << "\n"
-          << (kind == 1 ? "inkjet1_config = " + kType1Info : "inkjet2_config = " + kType2Info)
+          << "documents = " << documents
+          << "\n"
+          // The paper moves at its own speed, so that the printing thread
+          // streams beside a document that takes its time to pass, as on
+          // the device (free-running, a document passes in a few
+          // milliseconds and a loaded machine can miss it).
+          << "stream = paced\n"
+          << (kind == 1 ? "inkjet1_config = " : "inkjet2_config = ")
+          << (!info.empty() ? info
+              : kind == 1   ? kType1Info
+                            : kType2Info)
           << "\nprinter_output = " << printed() << "\n"
           << extra;
         const std::string file = dir / "scanner.profile";
@@ -236,6 +243,30 @@ TEST_F(HostInkjet, AType1StampIsPrintedWholeOnEachDocumentAndEndorsedOnTheFront)
     EXPECT_EQ(KVX(KVXInkjetNumCur)(handle, 0), before + 2);
 }
 
+TEST_F(HostInkjet, AType1StampLongerThanTheDocumentIsReportedIncomplete) {
+    // A printhead with the largest buffer (255 x 64 bytes) takes a stamp of
+    // 3000 columns, 15 inches at its 200 dpi: longer than any cheque.
+    ASSERT_NO_FATAL_FAILURE(Open(1, "", 3, Hex({1, 200, 100, 50, 0, 0, 0, 50, 255})));
+    const Grey stamp = Pattern(3000, 12);
+    ASSERT_EQ(KVX(KVXInkjet1SetUpImg)(handle, Bitmap(stamp).c_str(), 0, 0, 1, 1, 0), KVX_OK)
+        << Log();
+    ASSERT_EQ(KVX(KVXImgCreate)(handle, 300, 300), KVX_OK);
+    EXPECT_EQ(Scan(), KVX_ERR_INKJET_INCOMPLETE) << Log();
+    EXPECT_NE(Log().find("incomplete stamp "), std::string::npos) << Log();
+    EXPECT_EQ(KVX(KVXInkjetNumCur)(handle, 0), 0);
+    // The paper got the stamp's beginning, as long as the document.
+    const std::optional<Grey> dots = ReadPgm(printed() + "/printed_1.pgm");
+    ASSERT_TRUE(dots);
+    EXPECT_GT(dots->width, 0);
+    EXPECT_LE(dots->width, 864 * 2);
+    Grey head{dots->width, 12,
+              std::vector<std::uint8_t>(static_cast<std::size_t>(dots->width) * 12)};
+    for (int y = 0; y < 12; ++y)
+        for (int x = 0; x < dots->width; ++x)
+            head.pixels[static_cast<std::size_t>(y) * dots->width + x] = stamp.At(x, y);
+    EXPECT_EQ(Differences(*dots, head, 128), 0);
+}
+
 TEST_F(HostInkjet, AType2StampIsStreamedWholeWhileTheDocumentMoves) {
     ASSERT_NO_FATAL_FAILURE(Open(2, ""));
     const Grey stamp = Pattern(150, 60);
@@ -259,6 +290,64 @@ TEST_F(HostInkjet, AType2StampIsStreamedWholeWhileTheDocumentMoves) {
     EXPECT_NE(PrintedSetUp(1).find("start 100\n"), std::string::npos) << PrintedSetUp(1);
     EXPECT_NE(PrintedSetUp(1).find("fire 5\n"), std::string::npos);
     EXPECT_EQ(KVX(KVXInkjetNumCur)(handle, 0), 1);
+}
+
+TEST_F(HostInkjet, AType2TextTallerThanTheHeadIsRefused) {
+    ASSERT_NO_FATAL_FAILURE(Open(2, ""));
+    EXPECT_EQ(KVX(KVXInkjet2SetUp)(handle, "PAID", "ARIAL", 32767, 0, 0, 0, 0),
+              KVX_ERR_INV_PARAMETER);
+    EXPECT_NE(Log().find("stamp too large"), std::string::npos) << Log();
+    // A text the head holds passes.
+    EXPECT_EQ(KVX(KVXInkjet2SetUp)(handle, "PAID", "ARIAL", 40, 0, 0, 0, 0), KVX_OK) << Log();
+}
+
+TEST_F(HostInkjet, AStampLongerThanTheDocumentStopsAtItsTrailingEdge) {
+    ASSERT_NO_FATAL_FAILURE(Open(2, ""));
+    // 5957 print columns: almost 20 inches, longer than any cheque.
+    const Grey stamp = Pattern(150, 5957);
+    ASSERT_EQ(KVX(KVXInkjet2SetUpImg)(handle, Bitmap(stamp).c_str(), 0, 0), KVX_OK) << Log();
+    ASSERT_EQ(KVX(KVXImgCreate)(handle, 300, 300), KVX_OK);
+    EXPECT_EQ(Scan(), KVX_ERR_INKJET_INCOMPLETE) << Log();
+    const std::string log = Log();
+    EXPECT_NE(log.find("incomplete Stamp for acquisition end"), std::string::npos) << log;
+    EXPECT_NE(log.find("incomplete stamp - not sent to printer"), std::string::npos);
+    EXPECT_EQ(KVX(KVXInkjetNumCur)(handle, 0), 0);
+    // What reached the paper is the stamp's beginning, up to the document's
+    // end (at most the 8.64 inches of the widest document).
+    const std::optional<Grey> dots = ReadPgm(printed() + "/printed_1.pgm");
+    ASSERT_TRUE(dots);
+    EXPECT_GE(dots->width, 11);
+    EXPECT_LE(dots->width, 864 * 3);
+    Grey turned{dots->width, 150,
+                std::vector<std::uint8_t>(static_cast<std::size_t>(dots->width) * 150)};
+    for (int y = 0; y < 150; ++y)
+        for (int x = 0; x < dots->width; ++x)
+            turned.pixels[static_cast<std::size_t>(y) * dots->width + x] = stamp.At(y, x);
+    EXPECT_EQ(Differences(*dots, turned, 200), 0);
+}
+
+TEST_F(HostInkjet, HostileType2BitmapsAreRefused) {
+    ASSERT_NO_FATAL_FAILURE(Open(2, ""));
+    // Headers that claim far more rows or columns than the file holds.
+    for (const auto& [w, h] : std::vector<std::pair<std::uint32_t, std::uint32_t>>{
+             {150, 0x7FFFFFFF}, {150, 0x80000001u}, {0x7FFFFFFF, 2}, {150, 0}, {0, 0}}) {
+        std::string bmp = BmpFile(Pattern(150, 2));
+        for (int i = 0; i < 4; ++i) {
+            bmp[18 + i] = static_cast<char>(w >> (8 * i));
+            bmp[22 + i] = static_cast<char>(h >> (8 * i));
+        }
+        const std::string path = dir / "hostile.bmp";
+        WriteFileBytes(path, bmp);
+        EXPECT_LT(KVX(KVXInkjet2SetUpImg)(handle, path.c_str(), 0, 0), 0) << w << "x" << h;
+    }
+    const std::string text = dir / "text.bmp";
+    WriteFileBytes(text, "not a bitmap at all");
+    EXPECT_EQ(KVX(KVXInkjet2SetUpImg)(handle, text.c_str(), 0, 0), KVX_ERR_INV_PARAMETER);
+    EXPECT_NE(Log().find("error reading"), std::string::npos);
+    // Wider than the head.
+    EXPECT_EQ(KVX(KVXInkjet2SetUpImg)(handle, Bitmap(Pattern(151, 20)).c_str(), 0, 0),
+              KVX_ERR_INV_PARAMETER);
+    EXPECT_NE(Log().find("invalid print width"), std::string::npos);
 }
 
 TEST_F(HostInkjet, ACartridgeWhoseIdentificationReadsAllHighIsRefused) {
@@ -296,6 +385,25 @@ TEST_F(HostInkjet, EveryPrintCountsOnceAcrossABatchWhoseCartridgeIsPulledOut) {
     EXPECT_EQ(PrintedDocuments(), 2);
     EXPECT_EQ(KVX(KVXInkjetNumCur)(handle, 0), 2);
     EXPECT_EQ(KVX(KVXInkjetNumTot)(handle), 2);
+}
+
+TEST_F(HostInkjet, AType1PrinterEmptiedMidBatchCountsOnlyItsWholePrints) {
+    ASSERT_NO_FATAL_FAILURE(Open(1, "cartridge_removed_after = 2\n", 4));
+    const Grey stamp = Pattern(40, 12);
+    ASSERT_EQ(KVX(KVXInkjet1SetUpImg)(handle, Bitmap(stamp).c_str(), 0, 100, 1, 1, 0), KVX_OK);
+    ASSERT_EQ(KVX(KVXImgCreate)(handle, 300, 300), KVX_OK);
+    EXPECT_EQ(Scan(), KVX_OK) << Log();
+    EXPECT_EQ(Scan(), KVX_OK) << Log();
+    // The printhead takes the columns but puts no ink on the paper: the
+    // printed count says so, and the document is not counted.
+    EXPECT_EQ(Scan(), KVX_ERR_INKJET_INCOMPLETE) << Log();
+    EXPECT_NE(Log().find("incomplete stamp  0"), std::string::npos) << Log();
+    EXPECT_EQ(Scan(), KVX_ERR_INKJET_INCOMPLETE) << Log();
+    EXPECT_EQ(KVX(KVXInkjetNumCur)(handle, 0), 2);
+    EXPECT_EQ(KVX(KVXInkjetNumTot)(handle), 2);
+    // What reached the paper is the stamp, whole, twice.
+    EXPECT_EQ(Differences(*ReadPgm(printed() + "/printed_1.pgm"), stamp, 128), 0);
+    EXPECT_EQ(Differences(*ReadPgm(printed() + "/printed_2.pgm"), stamp, 128), 0);
 }
 
 TEST_F(HostInkjet, AnEmptyCartridgeLeavesTheDocumentUnprintedAndUncounted) {
@@ -347,6 +455,79 @@ TEST_F(HostInkjet, AScanStoppedDuringThePrintReportsTheIncompleteStamp) {
     EXPECT_EQ(KVX(KVXInkjetNumCur)(handle, 0), 0);
 }
 
+TEST_F(HostInkjet, ASetUpDuringAnAsynchronousScanLeavesThePrintUnderWayWhole) {
+    // The paper moves at an inch a second and the printer takes a block
+    // every 20 ms, so a long stamp is still streaming when the host sets up
+    // the next one.
+    ASSERT_NO_FATAL_FAILURE(Open(2, "printer_slow_ms = 20\npaper_speed = 1\n"));
+    const Grey first = Pattern(150, 5957);
+    ASSERT_EQ(KVX(KVXInkjet2SetUpImg)(handle, Bitmap(first).c_str(), 0, 0), KVX_OK) << Log();
+    ASSERT_EQ(KVX(KVXImgCreate)(handle, 300, 300), KVX_OK);
+    std::int16_t status = 0;
+    ASSERT_EQ(KVX(KVXImgScan1Async)(handle, nullptr, nullptr, nullptr, 0, &status), KVX_OK);
+    for (int i = 0; i < 100000000 && Log().find("start acquisition") == std::string::npos; ++i)
+        std::this_thread::yield();
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    // The next stamp replaces the armed one; the print under way keeps its
+    // own data to the end.
+    EXPECT_EQ(KVX(KVXInkjet2SetUpImg)(handle, Bitmap(Pattern(150, 10), "next.bmp").c_str(), 0, 0),
+              KVX_OK);
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    EXPECT_EQ(KVX(KVXStop)(handle, 1), KVX_OK);
+    const std::string log = Log();
+    EXPECT_NE(log.find("incomplete Stamp for stop"), std::string::npos) << log;
+    EXPECT_EQ(KVX(KVXInkjetNumCur)(handle, 0), 0);
+}
+
+TEST_F(HostInkjet, AStopSwitchesThePrinterOffUntilTheNextSetUp) {
+    ASSERT_NO_FATAL_FAILURE(Open(1, ""));
+    const std::string stamp = Bitmap(Pattern(40, 12));
+    ASSERT_EQ(KVX(KVXInkjet1SetUpImg)(handle, stamp.c_str(), 0, 100, 1, 1, 0), KVX_OK) << Log();
+    ASSERT_EQ(KVX(KVXImgCreate)(handle, 300, 300), KVX_OK);
+    ASSERT_EQ(Scan(), KVX_OK) << Log();
+    ASSERT_EQ(PrintedDocuments(), 1);
+    // The host stops: the printer goes off and prints nothing more, even
+    // with the stamp kept, once the stop is taken back.
+    EXPECT_EQ(KVX(KVXStop)(handle, 1), KVX_OK);
+    EXPECT_EQ(KVX(KVXStop)(handle, 0), KVX_OK);
+    ASSERT_EQ(KVX(KVXImgCreate)(handle, 300, 300), KVX_OK);
+    EXPECT_EQ(Scan(), KVX_OK) << Log();
+    EXPECT_EQ(PrintedDocuments(), 1);
+    EXPECT_EQ(KVX(KVXInkjetNumCur)(handle, 0), 1);
+    // A new set-up prints again.
+    ASSERT_EQ(KVX(KVXInkjet1SetUpImg)(handle, stamp.c_str(), 0, 100, 1, 1, 0), KVX_OK) << Log();
+    EXPECT_EQ(Scan(), KVX_OK) << Log();
+    EXPECT_EQ(PrintedDocuments(), 2);
+    EXPECT_EQ(KVX(KVXInkjetNumCur)(handle, 0), 2);
+}
+
+TEST_F(HostInkjet, AScannerWithoutAPrinterOpenedAfterOneWithAPrinterPrintsNothing) {
+    // Two scanners on the bus: the first with the type 1 printhead, the
+    // second without a printer.
+    ASSERT_NO_FATAL_FAILURE(
+        Open(1,
+             "[device]\nname = plain\nvid = 0x7E51\npid = 3\nserial = 654321\n"
+             "firmware = 0x5012\nspeed = high\nlocation = 1-2\nconfig_word = 0x0A057982\n"
+             "config_word2 = 0x0030\ncis_voltage = 12\ndevice_config = 0C 00 00 00 00 00 00 00\n"
+             "micr_block = 28 43 90 01 3C 0A 05 00 00 00 1E 00 00 10 05 00\n"
+             "sensor_options = 0x00\nexternal_power = yes\nbulk_limit = 16777216\n"
+             "stream = paced\ndocuments = 2\n"));
+    // A stamp armed on the first, which then closes before any document.
+    ASSERT_EQ(KVX(KVXInkjet1SetUpImg)(handle, Bitmap(Pattern(40, 12)).c_str(), 0, 100, 1, 1, 0),
+              KVX_OK)
+        << Log();
+    KVX(KVXClose)(handle);
+    handle = KVX(KVXInitializeSN)(configDir().c_str(), "654321");
+    ASSERT_GT(handle, 0) << Log();
+    // The second scans as a scanner without a printer does.
+    ASSERT_EQ(KVX(KVXImgCreate)(handle, 300, 300), KVX_OK);
+    EXPECT_EQ(Scan(), KVX_OK) << Log();
+    EXPECT_EQ(PrintedDocuments(), 0);
+    EXPECT_EQ(KVX(KVXInkjet1SetUpImg)(handle, Bitmap(Pattern(40, 12)).c_str(), 0, 100, 1, 1, 0),
+              KVX_ERR_HW_UNSUPPORTED);
+    EXPECT_NE(Log().find("no inkjet detected"), std::string::npos);
+}
+
 TEST_F(HostInkjet, BadSetUpsAreRefusedWithTheirMessagesAndPrintNothing) {
     ASSERT_NO_FATAL_FAILURE(Open(1, ""));
     // An empty text arms nothing.
@@ -367,9 +548,27 @@ TEST_F(HostInkjet, BadSetUpsAreRefusedWithTheirMessagesAndPrintNothing) {
     EXPECT_LT(KVX(KVXInkjet1SetUpImg)(handle, Bitmap(Grey{0, 0, {}}).c_str(), 0, 0, 0, 1, 0), 0);
     EXPECT_LT(KVX(KVXInkjet1SetUpImg)(handle, Bitmap(Pattern(40, 13)).c_str(), 0, 0, 0, 1, 0), 0);
     EXPECT_LT(KVX(KVXInkjet1SetUpImg)(handle, nullptr, 0, 0, 0, 1, 0), 0);
+    // A point size no printhead holds (a 43689-pixel em) is refused as the
+    // printer's check refuses it, without drawing glyphs of that size.
+    EXPECT_EQ(KVX(KVXInkjet1SetUp)(handle, "PAID", "ARIAL", 32767, 0, 0, 0), KVX_ERR_INV_PARAMETER);
+    EXPECT_NE(Log().find("stamp is larger then stamp buffer"), std::string::npos);
     // A corrupt font file.
     WriteFileBytes(configDir() + "/broken.fnt", "AB\n\x05");
     EXPECT_EQ(KVX(KVXInkjet1SetUp)(handle, "AB", "broken", 0, 0, 0, 0), KVX_ERR_GENERIC);
+    // Stamps with no column to print: a font whose glyphs have no width,
+    // and a text of line ends alone.
+    WriteFileBytes(configDir() + "/thin.fnt", std::string("A\n\0\0", 4) + std::string(12, '\n'));
+    EXPECT_EQ(KVX(KVXInkjet1SetUp)(handle, "AAA", "thin", 0, 0, 0, 0), KVX_ERR_INV_PARAMETER);
+    WriteFileBytes(
+        configDir() + "/one.fnt", std::string("A\n\x02\0", 4) + [] {
+            std::string rows;
+            for (int i = 0; i < 12; ++i) rows += "##\n";
+            return rows;
+        }());
+    EXPECT_EQ(KVX(KVXInkjet1SetUp)(handle, "\r\n", "one", 0, 0, 0, 0), KVX_ERR_INV_PARAMETER);
+    // The same font prints a text it holds.
+    EXPECT_EQ(KVX(KVXInkjet1SetUp)(handle, "A", "one", 0, 0, 0, 0), KVX_OK) << Log();
+    EXPECT_EQ(KVX(KVXInkjet1SetUp)(handle, "", "one", 0, 0, 0, 0), KVX_OK);
     // None of them armed a stamp: the scan prints nothing.
     ASSERT_EQ(KVX(KVXImgCreate)(handle, 300, 300), KVX_OK);
     EXPECT_EQ(Scan(), KVX_OK) << Log();
