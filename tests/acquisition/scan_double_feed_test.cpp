@@ -155,7 +155,9 @@ TEST_F(DoubleFeedScan, DarkPrintUnderTheSensorIsNoDoubleFeed) {
     for (int band = 0; band < 2; ++band) {
         FedDocument d = Document(1800, 825, false, band, 0);
         if (band == 1) {
-            for (int y = 40; y < 400; ++y)
+            // Fed by its left edge, the page's bottom rows pass the start of
+            // the front sensor line, where sensor 3 looks.
+            for (int y = d.front.height - 400; y < d.front.height - 40; ++y)
                 for (int x = 0; x < d.front.width; ++x)
                     d.front.pixels[static_cast<std::size_t>(y) * d.front.width + x] = 4;
             WritePnm(d.document.frontFile, d.front);
