@@ -53,7 +53,11 @@ bool MakeVirtualEndorsement(const ImageRecord& front, acquisition::DeskewCall::S
     // Before the turn: along the paper path (the stamp's width) and across.
     const int along = front.dpiV * stamp.width / std::max(r, kMinimumDivisor);
     const int across = front.dpiH * stamp.height / std::max(horizontal, kMinimumDivisor);
+    // The resolution comes from the printer's information block: a stamp
+    // that would come out larger than the front it is drawn on says the
+    // block is wrong, and is not made.
     if (along <= 0 || across <= 0 || stamp.width <= 0 || stamp.height <= 0 ||
+        along > static_cast<int>(front.Height) || across > front.width ||
         stamp.pixels.size() < static_cast<std::size_t>(stamp.height) * stamp.stride) {
         LogPair("err - ", "error creating stamp");
         return false;
