@@ -11,6 +11,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <string>
 #include <thread>
@@ -111,6 +112,13 @@ struct PrinterRecord {
     std::atomic<std::size_t> remainingBytes{0};
 };
 PrinterRecord& Printer();
+
+// Held by every path that reads or changes the printer record and the stamp
+// from outside the printing thread: the host's set-ups and stops, and the
+// scan's print start, endorsement and end-of-document check, which an
+// asynchronous scan runs on its own thread while the host may set up the
+// next stamp. (The printing thread streams its own copy of the data.)
+std::unique_lock<std::recursive_mutex> LockPrinter();
 
 // The virtual endorsement of the front (the scan's hook).
 bool MakeVirtualEndorsement(const ImageRecord& front, acquisition::DeskewCall::StampMark* mark);

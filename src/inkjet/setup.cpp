@@ -62,6 +62,7 @@ KVXResult ComposeType1(const PrinterRecord& p) {
 }  // namespace
 
 KVXResult SetUpType1(const Type1Request& r) {
+    const auto lock = LockPrinter();
     PrinterRecord& p = Printer();
     DropStampImage();
     ClearText();
@@ -123,6 +124,7 @@ KVXResult SetUpType1(const Type1Request& r) {
 }
 
 KVXResult SetUpType2Image(const char* bitmapFile, int offset, int fire) {
+    const auto lock = LockPrinter();
     PrinterRecord& p = Printer();
     DropStampImage();
     p.armed = false;
@@ -150,6 +152,7 @@ KVXResult SetUpType2Image(const char* bitmapFile, int offset, int fire) {
 }
 
 KVXResult SetUpType2Text(const Type2TextRequest& r) {
+    const auto lock = LockPrinter();
     PrinterRecord& p = Printer();
     const std::string bitmap = ConfigFile(kType2Bitmap);
     std::error_code ignored;
