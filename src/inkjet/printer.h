@@ -110,6 +110,9 @@ struct PrinterRecord {
     std::atomic<bool> threadStarted{false};
     std::atomic<bool> threadFinished{false};
     std::atomic<std::size_t> remainingBytes{0};
+
+    // See LockPrinter().
+    std::recursive_mutex mutex;
 };
 PrinterRecord& Printer();
 

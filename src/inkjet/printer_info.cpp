@@ -66,8 +66,7 @@ bool ReadType2(PrinterRecord& p, const DeviceIdentity& id) {
 }  // namespace
 
 std::unique_lock<std::recursive_mutex> LockPrinter() {
-    static std::recursive_mutex mutex;
-    return std::unique_lock<std::recursive_mutex>(mutex);
+    return std::unique_lock<std::recursive_mutex>(Printer().mutex);
 }
 
 PrinterRecord& Printer() {
