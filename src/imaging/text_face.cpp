@@ -11,6 +11,8 @@
 #include <cmath>
 #include <map>
 
+#include "platform/dynamic_library.h"
+
 namespace kovran::imaging {
 
 struct TextFace::Impl {
@@ -92,6 +94,8 @@ std::optional<TextGlyph> TextFace::Render(char32_t c, double emPixelsX, double e
 }
 
 namespace {
+
+constexpr const char* kFontconfigSoname = "libfontconfig.so.1";
 
 std::string Lower(std::string s) {
     for (char& ch : s) ch = static_cast<char>(std::tolower(static_cast<unsigned char>(ch)));
@@ -182,6 +186,12 @@ const TextFace* TextFaceLibrary::Impl::Resolve(Pattern pattern, const std::strin
     }
     if (!fcTried) {
         fcTried = true;
+        // fontconfig keeps process-wide caches (the program name, the
+        // default languages) that only FcFini frees, and FcFini would pull
+        // fontconfig from under a host that uses it too. Kept loaded, the
+        // caches stay fontconfig's and reachable when this library is
+        // unloaded, instead of becoming leaks.
+        platform::DynamicLibrary::KeepLoaded(kFontconfigSoname);
         fc = FcInitLoadConfigAndFonts();
     }
     if (fc == nullptr) {

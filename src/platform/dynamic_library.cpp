@@ -61,4 +61,10 @@ std::string DynamicLibrary::LastLoadError() {
     return tLastLoadError;
 }
 
+bool DynamicLibrary::KeepLoaded(const char* soname) {
+    // The handle adds a reference that is never given back; RTLD_NODELETE
+    // makes the library outlive even its last dlclose.
+    return dlopen(soname, RTLD_NOW | RTLD_NOLOAD | RTLD_NODELETE) != nullptr;
+}
+
 }  // namespace kovran::platform

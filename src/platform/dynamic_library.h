@@ -27,6 +27,11 @@ class DynamicLibrary {
     // The loader's message for this thread's last failed Open.
     static std::string LastLoadError();
 
+    // Keeps a library this process has already loaded (by its soname) in
+    // memory until the process ends, even when whatever loaded it is
+    // unloaded. False when it is not loaded.
+    static bool KeepLoaded(const char* soname);
+
   private:
     struct Token {
         explicit Token() = default;
