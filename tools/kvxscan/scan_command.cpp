@@ -42,6 +42,7 @@ constexpr int16_t kKeepStamp = 1;
 constexpr int16_t kPrinterDensity = 0;
 constexpr int16_t kDefaultFire = 0;
 constexpr int16_t kUpright = 0;
+constexpr int16_t kReserved = 0;
 constexpr std::size_t kEndorseLimit = 511;
 
 struct FormatInfo {
@@ -170,8 +171,8 @@ void ArmEndorsement(int handle, const std::string& text) {
         KVXInkjet1SetUp2(handle, text.c_str(), kEndorseFont, kEndorsePoints, kPrinterDensity,
                          kEndorseOffset, kKeepStamp, kDefaultFire, kUpright);
     if (r == KVX_ERR_HW_UNSUPPORTED)
-        r = KVXInkjet2SetUp(handle, text.c_str(), kEndorseFont, kEndorsePoints, kEndorseOffset, 0,
-                            kDefaultFire, kUpright);
+        r = KVXInkjet2SetUp(handle, text.c_str(), kEndorseFont, kEndorsePoints, kEndorseOffset,
+                            kReserved, kDefaultFire, kUpright);
     if (r == KVX_ERR_HW_UNSUPPORTED)
         throw ToolError("--endorse: the scanner has no endorsement printer ready: " +
                         LastMessage() + LogHint());
