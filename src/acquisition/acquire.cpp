@@ -338,6 +338,13 @@ KVXResult RunAcquisitionThreads(ImageSet& work, const AcquireCall& call,
     Worker acqThread;
     Worker corThread;
     bool failed = false;
+    // The sequence thread starts first: it only waits for lines, so it is
+    // at its first pause before the document moves, however briefly the
+    // acquisition runs.
+    if (sequence && !StartSequenceThread(*seq, state.workers.seq)) {
+        stream.endFlag.store(true);
+        failed = true;
+    }
     if (!acqThread.Start(id.firmware >= kFirmware3000 ? &ThrAcq_0x3000 : &ThrAcqOld, &acq,
                          state.workers.acq)) {
         LogText("error creating acquisition thread");
@@ -354,10 +361,6 @@ KVXResult RunAcquisitionThreads(ImageSet& work, const AcquireCall& call,
         cor.flags.error.store(true);
         // The sequence thread checks lines until the correction is done.
         cor.flags.done.store(true);
-        stream.endFlag.store(true);
-        failed = true;
-    }
-    if (sequence && !StartSequenceThread(*seq, state.workers.seq)) {
         stream.endFlag.store(true);
         failed = true;
     }
