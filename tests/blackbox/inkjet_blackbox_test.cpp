@@ -190,6 +190,20 @@ int Differences(const Grey& printed, const Grey& expected, int threshold) {
     return n;
 }
 
+// The dots the first `columns` print columns of a stamp should put down:
+// a type 1 head prints a stamp column per print column, a type 2 cartridge
+// a stamp row (its 150 nozzles run along the stamp's 150 columns).
+enum class PrintAxis : bool { Columns, Rows };
+Grey ExpectedDots(const Grey& stamp, int columns, PrintAxis axis) {
+    const int rows = axis == PrintAxis::Columns ? stamp.height : stamp.width;
+    Grey g{columns, rows, std::vector<std::uint8_t>(static_cast<std::size_t>(columns) * rows)};
+    for (int y = 0; y < rows; ++y)
+        for (int x = 0; x < columns; ++x)
+            g.pixels[static_cast<std::size_t>(y) * columns + x] =
+                axis == PrintAxis::Columns ? stamp.At(x, y) : stamp.At(y, x);
+    return g;
+}
+
 TEST_F(HostInkjet, AType1StampIsPrintedWholeOnEachDocumentAndEndorsedOnTheFront) {
     ASSERT_NO_FATAL_FAILURE(Open(1, ""));
     const Grey stamp = Pattern(40, 12);
@@ -259,12 +273,7 @@ TEST_F(HostInkjet, AType1StampLongerThanTheDocumentIsReportedIncomplete) {
     ASSERT_TRUE(dots);
     EXPECT_GT(dots->width, 0);
     EXPECT_LE(dots->width, 864 * 2);
-    Grey head{dots->width, 12,
-              std::vector<std::uint8_t>(static_cast<std::size_t>(dots->width) * 12)};
-    for (int y = 0; y < 12; ++y)
-        for (int x = 0; x < dots->width; ++x)
-            head.pixels[static_cast<std::size_t>(y) * dots->width + x] = stamp.At(x, y);
-    EXPECT_EQ(Differences(*dots, head, 128), 0);
+    EXPECT_EQ(Differences(*dots, ExpectedDots(stamp, dots->width, PrintAxis::Columns), 128), 0);
 }
 
 TEST_F(HostInkjet, AType2StampIsStreamedWholeWhileTheDocumentMoves) {
@@ -280,12 +289,8 @@ TEST_F(HostInkjet, AType2StampIsStreamedWholeWhileTheDocumentMoves) {
     // One print column per bitmap row, one nozzle row per bitmap column.
     ASSERT_EQ(dots->width, 60);
     ASSERT_EQ(dots->height, 150);
-    Grey turned{60, 150, std::vector<std::uint8_t>(60 * 150)};
-    for (int y = 0; y < 150; ++y)
-        for (int x = 0; x < 60; ++x)
-            turned.pixels[static_cast<std::size_t>(y) * 60 + x] = stamp.At(y, x);
     // Tolerance: none.
-    EXPECT_EQ(Differences(*dots, turned, 200), 0);
+    EXPECT_EQ(Differences(*dots, ExpectedDots(stamp, 60, PrintAxis::Rows), 200), 0);
     // Twice the offset with the position base; the cartridge's own fire.
     EXPECT_NE(PrintedSetUp(1).find("start 100\n"), std::string::npos) << PrintedSetUp(1);
     EXPECT_NE(PrintedSetUp(1).find("fire 5\n"), std::string::npos);
@@ -318,12 +323,7 @@ TEST_F(HostInkjet, AStampLongerThanTheDocumentStopsAtItsTrailingEdge) {
     ASSERT_TRUE(dots);
     EXPECT_GE(dots->width, 11);
     EXPECT_LE(dots->width, 864 * 3);
-    Grey turned{dots->width, 150,
-                std::vector<std::uint8_t>(static_cast<std::size_t>(dots->width) * 150)};
-    for (int y = 0; y < 150; ++y)
-        for (int x = 0; x < dots->width; ++x)
-            turned.pixels[static_cast<std::size_t>(y) * dots->width + x] = stamp.At(y, x);
-    EXPECT_EQ(Differences(*dots, turned, 200), 0);
+    EXPECT_EQ(Differences(*dots, ExpectedDots(stamp, dots->width, PrintAxis::Rows), 200), 0);
 }
 
 TEST_F(HostInkjet, HostileType2BitmapsAreRefused) {
