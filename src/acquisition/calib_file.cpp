@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cstdio>
 
+#include "api/config_dir.h"
+
 namespace kovran::acquisition {
 namespace {
 
@@ -65,12 +67,13 @@ std::string CalibrationFilePrefix(std::uint16_t pid, const std::string& serial) 
     if (serial.empty()) return kNoSerialName;
     char buffer[32];
     std::snprintf(buffer, sizeof buffer, "pid_0x%04x_sn_", pid);
-    return buffer + (serial.size() > kLongestSerial ? std::string(kNoSerialName) : serial);
+    return buffer +
+           (serial.size() > kLongestSerial ? std::string(kNoSerialName) : FileNamePart(serial));
 }
 
 std::string CalibrationFileName(const FileNameInputs& in, bool* badSerial, bool* badDirectory) {
     *badSerial = in.serial.size() > kLongestSerial;
-    std::string serial = *badSerial ? std::string(kNoSerialName) : in.serial;
+    std::string serial = *badSerial ? std::string(kNoSerialName) : FileNamePart(in.serial);
     std::string name;
     if (in.serial.empty())
         name = kNoSerialName;

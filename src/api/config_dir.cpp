@@ -260,13 +260,14 @@ std::string RegisterFilePath(std::uint16_t pid, const std::string& serial) {
     if (cfg.dir.empty()) return {};
     char pidText[16];
     std::snprintf(pidText, sizeof pidText, "pid_%04x", static_cast<unsigned>(pid));
-    // The serial number comes from the device: a separator or a control
-    // character in it must not lead the file out of the directory.
-    std::string safeSerial = serial;
-    for (char& c : safeSerial) {
+    return JoinPath(cfg.dir, pidText) + "_" + FileNamePart(serial) + ".reg";
+}
+
+std::string FileNamePart(std::string text) {
+    for (char& c : text) {
         if (IsPathSeparator(c) || static_cast<unsigned char>(c) < 0x20) c = '_';
     }
-    return JoinPath(cfg.dir, pidText) + "_" + safeSerial + ".reg";
+    return text;
 }
 
 }  // namespace kovran

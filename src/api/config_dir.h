@@ -96,4 +96,9 @@ inline bool IsPathSeparator(char c) {
     return c == '/' || c == '\\';
 }
 
+// A text from the device (its serial number) made fit to be part of a file
+// name: a separator or a control character in it becomes '_', so the file
+// can never be led out of its directory.
+std::string FileNamePart(std::string text);
+
 }  // namespace kovran

@@ -67,6 +67,24 @@ TEST(CalibrationFileName, ADeviceWithoutAUsableSerialNumberUsesVclb) {
     EXPECT_TRUE(badDirectory);
 }
 
+TEST(CalibrationFileName, ASerialNumberCannotLeadTheFileOutOfItsDirectory) {
+    bool badSerial = true;
+    bool badDirectory = true;
+    FileNameInputs in{.directory = "/cfg",
+                      .pid = 3,
+                      .serial = "../../etc/x\n",
+                      .firmware = 0x5012,
+                      .mode = 0x0110,
+                      .naming = CalibrationNaming::Old};
+    EXPECT_EQ(CalibrationFileName(in, &badSerial, &badDirectory),
+              "/cfg/.._.._etc_x__0110_5012.bcf");
+    EXPECT_FALSE(badSerial);
+    in.naming = CalibrationNaming::New;
+    in.serial = "a\\b/c";
+    EXPECT_EQ(CalibrationFileName(in, &badSerial, &badDirectory),
+              "/cfg/pid_0x0003_sn_a_b_c_fw_0x5012_0110.bcf");
+}
+
 BcfSide Side(std::size_t bytes, std::uint8_t seed) {
     BcfSide s;
     s.level = {40, 41, 42, 0, 0};
