@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <limits>
 
 #include "api/log.h"
 #include "api/settings.h"
@@ -27,6 +28,8 @@ constexpr double kAdOffset = 319.375;
 constexpr int kWarmCount = 340;
 constexpr int kWarmEnough = 338;
 constexpr int kTargetLimit = 512;
+constexpr int kWarmUnitMs = 100;
+constexpr int kLongestWarmUnits = std::numeric_limits<int>::max() / kWarmUnitMs;
 
 // An analog reply: bit 2 of the flags says the conversion completed; the
 // value is byte 3 plus 256 with bit 7 of the flags.
@@ -162,10 +165,12 @@ bool WarmUp() {
     }
     if (!ReadTsr(p)) return false;
     int cntT = CountT(p, p.tsr);
-    const int minimum = std::max(Settings().scan.msecWarmTot, 0);
+    // The ini's least warm-up, in 100 ms units, kept where its milliseconds
+    // still fit an int.
+    const int minimum = std::clamp(Settings().scan.msecWarmTot, 0, kLongestWarmUnits);
     const int units = std::max(cntT <= kWarmCount ? kWarmCount - cntT : 0, minimum);
     LogValue("cntT", cntT);
-    LogValue("msecWarmTot", units * 100);
+    LogValue("msecWarmTot", units * kWarmUnitMs);
     const int target = std::max(cntT, kWarmCount);
     if (target >= kTargetLimit) {
         Command(kStopPrinting);
@@ -177,7 +182,7 @@ bool WarmUp() {
                                   static_cast<std::uint8_t>(124 + (target >> 7)), 0};
     if (!CommandOut(kWarmTarget, warm, sizeof warm)) return false;
     Command(kWarmPulses);
-    int remaining = 100 * units;
+    int remaining = kWarmUnitMs * units;
     while (remaining > 0) {
         const int pause = std::min(remaining, kWarmStepMs);
         platform::Sleep(static_cast<unsigned>(pause));

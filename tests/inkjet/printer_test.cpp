@@ -2,11 +2,13 @@
 // manual clock: the cartridge's identification, the warm-up's pauses, and
 // the printing thread's end when the scan stops.
 #include <gtest/gtest.h>
+#include <limits>
 
 #include <string>
 #include <vector>
 
 #include "acquisition/scan_state.h"
+#include "api/settings.h"
 #include "device/connection.h"
 #include "device/connection_fixture.h"
 #include "inkjet/printer.h"
@@ -93,6 +95,17 @@ TEST_F(Printer2, AHotCartridgeIsNotWarmed) {
     clock.ClearSleeps();
     ASSERT_TRUE(inkjet::WarmUp());
     EXPECT_TRUE(WarmSleeps().empty());
+}
+
+TEST_F(Printer2, TheLongestLeastWarmUpOfTheIniStillWarmsInSteps) {
+    ASSERT_NO_FATAL_FAILURE(OpenWith({.outputDir = {}, .tsr = 300}));
+    ASSERT_TRUE(inkjet::CheckCartridge());
+    Settings().scan.msecWarmTot = std::numeric_limits<std::int32_t>::max();
+    clock.ClearSleeps();
+    ASSERT_TRUE(inkjet::WarmUp());
+    // One step: the hot cartridge is warm enough at its first read.
+    EXPECT_EQ(WarmSleeps().size(), 1u);
+    EXPECT_EQ(Count("msecWarmTot -"), 0) << LogBytes();
 }
 
 TEST_F(Printer2, APrintStoppedBeforeItsDataPassedIsReportedIncomplete) {
