@@ -155,6 +155,9 @@ void SequenceRun::DoubleFeed(const DoubleFeedFound& found) {
         std::snprintf(line, sizeof line, "buzzer for double %d - %d ms", b_.buzzerTone,
                       b_.buzzerMs);
         LogText(line);
+        // A buzzer command that fails sets the last result; the feeder's
+        // acquisition leaves the host's own, as everywhere else.
+        const std::int32_t kept = LastResult();
         if (b_.buzz) {
             b_.buzz(b_.buzzerTone, b_.buzzerMs);
             b_.buzz(0, 0);
@@ -162,6 +165,8 @@ void SequenceRun::DoubleFeed(const DoubleFeedFound& found) {
             device::Buzz(b_.buzzerTone, b_.buzzerMs);
             device::Buzz(0, 0);
         }
+        std::int32_t now = LastResult();
+        if (b_.background && now != kept) Frame().lastResult.compare_exchange_strong(now, kept);
     }
     char line[96];
     std::snprintf(line, sizeof line, "ThrSeq - double feed (%d at 300 dpi) detected on photo %d",

@@ -160,6 +160,8 @@ TEST_F(SequenceThread, AStatusErrorEndsTheAcquisition) {
 
 TEST_F(SequenceThread, TheFeedersAcquisitionLeavesTheHostsLastResult) {
     block.background = true;
+    // Even where the buzzer's command fails and sets the last result.
+    block.buzz = [](std::uint8_t, std::uint16_t) { SetLastResult(KVX_ERR_GENERIC); };
     SetLastResult(KVX_OK);
     Lines(2000, [](std::int32_t) { return 0x1; });
     EXPECT_EQ(Run(), KVX_ERR_DOUBLE_FEED);
