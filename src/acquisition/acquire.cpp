@@ -19,7 +19,6 @@
 #include "device/transport.h"
 #include "platform/clock.h"
 #include "platform/sys_error.h"
-#include "platform/usb_vendors.h"
 
 namespace kovran::acquisition {
 namespace {
@@ -40,20 +39,6 @@ constexpr std::size_t kMovementScratch = 1024;
 
 bool Moving(AcqPurpose p) {
     return p == AcqPurpose::MoveByTime || p == AcqPurpose::Movement;
-}
-
-bool EnableModel(const DeviceIdentity& id) {
-    if (id.vid != platform::kMainVendor) return false;
-    switch (id.pid) {
-        case 3:
-        case 4:
-        case 8:
-        case 9:
-        case 14:
-            return true;
-        default:
-            return false;
-    }
 }
 
 // A worker of this acquisition, always joined.
@@ -181,7 +166,7 @@ KVXResult WaitForDocument(const AcquireCall& call, const AcqSettings& settings) 
             platform::Sleep(interval);
         }
     }
-    if (EnableModel(id) && !Moving(call.purpose)) {
+    if (StatusSensorModel(id) && !Moving(call.purpose)) {
         const std::uint32_t status = device::ReadStatus();
         if (status != 0 && (status & device::kStatusEnabled) == 0) {
             LogText("enabling device");

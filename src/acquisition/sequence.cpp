@@ -14,7 +14,6 @@
 #include "device/transport.h"
 #include "device/utility_commands.h"
 #include "platform/clock.h"
-#include "platform/usb_vendors.h"
 
 namespace kovran::acquisition {
 namespace {
@@ -30,17 +29,7 @@ constexpr std::uint16_t kDebugDoubleTrace = 0x200;
 constexpr std::uint16_t kDebugThreads = 4;
 
 bool SensorModel(const DeviceIdentity& id) {
-    if (id.vid != platform::kMainVendor || id.firmware <= kFirmware3000) return false;
-    switch (id.pid) {
-        case 3:
-        case 4:
-        case 8:
-        case 9:
-        case 14:
-            return true;
-        default:
-            return false;
-    }
+    return id.firmware > kFirmware3000 && StatusSensorModel(id);
 }
 
 // The sensors of the remapped status word as bits 0 to 2.

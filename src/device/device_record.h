@@ -12,6 +12,7 @@
 #include "platform/process_lock.h"
 #include "platform/shared_slot.h"
 #include "platform/usb_backend.h"
+#include "platform/usb_vendors.h"
 
 namespace kovran {
 
@@ -39,6 +40,23 @@ struct DeviceIdentity {
     // What the identification learned (configuration words, flags, MICR head).
     DeviceCapabilities capabilities;
 };
+
+// The main vendor's models 3, 4, 8, 9 and 14: their status word carries the
+// paper sensors and the enable bit, which the acquisition and the sequence
+// check read.
+inline bool StatusSensorModel(const DeviceIdentity& id) {
+    if (id.vid != platform::kMainVendor) return false;
+    switch (id.pid) {
+        case 3:
+        case 4:
+        case 8:
+        case 9:
+        case 14:
+            return true;
+        default:
+            return false;
+    }
+}
 
 // The USB backend the transport speaks through. Chosen on first use from
 // KOVRAN_USB unless a test installed one; an acquisition thread's open may

@@ -43,11 +43,14 @@ class DoubleFeedScan : public PipelineTest {
     std::vector<KVXResult> ScanAll(Create create = Create::Each, int documents = kDocuments) {
         std::vector<KVXResult> results;
         for (int i = 0; i < documents; ++i) {
-            if (create == Create::Each || i == 0)
+            if (create == Create::Each || i == 0) {
                 EXPECT_EQ(KVXImgCreate1(handle, 300, 300, 0), KVX_OK) << LogBytes();
+            }
             results.push_back(KVXImgScan1(handle, nullptr, nullptr, nullptr, 0));
             // A document after a double feed is a whole cheque.
-            if (results.back() == KVX_OK) EXPECT_GT(Img(kFront).Height, 700) << i;
+            if (results.back() == KVX_OK) {
+                EXPECT_GT(Img(kFront).Height, 700) << i;
+            }
         }
         return results;
     }
