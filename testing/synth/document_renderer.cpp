@@ -447,8 +447,19 @@ RenderedDocument DocumentRenderer::Render(const Description& d) {
                         const double jx = Jitter(printRng, deg.pitchJitterMm) / kMmPerInch;
                         const double jy = Jitter(printRng, deg.baselineJitterMm) / kMmPerInch;
                         const double cell = x0 + static_cast<double>(i) * pitch + jx;
-                        CodelineGlyph g = font.Render(ch, d.dpiX, d.dpiY, deg.strokeMm);
-                        const int gx = static_cast<int>(std::lround((cell + g.leftInch) * d.dpiX));
+                        // A drawing that can move by a share of a pixel is
+                        // placed where it falls; others at the nearest pixel.
+                        const double at =
+                            (cell + font.Render(ch, d.dpiX, d.dpiY, deg.strokeMm).leftInch) *
+                            d.dpiX;
+                        const long quarters = std::lround(at * 4.0);
+                        const long whole = quarters >= 0 ? quarters / 4 : (quarters - 3) / 4;
+                        const double phase = font.MovesByPhase()
+                                                 ? static_cast<double>(quarters - 4 * whole) / 4
+                                                 : 0.0;
+                        CodelineGlyph g = font.Render(ch, d.dpiX, d.dpiY, deg.strokeMm, phase);
+                        const int gx = font.MovesByPhase() ? static_cast<int>(whole)
+                                                           : static_cast<int>(std::lround(at));
                         const int gy =
                             static_cast<int>(std::lround((base + jy - g.bottomInch) * d.dpiY)) -
                             g.coverage.Height();
