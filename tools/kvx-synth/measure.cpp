@@ -310,4 +310,83 @@ void WriteDrawingSheet(const std::string& drawing, double dpi, const std::string
     WritePng(sheet, png, dpi);
 }
 
+void PrintDrawingNearest(const std::string& drawing, const std::string& dbDir) {
+    SynthFontLibrary fonts;
+    const bool cmc7 = drawing == "cmc7" || drawing == "cmc7-project";
+    std::unique_ptr<CodelineFont> font;
+    if (drawing == "cmc7")
+        font = MakeCmc7Font(fonts, Cmc7Geometry{});
+    else if (drawing == "cmc7-project")
+        font = MakeProjectCodelineFont("cmc7");
+    else if (drawing == "e13b")
+        font = MakeE13bOutlineFont();
+    else if (drawing == "e13b-project")
+        font = MakeProjectCodelineFont("e13b");
+    else
+        throw SynthError("unknown drawing " + drawing +
+                         " (cmc7, cmc7-project, e13b, e13b-project)");
+    const std::vector<ocr::FontModel> models =
+        cmc7 ? LoadModels(dbDir, {"cmc7aa04.db", "cmc7ab04.db"})
+             : LoadModels(dbDir, {"e13bA04.db", "e13bB04.db"});
+    const std::string chars = cmc7 ? "0123456789:;<=>" : "0123456789:=<;";
+    std::printf(
+        "Nearest model of each character of the %s drawing (nearest: its distance / "
+        "the right character's best distance; the worst of four sub-pixel phases for a drawing "
+        "that moves by one):\n\n| char |",
+        drawing.c_str());
+    const double dpis[] = {200, 300, 400, 600};
+    const double grows[] = {-0.03, 0.0, 0.04};
+    for (double dpi : dpis)
+        for (double grow : grows) std::printf(" %.0f/%+.2f |", dpi, grow);
+    std::printf("\n|---|");
+    for (std::size_t i = 0; i < std::size(dpis) * std::size(grows); ++i) std::printf("---|");
+    std::printf("\n");
+    long n = 0, right = 0;
+    for (char c : chars) {
+        std::printf("| %c |", c);
+        for (double dpi : dpis)
+            for (double grow : grows) {
+                // Every quarter-pixel phase for a drawing that moves by one.
+                int phasesRight = 0, phases = 0, best = 1 << 30, bestRight = 1 << 30;
+                char near = '?';
+                for (int q = 0; q < (font->MovesByPhase() ? 4 : 1); ++q) {
+                    const CodelineGlyph g = font->Render(c, dpi, dpi, grow, q / 4.0);
+                    const int pad = 8;
+                    ImageBuffer img(g.coverage.Width() + 2 * pad, g.coverage.Height() + 2 * pad, 1,
+                                    255);
+                    for (int y = 0; y < g.coverage.Height(); ++y)
+                        for (int x = 0; x < g.coverage.Width(); ++x)
+                            img.At(x + pad, y + pad) =
+                                static_cast<std::uint8_t>(255 - g.coverage.At(x, y));
+                    const auto glyph =
+                        GlyphOfBox(img.View(), TrueBox{0, 0, img.Width(), img.Height()});
+                    int qBest = 1 << 30, qRight = 1 << 30;
+                    char qNear = '?';
+                    if (glyph)
+                        for (const ocr::FontModel& m : models) {
+                            const int d = ocr::GlyphDistance(glyph->glyph, m.glyph);
+                            if (d < qBest) {
+                                qBest = d;
+                                qNear = static_cast<char>(m.code);
+                            }
+                            if (static_cast<char>(m.code) == c) qRight = std::min(qRight, d);
+                        }
+                    ++phases;
+                    if (qNear == c) ++phasesRight;
+                    // The cell shows the worst phase.
+                    if (q == 0 || qRight - qBest > bestRight - best || (qNear != c && near == c)) {
+                        near = qNear;
+                        best = qBest;
+                        bestRight = qRight;
+                    }
+                }
+                n += phases;
+                right += phasesRight;
+                std::printf(" %c %d/%d |", near, best, bestRight);
+            }
+        std::printf("\n");
+    }
+    std::printf("\nright: %ld of %ld\n", right, n);
+}
+
 }  // namespace kovran::synth

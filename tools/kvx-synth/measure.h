@@ -31,4 +31,9 @@ void WriteModelSheet(const std::string& dbFile, const std::string& png);
 // "e13b", "e13b-project") at the given resolution as a PNG sheet.
 void WriteDrawingSheet(const std::string& drawing, double dpi, const std::string& png);
 
+// Prints, for every character of a codeline drawing rendered alone at 200
+// to 600 dpi and three print weights, the nearest model of the font's
+// databases in `dbDir` with its distance and the right character's.
+void PrintDrawingNearest(const std::string& drawing, const std::string& dbDir);
+
 }  // namespace kovran::synth
