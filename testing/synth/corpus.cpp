@@ -517,19 +517,22 @@ the same modes as the cheques.
   MICR font file (`font_file`, or KOVRAN_SYNTH_E13B_FONT) replaces it.
   `glyphs: "project"` prints the databases' own art instead.
 - CMC7: seven strokes on the short (0.30 mm) and long (0.50 mm) intervals of
-  the code table, with the digit outline of Nimbus Sans Bold cut out of
-  them and the five symbols cut by rules of their own.
+  the code table, with the character cut out of them: a digit is a pen path
+  (a broad nib about two strokes wide and a tenth of the height deep, drawn
+  along the digit's centre line across the seven stroke positions, so the
+  '0' keeps its hole), and the five symbols are cut by rules of their own.
+  This shares no data with data/glyphs/cmc7.txt, but shows the same
+  characters, so that a template reader's CMC7 rates measure the reader.
+  Each character is placed at its true position to a quarter of a pixel:
+  at 300 dpi a 0.15 mm stroke then binarises one or two pixels wide as the
+  scan's pixels fall on it, as on real scans.
 - Open question, CMC7 symbols: the code table fixes which gaps of each
-  symbol are long, so '<' (gaps 3 and 6) and '>' (gaps 5 and 6) always
-  decode apart; nothing we hold fixes the outline cut out of the strokes.
-  The test drawing tapers '<' from a full stroke at the left to a short
-  one at the right and '>' the other way, while the databases' art
-  (data/glyphs/cmc7.txt) draws each the mirror of that, and the other
-  symbols differ in their cuts too. A template reader therefore takes the
-  drawing's '<' for the databases' '>' (several hundred confusions on the
-  large corpus); until a printed CMC7 reference decides the shapes,
-  optical CMC7 rates on symbols measure that choice, not the reader. The
-  bar (gap) reading is unaffected.
+  symbol are long, so the symbols always decode apart; nothing we hold
+  fixes the outline cut out of their strokes. Drawing and databases agree
+  on our reading: ':' a window across the middle third, ';' the lower half
+  of every second stroke cut away, '<' tapering to a point on the left,
+  '=' a band cut down from the top left corner, '>' tapering to a point on
+  the right. A printed CMC7 reference may decide otherwise.
 - CMC7 resolutions: the CMC7 databases hold models of 300 to 400 dpi only.
   Below 300 dpi a 0.15 mm gap is under 1.7 pixels and binarising at half
   coverage closes some gap in every character, so a model there would be a
