@@ -54,11 +54,12 @@ void MeasureCorpus(const std::string& dir, const std::string& dbDir) {
         {"OCR-A", LoadModels(dbDir, {"ocraeb204.db"})},
         {"OCR-B", LoadModels(dbDir, {"ocrbA04.db"})},
     };
-    std::map<std::pair<std::string, int>, Tally> nearest;  // font, level
-    std::map<std::pair<std::string, int>, Tally> byDpi;    // font, horizontal resolution
-    std::map<int, Tally> matcher, matcherUnder;            // level (E13B)
-    std::map<std::pair<int, char>, Tally> matcherChar;     // level, character
-    std::map<std::pair<char, char>, long> confusions;      // truth, read (E13B misreads)
+    std::map<std::pair<std::string, int>, Tally> nearest;     // font, level
+    std::map<std::pair<std::string, int>, Tally> byDpi;       // font, horizontal resolution
+    std::map<int, Tally> matcher, matcherUnder;               // level (E13B)
+    std::map<std::pair<std::string, int>, Tally> ocrMatcher;  // font, level (OCR-A, OCR-B)
+    std::map<std::pair<int, char>, Tally> matcherChar;        // level, character
+    std::map<std::pair<char, char>, long> confusions;         // truth, read (E13B misreads)
     // CMC7 by level and character: characters, nearest right, and the wrong
     // nearest characters (to tell a drawing fault from a database one).
     std::map<std::pair<int, char>, Tally> cmc7Char;
@@ -101,6 +102,17 @@ void MeasureCorpus(const std::string& dir, const std::string& dbDir) {
                         ++cc.right;
                     else
                         ++cmc7Confusions[{want, near}];
+                }
+                if (font == "OCR-A" || font == "OCR-B") {
+                    // Fonts 2 and 4: distance limits 140 and 70, acceptance 40.
+                    const MatcherRules rules{409, {140, 70}, 0, 40};
+                    const char got = g ? MatchGlyph(*g, dbs[font], rules) : '?';
+                    Tally& o = ocrMatcher[{font, entry.level}];
+                    ++o.n;
+                    if (got == want)
+                        ++o.read;
+                    else if (got != '?')
+                        ++o.misread;
                 }
                 if (!matcherToo) continue;
                 if (g && !c.value("under_intrusion", false)) {
@@ -186,6 +198,21 @@ void MeasureCorpus(const std::string& dir, const std::string& dbDir) {
     std::printf("\nCMC7 wrong nearest (truth -> nearest: count):");
     for (const auto& [k, n] : cmc7Confusions) std::printf(" %c->%c: %ld", k.first, k.second, n);
     std::printf("\n");
+    std::printf(
+        "\nOCR-A (font 2) and OCR-B (font 4) template matcher, true boxes (read / misread):\n\n"
+        "| level | OCR-A | OCR-B |\n|---|---|---|\n");
+    for (int level = 0; level <= 4; ++level) {
+        std::printf("| %d |", level);
+        for (const char* f : {"OCR-A", "OCR-B"}) {
+            const Tally& t = ocrMatcher[{f, level}];
+            if (t.n == 0)
+                std::printf(" - |");
+            else
+                std::printf(" %.1f %% / %.2f %% (%ld) |", 100.0 * t.read / t.n,
+                            100.0 * t.misread / t.n, t.n);
+        }
+        std::printf("\n");
+    }
     std::printf("\nE13B template matcher, true boxes (characters clear of intrusions):\n\n");
     std::printf(
         "| level | chars | read | rejected | misread | under intrusions: chars, read, "

@@ -6,7 +6,8 @@
 //             and distance) is the right character;
 //   matcher   per level and per character: what the template matcher of
 //             the E13B font (distance limits, reference distance, confidence
-//             and acceptance rules) reads, rejects and misreads;
+//             and acceptance rules) reads, rejects and misreads; per level,
+//             what the matchers of fonts 2 (OCR-A) and 4 (OCR-B) read;
 //   trace     the raw magnetic samples around one codeline character;
 //   sheets    contact sheets of database models and of codeline drawings.
 #pragma once
