@@ -166,11 +166,17 @@ TEST(Cmc7Drawing, EveryCharacterDecodesFromItsStrokes) {
     const std::string chars = "0123456789:;<=>";
     for (double dpi : {200.0, 300.0, 600.0})
         for (double grow : {-0.03, 0.0, 0.04})
-            for (char c : chars) {
-                const CodelineGlyph g = font->Render(c, dpi, dpi, grow);
-                EXPECT_EQ(DecodeCmc7Strokes(g.coverage, dpi, geometry), c)
-                    << "'" << c << "' at " << dpi << " dpi, stroke " << grow << " mm";
-            }
+            for (double phase : {0.0, 0.25, 0.5, 0.75})
+                for (char c : chars) {
+                    const CodelineGlyph g = font->Render(c, dpi, dpi, grow, phase);
+                    EXPECT_EQ(DecodeCmc7Strokes(g.coverage, dpi, geometry), c)
+                        << "'" << c << "' at " << dpi << " dpi, stroke " << grow << " mm, phase "
+                        << phase;
+                }
+    // A phase moves the strokes by that share of a pixel.
+    const CodelineGlyph at0 = font->Render('8', 300, 300, 0.0, 0.0);
+    const CodelineGlyph at5 = font->Render('8', 300, 300, 0.0, 0.5);
+    EXPECT_NE(PixelBytes(at0.coverage), PixelBytes(at5.coverage));
     // The '0' is cut as printed: its middle stroke has no ink at mid-height
     // (the hole).
     const CodelineGlyph zero = font->Render('0', 600, 600, 0.0);
