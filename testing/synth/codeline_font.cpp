@@ -370,7 +370,7 @@ std::unique_ptr<CodelineFont> MakeE13bFont(SynthFontLibrary& fonts, const std::s
     return std::make_unique<E13bFont>(face);
 }
 
-std::unique_ptr<CodelineFont> MakeCmc7Font(SynthFontLibrary& /*fonts*/, Cmc7Geometry geometry) {
+std::unique_ptr<CodelineFont> MakeCmc7Font(Cmc7Geometry geometry) {
     return std::make_unique<Cmc7Font>(geometry);
 }
 

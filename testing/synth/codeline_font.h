@@ -76,8 +76,8 @@ struct Cmc7Geometry {
 // with the glyph data the databases are built from, only the characters it
 // shows. The strokes are drawn on a fine grid, rounded, grown or thinned as
 // a whole and sampled by area; no stroke is left shorter than a tenth of the
-// character height, so the gap pattern always stands. `fonts` is unused.
-std::unique_ptr<CodelineFont> MakeCmc7Font(SynthFontLibrary& fonts, Cmc7Geometry geometry);
+// character height, so the gap pattern always stands.
+std::unique_ptr<CodelineFont> MakeCmc7Font(Cmc7Geometry geometry);
 
 // Reads the gap code of one rendered CMC7 character from its column
 // profile: the seven strokes, the six intervals between their centres, each

@@ -235,7 +235,7 @@ const CodelineFont& DocumentRenderer::CodelineFontFor(const Element& e) {
             g.barWidthMm = e.cmc7BarMm;
             g.shortIntervalMm = e.cmc7ShortMm;
             g.longIntervalMm = e.cmc7LongMm;
-            font = MakeCmc7Font(fonts_, g);
+            font = MakeCmc7Font(g);
         } else {
             font = MakeE13bFont(fonts_, key.substr(5));
         }

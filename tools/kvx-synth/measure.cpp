@@ -306,11 +306,10 @@ void WriteModelSheet(const std::string& dbFile, const std::string& png) {
 }
 
 void WriteDrawingSheet(const std::string& drawing, double dpi, const std::string& png) {
-    SynthFontLibrary fonts;
     std::unique_ptr<CodelineFont> font;
     std::string chars = "0123456789:;<=>";
     if (drawing == "cmc7") {
-        font = MakeCmc7Font(fonts, Cmc7Geometry{});
+        font = MakeCmc7Font(Cmc7Geometry{});
     } else if (drawing == "cmc7-project") {
         font = MakeProjectCodelineFont("cmc7");
     } else if (drawing == "e13b") {
@@ -338,11 +337,10 @@ void WriteDrawingSheet(const std::string& drawing, double dpi, const std::string
 }
 
 void PrintDrawingNearest(const std::string& drawing, const std::string& dbDir) {
-    SynthFontLibrary fonts;
     const bool cmc7 = drawing == "cmc7" || drawing == "cmc7-project";
     std::unique_ptr<CodelineFont> font;
     if (drawing == "cmc7")
-        font = MakeCmc7Font(fonts, Cmc7Geometry{});
+        font = MakeCmc7Font(Cmc7Geometry{});
     else if (drawing == "cmc7-project")
         font = MakeProjectCodelineFont("cmc7");
     else if (drawing == "e13b")

@@ -160,9 +160,8 @@ TEST(MagneticVariation, CharacterSamplesFollowTheSpeedJitter) {
 }
 
 TEST(Cmc7Drawing, EveryCharacterDecodesFromItsStrokes) {
-    SynthFontLibrary fonts;
     const Cmc7Geometry geometry;
-    const auto font = MakeCmc7Font(fonts, geometry);
+    const auto font = MakeCmc7Font(geometry);
     const std::string chars = "0123456789:;<=>";
     for (double dpi : {200.0, 300.0, 600.0})
         for (double grow : {-0.03, 0.0, 0.04})
@@ -221,8 +220,7 @@ TEST(Cmc7Drawing, DatabasesFindEveryCharacterAsItsNearestModel) {
         ASSERT_TRUE(r.Ok()) << f;
         models.insert(models.end(), r.models.begin(), r.models.end());
     }
-    SynthFontLibrary fonts;
-    const auto font = MakeCmc7Font(fonts, Cmc7Geometry{});
+    const auto font = MakeCmc7Font(Cmc7Geometry{});
     ASSERT_TRUE(font->MovesByPhase());
     int all = 0;
     for (char c : std::string("0123456789:;<=>")) {
