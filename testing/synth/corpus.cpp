@@ -318,7 +318,10 @@ void MakeCorpus(const CorpusOptions& options,
                 items.push_back(
                     {std::string("cheques-") + font, level,
                      ChequeDescription(font, i, level, DocSeed(options.seed, font, i, level))});
-    const int forms = options.perLevel > 0 ? options.perLevel : options.large ? 60 : 2;
+    // With --per-level, that many forms at each level, as for the cheques.
+    const int forms = options.perLevel > 0 ? options.perLevel * (kMaxDegradationLevel + 1)
+                      : options.large      ? 60
+                                           : 2;
     for (int i = 0; i < forms; ++i) {
         const int level = i % (kMaxDegradationLevel + 1);
         items.push_back(
@@ -475,7 +478,9 @@ A simulated device delivers, for its mode's r, f and o:
   - text elements carry per-character `chars` boxes (OCR-A, OCR-B lines);
   - `degradation` also holds the codeline print values: `stroke_mm`
     (growth of the stroke, < 0 light print), `ink_darkness`,
-    `pitch_jitter_mm`, `baseline_jitter_mm`, `defects`, `intrusions`;
+    `pitch_jitter_mm`, `baseline_jitter_mm`, `defects`, `intrusions`, and
+    the OCR lines' wear: `fade_depth`, `dot_pitch_mm`, `pitch_squeeze`,
+    `char_ink_sd` (see Levels);
   - `magnetic`: `file`, `ratio`, `decimation`, `raw_per_inch`,
     `decimated_per_inch`, `count`, `baseline`, `noise`, `edge_level`,
     `polarity`, `onset`, `strength` (document load), `char_strength_sd`,
@@ -504,6 +509,27 @@ to the OCR-A and OCR-B lines of the payment forms (each line draws its own
 defects, `degradation.defects` of them, from its own seed; their `chars`
 carry `jitter_mm` and `defects` as the codeline's do), which are scanned in
 the same modes as the cheques.
+
+The OCR lines also wear as forms from office and impact printers do (the
+codeline keeps its own print). Each is seeded per line and recorded in
+`degradation`: `fade_depth` (low toner or a worn ribbon: patches about
+0.5 mm across lose up to this share of their ink, so strokes fade along
+part of their length), `dot_pitch_mm` (0 solid print; else printed by an
+impact printer's pins on this grid, dots a little under the pitch across),
+`pitch_squeeze` (the pitch this share tighter than the font's, so that
+neighbours come close or touch and their ink enters the true boxes) and
+`char_ink_sd` (each character's ink, recorded as `ink` in its `chars`
+entry, a factor from 0.3 to 1 of the line's darkness):
+
+| level | fade_depth | dot-matrix print | pitch_squeeze | char_ink_sd |
+|---|---|---|---|---|
+| 0 | 0 | never | 0 | 0 |
+| 1 | 0.12-0.2 | never | 0-0.03 | 0.04 |
+| 2 | 0.27-0.45 | 1 form in 10, 0.14-0.18 mm | 0-0.07 | 0.08 |
+| 3 | 0.48-0.8 | 4 in 10, 0.17-0.25 mm | 0-0.16 | 0.12 |
+| 4 | 0.54-0.9 | 5 in 10, 0.2-0.3 mm | 0-0.22 | 0.15 |
+
+With `--per-level N` the corpus holds N payment forms at each level.
 
 ## Drawings
 
