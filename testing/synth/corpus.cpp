@@ -526,8 +526,8 @@ entry, a factor from 0.3 to 1 of the line's darkness):
 | 0 | 0 | never | 0 | 0 |
 | 1 | 0.12-0.2 | never | 0-0.03 | 0.04 |
 | 2 | 0.27-0.45 | 1 form in 10, 0.14-0.18 mm | 0-0.07 | 0.08 |
-| 3 | 0.48-0.8 | 4 in 10, 0.17-0.25 mm | 0-0.16 | 0.12 |
-| 4 | 0.54-0.9 | 5 in 10, 0.2-0.3 mm | 0-0.22 | 0.15 |
+| 3 | 0.42-0.7 | 35 in 100, 0.17-0.25 mm | 0-0.12 | 0.12 |
+| 4 | 0.45-0.75 | 35 in 100, 0.18-0.28 mm | 0-0.14 | 0.15 |
 
 With `--per-level N` the corpus holds N payment forms at each level.
 
