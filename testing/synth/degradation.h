@@ -21,7 +21,7 @@
 // printed by office and impact printers do: ink fading in patches (low
 // toner, a worn ribbon), dot-matrix print, a pitch tight enough for
 // neighbours to touch, and ink that varies from character to character;
-// none at level 0, growing to level 4 (see kLevels in degradation.cpp).
+// none at level 0, growing to level 4 (see kOcrWear in degradation.cpp).
 #pragma once
 
 #include <cstdint>
