@@ -343,6 +343,8 @@ std::optional<RenderedGlyph> GlyphSet::Render(char c, const GlyphRenderOptions& 
     // Growth beyond a few strokes would only merge everything into one blot.
     const double grow = std::clamp(options.growMm, -0.2, 0.3);
     const double corner = std::clamp(options.cornerMm, 0.0, 0.3);
+    // Within one pixel: a larger move would only shift the ink box.
+    const double shift = std::clamp(options.shiftMm, 0.0, kMmPerInch / dpiX);
 
     RenderedGlyph out;
     const int w = std::max(1, static_cast<int>(std::lround(data_->pitchMm * dpiX / kMmPerInch)));
@@ -361,8 +363,8 @@ std::optional<RenderedGlyph> GlyphSet::Render(char c, const GlyphRenderOptions& 
         return static_cast<int>(std::ceil((mm - origin) / pitch - 0.5));
     };
     for (const Rect& r : s->rects) {
-        const int x0 = std::max(0, firstAt(r.x0, pitchX, 0.0));
-        const int x1 = std::min(mask.width, firstAt(r.x1, pitchX, 0.0));
+        const int x0 = std::max(0, firstAt(r.x0, pitchX, -shift));
+        const int x1 = std::min(mask.width, firstAt(r.x1, pitchX, -shift));
         const int y0 = std::max(0, firstAt(r.y0, pitchY, top));
         const int y1 = std::min(mask.height, firstAt(r.y1, pitchY, top));
         for (int y = y0; y < y1; ++y)
@@ -370,13 +372,13 @@ std::optional<RenderedGlyph> GlyphSet::Render(char c, const GlyphRenderOptions& 
     }
     const double radius = data_->holeDiameterMm / 2;
     for (const Hole& hole : s->holes) {
-        const int x0 = std::max(0, firstAt(hole.cx - radius, pitchX, 0.0));
-        const int x1 = std::min(mask.width, firstAt(hole.cx + radius, pitchX, 0.0) + 1);
+        const int x0 = std::max(0, firstAt(hole.cx - radius, pitchX, -shift));
+        const int x1 = std::min(mask.width, firstAt(hole.cx + radius, pitchX, -shift) + 1);
         const int y0 = std::max(0, firstAt(hole.cy - radius, pitchY, top));
         const int y1 = std::min(mask.height, firstAt(hole.cy + radius, pitchY, top) + 1);
         for (int y = y0; y < y1; ++y)
             for (int x = x0; x < x1; ++x) {
-                const double dx = (x + 0.5) * pitchX - hole.cx,
+                const double dx = (x + 0.5) * pitchX - shift - hole.cx,
                              dy = top + (y + 0.5) * pitchY - hole.cy;
                 if (dx * dx + dy * dy <= radius * radius) mask.At(x, y) = 1;
             }

@@ -24,6 +24,7 @@ struct GlyphRenderOptions {
     double dpiV = 0.0;      // vertical resolution; 0: the same as dpi
     double growMm = 0.0;    // grows (> 0) or thins (< 0) the whole outline, as heavy or light print
     double cornerMm = 0.0;  // rounds the corners with a disc of this radius, as printed ink does
+    double shiftMm = 0.0;   // moves the shape right in its cell: where the scan's pixels fall on it
 };
 
 // One character in its pitch cell: the image is the cell (the character

@@ -38,7 +38,8 @@ class E13bFont final : public CodelineFont {
     }
 
   protected:
-    CodelineGlyph Draw(char c, double dpiX, double dpiY, double /*growMm*/) const override {
+    CodelineGlyph Draw(char c, double dpiX, double dpiY, double /*growMm*/,
+                       double /*phasePx*/) const override {
         CodelineGlyph out;
         if (c == ' ') return out;
         imaging::TextGlyph g = face_.Render(GlyphFor(c), emInch_ * dpiX, emInch_ * dpiY);
@@ -70,13 +71,15 @@ class E13bFont final : public CodelineFont {
 
 class Cmc7Font final : public CodelineFont {
   public:
-    Cmc7Font(const SynthFont& shapes, Cmc7Geometry g) : shapes_(shapes), g_(g) {}
+    explicit Cmc7Font(Cmc7Geometry g) : g_(g) {}
     std::string Name() const override { return "CMC7 (printed strokes)"; }
     bool HasChar(char c) const override { return c == ' ' || Cmc7Code(c) >= 0; }
     double HeightInch() const override { return g_.heightMm / 25.4; }
+    bool MovesByPhase() const override { return true; }
 
   protected:
-    CodelineGlyph Draw(char c, double dpiX, double dpiY, double growMm) const override {
+    CodelineGlyph Draw(char c, double dpiX, double dpiY, double growMm,
+                       double phasePx) const override {
         CodelineGlyph out;
         const int code = Cmc7Code(c);
         if (code < 0) return out;
@@ -89,7 +92,8 @@ class Cmc7Font final : public CodelineFont {
         const double grow = std::clamp(growMm, -0.05, 0.1);
         const double marginMm = std::max(0.0, grow) + 0.05;
         const double pxX = dpiX / 25.4, pxY = dpiY / 25.4;
-        const int w = static_cast<int>(std::ceil((spanMm + 2 * marginMm) * pxX));
+        const int w = static_cast<int>(std::ceil((spanMm + 2 * marginMm) * pxX)) + 1;
+        const double phaseMm = phasePx / pxX;
         const int h = static_cast<int>(std::ceil((g_.heightMm + 2 * marginMm) * pxY));
         const int fx = std::max(2, static_cast<int>(std::ceil(2400.0 / dpiX)));
         const int fy = std::max(2, static_cast<int>(std::ceil(2400.0 / dpiY)));
@@ -100,7 +104,7 @@ class Cmc7Font final : public CodelineFont {
             if (my < 0.0 || my >= g_.heightMm) continue;
             const double v = my / g_.heightMm;
             for (int x = 0; x < mask.width; ++x) {
-                const double mx = (x + 0.5) * mask.pitchXMm - marginMm;
+                const double mx = (x + 0.5) * mask.pitchXMm - marginMm - phaseMm;
                 for (int k = 0; k < 7; ++k) {
                     if (mx < starts[k] || mx >= starts[k] + g_.barWidthMm) continue;
                     if (rows[k].Inked(v)) mask.At(x, y) = 1;
@@ -137,21 +141,21 @@ class Cmc7Font final : public CodelineFont {
         }
     };
 
-    std::vector<StrokeSpans> StrokeRows(char c, const double* starts) const {
+    std::vector<StrokeSpans> StrokeRows(char c, const double* /*starts*/) const {
         std::vector<StrokeSpans> rows(7);
         if (c >= '0' && c <= '9') {
-            DigitSpans(c, starts, rows);
+            DigitSpans(c, rows);
         } else {
             SymbolSpans(c, rows);
         }
-        // Every stroke keeps at least a third of the height: the code must
-        // stay readable. Short pieces grow where they are, so that a counter
-        // (the hole of the '0') stays open.
+        // A stroke that the outline leaves almost bare keeps a short piece
+        // where it has ink, so that all seven strokes and the gap pattern
+        // stand at every print weight.
         for (auto& r : rows) {
-            const double missing = 1.0 / 3.0 - r.Length();
+            const double missing = kMinStroke - r.Length();
             if (missing <= 0) continue;
             if (r.spans.empty()) {
-                r.spans.push_back({1.0 / 3.0, 2.0 / 3.0});
+                r.spans.push_back({0.5 - kMinStroke / 2, 0.5 + kMinStroke / 2});
                 continue;
             }
             const double each = missing / (2.0 * static_cast<double>(r.spans.size()));
@@ -163,90 +167,191 @@ class Cmc7Font final : public CodelineFont {
         return rows;
     }
 
-    // The digit outline of the shape face, stretched over the seven strokes
-    // and the full height; each stroke is inked where its centre line lies
-    // inside the outline.
-    void DigitSpans(char c, const double* starts, std::vector<StrokeSpans>& rows) const {
-        constexpr double kEm = 600.0;
-        const imaging::TextGlyph g = shapes_.Render(static_cast<char32_t>(c), kEm, kEm);
-        const ImageBuffer& p = g.coverage;
-        if (p.Empty()) return;
-        int x0 = p.Width(), x1 = -1, y0 = p.Height(), y1 = -1;
-        for (int y = 0; y < p.Height(); ++y)
-            for (int x = 0; x < p.Width(); ++x)
-                if (p.At(x, y) >= 128) {
-                    x0 = std::min(x0, x);
-                    x1 = std::max(x1, x);
-                    y0 = std::min(y0, y);
-                    y1 = std::max(y1, y);
+    static constexpr double kMinStroke = 0.1;
+
+    // The digit as a pen path: a broad nib, about two strokes wide and a
+    // tenth of the height deep, drawn along the digit's centre line. The
+    // path is given across the stroke positions (x from 0, the first stroke,
+    // to 6, the seventh) and down the height (y from 0 to 1), because
+    // printed CMC7 fits its digits to the strokes, whatever the gaps. A
+    // stroke is inked wherever its position lies under the nib.
+    struct PathPoint {
+        double x, y;
+    };
+    static std::vector<std::vector<PathPoint>> DigitPath(char c) {
+        // Box corners are cut (rounded print), the middle bar sits at 0.47.
+        constexpr double T = 0.053, B = 0.947, M = 0.474;
+        switch (c) {
+            case '0':
+                return {{{0.5, 0.15},
+                         {1.5, T},
+                         {4.5, T},
+                         {5.5, 0.15},
+                         {5.5, 0.85},
+                         {4.5, B},
+                         {1.5, B},
+                         {0.5, 0.85},
+                         {0.5, 0.15}}};
+            case '1':
+                return {{{3.5, 0.0}, {3.5, 1.0}}, {{3.0, 0.02}, {0.2, 0.22}}, {{0, B}, {6, B}}};
+            case '2':
+                return {{{0.5, 0.16},
+                         {1.5, T},
+                         {4.5, T},
+                         {5.5, 0.13},
+                         {5.5, 0.38},
+                         {0.5, 0.63},
+                         {0.5, B},
+                         {6, B}}};
+            case '3':
+                return {{{0, T}, {4.8, T}, {5.5, 0.12}, {5.5, 0.88}, {4.8, B}, {0, B}},
+                        {{1.2, M}, {5.5, M}}};
+            case '4':
+                return {{{4.5, 0.0}, {4.5, 1.0}},
+                        {{4.2, 0.02}, {0.5, 0.36}, {0.5, 0.63}, {6, 0.63}},
+                        {{4.5, B}, {6, B}}};
+            case '5':
+                return {{{6, T},
+                         {0.5, T},
+                         {0.5, 0.42},
+                         {4.8, 0.42},
+                         {5.5, 0.5},
+                         {5.5, 0.88},
+                         {4.5, B},
+                         {1.5, B},
+                         {0.5, 0.88},
+                         {0.5, 0.84}}};
+            case '6':
+                return {{{5.5, 0.15},
+                         {4.5, T},
+                         {1.5, T},
+                         {0.5, 0.13},
+                         {0.5, 0.87},
+                         {1.5, B},
+                         {4.5, B},
+                         {5.5, 0.87},
+                         {5.5, 0.56},
+                         {4.8, M},
+                         {0.5, M}}};
+            case '7':
+                return {{{0.5, 0.15}, {0.5, T}, {6, T}, {5.5, 0.17}, {4.5, 0.3}, {0.5, 1.0}}};
+            case '8':
+                return {{{1.2, M},
+                         {0.5, 0.4},
+                         {0.5, 0.15},
+                         {1.5, T},
+                         {4.5, T},
+                         {5.5, 0.15},
+                         {5.5, 0.4},
+                         {4.8, M},
+                         {1.2, M},
+                         {0.5, 0.55},
+                         {0.5, 0.85},
+                         {1.5, B},
+                         {4.5, B},
+                         {5.5, 0.85},
+                         {5.5, 0.55},
+                         {4.8, M}}};
+            default:  // '9'
+                return {{{0.5, 0.47},
+                         {0.5, 0.15},
+                         {1.5, T},
+                         {4.5, T},
+                         {5.5, 0.15},
+                         {5.5, 0.87},
+                         {4.5, B},
+                         {1.5, B},
+                         {0.5, 0.87},
+                         {0.5, 0.83}},
+                        {{0.5, 0.45}, {5.5, 0.45}}};
+        }
+    }
+
+    static void DigitSpans(char c, std::vector<StrokeSpans>& rows) {
+        constexpr double kNibX = 0.75, kNibY = 0.06;  // half width (strokes), half depth
+        const auto paths = DigitPath(c);
+        auto underNib = [&](double x, double y) {
+            for (const auto& path : paths)
+                for (std::size_t i = 0; i + 1 < path.size(); ++i) {
+                    const double ax = path[i].x / kNibX, ay = path[i].y / kNibY;
+                    const double bx = path[i + 1].x / kNibX, by = path[i + 1].y / kNibY;
+                    const double px = x / kNibX, py = y / kNibY;
+                    const double dx = bx - ax, dy = by - ay, len2 = dx * dx + dy * dy;
+                    const double t =
+                        len2 > 0 ? std::clamp(((px - ax) * dx + (py - ay) * dy) / len2, 0.0, 1.0)
+                                 : 0.0;
+                    const double ex = px - ax - t * dx, ey = py - ay - t * dy;
+                    if (ex * ex + ey * ey <= 1.0) return true;
                 }
-        if (x1 < x0) return;
-        const double span = starts[6] + g_.barWidthMm;
+            return false;
+        };
         const int samples = 400;
         for (int k = 0; k < 7; ++k) {
-            const double u = (starts[k] + g_.barWidthMm / 2) / span;
-            const int sx = std::clamp(x0 + static_cast<int>(std::lround(u * (x1 - x0))), x0, x1);
             double start = -1;
             for (int i = 0; i <= samples; ++i) {
-                const double v = static_cast<double>(i) / samples;
-                const int sy =
-                    std::clamp(y0 + static_cast<int>(std::lround(v * (y1 - y0))), y0, y1);
-                const bool in = i < samples && p.At(sx, sy) >= 128;
-                if (in && start < 0) start = v;
+                const double v = (i + 0.5) / samples;
+                const bool in = i < samples && underNib(k, v);
+                if (in && start < 0) start = static_cast<double>(i) / samples;
                 if (!in && start >= 0) {
-                    rows[k].spans.push_back({start, v});
+                    rows[k].spans.push_back({start, static_cast<double>(i) / samples});
                     start = -1;
                 }
             }
         }
     }
 
-    // The symbols have no digit outline: each has a cut of its own. The code
-    // table fixes only their long gaps; which way '<' and '>' taper is our
-    // choice (the databases' art tapers each the other way), an open
-    // question the corpus README records.
+    // The symbols have no digit outline: each is cut by a rule of its own
+    // from the seven strokes. The code table fixes only their long gaps; the
+    // cuts are our reading of printed CMC7 ('<' tapers to a point on the
+    // left, '>' on the right, as the signs they stand for), an open question
+    // the corpus README records.
     static void SymbolSpans(char c, std::vector<StrokeSpans>& rows) {
         for (int k = 0; k < 7; ++k) {
             auto& s = rows[k].spans;
             const double t = k / 6.0;
             switch (c) {
-                case ':':  // S1: full strokes with a window in the middle
-                    if (k >= 2 && k <= 4)
-                        s = {{0.0, 0.38}, {0.62, 1.0}};
+                case ':':  // S1: a window across the middle third
+                    s = {{0.0, 1.0 / 3.0}, {2.0 / 3.0, 1.0}};
+                    break;
+                case ';':  // S2: the lower half of every second stroke cut away
+                    if (k % 2)
+                        s = {{0.0, 0.5}};
                     else
                         s = {{0.0, 1.0}};
                     break;
-                case ';':  // S2: strokes alternately short at the top and bottom
-                    s = k % 2 ? std::vector<std::pair<double, double>>{{0.22, 1.0}}
-                              : std::vector<std::pair<double, double>>{{0.0, 0.78}};
+                case '<':  // S3: tapering to the left
+                    s = {{0.33 * (1 - t), 1.0 - 0.33 * (1 - t)}};
                     break;
-                case '<':  // S3: tapering from left to right
-                    s = {{0.3 * t, 1.0 - 0.3 * t}};
+                case '=':  // S4: a band cut down from the top left corner
+                {
+                    const double a = 0.056 * (k - 1.5), b = 0.056 * (k + 3.0);
+                    s.clear();
+                    if (a > 0) s.push_back({0.0, a});
+                    s.push_back({std::clamp(b, 0.0, 1.0), 1.0});
                     break;
-                case '=':  // S4: two cuts across
-                    s = {{0.0, 0.28}, {0.4, 0.6}, {0.72, 1.0}};
-                    break;
-                default:  // '>' S5: tapering from right to left
-                    s = {{0.3 * (1 - t), 1.0 - 0.3 * (1 - t)}};
+                }
+                default:  // '>' S5: tapering to the right
+                    s = {{0.33 * t, 1.0 - 0.33 * t}};
                     break;
             }
         }
     }
 
-    const SynthFont& shapes_;
     Cmc7Geometry g_;
 };
 
 }  // namespace
 
-CodelineGlyph CodelineFont::Render(char c, double dpiX, double dpiY, double growMm) const {
+CodelineGlyph CodelineFont::Render(char c, double dpiX, double dpiY, double growMm,
+                                   double phasePx) const {
     const long step = std::lround(growMm / kGrowStepMm);
-    const auto key = std::make_tuple(c, dpiX, dpiY, step);
+    const int quarter = MovesByPhase() ? static_cast<int>(std::lround(phasePx * 4)) & 3 : 0;
+    const auto key = std::make_tuple(c, dpiX, dpiY, step, quarter);
     {
         std::lock_guard lock(cacheMutex_);
         if (auto it = cache_.find(key); it != cache_.end()) return it->second;
     }
-    CodelineGlyph g = Draw(c, dpiX, dpiY, step * kGrowStepMm);
+    CodelineGlyph g = Draw(c, dpiX, dpiY, step * kGrowStepMm, quarter / 4.0);
     std::lock_guard lock(cacheMutex_);
     cache_.emplace(key, g);
     return g;
@@ -265,8 +370,8 @@ std::unique_ptr<CodelineFont> MakeE13bFont(SynthFontLibrary& fonts, const std::s
     return std::make_unique<E13bFont>(face);
 }
 
-std::unique_ptr<CodelineFont> MakeCmc7Font(SynthFontLibrary& fonts, Cmc7Geometry geometry) {
-    return std::make_unique<Cmc7Font>(fonts.Open("Nimbus Sans:style=Bold"), geometry);
+std::unique_ptr<CodelineFont> MakeCmc7Font(Cmc7Geometry geometry) {
+    return std::make_unique<Cmc7Font>(geometry);
 }
 
 char DecodeCmc7Strokes(const ImageBuffer& coverage, double dpiX, const Cmc7Geometry& g) {

@@ -34,18 +34,24 @@ class CodelineFont {
     // growMm grows (> 0) or thins (< 0) the stroke, as heavy or light print,
     // in steps of kGrowStepMm; a font that cannot do so ignores it. Renderings
     // are kept, as a corpus draws the same characters again and again.
-    CodelineGlyph Render(char c, double dpiX, double dpiY, double growMm = 0.0) const;
+    // phasePx moves the drawing right by that share of a pixel (taken in
+    // quarter steps), as the pixels of a scan fall anywhere on the print; a
+    // font that cannot move its drawing (MovesByPhase() false) ignores it.
+    CodelineGlyph Render(char c, double dpiX, double dpiY, double growMm = 0.0,
+                         double phasePx = 0.0) const;
+    virtual bool MovesByPhase() const { return false; }
     virtual double PitchInch() const { return 0.125; }
     virtual double HeightInch() const { return 0.117; }
 
     static constexpr double kGrowStepMm = 0.005;
 
   protected:
-    virtual CodelineGlyph Draw(char c, double dpiX, double dpiY, double growMm) const = 0;
+    virtual CodelineGlyph Draw(char c, double dpiX, double dpiY, double growMm,
+                               double phasePx) const = 0;
 
   private:
     mutable std::mutex cacheMutex_;
-    mutable std::map<std::tuple<char, double, double, long>, CodelineGlyph> cache_;
+    mutable std::map<std::tuple<char, double, double, long, int>, CodelineGlyph> cache_;
 };
 
 // E13B from a MICR TrueType font whose transit, amount, on-us and dash
@@ -63,14 +69,15 @@ struct Cmc7Geometry {
 };
 
 // CMC7 as printed: seven strokes at the long and short intervals of the
-// code table, with the digit's outline cut out of them (the outline of a
-// bold sans digit, Nimbus Sans Bold, stretched over the seven strokes: the
-// '0' keeps its hole) and the five symbols cut by rules of their own. The
-// strokes are drawn on a fine grid, rounded, grown or thinned as a whole and
-// sampled by area. A stroke keeps at least a third of the character height,
-// so the gap pattern always stands. Throws SynthError when the shape face
-// is not installed.
-std::unique_ptr<CodelineFont> MakeCmc7Font(SynthFontLibrary& fonts, Cmc7Geometry geometry);
+// code table, with the character's outline cut out of them. A digit is a pen
+// path (a broad nib about two strokes wide, drawn along the digit's centre
+// line across the seven stroke positions: the '0' keeps its hole); the five
+// symbols are cut by rules of their own. This construction shares nothing
+// with the glyph data the databases are built from, only the characters it
+// shows. The strokes are drawn on a fine grid, rounded, grown or thinned as
+// a whole and sampled by area; no stroke is left shorter than a tenth of the
+// character height, so the gap pattern always stands.
+std::unique_ptr<CodelineFont> MakeCmc7Font(Cmc7Geometry geometry);
 
 // Reads the gap code of one rendered CMC7 character from its column
 // profile: the seven strokes, the six intervals between their centres, each

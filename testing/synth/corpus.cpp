@@ -318,7 +318,10 @@ void MakeCorpus(const CorpusOptions& options,
                 items.push_back(
                     {std::string("cheques-") + font, level,
                      ChequeDescription(font, i, level, DocSeed(options.seed, font, i, level))});
-    const int forms = options.perLevel > 0 ? options.perLevel : options.large ? 60 : 2;
+    // With --per-level, that many forms at each level, as for the cheques.
+    const int forms = options.perLevel > 0 ? options.perLevel * (kMaxDegradationLevel + 1)
+                      : options.large      ? 60
+                                           : 2;
     for (int i = 0; i < forms; ++i) {
         const int level = i % (kMaxDegradationLevel + 1);
         items.push_back(
@@ -475,7 +478,9 @@ A simulated device delivers, for its mode's r, f and o:
   - text elements carry per-character `chars` boxes (OCR-A, OCR-B lines);
   - `degradation` also holds the codeline print values: `stroke_mm`
     (growth of the stroke, < 0 light print), `ink_darkness`,
-    `pitch_jitter_mm`, `baseline_jitter_mm`, `defects`, `intrusions`;
+    `pitch_jitter_mm`, `baseline_jitter_mm`, `defects`, `intrusions`, and
+    the OCR lines' wear: `fade_depth`, `dot_pitch_mm`, `pitch_squeeze`,
+    `char_ink_sd` (see Levels);
   - `magnetic`: `file`, `ratio`, `decimation`, `raw_per_inch`,
     `decimated_per_inch`, `count`, `baseline`, `noise`, `edge_level`,
     `polarity`, `onset`, `strength` (document load), `char_strength_sd`,
@@ -505,6 +510,27 @@ defects, `degradation.defects` of them, from its own seed; their `chars`
 carry `jitter_mm` and `defects` as the codeline's do), which are scanned in
 the same modes as the cheques.
 
+The OCR lines also wear as forms from office and impact printers do (the
+codeline keeps its own print). Each is seeded per line and recorded in
+`degradation`: `fade_depth` (low toner or a worn ribbon: patches about
+0.5 mm across lose up to this share of their ink, so strokes fade along
+part of their length), `dot_pitch_mm` (0 solid print; else printed by an
+impact printer's pins on this grid, dots a little under the pitch across),
+`pitch_squeeze` (the pitch this share tighter than the font's, so that
+neighbours come close or touch and their ink enters the true boxes) and
+`char_ink_sd` (each character's ink, recorded as `ink` in its `chars`
+entry, a factor from 0.3 to 1 of the line's darkness):
+
+| level | fade_depth | dot-matrix print | pitch_squeeze | char_ink_sd |
+|---|---|---|---|---|
+| 0 | 0 | never | 0 | 0 |
+| 1 | 0.12-0.2 | never | 0-0.03 | 0.04 |
+| 2 | 0.27-0.45 | 1 form in 10, 0.14-0.18 mm | 0-0.07 | 0.08 |
+| 3 | 0.42-0.7 | 35 in 100, 0.17-0.25 mm | 0-0.12 | 0.12 |
+| 4 | 0.45-0.75 | 35 in 100, 0.18-0.28 mm | 0-0.14 | 0.15 |
+
+With `--per-level N` the corpus holds N payment forms at each level.
+
 ## Drawings
 
 - E13B: the synthesizer's own outlines (testing/synth/e13b_outlines.cpp),
@@ -517,19 +543,22 @@ the same modes as the cheques.
   MICR font file (`font_file`, or KOVRAN_SYNTH_E13B_FONT) replaces it.
   `glyphs: "project"` prints the databases' own art instead.
 - CMC7: seven strokes on the short (0.30 mm) and long (0.50 mm) intervals of
-  the code table, with the digit outline of Nimbus Sans Bold cut out of
-  them and the five symbols cut by rules of their own.
+  the code table, with the character cut out of them: a digit is a pen path
+  (a broad nib about two strokes wide and a tenth of the height deep, drawn
+  along the digit's centre line across the seven stroke positions, so the
+  '0' keeps its hole), and the five symbols are cut by rules of their own.
+  This shares no data with data/glyphs/cmc7.txt, but shows the same
+  characters, so that a template reader's CMC7 rates measure the reader.
+  Each character is placed at its true position to a quarter of a pixel:
+  at 300 dpi a 0.15 mm stroke then binarises one or two pixels wide as the
+  scan's pixels fall on it, as on real scans.
 - Open question, CMC7 symbols: the code table fixes which gaps of each
-  symbol are long, so '<' (gaps 3 and 6) and '>' (gaps 5 and 6) always
-  decode apart; nothing we hold fixes the outline cut out of the strokes.
-  The test drawing tapers '<' from a full stroke at the left to a short
-  one at the right and '>' the other way, while the databases' art
-  (data/glyphs/cmc7.txt) draws each the mirror of that, and the other
-  symbols differ in their cuts too. A template reader therefore takes the
-  drawing's '<' for the databases' '>' (several hundred confusions on the
-  large corpus); until a printed CMC7 reference decides the shapes,
-  optical CMC7 rates on symbols measure that choice, not the reader. The
-  bar (gap) reading is unaffected.
+  symbol are long, so the symbols always decode apart; nothing we hold
+  fixes the outline cut out of their strokes. Drawing and databases agree
+  on our reading: ':' a window across the middle third, ';' the lower half
+  of every second stroke cut away, '<' tapering to a point on the left,
+  '=' a band cut down from the top left corner, '>' tapering to a point on
+  the right. A printed CMC7 reference may decide otherwise.
 - CMC7 resolutions: the CMC7 databases hold models of 300 to 400 dpi only.
   Below 300 dpi a 0.15 mm gap is under 1.7 pixels and binarising at half
   coverage closes some gap in every character, so a model there would be a

@@ -16,7 +16,7 @@ struct CorpusOptions {
     std::string dir;
     bool large = false;  // 100 cheques per font and level instead of 2
     // Cheques per font and level when not 0 (the first ones of the large
-    // corpus, with as many payment forms); wins over `large`.
+    // corpus) and as many payment forms per level; wins over `large`.
     int perLevel = 0;
     std::uint64_t seed = 2026;
     int dpi = 0;  // 0: each document's own resolution (by level); else all at this one

@@ -19,6 +19,21 @@ struct LevelRange {
     int defects, intrusionsLo, intrusionsHi;
 };
 
+// Wear of the OCR lines by level: the deepest fade of a patch, the share
+// of documents printed by an impact (dot-matrix) printer and its dot grid,
+// the largest tightening of the pitch, and the spread of ink per character.
+struct OcrWearRange {
+    double fade, dotShare, dotPitchLo, dotPitchHi, squeeze, charInkSd;
+};
+
+constexpr OcrWearRange kOcrWear[kMaxDegradationLevel + 1] = {
+    {0.0, 0.0, 0.0, 0.0, 0.0, 0.0},        // 0
+    {0.2, 0.0, 0.0, 0.0, 0.03, 0.04},      // 1
+    {0.45, 0.1, 0.14, 0.18, 0.07, 0.08},   // 2
+    {0.7, 0.35, 0.17, 0.25, 0.12, 0.12},   // 3
+    {0.75, 0.35, 0.18, 0.28, 0.14, 0.15},  // 4
+};
+
 // Upper ends of each level; the seed draws between 60 % and 100 % of the
 // image effects, and uniformly within the print ranges.
 constexpr LevelRange kLevels[kMaxDegradationLevel + 1] = {
@@ -52,6 +67,12 @@ DegradationValues ResolveDegradation(const Degradation& d) {
     v.baselineJitterMm = L.baselineJitter;
     v.defects = static_cast<int>(rng.Integer(L.defects / 2, L.defects));
     v.intrusions = static_cast<int>(rng.Integer(L.intrusionsLo, L.intrusionsHi));
+    // Drawn after the values above, which stay what they were for a seed.
+    const OcrWearRange& O = kOcrWear[d.level];
+    v.fadeDepth = draw(O.fade);
+    v.dotPitchMm = rng.Uniform() < O.dotShare ? rng.Uniform(O.dotPitchLo, O.dotPitchHi) : 0.0;
+    v.pitchSqueeze = rng.Uniform(0.0, O.squeeze);
+    v.charInkSd = O.charInkSd;
     if (d.skewDeg) v.skewDeg = *d.skewDeg;
     if (d.blur) v.blur = *d.blur;
     if (d.noise) v.noise = *d.noise;
@@ -65,6 +86,10 @@ DegradationValues ResolveDegradation(const Degradation& d) {
     if (d.baselineJitterMm) v.baselineJitterMm = *d.baselineJitterMm;
     if (d.defects) v.defects = *d.defects;
     if (d.intrusions) v.intrusions = *d.intrusions;
+    if (d.fadeDepth) v.fadeDepth = *d.fadeDepth;
+    if (d.dotPitchMm) v.dotPitchMm = *d.dotPitchMm;
+    if (d.pitchSqueeze) v.pitchSqueeze = *d.pitchSqueeze;
+    if (d.charInkSd) v.charInkSd = *d.charInkSd;
     return v;
 }
 
@@ -81,7 +106,11 @@ nlohmann::json ToJson(const DegradationValues& v) {
             {"pitch_jitter_mm", v.pitchJitterMm},
             {"baseline_jitter_mm", v.baselineJitterMm},
             {"defects", v.defects},
-            {"intrusions", v.intrusions}};
+            {"intrusions", v.intrusions},
+            {"fade_depth", v.fadeDepth},
+            {"dot_pitch_mm", v.dotPitchMm},
+            {"pitch_squeeze", v.pitchSqueeze},
+            {"char_ink_sd", v.charInkSd}};
 }
 
 void DegradeImage(ImageBuffer& image, const DegradationValues& v, double dpi, std::uint64_t seed,

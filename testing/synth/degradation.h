@@ -17,7 +17,11 @@
 //     two intrusions.
 // The print values (stroke, darkness, pitch and baseline jitter, local
 // defects) apply to the machine-read OCR-A and OCR-B lines as well; the
-// intrusions cross the codeline only.
+// intrusions cross the codeline only. The OCR lines also wear as forms
+// printed by office and impact printers do: ink fading in patches (low
+// toner, a worn ribbon), dot-matrix print, a pitch tight enough for
+// neighbours to touch, and ink that varies from character to character;
+// none at level 0, growing to level 4 (see kOcrWear in degradation.cpp).
 #pragma once
 
 #include <cstdint>
@@ -43,6 +47,11 @@ struct DegradationValues {
     double baselineJitterMm = 0.0;  // per-character vertical jitter (standard deviation)
     int defects = 0;                // local defects on codeline characters
     int intrusions = 0;             // strokes, stamps or endorsements across the codeline
+    // Wear of the machine-read OCR lines (the codeline keeps its own print):
+    double fadeDepth = 0.0;     // low toner, worn ribbon: deepest loss of ink in a patch (share)
+    double dotPitchMm = 0.0;    // impact or dot-matrix print on this dot grid (0: solid print)
+    double pitchSqueeze = 0.0;  // the pitch this share tighter than the font's (neighbours touch)
+    double charInkSd = 0.0;     // per-character spread of the ink (share of its darkness)
 };
 
 DegradationValues ResolveDegradation(const Degradation& d);

@@ -336,6 +336,14 @@ Description ParseDescription(const nlohmann::json& j) {
         d.degradation.baselineJitterMm = g.OptNumber("baseline_jitter_mm", 0.0, 0.5);
         if (g.Has("defects")) d.degradation.defects = g.Integer("defects", 0, 0, 60);
         if (g.Has("intrusions")) d.degradation.intrusions = g.Integer("intrusions", 0, 0, 6);
+        d.degradation.fadeDepth = g.OptNumber("fade_depth", 0.0, 0.95);
+        d.degradation.dotPitchMm = g.OptNumber("dot_pitch_mm", 0.0, 0.5);
+        if (d.degradation.dotPitchMm && *d.degradation.dotPitchMm > 0.0 &&
+            *d.degradation.dotPitchMm < 0.05)
+            throw DescriptionError("degradation.dot_pitch_mm",
+                                   "must be 0 (solid print) or from 0.05 to 0.5");
+        d.degradation.pitchSqueeze = g.OptNumber("pitch_squeeze", 0.0, 0.4);
+        d.degradation.charInkSd = g.OptNumber("char_ink_sd", 0.0, 0.4);
         g.Finish();
     }
     if (top.Has("magnetic")) {

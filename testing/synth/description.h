@@ -96,6 +96,9 @@ struct Degradation {
     // local defects and clear-band intrusions (counts).
     std::optional<double> strokeMm, inkDarkness, pitchJitterMm, baselineJitterMm;
     std::optional<int> defects, intrusions;
+    // Wear of the OCR lines: patch fade (share), dot-matrix grid (mm, 0
+    // solid), pitch tightening (share), per-character ink spread (share).
+    std::optional<double> fadeDepth, dotPitchMm, pitchSqueeze, charInkSd;
 };
 
 struct MagneticDescription {

@@ -235,7 +235,7 @@ const CodelineFont& DocumentRenderer::CodelineFontFor(const Element& e) {
             g.barWidthMm = e.cmc7BarMm;
             g.shortIntervalMm = e.cmc7ShortMm;
             g.longIntervalMm = e.cmc7LongMm;
-            font = MakeCmc7Font(fonts_, g);
+            font = MakeCmc7Font(g);
         } else {
             font = MakeE13bFont(fonts_, key.substr(5));
         }
@@ -325,8 +325,15 @@ RenderedDocument DocumentRenderer::Render(const Description& d) {
                     // darkness, as the codeline does.
                     const bool ocrLine =
                         e.kind == Element::Kind::OcrbLine || face->Family().starts_with("OCR");
-                    TextLine line = PrintedLine(*face, text, e.sizePt, d.dpiX, d.dpiY,
-                                                e.pitchMm * pxX, ocrLine ? deg.strokeMm : 0.0);
+                    double pitch = e.pitchMm * pxX;
+                    if (ocrLine && pitch == 0.0 && deg.pitchSqueeze > 0.0) {
+                        // A printer set to a tighter pitch than the font's:
+                        // neighbours come close and touch.
+                        const double emX = e.sizePt * d.dpiX / 72.0, emY = e.sizePt * d.dpiY / 72.0;
+                        pitch = face->Render(text[0], emX, emY).advance * (1.0 - deg.pitchSqueeze);
+                    }
+                    TextLine line = PrintedLine(*face, text, e.sizePt, d.dpiX, d.dpiY, pitch,
+                                                ocrLine ? deg.strokeMm : 0.0);
                     const float lineDarkness = ocrLine ? static_cast<float>(deg.inkDarkness) : 1.0f;
                     double penX, baseY;
                     if (e.kind == Element::Kind::OcrbLine && !e.xMm) {
@@ -342,18 +349,24 @@ RenderedDocument DocumentRenderer::Render(const Description& d) {
                     // defects, each line drawing from its own seed.
                     std::vector<CharPrint> charPrint;
                     ImageBuffer lineExtras;
+                    // FNV-1a of the element's path, not std::hash: the
+                    // corpus must not change with the standard library.
+                    std::uint64_t pathHash = 0xcbf29ce484222325ULL;
+                    for (const char ch : e.path)
+                        pathHash = (pathHash ^ static_cast<unsigned char>(ch)) * 0x100000001b3ULL;
                     if (ocrLine && (deg.defects > 0 || deg.pitchJitterMm > 0.0 ||
                                     deg.baselineJitterMm > 0.0)) {
-                        // FNV-1a of the element's path, not std::hash: the
-                        // corpus must not change with the standard library.
-                        std::uint64_t pathHash = 0xcbf29ce484222325ULL;
-                        for (const char ch : e.path)
-                            pathHash =
-                                (pathHash ^ static_cast<unsigned char>(ch)) * 0x100000001b3ULL;
                         Rng lineRng(d.degradation.seed ^ 0x6F63726C696E6573ULL ^ pathHash);
                         lineExtras = ImageBuffer(W, H);
                         charPrint = DisturbPrintLine(line, ox, oy, deg, d.dpiX, d.dpiY, lineRng,
                                                      lineExtras);
+                    }
+                    // Faded patches, dot-matrix print and each character's
+                    // own ink, from a seed of their own.
+                    std::vector<double> charInk;
+                    if (ocrLine) {
+                        Rng wearRng(d.degradation.seed ^ 0x7765617270726E74ULL ^ pathHash);
+                        charInk = WearPrintLine(line, deg, d.dpiX, d.dpiY, wearRng);
                     }
                     BoxMm b{1e9, 1e9, -1e9, -1e9};
                     for (const auto& cb : line.boxes) {
@@ -394,6 +407,7 @@ RenderedDocument DocumentRenderer::Render(const Description& d) {
                             json cj = {{"c", std::string(1, static_cast<char>(b.ch))},
                                        {"box", BoxJson(ox + b.left, oy + b.top, ox + b.right,
                                                        oy + b.bottom)}};
+                            if (i < charInk.size() && deg.charInkSd > 0.0) cj["ink"] = charInk[i];
                             if (i < charPrint.size()) {
                                 cj["jitter_mm"] =
                                     json::array({charPrint[i].jitterXMm, charPrint[i].jitterYMm});
@@ -447,8 +461,19 @@ RenderedDocument DocumentRenderer::Render(const Description& d) {
                         const double jx = Jitter(printRng, deg.pitchJitterMm) / kMmPerInch;
                         const double jy = Jitter(printRng, deg.baselineJitterMm) / kMmPerInch;
                         const double cell = x0 + static_cast<double>(i) * pitch + jx;
-                        CodelineGlyph g = font.Render(ch, d.dpiX, d.dpiY, deg.strokeMm);
-                        const int gx = static_cast<int>(std::lround((cell + g.leftInch) * d.dpiX));
+                        // A drawing that can move by a share of a pixel is
+                        // placed where it falls; others at the nearest pixel.
+                        const double at =
+                            (cell + font.Render(ch, d.dpiX, d.dpiY, deg.strokeMm).leftInch) *
+                            d.dpiX;
+                        const long quarters = std::lround(at * 4.0);
+                        const long whole = quarters >= 0 ? quarters / 4 : (quarters - 3) / 4;
+                        const double phase = font.MovesByPhase()
+                                                 ? static_cast<double>(quarters - 4 * whole) / 4
+                                                 : 0.0;
+                        CodelineGlyph g = font.Render(ch, d.dpiX, d.dpiY, deg.strokeMm, phase);
+                        const int gx = font.MovesByPhase() ? static_cast<int>(whole)
+                                                           : static_cast<int>(std::lround(at));
                         const int gy =
                             static_cast<int>(std::lround((base + jy - g.bottomInch) * d.dpiY)) -
                             g.coverage.Height();

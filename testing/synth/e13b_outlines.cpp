@@ -131,7 +131,8 @@ class E13bOutlineFont final : public CodelineFont {
     bool HasChar(char c) const override { return c == ' ' || !DrawingOf(c).ink.empty(); }
 
   protected:
-    CodelineGlyph Draw(char c, double dpiX, double dpiY, double growMm) const override {
+    CodelineGlyph Draw(char c, double dpiX, double dpiY, double growMm,
+                       double /*phasePx*/) const override {
         CodelineGlyph out;
         const Drawing d = DrawingOf(c);
         if (d.ink.empty()) return out;

@@ -197,4 +197,81 @@ std::vector<CharPrint> DisturbPrintLine(TextLine& line, int& ox, int& oy,
     return out;
 }
 
+std::vector<double> WearPrintLine(TextLine& line, const DegradationValues& deg, double dpiX,
+                                  double dpiY, Rng& rng) {
+    std::vector<double> ink(line.boxes.size(), 1.0);
+    if (deg.dotPitchMm <= 0.0 && deg.fadeDepth <= 0.0 && deg.charInkSd <= 0.0) return ink;
+    const double pxX = dpiX / kMmPerInch, pxY = dpiY / kMmPerInch;
+    ImageBuffer& cov = line.coverage;
+    const int w = cov.Width(), h = cov.Height();
+    if (deg.dotPitchMm > 0.0) {
+        // The pins strike on a square grid; a pin fires where the solid
+        // character has ink under its centre, and its dot is under the
+        // pitch across (a worn ribbon prints small dots), so that the
+        // strokes show as rows of dots with gaps between them.
+        const double stepX = deg.dotPitchMm * pxX, stepY = deg.dotPitchMm * pxY;
+        const double radius = 0.5 * deg.dotPitchMm * pxX * rng.Uniform(0.65, 0.95);
+        const double phaseX = rng.Uniform(0.0, stepX), phaseY = rng.Uniform(0.0, stepY);
+        ImageBuffer dots(w, h, 1, 0, cov.Res());
+        for (double y = phaseY; y < h; y += stepY)
+            for (double x = phaseX; x < w; x += stepX) {
+                const int ix = static_cast<int>(x), iy = static_cast<int>(y);
+                if (cov.At(ix, iy) < 128) continue;
+                FillDisc(dots, x, y, radius * rng.Uniform(0.9, 1.1));
+            }
+        cov = std::move(dots);
+    }
+    if (deg.fadeDepth > 0.0) {
+        // A smooth random field: values on a coarse grid (patches about
+        // 0.5 mm across, wider than high, as a ribbon wears along the print
+        // direction), interpolated, and made to rise steeply between 0.3
+        // and 0.8, so that part of the line keeps its ink and patches lose
+        // up to `fadeDepth` of theirs: strokes fade along part of their
+        // length.
+        const double cellX = 0.6 * pxX, cellY = 0.4 * pxY;
+        const int gw = static_cast<int>(w / cellX) + 2, gh = static_cast<int>(h / cellY) + 2;
+        std::vector<double> grid(static_cast<std::size_t>(gw) * gh);
+        for (double& g : grid) g = rng.Uniform();
+        auto smooth = [](double t) { return t * t * (3.0 - 2.0 * t); };
+        for (int y = 0; y < h; ++y) {
+            const double gy = (y + 0.5) / cellY;
+            const int j = static_cast<int>(gy);
+            const double ty = smooth(gy - j);
+            for (int x = 0; x < w; ++x) {
+                std::uint8_t& v = cov.At(x, y);
+                if (v == 0) continue;
+                const double gx = (x + 0.5) / cellX;
+                const int i = static_cast<int>(gx);
+                const double tx = smooth(gx - i);
+                auto at = [&](int a, int b) {
+                    return grid[static_cast<std::size_t>(b) * gw + static_cast<std::size_t>(a)];
+                };
+                const double u = (1 - ty) * ((1 - tx) * at(i, j) + tx * at(i + 1, j)) +
+                                 ty * ((1 - tx) * at(i, j + 1) + tx * at(i + 1, j + 1));
+                const double f = smooth(std::clamp((u - 0.3) / 0.5, 0.0, 1.0));
+                v = static_cast<std::uint8_t>(std::lround(v * (1.0 - deg.fadeDepth * f)));
+            }
+        }
+    }
+    if (deg.charInkSd > 0.0) {
+        // Each character's ink, lighter or darker than the line's; a pixel
+        // two boxes share takes the first.
+        std::vector<std::uint8_t> done(static_cast<std::size_t>(w) * h, 0);
+        for (std::size_t k = 0; k < line.boxes.size(); ++k) {
+            const TextLine::CharBox& b = line.boxes[k];
+            if (b.right <= b.left) continue;
+            ink[k] = std::clamp(1.0 + Jitter(rng, deg.charInkSd), 0.3, 1.0);
+            for (int y = std::max(0, b.top); y < std::min(h, b.bottom); ++y)
+                for (int x = std::max(0, b.left); x < std::min(w, b.right); ++x) {
+                    std::uint8_t& seen = done[static_cast<std::size_t>(y) * w + x];
+                    if (seen) continue;
+                    seen = 1;
+                    std::uint8_t& v = cov.At(x, y);
+                    v = static_cast<std::uint8_t>(std::lround(v * ink[k]));
+                }
+        }
+    }
+    return ink;
+}
+
 }  // namespace kovran::synth

@@ -53,6 +53,16 @@ std::vector<CharPrint> DisturbPrintLine(TextLine& line, int& ox, int& oy,
                                         const DegradationValues& deg, double dpiX, double dpiY,
                                         Rng& rng, ImageBuffer& extras);
 
+// Wears a printed OCR line as `deg` says: with a dot pitch the line is
+// printed again as dots on that grid (an impact printer's pins fire where
+// the character has ink), patches of it fade by up to `deg.fadeDepth` (low
+// toner, a worn ribbon: strokes fade along part of their length), and each
+// character's ink is scaled by its own factor around 1 (spread
+// `deg.charInkSd`). Gives the factor of every box of the line; nothing is
+// drawn from `rng` and nothing changes when all the values are zero.
+std::vector<double> WearPrintLine(TextLine& line, const DegradationValues& deg, double dpiX,
+                                  double dpiY, Rng& rng);
+
 // A jitter drawn from the standard deviation, at most two of them either way.
 double Jitter(Rng& rng, double sd);
 

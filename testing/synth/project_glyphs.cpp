@@ -21,7 +21,8 @@ class ProjectCodelineFont final : public CodelineFont {
     double HeightInch() const override { return set_.HeightMm() / 25.4; }
 
   protected:
-    CodelineGlyph Draw(char c, double dpiX, double dpiY, double growMm) const override {
+    CodelineGlyph Draw(char c, double dpiX, double dpiY, double growMm,
+                       double /*phasePx*/) const override {
         CodelineGlyph out;
         ocr::GlyphRenderOptions options;
         options.dpi = std::clamp(dpiX, 50.0, 2400.0);

@@ -58,7 +58,8 @@ std::vector<ocr::FontModel> BuildDatabase(const DbSpec& spec, FaceLibrary& faces
                 if (!set.Contains(c)) fail("the glyph data has no character " + CharName(c));
                 for (std::size_t v = 0; v < spec.dataVariants.size(); ++v) {
                     const DataVariant& dv = spec.dataVariants[v];
-                    const auto r = set.Render(c, {dv.dpi, 0.0, dv.growMm, dv.cornerMm});
+                    const auto r = set.Render(
+                        c, {dv.dpi, 0.0, dv.growMm, dv.cornerMm, dv.shiftPx * 25.4 / dv.dpi});
                     if (!r) fail("cannot render " + CharName(c));
                     models.push_back(ModelFromImage(r->image.View(), c, static_cast<int>(v)));
                 }

@@ -105,12 +105,18 @@ const std::vector<DataVariant> kE13bSetB = {
 // seven strokes in any character). Such a model would be a merged blob that
 // matches any merged character; scans of 100 to 240 dpi are left to the bar
 // reader, which reads the grey column profile at half pixels.
+// At 300 dpi a 0.15 mm stroke covers 1.8 pixels: where the scan's pixels
+// fall on it decides whether it binarises two pixels wide or one, and the
+// strokes of one character fall at different phases (their intervals are
+// 3.5 and 5.9 pixels). The last variants of each file move the shape by a
+// share of a pixel to hold those mixtures too.
 const std::vector<DataVariant> kCmc7SetA = {
-    {300, 0.0, 0.0}, {300, 0.03, 0.02}, {350, 0.0, 0.02}, {400, 0.015, 0.02}, {300, 0.015, 0.03},
+    {300, 0.0, 0.0},    {300, 0.03, 0.02},      {350, 0.0, 0.02},       {400, 0.015, 0.02},
+    {300, 0.015, 0.03}, {300, 0.0, 0.02, 0.33}, {300, 0.0, 0.02, 0.67}, {300, 0.03, 0.02, 0.5},
 };
 const std::vector<DataVariant> kCmc7SetB = {
-    {300, -0.015, 0.02}, {350, 0.03, 0.03},  {400, -0.01, 0.02},
-    {330, 0.02, 0.02},   {320, 0.025, 0.03},
+    {300, -0.015, 0.02}, {350, 0.03, 0.03},      {400, -0.01, 0.02},       {330, 0.02, 0.02},
+    {320, 0.025, 0.03},  {300, 0.01, 0.02, 0.6}, {300, 0.015, 0.02, 0.33}, {350, 0.015, 0.02, 0.5},
 };
 const std::vector<DataVariant> kMicroVariants = {{300, 0.0}, {300, 0.04}, {300, -0.05}, {240, 0.0}};
 

@@ -17,6 +17,7 @@ struct DataVariant {
     double dpi = 300;
     double growMm = 0;    // whole-outline growth (> 0) or thinning (< 0)
     double cornerMm = 0;  // corner rounding radius
+    double shiftPx = 0;   // sampling phase: the shape moved right by this share of a pixel
 };
 
 // A model rendered from a system font.

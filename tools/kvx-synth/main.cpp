@@ -8,6 +8,7 @@
 //   kvx-synth trace DOCUMENT.json INDEX              raw magnetic samples around a character
 //   kvx-synth model-sheet FILE.db OUT.png            contact sheet of a database's models
 //   kvx-synth drawing-sheet DRAWING DPI OUT.png      contact sheet of a codeline drawing
+//   kvx-synth drawing-nearest DRAWING DB_DIR         nearest models of a drawing's characters
 //
 // render options: --out DIR (default .), --dpi N, --dpi-y N, --colour,
 // --grey, --level N, --seed N, --format png|pnm, --sides front,rear,backlight
@@ -46,7 +47,8 @@ int Usage() {
         "       kvx-synth measure CORPUS_DIR DB_DIR\n"
         "       kvx-synth trace DOCUMENT.json INDEX\n"
         "       kvx-synth model-sheet FILE.db OUT.png\n"
-        "       kvx-synth drawing-sheet cmc7|cmc7-project|e13b|e13b-project DPI OUT.png\n");
+        "       kvx-synth drawing-sheet cmc7|cmc7-project|e13b|e13b-project DPI OUT.png\n"
+        "       kvx-synth drawing-nearest cmc7|cmc7-project|e13b|e13b-project DB_DIR\n");
     return 2;
 }
 
@@ -86,6 +88,10 @@ int Run(int argc, char** argv) {
     if (command == "drawing-sheet" && argc == 5) {
         WriteDrawingSheet(argv[2], static_cast<double>(ParseNumber("DPI", argv[3], 50, 1200)),
                           argv[4]);
+        return 0;
+    }
+    if (command == "drawing-nearest" && argc == 4) {
+        PrintDrawingNearest(argv[2], argv[3]);
         return 0;
     }
     std::string out = ".";

@@ -54,11 +54,12 @@ void MeasureCorpus(const std::string& dir, const std::string& dbDir) {
         {"OCR-A", LoadModels(dbDir, {"ocraeb204.db"})},
         {"OCR-B", LoadModels(dbDir, {"ocrbA04.db"})},
     };
-    std::map<std::pair<std::string, int>, Tally> nearest;  // font, level
-    std::map<std::pair<std::string, int>, Tally> byDpi;    // font, horizontal resolution
-    std::map<int, Tally> matcher, matcherUnder;            // level (E13B)
-    std::map<std::pair<int, char>, Tally> matcherChar;     // level, character
-    std::map<std::pair<char, char>, long> confusions;      // truth, read (E13B misreads)
+    std::map<std::pair<std::string, int>, Tally> nearest;     // font, level
+    std::map<std::pair<std::string, int>, Tally> byDpi;       // font, horizontal resolution
+    std::map<int, Tally> matcher, matcherUnder;               // level (E13B)
+    std::map<std::pair<std::string, int>, Tally> ocrMatcher;  // font, level (OCR-A, OCR-B)
+    std::map<std::pair<int, char>, Tally> matcherChar;        // level, character
+    std::map<std::pair<char, char>, long> confusions;         // truth, read (E13B misreads)
     // CMC7 by level and character: characters, nearest right, and the wrong
     // nearest characters (to tell a drawing fault from a database one).
     std::map<std::pair<int, char>, Tally> cmc7Char;
@@ -101,6 +102,17 @@ void MeasureCorpus(const std::string& dir, const std::string& dbDir) {
                         ++cc.right;
                     else
                         ++cmc7Confusions[{want, near}];
+                }
+                if (font == "OCR-A" || font == "OCR-B") {
+                    // Fonts 2 and 4: distance limits 140 and 70, acceptance 40.
+                    const MatcherRules rules{409, {140, 70}, 0, 40};
+                    const char got = g ? MatchGlyph(*g, dbs[font], rules) : '?';
+                    Tally& o = ocrMatcher[{font, entry.level}];
+                    ++o.n;
+                    if (got == want)
+                        ++o.read;
+                    else if (got != '?')
+                        ++o.misread;
                 }
                 if (!matcherToo) continue;
                 if (g && !c.value("under_intrusion", false)) {
@@ -186,6 +198,21 @@ void MeasureCorpus(const std::string& dir, const std::string& dbDir) {
     std::printf("\nCMC7 wrong nearest (truth -> nearest: count):");
     for (const auto& [k, n] : cmc7Confusions) std::printf(" %c->%c: %ld", k.first, k.second, n);
     std::printf("\n");
+    std::printf(
+        "\nOCR-A (font 2) and OCR-B (font 4) template matcher, true boxes (read / misread):\n\n"
+        "| level | OCR-A | OCR-B |\n|---|---|---|\n");
+    for (int level = 0; level <= 4; ++level) {
+        std::printf("| %d |", level);
+        for (const char* f : {"OCR-A", "OCR-B"}) {
+            const Tally& t = ocrMatcher[{f, level}];
+            if (t.n == 0)
+                std::printf(" - |");
+            else
+                std::printf(" %.1f %% / %.2f %% (%ld) |", 100.0 * t.read / t.n,
+                            100.0 * t.misread / t.n, t.n);
+        }
+        std::printf("\n");
+    }
     std::printf("\nE13B template matcher, true boxes (characters clear of intrusions):\n\n");
     std::printf(
         "| level | chars | read | rejected | misread | under intrusions: chars, read, "
@@ -279,11 +306,10 @@ void WriteModelSheet(const std::string& dbFile, const std::string& png) {
 }
 
 void WriteDrawingSheet(const std::string& drawing, double dpi, const std::string& png) {
-    SynthFontLibrary fonts;
     std::unique_ptr<CodelineFont> font;
     std::string chars = "0123456789:;<=>";
     if (drawing == "cmc7") {
-        font = MakeCmc7Font(fonts, Cmc7Geometry{});
+        font = MakeCmc7Font(Cmc7Geometry{});
     } else if (drawing == "cmc7-project") {
         font = MakeProjectCodelineFont("cmc7");
     } else if (drawing == "e13b") {
@@ -308,6 +334,84 @@ void WriteDrawingSheet(const std::string& drawing, double dpi, const std::string
                     sheet.At(ox + x, oy + y) = static_cast<std::uint8_t>(255 - g.coverage.At(x, y));
         }
     WritePng(sheet, png, dpi);
+}
+
+void PrintDrawingNearest(const std::string& drawing, const std::string& dbDir) {
+    const bool cmc7 = drawing == "cmc7" || drawing == "cmc7-project";
+    std::unique_ptr<CodelineFont> font;
+    if (drawing == "cmc7")
+        font = MakeCmc7Font(Cmc7Geometry{});
+    else if (drawing == "cmc7-project")
+        font = MakeProjectCodelineFont("cmc7");
+    else if (drawing == "e13b")
+        font = MakeE13bOutlineFont();
+    else if (drawing == "e13b-project")
+        font = MakeProjectCodelineFont("e13b");
+    else
+        throw SynthError("unknown drawing " + drawing +
+                         " (cmc7, cmc7-project, e13b, e13b-project)");
+    const std::vector<ocr::FontModel> models =
+        cmc7 ? LoadModels(dbDir, {"cmc7aa04.db", "cmc7ab04.db"})
+             : LoadModels(dbDir, {"e13bA04.db", "e13bB04.db"});
+    const std::string chars = cmc7 ? "0123456789:;<=>" : "0123456789:=<;";
+    std::printf(
+        "Nearest model of each character of the %s drawing (nearest: its distance / "
+        "the right character's best distance; the worst of four sub-pixel phases for a drawing "
+        "that moves by one):\n\n| char |",
+        drawing.c_str());
+    const double dpis[] = {200, 300, 400, 600};
+    const double grows[] = {-0.03, 0.0, 0.04};
+    for (double dpi : dpis)
+        for (double grow : grows) std::printf(" %.0f/%+.2f |", dpi, grow);
+    std::printf("\n|---|");
+    for (std::size_t i = 0; i < std::size(dpis) * std::size(grows); ++i) std::printf("---|");
+    std::printf("\n");
+    long n = 0, right = 0;
+    for (char c : chars) {
+        std::printf("| %c |", c);
+        for (double dpi : dpis)
+            for (double grow : grows) {
+                // Every quarter-pixel phase for a drawing that moves by one.
+                int phasesRight = 0, phases = 0, best = 1 << 30, bestRight = 1 << 30;
+                char near = '?';
+                for (int q = 0; q < (font->MovesByPhase() ? 4 : 1); ++q) {
+                    const CodelineGlyph g = font->Render(c, dpi, dpi, grow, q / 4.0);
+                    const int pad = 8;
+                    ImageBuffer img(g.coverage.Width() + 2 * pad, g.coverage.Height() + 2 * pad, 1,
+                                    255);
+                    for (int y = 0; y < g.coverage.Height(); ++y)
+                        for (int x = 0; x < g.coverage.Width(); ++x)
+                            img.At(x + pad, y + pad) =
+                                static_cast<std::uint8_t>(255 - g.coverage.At(x, y));
+                    const auto glyph =
+                        GlyphOfBox(img.View(), TrueBox{0, 0, img.Width(), img.Height()});
+                    int qBest = 1 << 30, qRight = 1 << 30;
+                    char qNear = '?';
+                    if (glyph)
+                        for (const ocr::FontModel& m : models) {
+                            const int d = ocr::GlyphDistance(glyph->glyph, m.glyph);
+                            if (d < qBest) {
+                                qBest = d;
+                                qNear = static_cast<char>(m.code);
+                            }
+                            if (static_cast<char>(m.code) == c) qRight = std::min(qRight, d);
+                        }
+                    ++phases;
+                    if (qNear == c) ++phasesRight;
+                    // The cell shows the worst phase.
+                    if (q == 0 || qRight - qBest > bestRight - best || (qNear != c && near == c)) {
+                        near = qNear;
+                        best = qBest;
+                        bestRight = qRight;
+                    }
+                }
+                n += phases;
+                right += phasesRight;
+                std::printf(" %c %d/%d |", near, best, bestRight);
+            }
+        std::printf("\n");
+    }
+    std::printf("\nright: %ld of %ld\n", right, n);
 }
 
 }  // namespace kovran::synth

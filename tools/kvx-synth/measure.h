@@ -6,7 +6,8 @@
 //             and distance) is the right character;
 //   matcher   per level and per character: what the template matcher of
 //             the E13B font (distance limits, reference distance, confidence
-//             and acceptance rules) reads, rejects and misreads;
+//             and acceptance rules) reads, rejects and misreads; per level,
+//             what the matchers of fonts 2 (OCR-A) and 4 (OCR-B) read;
 //   trace     the raw magnetic samples around one codeline character;
 //   sheets    contact sheets of database models and of codeline drawings.
 #pragma once
@@ -30,5 +31,10 @@ void WriteModelSheet(const std::string& dbFile, const std::string& png);
 // Writes every character of a codeline drawing ("cmc7", "cmc7-project",
 // "e13b", "e13b-project") at the given resolution as a PNG sheet.
 void WriteDrawingSheet(const std::string& drawing, double dpi, const std::string& png);
+
+// Prints, for every character of a codeline drawing rendered alone at 200
+// to 600 dpi and three print weights, the nearest model of the font's
+// databases in `dbDir` with its distance and the right character's.
+void PrintDrawingNearest(const std::string& drawing, const std::string& dbDir);
 
 }  // namespace kovran::synth

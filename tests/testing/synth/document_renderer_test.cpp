@@ -117,8 +117,7 @@ namespace {
 // Every CMC7 character drawn by the synthesizer decodes back, by its bar
 // intervals, to itself through the code table of the standard.
 TEST(CodelineFont, Cmc7BarsCarryTheCodeTable) {
-    SynthFontLibrary fonts;
-    auto font = MakeCmc7Font(fonts, Cmc7Geometry{});
+    auto font = MakeCmc7Font(Cmc7Geometry{});
     // Split so that no "??x" trigraph sequence appears in a literal.
     const std::string table = std::string("???7?32?") + "?49?0???" + "?18?6???" + "5???????" +
                               "?:;?<???" + "=???????" + ">";
