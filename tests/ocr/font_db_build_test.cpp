@@ -319,10 +319,11 @@ TEST(FontDbBuild, NominalModelIsThePlainRendering) {
         for (const auto& m : r.models) {
             if (m.extra[4] != 0) continue;
             const int d = ocr::GlyphDistance(m.glyph, nominal.at(static_cast<char>(m.code)).glyph);
-            if (spec.name == "e13bA04.db")
+            if (spec.name == "e13bA04.db") {
                 EXPECT_EQ(d, 0) << static_cast<char>(m.code);
-            else if (m.code == '0')
+            } else if (m.code == '0') {
                 EXPECT_GT(d, 0);
+            }
         }
     }
 }
