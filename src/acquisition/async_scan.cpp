@@ -87,10 +87,9 @@ bool AsyncScanPending() {
 KVXResult ImgCreateAsync(std::int16_t front, std::int16_t rear, std::int16_t backlight) {
     ScanRecord& state = ScanState();
     const std::lock_guard<std::mutex> lock(state.asyncMutex);
-    // A running worker reads the stored values: they wait for the next scan.
-    if (state.async.thread.joinable() && !state.async.finished.load()) return KVX_OK;
-    state.async.createDpi = {front, rear, backlight};
-    state.async.createPending = true;
+    // A running worker has its own copy: these wait for the next scan.
+    state.async.storedDpi = {front, rear, backlight};
+    state.async.stored = true;
     return KVX_OK;
 }
 
@@ -136,6 +135,9 @@ KVXResult ScanAsync(OcrZoneList* zones, const ScanTexts& texts, std::int16_t* st
         if (zones != nullptr) async.zones = *zones;
         async.length = static_cast<std::int16_t>(std::min<std::int32_t>(
             std::max<std::int16_t>(texts.length, 0), static_cast<std::int32_t>(kAsyncTextBytes)));
+        async.createPending = async.stored;
+        async.createDpi = async.storedDpi;
+        async.stored = false;
         async.result = KVX_OK;
         async.finished.store(false);
         try {

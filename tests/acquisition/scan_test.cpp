@@ -337,6 +337,28 @@ TEST_F(ScanTest, AsyncScanCreatesTheStoredImagesItself) {
     EXPECT_FALSE(ScanState().async.createPending);
 }
 
+// Resolutions stored while an asynchronous scan runs are for the next one.
+TEST_F(ScanTest, ResolutionsStoredDuringAnAsyncScanCreateTheNextOnesImages) {
+    ASSERT_EQ(ImgCreate(300, 300, 0), KVX_OK);
+    scanner->documentBytes = WholeLines(10);
+    std::atomic<bool> stored{false};
+    scanner->onPoll = [&](int) {
+        if (!stored.exchange(true)) ImgCreateAsync(200, 200, 0);
+    };
+    std::int16_t status = 0;
+    ASSERT_EQ(ScanAsync(nullptr, {}, &status), KVX_OK);
+    EXPECT_EQ(PollUntilFinished(&status), KVX_OK) << Logged();
+    ASSERT_TRUE(stored.load());
+    scanner->onPoll = nullptr;
+    EXPECT_EQ(device::AcqMode().request.requestedDpi[kFront], 300);
+    status = 0;
+    ASSERT_EQ(ScanAsync(nullptr, {}, &status), KVX_OK);
+    EXPECT_EQ(PollUntilFinished(&status), KVX_OK) << Logged();
+    EXPECT_EQ(device::AcqMode().request.requestedDpi[kFront], 200)
+        << "the stored resolutions were dropped";
+    EXPECT_EQ(Count("patch - image free and create"), 0);
+}
+
 TEST_F(ScanTest, AcquiredHeightFollowsTheSideCodes) {
     ASSERT_EQ(ImgCreate(300, 300, 0), KVX_OK);
     scanner->documentBytes = static_cast<std::size_t>(Img(kFront).stride) * 101;
