@@ -1,6 +1,8 @@
 #include "acquisition/thr_acq.h"
 
 #include <algorithm>
+#include <optional>
+#include <utility>
 
 #include "api/frame_state.h"
 #include "api/log.h"
@@ -196,6 +198,26 @@ bool Stream::Run() {
     length_ = NextLength();
     if (!p_.old) Send(b_, AcqControl::BeforeFirstRead);
     if (Queue('A') == Queued::Failed) return false;
+    // A read the driver completed at once, before GO, holds nothing the
+    // device sent: it is queued again, within the retry budget. One that
+    // came back otherwise is taken by the loop below.
+    std::optional<std::pair<int, std::size_t>> early;
+    for (;;) {
+        std::size_t n = 0;
+        const int r = b_.device->PollBulk(id_, &n);
+        if (r == platform::kErrorIoIncomplete) break;
+        if (r == platform::kErrorSuccess && n == 0 && budget_ > 0) {
+            --budget_;
+            pending_ = false;
+            LogText("ReadFile completed before GO, retry ");
+            platform::Sleep(pollMs);
+            if (Queue('A') == Queued::Failed) return false;
+            continue;
+        }
+        if (r == platform::kErrorSuccess) LogText("bulk read already back");
+        early = std::make_pair(r, n);
+        break;
+    }
     if (p_.old) {
         platform::Sleep(kOldModePauseMs);
         Send(b_, kForcedModeBase + b_.mode);
@@ -223,7 +245,14 @@ bool Stream::Run() {
             return false;
         }
         std::size_t n = 0;
-        const int r = b_.device->PollBulk(id_, &n);
+        int r = 0;
+        if (early) {
+            r = early->first;
+            n = early->second;
+            early.reset();
+        } else {
+            r = b_.device->PollBulk(id_, &n);
+        }
         if (r == platform::kErrorIoIncomplete) {
             s.dataFlowing.store(true);
             platform::Sleep(pollMs);

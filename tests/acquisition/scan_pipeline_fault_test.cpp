@@ -207,6 +207,22 @@ TEST_F(PipelineTest, WithTheAlignerAByteLostInTheStreamsLastLineKeepsTheDocument
     EXPECT_EQ(KVXPagNumCur(handle, 0), 1);
 }
 
+// The first read comes back at once, with nothing, before GO: it is queued
+// again, and the document streams whole into it.
+TEST_F(PipelineTest, AReadCompletedBeforeGoIsQueuedAgainAndTheDocumentArrives) {
+    sim::DeviceProfile p = Profile();
+    p.feeder.push_back(Document(kCropW, kCropH, false, 0, 0).document);
+    sim::SimulatedScanner& scanner = PlugAndOpen(p);
+    ShortBuffers();
+    scanner.Inject(sim::EarlyCompletion{});
+    ASSERT_EQ(KVXImgCreate1(handle, 300, 300, 0), KVX_OK) << LogBytes();
+    EXPECT_EQ(KVXImgScan1(handle, nullptr, nullptr, nullptr, 0), KVX_OK) << LogBytes();
+    EXPECT_EQ(Count("ReadFile completed before GO, retry "), 1u) << LogBytes();
+    EXPECT_NEAR(Img(kFront).Height, kCropW, 3) << LogBytes();
+    EXPECT_NEAR(Img(kFront).width, kCropH, 3);
+    EXPECT_TRUE(NoThreadLeft());
+}
+
 // ---- Bad documents ------------------------------------------------------------
 
 // Longer than the longest document accepted (parameter 9: 300 lines at
