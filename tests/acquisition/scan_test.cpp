@@ -297,7 +297,13 @@ TEST_F(ScanTest, CreateScanOrMoveDuringAnAsyncScanIsRefusedAndLeavesItsBuffers) 
     EXPECT_EQ(ImgScan(nullptr, {}), KVX_ERR_GENERIC);
     EXPECT_EQ(MoveScannerLines(1, 100, 300), KVX_ERR_GENERIC);
     ASSERT_EQ(Img(kFront).alloc.get(), scanning);
-    EXPECT_EQ(Count("previous async acquisiton still pending"), 3) << Logged();
+    // A parameter that sets the mode up again is refused and left as it was.
+    const std::int32_t colour = Settings().scan.color;
+    EXPECT_NE(device::ApplyColour(2), KVX_OK);
+    EXPECT_EQ(Settings().scan.color, colour);
+    ASSERT_EQ(Img(kFront).alloc.get(), scanning) << "the images went under the scan";
+    EXPECT_EQ(Img(kFront).dpiH, dpi);
+    EXPECT_EQ(Count("previous async acquisiton still pending"), 4) << Logged();
 
     EXPECT_EQ(Stop(1), KVX_OK);
     EXPECT_TRUE(NoWorkerRunning());
@@ -351,6 +357,7 @@ TEST_F(ScanTest, ResolutionsStoredDuringAnAsyncScanCreateTheNextOnesImages) {
     ASSERT_TRUE(stored.load());
     scanner->onPoll = nullptr;
     EXPECT_EQ(device::AcqMode().request.requestedDpi[kFront], 300);
+    scanner->documentBytes += WholeLines(10);
     status = 0;
     ASSERT_EQ(ScanAsync(nullptr, {}, &status), KVX_OK);
     EXPECT_EQ(PollUntilFinished(&status), KVX_OK) << Logged();
