@@ -77,10 +77,13 @@ sensor_dark = 0 8
 # in proportion to level 63.
 sensor_noise = 0
 sensor_dust = 0
-# Where the paper lies (1/300 inch): its edge from sensor pixel 0, the
-# rear sensor downstream of the front, the gap before the leading edge;
-# and what the sensors see beside the paper.
+# Where the paper lies (1/300 inch): its edge from sensor pixel 0, each
+# sensor downstream of the one the paper reaches first (left out: the
+# model's own, the rear 270 behind the front; on PID 11 the front 100
+# behind the rear), the gap before the leading edge; and what the sensors
+# see beside the paper.
 document_offset = 60
+front_delay = 0
 rear_delay = 270
 lead_gap = 30
 background = 20

@@ -338,15 +338,23 @@ KVXResult RunAcquisitionThreads(ImageSet& work, const AcquireCall& call,
     Worker acqThread;
     Worker corThread;
     bool failed = false;
+    // The whole set is marked before the first of them runs.
+    state.workers.seq.store(sequence);
+    state.workers.acq.store(true);
+    state.workers.cor.store(true);
+    state.workers.count.store(sequence ? 3 : 2);
+    state.workers.acquisitions.fetch_add(1, std::memory_order_release);
     // The sequence thread starts first: it only waits for lines, so it is
     // at its first pause before the document moves, however briefly the
     // acquisition runs.
     if (sequence && !StartSequenceThread(*seq, state.workers.seq)) {
+        state.workers.count.fetch_sub(1);
         stream.endFlag.store(true);
         failed = true;
     }
     if (!acqThread.Start(id.firmware >= kFirmware3000 ? &ThrAcq_0x3000 : &ThrAcqOld, &acq,
                          state.workers.acq)) {
+        state.workers.count.fetch_sub(1);
         LogText("error creating acquisition thread");
         stream.acq.error.store(true);
         stream.endFlag.store(true);
@@ -357,6 +365,7 @@ KVXResult RunAcquisitionThreads(ImageSet& work, const AcquireCall& call,
     }
     if (!corThread.Start(id.firmware >= kFirmware3000 ? &ThrCor_0x3000 : &ThrCorOld, &cor,
                          state.workers.cor)) {
+        state.workers.count.fetch_sub(1);
         LogText("error creating correction thread");
         cor.flags.error.store(true);
         // The sequence thread checks lines until the correction is done.

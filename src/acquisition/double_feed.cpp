@@ -1,6 +1,7 @@
 #include "acquisition/double_feed.h"
 
 #include <algorithm>
+#include <vector>
 
 namespace kovran::acquisition {
 namespace {
@@ -55,27 +56,35 @@ std::uint8_t DarkWindows(const ImageRecord& side, SensorFace face, std::int32_t 
     const int limit = RunLimit(lines);
     const int channels = std::min<int>(side.channels, static_cast<int>(thresholds.dark.size()));
     std::uint8_t mask = 0;
+    // Each column keeps its own count down the lines; the lines are walked
+    // in order with all the window's columns side by side, as they lie in
+    // memory.
+    std::vector<int> counts;
     for (int s = 0; s < kDoubleSheetSensors; ++s) {
         const SensorWindow w = WindowOf(face, s, side.dpiH);
         const int from = std::max(w.first, 0);
         const int to = std::min<int>(w.last, side.width);
+        if (to <= from) continue;
+        const auto columns = static_cast<std::size_t>(to - from);
         bool dark = false;
         for (int c = 0; c < channels && !dark; ++c) {
             const auto ci = static_cast<std::size_t>(c);
-            for (int x = from; x < to && !dark; ++x) {
-                int count = 0;
-                for (std::int32_t y = first; y < first + lines; ++y) {
-                    const std::uint8_t v =
-                        side.data[static_cast<std::size_t>(y) * side.stride +
-                                  static_cast<std::size_t>(c) * side.channelPitch +
-                                  static_cast<std::size_t>(side.left + x)];
-                    if (v < thresholds.dark[ci])
+            const std::uint8_t darkLevel = thresholds.dark[ci];
+            const std::uint8_t brightLevel = thresholds.bright[ci];
+            counts.assign(columns, 0);
+            for (std::int32_t y = first; y < first + lines; ++y) {
+                const std::uint8_t* row = side.data + static_cast<std::size_t>(y) * side.stride +
+                                          static_cast<std::size_t>(c) * side.channelPitch +
+                                          static_cast<std::size_t>(side.left + from);
+                for (std::size_t x = 0; x < columns; ++x) {
+                    int& count = counts[x];
+                    if (row[x] < darkLevel)
                         ++count;
-                    else if (v > thresholds.bright[ci] && count > 0 && count < limit)
+                    else if (row[x] > brightLevel && count > 0 && count < limit)
                         --count;
                 }
-                dark = count > limit;
             }
+            dark = std::any_of(counts.begin(), counts.end(), [&](int n) { return n > limit; });
         }
         if (dark) mask = static_cast<std::uint8_t>(mask | (1u << s));
     }

@@ -14,6 +14,26 @@ constexpr std::size_t kColumnTile = 64;
 // The mirror works on a line of at most this many pixels.
 constexpr std::size_t kWidestMirror = 0x8000;
 
+// One column's table: CorrectPixel of every raw byte. With a positive gain
+// the corrected value only grows with the raw byte, so the bytes up to the
+// black read curve[0] and those from the first that reaches 255 on read
+// curve[255]; only the span between needs the arithmetic. A table per
+// column of every channel of both sides is built at each acquisition.
+void FillTable(std::uint8_t* t, float gain, std::uint8_t black, const CurveTable& curve) {
+    int v = 0;
+    if (gain > 0.0f) {
+        std::memset(t, curve[0], std::size_t{black} + 1);
+        v = black + 1;
+    }
+    for (; v < 256; ++v) {
+        if (gain > 0.0f && static_cast<int>(gain * static_cast<float>(v - int{black})) >= 255) {
+            std::memset(t + v, curve[255], static_cast<std::size_t>(256 - v));
+            break;
+        }
+        t[v] = CorrectPixel(static_cast<std::uint8_t>(v), gain, black, curve);
+    }
+}
+
 }  // namespace
 
 std::uint8_t CorrectPixel(std::uint8_t raw, float gain, std::uint8_t black,
@@ -58,8 +78,7 @@ SideCorrector::SideCorrector(const ImageRecord& record, const std::vector<float>
             const float k = at < gain.size() ? gain[at] : 1.0f;
             const std::uint8_t bl = at < black.size() ? black[at] : 0;
             std::uint8_t* t = tables_.data() + (c * width_ + x) * 256;
-            for (int v = 0; v < 256; ++v)
-                t[v] = CorrectPixel(static_cast<std::uint8_t>(v), k, bl, curve);
+            FillTable(t, k, bl, curve);
         }
     }
 }

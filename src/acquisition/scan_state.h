@@ -48,6 +48,14 @@ struct ActiveWorkers {
     std::atomic<bool> acq{false};
     std::atomic<bool> cor{false};
     std::atomic<bool> seq{false};
+    // Each acquisition that starts workers counts itself in `acquisitions`
+    // after it has put in `count` how many it starts, before the first of
+    // them runs, and takes back one that could not be created: whoever
+    // watches the workers (KVXStop, a clock that moves time only when all
+    // of them pause) knows from the first of them on the whole set, even a
+    // worker that has not yet been scheduled.
+    std::atomic<std::uint32_t> acquisitions{0};
+    std::atomic<int> count{0};
 };
 
 struct ScanRecord {

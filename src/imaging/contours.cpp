@@ -12,7 +12,11 @@ namespace kovran::imaging {
 
 namespace {
 
+// The blur and the join lines are given at full resolution; a reduced
+// image gets them scaled down.
 constexpr int kBlurSize = 15;
+constexpr double kBlurSigma = 2.6;  // OpenCV's own choice for 15 pixels
+constexpr int kSearchDpi = 150;
 // Otsu's choice is kept inside these bounds: the background of the sensor
 // is darker than 100 and paper lighter than 120 on every model.
 constexpr double kLowestOtsu = 100.0;
@@ -31,13 +35,14 @@ struct Piece {
     double area = 0.0;
 };
 
-std::vector<Piece> LargestPieces(const cv::Mat& binary) {
+// Areas in full-resolution pixels.
+std::vector<Piece> LargestPieces(const cv::Mat& binary, int factor) {
     std::vector<std::vector<cv::Point>> contours;
     cv::findContours(binary, contours, cv::RETR_EXTERNAL, cv::CHAIN_APPROX_SIMPLE);
     std::vector<Piece> pieces;
     for (auto& contour : contours) {
         if (contour.size() <= 3) continue;
-        const double area = cv::contourArea(contour);
+        const double area = cv::contourArea(contour) * factor * factor;
         if (area > kMinPieceArea) pieces.push_back({std::move(contour), area});
     }
     std::sort(pieces.begin(), pieces.end(),
@@ -86,14 +91,61 @@ double LowerThreshold(double threshold) {
     return threshold - (threshold < 51 ? 5 : 10);
 }
 
+// A reduced pixel's centre is the centre of the block of full pixels it
+// stands for. Sizes scale as they are: a border block that is partly paper
+// reads as paper or not by the same threshold as a full pixel would, and
+// over a sweep of angles and positions the rectangle found so matches the
+// one of a full-resolution search to a pixel.
+cv::RotatedRect ToFull(const cv::RotatedRect& r, int factor) {
+    const float k = static_cast<float>(factor);
+    const float half = (k - 1.0f) / 2.0f;
+    return cv::RotatedRect(cv::Point2f(r.center.x * k + half, r.center.y * k + half),
+                           cv::Size2f(r.size.width * k, r.size.height * k), r.angle);
+}
+
+cv::Rect ToFull(const cv::Rect& r, int factor) {
+    return cv::Rect(r.x * factor, r.y * factor, r.width * factor, r.height * factor);
+}
+
 }  // namespace
+
+SearchImage ReduceForSearch(const cv::Mat& grey, int dpi) {
+    SearchImage image;
+    image.dpi = dpi;
+    const int factor = std::max(1, dpi / kSearchDpi);
+    const cv::Size size(grey.cols / factor, grey.rows / factor);
+    if (factor == 1 || size.width < 1 || size.height < 1) {
+        image.reduced = grey;
+        return image;
+    }
+    // Whole blocks only (the last odd column or line goes): each reduced
+    // pixel is the mean of its own block.
+    cv::resize(grey(cv::Rect(0, 0, size.width * factor, size.height * factor)), image.reduced, size,
+               0, 0, cv::INTER_AREA);
+    image.factor = factor;
+    return image;
+}
 
 std::optional<cv::RotatedRect> findImgContours(const cv::Mat& grey, int dpi,
                                                const ContourSearch& search) {
+    return FindDocument(ReduceForSearch(grey, dpi), search);
+}
+
+std::optional<cv::RotatedRect> FindDocument(const SearchImage& image, const ContourSearch& search) {
     LogText("findImgContours start");
-    if (grey.empty() || dpi <= 0) return std::nullopt;
+    const cv::Mat& grey = image.reduced;
+    const int dpi = image.dpi;
+    const int factor = image.factor;
+    if (grey.empty() || dpi <= 0 || factor < 1) return std::nullopt;
+    const cv::Size fullSize(grey.cols * factor, grey.rows * factor);
     cv::Mat blurred;
-    cv::GaussianBlur(grey, blurred, cv::Size(kBlurSize, kBlurSize), 0);
+    if (factor == 1) {
+        cv::GaussianBlur(grey, blurred, cv::Size(kBlurSize, kBlurSize), 0);
+    } else {
+        const int size = std::max(3, (kBlurSize / factor) | 1);
+        cv::GaussianBlur(grey, blurred, cv::Size(size, size), kBlurSigma / factor);
+    }
+    const int joinWidth = std::max(1, kJoinWidth / factor);
     cv::Mat binary;
     double threshold = cv::threshold(blurred, binary, 0, 255, cv::THRESH_BINARY | cv::THRESH_OTSU);
     if (threshold < kLowestOtsu || threshold > kHighestOtsu) {
@@ -109,7 +161,7 @@ std::optional<cv::RotatedRect> findImgContours(const cv::Mat& grey, int dpi,
     for (;;) {
         std::optional<cv::RotatedRect> found;
         for (int round = 0; round <= kJoinRounds; ++round) {
-            const std::vector<Piece> pieces = LargestPieces(binary);
+            const std::vector<Piece> pieces = LargestPieces(binary, factor);
             if (pieces.empty() || pieces.front().area < minArea) break;
             const cv::RotatedRect rect = cv::minAreaRect(pieces.front().points);
             if (pieces.size() > 1 && round < kJoinRounds) {
@@ -117,13 +169,14 @@ std::optional<cv::RotatedRect> findImgContours(const cv::Mat& grey, int dpi,
                 // joined, the next search sees them as one outline.
                 for (std::size_t i = 1; i < pieces.size(); ++i) {
                     const cv::RotatedRect other = cv::minAreaRect(pieces[i].points);
-                    cv::line(binary, rect.center, other.center, cv::Scalar(255), kJoinWidth);
+                    cv::line(binary, rect.center, other.center, cv::Scalar(255), joinWidth);
                 }
                 continue;
             }
-            if (CheckSize(rect, cv::boundingRect(pieces.front().points), binary.size(), dpi,
-                          threshold) == Verdict::Accept)
-                found = rect;
+            const cv::RotatedRect full = ToFull(rect, factor);
+            if (CheckSize(full, ToFull(cv::boundingRect(pieces.front().points), factor), fullSize,
+                          dpi, threshold) == Verdict::Accept)
+                found = full;
             break;
         }
         if (found) return found;

@@ -5,6 +5,7 @@
 
 #include <optional>
 
+#include <opencv2/core/mat.hpp>
 #include <opencv2/core/types.hpp>
 
 namespace kovran::imaging {
@@ -17,9 +18,25 @@ struct ContourSearch {
     bool firstPart = false;
 };
 
-// The document's rectangle in the grey image (8-bit, one channel, square
-// pixels at dpi), or none. Throws only what OpenCV throws (cv::Exception,
-// std::bad_alloc).
+// A grey side (8-bit, one channel, square pixels) made ready for the
+// search: reduced by a whole factor to about 150 dpi. An outline found to
+// a pixel there is found to two at 300 dpi, within the spare the crop
+// leaves anyway, and the blur, the thresholds and the contour walk cost a
+// quarter of their work at full resolution.
+struct SearchImage {
+    cv::Mat reduced;
+    int factor = 1;  // full-resolution pixels per reduced pixel, each way
+    int dpi = 0;     // of the full-resolution side
+};
+SearchImage ReduceForSearch(const cv::Mat& grey, int dpi);
+
+// The document's rectangle in a side made ready for the search, in the
+// full-resolution side's coordinates, or none. Throws only what OpenCV
+// throws (cv::Exception, std::bad_alloc).
+std::optional<cv::RotatedRect> FindDocument(const SearchImage& image, const ContourSearch& search);
+
+// The same for a grey side as it is (8-bit, one channel, square pixels at
+// dpi).
 std::optional<cv::RotatedRect> findImgContours(const cv::Mat& grey, int dpi,
                                                const ContourSearch& search);
 

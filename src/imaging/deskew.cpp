@@ -107,20 +107,28 @@ cv::Mat GreyOf(const ImageRecord& side) {
 
 // Repeats the search in the image turned upright by the first angle (a
 // rectangle found almost level is measured more finely) and gives the
-// corners back in the unturned image.
-std::optional<Corners> SearchTurned(const cv::Mat& grey, double angle, int dpi,
+// corners back in the unturned image. The reduced image is turned, about
+// the point that stands for its centre.
+std::optional<Corners> SearchTurned(const SearchImage& image, double angle,
                                     const ContourSearch& search) {
+    const cv::Mat& grey = image.reduced;
     const cv::Point2f centre(grey.cols / 2.0f, grey.rows / 2.0f);
     const cv::Mat turn = cv::getRotationMatrix2D(centre, angle, 1.0);
-    cv::Mat turned;
+    SearchImage turned{.reduced = cv::Mat(), .factor = image.factor, .dpi = image.dpi};
     Stage("no memory for rotated image A", [&] {
-        cv::warpAffine(grey, turned, turn, grey.size(), cv::INTER_LINEAR, cv::BORDER_CONSTANT);
+        cv::warpAffine(grey, turned.reduced, turn, grey.size(), cv::INTER_LINEAR,
+                       cv::BORDER_CONSTANT);
     });
     std::optional<cv::RotatedRect> rect;
-    Stage("no memory for rotated image B", [&] { rect = findImgContours(turned, dpi, search); });
+    Stage("no memory for rotated image B", [&] { rect = FindDocument(turned, search); });
     if (!rect) return std::nullopt;
+    // The same turn in full-resolution coordinates: a reduced pixel's
+    // centre is the centre of its block.
+    const float k = static_cast<float>(image.factor);
+    const cv::Point2f fullCentre(centre.x * k + (k - 1.0f) / 2.0f,
+                                 centre.y * k + (k - 1.0f) / 2.0f);
     cv::Mat back;
-    cv::invertAffineTransform(turn, back);
+    cv::invertAffineTransform(cv::getRotationMatrix2D(fullCentre, angle, 1.0), back);
     std::array<cv::Point2f, 4> p;
     rect->points(p.data());
     std::vector<cv::Point2f> mapped;
@@ -214,8 +222,12 @@ bool DeskewSide(ImageRecord& side, const DeskewCall& call, std::string* message)
     const double yScale = static_cast<double>(side.Height) / scaledHeight;
     const ContourSearch search{.microperforation = call.microperforation,
                                .firstPart = call.firstPart};
+    SearchImage reduced;
     std::optional<cv::RotatedRect> rect;
-    Stage("no memory for gray image", [&] { rect = findImgContours(grey, side.dpiH, search); });
+    Stage("no memory for gray image", [&] {
+        reduced = ReduceForSearch(grey, side.dpiH);
+        rect = FindDocument(reduced, search);
+    });
     if (!rect) {
         // A side with nothing to crop (no paper, or paper everywhere) is
         // handed over as the sensor saw it.
@@ -228,7 +240,7 @@ bool DeskewSide(ImageRecord& side, const DeskewCall& call, std::string* message)
     if (rotate && std::max(rect->size.width, rect->size.height) + 4 <= grey.rows) {
         if (angle < -45) angle += 90;
         if (angle > 45) angle -= 90;
-        if (auto turned = SearchTurned(grey, angle, side.dpiH, search)) {
+        if (auto turned = SearchTurned(reduced, angle, search)) {
             corners = *turned;
             angle = TopEdgeAngle(corners);
             rotate = std::abs(angle) > kLeastCorrectedAngle;

@@ -124,6 +124,12 @@ void Sleep(unsigned ms) {
     CurrentClock().Sleep(ms);
 }
 
+std::int64_t ThreadCpuNs() {
+    timespec ts{};
+    ::clock_gettime(CLOCK_THREAD_CPUTIME_ID, &ts);
+    return static_cast<std::int64_t>(ts.tv_sec) * kNsPerSecond + ts.tv_nsec;
+}
+
 bool WaitFor(std::condition_variable& cv, std::unique_lock<std::mutex>& lock, unsigned timeoutMs,
              const std::function<bool()>& ready) {
     return CurrentClock().WaitFor(cv, lock, timeoutMs, ready);

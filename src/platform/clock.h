@@ -68,6 +68,11 @@ bool WaitFor(std::condition_variable& cv, std::unique_lock<std::mutex>& lock, un
 template <class Ready>
 bool WaitUntil(Ready&& ready, unsigned timeoutMs, unsigned pollMs);
 
+// CPU time the calling thread has used so far, in nanoseconds. Not a time
+// of day and not installable: it measures work (the simulator's account of
+// its own share of a scan), never waits.
+std::int64_t ThreadCpuNs();
+
 LocalTime LocalNow();
 LocalTime UtcNow();
 FileTime FileTimeNowUtc();

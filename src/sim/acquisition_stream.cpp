@@ -37,7 +37,8 @@ AcquisitionStream::AcquisitionStream(const StreamPlan& plan, const StreamSetting
     if (plan_.channelLines == 0 || plan_.LineBytes() == 0) return;  // a paper movement
     // A sheet already under the sensors has no gap before it.
     leadLines_ = paperOffset_ > 0.0 ? 0 : 1 + Lines(settings_.leadGap300 / 300.0, plan_.dpiV);
-    rearDelayLines_ = plan_.rearPixels > 0 ? Lines(settings_.rearDelay300 / 300.0, plan_.dpiV) : 0;
+    frontDelayLines_ = plan_.frontPixels > 0 ? Lines(plan_.frontDelay300 / 300.0, plan_.dpiV) : 0;
+    rearDelayLines_ = plan_.rearPixels > 0 ? Lines(plan_.rearDelay300 / 300.0, plan_.dpiV) : 0;
     documentEndLine_ = leadLines_;
     if (document != nullptr && images != nullptr && !images->front.Empty() &&
         document->dpiX > 0.0 && document->dpiY > 0.0) {
@@ -53,7 +54,7 @@ AcquisitionStream::AcquisitionStream(const StreamPlan& plan, const StreamSetting
         sinA_ = std::sin(a);
         const double extent = std::max(
             lengthInches_ * std::abs(cosA_) + acrossInches_ * std::abs(sinA_) - paperOffset_, 0.0);
-        documentEndLine_ = leadLines_ + Lines(extent, plan_.dpiV) + rearDelayLines_;
+        documentEndLine_ = leadLines_ + Lines(extent, plan_.dpiV) + LastDelayLines();
     }
     std::uint64_t total = static_cast<std::uint64_t>(documentEndLine_) + plan_.TrailingScanLines();
     total = std::min<std::uint64_t>(total, plan_.RequestedScanLines());
@@ -179,8 +180,7 @@ std::uint8_t AcquisitionStream::Reflectance(SensorSide side, std::uint32_t line,
                                             int pixel) const {
     const bool backlight = side == SensorSide::Backlight;
     const int dpiH = side == SensorSide::Rear ? plan_.rearDpiH : plan_.dpiH;
-    std::int64_t k = static_cast<std::int64_t>(line) - leadLines_;
-    if (side == SensorSide::Rear) k -= rearDelayLines_;
+    const std::int64_t k = static_cast<std::int64_t>(line) - leadLines_ - DelayLines(side);
     const std::uint8_t outside = backlight ? kBacklightOpen : settings_.background;
     if (!hasDocument_) return outside;
     // Each line and pixel sees the paper at its centre.
@@ -203,7 +203,7 @@ std::uint8_t AcquisitionStream::DoubleSheetSensors() const {
     if (!hasDocument_ || !document_.doubleSheet) return 0;
     const std::uint64_t atSensors =
         std::uint64_t{nextLine_} + Lines(kDoubleSheetAhead300 / 300.0, plan_.dpiV);
-    const std::uint32_t paperEnd = documentEndLine_ - rearDelayLines_;
+    const std::uint32_t paperEnd = documentEndLine_ - LastDelayLines();
     return atSensors >= leadLines_ && atSensors < paperEnd ? document_.doubleSheetSensors : 0;
 }
 
@@ -240,8 +240,7 @@ void AcquisitionStream::SampleSide(SensorSide side, std::uint32_t k, int pixels,
         img.height == front.height) {
         // The same sampling as Reflectance(), one pixel position for all
         // channels: the stream's hot path.
-        std::int64_t line = static_cast<std::int64_t>(k) - leadLines_;
-        if (rear) line -= rearDelayLines_;
+        const std::int64_t line = static_cast<std::int64_t>(k) - leadLines_ - DelayLines(side);
         const int dpiH = rear ? plan_.rearDpiH : plan_.dpiH;
         const double u = (static_cast<double>(line) + 0.5) / plan_.dpiV + paperOffset_;
         const double cu = lengthInches_ / 2.0;

@@ -6,6 +6,7 @@
 // length and ended by a short read.
 #pragma once
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <optional>
@@ -58,6 +59,7 @@ class AcquisitionStream {
     // front sensor (before skew).
     std::uint32_t LeadLines() const { return leadLines_; }
     std::uint32_t RearDelayLines() const { return rearDelayLines_; }
+    std::uint32_t FrontDelayLines() const { return frontDelayLines_; }
     // How far along the document the paper has moved past the front
     // sensor by the lines sent so far, counted from where this stream
     // started on it.
@@ -98,7 +100,15 @@ class AcquisitionStream {
     DocumentFaults faults_;
     std::int64_t startNs_ = 0;
     std::uint32_t leadLines_ = 0;
+    std::uint32_t frontDelayLines_ = 0;
     std::uint32_t rearDelayLines_ = 0;
+    // The lines a side's sensor sees the paper after the first sensor does;
+    // the backlight is taken with the front.
+    std::uint32_t DelayLines(SensorSide side) const {
+        return side == SensorSide::Rear ? rearDelayLines_ : frontDelayLines_;
+    }
+    // The paper has passed every sensor this many lines after the first.
+    std::uint32_t LastDelayLines() const { return std::max(frontDelayLines_, rearDelayLines_); }
     std::uint32_t documentEndLine_ = 0;
     std::uint32_t totalLines_ = 0;
     double lengthInches_ = 0.0;

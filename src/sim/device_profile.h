@@ -58,10 +58,15 @@ struct StreamSettings {
     Pace pace = Pace::FreeRunning;
     double paperInchesPerSecond = 20.0;
     SensorSettings sensor;
-    // Where the paper lies: its edge this far from the sensors' pixel 0,
-    // and the rear sensor this far downstream of the front (1/300 inch).
+    // Where the paper lies: its edge this far from the sensors' pixel 0
+    // (1/300 inch).
     int documentOffset300 = 60;
-    int rearDelay300 = 270;
+    // How far each sensor lies downstream of the one the paper reaches
+    // first (1/300 inch). Unset, the model's own: the rear 270 behind the
+    // front; on model 11, whose front sensor faces the other way, the front
+    // 100 behind the rear, so that its front image starts that much later.
+    std::optional<int> frontDelay300;
+    std::optional<int> rearDelay300;
     // Background before the document's leading edge reaches the front
     // sensor (1/300 inch).
     int leadGap300 = 30;

@@ -273,8 +273,14 @@ class SectionParser {
             number(64, &p_->stream.sensor.dustSpecks);
         } else if (key == "document_offset") {
             number(3000, &p_->stream.documentOffset300);
+        } else if (key == "front_delay") {
+            int delay = 0;
+            number(3000, &delay);
+            p_->stream.frontDelay300 = delay;
         } else if (key == "rear_delay") {
-            number(3000, &p_->stream.rearDelay300);
+            int delay = 0;
+            number(3000, &delay);
+            p_->stream.rearDelay300 = delay;
         } else if (key == "lead_gap") {
             number(3000, &p_->stream.leadGap300);
         } else if (key == "background") {

@@ -22,7 +22,33 @@ using platform::kErrorSuccess;
 
 constexpr unsigned kBulkPollMs = 10;
 
+thread_local std::int64_t tOwnCpuNs = 0;
+
+// The simulator's work inside one call of the library's, on the library's
+// thread: counted for the scanner and the thread, so that what the library
+// costs can be told from what the simulated device costs.
+class OwnWork {
+  public:
+    explicit OwnWork(SimulatedScanner& scanner)
+        : scanner_(scanner), startNs_(platform::ThreadCpuNs()) {}
+    ~OwnWork() {
+        const std::int64_t ns = platform::ThreadCpuNs() - startNs_;
+        scanner_.AddOwnCpuNs(ns);
+        tOwnCpuNs += ns;
+    }
+    OwnWork(const OwnWork&) = delete;
+    OwnWork& operator=(const OwnWork&) = delete;
+
+  private:
+    SimulatedScanner& scanner_;
+    const std::int64_t startNs_;
+};
+
 }  // namespace
+
+std::int64_t OwnCpuNsOnThisThread() {
+    return tOwnCpuNs;
+}
 
 // Who holds a scanner's interface: the kernel lets one open device file
 // claim it, and a claim through a second file fails with "busy".
@@ -85,6 +111,7 @@ class SimDevice : public platform::UsbDevice {
 
     int Control(const platform::UsbSetup& setup, std::uint8_t* data, std::size_t* transferred,
                 unsigned timeoutMs) override {
+        const OwnWork own(*scanner_);
         std::size_t scratch = 0;
         return scanner_->Control(generation_, setup, data, transferred ? transferred : &scratch,
                                  timeoutMs);
@@ -92,6 +119,7 @@ class SimDevice : public platform::UsbDevice {
 
     int SubmitBulk(platform::BulkPipe pipe, std::uint8_t* buffer, std::size_t length,
                    platform::BulkTransferId* id) override {
+        const OwnWork own(*scanner_);
         if (id == nullptr || (buffer == nullptr && length > 0)) return kErrorInvalidParameter;
         if (int error = scanner_->BulkAdmit(generation_, length)) return error;
         if (!claimed_) {
@@ -119,12 +147,14 @@ class SimDevice : public platform::UsbDevice {
     }
 
     int PollBulk(platform::BulkTransferId id, std::size_t* transferred) override {
+        const OwnWork own(*scanner_);
         std::lock_guard<std::mutex> lock(mutex_);
         return ReapLocked(id, transferred);
     }
 
     int WaitBulk(platform::BulkTransferId id, std::size_t* transferred,
                  unsigned timeoutMs) override {
+        const OwnWork own(*scanner_);
         std::unique_lock<std::mutex> lock(mutex_);
         const std::int64_t deadline = platform::SteadyNowMs() + timeoutMs;
         for (;;) {
@@ -140,6 +170,7 @@ class SimDevice : public platform::UsbDevice {
     }
 
     int CancelBulk(platform::BulkPipe pipe) override {
+        const OwnWork own(*scanner_);
         std::lock_guard<std::mutex> lock(mutex_);
         for (auto& [id, t] : transfers_) {
             if (t.pipe == pipe && t.state == State::Pending) t.state = State::Cancelled;

@@ -81,6 +81,11 @@ class SimBackend : public platform::UsbBackend {
     std::map<const SimulatedScanner*, Files> files_;
 };
 
+// CPU time the simulator's handles (of any scanner) have spent on the
+// calling thread so far: the share of a library thread's time that a real
+// device would not cost.
+std::int64_t OwnCpuNsOnThisThread();
+
 // The device presented when no profile is given: a main-family scanner
 // (PID 3, FW 0x5012, high speed, feeder, rear sensor, MICR head, colour)
 // with a handful of placeholder cheques in its feeder.

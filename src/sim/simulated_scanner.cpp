@@ -310,6 +310,14 @@ bool SimulatedScanner::BulkInEndsAtOnce() {
     return true;
 }
 
+std::int64_t SimulatedScanner::OwnCpuNs() const {
+    return ownCpuNs_.load(std::memory_order_relaxed);
+}
+
+void SimulatedScanner::AddOwnCpuNs(std::int64_t ns) {
+    ownCpuNs_.fetch_add(ns, std::memory_order_relaxed);
+}
+
 std::uint64_t SimulatedScanner::BulkInBytes() const {
     std::lock_guard<std::mutex> lock(mutex_);
     return bulkInBytes_;

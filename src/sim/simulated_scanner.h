@@ -5,6 +5,7 @@
 // threads (as the acquisition and the host's status polls do).
 #pragma once
 
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <memory>
@@ -71,6 +72,10 @@ class SimulatedScanner {
     // The most transfers that were ever in progress at once in this process.
     int MaxConcurrentControl() const;
     std::uint64_t BulkOutBytes() const;
+    // CPU time the handles of this scanner spent in its work (composing the
+    // stream, answering requests) on the threads that called them, which
+    // are the library's: a benchmark takes it off the process's time.
+    std::int64_t OwnCpuNs() const;
 
     // --- Used by the backend and its handles ---------------------------
     enum class BulkInState : std::uint8_t { Pending, Done, Failed };
@@ -104,6 +109,7 @@ class SimulatedScanner {
                           std::size_t* progress);
     // Bytes the bulk-in stream has sent since power-on.
     std::uint64_t BulkInBytes() const;
+    void AddOwnCpuNs(std::int64_t ns);
 
   private:
     int StandardRequest(const platform::UsbSetup& setup, std::vector<std::uint8_t>* reply) const;
@@ -126,6 +132,7 @@ class SimulatedScanner {
     int maxActive_ = 0;
     std::uint64_t bulkOutBytes_ = 0;
     std::uint64_t bulkInBytes_ = 0;
+    std::atomic<std::int64_t> ownCpuNs_{0};
     // Rate limiting: bytes sent since the limit's clock started, which is
     // at the first read under the limit and again at every GO, so that the
     // time between acquisitions lends no bytes to the next one.

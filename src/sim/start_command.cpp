@@ -7,6 +7,16 @@
 
 namespace kovran::sim {
 
+namespace {
+
+// Where the sensors lie along the paper path (1/300 inch): on most models
+// the rear sensor behind the front one; on model 11 the front behind the
+// rear.
+constexpr int kRearDelay300 = 270;
+constexpr int kModel11FrontDelay300 = 100;
+
+}  // namespace
+
 bool DecodeStartCommand(const std::vector<std::uint8_t>& b, StartCommand* out, std::string* why) {
     if (b.size() != kStartCommandBytes) {
         *why = "start command of " + std::to_string(b.size()) + " bytes";
@@ -100,7 +110,10 @@ bool PlanStream(const DeviceProfile& profile, const StartCommand& start, StreamP
     p.rearDpiH = s->rearDpiH;
     p.dpiV = s->frontDpiV;
     p.lineRate = p.dpiV * (profile.pid == 11 ? p.channelLines : p.colourChannels);
-    p.frontMirrored = profile.vid == platform::kMainVendor && profile.pid == 11;
+    const bool model11 = profile.vid == platform::kMainVendor && profile.pid == 11;
+    p.frontMirrored = model11;
+    p.frontDelay300 = profile.stream.frontDelay300.value_or(model11 ? kModel11FrontDelay300 : 0);
+    p.rearDelay300 = profile.stream.rearDelay300.value_or(model11 ? 0 : kRearDelay300);
     int frontPixels = s->frontPixels;
     int rearPixels = s->rearPixels;
     if (start.strip) {

@@ -58,6 +58,10 @@ struct StreamPlan {
     // the rear one (model 11): the front arrives mirrored and the library
     // reverses its lines.
     bool frontMirrored = false;
+    // Each sensor downstream of the first one the paper reaches (1/300
+    // inch).
+    int frontDelay300 = 0;
+    int rearDelay300 = 0;
 
     int ChannelPitch() const { return frontPixels + rearPixels; }
     // Bytes of one scan line of the stream.

@@ -33,7 +33,6 @@ class AcquisitionThreadTest : public ScanFixture {
     void SetUp() override {
         ScanFixture::SetUp();
         OpenScanner(0x5012);
-        virtualClock.ExpectWorkers(1);
         device = std::make_unique<FakeScannerDevice>(scanner);
     }
     // Runs the thread body on a thread of its own, as the orchestration

@@ -5,6 +5,9 @@
 // and the mirrored front.
 #include <gtest/gtest.h>
 
+#include <cstring>
+#include <vector>
+
 #include "KovranMS.h"
 #include "acquisition/acq_fixture.h"
 #include "acquisition/corr_info.h"
@@ -55,6 +58,43 @@ TEST(Gain, FollowsTheSpanBetweenWhiteAndBlack) {
     CorrInfo missing;
     missing.white = info.white;
     for (float v : BuildGain(missing, 5, 265.0f, false)) EXPECT_FLOAT_EQ(v, 1.0f);
+}
+
+// Each column's table is built with shortcuts below the black and above
+// the saturation; every raw byte must still read what CorrectPixel gives,
+// whatever the gain (also zero or negative) and the black.
+TEST(SideCorrector, EveryRawByteReadsWhatCorrectPixelGives) {
+    const std::vector<float> gains = {10.0f, 265.0f / 26.0f, 1.0f,  0.37f,  265.0f / 255.0f,
+                                      -2.0f, 0.0f,           1e-6f, 255.0f, 265.0f / 27.0f};
+    const std::vector<std::uint8_t> blacks = {0, 5, 100, 254, 255, 13, 128, 1};
+    const int width = static_cast<int>(gains.size() * blacks.size());
+    ImageRecord r;
+    r.channels = 1;
+    r.sensorPixels = static_cast<std::uint16_t>(width);
+    r.width = static_cast<std::uint16_t>(width);
+    r.channelPitch = static_cast<std::uint16_t>(width);
+    r.stride = static_cast<std::uint16_t>(width);
+    r.alloc = ImageMemory::Allocate(static_cast<std::size_t>(width) * 256);
+    r.data = r.alloc->Bytes();
+    std::vector<float> gain;
+    std::vector<std::uint8_t> black;
+    for (float g : gains)
+        for (std::uint8_t b : blacks) {
+            gain.push_back(g);
+            black.push_back(b);
+        }
+    for (const CurveTable& curve : {BuildCurve(0, 0), BuildCurve(37, -60), BuildCurve(-20, 90)}) {
+        for (int y = 0; y < 256; ++y)
+            std::memset(r.data + static_cast<std::size_t>(y) * r.stride, y,
+                        static_cast<std::size_t>(width));
+        SideCorrector corrector(r, gain, black, curve, true, Mirror::No);
+        corrector.Correct(0, 256);
+        for (int y = 0; y < 256; ++y)
+            for (int x = 0; x < width; ++x)
+                ASSERT_EQ(r.data[static_cast<std::size_t>(y) * r.stride + x],
+                          CorrectPixel(static_cast<std::uint8_t>(y), gain[x], black[x], curve))
+                    << "raw " << y << ", gain " << gain[x] << ", black " << int{black[x]};
+    }
 }
 
 TEST(Gain, NumeratorByDocumentType) {

@@ -22,7 +22,6 @@ class ScanFixture : public AcqFixture {
         AcqFixture::SetUp();
         // The workers' pauses run on virtual time (see virtual_clock.h).
         workerClock_ = std::make_unique<ClockScope>(virtualClock);
-        virtualClock.ExpectWorkers(2);
         device::InstallUsbBackend(std::make_unique<FakeScannerBackend>(scanner));
         device::Device().lockDirectory = lockDir();
     }

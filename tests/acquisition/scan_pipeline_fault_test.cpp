@@ -123,10 +123,10 @@ TEST_F(PipelineTest, AStalledStreamEndsByTheTimeLimitOnTheSharedClock) {
     p.feeder.push_back(Document(kSmallW, kSmallH, false, 0, 0).document);
     sim::SimulatedScanner& scanner = PlugAndOpen(p);
     ShortBuffers();
-    VirtualClock virtualClock;
     // The acquisition, the correction and the sequence thread (the
-    // scanner has the double-sheet sensors and the check is on).
-    virtualClock.ExpectWorkers(3);
+    // scanner has the double-sheet sensors and the check is on) pause on
+    // it.
+    VirtualClock virtualClock;
     ClockScope scope(virtualClock);
     scanner.Inject(sim::BulkStall{.atByte = 200000});
     Settings().scan.secAcqTimeout = 2;

@@ -6,10 +6,12 @@
 
 #include <algorithm>
 #include <climits>
+#include <string>
 #include <vector>
 
 #include <opencv2/imgproc.hpp>
 
+#include "imaging/contours.h"
 #include "imaging/deskew_state.h"
 #include "imaging/synthetic_side.h"
 
@@ -33,6 +35,38 @@ void ExpectUpright(const ImageRecord& r) {
     EXPECT_GT(Mean(p, r.width - 45, 12, 30), 150) << "top-right corner";
     EXPECT_GT(Mean(p, 12, r.Height - 45, 30), 150) << "bottom-left corner";
     EXPECT_GT(Mean(p, r.width - 45, r.Height - 45, 30), 150) << "bottom-right corner";
+}
+
+// The outline is searched at half the resolution of a 300 dpi side: it must
+// be where a search over every pixel puts it, whatever the document's
+// position against the blocks of pixels the reduction averages.
+TEST(DocumentSearch, ReducedSideGivesTheRectangleOfTheFullSide) {
+    for (const double angle : {-3.3, -0.4, 1.7, 6.1}) {
+        for (const double shift : {0.0, 0.5, 1.0, 1.5}) {
+            SideSpec spec;
+            spec.angleDeg = angle;
+            spec.centre = {1344 + shift, 550 + shift / 2};
+            const cv::Mat grey = testing_side::DrawSide(spec);
+            const SearchImage reduced = ReduceForSearch(grey, 300);
+            ASSERT_EQ(reduced.factor, 2);
+            ASSERT_EQ(reduced.reduced.cols, grey.cols / 2);
+            const auto fast = FindDocument(reduced, {});
+            const auto full =
+                FindDocument(SearchImage{.reduced = grey, .factor = 1, .dpi = 300}, {});
+            ASSERT_TRUE(fast && full) << angle << " " << shift;
+            const std::string what = std::to_string(angle) + " " + std::to_string(shift);
+            EXPECT_NEAR(fast->center.x, full->center.x, 0.5) << what;
+            EXPECT_NEAR(fast->center.y, full->center.y, 0.5) << what;
+            const float fastWidth = std::max(fast->size.width, fast->size.height);
+            const float fastHeight = std::min(fast->size.width, fast->size.height);
+            const float fullWidth = std::max(full->size.width, full->size.height);
+            const float fullHeight = std::min(full->size.width, full->size.height);
+            EXPECT_NEAR(fastWidth, fullWidth, 1.0) << what;
+            EXPECT_NEAR(fastHeight, fullHeight, 1.0) << what;
+            EXPECT_NEAR(fastWidth, spec.docWidth, 3) << what;
+            EXPECT_NEAR(fastHeight, spec.docHeight, 3) << what;
+        }
+    }
 }
 
 class DeskewAngles : public ::testing::TestWithParam<double> {};

@@ -83,6 +83,34 @@ TEST(StreamLayout, GreyDuplexInterleavesFrontAndRearAndEndsAfterTheTrailingLengt
     EXPECT_LT(mid.front[0][kPixels - 10], 40);
 }
 
+// Model 11's front sensor lies downstream of its rear one: the front sees
+// the leading edge 100 lines after the rear, which the library drops as the
+// front's leading margin, and the stream goes on until the front has seen
+// the trailing edge.
+TEST(StreamLayout, OnModel11TheFrontSensorSeesThePaperAfterTheRear) {
+    DeviceProfile p = With({Straight()});
+    p.pid = 11;
+    Rig rig(p);
+    const std::vector<std::uint8_t> bytes = rig.Acquire(StartBits{});
+    const Layout l{.channels = 1, .frontPixels = kPixels, .rearPixels = kPixels};
+    ASSERT_EQ(bytes.size() % l.LineBytes(), 0u);
+    constexpr int kFrontDelay = 100;
+    EXPECT_EQ(bytes.size() / l.LineBytes(),
+              static_cast<std::size_t>(kLead + 1800 + kFrontDelay + 750));
+    // The first line on which a side sees paper across much of its width.
+    const auto firstOnPaper = [&](bool front) {
+        for (std::size_t y = 0; y < bytes.size() / l.LineBytes(); ++y) {
+            const SplitLine line = Split(&bytes[y * l.LineBytes()], l);
+            const std::vector<std::uint8_t>& px = front ? line.front[0] : line.rear[0];
+            if (std::count_if(px.begin(), px.end(), [](std::uint8_t v) { return v > 100; }) > 400)
+                return static_cast<int>(y);
+        }
+        return -1;
+    };
+    EXPECT_EQ(firstOnPaper(false), kLead);
+    EXPECT_EQ(firstOnPaper(true), kLead + kFrontDelay);
+}
+
 TEST(StreamLayout, ColourSendsThreePlanarChannelLinesPerScanLine) {
     const SimDocument doc = Straight(/*colour=*/true);
     DocumentImages images;
