@@ -189,9 +189,10 @@ KVXResult ReadZones(OcrZoneList&, const ScanTexts&) {
 
 KVXResult ImgScan(OcrZoneList* zones, const ScanTexts& texts) {
     ScanRecord& state = ScanState();
-    // Its buffers are those of the scan already running.
-    if (RefuseWhileAnotherScanRuns()) return KVX_ERR_GENERIC;
     const RunningScan running(state);
+    // Its buffers are those of the scan already running. Counted first, so
+    // that of two scans starting at once neither misses the other.
+    if (RefuseWhileAnotherScanRuns()) return KVX_ERR_GENERIC;
     ImagesRecord& images = Images();
     AcqModeRecord& mode = device::AcqMode();
     ScanSettings& scan = Settings().scan;
