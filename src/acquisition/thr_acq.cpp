@@ -1,8 +1,6 @@
 #include "acquisition/thr_acq.h"
 
 #include <algorithm>
-#include <optional>
-#include <utility>
 
 #include "api/frame_state.h"
 #include "api/log.h"
@@ -201,7 +199,9 @@ bool Stream::Run() {
     // A read the driver completed at once, before GO, holds nothing the
     // device sent: it is queued again, within the retry budget. One that
     // came back otherwise is taken by the loop below.
-    std::optional<std::pair<int, std::size_t>> early;
+    bool early = false;
+    int earlyResult = 0;
+    std::size_t earlyBytes = 0;
     for (;;) {
         std::size_t n = 0;
         const int r = b_.device->PollBulk(id_, &n);
@@ -215,7 +215,9 @@ bool Stream::Run() {
             continue;
         }
         if (r == platform::kErrorSuccess) LogText("bulk read already back");
-        early = std::make_pair(r, n);
+        early = true;
+        earlyResult = r;
+        earlyBytes = n;
         break;
     }
     if (p_.old) {
@@ -247,9 +249,9 @@ bool Stream::Run() {
         std::size_t n = 0;
         int r = 0;
         if (early) {
-            r = early->first;
-            n = early->second;
-            early.reset();
+            r = earlyResult;
+            n = earlyBytes;
+            early = false;
         } else {
             r = b_.device->PollBulk(id_, &n);
         }
