@@ -23,6 +23,10 @@ constexpr unsigned kDocumentPollMs = 100;
 constexpr unsigned kConfirmMs = 300;
 constexpr std::int64_t kCloseLimitMs = 10000;
 
+// Set on the asynchronous worker: its own creation and scan are the
+// pending scan, not another.
+thread_local bool t_asyncWorker = false;
+
 // Waits for a document at the input of a device that can see one; false
 // when the stop request came first.
 bool WaitForInputDocument() {
@@ -39,6 +43,7 @@ bool WaitForInputDocument() {
 }
 
 void AsyncBody(AsyncScan* async) {
+    t_asyncWorker = true;
     KVXResult result = KVX_OK;
     if (!WaitForInputDocument()) {
         LogText("acquisition thread cancelled");
@@ -71,13 +76,20 @@ void CopyText(char* to, const std::array<char, kAsyncTextBytes>& from, std::int1
 
 }  // namespace
 
+bool AsyncScanPending() {
+    // The worker never takes the lock: a close holds it while joining it.
+    if (t_asyncWorker) return false;
+    ScanRecord& state = ScanState();
+    const std::lock_guard<std::mutex> lock(state.asyncMutex);
+    return state.async.thread.joinable() && !state.async.finished.load();
+}
+
 KVXResult ImgCreateAsync(std::int16_t front, std::int16_t rear, std::int16_t backlight) {
     ScanRecord& state = ScanState();
     const std::lock_guard<std::mutex> lock(state.asyncMutex);
-    // A running worker reads the stored values: they wait for the next scan.
-    if (state.async.thread.joinable() && !state.async.finished.load()) return KVX_OK;
-    state.async.createDpi = {front, rear, backlight};
-    state.async.createPending = true;
+    // A running worker has its own copy: these wait for the next scan.
+    state.async.storedDpi = {front, rear, backlight};
+    state.async.stored = true;
     return KVX_OK;
 }
 
@@ -90,15 +102,14 @@ KVXResult ScanAsync(OcrZoneList* zones, const ScanTexts& texts, std::int16_t* st
     }
     const std::lock_guard<std::mutex> lock(state.asyncMutex);
     if (*status == 0) {
-        if (async.thread.joinable()) {
-            if (!async.finished.load()) {
-                LogText("previous async acquisiton still pending");
-                *status = kRunning;
-                return KVX_ERR_GENERIC;
-            }
-            // Finished and never collected.
-            async.thread.join();
+        // A scan of another host thread writes the images the worker would.
+        if (state.scansRunning.load() > 0 || (async.thread.joinable() && !async.finished.load())) {
+            LogText("previous async acquisiton still pending");
+            *status = kRunning;
+            return KVX_ERR_GENERIC;
         }
+        // Finished and never collected.
+        if (async.thread.joinable()) async.thread.join();
         LogText("Scan1Async start");
         *status = kStarting;
         async.codeline.fill('\0');
@@ -124,6 +135,9 @@ KVXResult ScanAsync(OcrZoneList* zones, const ScanTexts& texts, std::int16_t* st
         if (zones != nullptr) async.zones = *zones;
         async.length = static_cast<std::int16_t>(std::min<std::int32_t>(
             std::max<std::int16_t>(texts.length, 0), static_cast<std::int32_t>(kAsyncTextBytes)));
+        async.createPending = async.stored;
+        async.createDpi = async.storedDpi;
+        async.stored = false;
         async.result = KVX_OK;
         async.finished.store(false);
         try {

@@ -522,6 +522,7 @@ void ReloadCurrentMode() {
 KVXResult Calibrate() {
     if (device::Identity().alternative) return KVX_OK;
     if (StopRequested()) return KVX_ERR_ABORTED;
+    if (RefuseWhileAnotherScanRuns()) return KVX_ERR_GENERIC;
     if (ADFThrClose() != KVX_OK) return KVX_ERR_TIMEOUT;
     CalibrationRecord& cal = Calibration();
     std::vector<PendingFile> files;

@@ -432,6 +432,7 @@ void FreeImagesForSetUp() {
 
 ImageHooks MakeImageHooks() {
     return {.secondPart = &SecondPart,
+            .imagesInUse = &RefuseWhileAnotherScanRuns,
             .prepareStamp = nullptr,
             .freeImages = &FreeImagesForSetUp,
             .releaseImages = &ReleaseImages,

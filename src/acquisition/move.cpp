@@ -56,6 +56,7 @@ bool CanMoveBackward(const DeviceIdentity& id) {
 
 KVXResult MoveScanner(const MoveCall& call) {
     if (StopRequested()) return KVX_ERR_ABORTED;
+    if (RefuseWhileAnotherScanRuns()) return KVX_ERR_GENERIC;
     const DeviceIdentity id = device::Identity();
     if (call.direction == ScanDirection::Backward && !CanMoveBackward(id)) {
         LogPair("err - ", "MoveScanner with invalid parameter (backward not allowed for this HW)");

@@ -27,12 +27,22 @@ constexpr double kMaxLines = 65535.0;
 constexpr unsigned kWorkerPolls = 1000;
 constexpr unsigned kWorkerPollMs = 10;
 
+// The scans this thread is inside: its own steps (the move back at a
+// scan's end, the asynchronous worker's creation) are no other scan.
+thread_local int t_scansHere = 0;
+
 // Counts a scan from its first step to its last, so that a stop or a close
 // from another host thread waits for it before the buffers go.
 class RunningScan {
   public:
-    explicit RunningScan(ScanRecord& s) : s_(s) { s_.scansRunning.fetch_add(1); }
-    ~RunningScan() { s_.scansRunning.fetch_sub(1); }
+    explicit RunningScan(ScanRecord& s) : s_(s) {
+        s_.scansRunning.fetch_add(1);
+        ++t_scansHere;
+    }
+    ~RunningScan() {
+        --t_scansHere;
+        s_.scansRunning.fetch_sub(1);
+    }
     RunningScan(const RunningScan&) = delete;
     RunningScan& operator=(const RunningScan&) = delete;
 
@@ -72,6 +82,12 @@ bool StopRequested() {
     return ScanState().stopRequested.load();
 }
 
+bool RefuseWhileAnotherScanRuns() {
+    if (ScanState().scansRunning.load() <= t_scansHere && !AsyncScanPending()) return false;
+    LogText("previous async acquisiton still pending");
+    return true;
+}
+
 int AcquisitionHeight() {
     const AcqModeRecord& mode = device::AcqMode();
     const double dpiV = std::max(mode.geometry[kFront].dpiV, mode.geometry[kRear].dpiV);
@@ -84,6 +100,7 @@ KVXResult ImgCreate(std::int16_t front, std::int16_t rear, std::int16_t backligh
     const DeviceIdentity id = device::Identity();
     ImagesRecord& images = Images();
     ScanRecord& state = ScanState();
+    if (RefuseWhileAnotherScanRuns()) return KVX_ERR_GENERIC;
     // The feeder's background acquisition writes the next set: it ends
     // before the buffers are replaced.
     if (ADFThrClose() != KVX_OK) return KVX_ERR_TIMEOUT;
@@ -173,6 +190,9 @@ KVXResult ReadZones(OcrZoneList&, const ScanTexts&) {
 KVXResult ImgScan(OcrZoneList* zones, const ScanTexts& texts) {
     ScanRecord& state = ScanState();
     const RunningScan running(state);
+    // Its buffers are those of the scan already running. Counted first, so
+    // that of two scans starting at once neither misses the other.
+    if (RefuseWhileAnotherScanRuns()) return KVX_ERR_GENERIC;
     ImagesRecord& images = Images();
     AcqModeRecord& mode = device::AcqMode();
     ScanSettings& scan = Settings().scan;

@@ -11,6 +11,13 @@
 
 namespace kovran::acquisition {
 
+// A creation, scan, paper movement or calibration replaces the images:
+// refused (logged, true) while a scan of another thread or a pending
+// asynchronous scan uses them.
+bool RefuseWhileAnotherScanRuns();
+// An asynchronous scan is pending and this is not its worker.
+bool AsyncScanPending();
+
 KVXResult ImgCreate(std::int16_t front, std::int16_t rear, std::int16_t backlight);
 KVXResult ImgFree();
 // The buffers freed for a new creation by the scan itself (the patch of a

@@ -34,8 +34,11 @@ struct AsyncScan {
     std::array<char, kAsyncTextBytes> codeline{};
     std::array<char, kAsyncTextBytes> confidence{};
     std::int16_t length = 0;
-    // The resolutions KVXImgCreate1Async stored (front, rear, backlight);
-    // the worker creates the images with them.
+    // The resolutions KVXImgCreate1Async stored (front, rear, backlight),
+    // kept by the host's thread until the next scan starts; the worker
+    // then creates the images with its own copy.
+    bool stored = false;
+    std::array<std::int16_t, 3> storedDpi{};
     bool createPending = false;
     std::array<std::int16_t, 3> createDpi{};
 };

@@ -196,6 +196,30 @@ bool Stream::Run() {
     length_ = NextLength();
     if (!p_.old) Send(b_, AcqControl::BeforeFirstRead);
     if (Queue('A') == Queued::Failed) return false;
+    // A read the driver completed at once, before GO, holds nothing the
+    // device sent: it is queued again, within the retry budget. One that
+    // came back otherwise is taken by the loop below.
+    bool early = false;
+    int earlyResult = 0;
+    std::size_t earlyBytes = 0;
+    for (;;) {
+        std::size_t n = 0;
+        const int r = b_.device->PollBulk(id_, &n);
+        if (r == platform::kErrorIoIncomplete) break;
+        if (r == platform::kErrorSuccess && n == 0 && budget_ > 0) {
+            --budget_;
+            pending_ = false;
+            LogText("ReadFile completed before GO, retry ");
+            platform::Sleep(pollMs);
+            if (Queue('A') == Queued::Failed) return false;
+            continue;
+        }
+        if (r == platform::kErrorSuccess) LogText("bulk read already back");
+        early = true;
+        earlyResult = r;
+        earlyBytes = n;
+        break;
+    }
     if (p_.old) {
         platform::Sleep(kOldModePauseMs);
         Send(b_, kForcedModeBase + b_.mode);
@@ -223,7 +247,14 @@ bool Stream::Run() {
             return false;
         }
         std::size_t n = 0;
-        const int r = b_.device->PollBulk(id_, &n);
+        int r = 0;
+        if (early) {
+            r = earlyResult;
+            n = earlyBytes;
+            early = false;
+        } else {
+            r = b_.device->PollBulk(id_, &n);
+        }
         if (r == platform::kErrorIoIncomplete) {
             s.dataFlowing.store(true);
             platform::Sleep(pollMs);

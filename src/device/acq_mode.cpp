@@ -16,6 +16,7 @@ namespace {
 // records, so that they survive a reset of the records); atomics so that a
 // test installing its own never races a worker thread's read.
 std::atomic<bool (*)(int, bool*)> g_secondPart{nullptr};
+std::atomic<bool (*)()> g_imagesInUse{nullptr};
 std::atomic<bool (*)()> g_prepareStamp{nullptr};
 std::atomic<void (*)()> g_freeImages{nullptr};
 std::atomic<void (*)()> g_releaseImages{nullptr};
@@ -31,6 +32,7 @@ constexpr int kDeviceFeatureForcedModes = 6;
 
 void InstallImageHooks(const ImageHooks& hooks) {
     g_secondPart.store(hooks.secondPart);
+    g_imagesInUse.store(hooks.imagesInUse);
     g_prepareStamp.store(hooks.prepareStamp);
     g_freeImages.store(hooks.freeImages);
     g_releaseImages.store(hooks.releaseImages);
@@ -40,6 +42,7 @@ void InstallImageHooks(const ImageHooks& hooks) {
 
 ImageHooks InstalledImageHooks() {
     return {.secondPart = g_secondPart.load(),
+            .imagesInUse = g_imagesInUse.load(),
             .prepareStamp = g_prepareStamp.load(),
             .freeImages = g_freeImages.load(),
             .releaseImages = g_releaseImages.load(),
@@ -82,6 +85,10 @@ int DefaultAcqMode() {
 
 bool SetUpAcqMode(int height) {
     const ImageHooks hooks = InstalledImageHooks();
+    if (hooks.imagesInUse != nullptr && hooks.imagesInUse()) {
+        SetLastResult(KVX_ERR_GENERIC);
+        return false;
+    }
     // The second part of a two-part scan continues the first part's buffers.
     bool secondPartOk = false;
     if (hooks.secondPart != nullptr && hooks.secondPart(height, &secondPartOk)) return secondPartOk;

@@ -77,6 +77,9 @@ struct ImageHooks {
     // The second part of a two-part scan: returns true when the set-up ends
     // there, with *ok its outcome. Outside one, clears a stale flag.
     bool (*secondPart)(int height, bool* ok) = nullptr;
+    // True (and logged) while a scan of another thread uses the images: a
+    // set-up would replace them under it, so it is refused.
+    bool (*imagesInUse)() = nullptr;
     // The stamp's print data, when a stamp is pending and a height given.
     bool (*prepareStamp)() = nullptr;
     // Frees every image buffer of both record sets and the CMC7 buffer and

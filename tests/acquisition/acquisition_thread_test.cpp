@@ -156,8 +156,9 @@ TEST_F(AcquisitionThreadTest, GeneralFailureIsRetriedOnlyBeforeDataFlows) {
     EXPECT_TRUE(stream->acq.ok.load());
     EXPECT_EQ(Count("ERROR_GEN_FAILURE - retry before go"), 1);
 
-    // After a pending poll the stream flows: the failure ends it.
-    scanner->pendingPolls = 1;
+    // After a pending poll the stream flows: the failure ends it. (The
+    // first poll, before GO, finds the read pending without any flow.)
+    scanner->pendingPolls = 2;
     scanner->pollFaults = {platform::kErrorGenFailure};
     Run();
     EXPECT_FALSE(stream->acq.ok.load());

@@ -207,6 +207,51 @@ TEST_F(PipelineTest, WithTheAlignerAByteLostInTheStreamsLastLineKeepsTheDocument
     EXPECT_EQ(KVXPagNumCur(handle, 0), 1);
 }
 
+// The first read comes back at once, with nothing, before GO: it is queued
+// again, and the document streams whole into it.
+TEST_F(PipelineTest, AReadCompletedBeforeGoIsQueuedAgainAndTheDocumentArrives) {
+    sim::DeviceProfile p = Profile();
+    p.feeder.push_back(Document(kCropW, kCropH, false, 0, 0).document);
+    sim::SimulatedScanner& scanner = PlugAndOpen(p);
+    ShortBuffers();
+    scanner.Inject(sim::EarlyCompletion{});
+    ASSERT_EQ(KVXImgCreate1(handle, 300, 300, 0), KVX_OK) << LogBytes();
+    EXPECT_EQ(KVXImgScan1(handle, nullptr, nullptr, nullptr, 0), KVX_OK) << LogBytes();
+    EXPECT_EQ(Count("ReadFile completed before GO, retry "), 1u) << LogBytes();
+    EXPECT_NEAR(Img(kFront).Height, kCropW, 3) << LogBytes();
+    EXPECT_NEAR(Img(kFront).width, kCropH, 3);
+    EXPECT_TRUE(NoThreadLeft());
+}
+
+// An asynchronous scan waiting for a document that never comes: the stop
+// ends the wait, the worker is joined and the images freed; the poll
+// after it finds no scan.
+TEST_F(PipelineTest, AStopWhileAnAsyncScanWaitsForItsDocumentEndsTheWait) {
+    sim::DeviceProfile p = Profile();
+    PlugAndOpen(p);
+    ShortBuffers();
+    ASSERT_EQ(KVXImgCreate1(handle, 300, 300, 0), KVX_OK) << LogBytes();
+    std::int16_t status = 0;
+    char codeline[64] = {};
+    char confidence[64] = {};
+    ASSERT_EQ(KVXImgScan1Async(handle, nullptr, codeline, confidence, 64, &status), KVX_OK);
+    // Waiting: a poll leaves it running, the images stay.
+    platform::Sleep(250);
+    EXPECT_EQ(KVXImgScan1Async(handle, nullptr, codeline, confidence, 64, &status), KVX_OK);
+    EXPECT_EQ(status, 2);
+    EXPECT_EQ(KVXImgFree(handle), KVX_ERR_GENERIC);
+    EXPECT_EQ(KVXStop(handle, 1), KVX_OK) << LogBytes();
+    EXPECT_EQ(Count("AsyncThrClose with pending thread"), 1u);
+    EXPECT_EQ(Count("acquisition thread cancelled"), 1u) << LogBytes();
+    EXPECT_EQ(Count("start acquisition"), 0u);
+    EXPECT_EQ(Img(kFront).alloc, nullptr);
+    EXPECT_TRUE(NoThreadLeft());
+    EXPECT_EQ(KVXImgScan1Async(handle, nullptr, codeline, confidence, 64, &status),
+              KVX_ERR_GENERIC);
+    EXPECT_EQ(status, 3);
+    EXPECT_EQ(KVXStop(handle, 0), KVX_OK);
+}
+
 // ---- Bad documents ------------------------------------------------------------
 
 // Longer than the longest document accepted (parameter 9: 300 lines at

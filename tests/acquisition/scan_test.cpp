@@ -279,6 +279,59 @@ TEST_F(ScanTest, FreeDuringAnAsyncScanIsRefusedAndStopEndsIt) {
     Stop(0);
 }
 
+// The host's thread may not replace the images an asynchronous scan is
+// writing: a creation, a scan or a paper movement of its own is refused
+// while the scan is pending, and the scan goes on with its own buffers.
+TEST_F(ScanTest, CreateScanOrMoveDuringAnAsyncScanIsRefusedAndLeavesItsBuffers) {
+    ASSERT_EQ(ImgCreate(300, 300, 0), KVX_OK);
+    scanner->endless = true;
+    Settings().scan.secAcqTimeout = 3600;
+    std::int16_t status = 0;
+    ASSERT_EQ(ScanAsync(nullptr, {}, &status), KVX_OK);
+    WaitForPolls(3);
+    const ImageMemory* scanning = Img(kFront).alloc.get();
+    const std::uint16_t dpi = Img(kFront).dpiH;
+    EXPECT_EQ(ImgCreate(200, 200, 0), KVX_ERR_GENERIC);
+    ASSERT_EQ(Img(kFront).alloc.get(), scanning) << "the images went under the scan";
+    EXPECT_EQ(Img(kFront).dpiH, dpi);
+    EXPECT_EQ(ImgScan(nullptr, {}), KVX_ERR_GENERIC);
+    EXPECT_EQ(MoveScannerLines(1, 100, 300), KVX_ERR_GENERIC);
+    ASSERT_EQ(Img(kFront).alloc.get(), scanning);
+    // A parameter that sets the mode up again is refused and left as it was.
+    const std::int32_t colour = Settings().scan.color;
+    EXPECT_NE(device::ApplyColour(2), KVX_OK);
+    EXPECT_EQ(Settings().scan.color, colour);
+    ASSERT_EQ(Img(kFront).alloc.get(), scanning) << "the images went under the scan";
+    EXPECT_EQ(Img(kFront).dpiH, dpi);
+    EXPECT_EQ(Count("previous async acquisiton still pending"), 4) << Logged();
+
+    EXPECT_EQ(Stop(1), KVX_OK);
+    EXPECT_TRUE(NoWorkerRunning());
+    Stop(0);
+    // Once it has ended the host creates again.
+    EXPECT_EQ(ImgCreate(200, 200, 0), KVX_OK) << Logged();
+}
+
+TEST_F(ScanTest, AnotherHostThreadCannotCreateOrStartAScanUnderARunningOne) {
+    ASSERT_EQ(ImgCreate(300, 300, 0), KVX_OK);
+    std::atomic<KVXResult> created{KVX_OK};
+    std::atomic<KVXResult> started{KVX_OK};
+    std::atomic<std::int16_t> status{0};
+    const KVXResult scanned = ScanWhileAnotherThread([&] {
+        created.store(ImgCreate(200, 200, 0));
+        std::int16_t s = 0;
+        started.store(ScanAsync(nullptr, {}, &s));
+        status.store(s);
+    });
+    EXPECT_EQ(scanned, KVX_ERR_GENERIC) << "the endless stream ends by its time limit";
+    EXPECT_FALSE(freedUnderTheStream) << Logged();
+    EXPECT_EQ(created.load(), KVX_ERR_GENERIC);
+    EXPECT_EQ(started.load(), KVX_ERR_GENERIC);
+    EXPECT_EQ(status.load(), kRunning);
+    EXPECT_FALSE(ScanState().async.thread.joinable());
+    EXPECT_TRUE(NoWorkerRunning());
+}
+
 TEST_F(ScanTest, AsyncScanCreatesTheStoredImagesItself) {
     scanner->documentBytes = WholeLines(10);
     EXPECT_EQ(ImgCreateAsync(300, 300, 0), KVX_OK);
@@ -288,6 +341,29 @@ TEST_F(ScanTest, AsyncScanCreatesTheStoredImagesItself) {
     EXPECT_EQ(PollUntilFinished(&status), KVX_OK);
     EXPECT_NE(Img(kFront).alloc, nullptr);
     EXPECT_FALSE(ScanState().async.createPending);
+}
+
+// Resolutions stored while an asynchronous scan runs are for the next one.
+TEST_F(ScanTest, ResolutionsStoredDuringAnAsyncScanCreateTheNextOnesImages) {
+    ASSERT_EQ(ImgCreate(300, 300, 0), KVX_OK);
+    scanner->documentBytes = WholeLines(10);
+    std::atomic<bool> stored{false};
+    scanner->onPoll = [&](int) {
+        if (!stored.exchange(true)) ImgCreateAsync(200, 200, 0);
+    };
+    std::int16_t status = 0;
+    ASSERT_EQ(ScanAsync(nullptr, {}, &status), KVX_OK);
+    EXPECT_EQ(PollUntilFinished(&status), KVX_OK) << Logged();
+    ASSERT_TRUE(stored.load());
+    scanner->onPoll = nullptr;
+    EXPECT_EQ(device::AcqMode().request.requestedDpi[kFront], 300);
+    scanner->documentBytes += WholeLines(10);
+    status = 0;
+    ASSERT_EQ(ScanAsync(nullptr, {}, &status), KVX_OK);
+    EXPECT_EQ(PollUntilFinished(&status), KVX_OK) << Logged();
+    EXPECT_EQ(device::AcqMode().request.requestedDpi[kFront], 200)
+        << "the stored resolutions were dropped";
+    EXPECT_EQ(Count("patch - image free and create"), 0);
 }
 
 TEST_F(ScanTest, AcquiredHeightFollowsTheSideCodes) {
