@@ -30,6 +30,15 @@ class ScanTest : public ScanFixture {
         ScanFixture::SetUp();
         OpenScanner();
     }
+    // An asynchronous scan of a document that never ends, polled three
+    // times: it stays pending until the test stops it.
+    void StartEndlessAsyncScan(std::int16_t* status) {
+        ASSERT_EQ(ImgCreate(300, 300, 0), KVX_OK);
+        scanner->endless = true;
+        Settings().scan.secAcqTimeout = 3600;
+        ASSERT_EQ(ScanAsync(nullptr, {}, status), KVX_OK);
+        WaitForPolls(3);
+    }
     // Polls an asynchronous scan until it has finished (bounded).
     KVXResult PollUntilFinished(std::int16_t* status) {
         KVXResult r = KVX_OK;
@@ -255,12 +264,8 @@ TEST_F(ScanTest, AsyncScanPollsToTheResultAndRefusesABadStatusPointer) {
 }
 
 TEST_F(ScanTest, FreeDuringAnAsyncScanIsRefusedAndStopEndsIt) {
-    ASSERT_EQ(ImgCreate(300, 300, 0), KVX_OK);
-    scanner->endless = true;
-    Settings().scan.secAcqTimeout = 3600;
     std::int16_t status = 0;
-    ASSERT_EQ(ScanAsync(nullptr, {}, &status), KVX_OK);
-    WaitForPolls(3);
+    ASSERT_NO_FATAL_FAILURE(StartEndlessAsyncScan(&status));
     EXPECT_EQ(ImgFree(), KVX_ERR_GENERIC);
     EXPECT_NE(Logged().find("ImgFree with pending ansync acquisition"), std::string::npos);
     ASSERT_NE(Img(kFront).alloc, nullptr);
@@ -283,12 +288,8 @@ TEST_F(ScanTest, FreeDuringAnAsyncScanIsRefusedAndStopEndsIt) {
 // writing: a creation, a scan or a paper movement of its own is refused
 // while the scan is pending, and the scan goes on with its own buffers.
 TEST_F(ScanTest, CreateScanOrMoveDuringAnAsyncScanIsRefusedAndLeavesItsBuffers) {
-    ASSERT_EQ(ImgCreate(300, 300, 0), KVX_OK);
-    scanner->endless = true;
-    Settings().scan.secAcqTimeout = 3600;
     std::int16_t status = 0;
-    ASSERT_EQ(ScanAsync(nullptr, {}, &status), KVX_OK);
-    WaitForPolls(3);
+    ASSERT_NO_FATAL_FAILURE(StartEndlessAsyncScan(&status));
     const ImageMemory* scanning = Img(kFront).alloc.get();
     const std::uint16_t dpi = Img(kFront).dpiH;
     EXPECT_EQ(ImgCreate(200, 200, 0), KVX_ERR_GENERIC);
