@@ -1,5 +1,6 @@
 #include "testing/synth/degradation.h"
 
+#include <cmath>
 #include <nlohmann/json.hpp>
 #include <stdexcept>
 
@@ -75,6 +76,7 @@ DegradationValues ResolveDegradation(const Degradation& d) {
     v.charInkSd = O.charInkSd;
     if (d.skewDeg) v.skewDeg = *d.skewDeg;
     if (d.blur) v.blur = *d.blur;
+    if (d.opticsBlur) v.opticsBlur = *d.opticsBlur;
     if (d.noise) v.noise = *d.noise;
     if (d.contrast) v.contrast = *d.contrast;
     if (d.brightness) v.brightness = *d.brightness;
@@ -96,6 +98,7 @@ DegradationValues ResolveDegradation(const Degradation& d) {
 nlohmann::json ToJson(const DegradationValues& v) {
     return {{"skew_deg", v.skewDeg},
             {"blur", v.blur},
+            {"optics_blur", v.opticsBlur},
             {"noise", v.noise},
             {"contrast", v.contrast},
             {"brightness", v.brightness},
@@ -117,7 +120,7 @@ void DegradeImage(ImageBuffer& image, const DegradationValues& v, double dpi, st
                   std::uint64_t stream) {
     const double scale = dpi / 300.0;
     InkSpread(image, v.inkSpread * scale);
-    GaussianBlur(image, v.blur * scale);
+    GaussianBlur(image, std::hypot(v.blur, v.opticsBlur) * scale);
     AdjustContrastBrightness(image, v.contrast, v.brightness);
     Rng rng(seed ^ (0xD1B54A32D192ED03ULL * (stream + 1)));
     AddNoise(image, v.noise, rng);

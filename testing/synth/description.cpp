@@ -324,6 +324,7 @@ Description ParseDescription(const nlohmann::json& j) {
         }
         d.degradation.skewDeg = g.OptNumber("skew_deg", -10.0, 10.0);
         d.degradation.blur = g.OptNumber("blur", 0.0, 10.0);
+        d.degradation.opticsBlur = g.OptNumber("optics_blur", 0.0, 2.0);
         d.degradation.noise = g.OptNumber("noise", 0.0, 60.0);
         d.degradation.contrast = g.OptNumber("contrast", 0.1, 2.0);
         d.degradation.brightness = g.OptNumber("brightness", -128.0, 128.0);

@@ -89,7 +89,7 @@ inline constexpr int kMaxDegradationLevel = 4;
 struct Degradation {
     int level = 0;
     std::uint64_t seed = 1;
-    std::optional<double> skewDeg, blur, noise, contrast, brightness, inkSpread;
+    std::optional<double> skewDeg, blur, opticsBlur, noise, contrast, brightness, inkSpread;
     std::optional<int> jpegQuality;
     // Codeline print: stroke growth (mm, < 0 light print), ink darkness
     // (1 black, lower grey), per-character pitch and baseline jitter (mm),

@@ -12,9 +12,11 @@
 #include "ocr/glyph_normalise.h"
 #include "testing/synth/codeline_font.h"
 #include "testing/synth/corpus_reader.h"
+#include "testing/synth/degradation.h"
 #include "testing/synth/e13b_outlines.h"
 #include "testing/synth/font_render.h"
 #include "testing/synth/image_io.h"
+#include "testing/synth/image_ops.h"
 #include "testing/synth/magnetic_ink.h"
 #include "testing/synth/project_glyphs.h"
 #include "testing/synth/synth_error.h"
@@ -357,7 +359,7 @@ void PrintDrawingNearest(const std::string& drawing, const std::string& dbDir) {
     std::printf(
         "Nearest model of each character of the %s drawing (nearest: its distance / "
         "the right character's best distance; the worst of four sub-pixel phases for a drawing "
-        "that moves by one):\n\n| char |",
+        "that moves by one; scanned through the sensor's optics):\n\n| char |",
         drawing.c_str());
     const double dpis[] = {200, 300, 400, 600};
     const double grows[] = {-0.03, 0.0, 0.04};
@@ -383,6 +385,8 @@ void PrintDrawingNearest(const std::string& drawing, const std::string& dbDir) {
                         for (int x = 0; x < g.coverage.Width(); ++x)
                             img.At(x + pad, y + pad) =
                                 static_cast<std::uint8_t>(255 - g.coverage.At(x, y));
+                    // Seen as a scan sees it: through the sensor's optics.
+                    GaussianBlur(img, kSensorOpticsBlur * dpi / 300.0);
                     const auto glyph =
                         GlyphOfBox(img.View(), TrueBox{0, 0, img.Width(), img.Height()});
                     int qBest = 1 << 30, qRight = 1 << 30;

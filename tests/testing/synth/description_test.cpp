@@ -72,6 +72,9 @@ TEST(Description, RefusesBadValues) {
     j["front"]["elements"][0].erase("x_mm");
     EXPECT_EQ(Refusal(j), "front.elements[0].x_mm|is required");
     j = Minimal();
+    j["degradation"] = {{"level", 0}, {"optics_blur", 2.5}};
+    EXPECT_EQ(Refusal(j), "degradation.optics_blur|must lie between 0 and 2");
+    j = Minimal();
     j["name"] = "../escape";
     EXPECT_EQ(Refusal(j), "name|must be a plain file stem");
     j = Minimal();

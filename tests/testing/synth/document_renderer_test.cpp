@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <vector>
 
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
@@ -106,6 +107,44 @@ TEST(DocumentRenderer, ScanBoxesFollowTheSkewAndColourHasThreeChannels) {
     EXPECT_EQ(test::ReadFileBytes(dir / "skew.front.ppm").substr(0, 2), "P6");
     EXPECT_FALSE(test::ReadFileBytes(dir / "skew.json").empty());
     EXPECT_THROW(WriteDocument(doc, dir / "missing-dir", "png"), SynthError);
+}
+
+// Every scan passes through the scanner's optics, level 0 included: a
+// black square's edge shades over a pixel or two, recorded in the ground
+// truth; `optics_blur` 0 gives the drawn coverage exactly.
+TEST(DocumentRenderer, EveryLevelScansThroughTheOptics) {
+    json j = {{"name", "optics"},
+              {"paper", {{"width_mm", 20}, {"height_mm", 20}}},
+              {"front",
+               {{"elements", json::array({{{"type", "rect"},
+                                           {"x_mm", 5.08},
+                                           {"y_mm", 5.08},
+                                           {"width_mm", 8.467},
+                                           {"height_mm", 8.467},
+                                           {"fill", true},
+                                           {"colour", "#000000"}}})}}},
+              {"scan", {{"dpi", 300}, {"sides", json::array({"front"})}}},
+              {"degradation", {{"level", 0}}}};
+    SynthFontLibrary fonts;
+    DocumentRenderer renderer(fonts);
+    // Grey values across the square's left edge (60 px from the left at
+    // 300 dpi), on its middle row.
+    auto edge = [&](const json& desc) {
+        const RenderedDocument doc = renderer.Render(ParseDescription(desc));
+        std::vector<int> v;
+        for (int x = 57; x < 63; ++x) v.push_back(doc.front->At(x, 110, 0));
+        return std::pair{v, (*doc.truth)["degradation"]["optics_blur"].get<double>()};
+    };
+    const auto [blurred, optics] = edge(j);
+    EXPECT_DOUBLE_EQ(optics, 0.45);
+    j["degradation"]["optics_blur"] = 0.0;
+    const auto [sharp, none] = edge(j);
+    EXPECT_EQ(none, 0.0);
+    const auto grey = [](const std::vector<int>& v) {
+        return std::count_if(v.begin(), v.end(), [](int g) { return g > 5 && g < 235; });
+    };
+    EXPECT_EQ(grey(sharp), 0) << "sharp edge " << ::testing::PrintToString(sharp);
+    EXPECT_GE(grey(blurred), 2) << "edge through the optics " << ::testing::PrintToString(blurred);
 }
 
 }  // namespace
