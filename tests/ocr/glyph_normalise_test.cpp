@@ -133,6 +133,66 @@ TEST(GlyphNormaliseByHand, TallNarrowBoxesSampleASecondTimeHalfAStepLower) {
     }
 }
 
+TEST(GlyphNormaliseByHand, BottomRightAndLeftEdgesWithOneInkBitAreTrimmed) {
+    // A solid 32 x 32 block and one stray pixel beside it, in a box one or
+    // two pixels too large on that side. Worked by hand for the bottom case
+    // (box rows 0..33, step 33/32; columns 0..31, step 31/32): glyph row 31
+    // samples y = 31.97, so only column point 5 (x = 4.84, weight 0.84 on
+    // the stray at column 5) passes 10/21: one bit, the bottom moves to 32,
+    // where the step is 1 and every point lies on the block. The right case
+    // is its transpose. Left: block on columns 2..33, stray at (0, 5);
+    // column 0 holds one bit, so the left edge moves to 1, then (column 1
+    // blank) to 2.
+    Glyph32 full;
+    full.rows.fill(0xFFFFFFFFu);
+    struct Case {
+        const char* edge;
+        int blockX, strayX, strayY;
+        GlyphBox box, trimmed;
+    };
+    for (const Case& k : {Case{"bottom", 0, 5, 32, {0, 0, 33, 31}, {0, 0, 32, 31}},
+                          Case{"right", 0, 32, 5, {0, 0, 31, 33}, {0, 0, 31, 32}},
+                          Case{"left", 2, 0, 5, {0, 0, 31, 33}, {0, 2, 31, 33}}}) {
+        Canvas c(40, 40);
+        c.Fill(k.blockX, 0, k.blockX + 31, 31);
+        c.Fill(k.strayX, k.strayY, k.strayX, k.strayY);
+        const auto got = NormaliseGlyph(c.View(), k.box);
+        EXPECT_EQ(got.box, k.trimmed) << k.edge;
+        EXPECT_EQ(got.glyph, full) << k.edge;
+    }
+}
+
+TEST(GlyphNormaliseByHand, TheSecondSamplingStartsAtSixtyFourRows) {
+    // A box 32 columns wide and 64 rows high (rows 0..63, step 63/32) samples
+    // a second time; one 63 rows high (rows 0..62, step 62/32) does not. The
+    // line lies where only the second sampling of glyph row 10 finds it:
+    //  - 64 rows, line on row 21: row 10 samples y = 19.69 (no ink) and 11
+    //    samples y = 21.66 (0.34 of ink, below 10/21); half a step lower,
+    //    row 10 samples y = 20.67, 0.67 of ink;
+    //  - 63 rows, line on row 20: rows 10 and 11 sample y = 19.38 (0.38) and
+    //    21.31 (none); half a step lower, y = 20.34 would see 0.66.
+    // A frame (rows 0..2 and from 58 down, columns 0..1 and 29..31) keeps
+    // every edge in place; the points of columns 4..27 lie inside it.
+    struct Case {
+        int bottom, line;
+        bool twice;
+    };
+    for (const Case& k : {Case{63, 21, true}, Case{62, 20, false}}) {
+        Canvas c(40, 70);
+        c.Fill(0, 0, 31, 2);
+        c.Fill(0, 58, 31, k.bottom);
+        c.Fill(0, 0, 1, k.bottom);
+        c.Fill(29, 0, 31, k.bottom);
+        c.Fill(0, k.line, 31, k.line);
+        const auto got = NormaliseGlyph(c.View(), {0, 0, k.bottom, 31});
+        EXPECT_EQ(got.box, (GlyphBox{0, 0, k.bottom, 31})) << k.bottom;
+        for (int j = 4; j <= 27; ++j) {
+            EXPECT_EQ(got.glyph.Bit(10, j), k.twice) << k.bottom << " column " << j;
+            EXPECT_FALSE(got.glyph.Bit(11, j)) << k.bottom << " column " << j;
+        }
+    }
+}
+
 TEST(GlyphNormalise, SolidAndEmptyBoxes) {
     Canvas c(40, 50);
     c.Fill(5, 5, 34, 44);
