@@ -447,8 +447,18 @@ RenderedDocument DocumentRenderer::Render(const Description& d) {
                     Rng printRng(d.degradation.seed ^ 0x636F64656C696E65ULL);
                     const std::vector<std::vector<std::string>> defects =
                         PlanDefects(e.text, deg.defects, printRng);
-                    // A skewed document crosses the head track at an angle.
-                    const double shear = std::tan(deg.skewDeg * M_PI / 180.0) * magDpiX / magDpiY;
+                    // The head reads the document as it lies on the path, turned as
+                    // the scan shows it (RotateImage about the page centre): each
+                    // character moves along the track with its place on the page,
+                    // and its rows reach the gap along the slant the scan shows.
+                    const double sa = std::sin(deg.skewDeg * M_PI / 180.0);
+                    const double ca = std::cos(deg.skewDeg * M_PI / 180.0);
+                    const double shear = -sa * (d.dpiY / d.dpiX) * magDpiX / magDpiY;
+                    auto turnedBy = [&](double xIn, double yIn) {
+                        const double xp = xIn * d.dpiX - (W - 1) / 2.0;
+                        const double yp = yIn * d.dpiY - (H - 1) / 2.0;
+                        return ((ca - 1.0) * xp + sa * yp) / d.dpiX;
+                    };
                     ImageBuffer extras(W, H);  // spatter, smudges and bridges beside the glyphs
                     const float darkness = static_cast<float>(deg.inkDarkness);
                     for (std::size_t i = 0; i < e.text.size(); ++i) {
@@ -492,9 +502,21 @@ RenderedDocument DocumentRenderer::Render(const Description& d) {
                         cj["jitter_mm"] = json::array({jx * kMmPerInch, jy * kMmPerInch});
                         const CodelineGlyph mg = font.Render(ch, magDpiX, magDpiY, deg.strokeMm);
                         const InkBox mb = InkBoxOf(mg.coverage);
-                        const double left = cell + mg.leftInch + (mb.empty ? 0 : mb.left) / magDpiX;
+                        // The glyph's bottom row (where the shear is 0) and its ink centre.
+                        const double bottomIn = base + jy - mg.bottomInch;
+                        const double magX =
+                            cell + mg.leftInch + turnedBy(cell + mg.leftInch, bottomIn);
+                        const double midShift =
+                            turnedBy(cell + mg.leftInch +
+                                         (mb.empty ? 0 : (mb.left + mb.right + 1) / 2.0) / magDpiX,
+                                     bottomIn - (mb.empty ? 0
+                                                          : (mg.coverage.Height() -
+                                                             (mb.top + mb.bottom + 1) / 2.0) /
+                                                                magDpiY));
+                        const double left =
+                            cell + mg.leftInch + (mb.empty ? 0 : mb.left) / magDpiX + midShift;
                         const double right =
-                            cell + mg.leftInch + (mb.empty ? 0 : mb.right + 1) / magDpiX;
+                            cell + mg.leftInch + (mb.empty ? 0 : mb.right + 1) / magDpiX + midShift;
                         double load = d.magnetic.strength * magFactor;
                         if (d.magnetic.charStrengthSd > 0.0)
                             load *=
@@ -502,12 +524,11 @@ RenderedDocument DocumentRenderer::Render(const Description& d) {
                                                         std::clamp(printRng.Normal(), -2.5, 2.5));
                         load *= e.strength;
                         if (e.magnetic) {
-                            magnet.AddCoverage(mg.coverage, cell + mg.leftInch, magDpiX, magDpiY,
-                                               load, shear);
+                            magnet.AddCoverage(mg.coverage, magX, magDpiX, magDpiY, load, shear);
                             // A smudge drags magnetic ink after the character.
                             if (smudged)
-                                magnet.AddCoverage(mg.coverage, cell + mg.leftInch + 0.006, magDpiX,
-                                                   magDpiY, 0.35 * load, shear);
+                                magnet.AddCoverage(mg.coverage, magX + 0.006, magDpiX, magDpiY,
+                                                   0.35 * load, shear);
                         }
                         cj["magnetic_strength"] = e.magnetic ? load : 0.0;
                         cj["samples"] = json::array(

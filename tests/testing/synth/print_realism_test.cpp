@@ -159,6 +159,53 @@ TEST(MagneticVariation, CharacterSamplesFollowTheSpeedJitter) {
     for (std::size_t i = 0; i < even.size(); ++i) EXPECT_NEAR(jittered[i], even[i], 0.12) << i;
 }
 
+TEST(MagneticVariation, OnASkewedDocumentTheTrackFollowsTheCharactersAsTheScanShowsThem) {
+    // The head reads the document as it lies turned on the paper path, so
+    // each character's signal lies where the skewed scan shows it: the
+    // codeline, 29 mm below the page centre, moves by about 1.5 mm (60
+    // decimated samples) at 3 degrees. The character's recorded samples
+    // follow it.
+    SynthFontLibrary fonts;
+    DocumentRenderer renderer(fonts);
+    json j = OneLine("e13b", "0 0 0");
+    j["paper"]["height_mm"] = 70.0;
+    auto offsets = [&](double skew) {
+        j["degradation"] = {{"level", 0}, {"seed", 1}, {"skew_deg", skew}};
+        const RenderedDocument doc = renderer.Render(ParseDescription(j));
+        const auto dec = DecimateSamples(doc.magnetic, 3);
+        const double perPixel = (*doc.truth)["magnetic"]["decimated_per_inch"].get<double>() /
+                                (*doc.truth)["dpi_x"].get<double>();
+        std::vector<std::pair<double, double>> out;  // signal and recorded centre, less the scan's
+        for (const auto& c : (*doc.truth)["codeline"]["chars"]) {
+            if (c["c"] == " ") continue;
+            const auto& b = c["box_scan"];
+            const double shown = (b[0].get<double>() + b[2].get<double>()) / 2 * perPixel;
+            double w = 0, m = 0;
+            for (long i = std::lround(shown) - 100; i <= std::lround(shown) + 100; ++i) {
+                const double v = std::abs(dec.at(static_cast<std::size_t>(i)) - 128);
+                if (v <= 2) continue;
+                w += v;
+                m += v * static_cast<double>(i);
+            }
+            const double recorded =
+                (c["samples"][0].get<double>() + c["samples"][1].get<double>()) / 2;
+            out.push_back({m / w - shown, recorded - shown});
+        }
+        return out;
+    };
+    const auto straight = offsets(0.0);
+    ASSERT_EQ(straight.size(), 3u);
+    for (double skew : {3.0, -3.0}) {
+        const auto turned = offsets(skew);
+        ASSERT_EQ(turned.size(), 3u);
+        for (std::size_t i = 0; i < 3; ++i) {
+            EXPECT_NEAR(turned[i].first, straight[i].first, 4.0) << skew << " degrees, char " << i;
+            EXPECT_NEAR(turned[i].second, straight[i].second, 4.0)
+                << skew << " degrees, char " << i;
+        }
+    }
+}
+
 TEST(Cmc7Drawing, EveryCharacterDecodesFromItsStrokes) {
     const Cmc7Geometry geometry;
     const auto font = MakeCmc7Font(geometry);
