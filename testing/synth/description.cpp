@@ -192,7 +192,8 @@ Element ParseElement(const json& j, const std::string& path) {
                                        "the intervals must exceed the bar and long exceed short");
         }
         e.magnetic = f.Boolean("magnetic", true);
-        e.strength = f.Number("strength", 1.0, 0.0, 5.0);
+        // No load at all is a non-magnetic look-alike: "magnetic": false.
+        e.strength = f.Number("strength", 1.0, 0.05, 5.0);
         e.colour = f.Colour("colour", Rgb{25, 22, 20});
         position(Presence::Optional);
     } else if (type == "barcode") {

@@ -427,7 +427,10 @@ RenderedDocument DocumentRenderer::Render(const Description& d) {
                         throw DescriptionError(e.path, "a document has one codeline");
                     const CodelineFont& font = CodelineFontFor(e);
                     if (e.text.empty()) throw DescriptionError(e.path + ".text", "is empty");
-                    for (unsigned char ch : e.text)
+                    bool utf8ok = true;
+                    const std::u32string asRead = platform::DecodeUtf8(e.text, &utf8ok);
+                    if (!utf8ok) throw DescriptionError(e.path + ".text", "is not valid UTF-8");
+                    for (char32_t ch : asRead)
                         if (ch >= 0x80 || !font.HasChar(static_cast<char>(ch)))
                             throw DescriptionError(e.path + ".text",
                                                    "character " + CharName(ch) + " is not in the " +
