@@ -484,7 +484,8 @@ j / (300 r) + o / 300 - lead / 300. A simulated device delivers
     `smudge`, `touching`), `magnetic_strength` (the character's ink load)
     and `under_intrusion` (foreign ink inside its box: score these apart);
     `codeline.intrusions` lists the strokes across the clear band (`kind`
-    `signature`, `handwriting`, `stamp`, `endorsement`, and `box`);
+    `signature`, `handwriting`, `stamp`, `endorsement`, `box` and
+    `box_scan`);
   - text elements carry per-character `chars` boxes (OCR-A, OCR-B lines);
   - `degradation` also holds the codeline print values: `stroke_mm`
     (growth of the stroke, < 0 light print), `ink_darkness`,

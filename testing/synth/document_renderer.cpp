@@ -766,7 +766,12 @@ RenderedDocument DocumentRenderer::Render(const Description& d) {
     const double cx = (W - 1) / 2.0, cy = (H - 1) / 2.0;
     AddScanBoxes(front.elements, deg.skewDeg, cx, cy);
     AddScanBoxes(rear.elements, -deg.skewDeg, cx, cy);
-    if (!codelineTruth.is_null()) AddScanBoxes(codelineTruth["chars"], deg.skewDeg, cx, cy);
+    if (!codelineTruth.is_null()) {
+        AddScanBoxes(codelineTruth["chars"], deg.skewDeg, cx, cy);
+        // Intrusions are scored in the scan too.
+        if (codelineTruth.contains("intrusions"))
+            AddScanBoxes(codelineTruth["intrusions"], deg.skewDeg, cx, cy);
+    }
 
     Rng magRng(d.degradation.seed ^ 0x6D61676E65746963ULL);
     const std::vector<double> shown = ApplySpeedJitter(magnet, d.magnetic.speedJitter, magRng);

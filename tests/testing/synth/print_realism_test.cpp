@@ -316,9 +316,14 @@ TEST(PrintDefects, SeededRecordedAndIntrusionsMarked) {
     }
     EXPECT_EQ(defects, 6);
     ASSERT_EQ(t["codeline"]["intrusions"].size(), 2u);
-    for (const auto& in : t["codeline"]["intrusions"])
+    for (const auto& in : t["codeline"]["intrusions"]) {
         EXPECT_TRUE(std::set<std::string>({"signature", "handwriting", "stamp", "endorsement"})
                         .count(in["kind"].get<std::string>()));
+        // Where the skewed scan shows it, as for the characters.
+        ASSERT_TRUE(in.contains("box_scan"));
+        EXPECT_NE(in["box_scan"], in["box"]);
+    }
+    EXPECT_NE(t["degradation"]["skew_deg"], 0.0);
     EXPECT_GT(under, 0);
     // The same seed draws the same document; another seed another one.
     EXPECT_EQ(PixelBytes(*renderer.Render(ParseDescription(j)).front), PixelBytes(*a.front));
