@@ -430,14 +430,15 @@ s the image shift (0 for an unshifted image). x counts image lines as the
 device sends them, and the image starts before the paper: the simulated
 device first sends `lead` lines of background, 1 + ceil(G x L / 300) at a
 line resolution of L dpi (G the profile's lead gap in 300-dpi pixels, 30
-by default: 31 lines at 300 dpi; none when the sheet already lies under the
-sensors). Decimated stream sample k belongs to image line x = 3 k / r + o,
-and raw stream sample j to the paper position
+by default: 31 lines at 300 dpi). Decimated stream sample k belongs to
+image line x = 3 k / r + o, and raw stream sample j (counted over every
+strip of the stream) to the paper position
 
     position(j) = j / (r L c) + o / 300 - lead / L   (inches from the leading edge)
 
-with r raw samples after each channel line and c channel lines per image
-line (1 for grey; 3 for colour). In a grey 300-dpi mode with f = 1 this is
+with r raw samples after each channel line and c = 1 for grey, 3 for colour
+(on model 11 every channel line counts, infrared and ultraviolet
+included). In a grey 300-dpi mode with f = 1 this is
 j / (300 r) + o / 300 - lead / 300. A simulated device delivers
 
     stream[j] = mag[position(j) x raw_per_inch]    (the `.mag`'s own rate)
