@@ -1,5 +1,6 @@
 #include "testing/synth/description.h"
 
+#include <algorithm>
 #include <cmath>
 #include <nlohmann/json.hpp>
 #include <set>
@@ -272,7 +273,10 @@ Description ParseDescription(const nlohmann::json& j) {
     Fields top(j, "");
     Description d;
     d.name = top.String("name", d.name);
-    if (d.name.empty() || d.name.find_first_of("/\\") != std::string::npos || d.name[0] == '.')
+    // Control characters (a NUL above all) would cut or garble the file names.
+    if (d.name.empty() || d.name.find_first_of("/\\") != std::string::npos || d.name[0] == '.' ||
+        std::any_of(d.name.begin(), d.name.end(),
+                    [](char ch) { return static_cast<unsigned char>(ch) < 0x20 || ch == 0x7F; }))
         throw DescriptionError("name", "must be a plain file stem");
     if (top.Has("paper")) {
         Fields p(top.Raw("paper"), "paper");

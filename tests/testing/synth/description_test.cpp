@@ -74,6 +74,10 @@ TEST(Description, RefusesBadValues) {
     j = Minimal();
     j["name"] = "../escape";
     EXPECT_EQ(Refusal(j), "name|must be a plain file stem");
+    j["name"] = std::string("cut\0here", 8);  // the files would be written as "cut"
+    EXPECT_EQ(Refusal(j), "name|must be a plain file stem");
+    j["name"] = "line\nbreak";
+    EXPECT_EQ(Refusal(j), "name|must be a plain file stem");
     j = Minimal();
     j["scan"]["sides"] = json::array({"front", "side"});
     EXPECT_EQ(Refusal(j), "scan.sides[1]|must be \"front\", \"rear\" or \"backlight\"");
