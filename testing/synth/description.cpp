@@ -100,8 +100,12 @@ class Fields {
             int c[3];
             bool ok = true;
             for (int i = 0; i < 3; ++i) {
-                ok = ok && v[i].is_number_integer() && v[i].get<int>() >= 0 &&
-                     v[i].get<int>() <= 255;
+                // Read wide: a value beyond int must not wrap into 0..255.
+                const json& e = v[i];
+                ok =
+                    ok && e.is_number_integer() &&
+                    (e.is_number_unsigned() ? e.get<unsigned long long>() <= 255
+                                            : e.get<long long>() >= 0 && e.get<long long>() <= 255);
                 if (ok) c[i] = v[i].get<int>();
             }
             if (ok)

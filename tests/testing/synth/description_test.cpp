@@ -90,6 +90,8 @@ TEST(Description, RefusesBadValues) {
     j = Minimal();
     j["front"]["elements"][0]["colour"] = "#12345";
     EXPECT_NE(Refusal(j).find("front.elements[0].colour|must be"), std::string::npos);
+    j["front"]["elements"][0]["colour"] = json::array({4294967296LL, 0, 0});  // 2^32 wraps to 0
+    EXPECT_NE(Refusal(j).find("front.elements[0].colour|must be"), std::string::npos);
     EXPECT_THROW(ParseDescription(std::string("{\"name\": ")), DescriptionError);
     // A font that fontconfig would only substitute is refused, not replaced.
     j = Minimal();
