@@ -798,6 +798,10 @@ RenderedDocument DocumentRenderer::Render(const Description& d) {
     dist.spikeCounts = d.magnetic.spikeCounts;
     out.magnetic = QuantiseSignal(HeadSignal(magnet), mp, magRng, dist);
 
+    // Intrusions cross the codeline's clear band: a document without a
+    // codeline has none, whatever its level draws.
+    json applied = ToJson(deg);
+    if (codelineTruth.is_null()) applied["intrusions"] = 0;
     out.truth = std::make_shared<const json>(json{
         {"format", "kvx-synth-truth/1"},
         {"name", d.name},
@@ -808,7 +812,7 @@ RenderedDocument DocumentRenderer::Render(const Description& d) {
         {"dpi_y", d.dpiY},
         {"colour", d.colour},
         {"size_px", json::array({W, H})},
-        {"degradation", ToJson(deg)},
+        {"degradation", applied},
         {"skew_centre_px", json::array({cx, cy})},
         {"front", front.elements},
         {"rear", rear.elements},

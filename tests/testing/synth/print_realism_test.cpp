@@ -397,6 +397,19 @@ TEST(PrintDefects, OcrLinesCarryThePrintWeightAndDarkness) {
     }
 }
 
+TEST(PrintDefects, ADocumentWithoutCodelineRecordsNoIntrusions) {
+    // Intrusions are drawn across the codeline's clear band only: a payment
+    // form at the hardest level gets none, and its ground truth says so.
+    SynthFontLibrary fonts;
+    DocumentRenderer renderer(fonts);
+    json j = PaymentFormDescription(0, 4, 21);
+    j["scan"] = {{"dpi", 200}, {"sides", json::array({"front"})}};
+    j["degradation"]["intrusions"] = 2;
+    const RenderedDocument a = renderer.Render(ParseDescription(j));
+    EXPECT_TRUE((*a.truth)["codeline"].is_null());
+    EXPECT_EQ((*a.truth)["degradation"]["intrusions"], 0);
+}
+
 TEST(PrintDefects, OcrLinesCarryJitterAndLocalDefects) {
     // The characters of the OCR-A and OCR-B lines move by their own pitch
     // and baseline jitter and take the level's local defects, as the
