@@ -484,6 +484,8 @@ j / (300 r) + o / 300 - lead / 300. A simulated device delivers
     jitter applied), `defects` (local defects: `void`, `spatter`, `break`,
     `smudge`, `touching`), `magnetic_strength` (the character's ink load)
     and `under_intrusion` (foreign ink inside its box: score these apart);
+    `codeline.stroke_mm` is the growth the codeline's print took (0 from
+    a MICR font file, which is printed as it is);
     `codeline.intrusions` lists the strokes across the clear band (`kind`
     `signature`, `handwriting`, `stamp`, `endorsement`, `box` and
     `box_scan`);

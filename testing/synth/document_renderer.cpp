@@ -549,7 +549,10 @@ RenderedDocument DocumentRenderer::Render(const Description& d) {
                                      {"magnetic", e.magnetic},
                                      {"chars", chars},
                                      {"pitch_in", pitch},
-                                     {"baseline_from_bottom_in", d.heightMm / kMmPerInch - base}};
+                                     {"baseline_from_bottom_in", d.heightMm / kMmPerInch - base},
+                                     // The growth the codeline's print took: none
+                                     // from a font file, whatever the level draws.
+                                     {"stroke_mm", font.GrowsStroke() ? deg.strokeMm : 0.0}};
                     t["type"] = "codeline";
                     t["text"] = e.text;
                     break;

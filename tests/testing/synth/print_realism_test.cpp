@@ -10,6 +10,7 @@
 #include <set>
 
 #include "ocr/font_db_file.h"
+#include "support/shared_testdata.h"
 #include "testing/synth/codeline_font.h"
 #include "testing/synth/corpus.h"
 #include "testing/synth/degradation.h"
@@ -395,6 +396,21 @@ TEST(PrintDefects, OcrLinesCarryThePrintWeightAndDarkness) {
         EXPECT_LT(light.at(font), 0.9 * nominal.at(font));
         EXPECT_LT(grey.at(font), 0.7 * nominal.at(font));
     }
+}
+
+TEST(PrintDefects, TheCodelineRecordsTheStrokeItsPrintTook) {
+    // The drawings grow and thin as the level says; a MICR font file is
+    // printed as it is, and its ground truth must not claim otherwise.
+    SynthFontLibrary fonts;
+    DocumentRenderer renderer(fonts);
+    json j = OneLine("e13b", "<123<");
+    j["degradation"] = {{"level", 0}, {"stroke_mm", 0.1}};
+    EXPECT_EQ((*renderer.Render(ParseDescription(j)).truth)["codeline"]["stroke_mm"], 0.1);
+    KOVRAN_REQUIRE_SHARED_TESTDATA();
+    j["front"]["elements"][0]["font_file"] = testdata::GnuMicrFontPath();
+    const RenderedDocument file = renderer.Render(ParseDescription(j));
+    EXPECT_EQ((*file.truth)["codeline"]["stroke_mm"], 0.0);
+    EXPECT_EQ((*file.truth)["degradation"]["stroke_mm"], 0.1);  // the OCR lines' would take it
 }
 
 TEST(PrintDefects, ADocumentWithoutCodelineRecordsNoIntrusions) {
