@@ -426,8 +426,9 @@ mode's decimation) and converts positions with
 sample = trunc(r x (x + s - o) / 3), x in pixels at 300 dpi, r the mode's
 magnetic ratio, o the head offset in 300-dpi pixels (half the 16-bit value
 of the device's MICR configuration; 200 for the default simulated device),
-s the image shift (0 for an unshifted image). x counts image lines as the
-device sends them, and the image starts before the paper: the simulated
+s the image shift (0 for an unshifted image). x counts the pixels along
+the document, the stream's scan lines, as the device sends them, and the
+image starts before the paper: the simulated
 device first sends `lead` lines of background, 1 + ceil(G x L / 300) at a
 line resolution of L dpi (G the profile's lead gap in 300-dpi pixels, 30
 by default: 31 lines at 300 dpi). Decimated stream sample k belongs to
@@ -438,7 +439,9 @@ strip of the stream) to the paper position
 
 with r raw samples after each channel line and c = 1 for grey, 3 for colour
 (on model 11 every channel line counts, infrared and ultraviolet
-included). In a grey 300-dpi mode with f = 1 this is
+included; on other models j counts the strips of those lines too while c
+does not, so with infrared or ultraviolet the simulator reads the track
+faster than the paper moves). In a grey 300-dpi mode with f = 1 this is
 j / (300 r) + o / 300 - lead / 300. A simulated device delivers
 
     stream[j] = mag[position(j) x raw_per_inch]    (the `.mag`'s own rate)
