@@ -80,6 +80,29 @@ TEST(GlyphNormaliseByHand, BitIsSetAboveTenTwentyFirsts) {
     EXPECT_EQ(NormaliseGlyph(c.View(), {0, 0, 32, 31}).glyph, want);
 }
 
+TEST(GlyphNormaliseByHand, InkIsInterpolatedBilinearlyBetweenTheFourPixels) {
+    // Box 0..40 both ways: step 1.25, so the points fall at quarters.
+    //  - one ink pixel at (9, 9): point (7, 7) lies at (8.75, 8.75) and sees
+    //    0.75 x 0.75 = 0.5625 of it (set; the pixel below and left of the
+    //    point, 8, is paper, so taking that pixel alone would miss it);
+    //  - one ink pixel at (13, 13): point (10, 10) lies at (12.5, 12.5) and
+    //    sees 0.5 x 0.5 = 0.25 of it (not set, though it is the pixel
+    //    nearest the point); point (11, 11) at 13.75 sees 0.0625.
+    // The frame (rows and columns 0 and 39..40) gives the framed glyph.
+    Canvas c(45, 45);
+    c.Fill(0, 0, 40, 0);
+    c.Fill(0, 39, 40, 40);
+    c.Fill(0, 0, 0, 40);
+    c.Fill(39, 0, 40, 40);
+    c.Fill(9, 9, 9, 9);
+    c.Fill(13, 13, 13, 13);
+    Glyph32 want = FramedGlyph();
+    want.Set(7, 7);
+    const auto got = NormaliseGlyph(c.View(), {0, 0, 40, 40});
+    EXPECT_EQ(got.box, (GlyphBox{0, 0, 40, 40}));
+    EXPECT_EQ(got.glyph, want);
+}
+
 TEST(GlyphNormaliseByHand, TrimmingMovesOneEdgePixelPerPassAtMostEightTimes) {
     // A solid block on rows 10..41 of a box that starts at row 0: the first
     // glyph row stays blank while the top moves down one row per pass, and
