@@ -360,5 +360,25 @@ TEST(GlyphDistance, CountsMismatchesAndAppliesCellAndBandLimits) {
     EXPECT_EQ(GlyphDistance(diagonal, empty, {140, 70}), 150);
 }
 
+TEST(GlyphDistance, CellsAreRowsAndColumnsZeroToTenElevenToTwentyOneAndTheRest) {
+    // A run of mismatches along column 0 (or row 0) with a cell limit of 10:
+    // eleven in one cell is no match, ten and one beside it are. The runs
+    // start on each side of the cell boundaries 10|11 and 21|22.
+    const Glyph32 empty;
+    auto run = [](bool down, int from, int to) {
+        Glyph32 g;
+        for (int k = from; k <= to; ++k) down ? g.Set(k, 0) : g.Set(0, k);
+        return g;
+    };
+    for (bool down : {true, false}) {
+        SCOPED_TRACE(down ? "down column 0" : "along row 0");
+        EXPECT_EQ(GlyphDistance(run(down, 0, 10), empty, {1000, 10}), kNoMatchDistance);
+        EXPECT_EQ(GlyphDistance(run(down, 1, 11), empty, {1000, 10}), 11);
+        EXPECT_EQ(GlyphDistance(run(down, 11, 21), empty, {1000, 10}), kNoMatchDistance);
+        EXPECT_EQ(GlyphDistance(run(down, 12, 22), empty, {1000, 10}), 11);
+        EXPECT_EQ(GlyphDistance(run(down, 22, 31), empty, {1000, 10}), 10);
+    }
+}
+
 }  // namespace
 }  // namespace kovran::ocr
