@@ -31,6 +31,7 @@ class E13bFont final : public CodelineFont {
         emInch_ = h > 0.0 ? HeightInch() / h : 0.2;
     }
     std::string Name() const override { return "E13B (" + face_.Family() + ")"; }
+    bool GrowsStroke() const override { return false; }
     bool HasChar(char c) const override {
         if (c == ' ') return true;
         const char32_t g = GlyphFor(c);

@@ -40,6 +40,8 @@ class CodelineFont {
     CodelineGlyph Render(char c, double dpiX, double dpiY, double growMm = 0.0,
                          double phasePx = 0.0) const;
     virtual bool MovesByPhase() const { return false; }
+    // Whether growMm changes the drawing (a font file's outlines do not).
+    virtual bool GrowsStroke() const { return true; }
     virtual double PitchInch() const { return 0.125; }
     virtual double HeightInch() const { return 0.117; }
 

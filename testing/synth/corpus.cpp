@@ -426,31 +426,45 @@ mode's decimation) and converts positions with
 sample = trunc(r x (x + s - o) / 3), x in pixels at 300 dpi, r the mode's
 magnetic ratio, o the head offset in 300-dpi pixels (half the 16-bit value
 of the device's MICR configuration; 200 for the default simulated device),
-s the image shift (0 for an unshifted image). Hence decimated stream sample
-k belongs to document position x = 3 k / r + o, and raw stream sample j to
+s the image shift (0 for an unshifted image). x counts the pixels along
+the document, the stream's scan lines, as the device sends them, and the
+image starts before the paper: the simulated
+device first sends `lead` lines of background, 1 + ceil(G x L / 300) at a
+line resolution of L dpi (G the profile's lead gap in 300-dpi pixels, 30
+by default: 31 lines at 300 dpi). Decimated stream sample k belongs to
+image line x = 3 k / r + o, and raw stream sample j (counted over every
+strip of the stream) to the paper position
 
-    position(j) = j / (300 r f) + o / 300   (inches from the leading edge)
+    position(j) = j / (r L c) + o / 300 - lead / L   (inches from the leading edge)
 
-A simulated device delivers, for its mode's r, f and o:
+with r raw samples after each channel line and c = 1 for grey, 3 for colour
+(on model 11 every channel line counts, infrared and ultraviolet
+included; on other models j counts the strips of those lines too while c
+does not, so with infrared or ultraviolet the simulator reads the track
+faster than the paper moves). In a grey 300-dpi mode with f = 1 this is
+j / (300 r) + o / 300 - lead / 300. A simulated device delivers
 
     stream[j] = mag[position(j) x raw_per_inch]    (the `.mag`'s own rate)
 
-- When the mode's r and f equal the track's (`magnetic.ratio`,
-  `magnetic.decimation`), this is stream[j] = mag[j + o r f]: the first
-  o r f raw samples (2000 for o = 200, r = 10, f = 1) are skipped, and
-  samples past the end of the track are the baseline. A negative o
-  prepends -o r f baseline samples.
+- When the track was rendered at the mode's rate (300 x `magnetic.ratio`
+  per inch for a grey 300-dpi mode), this is stream[j] = mag[j + (o - lead)
+  r]: for the default device's two-sided grey mode (r = 5, o = 200, 31
+  lead lines) stream[j] = mag[j + 845]. Positions before the track or past
+  its end read as the baseline.
 - Otherwise the track is resampled linearly at those positions (for a
   two-sided mode with r = 5, a track rendered at ratio 10 gives every other
   raw sample); rendering the corpus at the mode's ratio (`magnetic.ratio`,
   5 on about 30 % of the cheques) avoids the resampling.
-- Count: the stream holds count = floor((track length in inches - o / 300)
-  x 300 r f) raw samples; the decoder drops a remainder below u.
-- A head configured as reversed (MICR configuration bit 5) delivers the
-  stream back to front: stream'[j] = stream[count - 1 - j]. This is the
-  head's direction, independent of the polarity above.
-- The raw samples of each image line follow that line: at a line
-  resolution of L dpi, 300 r f / L raw samples per line.
+- Count: the stream holds r samples after every channel line of the scan,
+  the lead, the document, the sensors' delays and the trailing length
+  included; the decoder drops a remainder below u.
+- The simulated head is never reversed (MICR configuration bit 5 is not
+  modelled). A head configured as reversed would deliver the stream back
+  to front, stream'[j] = stream[count - 1 - j]: the head's direction,
+  independent of the polarity above.
+- The skew of the document is in the track itself (the head track crosses
+  the characters at `magnetic.skew_deg`); the simulator reads the track
+  along the paper path as it is.
 
 - `<name>.json`: the ground truth:
   - `paper` (mm), `size_px` [width, height], `dpi_x`, `dpi_y`, `colour`,
@@ -474,8 +488,11 @@ A simulated device delivers, for its mode's r, f and o:
     jitter applied), `defects` (local defects: `void`, `spatter`, `break`,
     `smudge`, `touching`), `magnetic_strength` (the character's ink load)
     and `under_intrusion` (foreign ink inside its box: score these apart);
+    `codeline.stroke_mm` is the growth the codeline's print took (0 from
+    a MICR font file, which is printed as it is);
     `codeline.intrusions` lists the strokes across the clear band (`kind`
-    `signature`, `handwriting`, `stamp`, `endorsement`, and `box`);
+    `signature`, `handwriting`, `stamp`, `endorsement`, `box` and
+    `box_scan`);
   - text elements carry per-character `chars` boxes (OCR-A, OCR-B lines);
   - `degradation` also holds the codeline print values: `stroke_mm`
     (growth of the stroke, < 0 light print), `ink_darkness`,

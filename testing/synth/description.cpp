@@ -1,5 +1,6 @@
 #include "testing/synth/description.h"
 
+#include <algorithm>
 #include <cmath>
 #include <nlohmann/json.hpp>
 #include <set>
@@ -99,8 +100,12 @@ class Fields {
             int c[3];
             bool ok = true;
             for (int i = 0; i < 3; ++i) {
-                ok = ok && v[i].is_number_integer() && v[i].get<int>() >= 0 &&
-                     v[i].get<int>() <= 255;
+                // Read wide: a value beyond int must not wrap into 0..255.
+                const json& e = v[i];
+                ok =
+                    ok && e.is_number_integer() &&
+                    (e.is_number_unsigned() ? e.get<unsigned long long>() <= 255
+                                            : e.get<long long>() >= 0 && e.get<long long>() <= 255);
                 if (ok) c[i] = v[i].get<int>();
             }
             if (ok)
@@ -192,7 +197,8 @@ Element ParseElement(const json& j, const std::string& path) {
                                        "the intervals must exceed the bar and long exceed short");
         }
         e.magnetic = f.Boolean("magnetic", true);
-        e.strength = f.Number("strength", 1.0, 0.0, 5.0);
+        // No load at all is a non-magnetic look-alike: "magnetic": false.
+        e.strength = f.Number("strength", 1.0, 0.05, 5.0);
         e.colour = f.Colour("colour", Rgb{25, 22, 20});
         position(Presence::Optional);
     } else if (type == "barcode") {
@@ -271,7 +277,10 @@ Description ParseDescription(const nlohmann::json& j) {
     Fields top(j, "");
     Description d;
     d.name = top.String("name", d.name);
-    if (d.name.empty() || d.name.find_first_of("/\\") != std::string::npos || d.name[0] == '.')
+    // Control characters (a NUL above all) would cut or garble the file names.
+    if (d.name.empty() || d.name.find_first_of("/\\") != std::string::npos || d.name[0] == '.' ||
+        std::any_of(d.name.begin(), d.name.end(),
+                    [](char ch) { return static_cast<unsigned char>(ch) < 0x20 || ch == 0x7F; }))
         throw DescriptionError("name", "must be a plain file stem");
     if (top.Has("paper")) {
         Fields p(top.Raw("paper"), "paper");

@@ -427,7 +427,10 @@ RenderedDocument DocumentRenderer::Render(const Description& d) {
                         throw DescriptionError(e.path, "a document has one codeline");
                     const CodelineFont& font = CodelineFontFor(e);
                     if (e.text.empty()) throw DescriptionError(e.path + ".text", "is empty");
-                    for (unsigned char ch : e.text)
+                    bool utf8ok = true;
+                    const std::u32string asRead = platform::DecodeUtf8(e.text, &utf8ok);
+                    if (!utf8ok) throw DescriptionError(e.path + ".text", "is not valid UTF-8");
+                    for (char32_t ch : asRead)
                         if (ch >= 0x80 || !font.HasChar(static_cast<char>(ch)))
                             throw DescriptionError(e.path + ".text",
                                                    "character " + CharName(ch) + " is not in the " +
@@ -447,8 +450,18 @@ RenderedDocument DocumentRenderer::Render(const Description& d) {
                     Rng printRng(d.degradation.seed ^ 0x636F64656C696E65ULL);
                     const std::vector<std::vector<std::string>> defects =
                         PlanDefects(e.text, deg.defects, printRng);
-                    // A skewed document crosses the head track at an angle.
-                    const double shear = std::tan(deg.skewDeg * M_PI / 180.0) * magDpiX / magDpiY;
+                    // The head reads the document as it lies on the path, turned as
+                    // the scan shows it (RotateImage about the page centre): each
+                    // character moves along the track with its place on the page,
+                    // and its rows reach the gap along the slant the scan shows.
+                    const double sa = std::sin(deg.skewDeg * M_PI / 180.0);
+                    const double ca = std::cos(deg.skewDeg * M_PI / 180.0);
+                    const double shear = -sa * (d.dpiY / d.dpiX) * magDpiX / magDpiY;
+                    auto turnedBy = [&](double xIn, double yIn) {
+                        const double xp = xIn * d.dpiX - (W - 1) / 2.0;
+                        const double yp = yIn * d.dpiY - (H - 1) / 2.0;
+                        return ((ca - 1.0) * xp + sa * yp) / d.dpiX;
+                    };
                     ImageBuffer extras(W, H);  // spatter, smudges and bridges beside the glyphs
                     const float darkness = static_cast<float>(deg.inkDarkness);
                     for (std::size_t i = 0; i < e.text.size(); ++i) {
@@ -492,9 +505,21 @@ RenderedDocument DocumentRenderer::Render(const Description& d) {
                         cj["jitter_mm"] = json::array({jx * kMmPerInch, jy * kMmPerInch});
                         const CodelineGlyph mg = font.Render(ch, magDpiX, magDpiY, deg.strokeMm);
                         const InkBox mb = InkBoxOf(mg.coverage);
-                        const double left = cell + mg.leftInch + (mb.empty ? 0 : mb.left) / magDpiX;
+                        // The glyph's bottom row (where the shear is 0) and its ink centre.
+                        const double bottomIn = base + jy - mg.bottomInch;
+                        const double magX =
+                            cell + mg.leftInch + turnedBy(cell + mg.leftInch, bottomIn);
+                        const double midShift =
+                            turnedBy(cell + mg.leftInch +
+                                         (mb.empty ? 0 : (mb.left + mb.right + 1) / 2.0) / magDpiX,
+                                     bottomIn - (mb.empty ? 0
+                                                          : (mg.coverage.Height() -
+                                                             (mb.top + mb.bottom + 1) / 2.0) /
+                                                                magDpiY));
+                        const double left =
+                            cell + mg.leftInch + (mb.empty ? 0 : mb.left) / magDpiX + midShift;
                         const double right =
-                            cell + mg.leftInch + (mb.empty ? 0 : mb.right + 1) / magDpiX;
+                            cell + mg.leftInch + (mb.empty ? 0 : mb.right + 1) / magDpiX + midShift;
                         double load = d.magnetic.strength * magFactor;
                         if (d.magnetic.charStrengthSd > 0.0)
                             load *=
@@ -502,12 +527,11 @@ RenderedDocument DocumentRenderer::Render(const Description& d) {
                                                         std::clamp(printRng.Normal(), -2.5, 2.5));
                         load *= e.strength;
                         if (e.magnetic) {
-                            magnet.AddCoverage(mg.coverage, cell + mg.leftInch, magDpiX, magDpiY,
-                                               load, shear);
+                            magnet.AddCoverage(mg.coverage, magX, magDpiX, magDpiY, load, shear);
                             // A smudge drags magnetic ink after the character.
                             if (smudged)
-                                magnet.AddCoverage(mg.coverage, cell + mg.leftInch + 0.006, magDpiX,
-                                                   magDpiY, 0.35 * load, shear);
+                                magnet.AddCoverage(mg.coverage, magX + 0.006, magDpiX, magDpiY,
+                                                   0.35 * load, shear);
                         }
                         cj["magnetic_strength"] = e.magnetic ? load : 0.0;
                         cj["samples"] = json::array(
@@ -525,7 +549,10 @@ RenderedDocument DocumentRenderer::Render(const Description& d) {
                                      {"magnetic", e.magnetic},
                                      {"chars", chars},
                                      {"pitch_in", pitch},
-                                     {"baseline_from_bottom_in", d.heightMm / kMmPerInch - base}};
+                                     {"baseline_from_bottom_in", d.heightMm / kMmPerInch - base},
+                                     // The growth the codeline's print took: none
+                                     // from a font file, whatever the level draws.
+                                     {"stroke_mm", font.GrowsStroke() ? deg.strokeMm : 0.0}};
                     t["type"] = "codeline";
                     t["text"] = e.text;
                     break;
@@ -742,7 +769,12 @@ RenderedDocument DocumentRenderer::Render(const Description& d) {
     const double cx = (W - 1) / 2.0, cy = (H - 1) / 2.0;
     AddScanBoxes(front.elements, deg.skewDeg, cx, cy);
     AddScanBoxes(rear.elements, -deg.skewDeg, cx, cy);
-    if (!codelineTruth.is_null()) AddScanBoxes(codelineTruth["chars"], deg.skewDeg, cx, cy);
+    if (!codelineTruth.is_null()) {
+        AddScanBoxes(codelineTruth["chars"], deg.skewDeg, cx, cy);
+        // Intrusions are scored in the scan too.
+        if (codelineTruth.contains("intrusions"))
+            AddScanBoxes(codelineTruth["intrusions"], deg.skewDeg, cx, cy);
+    }
 
     Rng magRng(d.degradation.seed ^ 0x6D61676E65746963ULL);
     const std::vector<double> shown = ApplySpeedJitter(magnet, d.magnetic.speedJitter, magRng);
@@ -769,6 +801,10 @@ RenderedDocument DocumentRenderer::Render(const Description& d) {
     dist.spikeCounts = d.magnetic.spikeCounts;
     out.magnetic = QuantiseSignal(HeadSignal(magnet), mp, magRng, dist);
 
+    // Intrusions cross the codeline's clear band: a document without a
+    // codeline has none, whatever its level draws.
+    json applied = ToJson(deg);
+    if (codelineTruth.is_null()) applied["intrusions"] = 0;
     out.truth = std::make_shared<const json>(json{
         {"format", "kvx-synth-truth/1"},
         {"name", d.name},
@@ -779,7 +815,7 @@ RenderedDocument DocumentRenderer::Render(const Description& d) {
         {"dpi_y", d.dpiY},
         {"colour", d.colour},
         {"size_px", json::array({W, H})},
-        {"degradation", ToJson(deg)},
+        {"degradation", applied},
         {"skew_centre_px", json::array({cx, cy})},
         {"front", front.elements},
         {"rear", rear.elements},

@@ -80,6 +80,29 @@ TEST(GlyphNormaliseByHand, BitIsSetAboveTenTwentyFirsts) {
     EXPECT_EQ(NormaliseGlyph(c.View(), {0, 0, 32, 31}).glyph, want);
 }
 
+TEST(GlyphNormaliseByHand, InkIsInterpolatedBilinearlyBetweenTheFourPixels) {
+    // Box 0..40 both ways: step 1.25, so the points fall at quarters.
+    //  - one ink pixel at (9, 9): point (7, 7) lies at (8.75, 8.75) and sees
+    //    0.75 x 0.75 = 0.5625 of it (set; the pixel below and left of the
+    //    point, 8, is paper, so taking that pixel alone would miss it);
+    //  - one ink pixel at (13, 13): point (10, 10) lies at (12.5, 12.5) and
+    //    sees 0.5 x 0.5 = 0.25 of it (not set, though it is the pixel
+    //    nearest the point); point (11, 11) at 13.75 sees 0.0625.
+    // The frame (rows and columns 0 and 39..40) gives the framed glyph.
+    Canvas c(45, 45);
+    c.Fill(0, 0, 40, 0);
+    c.Fill(0, 39, 40, 40);
+    c.Fill(0, 0, 0, 40);
+    c.Fill(39, 0, 40, 40);
+    c.Fill(9, 9, 9, 9);
+    c.Fill(13, 13, 13, 13);
+    Glyph32 want = FramedGlyph();
+    want.Set(7, 7);
+    const auto got = NormaliseGlyph(c.View(), {0, 0, 40, 40});
+    EXPECT_EQ(got.box, (GlyphBox{0, 0, 40, 40}));
+    EXPECT_EQ(got.glyph, want);
+}
+
 TEST(GlyphNormaliseByHand, TrimmingMovesOneEdgePixelPerPassAtMostEightTimes) {
     // A solid block on rows 10..41 of a box that starts at row 0: the first
     // glyph row stays blank while the top moves down one row per pass, and
@@ -130,6 +153,66 @@ TEST(GlyphNormaliseByHand, TallNarrowBoxesSampleASecondTimeHalfAStepLower) {
         // The second sampling also finds the frame's inner rows one step on:
         // row 0 again (y = 1 is paper, y = 0 is ink) and row 31 (y = 63).
         EXPECT_EQ(NormaliseGlyph(c.View(), {0, 0, 64, r}).glyph, want) << width;
+    }
+}
+
+TEST(GlyphNormaliseByHand, BottomRightAndLeftEdgesWithOneInkBitAreTrimmed) {
+    // A solid 32 x 32 block and one stray pixel beside it, in a box one or
+    // two pixels too large on that side. Worked by hand for the bottom case
+    // (box rows 0..33, step 33/32; columns 0..31, step 31/32): glyph row 31
+    // samples y = 31.97, so only column point 5 (x = 4.84, weight 0.84 on
+    // the stray at column 5) passes 10/21: one bit, the bottom moves to 32,
+    // where the step is 1 and every point lies on the block. The right case
+    // is its transpose. Left: block on columns 2..33, stray at (0, 5);
+    // column 0 holds one bit, so the left edge moves to 1, then (column 1
+    // blank) to 2.
+    Glyph32 full;
+    full.rows.fill(0xFFFFFFFFu);
+    struct Case {
+        const char* edge;
+        int blockX, strayX, strayY;
+        GlyphBox box, trimmed;
+    };
+    for (const Case& k : {Case{"bottom", 0, 5, 32, {0, 0, 33, 31}, {0, 0, 32, 31}},
+                          Case{"right", 0, 32, 5, {0, 0, 31, 33}, {0, 0, 31, 32}},
+                          Case{"left", 2, 0, 5, {0, 0, 31, 33}, {0, 2, 31, 33}}}) {
+        Canvas c(40, 40);
+        c.Fill(k.blockX, 0, k.blockX + 31, 31);
+        c.Fill(k.strayX, k.strayY, k.strayX, k.strayY);
+        const auto got = NormaliseGlyph(c.View(), k.box);
+        EXPECT_EQ(got.box, k.trimmed) << k.edge;
+        EXPECT_EQ(got.glyph, full) << k.edge;
+    }
+}
+
+TEST(GlyphNormaliseByHand, TheSecondSamplingStartsAtSixtyFourRows) {
+    // A box 32 columns wide and 64 rows high (rows 0..63, step 63/32) samples
+    // a second time; one 63 rows high (rows 0..62, step 62/32) does not. The
+    // line lies where only the second sampling of glyph row 10 finds it:
+    //  - 64 rows, line on row 21: row 10 samples y = 19.69 (no ink) and 11
+    //    samples y = 21.66 (0.34 of ink, below 10/21); half a step lower,
+    //    row 10 samples y = 20.67, 0.67 of ink;
+    //  - 63 rows, line on row 20: rows 10 and 11 sample y = 19.38 (0.38) and
+    //    21.31 (none); half a step lower, y = 20.34 would see 0.66.
+    // A frame (rows 0..2 and from 58 down, columns 0..1 and 29..31) keeps
+    // every edge in place; the points of columns 4..27 lie inside it.
+    struct Case {
+        int bottom, line;
+        bool twice;
+    };
+    for (const Case& k : {Case{63, 21, true}, Case{62, 20, false}}) {
+        Canvas c(40, 70);
+        c.Fill(0, 0, 31, 2);
+        c.Fill(0, 58, 31, k.bottom);
+        c.Fill(0, 0, 1, k.bottom);
+        c.Fill(29, 0, 31, k.bottom);
+        c.Fill(0, k.line, 31, k.line);
+        const auto got = NormaliseGlyph(c.View(), {0, 0, k.bottom, 31});
+        EXPECT_EQ(got.box, (GlyphBox{0, 0, k.bottom, 31})) << k.bottom;
+        for (int j = 4; j <= 27; ++j) {
+            EXPECT_EQ(got.glyph.Bit(10, j), k.twice) << k.bottom << " column " << j;
+            EXPECT_FALSE(got.glyph.Bit(11, j)) << k.bottom << " column " << j;
+        }
     }
 }
 
@@ -275,6 +358,26 @@ TEST(GlyphDistance, CountsMismatchesAndAppliesCellAndBandLimits) {
     const Glyph32 diagonal =
         merge(merge(CellPattern(0, 0, 50), CellPattern(1, 1, 50)), CellPattern(2, 2, 50));
     EXPECT_EQ(GlyphDistance(diagonal, empty, {140, 70}), 150);
+}
+
+TEST(GlyphDistance, CellsAreRowsAndColumnsZeroToTenElevenToTwentyOneAndTheRest) {
+    // A run of mismatches along column 0 (or row 0) with a cell limit of 10:
+    // eleven in one cell is no match, ten and one beside it are. The runs
+    // start on each side of the cell boundaries 10|11 and 21|22.
+    const Glyph32 empty;
+    auto run = [](bool down, int from, int to) {
+        Glyph32 g;
+        for (int k = from; k <= to; ++k) down ? g.Set(k, 0) : g.Set(0, k);
+        return g;
+    };
+    for (bool down : {true, false}) {
+        SCOPED_TRACE(down ? "down column 0" : "along row 0");
+        EXPECT_EQ(GlyphDistance(run(down, 0, 10), empty, {1000, 10}), kNoMatchDistance);
+        EXPECT_EQ(GlyphDistance(run(down, 1, 11), empty, {1000, 10}), 11);
+        EXPECT_EQ(GlyphDistance(run(down, 11, 21), empty, {1000, 10}), kNoMatchDistance);
+        EXPECT_EQ(GlyphDistance(run(down, 12, 22), empty, {1000, 10}), 11);
+        EXPECT_EQ(GlyphDistance(run(down, 22, 31), empty, {1000, 10}), 10);
+    }
 }
 
 }  // namespace

@@ -258,6 +258,49 @@ TEST(Feeder, AFileDocumentFedByItsTopEdgeLiesAlongTheSensor) {
     }
 }
 
+TEST(Feeder, AMagneticTrackReachesTheStripAsTheCorpusReadmeMapsIt) {
+    // The corpus README's mapping of a .mag track onto the stream, for the
+    // default device in its two-sided grey mode: r = 5 samples after each
+    // channel line at L = 300 lines per inch, head offset o = 200 pixels,
+    // and 31 lines (1 + 30/300 inch) of background before the paper:
+    //   stream[j] = mag[(j / (r L) + o / 300 - 31 / L) x raw_per_inch].
+    // With a track at the mode's own rate (1500 per inch) that is
+    // mag[j + 1000 - 155]; past the end of the track the baseline follows.
+    test::TempDir dir;
+    WriteFile(dir / "doc.pgm", Pgm(1800, 825));
+    std::string mag;
+    for (int i = 0; i < 9000; ++i) mag.push_back(static_cast<char>(20 + i % 200));
+    WriteFile(dir / "doc.mag", mag);
+    SimDocument d;
+    std::string why;
+    ASSERT_TRUE(ParseFeederLine(dir / "doc.pgm" + " mag=" + dir / "doc.mag" + " mag_per_inch=1500",
+                                &d, &why))
+        << why;
+    DeviceProfile p = DefaultDeviceProfile();
+    p.documents = 0;
+    p.feeder = {d};
+    streamtest::Rig rig(p);
+    streamtest::StartBits s;
+    s.strip = true;
+    const std::vector<std::uint8_t> bytes = rig.Acquire(s);
+    const streamtest::Layout l{.channels = 1, .frontPixels = 2592, .rearPixels = 2592, .strip = 5};
+    ASSERT_EQ(bytes.size() % l.LineBytes(), 0u);
+    std::vector<int> stream;
+    for (std::size_t k = 0; k < bytes.size() / l.LineBytes(); ++k) {
+        const streamtest::SplitLine line = streamtest::Split(&bytes[k * l.LineBytes()], l);
+        stream.insert(stream.end(), line.strip[0].begin(), line.strip[0].end());
+    }
+    constexpr int kSkipped = 1000 - 155;
+    ASSERT_GT(stream.size(), 9000u);
+    int off = 0;
+    for (int j = 0; j + kSkipped < 9000; ++j)
+        if (std::abs(stream[j] - static_cast<std::uint8_t>(mag[j + kSkipped])) > 1 && off++ < 5)
+            ADD_FAILURE() << "stream sample " << j << " is " << stream[j] << ", track sample "
+                          << j + kSkipped << " is " << static_cast<int>(mag[j + kSkipped]);
+    for (std::size_t j = 9000 - kSkipped + 1; j < stream.size(); ++j)
+        ASSERT_EQ(stream[j], 128) << j;
+}
+
 }  // namespace
 }  // namespace kovran::sim
 

@@ -262,18 +262,23 @@ void PrintMagneticTrace(const std::string& truthFile, int index) {
     if (!in) throw SynthError(truthFile + ": cannot read");
     const json t = json::parse(in);
     const std::string dir = truthFile.substr(0, truthFile.find_last_of('/') + 1);
-    const CorpusDocument doc = LoadCorpusDocument(dir.empty() ? "." : dir, t["name"]);
-    const auto& chars = t["codeline"]["chars"];
-    if (index < 0 || index >= static_cast<int>(chars.size()) || !chars[index].contains("samples"))
+    // A ground truth is read with at(): a missing field is an error, never
+    // a read past the object.
+    const std::string name = t.at("name").get<std::string>();
+    const CorpusDocument doc = LoadCorpusDocument(dir.empty() ? "." : dir, name);
+    const json& chars = t.at("codeline").at("chars");
+    if (index < 0 || index >= static_cast<int>(chars.size()) ||
+        !chars.at(index).contains("samples"))
         throw SynthError("no printed codeline character " + std::to_string(index));
+    const json& c = chars.at(index);
     const std::vector<int> dec = DecimateSamples(doc.magnetic, 3 * doc.decimation);
-    const long a = chars[index]["samples"][0].get<long>() - 10;
-    const long b = chars[index]["samples"][1].get<long>() + 10;
+    const long a = c.at("samples").at(0).get<long>() - 10;
+    const long b = c.at("samples").at(1).get<long>() + 10;
+    const json& m = t.at("magnetic");
     std::printf("%s character %d '%s', decimated samples %ld..%ld, polarity %s (ink onset %s):\n",
-                t["name"].get<std::string>().c_str(), index,
-                chars[index]["c"].get<std::string>().c_str(), a, b,
-                t["magnetic"].value("polarity", std::string("?")).c_str(),
-                t["magnetic"].value("onset", std::string("?")).c_str());
+                name.c_str(), index, c.at("c").get<std::string>().c_str(), a, b,
+                m.value("polarity", std::string("?")).c_str(),
+                m.value("onset", std::string("?")).c_str());
     for (long i = std::max(0L, a); i <= b && i < static_cast<long>(dec.size()); ++i)
         std::printf("%ld %d%s", i, dec[i], (i - a) % 8 == 7 ? "\n" : "\t");
     std::printf("\n");

@@ -77,11 +77,23 @@ TEST(Description, RefusesBadValues) {
     j = Minimal();
     j["name"] = "../escape";
     EXPECT_EQ(Refusal(j), "name|must be a plain file stem");
+    j["name"] = std::string("cut\0here", 8);  // the files would be written as "cut"
+    EXPECT_EQ(Refusal(j), "name|must be a plain file stem");
+    j["name"] = "line\nbreak";
+    EXPECT_EQ(Refusal(j), "name|must be a plain file stem");
     j = Minimal();
     j["scan"]["sides"] = json::array({"front", "side"});
     EXPECT_EQ(Refusal(j), "scan.sides[1]|must be \"front\", \"rear\" or \"backlight\"");
+    // A magnetic codeline without magnetic load would be a look-alike
+    // recorded as magnetic: that is "magnetic": false.
+    j = Minimal();
+    j["front"]["elements"].push_back(
+        {{"type", "codeline"}, {"font", "e13b"}, {"text", "123<"}, {"strength", 0.0}});
+    EXPECT_EQ(Refusal(j), "front.elements[1].strength|must lie between 0.05 and 5");
     j = Minimal();
     j["front"]["elements"][0]["colour"] = "#12345";
+    EXPECT_NE(Refusal(j).find("front.elements[0].colour|must be"), std::string::npos);
+    j["front"]["elements"][0]["colour"] = json::array({4294967296LL, 0, 0});  // 2^32 wraps to 0
     EXPECT_NE(Refusal(j).find("front.elements[0].colour|must be"), std::string::npos);
     EXPECT_THROW(ParseDescription(std::string("{\"name\": ")), DescriptionError);
     // A font that fontconfig would only substitute is refused, not replaced.
@@ -106,6 +118,13 @@ TEST(Description, RefusesTextOutsideTheFontsCharacterSet) {
     j["front"]["elements"][1]["text"] = "123>456";  // '>' is CMC7 only
     EXPECT_EQ(Refusal(j),
               "front.elements[1].text|character '>' (U+003E) is not in the E13B character set");
+    // A character beyond ASCII is named by its code point, not its first byte.
+    j["front"]["elements"][1]["text"] =
+        "12\xc3\xa9"
+        "4";  // e acute
+    EXPECT_EQ(Refusal(j),
+              "front.elements[1].text|character U+00E9 is not in the E13B character set");
+    j["front"]["elements"][1]["text"] = "123>456";
     j["front"]["elements"][1]["font"] = "cmc7";
     EXPECT_EQ(Refusal(j), "");
     // The bar drawing takes other bar sizes (print tolerances), checked.

@@ -1,4 +1,5 @@
 #include "testing/synth/magnetic_ink.h"
+#include "testing/synth/e13b_outlines.h"
 
 #include <gtest/gtest.h>
 
@@ -54,9 +55,11 @@ void ExpectE13bLevelsInTheAcceptanceBand(const CodelineFont& font) {
     }
 }
 
-// Measured on the project's own E13B glyph data, which the default test
-// documents and the font databases use.
+// Measured on the synthesizer's own E13B outlines, which the test documents
+// print by default, and on the project's glyph data, which the font
+// databases are built from (and `"glyphs": "project"` prints).
 TEST(MagneticInk, E13bSignalLevelsLieInTheAcceptanceBand) {
+    ExpectE13bLevelsInTheAcceptanceBand(*MakeE13bOutlineFont());
     ExpectE13bLevelsInTheAcceptanceBand(*MakeProjectCodelineFont("e13b"));
 }
 

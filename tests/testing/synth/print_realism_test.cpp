@@ -10,6 +10,7 @@
 #include <set>
 
 #include "ocr/font_db_file.h"
+#include "support/shared_testdata.h"
 #include "testing/synth/codeline_font.h"
 #include "testing/synth/corpus.h"
 #include "testing/synth/degradation.h"
@@ -160,6 +161,53 @@ TEST(MagneticVariation, CharacterSamplesFollowTheSpeedJitter) {
     for (std::size_t i = 0; i < even.size(); ++i) EXPECT_NEAR(jittered[i], even[i], 0.12) << i;
 }
 
+TEST(MagneticVariation, OnASkewedDocumentTheTrackFollowsTheCharactersAsTheScanShowsThem) {
+    // The head reads the document as it lies turned on the paper path, so
+    // each character's signal lies where the skewed scan shows it: the
+    // codeline, 29 mm below the page centre, moves by about 1.5 mm (60
+    // decimated samples) at 3 degrees. The character's recorded samples
+    // follow it.
+    SynthFontLibrary fonts;
+    DocumentRenderer renderer(fonts);
+    json j = OneLine("e13b", "0 0 0");
+    j["paper"]["height_mm"] = 70.0;
+    auto offsets = [&](double skew) {
+        j["degradation"] = {{"level", 0}, {"seed", 1}, {"skew_deg", skew}};
+        const RenderedDocument doc = renderer.Render(ParseDescription(j));
+        const auto dec = DecimateSamples(doc.magnetic, 3);
+        const double perPixel = (*doc.truth)["magnetic"]["decimated_per_inch"].get<double>() /
+                                (*doc.truth)["dpi_x"].get<double>();
+        std::vector<std::pair<double, double>> out;  // signal and recorded centre, less the scan's
+        for (const auto& c : (*doc.truth)["codeline"]["chars"]) {
+            if (c["c"] == " ") continue;
+            const auto& b = c["box_scan"];
+            const double shown = (b[0].get<double>() + b[2].get<double>()) / 2 * perPixel;
+            double w = 0, m = 0;
+            for (long i = std::lround(shown) - 100; i <= std::lround(shown) + 100; ++i) {
+                const double v = std::abs(dec.at(static_cast<std::size_t>(i)) - 128);
+                if (v <= 2) continue;
+                w += v;
+                m += v * static_cast<double>(i);
+            }
+            const double recorded =
+                (c["samples"][0].get<double>() + c["samples"][1].get<double>()) / 2;
+            out.push_back({m / w - shown, recorded - shown});
+        }
+        return out;
+    };
+    const auto straight = offsets(0.0);
+    ASSERT_EQ(straight.size(), 3u);
+    for (double skew : {3.0, -3.0}) {
+        const auto turned = offsets(skew);
+        ASSERT_EQ(turned.size(), 3u);
+        for (std::size_t i = 0; i < 3; ++i) {
+            EXPECT_NEAR(turned[i].first, straight[i].first, 4.0) << skew << " degrees, char " << i;
+            EXPECT_NEAR(turned[i].second, straight[i].second, 4.0)
+                << skew << " degrees, char " << i;
+        }
+    }
+}
+
 TEST(Cmc7Drawing, EveryCharacterDecodesFromItsStrokes) {
     const Cmc7Geometry geometry;
     const auto font = MakeCmc7Font(geometry);
@@ -267,9 +315,14 @@ TEST(PrintDefects, SeededRecordedAndIntrusionsMarked) {
     }
     EXPECT_EQ(defects, 6);
     ASSERT_EQ(t["codeline"]["intrusions"].size(), 2u);
-    for (const auto& in : t["codeline"]["intrusions"])
+    for (const auto& in : t["codeline"]["intrusions"]) {
         EXPECT_TRUE(std::set<std::string>({"signature", "handwriting", "stamp", "endorsement"})
                         .count(in["kind"].get<std::string>()));
+        // Where the skewed scan shows it, as for the characters.
+        ASSERT_TRUE(in.contains("box_scan"));
+        EXPECT_NE(in["box_scan"], in["box"]);
+    }
+    EXPECT_NE(t["degradation"]["skew_deg"], 0.0);
     EXPECT_GT(under, 0);
     // The same seed draws the same document; another seed another one.
     EXPECT_EQ(PixelBytes(*renderer.Render(ParseDescription(j)).front), PixelBytes(*a.front));
@@ -341,6 +394,34 @@ TEST(PrintDefects, OcrLinesCarryThePrintWeightAndDarkness) {
         EXPECT_LT(light.at(font), 0.9 * nominal.at(font));
         EXPECT_LT(grey.at(font), 0.7 * nominal.at(font));
     }
+}
+
+TEST(PrintDefects, TheCodelineRecordsTheStrokeItsPrintTook) {
+    // The drawings grow and thin as the level says; a MICR font file is
+    // printed as it is, and its ground truth must not claim otherwise.
+    SynthFontLibrary fonts;
+    DocumentRenderer renderer(fonts);
+    json j = OneLine("e13b", "<123<");
+    j["degradation"] = {{"level", 0}, {"stroke_mm", 0.1}};
+    EXPECT_EQ((*renderer.Render(ParseDescription(j)).truth)["codeline"]["stroke_mm"], 0.1);
+    KOVRAN_REQUIRE_SHARED_TESTDATA();
+    j["front"]["elements"][0]["font_file"] = testdata::GnuMicrFontPath();
+    const RenderedDocument file = renderer.Render(ParseDescription(j));
+    EXPECT_EQ((*file.truth)["codeline"]["stroke_mm"], 0.0);
+    EXPECT_EQ((*file.truth)["degradation"]["stroke_mm"], 0.1);  // the OCR lines' would take it
+}
+
+TEST(PrintDefects, ADocumentWithoutCodelineRecordsNoIntrusions) {
+    // Intrusions are drawn across the codeline's clear band only: a payment
+    // form at the hardest level gets none, and its ground truth says so.
+    SynthFontLibrary fonts;
+    DocumentRenderer renderer(fonts);
+    json j = PaymentFormDescription(0, 4, 21);
+    j["scan"] = {{"dpi", 200}, {"sides", json::array({"front"})}};
+    j["degradation"]["intrusions"] = 2;
+    const RenderedDocument a = renderer.Render(ParseDescription(j));
+    EXPECT_TRUE((*a.truth)["codeline"].is_null());
+    EXPECT_EQ((*a.truth)["degradation"]["intrusions"], 0);
 }
 
 TEST(PrintDefects, OcrLinesCarryJitterAndLocalDefects) {
