@@ -87,9 +87,10 @@ void MeasureCorpus(const std::string& dir, const std::string& dbDir) {
                 const std::string s = c.value("c", std::string(" "));
                 if (s == " " || !c.contains("box_scan")) continue;
                 const char want = s[0];
-                const json& bx = c["box_scan"];
-                const auto g = GlyphOfBox(img.View(), TrueBox{bx[0].get<int>(), bx[1].get<int>(),
-                                                              bx[2].get<int>(), bx[3].get<int>()});
+                const json& bx = c.at("box_scan");
+                const auto g =
+                    GlyphOfBox(img.View(), TrueBox{bx.at(0).get<int>(), bx.at(1).get<int>(),
+                                                   bx.at(2).get<int>(), bx.at(3).get<int>()});
                 Tally& t = nearest[{font, entry.level}];
                 ++t.n;
                 const char near = g ? NearestModel(g->glyph, dbs[font]) : '?';
@@ -153,15 +154,18 @@ void MeasureCorpus(const std::string& dir, const std::string& dbDir) {
                 }
             }
         };
-        if (!truth["codeline"].is_null()) {
-            const bool isE13b = truth["codeline"]["font"] == "e13b";
-            score(isE13b ? "E13B" : "CMC7", truth["codeline"]["chars"], isE13b);
+        // The truth is read with at(): a file that lacks a field is refused
+        // by name instead of read past its object.
+        const json& codeline = truth.at("codeline");
+        if (!codeline.is_null()) {
+            const bool isE13b = codeline.at("font") == "e13b";
+            score(isE13b ? "E13B" : "CMC7", codeline.at("chars"), isE13b);
         }
-        for (const json& el : truth["front"]) {
-            if (!el.contains("chars") || el["type"] == "codeline") continue;
+        for (const json& el : truth.at("front")) {
+            if (!el.contains("chars") || el.value("type", std::string()) == "codeline") continue;
             const std::string font = el.value("font", std::string());
-            if (font == "OCRA") score("OCR-A", el["chars"], false);
-            if (font == "OCR B") score("OCR-B", el["chars"], false);
+            if (font == "OCRA") score("OCR-A", el.at("chars"), false);
+            if (font == "OCR B") score("OCR-B", el.at("chars"), false);
         }
     }
     std::printf("Nearest database model is the right character (share, characters):\n\n");
