@@ -31,7 +31,6 @@ class E13bFont final : public CodelineFont {
         emInch_ = h > 0.0 ? HeightInch() / h : 0.2;
     }
     std::string Name() const override { return "E13B (" + face_.Family() + ")"; }
-    bool GrowsStroke() const override { return false; }
     bool HasChar(char c) const override {
         if (c == ' ') return true;
         const char32_t g = GlyphFor(c);
@@ -91,6 +90,7 @@ class Cmc7Font final : public CodelineFont {
                 starts[k - 1] + ((code >> (k - 1)) & 1 ? g_.longIntervalMm : g_.shortIntervalMm);
         const double spanMm = starts[6] + g_.barWidthMm;
         const double grow = std::clamp(growMm, -0.05, 0.1);
+        out.growMm = grow;
         const double marginMm = std::max(0.0, grow) + 0.05;
         const double pxX = dpiX / 25.4, pxY = dpiY / 25.4;
         const int w = static_cast<int>(std::ceil((spanMm + 2 * marginMm) * pxX)) + 1;

@@ -22,6 +22,9 @@ struct CodelineGlyph {
     ImageBuffer coverage;     // ink of the character, cropped to its box
     double leftInch = 0.0;    // box left edge, from the start of the character cell
     double bottomInch = 0.0;  // box bottom edge, above the codeline baseline
+    // The stroke growth the drawing took (mm): growMm within the drawing's
+    // own limits, 0 from a font that cannot grow its outlines.
+    double growMm = 0.0;
 };
 
 class CodelineFont {
@@ -40,8 +43,6 @@ class CodelineFont {
     CodelineGlyph Render(char c, double dpiX, double dpiY, double growMm = 0.0,
                          double phasePx = 0.0) const;
     virtual bool MovesByPhase() const { return false; }
-    // Whether growMm changes the drawing (a font file's outlines do not).
-    virtual bool GrowsStroke() const { return true; }
     virtual double PitchInch() const { return 0.125; }
     virtual double HeightInch() const { return 0.117; }
 

@@ -488,8 +488,11 @@ j / (300 r) + o / 300 - lead / 300. A simulated device delivers
     jitter applied), `defects` (local defects: `void`, `spatter`, `break`,
     `smudge`, `touching`), `magnetic_strength` (the character's ink load)
     and `under_intrusion` (foreign ink inside its box: score these apart);
-    `codeline.stroke_mm` is the growth the codeline's print took (0 from
-    a MICR font file, which is printed as it is);
+    `codeline.stroke_mm` is the growth the codeline's print took, within
+    its drawing's limits (the CMC7 strokes grow to 0.1 mm, the E13B
+    outlines to 0.15 mm, both thin to -0.05 mm; 0 from a MICR font file,
+    which is printed as it is), where `degradation.stroke_mm` is the
+    growth asked;
     `codeline.intrusions` lists the strokes across the clear band (`kind`
     `signature`, `handwriting`, `stamp`, `endorsement`, `box` and
     `box_scan`);

@@ -463,6 +463,7 @@ RenderedDocument DocumentRenderer::Render(const Description& d) {
                         return ((ca - 1.0) * xp + sa * yp) / d.dpiX;
                     };
                     ImageBuffer extras(W, H);  // spatter, smudges and bridges beside the glyphs
+                    double strokeTaken = 0.0;  // as the drawing took it, within its limits
                     const float darkness = static_cast<float>(deg.inkDarkness);
                     for (std::size_t i = 0; i < e.text.size(); ++i) {
                         const char ch = e.text[i];
@@ -485,6 +486,7 @@ RenderedDocument DocumentRenderer::Render(const Description& d) {
                                                  ? static_cast<double>(quarters - 4 * whole) / 4
                                                  : 0.0;
                         CodelineGlyph g = font.Render(ch, d.dpiX, d.dpiY, deg.strokeMm, phase);
+                        strokeTaken = g.growMm;
                         const int gx = font.MovesByPhase() ? static_cast<int>(whole)
                                                            : static_cast<int>(std::lround(at));
                         const int gy =
@@ -550,9 +552,10 @@ RenderedDocument DocumentRenderer::Render(const Description& d) {
                                      {"chars", chars},
                                      {"pitch_in", pitch},
                                      {"baseline_from_bottom_in", d.heightMm / kMmPerInch - base},
-                                     // The growth the codeline's print took: none
-                                     // from a font file, whatever the level draws.
-                                     {"stroke_mm", font.GrowsStroke() ? deg.strokeMm : 0.0}};
+                                     // The growth the codeline's print took: within
+                                     // the drawing's limits, none from a font file,
+                                     // whatever the level asks.
+                                     {"stroke_mm", strokeTaken}};
                     t["type"] = "codeline";
                     t["text"] = e.text;
                     break;

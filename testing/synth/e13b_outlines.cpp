@@ -138,6 +138,7 @@ class E13bOutlineFont final : public CodelineFont {
         if (d.ink.empty()) return out;
         const Extent e = ExtentOf(d);
         const double grow = std::clamp(growMm, -0.05, 0.15);
+        out.growMm = grow;
         const double marginMils = (std::max(0.0, grow) + 0.05) * kMilsPerMm;
         const double wMils = e.x1 - e.x0 + 2 * marginMils, hMils = e.y1 - e.y0 + 2 * marginMils;
         const int w = static_cast<int>(std::ceil(wMils * dpiX / 1000.0));

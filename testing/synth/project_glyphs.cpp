@@ -38,6 +38,8 @@ class ProjectCodelineFont final : public CodelineFont {
                 out.coverage.At(x, y) = g->coverage.At(g->inkLeft + x, g->inkTop + y);
         out.leftInch = g->inkLeft / options.dpi;
         out.bottomInch = (g->image.Height() - 1 - g->padRows - g->inkBottom) / options.dpiV;
+        // The glyph data grows over the whole range a description can ask.
+        out.growMm = growMm;
         return out;
     }
 

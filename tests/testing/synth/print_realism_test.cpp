@@ -411,6 +411,32 @@ TEST(PrintDefects, TheCodelineRecordsTheStrokeItsPrintTook) {
     EXPECT_EQ((*file.truth)["degradation"]["stroke_mm"], 0.1);  // the OCR lines' would take it
 }
 
+TEST(PrintDefects, TheCodelineRecordsTheStrokeWithinItsDrawingsLimits) {
+    // Each drawing grows only so far (the CMC7 strokes to 0.1 mm, the E13B
+    // outlines to 0.15 mm, both thin to -0.05 mm), while a level or a
+    // description may ask for more (level 4 draws up to +0.12 mm): the
+    // ground truth records the growth the print took, and a request beyond
+    // the limit prints the same as the limit itself.
+    SynthFontLibrary fonts;
+    DocumentRenderer renderer(fonts);
+    struct Case {
+        const char* font;
+        double asked, taken;
+    };
+    for (const Case& k : {Case{"cmc7", 0.12, 0.1}, Case{"e13b", 0.2, 0.15},
+                          Case{"cmc7", -0.06, -0.05}, Case{"e13b", 0.03, 0.03}}) {
+        SCOPED_TRACE(std::string(k.font) + " " + std::to_string(k.asked));
+        json j = OneLine(k.font, "0<1");
+        j["degradation"] = {{"level", 0}, {"stroke_mm", k.asked}};
+        const RenderedDocument asked = renderer.Render(ParseDescription(j));
+        EXPECT_NEAR((*asked.truth)["codeline"]["stroke_mm"].get<double>(), k.taken, 1e-9);
+        EXPECT_EQ((*asked.truth)["degradation"]["stroke_mm"], k.asked);
+        j["degradation"]["stroke_mm"] = k.taken;
+        EXPECT_EQ(PixelBytes(*renderer.Render(ParseDescription(j)).front),
+                  PixelBytes(*asked.front));
+    }
+}
+
 TEST(PrintDefects, ADocumentWithoutCodelineRecordsNoIntrusions) {
     // Intrusions are drawn across the codeline's clear band only: a payment
     // form at the hardest level gets none, and its ground truth says so.
