@@ -111,6 +111,28 @@ TEST(ImageOps, DegradationIsSeededAndLevelled) {
     EXPECT_NE(PixelBytes(x), PixelBytes(z));
 }
 
+TEST(Degradation, TheOpticsAddToTheLevelsBlurInQuadratureScaledToTheResolution) {
+    // A level blur of 0.6 and the optics' 0.45 (pixels at 300 dpi) are one
+    // Gaussian of 0.75 at 300 dpi and of 1.5 pixels at 600 dpi.
+    DegradationValues v;
+    v.blur = 0.6;
+    v.opticsBlur = 0.45;
+    for (double dpi : {300.0, 600.0}) {
+        SCOPED_TRACE(dpi);
+        ImageBuffer degraded = RandomImage(40, 30, 1, 5), blurred = degraded;
+        DegradeImage(degraded, v, dpi, 4, 1);
+        GaussianBlur(blurred, 0.75 * dpi / 300.0);
+        EXPECT_TRUE(PixelBytes(degraded) == PixelBytes(blurred));
+    }
+    // Optics 0 leaves the drawn coverage untouched.
+    v.blur = 0.0;
+    v.opticsBlur = 0.0;
+    const ImageBuffer drawn = RandomImage(40, 30, 1, 5);
+    ImageBuffer scanned = drawn;
+    DegradeImage(scanned, v, 300.0, 4, 1);
+    EXPECT_TRUE(PixelBytes(scanned) == PixelBytes(drawn));
+}
+
 TEST(ImageIo, PngAndPnmRoundTripAndJpegLosesLittle) {
     test::TempDir dir;
     for (int ch : {1, 3}) {
