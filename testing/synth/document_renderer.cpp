@@ -275,6 +275,18 @@ RenderedDocument DocumentRenderer::Render(const Description& d) {
     const double magDpiX = std::min(mp.RawPerInch(), 1200.0);
     const double magDpiY = 600.0;
     const double bandTopMm = d.heightMm - kClearBandInch * kMmPerInch;
+    // The head reads the document as it lies on the path, turned as the scan
+    // shows it (RotateImage about the page centre): magnetic ink moves along
+    // the track with its place on the page (turnedBy, inches along the
+    // track), and its rows reach the gap along the slant the scan shows.
+    const double skewSin = std::sin(deg.skewDeg * M_PI / 180.0);
+    const double skewCos = std::cos(deg.skewDeg * M_PI / 180.0);
+    const double shear = -skewSin * (d.dpiY / d.dpiX) * magDpiX / magDpiY;
+    auto turnedBy = [&](double xIn, double yIn) {
+        const double xp = xIn * d.dpiX - (W - 1) / 2.0;
+        const double yp = yIn * d.dpiY - (H - 1) / 2.0;
+        return ((skewCos - 1.0) * xp + skewSin * yp) / d.dpiX;
+    };
 
     ImageBuffer holes(W, H);  // microperforation, front coordinates
     json codelineTruth = nullptr;
@@ -389,8 +401,11 @@ RenderedDocument DocumentRenderer::Render(const Description& d) {
                     if (e.magnetic && isFront && b.bottom > bandTopMm) {
                         const TextLine m = RenderLine(*face, text, e.sizePt, magDpiX, magDpiY,
                                                       e.pitchMm / kMmPerInch * magDpiX);
-                        magnet.AddCoverage(m.coverage, penX / pxX / kMmPerInch, magDpiX, magDpiY,
-                                           e.strength);
+                        // Placed and slanted as the scan shows the line.
+                        const double leftIn = penX / pxX / kMmPerInch;
+                        const double bottomIn = (oy + line.coverage.Height()) / pxY / kMmPerInch;
+                        magnet.AddCoverage(m.coverage, leftIn + turnedBy(leftIn, bottomIn), magDpiX,
+                                           magDpiY, e.strength, shear);
                     }
                     t["type"] = e.kind == Element::Kind::Text ? "text" : "ocrb_line";
                     t["text"] = e.text;
@@ -450,18 +465,6 @@ RenderedDocument DocumentRenderer::Render(const Description& d) {
                     Rng printRng(d.degradation.seed ^ 0x636F64656C696E65ULL);
                     const std::vector<std::vector<std::string>> defects =
                         PlanDefects(e.text, deg.defects, printRng);
-                    // The head reads the document as it lies on the path, turned as
-                    // the scan shows it (RotateImage about the page centre): each
-                    // character moves along the track with its place on the page,
-                    // and its rows reach the gap along the slant the scan shows.
-                    const double sa = std::sin(deg.skewDeg * M_PI / 180.0);
-                    const double ca = std::cos(deg.skewDeg * M_PI / 180.0);
-                    const double shear = -sa * (d.dpiY / d.dpiX) * magDpiX / magDpiY;
-                    auto turnedBy = [&](double xIn, double yIn) {
-                        const double xp = xIn * d.dpiX - (W - 1) / 2.0;
-                        const double yp = yIn * d.dpiY - (H - 1) / 2.0;
-                        return ((ca - 1.0) * xp + sa * yp) / d.dpiX;
-                    };
                     ImageBuffer extras(W, H);  // spatter, smudges and bridges beside the glyphs
                     double strokeTaken = 0.0;  // as the drawing took it, within its limits
                     const float darkness = static_cast<float>(deg.inkDarkness);
@@ -680,9 +683,13 @@ RenderedDocument DocumentRenderer::Render(const Description& d) {
                     } else {
                         if (!isFront)
                             throw DescriptionError(e.path, "magnetic noise belongs on the front");
-                        if (b.bottom > bandTopMm)
-                            magnet.AddSpeckle(b.left / kMmPerInch, b.right / kMmPerInch, e.level,
-                                              rng);
+                        if (b.bottom > bandTopMm) {
+                            // Where the scan shows the patch's centre.
+                            const double along = turnedBy((b.left + b.right) / 2 / kMmPerInch,
+                                                          (b.top + b.bottom) / 2 / kMmPerInch);
+                            magnet.AddSpeckle(b.left / kMmPerInch + along,
+                                              b.right / kMmPerInch + along, e.level, rng);
+                        }
                         if (e.visible) {
                             ImageBuffer cov(w, h);
                             for (int k = 0; k < w * h / 40; ++k)
