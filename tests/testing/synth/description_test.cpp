@@ -124,6 +124,12 @@ TEST(Description, RefusesTextOutsideTheFontsCharacterSet) {
         "4";  // e acute
     EXPECT_EQ(Refusal(j),
               "front.elements[1].text|character U+00E9 is not in the E13B character set");
+    // An overlong form of '1' (a description built in code, not parsed from
+    // a file) would pass as '1' while its bytes were drawn and recorded.
+    j["front"]["elements"][1]["text"] =
+        "12\xc0\xb1"
+        "4";
+    EXPECT_EQ(Refusal(j), "front.elements[1].text|is not valid UTF-8");
     j["front"]["elements"][1]["text"] = "123>456";
     j["front"]["elements"][1]["font"] = "cmc7";
     EXPECT_EQ(Refusal(j), "");
