@@ -37,7 +37,10 @@ std::u32string DecodeUtf8(std::string_view text, bool* valid) {
             }
             cp = (cp << 6) | (c & 0x3F);
         }
-        if (ok && cp <= 0x10FFFF && !(cp >= 0xD800 && cp <= 0xDFFF)) {
+        // The shortest form only: an overlong one ("\xC0\xAF" for '/') would
+        // let a byte that checks refuse pass in disguise.
+        static constexpr char32_t kLeast[] = {0, 0x80, 0x800, 0x10000};
+        if (ok && cp >= kLeast[extra] && cp <= 0x10FFFF && !(cp >= 0xD800 && cp <= 0xDFFF)) {
             out.push_back(cp);
             i += extra + 1;
         } else {

@@ -10,6 +10,10 @@ TEST(Utf8, DecodesAndMarksEveryBrokenByte) {
     EXPECT_EQ(DecodeUtf8("A\xC3\xA9\xE2\x82\xAC\xF0\x9F\x98\x80", &valid),
               U"A\u00E9\u20AC\U0001F600");
     EXPECT_TRUE(valid);
+    // The shortest forms at each length boundary stay valid.
+    EXPECT_EQ(DecodeUtf8("\xC2\x80\xE0\xA0\x80\xF0\x90\x80\x80", &valid),
+              U"\u0080\u0800\U00010000");
+    EXPECT_TRUE(valid);
 
     struct Case {
         const char* bytes;
@@ -21,6 +25,12 @@ TEST(Utf8, DecodesAndMarksEveryBrokenByte) {
         {"\xED\xA0\x80", U"\uFFFD\uFFFD\uFFFD"},            // surrogate
         {"\xF4\x90\x80\x80", U"\uFFFD\uFFFD\uFFFD\uFFFD"},  // beyond U+10FFFF
         {"\xFF", U"\uFFFD"},
+        // Overlong forms: a '/' or a NUL in disguise must never pass as one.
+        {"\xC0\xAF", U"\uFFFD\uFFFD"},
+        {"\xC1\xBF", U"\uFFFD\uFFFD"},
+        {"\xE0\x80\xAF", U"\uFFFD\uFFFD\uFFFD"},
+        {"\xF0\x80\x80\xAF", U"\uFFFD\uFFFD\uFFFD\uFFFD"},
+        {"\xC0\x80", U"\uFFFD\uFFFD"},
     };
     for (const Case& c : broken) {
         SCOPED_TRACE(c.bytes);
