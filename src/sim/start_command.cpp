@@ -109,8 +109,8 @@ bool PlanStream(const DeviceProfile& profile, const StartCommand& start, StreamP
     p.dpiH = s->frontDpiH;
     p.rearDpiH = s->rearDpiH;
     p.dpiV = s->frontDpiV;
-    p.lineRate = p.dpiV * (profile.pid == 11 ? p.channelLines : p.colourChannels);
     const bool model11 = profile.vid == platform::kMainVendor && profile.pid == 11;
+    p.lineRate = p.dpiV * (model11 ? p.channelLines : p.colourChannels);
     p.frontMirrored = model11;
     p.frontDelay300 = profile.stream.frontDelay300.value_or(model11 ? kModel11FrontDelay300 : 0);
     p.rearDelay300 = profile.stream.rearDelay300.value_or(model11 ? 0 : kRearDelay300);
