@@ -161,6 +161,20 @@ TEST(MagneticVariation, CharacterSamplesFollowTheSpeedJitter) {
     for (std::size_t i = 0; i < even.size(); ++i) EXPECT_NEAR(jittered[i], even[i], 0.12) << i;
 }
 
+// The centre of the signal's weight (its distance from the baseline, the
+// noise floor left out) over the decimated samples from..to; far away when
+// the range holds no signal.
+double SignalCentre(const std::vector<int>& dec, long from, long to) {
+    double w = 0, m = 0;
+    for (long i = from; i <= to; ++i) {
+        const double v = std::abs(dec.at(static_cast<std::size_t>(i)) - 128);
+        if (v <= 2) continue;
+        w += v;
+        m += v * static_cast<double>(i);
+    }
+    return w > 0 ? m / w : 1e9;
+}
+
 TEST(MagneticVariation, OnASkewedDocumentTheTrackFollowsTheCharactersAsTheScanShowsThem) {
     // The head reads the document as it lies turned on the paper path, so
     // each character's signal lies where the skewed scan shows it: the
@@ -182,16 +196,11 @@ TEST(MagneticVariation, OnASkewedDocumentTheTrackFollowsTheCharactersAsTheScanSh
             if (c["c"] == " ") continue;
             const auto& b = c["box_scan"];
             const double shown = (b[0].get<double>() + b[2].get<double>()) / 2 * perPixel;
-            double w = 0, m = 0;
-            for (long i = std::lround(shown) - 100; i <= std::lround(shown) + 100; ++i) {
-                const double v = std::abs(dec.at(static_cast<std::size_t>(i)) - 128);
-                if (v <= 2) continue;
-                w += v;
-                m += v * static_cast<double>(i);
-            }
             const double recorded =
                 (c["samples"][0].get<double>() + c["samples"][1].get<double>()) / 2;
-            out.push_back({m / w - shown, recorded - shown});
+            out.push_back(
+                {SignalCentre(dec, std::lround(shown) - 100, std::lround(shown) + 100) - shown,
+                 recorded - shown});
         }
         return out;
     };
@@ -244,14 +253,8 @@ TEST(MagneticVariation, OnASkewedDocumentOtherMagneticInkMovesWithTheScanToo) {
             const auto& b = el["box_scan"];
             const double shown = (b[0].get<double>() + b[2].get<double>()) / 2 * perPixel;
             const double half = (b[2].get<double>() - b[0].get<double>()) / 2 * perPixel + 80;
-            double w = 0, m = 0;
-            for (long i = std::lround(shown - half); i <= std::lround(shown + half); ++i) {
-                const double v = std::abs(dec.at(static_cast<std::size_t>(i)) - 128);
-                if (v <= 2) continue;
-                w += v;
-                m += v * static_cast<double>(i);
-            }
-            out.push_back(w > 0 ? m / w - shown : 1e9);
+            out.push_back(SignalCentre(dec, std::lround(shown - half), std::lround(shown + half)) -
+                          shown);
         }
         return out;
     };
