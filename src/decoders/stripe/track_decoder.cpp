@@ -177,6 +177,18 @@ Attempt DecodeCharacters(const Layout& l, SwipeDirection d, std::vector<std::uin
     return ok;
 }
 
+// Whether the bytes begin with a start sentinel and end with an end
+// sentinel and one more byte, the LRC, in the direction given: the frame of
+// a whole track at this alignment.
+bool SentinelsInPlace(const Layout& l, SwipeDirection d, const std::vector<std::uint8_t>& chars) {
+    const bool forward = d == SwipeDirection::Forward;
+    const std::uint8_t start = forward ? l.start : l.revStart;
+    const std::uint8_t altStart = forward ? l.altStart : l.revAltStart;
+    return chars.size() > kShortestTrack &&
+           (chars.front() == start || (altStart != 0 && chars.front() == altStart)) &&
+           chars[chars.size() - 2] == (forward ? l.end : l.revEnd);
+}
+
 // The reversed stream read again k bits later: the reader began its first
 // character at the first one bit it saw, so when the LRC's mirrored low bits
 // were zeros every character straddles two bytes. The last character keeps
@@ -221,9 +233,23 @@ TrackDecoding DecodeTrack(int track, std::span<const std::uint8_t> raw) {
         return false;
     };
 
+    // Bytes framed by both sentinels in one direction are the card as it was
+    // swiped: when that reading fails its checks the card is flawed, and
+    // another reading of the same bytes (the other direction, a shorter
+    // track followed by trailing bytes, another alignment) that passes them
+    // is chance, a short track passing one in a few thousand. The flaw is
+    // reported instead.
     const std::vector<std::uint8_t> forward(raw.begin(), raw.end());
-    if (tryReading(SwipeDirection::Forward, forward, 0)) return failures.back().decoding;
     const std::vector<std::uint8_t> reversed(raw.rbegin(), raw.rend());
+    if (SentinelsInPlace(l, SwipeDirection::Forward, forward)) {
+        tryReading(SwipeDirection::Forward, forward, 0);
+        return failures.back().decoding;
+    }
+    if (SentinelsInPlace(l, SwipeDirection::Reversed, reversed)) {
+        tryReading(SwipeDirection::Reversed, reversed, 0);
+        return failures.back().decoding;
+    }
+    if (tryReading(SwipeDirection::Forward, forward, 0)) return failures.back().decoding;
     if (tryReading(SwipeDirection::Reversed, reversed, 0)) return failures.back().decoding;
     // A misaligned forward swipe is not recovered: the reader starts at the
     // start sentinel's first bit, which is a one.
