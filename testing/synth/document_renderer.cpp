@@ -451,10 +451,6 @@ RenderedDocument DocumentRenderer::Render(const Description& d) {
                                                    "character " + CharName(ch) + " is not in the " +
                                                        (e.font == "cmc7" ? "CMC7" : "E13B") +
                                                        " character set");
-                    // Every character is ASCII by now, so any byte beyond is an
-                    // overlong form (read as ASCII, while the bytes are drawn).
-                    if (asRead.size() != e.text.size())
-                        throw DescriptionError(e.path + ".text", "is not valid UTF-8");
                     const double pitch = font.PitchInch();
                     const double n = static_cast<double>(e.text.size());
                     const double x0 = e.xMm
